@@ -1,0 +1,97 @@
+# Build settings shared by every target of the project.
+
+add_library(qelm_options INTERFACE)
+target_compile_options(qelm_options INTERFACE -Wall -Wextra -Werror -Wshadow)
+target_include_directories(qelm_options INTERFACE ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(qelm_options INTERFACE Threads::Threads)
+
+if(QELM_SANITIZE AND QELM_TSAN)
+  message(FATAL_ERROR "QELM_SANITIZE and QELM_TSAN cannot be combined")
+endif()
+if(QELM_SANITIZE)
+  target_compile_options(qelm_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(qelm_options INTERFACE -fsanitize=address,undefined)
+endif()
+if(QELM_TSAN)
+  target_compile_options(qelm_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(qelm_options INTERFACE -fsanitize=thread)
+endif()
+
+# qelm_library(NAME SOURCES... [LINK libs...]): one static library per source folder.
+# Sources not written yet are skipped, so a folder's list can lead its code.
+function(qelm_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  set(sources "")
+  foreach(src IN LISTS ARG_SOURCES)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${src})
+      list(APPEND sources ${src})
+    endif()
+  endforeach()
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_link_libraries(${name} PUBLIC qelm_options ${ARG_LINK})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE qelm_options ${ARG_LINK})
+  endif()
+endfunction()
+
+# qelm_test(NAME SOURCES... LINK libs... [LABELS labels...]): one GoogleTest program; every case
+# becomes a CTest test. Files not written yet are skipped, so a folder's list can lead its code.
+function(qelm_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LABELS" ${ARGN})
+  set(sources "")
+  foreach(src IN LISTS ARG_SOURCES)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${src})
+      list(APPEND sources ${src})
+    endif()
+  endforeach()
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE qelm_options ${ARG_LINK} GTest::gtest GTest::gmock
+                                        GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    QELM_PROGRAM_DIR="${QELM_PROGRAM_DIR}/" QELM_SOURCE_DIR="${PROJECT_SOURCE_DIR}/")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
+endfunction()
+
+# qelm_fuzz(NAME SOURCE LINK libs...): a libFuzzer target. Without QELM_FUZZ the same target is
+# linked with a replay driver and runs its seed corpus (tests/fuzz/corpus/NAME) as a test.
+function(qelm_fuzz name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  foreach(src IN LISTS ARG_SOURCES)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${src})
+      return()
+    endif()
+  endforeach()
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  target_link_libraries(${name} PRIVATE qelm_options ${ARG_LINK})
+  set(corpus ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
+  if(QELM_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_sources(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/replay_main.cpp)
+    add_test(NAME fuzz_replay.${name} COMMAND ${name} ${corpus})
+    set_tests_properties(fuzz_replay.${name} PROPERTIES LABELS fuzz)
+  endif()
+endfunction()
+
+# qelm_bench(NAME SOURCES... LINK libs...): a Google Benchmark program (built, not run by the tests).
+function(qelm_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  foreach(src IN LISTS ARG_SOURCES)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${src})
+      return()
+    endif()
+  endforeach()
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  target_link_libraries(${name} PRIVATE qelm_options ${ARG_LINK} benchmark::benchmark
+                                        benchmark::benchmark_main)
+endfunction()

@@ -1,0 +1,170 @@
+#include "engine/run_engine.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/core/boot_env.h"
+#include "engine/core/log.h"
+#include "engine/core/settings_store.h"
+#include "engine/core/version.h"
+#include "panel/text/text.h"
+
+namespace qelm {
+
+namespace {
+
+// The key codes in the order their lamp pairs are packed, most significant pair first.
+constexpr std::array<int, 16> kLampOrder = {16, 15, 14, 13, 12, 10, 7, 4, 1, 9, 6, 3, 11, 8, 5, 2};
+
+// One run: the objects it builds, in creation order, destroyed in reverse when it ends.
+class EngineRun {
+ public:
+  explicit EngineRun(EngineState& state) : state_(state), context_(*state.context) {}
+
+  int run() {
+    if (!startUp()) return static_cast<int>(ExitCode::kConfigFailed);
+    while (exitCode_ == static_cast<int>(ExitCode::kKeepRunning)) {
+      if (context_.stopRequested.load(std::memory_order_relaxed)) break;
+      pass();
+    }
+    shutDown();
+    return exitCode_;
+  }
+
+ private:
+  bool startUp();
+  void pass();
+  void shutDown();
+  void updateDisplays();
+  void serveSessionRequests();
+
+  EngineState& state_;
+  AppContext& context_;
+  platform::Clock& clock() { return context_.clock(); }
+
+  std::string startupFile_;
+  std::string bootEnvFile_;
+  std::string fontsFolder_;
+  std::string imagesFolder_;
+  std::string errorFolder_;
+  std::string configurationFolder_;
+
+  std::unique_ptr<StandardFileBootEnv> bootEnv_;
+  std::unique_ptr<SettingsStore> settings_;
+  LampStates lamps_{};
+  uint32_t notifiedChangeSum_ = 0;
+  int exitCode_ = static_cast<int>(ExitCode::kKeepRunning);
+};
+
+bool EngineRun::startUp() {
+  state_.random.seed(clock().tick());
+
+  const std::string programFolder = context_.programFolder();
+  const std::string dataFolder = context_.dataFolder();
+  startupFile_ = dataFolder + "configuration/" + context_.startupFileName();
+  bootEnvFile_ = dataFolder + "bootenv";
+  fontsFolder_ = programFolder + "fonts";
+  imagesFolder_ = programFolder + "images";
+  errorFolder_ = dataFolder + "error";
+  configurationFolder_ = dataFolder + "configuration/";
+
+  logMessage(kLogInfo, "Processing configuration.\n");
+  const uint32_t loadStart = clock().tick();
+  logMessage(kLogInfo, "Processed configuration in %d ticks\n",
+             static_cast<int>(platform::elapsedMs(clock().tick(), loadStart)));
+
+  logMessage(kLogInfo, "Reading boot environment.\n");
+  bootEnv_ = std::make_unique<StandardFileBootEnv>(bootEnvFile_);
+  bootEnv_->load();
+
+  logMessage(kLogInfo, "Initializing global settings.\n");
+  settings_ = std::make_unique<SettingsStore>();
+  settings_->setText("LM_REPORT_TEMPLATE_PATH", programFolder + "resources/lmtemplate.html");
+  settings_->setText("LM_REPORT_DIRECTORY", context_.reportFolder() + "reports/");
+  settings_->setText("LM_DATA_TEMPLATE_PATH", programFolder + "resources/lmdatatemplate.txt");
+  settings_->setBool("SHOW_NETWORK_SETTINGS_PAGES", false);
+  settings_->setBool("SHOW_TIME_SETTINGS_PAGES", false);
+  settings_->setText("VADEDER_APPLICATION_VERSION",
+                     formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild,
+                                   kVersionRevision));
+
+  logMessage(kLogInfo, "Initializing NTP client.\n");
+  logMessage(kLogInfo, "Realizing control panel targets.\n");
+  logMessage(kLogInfo, "Initializing virtual target values.\n");
+  logMessage(kLogInfo, "Realizing monitors.\n");
+  logMessage(kLogInfo, "Realizing simulator targets.\n");
+  logMessage(kLogInfo, "Realizing auto-setter targets.\n");
+  logMessage(kLogInfo, "Setting up for fake input.\n");
+  logMessage(kLogInfo, "Initializing displays.\n");
+  logMessage(kLogInfo, "Setting up UI logic.\n");
+  logMessage(kLogInfo, "Running.\n");
+  state_.loopTick = clock().tick();
+  return true;
+}
+
+void EngineRun::pass() {
+  clock().sleepMs(1);
+  state_.loopTick = clock().tick();
+
+  // Input lines are read every pass; automatic actions evaluate them.
+  (void)context_.input.inputLines();
+
+  updateDisplays();
+
+  while (std::optional<InputEvent> event = context_.input.nextEvent()) {
+    // Events are handed to the panel logic; until it exists they are consumed here.
+  }
+
+  context_.lampWord.store(packLampWord(lamps_), std::memory_order_relaxed);
+  context_.colorTheme.store(0, std::memory_order_relaxed);
+
+  context_.setSessionFlags(false, false);
+  serveSessionRequests();
+}
+
+void EngineRun::updateDisplays() {
+  uint32_t changeSum = 0;
+  {
+    std::lock_guard<std::mutex> guard(context_.screenLock);
+    // The windows flush their pending drawables here and report their change counters.
+  }
+  if (changeSum != notifiedChangeSum_) {
+    notifiedChangeSum_ = changeSum;
+    if (ScreenNotifier* notifier = context_.notifyWindow.load(std::memory_order_relaxed))
+      notifier->screenChanged();
+  }
+}
+
+void EngineRun::serveSessionRequests() {
+  // A load is answered before a save in the same pass. Without a loudness page on show the
+  // panel cannot serve either, which the empty reply tells the window.
+  if (!context_.takeLoadSessionPath().empty()) context_.setSessionReply(std::string());
+  if (!context_.takeSaveSessionPath().empty()) context_.setSessionReply(std::string());
+}
+
+void EngineRun::shutDown() { logMessage(kLogInfo, "Exiting.\n"); }
+
+}  // namespace
+
+uint32_t packLampWord(const LampStates& lamps) {
+  uint32_t word = 0;
+  for (int code : kLampOrder) word = (word << 2) | (lamps[static_cast<size_t>(code)] & 3u);
+  return word;
+}
+
+LampStates unpackLampWord(uint32_t word) {
+  LampStates lamps{};
+  for (size_t i = 0; i < kLampOrder.size(); ++i) {
+    const unsigned shift = static_cast<unsigned>(30 - 2 * i);
+    lamps[static_cast<size_t>(kLampOrder[i])] = static_cast<uint8_t>((word >> shift) & 3u);
+  }
+  return lamps;
+}
+
+int runEngine(EngineState& state) {
+  EngineRun run(state);
+  return run.run();
+}
+
+}  // namespace qelm

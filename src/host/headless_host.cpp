@@ -1,0 +1,136 @@
+#include "host/headless_host.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+#include <thread>
+
+#include "engine/core/log.h"
+#include "engine/engine_runner.h"
+#include "platform/folders.h"
+
+namespace qelm {
+
+namespace {
+
+enum class OptionName { kData, kReport, kProgram, kSeconds };
+
+std::optional<OptionName> optionName(const std::string& word) {
+  if (word == "--data" || word == "/D" || word == "-D") return OptionName::kData;
+  if (word == "--report" || word == "/R" || word == "-R") return OptionName::kReport;
+  if (word == "--program") return OptionName::kProgram;
+  if (word == "--seconds") return OptionName::kSeconds;
+  return std::nullopt;
+}
+
+std::optional<double> readSeconds(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(value) || value < 0 || value > 1e7)
+    return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string hostUsage() {
+  return "usage: qelm-engine run [--data DIR] [--report DIR] [--program DIR] [--seconds N]\n"
+         "  run        run the panel engine without a window, printing the log\n"
+         "  --data     data folder (configuration, boot environment); default ~/Documents/VadEDER\n"
+         "  --report   report folder; default ~/Documents/VadEDER\n"
+         "  --program  program folder (fonts, images, resources); default the program's own\n"
+         "  --seconds  stop after N seconds (default: run until interrupted)\n";
+}
+
+ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
+  HostOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string word = args[i];
+    std::optional<std::string> inlineValue;
+    if (word.rfind("--", 0) == 0) {
+      if (const size_t eq = word.find('='); eq != std::string::npos) {
+        inlineValue = word.substr(eq + 1);
+        word = word.substr(0, eq);
+      }
+    }
+    const std::optional<OptionName> name = optionName(word);
+    if (!name) {
+      if (!word.empty() && (word[0] == '-' || word[0] == '/'))
+        return {std::nullopt, "unknown option \"" + word + "\""};
+      if (!options.command.empty()) return {std::nullopt, "unexpected argument \"" + word + "\""};
+      if (word != "run") return {std::nullopt, "unknown command \"" + word + "\""};
+      options.command = word;
+      continue;
+    }
+    std::string value;
+    if (inlineValue) {
+      value = *inlineValue;
+    } else {
+      if (i + 1 >= args.size()) return {std::nullopt, "option " + word + " needs a value"};
+      value = args[++i];
+    }
+    switch (*name) {
+      case OptionName::kData:
+      case OptionName::kReport:
+      case OptionName::kProgram:
+        if (value.empty()) return {std::nullopt, "option " + word + " needs a folder"};
+        (*name == OptionName::kData     ? options.dataFolder
+         : *name == OptionName::kReport ? options.reportFolder
+                                        : options.programFolder) = value;
+        break;
+      case OptionName::kSeconds:
+        options.seconds = readSeconds(value);
+        if (!options.seconds) return {std::nullopt, "bad number of seconds \"" + value + "\""};
+        break;
+    }
+  }
+  if (options.command.empty()) return {std::nullopt, "no command given"};
+  return {options, {}};
+}
+
+Folders resolveFolders(const HostOptions& options) {
+  Folders folders;
+  folders.program = options.programFolder ? platform::withTrailingSlash(*options.programFolder)
+                                          : platform::executableFolder();
+  const std::string standard = platform::documentsFolder() + "VadEDER/";
+  folders.data = options.dataFolder ? platform::withTrailingSlash(*options.dataFolder) : standard;
+  folders.report =
+      options.reportFolder ? platform::withTrailingSlash(*options.reportFolder) : standard;
+  return folders;
+}
+
+void ConsolePrinter::printNew(std::ostream& out) {
+  const int32_t count = messageCount();
+  for (; next_ < count; ++next_) {
+    // An empty text comes back only for a number already dropped from the log.
+    const std::string text = messageText(next_);
+    if (!text.empty()) out << next_ << ": " << text << '\n';
+  }
+  out.flush();
+}
+
+int runHeadless(const HostOptions& options, std::ostream& out,
+                const std::atomic<bool>& interrupted) {
+  EngineRunner runner(resolveFolders(options));
+  runner.context().setStartupFileName("startup.txt");
+  ConsolePrinter console;
+  const auto started = std::chrono::steady_clock::now();
+  runner.start();
+  while (!interrupted.load() && !runner.finished()) {
+    if (options.seconds) {
+      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+      if (elapsed.count() >= *options.seconds) break;
+    }
+    console.printNew(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const bool endedByItself = runner.finished();
+  runner.stop();
+  console.printNew(out);
+  if (endedByItself && runner.result() == static_cast<int>(ExitCode::kConfigFailed)) return 2;
+  return 0;
+}
+
+}  // namespace qelm

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/core/app_context.h"
+
+namespace qelm {
+
+/// The command line of the programs: a command and the folder and run options.
+struct HostOptions {
+  std::string command;                       ///< "run"
+  std::optional<std::string> dataFolder;     ///< --data DIR, /D DIR, -D DIR
+  std::optional<std::string> reportFolder;   ///< --report DIR, /R DIR, -R DIR
+  std::optional<std::string> programFolder;  ///< --program DIR
+  std::optional<double> seconds;             ///< --seconds N: stop after N seconds
+};
+
+/// Result of reading the command line: the options, or the reason they were refused.
+struct ParsedOptions {
+  std::optional<HostOptions> options;
+  std::string error;  ///< empty when `options` is set
+};
+
+/// Reads the arguments after the program name. Options may come before or after the command,
+/// as "--name VALUE" or "--name=VALUE".
+ParsedOptions parseHostOptions(const std::vector<std::string>& args);
+
+/// The usage text printed for a refused command line.
+std::string hostUsage();
+
+/// The folders of a run: the options' folders, else the program's own folder and the user's
+/// documents folder + "VadEDER/". Every folder ends with "/".
+Folders resolveFolders(const HostOptions& options);
+
+/// Copies new log messages to a stream the way the console shows them ("%i: %s"), skipping
+/// numbers that were dropped from the log before they could be shown.
+class ConsolePrinter {
+ public:
+  /// Prints every message from the last one printed up to the log's current count.
+  void printNew(std::ostream& out);
+
+ private:
+  int32_t next_ = 0;
+};
+
+/// Runs the engine thread as the desktop does until `interrupted` is set, the time limit
+/// passes, or the engine ends by itself. Returns the process exit code: 0, or 2 when the
+/// configuration could not be processed.
+int runHeadless(const HostOptions& options, std::ostream& out,
+                const std::atomic<bool>& interrupted);
+
+}  // namespace qelm

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace qelm::platform {
+
+/// Monotonic millisecond tick and sleep, as the engine sees time. Ticks are 32 bits and wrap
+/// after about 49.7 days, so elapsed times are always computed as unsigned differences.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  /// Milliseconds since an arbitrary start; wraps modulo 2^32.
+  virtual uint32_t tick() = 0;
+  /// Blocks the calling thread for about `ms` milliseconds.
+  virtual void sleepMs(uint32_t ms) = 0;
+};
+
+/// The real clock: CLOCK_MONOTONIC in milliseconds, truncated to 32 bits.
+class SystemClock final : public Clock {
+ public:
+  uint32_t tick() override;
+  void sleepMs(uint32_t ms) override;
+};
+
+/// The process's system clock (stateless, shared by everyone who has no clock of their own).
+Clock& systemClock();
+
+/// A clock that tests drive. `sleepMs` advances the tick by the requested time and returns at
+/// once (after yielding the processor), so time-outs are tested without waiting. Thread-safe.
+class ManualClock final : public Clock {
+ public:
+  explicit ManualClock(uint32_t start = 1) : now_(start) {}
+  uint32_t tick() override { return now_.load(std::memory_order_relaxed); }
+  void sleepMs(uint32_t ms) override;
+  /// Moves time forward by `ms` (wrapping like the real tick).
+  void advance(uint32_t ms) { now_.fetch_add(ms, std::memory_order_relaxed); }
+  void set(uint32_t now) { now_.store(now, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<uint32_t> now_;
+};
+
+/// Milliseconds from `since` to `now`, correct across one wrap of the tick.
+inline uint32_t elapsedMs(uint32_t now, uint32_t since) { return now - since; }
+
+}  // namespace qelm::platform

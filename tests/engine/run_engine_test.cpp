@@ -1,0 +1,143 @@
+#include "engine/run_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/core/boot_env.h"
+#include "engine/core/log.h"
+
+namespace qelm {
+namespace {
+
+// A manual clock that asks the engine to stop after a number of main-loop sleeps, so a whole
+// run happens on the test's thread without waiting.
+class StoppingClock final : public platform::Clock {
+ public:
+  uint32_t tick() override { return now_; }
+  void sleepMs(uint32_t ms) override {
+    now_ += ms;
+    ++sleeps_;
+    if (context_ != nullptr && sleeps_ >= stopAfter_) context_->stopRequested = true;
+  }
+  AppContext* context_ = nullptr;
+  int stopAfter_ = 3;
+  int sleeps_ = 0;
+
+ private:
+  uint32_t now_ = 500;
+};
+
+class CountingNotifier final : public ScreenNotifier {
+ public:
+  void screenChanged() override { ++count; }
+  int count = 0;
+};
+
+class RunEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("run_engine_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder_);
+    const std::string f = folder_.string() + "/";
+    context_ = std::make_unique<AppContext>(Folders{f, f, f}, clock_);
+    context_->setStartupFileName("startup.txt");
+    context_->notifyWindow = &notifier_;
+    clock_.context_ = context_.get();
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::vector<std::string> messagesSince(int32_t first) {
+    std::vector<std::string> texts;
+    for (int32_t n = first; n < messageCount(); ++n) texts.push_back(messageText(n));
+    return texts;
+  }
+
+  std::filesystem::path folder_;
+  StoppingClock clock_;
+  CountingNotifier notifier_;
+  std::unique_ptr<AppContext> context_;
+};
+
+TEST_F(RunEngineTest, StartUpLinesComeOnceInOrderAndStopEndsTheRunWithinOnePass) {
+  const int32_t first = messageCount();
+  EngineState state(*context_);
+  const int result = runEngine(state);
+  EXPECT_EQ(result, 0) << "no panel logic yet to turn the final event into a restart";
+  const std::vector<std::string> expected = {
+      "Processing configuration.",
+      "Processed configuration in 0 ticks",
+      "Reading boot environment.",
+      "Initializing global settings.",
+      "Initializing NTP client.",
+      "Realizing control panel targets.",
+      "Initializing virtual target values.",
+      "Realizing monitors.",
+      "Realizing simulator targets.",
+      "Realizing auto-setter targets.",
+      "Setting up for fake input.",
+      "Initializing displays.",
+      "Setting up UI logic.",
+      "Running.",
+      "Exiting.",
+  };
+  EXPECT_EQ(messagesSince(first), expected);
+  EXPECT_EQ(clock_.sleeps_, 3) << "the stop flag is seen at the top of the next pass";
+  EXPECT_EQ(state.loopTick, 503u);
+}
+
+TEST_F(RunEngineTest, IdlePassesPostNoScreenChange) {
+  clock_.stopAfter_ = 20;
+  EngineState state(*context_);
+  runEngine(state);
+  EXPECT_EQ(notifier_.count, 0);
+}
+
+TEST_F(RunEngineTest, SessionRequestsAreTakenAndAnsweredEmptyWithoutALoudnessPage) {
+  context_->setLoadSessionPath("/tmp/x.ses");
+  context_->setSaveSessionPath("/tmp/y.ses");
+  context_->setSessionReply("stale");
+  EngineState state(*context_);
+  runEngine(state);
+  EXPECT_EQ(context_->loadSessionPath(), "");
+  EXPECT_EQ(context_->saveSessionPath(), "");
+  EXPECT_EQ(context_->sessionReply(), "");
+  EXPECT_FALSE(context_->canSaveSession());
+  EXPECT_FALSE(context_->canLoadSession());
+}
+
+TEST_F(RunEngineTest, InputQueuedBeforeTheRunIsConsumed) {
+  context_->input.queueKey(13);
+  context_->input.queueKnobTurn(2, true);
+  EngineState state(*context_);
+  runEngine(state);
+  EXPECT_EQ(context_->input.queuedCount(), 0u);
+}
+
+TEST(LampWordTest, PairsArePackedFromEnterDownToDigitOne) {
+  LampStates lamps{};
+  lamps[16] = 3;  // Enter: bits 31..30
+  lamps[2] = 2;   // digit 1: bits 1..0
+  EXPECT_EQ(packLampWord(lamps), 0xC0000002u);
+
+  lamps = {};
+  lamps[1] = 2;  // digit 0 is ninth in the order: bits 15..14
+  EXPECT_EQ(packLampWord(lamps), 0x00008000u);
+
+  lamps = {};
+  lamps[13] = 7;  // only the low two bits of a state count
+  EXPECT_EQ(packLampWord(lamps), 3u << 24);
+}
+
+TEST(LampWordTest, UnpackingGivesBackEveryKeysState) {
+  LampStates lamps{};
+  for (int code = 1; code <= 16; ++code) lamps[static_cast<size_t>(code)] = static_cast<uint8_t>(code % 4);
+  EXPECT_EQ(unpackLampWord(packLampWord(lamps)), lamps);
+}
+
+}  // namespace
+}  // namespace qelm

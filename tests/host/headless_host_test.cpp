@@ -1,0 +1,104 @@
+#include "host/headless_host.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "engine/core/log.h"
+
+namespace qelm {
+namespace {
+
+ParsedOptions parse(std::vector<std::string> args) { return parseHostOptions(args); }
+
+TEST(HostOptionsTest, FoldersAndSecondsInEveryAcceptedSpelling) {
+  ParsedOptions parsed = parse({"run", "--data", "/d", "/R", "/r", "--program=/p", "--seconds=1.5"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_EQ(parsed.options->command, "run");
+  EXPECT_EQ(parsed.options->dataFolder, "/d");
+  EXPECT_EQ(parsed.options->reportFolder, "/r");
+  EXPECT_EQ(parsed.options->programFolder, "/p");
+  EXPECT_EQ(parsed.options->seconds, 1.5);
+
+  parsed = parse({"-D", "/x", "run", "-R", "/y"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_EQ(parsed.options->dataFolder, "/x");
+  EXPECT_EQ(parsed.options->reportFolder, "/y");
+  EXPECT_FALSE(parsed.options->seconds);
+
+  const Folders folders = resolveFolders(*parsed.options);
+  EXPECT_EQ(folders.data, "/x/");
+  EXPECT_EQ(folders.report, "/y/");
+  EXPECT_EQ(folders.program.back(), '/');
+}
+
+TEST(HostOptionsTest, RefusedCommandLinesSayWhy) {
+  EXPECT_EQ(parse({}).error, "no command given");
+  EXPECT_EQ(parse({"fly"}).error, "unknown command \"fly\"");
+  EXPECT_EQ(parse({"run", "run"}).error, "unexpected argument \"run\"");
+  EXPECT_EQ(parse({"run", "--colour"}).error, "unknown option \"--colour\"");
+  EXPECT_EQ(parse({"run", "--data"}).error, "option --data needs a value");
+  EXPECT_EQ(parse({"run", "--data="}).error, "option --data needs a folder");
+  EXPECT_EQ(parse({"run", "--seconds", "-1"}).error, "bad number of seconds \"-1\"");
+  EXPECT_EQ(parse({"run", "--seconds", "2x"}).error, "bad number of seconds \"2x\"");
+  EXPECT_EQ(parse({"run", "--seconds", "nan"}).error, "bad number of seconds \"nan\"");
+}
+
+TEST(ConsolePrinterTest, PrintsEachMessageOnceWithItsNumber) {
+  ConsolePrinter console;
+  std::ostringstream skip;
+  console.printNew(skip);  // whatever earlier tests logged
+  const int32_t number = messageCount();
+  logMessage(kLogInfo, "first %d\n", 1);
+  logMessage(kLogInfo, "second");
+  std::ostringstream out;
+  console.printNew(out);
+  console.printNew(out);
+  EXPECT_EQ(out.str(), std::to_string(number) + ": first 1\n" + std::to_string(number + 1) +
+                           ": second\n");
+}
+
+TEST(ConsolePrinterTest, SkipsMessagesDroppedBeforeTheyWereShown) {
+  ConsolePrinter console;
+  std::ostringstream skip;
+  console.printNew(skip);
+  for (int i = 0; i < 10005; ++i) logMessage(kLogInfo, "m%d", i);
+  std::ostringstream out;
+  console.printNew(out);
+  std::istringstream lines(out.str());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) ++count;
+  EXPECT_EQ(count, 10000);
+  EXPECT_NE(out.str().find(": m10004\n"), std::string::npos);
+  EXPECT_EQ(out.str().find(": m4\n"), std::string::npos);
+}
+
+TEST(HeadlessHostTest, RunsTheEngineForTheGivenTimeAndShutsDownCleanly) {
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_test";
+  std::filesystem::create_directories(folder);
+  ParsedOptions parsed = parse({"run", "--data", folder.string(), "--report", folder.string(),
+                                "--seconds", "0.3"});
+  ASSERT_TRUE(parsed.options);
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
+  EXPECT_NE(out.str().find(": Running.\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find(": Exiting.\n"), std::string::npos) << out.str();
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HeadlessHostTest, AnInterruptStopsTheEngine) {
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_interrupt";
+  std::filesystem::create_directories(folder);
+  ParsedOptions parsed = parse({"run", "--data", folder.string(), "--report", folder.string()});
+  ASSERT_TRUE(parsed.options);
+  std::ostringstream out;
+  std::atomic<bool> interrupted{true};
+  EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace qelm
