@@ -11,7 +11,9 @@ namespace qelm {
 EngineRunner::EngineRunner(const Folders& folders, platform::Clock& clock, RunFunction run)
     : context_(folders, clock), run_(std::move(run)) {}
 
-EngineRunner::~EngineRunner() { stop(); }
+EngineRunner::~EngineRunner() {
+  stop();
+}
 
 void EngineRunner::start() {
   if (thread_.joinable()) stop();

@@ -85,9 +85,9 @@ bool EngineRun::startUp() {
   settings_->setText("LM_DATA_TEMPLATE_PATH", programFolder + "resources/lmdatatemplate.txt");
   settings_->setBool("SHOW_NETWORK_SETTINGS_PAGES", false);
   settings_->setBool("SHOW_TIME_SETTINGS_PAGES", false);
-  settings_->setText("VADEDER_APPLICATION_VERSION",
-                     formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild,
-                                   kVersionRevision));
+  settings_->setText(
+      "VADEDER_APPLICATION_VERSION",
+      formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild, kVersionRevision));
 
   logMessage(kLogInfo, "Initializing NTP client.\n");
   logMessage(kLogInfo, "Realizing control panel targets.\n");
@@ -143,13 +143,16 @@ void EngineRun::serveSessionRequests() {
   if (!context_.takeSaveSessionPath().empty()) context_.setSessionReply(std::string());
 }
 
-void EngineRun::shutDown() { logMessage(kLogInfo, "Exiting.\n"); }
+void EngineRun::shutDown() {
+  logMessage(kLogInfo, "Exiting.\n");
+}
 
 }  // namespace
 
 uint32_t packLampWord(const LampStates& lamps) {
   uint32_t word = 0;
-  for (int code : kLampOrder) word = (word << 2) | (lamps[static_cast<size_t>(code)] & 3u);
+  for (int code : kLampOrder)
+    word = (word << 2) | (lamps[static_cast<size_t>(code)] & 3u);
   return word;
 }
 

@@ -13,9 +13,9 @@ inline constexpr const char* kProductName = "Marvex Vurezoz QELM-9000";
 
 /// What a run of the engine asks of its runner when it ends.
 enum class ExitCode : int32_t {
-  kKeepRunning = 0,    ///< still running (never returned by a finished run on its own)
-  kRestart = 1,        ///< run again after the restart pause
-  kConfigFailed = 2,   ///< the configuration could not be processed
+  kKeepRunning = 0,   ///< still running (never returned by a finished run on its own)
+  kRestart = 1,       ///< run again after the restart pause
+  kConfigFailed = 2,  ///< the configuration could not be processed
 };
 
 /// Everything one run of the engine owns beside the objects it builds; made by the runner for
@@ -23,7 +23,7 @@ enum class ExitCode : int32_t {
 struct EngineState {
   explicit EngineState(AppContext& appContext) : context(&appContext) {}
 
-  AppContext* context;       ///< not owned
+  AppContext* context;  ///< not owned
   /// The tick stored once at the start of each main-loop pass: "now" for everything done in
   /// that pass (time-outs, blinking, refresh intervals).
   uint32_t loopTick = 0;

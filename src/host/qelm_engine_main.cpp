@@ -11,7 +11,9 @@ namespace {
 
 std::atomic<bool> gInterrupted{false};
 
-extern "C" void onSignal(int) { gInterrupted.store(true); }
+extern "C" void onSignal(int) {
+  gInterrupted.store(true);
+}
 
 }  // namespace
 

@@ -42,6 +42,8 @@ class ManualClock final : public Clock {
 };
 
 /// Milliseconds from `since` to `now`, correct across one wrap of the tick.
-inline uint32_t elapsedMs(uint32_t now, uint32_t since) { return now - since; }
+inline uint32_t elapsedMs(uint32_t now, uint32_t since) {
+  return now - since;
+}
 
 }  // namespace qelm::platform

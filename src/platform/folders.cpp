@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace qelm::platform {
@@ -50,8 +51,8 @@ std::string homeFolder() {
     if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr)
       home = entry->pw_dir;
   }
-  if (home.empty()) home = "/";
-  return withTrailingSlash(home);
+  if (home.empty()) return std::string(1, '/');
+  return withTrailingSlash(std::move(home));
 }
 
 std::string documentsFromUserDirs(std::string_view fileText, const std::string& home) {
@@ -63,7 +64,8 @@ std::string documentsFromUserDirs(std::string_view fileText, const std::string& 
     if (end == std::string_view::npos) end = fileText.size();
     std::string_view line = fileText.substr(pos, end - pos);
     pos = end + 1;
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+      line.remove_prefix(1);
     if (line.substr(0, kKey.size()) != kKey) continue;
     line.remove_prefix(kKey.size());
     if (line.size() < 2 || line.front() != '"') continue;
@@ -73,7 +75,8 @@ std::string documentsFromUserDirs(std::string_view fileText, const std::string& 
     std::string path;
     if (value.substr(0, 5) == "$HOME") {
       std::string base = home;
-      while (base.size() > 1 && base.back() == '/') base.pop_back();
+      while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
       path = base + std::string(value.substr(5));
     } else {
       path = std::string(value);

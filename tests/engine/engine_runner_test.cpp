@@ -163,10 +163,14 @@ TEST(EngineRunnerTest, TextExceptionEndsTheRunWithThePreviousResult) {
   // a failing run after a run that returned 2 ends the thread.
   EngineRunner runner(kFolders, clock, [&](EngineState&) -> int {
     switch (++run) {
-      case 1: return 1;
-      case 2: throw std::string("No target for global setting with code 99");
-      case 3: return 2;
-      default: throw std::runtime_error("not reached");
+      case 1:
+        return 1;
+      case 2:
+        throw std::string("No target for global setting with code 99");
+      case 3:
+        return 2;
+      default:
+        throw std::runtime_error("not reached");
     }
   });
   runner.start();
@@ -175,7 +179,8 @@ TEST(EngineRunnerTest, TextExceptionEndsTheRunWithThePreviousResult) {
   EXPECT_EQ(runner.result(), 2);
   bool logged = false;
   for (int32_t n = firstMessage; n < messageCount(); ++n)
-    logged = logged || messageText(n) == "Engine stopped: No target for global setting with code 99";
+    logged =
+        logged || messageText(n) == "Engine stopped: No target for global setting with code 99";
   EXPECT_TRUE(logged);
 }
 
@@ -197,7 +202,8 @@ TEST(EngineRunnerTest, StartingTwiceStopsTheFirstThreadAndClearsTheFlag) {
   EngineRunner runner(kFolders, clock, [&](EngineState& state) {
     if (++active > 1) ++overlaps;
     ++runs;
-    while (!state.context->stopRequested) std::this_thread::sleep_for(1ms);
+    while (!state.context->stopRequested)
+      std::this_thread::sleep_for(1ms);
     --active;
     return 1;
   });

@@ -39,9 +39,10 @@ class CountingNotifier final : public ScreenNotifier {
 class RunEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("run_engine_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        std::filesystem::temp_directory_path() /
+        ("run_engine_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder_);
     const std::string f = folder_.string() + "/";
     context_ = std::make_unique<AppContext>(Folders{f, f, f}, clock_);
@@ -53,7 +54,8 @@ class RunEngineTest : public ::testing::Test {
 
   std::vector<std::string> messagesSince(int32_t first) {
     std::vector<std::string> texts;
-    for (int32_t n = first; n < messageCount(); ++n) texts.push_back(messageText(n));
+    for (int32_t n = first; n < messageCount(); ++n)
+      texts.push_back(messageText(n));
     return texts;
   }
 
@@ -135,7 +137,8 @@ TEST(LampWordTest, PairsArePackedFromEnterDownToDigitOne) {
 
 TEST(LampWordTest, UnpackingGivesBackEveryKeysState) {
   LampStates lamps{};
-  for (int code = 1; code <= 16; ++code) lamps[static_cast<size_t>(code)] = static_cast<uint8_t>(code % 4);
+  for (int code = 1; code <= 16; ++code)
+    lamps[static_cast<size_t>(code)] = static_cast<uint8_t>(code % 4);
   EXPECT_EQ(unpackLampWord(packLampWord(lamps)), lamps);
 }
 

@@ -30,7 +30,8 @@ void mutateAndRun(std::vector<uint8_t> seed, std::mt19937& rng, int rounds) {
     std::vector<uint8_t> bytes = seed;
     switch (rng() % 4) {
       case 0:  // flip a few bits
-        for (int k = 0; k < 4 && !bytes.empty(); ++k) bytes[rng() % bytes.size()] ^= 1u << (rng() % 8);
+        for (int k = 0; k < 4 && !bytes.empty(); ++k)
+          bytes[rng() % bytes.size()] ^= 1u << (rng() % 8);
         break;
       case 1:  // truncate
         if (!bytes.empty()) bytes.resize(rng() % bytes.size());
@@ -40,7 +41,8 @@ void mutateAndRun(std::vector<uint8_t> seed, std::mt19937& rng, int rounds) {
           bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
         break;
       default:  // append random bytes
-        for (size_t k = 0, n = rng() % 64; k < n; ++k) bytes.push_back(static_cast<uint8_t>(rng()));
+        for (size_t k = 0, n = rng() % 64; k < n; ++k)
+          bytes.push_back(static_cast<uint8_t>(rng()));
         break;
     }
     runOne(bytes);

@@ -10,10 +10,13 @@
 namespace qelm {
 namespace {
 
-ParsedOptions parse(std::vector<std::string> args) { return parseHostOptions(args); }
+ParsedOptions parse(std::vector<std::string> args) {
+  return parseHostOptions(args);
+}
 
 TEST(HostOptionsTest, FoldersAndSecondsInEveryAcceptedSpelling) {
-  ParsedOptions parsed = parse({"run", "--data", "/d", "/R", "/r", "--program=/p", "--seconds=1.5"});
+  ParsedOptions parsed =
+      parse({"run", "--data", "/d", "/R", "/r", "--program=/p", "--seconds=1.5"});
   ASSERT_TRUE(parsed.options) << parsed.error;
   EXPECT_EQ(parsed.options->command, "run");
   EXPECT_EQ(parsed.options->dataFolder, "/d");
@@ -55,21 +58,23 @@ TEST(ConsolePrinterTest, PrintsEachMessageOnceWithItsNumber) {
   std::ostringstream out;
   console.printNew(out);
   console.printNew(out);
-  EXPECT_EQ(out.str(), std::to_string(number) + ": first 1\n" + std::to_string(number + 1) +
-                           ": second\n");
+  EXPECT_EQ(out.str(),
+            std::to_string(number) + ": first 1\n" + std::to_string(number + 1) + ": second\n");
 }
 
 TEST(ConsolePrinterTest, SkipsMessagesDroppedBeforeTheyWereShown) {
   ConsolePrinter console;
   std::ostringstream skip;
   console.printNew(skip);
-  for (int i = 0; i < 10005; ++i) logMessage(kLogInfo, "m%d", i);
+  for (int i = 0; i < 10005; ++i)
+    logMessage(kLogInfo, "m%d", i);
   std::ostringstream out;
   console.printNew(out);
   std::istringstream lines(out.str());
   std::string line;
   int count = 0;
-  while (std::getline(lines, line)) ++count;
+  while (std::getline(lines, line))
+    ++count;
   EXPECT_EQ(count, 10000);
   EXPECT_NE(out.str().find(": m10004\n"), std::string::npos);
   EXPECT_EQ(out.str().find(": m4\n"), std::string::npos);
@@ -78,8 +83,8 @@ TEST(ConsolePrinterTest, SkipsMessagesDroppedBeforeTheyWereShown) {
 TEST(HeadlessHostTest, RunsTheEngineForTheGivenTimeAndShutsDownCleanly) {
   const auto folder = std::filesystem::temp_directory_path() / "headless_host_test";
   std::filesystem::create_directories(folder);
-  ParsedOptions parsed = parse({"run", "--data", folder.string(), "--report", folder.string(),
-                                "--seconds", "0.3"});
+  ParsedOptions parsed =
+      parse({"run", "--data", folder.string(), "--report", folder.string(), "--seconds", "0.3"});
   ASSERT_TRUE(parsed.options);
   std::ostringstream out;
   std::atomic<bool> interrupted{false};

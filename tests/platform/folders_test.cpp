@@ -11,9 +11,9 @@ TEST(FoldersTest, UserDirsFileGivesTheDocumentsFolder) {
   EXPECT_EQ(documentsFromUserDirs("# comment\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "/home/a/"),
             "/home/a/Dokumente/");
   EXPECT_EQ(documentsFromUserDirs("XDG_DOCUMENTS_DIR=\"/srv/docs/\"", "/home/a/"), "/srv/docs/");
-  EXPECT_EQ(documentsFromUserDirs("  XDG_DOCUMENTS_DIR=\"$HOME/x\"\nXDG_DOCUMENTS_DIR=\"$HOME/y\"",
-                                  "/h"),
-            "/h/y/")
+  EXPECT_EQ(
+      documentsFromUserDirs("  XDG_DOCUMENTS_DIR=\"$HOME/x\"\nXDG_DOCUMENTS_DIR=\"$HOME/y\"", "/h"),
+      "/h/y/")
       << "leading blanks are allowed; the last setting wins";
 }
 

@@ -27,13 +27,27 @@ std::string AppContext::readText(const std::string& field) const {
   return field;
 }
 
-std::string AppContext::programFolder() const { return readText(programFolder_); }
-std::string AppContext::dataFolder() const { return readText(dataFolder_); }
-std::string AppContext::reportFolder() const { return readText(reportFolder_); }
-std::string AppContext::startupFileName() const { return readText(startupFileName_); }
-std::string AppContext::saveSessionPath() const { return readText(saveSessionPath_); }
-std::string AppContext::loadSessionPath() const { return readText(loadSessionPath_); }
-std::string AppContext::sessionReply() const { return readText(sessionReply_); }
+std::string AppContext::programFolder() const {
+  return readText(programFolder_);
+}
+std::string AppContext::dataFolder() const {
+  return readText(dataFolder_);
+}
+std::string AppContext::reportFolder() const {
+  return readText(reportFolder_);
+}
+std::string AppContext::startupFileName() const {
+  return readText(startupFileName_);
+}
+std::string AppContext::saveSessionPath() const {
+  return readText(saveSessionPath_);
+}
+std::string AppContext::loadSessionPath() const {
+  return readText(loadSessionPath_);
+}
+std::string AppContext::sessionReply() const {
+  return readText(sessionReply_);
+}
 
 void AppContext::setStartupFileName(const std::string& name) {
   std::lock_guard<std::mutex> guard(stateLock_);

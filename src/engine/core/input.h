@@ -32,9 +32,9 @@ inline constexpr int32_t kKnobCount = 8;
 struct InputEvent {
   int32_t code = 0;
   EventKind kind = EventKind::kNone;
-  int32_t count = 0;   ///< steps of a turn (1); 1 for held and touch events; otherwise 0
-  int32_t screen = -1; ///< 0 left, 1 right for touches; otherwise -1
-  int32_t x = -1;      ///< touch position in screen pixels; otherwise -1
+  int32_t count = 0;    ///< steps of a turn (1); 1 for held and touch events; otherwise 0
+  int32_t screen = -1;  ///< 0 left, 1 right for touches; otherwise -1
+  int32_t x = -1;       ///< touch position in screen pixels; otherwise -1
   int32_t y = -1;
 
   friend bool operator==(const InputEvent&, const InputEvent&) = default;

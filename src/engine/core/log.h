@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qelm {
+
+/// Levels: a message is kept only when bit 0 (kLogInfo = 1) or bit 15 (kLogLoudness = 32768) is
+/// set.
+inline constexpr int kLogInfo = 1;
+/// Level of loudness-monitoring warnings and errors (bit 15).
+inline constexpr int kLogLoudness = 32768;
+
+/// Formats like printf and appends the text, trailing CR/LF removed, to the process-wide log;
+/// texts that end up empty are dropped without a number. Callable from any thread.
+void logMessage(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+/// Number of the next message (count of messages ever appended).
+int32_t messageCount();
+
+/// Text of message `number`, or empty when not (or no longer) in the log.
+std::string messageText(int32_t number);
+
+}  // namespace qelm
