@@ -9,6 +9,7 @@
 #include "engine/core/log.h"
 #include "engine/engine_runner.h"
 #include "platform/folders.h"
+#include "shell/install/installation.h"
 
 namespace qelm {
 
@@ -113,7 +114,9 @@ void ConsolePrinter::printNew(std::ostream& out) {
 
 int runHeadless(const HostOptions& options, std::ostream& out,
                 const std::atomic<bool>& interrupted) {
-  EngineRunner runner(resolveFolders(options));
+  const Folders folders = resolveFolders(options);
+  prepareFolders(folders);
+  EngineRunner runner(folders);
   runner.context().setStartupFileName("startup.txt");
   ConsolePrinter console;
   const auto started = std::chrono::steady_clock::now();
