@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "comm/link_status.h"
+#include "comm/protocol.h"
+#include "comm/tcp_link.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
+
+namespace qelm {
+
+/// What a host owns to talk to one peer: candidate links (one per port tried, or one accepted
+/// link), one message parser and one send queue shared by the candidates. Engine thread only.
+class Connection {
+ public:
+  /// Bytes of queued messages one connection holds at most. Past it a client connection drops
+  /// its oldest unsent messages and an accepted one drops the peer, so a peer that stops
+  /// reading cannot grow the queue without bound.
+  static constexpr size_t kMaxQueuedBytes = 256 * 1024;
+
+  /// A client connection to the frame at `address` (first octet most significant): candidates
+  /// port 6666 (only while the legacy port switch is on) then 5253; status 7; the parser in
+  /// client mode hands complete messages to `deliver`.
+  Connection(platform::Clock& clock, uint32_t address, MessageParser::Deliver deliver);
+  /// A client connection whose candidates are `ports` of `address`, tried in that order.
+  Connection(platform::Clock& clock, uint32_t address, const std::vector<uint16_t>& ports,
+             MessageParser::Deliver deliver);
+  /// A connection over a socket a listener accepted: one link named "Client", the parser in
+  /// server mode handing requests to `deliver`.
+  Connection(platform::Clock& clock, platform::Socket accepted, MessageParser::Deliver deliver);
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  /// Polls the candidates in order at loop time `loopTime` (ms tick). The first that reports 1
+  /// wins and every other candidate is destroyed; otherwise the status is 7 when a candidate
+  /// reported 7, else 8, and the queue is emptied. Returns the status (1, 7 or 8).
+  LinkStatus poll(uint32_t loopTime);
+  /// Queues `message` for sending; the connection owns it from then on (null is ignored).
+  void enqueue(std::unique_ptr<Message> message);
+
+  /// The status of the last poll: 1, 7 (first connect in progress) or 8; 7 before any poll.
+  LinkStatus status() const { return status_; }
+  /// True for a connection over an accepted socket.
+  bool accepted() const { return accepted_; }
+  /// The candidate links in poll order (one once a candidate has won).
+  const std::vector<std::unique_ptr<TcpLink>>& candidates() const { return links_; }
+  /// The messages waiting to be sent.
+  const SendQueue& queue() const { return queue_; }
+  /// Messages dropped because the queue was full (client side) or the peer was dropped for it
+  /// (accepted side), since creation.
+  size_t droppedMessages() const { return dropped_; }
+
+ private:
+  void resetParser();
+
+  std::vector<std::unique_ptr<TcpLink>> links_;
+  bool accepted_;
+  MessageParser::Deliver deliver_;
+  MessageParser parser_;
+  SendQueue queue_;
+  LinkStatus status_ = LinkStatus::kConnecting;
+  // Set when an accepted peer let the queue overflow; the next poll fails its link.
+  bool overflowed_ = false;
+  size_t dropped_ = 0;
+};
+
+}  // namespace qelm
