@@ -1,11 +1,126 @@
-// Placeholder until the directive is built: refuses the directive with a clear message.
+// The "template" directive: pages of items laid out for one model.
+#include "config/config_catalog.h"
 #include "config/config_loader.h"
+#include "config/directive_support.h"
 #include "config/directives.h"
+#include "config/template.h"
+#include "panel/text/text.h"
 
 namespace qelm {
+namespace {
+
+void parseTemplateItem(ConfigLoader& loader, const Model& model, TemplatePage& page) {
+  ConfigToken& token = loader.token();
+  const std::optional<int32_t> number = currentNumber(loader);
+  if (!number) loader.fail("bad item number in template item definition");
+  loader.advance();
+
+  TemplateItem item;
+  const std::optional<ParameterReference> reference = currentParameterReference(loader);
+  if (!reference) loader.fail("Error parsing item directive");
+  loader.advance();
+  item.parameter = reference->find(model);
+  if (item.parameter == nullptr) {
+    if (reference->byOid) {
+      loader.fail("oid number " + reference->text +
+                  " in template item definition does not exist in associated model");
+    }
+    loader.fail("parameter name \"" + reference->text +
+                "\" in template item definition does not exist in associated model");
+  }
+
+  while (const std::optional<int32_t> index = currentNumber(loader)) {
+    // Addresses are numbered from 1; a 0 would point before the first one.
+    if (*index == 0) {
+      loader.fail(
+          "illegal address index (0) in template item definition; addresses are numbered from 1");
+    }
+    item.addressIndexes.push_back(*index - 1);
+    loader.advance();
+  }
+  if (item.addressIndexes.empty()) item.addressIndexes.push_back(0);
+
+  for (;;) {
+    if (token.isKeyword(Keyword::kName)) {
+      loader.advance();
+      if (!token.asString()) {
+        loader.fail("nothing following name keyword in template item definition");
+      }
+      item.displayName = token.text();
+      loader.advance();
+    } else if (token.isKeyword(Keyword::kSet)) {
+      loader.advance();
+      if (!readValueFor(loader, *item.parameter, item.setValue)) {
+        loader.fail(
+            "set directive in template item definition must be followed by a value compatible "
+            "with the associated parameter");
+      }
+      if (token.isKeyword(Keyword::kText)) {
+        loader.advance();
+        if (!token.asString()) {
+          loader.fail("nothing following text keyword in template item set definition");
+        }
+        item.setText = token.text();
+        loader.advance();
+      }
+    } else {
+      break;
+    }
+  }
+
+  if (*number == 0 || !page.items.try_emplace(*number - 1, std::move(item)).second) {
+    loader.fail(formattedText("illegal or duplicate item number (%d) in template item definition",
+                              *number));
+  }
+}
+
+void parseTemplatePage(ConfigLoader& loader, Template& definition) {
+  ConfigToken& token = loader.token();
+  const std::optional<int32_t> number = currentNumber(loader);
+  if (!number || *number > 999) loader.fail("bad page number in template page definition");
+  loader.advance();
+  if (!token.asString()) loader.fail("bad page name in template page definition");
+  std::string name = token.text();
+  loader.advance();
+  const PageType type = readPageType(loader);
+  TemplatePage* page = definition.addPage(*number, std::move(name), type);
+  if (page == nullptr) {
+    loader.fail(formattedText("duplicate page number (%d) in template page definition", *number));
+  }
+  while (token.isKeyword(Keyword::kItem)) {
+    loader.advance();
+    parseTemplateItem(loader, definition.model(), *page);
+  }
+}
+
+}  // namespace
 
 std::string parseTemplateDefinition(ConfigLoader& loader) {
-  loader.fail("directive not supported yet");
+  ConfigToken& token = loader.token();
+  loader.advance();
+  if (!token.asString()) loader.fail("bad name in template definition");
+  const std::string name = token.text();
+  loader.advance();
+  if (!token.asString()) loader.fail("bad model name in template definition");
+  const std::string modelName = token.text();
+  loader.advance();
+  Model* model = loader.findModel(modelName);
+  if (model == nullptr) {
+    loader.fail("unrecognized model name \"" + modelName + "\" in template definition");
+  }
+
+  auto& templates = loader.catalog().templates;
+  if (templates.contains(name)) {
+    loader.fail("duplicate template name \"" + name + "\" in template definition");
+  }
+  Template& definition =
+      *templates.emplace(name, std::make_unique<Template>(name, *model)).first->second;
+  while (token.isKeyword(Keyword::kPage)) {
+    loader.advance();
+    parseTemplatePage(loader, definition);
+  }
+  if (definition.pages().empty()) loader.fail("template definition contains no page definitions");
+  return name;
 }
 
 }  // namespace qelm

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "config/config_loader.h"
 #include "engine/core/boot_env.h"
 #include "engine/core/log.h"
 #include "engine/core/settings_store.h"
@@ -50,6 +51,7 @@ class EngineRun {
   std::string errorFolder_;
   std::string configurationFolder_;
 
+  std::unique_ptr<ConfigLoader> loader_;
   std::unique_ptr<StandardFileBootEnv> bootEnv_;
   std::unique_ptr<SettingsStore> settings_;
   LampStates lamps_{};
@@ -71,8 +73,15 @@ bool EngineRun::startUp() {
 
   logMessage(kLogInfo, "Processing configuration.\n");
   const uint32_t loadStart = clock().tick();
+  state_.catalog.banner = kProductName;
+  loader_ = std::make_unique<ConfigLoader>(errorFolder_, configurationFolder_, state_.catalog);
+  const bool loaded = loader_->load(startupFile_);
   logMessage(kLogInfo, "Processed configuration in %d ticks\n",
              static_cast<int>(platform::elapsedMs(clock().tick(), loadStart)));
+  if (!loaded) {
+    loader_.reset();
+    return false;
+  }
 
   logMessage(kLogInfo, "Reading boot environment.\n");
   bootEnv_ = std::make_unique<StandardFileBootEnv>(bootEnvFile_);

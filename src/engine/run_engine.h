@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <random>
 
+#include "config/config_catalog.h"
 #include "engine/core/app_context.h"
 
 namespace qelm {
@@ -29,6 +30,8 @@ struct EngineState {
   uint32_t loopTick = 0;
   /// The run's pseudo-random generator (simulated values), seeded with the tick at start-up.
   std::minstd_rand random;
+  /// What the configuration defines: models, templates, devices, simulators, actions, values.
+  ConfigCatalog catalog;
 };
 
 /// Lamp state of each key, indexed by key code 1..16 (index 0 unused): 0 off, 2 lit, 3 bright.

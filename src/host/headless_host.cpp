@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <cstdlib>
 #include <ostream>
 #include <thread>
 
+#include "config/config_catalog.h"
+#include "config/config_loader.h"
 #include "engine/core/log.h"
 #include "engine/engine_runner.h"
 #include "platform/folders.h"
@@ -38,7 +41,12 @@ std::optional<double> readSeconds(const std::string& text) {
 
 std::string hostUsage() {
   return "usage: qelm-engine run [--data DIR] [--report DIR] [--program DIR] [--seconds N]\n"
+         "       qelm-engine check FILE\n"
+         "       qelm-engine export FILE BINARY_OUT [EXPORT_FOLDER]\n"
          "  run        run the panel engine without a window, printing the log\n"
+         "  check      load a configuration file as the start-up does; print OK or the error\n"
+         "  export     write the binary form of a configuration, and with EXPORT_FOLDER its\n"
+         "             models/ and templates/ files\n"
          "  --data     data folder (configuration, boot environment); default ~/Documents/VadEDER\n"
          "  --report   report folder; default ~/Documents/VadEDER\n"
          "  --program  program folder (fonts, images, resources); default the program's own\n"
@@ -60,9 +68,13 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
     if (!name) {
       if (!word.empty() && (word[0] == '-' || word[0] == '/'))
         return {std::nullopt, "unknown option \"" + word + "\""};
-      if (!options.command.empty()) return {std::nullopt, "unexpected argument \"" + word + "\""};
-      if (word != "run") return {std::nullopt, "unknown command \"" + word + "\""};
-      options.command = word;
+      if (options.command.empty()) {
+        if (word != "run" && word != "check" && word != "export")
+          return {std::nullopt, "unknown command \"" + word + "\""};
+        options.command = word;
+      } else {
+        options.arguments.push_back(word);
+      }
       continue;
     }
     std::string value;
@@ -88,6 +100,15 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
     }
   }
   if (options.command.empty()) return {std::nullopt, "no command given"};
+  const size_t count = options.arguments.size();
+  const bool fits = options.command == "run"     ? count == 0
+                    : options.command == "check" ? count == 1
+                                                 : count == 2 || count == 3;
+  if (!fits) {
+    if (count > 0 && options.command == "run")
+      return {std::nullopt, "unexpected argument \"" + options.arguments[0] + "\""};
+    return {std::nullopt, "wrong number of arguments for " + options.command};
+  }
   return {options, {}};
 }
 
@@ -110,6 +131,63 @@ void ConsolePrinter::printNew(std::ostream& out) {
     if (!text.empty()) out << next_ << ": " << text << '\n';
   }
   out.flush();
+}
+
+namespace {
+
+// The folder of `file` with a trailing "/", or empty for a bare file name (the current folder).
+std::string folderOf(const std::string& file) {
+  const size_t slash = file.rfind('/');
+  return slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1);
+}
+
+// The loader reports a failure as its last log line: the location-prefixed message, or the
+// reason the file could not be read.
+std::string lastLogLine() {
+  const int32_t count = messageCount();
+  return count > 0 ? messageText(count - 1) : std::string();
+}
+
+}  // namespace
+
+int checkConfiguration(const std::string& file, std::ostream& out) {
+  ConfigCatalog catalog;
+  catalog.banner = kProductName;
+  ConfigLoader loader(std::string(), folderOf(file), catalog);
+  if (!loader.load(file)) {
+    out << lastLogLine() << '\n';
+    return 2;
+  }
+  out << "OK\n";
+  return 0;
+}
+
+int exportConfiguration(const std::vector<std::string>& arguments, std::ostream& out) {
+  const std::string& file = arguments.at(0);
+  const std::string& binaryOut = arguments.at(1);
+  std::string exportFolder;
+  if (arguments.size() > 2) {
+    exportFolder = platform::withTrailingSlash(arguments[2]);
+    std::error_code error;
+    std::filesystem::create_directories(exportFolder + "models", error);
+    std::filesystem::create_directories(exportFolder + "templates", error);
+  }
+  ConfigCatalog catalog;
+  catalog.banner = kProductName;
+  ConfigLoader loader(std::string(), folderOf(file), catalog);
+  if (!loader.load(file, binaryOut, exportFolder)) {
+    out << lastLogLine() << '\n';
+    return 2;
+  }
+  out << "OK\n";
+  return 0;
+}
+
+int runHostCommand(const HostOptions& options, std::ostream& out,
+                   const std::atomic<bool>& interrupted) {
+  if (options.command == "check") return checkConfiguration(options.arguments.at(0), out);
+  if (options.command == "export") return exportConfiguration(options.arguments, out);
+  return runHeadless(options, out, interrupted);
 }
 
 int runHeadless(const HostOptions& options, std::ostream& out,

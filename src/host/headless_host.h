@@ -13,7 +13,8 @@ namespace qelm {
 
 /// The command line of the programs: a command and the folder and run options.
 struct HostOptions {
-  std::string command;                       ///< "run"
+  std::string command;                       ///< "run", "check" or "export"
+  std::vector<std::string> arguments;        ///< the command's files
   std::optional<std::string> dataFolder;     ///< --data DIR, /D DIR, -D DIR
   std::optional<std::string> reportFolder;   ///< --report DIR, /R DIR, -R DIR
   std::optional<std::string> programFolder;  ///< --program DIR
@@ -47,6 +48,18 @@ class ConsolePrinter {
  private:
   int32_t next_ = 0;
 };
+
+/// `check FILE`: loads the configuration as the start-up does (configuration folder = the
+/// file's folder) and prints "OK", or the error message. Returns 0 or 2.
+int checkConfiguration(const std::string& file, std::ostream& out);
+
+/// `export FILE BINARY_OUT [EXPORT_FOLDER]`: writes the binary form of a text configuration,
+/// and the model and template files below EXPORT_FOLDER when given. Returns 0 or 2.
+int exportConfiguration(const std::vector<std::string>& arguments, std::ostream& out);
+
+/// Runs the command of `options` (run, check or export); returns the process exit code.
+int runHostCommand(const HostOptions& options, std::ostream& out,
+                   const std::atomic<bool>& interrupted);
 
 /// Runs the engine thread as the desktop does until `interrupted` is set, the time limit
 /// passes, or the engine ends by itself. Returns the process exit code: 0, or 2 when the

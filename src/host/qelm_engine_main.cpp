@@ -29,5 +29,5 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  return qelm::runHeadless(*parsed.options, std::cout, gInterrupted);
+  return qelm::runHostCommand(*parsed.options, std::cout, gInterrupted);
 }

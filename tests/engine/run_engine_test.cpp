@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,7 +45,8 @@ class RunEngineTest : public ::testing::Test {
         std::filesystem::temp_directory_path() /
         ("run_engine_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
          "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
+    std::filesystem::create_directories(folder_ / "configuration");
+    writeStartup("banner \"Test Panel\"\n");
     const std::string f = folder_.string() + "/";
     context_ = std::make_unique<AppContext>(Folders{f, f, f}, clock_);
     context_->setStartupFileName("startup.txt");
@@ -51,6 +54,10 @@ class RunEngineTest : public ::testing::Test {
     clock_.context_ = context_.get();
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  void writeStartup(const std::string& text) {
+    std::ofstream(folder_ / "configuration" / "startup.txt", std::ios::binary) << text;
+  }
 
   std::vector<std::string> messagesSince(int32_t first) {
     std::vector<std::string> texts;
@@ -72,6 +79,7 @@ TEST_F(RunEngineTest, StartUpLinesComeOnceInOrderAndStopEndsTheRunWithinOnePass)
   EXPECT_EQ(result, 0) << "no panel logic yet to turn the final event into a restart";
   const std::vector<std::string> expected = {
       "Processing configuration.",
+      "Loading configuration file at \"" + folder_.string() + "/configuration/startup.txt\".",
       "Processed configuration in 0 ticks",
       "Reading boot environment.",
       "Initializing global settings.",
@@ -90,6 +98,27 @@ TEST_F(RunEngineTest, StartUpLinesComeOnceInOrderAndStopEndsTheRunWithinOnePass)
   EXPECT_EQ(messagesSince(first), expected);
   EXPECT_EQ(clock_.sleeps_, 3) << "the stop flag is seen at the top of the next pass";
   EXPECT_EQ(state.loopTick, 503u);
+  EXPECT_EQ(state.catalog.banner, "Test Panel");
+}
+
+TEST_F(RunEngineTest, BrokenConfigurationEndsTheRunBeforeAnythingIsBuilt) {
+  writeStartup("banner \"ok\"\n\n42\n");
+  const int32_t first = messageCount();
+  EngineState state(*context_);
+  EXPECT_EQ(runEngine(state), 2);
+  const std::vector<std::string> lines = messagesSince(first);
+  const std::string where = folder_.string() + "/configuration/startup.txt:3";
+  const std::string message =
+      "at " + where + " directive \"42\" unrecognized or invalid in this context";
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "Processing configuration.");
+  EXPECT_EQ(lines[2], message);
+  EXPECT_EQ(lines[3], "Processed configuration in 0 ticks");
+  std::ifstream errorFile(folder_ / "error");
+  std::stringstream text;
+  text << errorFile.rdbuf();
+  EXPECT_EQ(text.str(), message + "\n");
+  EXPECT_EQ(clock_.sleeps_, 0) << "no main loop";
 }
 
 TEST_F(RunEngineTest, IdlePassesPostNoScreenChange) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "engine/core/log.h"
@@ -40,6 +41,9 @@ TEST(HostOptionsTest, RefusedCommandLinesSayWhy) {
   EXPECT_EQ(parse({}).error, "no command given");
   EXPECT_EQ(parse({"fly"}).error, "unknown command \"fly\"");
   EXPECT_EQ(parse({"run", "run"}).error, "unexpected argument \"run\"");
+  EXPECT_EQ(parse({"check"}).error, "wrong number of arguments for check");
+  EXPECT_EQ(parse({"export", "a"}).error, "wrong number of arguments for export");
+  EXPECT_TRUE(parse({"export", "a", "b", "c"}).options);
   EXPECT_EQ(parse({"run", "--colour"}).error, "unknown option \"--colour\"");
   EXPECT_EQ(parse({"run", "--data"}).error, "option --data needs a value");
   EXPECT_EQ(parse({"run", "--data="}).error, "option --data needs a folder");
@@ -80,24 +84,71 @@ TEST(ConsolePrinterTest, SkipsMessagesDroppedBeforeTheyWereShown) {
   EXPECT_EQ(out.str().find(": m4\n"), std::string::npos);
 }
 
+// A program folder with a one-line default configuration.
+std::filesystem::path makeProgramFolder(const std::filesystem::path& root) {
+  std::filesystem::create_directories(root / "program" / "configuration");
+  std::ofstream(root / "program" / "configuration" / "startup.bak") << "banner \"Test\"\n";
+  return root / "program";
+}
+
 TEST(HeadlessHostTest, RunsTheEngineForTheGivenTimeAndShutsDownCleanly) {
   const auto folder = std::filesystem::temp_directory_path() / "headless_host_test";
-  std::filesystem::create_directories(folder);
+  std::filesystem::remove_all(folder);
+  const auto program = makeProgramFolder(folder);
   ParsedOptions parsed =
-      parse({"run", "--data", folder.string(), "--report", folder.string(), "--seconds", "0.3"});
+      parse({"run", "--data", (folder / "data").string(), "--report", folder.string(),
+             "--program", program.string(), "--seconds", "0.3"});
   ASSERT_TRUE(parsed.options);
   std::ostringstream out;
   std::atomic<bool> interrupted{false};
   EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
   EXPECT_NE(out.str().find(": Running.\n"), std::string::npos) << out.str();
   EXPECT_NE(out.str().find(": Exiting.\n"), std::string::npos) << out.str();
+  EXPECT_TRUE(std::filesystem::exists(folder / "data" / "configuration" / "startup.txt"))
+      << "the data folder is seeded from the program folder";
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HeadlessHostTest, ABrokenConfigurationEndsTheProgramWithExitCodeTwo) {
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_broken";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "data" / "configuration");
+  std::ofstream(folder / "data" / "configuration" / "startup.txt") << "nonsense\n";
+  ParsedOptions parsed = parse({"run", "--data", (folder / "data").string(), "--report",
+                                folder.string(), "--program", folder.string(), "--seconds", "20"});
+  ASSERT_TRUE(parsed.options);
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 2);
+  EXPECT_NE(out.str().find("directive \"nonsense\" unrecognized"), std::string::npos) << out.str();
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HostCommandsTest, CheckPrintsOkOrTheLocatedError) {
+  const auto folder = std::filesystem::temp_directory_path() / "host_check_test";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "good.txt") << "banner \"A\" banner \"B\"\n";
+  std::ofstream(folder / "bad.txt") << "\n\nbanner\n";
+  std::ostringstream good;
+  EXPECT_EQ(checkConfiguration((folder / "good.txt").string(), good), 0);
+  EXPECT_EQ(good.str(), "OK\n");
+  std::ostringstream bad;
+  EXPECT_EQ(checkConfiguration((folder / "bad.txt").string(), bad), 2);
+  EXPECT_EQ(bad.str(), "at " + (folder / "bad.txt").string() + ":3 malformed banner definition\n");
+  std::ostringstream missing;
+  EXPECT_EQ(checkConfiguration((folder / "none.txt").string(), missing), 2);
+  EXPECT_EQ(missing.str(),
+            "Could not open configuration file at \"" + (folder / "none.txt").string() + "\".\n");
   std::filesystem::remove_all(folder);
 }
 
 TEST(HeadlessHostTest, AnInterruptStopsTheEngine) {
   const auto folder = std::filesystem::temp_directory_path() / "headless_host_interrupt";
-  std::filesystem::create_directories(folder);
-  ParsedOptions parsed = parse({"run", "--data", folder.string(), "--report", folder.string()});
+  std::filesystem::remove_all(folder);
+  const auto program = makeProgramFolder(folder);
+  ParsedOptions parsed = parse({"run", "--data", (folder / "data").string(), "--report",
+                                folder.string(), "--program", program.string()});
   ASSERT_TRUE(parsed.options);
   std::ostringstream out;
   std::atomic<bool> interrupted{true};

@@ -1,0 +1,186 @@
+#include "model/device.h"
+
+#include "panel/text/text.h"
+
+namespace qelm {
+
+int pageCapacity(PageType type) {
+  switch (type) {
+    case PageType::k8Up:
+      return 8;
+    case PageType::k4Up:
+      return 4;
+    case PageType::kCc:
+      return 18;
+    case PageType::kLm:
+      return 10;
+  }
+  return 0;
+}
+
+// --- Page --------------------------------------------------------------------------------------
+
+Page::Page(int32_t number, std::string name, PageType type)
+    : Item(number, number, integerText(number), std::move(name)), type_(type) {}
+
+Page::~Page() = default;
+
+bool Page::addItem(int32_t index, Parameter* parameter, std::vector<CardAddress> addresses,
+                   std::string displayName, Value setValue, std::string setText) {
+  if (index < 0 || index >= capacity()) return false;
+  items_.erase(index);
+  indexSet_.reset();
+  if (parameter == nullptr) return true;
+  PageItem& item = items_[index];
+  item.parameter = parameter;
+  item.addresses = std::move(addresses);
+  item.displayName = std::move(displayName);
+  item.setValue = std::move(setValue);
+  item.setText = std::move(setText);
+  return true;
+}
+
+const PageItem* Page::item(int32_t index) const {
+  const auto it = items_.find(index);
+  return it == items_.end() ? nullptr : &it->second;
+}
+
+Target* Page::firstTarget(int32_t index) const {
+  const PageItem* found = item(index);
+  if (found == nullptr || found->targets.empty()) return nullptr;
+  return found->targets.front();
+}
+
+const std::set<int32_t>& Page::indexSet() const {
+  if (!indexSet_) {
+    std::set<int32_t> indexes;
+    for (const auto& [index, entry] : items_) {
+      if (!entry.targets.empty()) indexes.insert(index);
+    }
+    indexSet_ = std::move(indexes);
+  }
+  return *indexSet_;
+}
+
+void Page::realize(TargetResolver& resolver) {
+  indexSet_.reset();
+  for (auto& [index, entry] : items_) {
+    entry.targets.clear();
+    if (entry.addresses.empty()) {
+      // Only the panel's own settings live without a card; globalCode() raises the engine's
+      // text for anything else.
+      static_cast<void>(entry.parameter->globalCode());
+      if (Target* target = resolver.panelTarget(*entry.parameter)) entry.targets.push_back(target);
+      continue;
+    }
+    for (const CardAddress& address : entry.addresses) {
+      if (Target* target = resolver.cardTarget(address, *entry.parameter)) {
+        entry.targets.push_back(target);
+      }
+    }
+  }
+}
+
+void Page::watch(bool on, const WatchTarget& watchTarget) const {
+  for (const int32_t index : indexSet()) {
+    for (Target* target : items_.at(index).targets)
+      watchTarget(*target, on);
+  }
+}
+
+void changeWatchedPage(const Page* previous, const Page* next, const WatchTarget& watchTarget) {
+  if (previous == next) return;
+  if (next != nullptr) next->watch(true, watchTarget);
+  if (previous != nullptr) previous->watch(false, watchTarget);
+}
+
+// --- Device ------------------------------------------------------------------------------------
+
+Device::Device(int32_t number, std::string name)
+    : Item(number, number, integerText(number), std::move(name)) {}
+
+Device::~Device() = default;
+
+bool Device::addPage(std::unique_ptr<Page> page) {
+  if (page == nullptr || pages_.contains(page->number())) return false;
+  page->device_ = this;
+  const int32_t number = page->number();
+  pages_.emplace(number, std::move(page));
+  pageList_.reset();
+  return true;
+}
+
+Page* Device::page(int32_t number) const {
+  const auto it = pages_.find(number);
+  return it == pages_.end() ? nullptr : it->second.get();
+}
+
+Page* Device::firstPage() const {
+  return pages_.empty() ? nullptr : pages_.begin()->second.get();
+}
+
+Parameter& Device::pageList() {
+  if (pageList_ == nullptr) {
+    pageList_ = Parameter::makeLocal("[Page List]");
+    for (const auto& [number, entry] : pages_)
+      pageList_->addSharedChoice(entry.get());
+  }
+  return *pageList_;
+}
+
+Page* Device::choosePage(const Page* current) const {
+  if (current != nullptr && templateLink_ != nullptr && current->device() != nullptr &&
+      current->device()->templateLink() == templateLink_) {
+    // Devices copied unchanged from one template have the same pages, so the operator stays on
+    // the page of that number. A missing page (not possible for such devices) falls through.
+    if (Page* same = page(current->number())) return same;
+  }
+  return firstPage();
+}
+
+void Device::realize(TargetResolver& resolver) {
+  for (auto& [number, entry] : pages_)
+    entry->realize(resolver);
+}
+
+// --- DeviceList --------------------------------------------------------------------------------
+
+DeviceList::DeviceList() = default;
+
+// The list parameter is declared last, so it goes before the devices it refers to.
+DeviceList::~DeviceList() = default;
+
+bool DeviceList::add(std::unique_ptr<Device> device) {
+  if (device == nullptr || devices_.contains(device->number())) return false;
+  const int32_t number = device->number();
+  devices_.emplace(number, std::move(device));
+  deviceList_.reset();
+  return true;
+}
+
+Device* DeviceList::device(int32_t number) const {
+  const auto it = devices_.find(number);
+  return it == devices_.end() ? nullptr : it->second.get();
+}
+
+void DeviceList::setPanelDevice(Device* device) {
+  panelDevice_ = device;
+  deviceList_.reset();
+}
+
+Parameter& DeviceList::deviceList() {
+  if (deviceList_ == nullptr) {
+    deviceList_ = Parameter::makeLocal("[Device List]");
+    for (const auto& [number, entry] : devices_)
+      deviceList_->addSharedChoice(entry.get());
+    if (panelDevice_ != nullptr) deviceList_->addSharedChoice(panelDevice_);
+  }
+  return *deviceList_;
+}
+
+void DeviceList::realize(TargetResolver& resolver) {
+  for (auto& [number, entry] : devices_)
+    entry->realize(resolver);
+}
+
+}  // namespace qelm
