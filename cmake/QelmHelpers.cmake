@@ -17,6 +17,11 @@ if(QELM_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(qelm_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(QELM_FUZZ)
+  # Instrument every library for coverage, so libFuzzer sees the code under test, not only the
+  # fuzz target's own file.
+  target_compile_options(qelm_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 if(QELM_TSAN)
   target_compile_options(qelm_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(qelm_options INTERFACE -fsanitize=thread)
