@@ -1,0 +1,200 @@
+#include "comm/client.h"
+
+#include <utility>
+
+#include "comm/card.h"
+#include "model/parameter.h"
+
+namespace qelm {
+
+// --- ClientHost ------------------------------------------------------------------------------
+
+ClientHost::ClientHost(HostGroup& group, uint32_t address) : Host(group, address) {}
+
+ClientHost::~ClientHost() {
+  connection_.reset();
+  destroyCards();
+}
+
+void ClientHost::setCardActive(Card& card, bool on) {
+  Host::setCardActive(card, on);
+  if (!connection_ && !activeCards().empty()) {
+    connection_ = std::make_unique<Connection>(
+        group().clock(), address(), [this](const ReceivedMessage& message) { deliver(message); });
+    group().addActiveHost(*this);
+    openedAt_ = group().loopTime();
+  } else if (connection_ && activeCards().empty()) {
+    connection_.reset();
+    group().removeActiveHost(*this);
+  }
+}
+
+void ClientHost::poll() {
+  if (connection_) connection_->poll(group().loopTime());
+  const LinkStatus now = status();
+  Host::poll();
+  polledStatus_ = now;
+}
+
+LinkStatus ClientHost::status() const {
+  return connection_ ? connection_->status() : LinkStatus::kInactive;
+}
+
+void ClientHost::send(std::unique_ptr<Message> message) {
+  if (connection_) connection_->enqueue(std::move(message));
+}
+
+// --- ClientTarget ----------------------------------------------------------------------------
+
+ClientTarget::ClientTarget(Card& card, Parameter& parameter) : HardTarget(card, parameter) {}
+
+bool ClientTarget::withinEchoWait() const {
+  const HostGroup& group = card().group();
+  return sentTime_ != 0 && platform::elapsedMs(group.loopTime(), sentTime_) < group.echoWaitMs();
+}
+
+const Value& ClientTarget::shownValue() const {
+  if (pending_.valid && (dirty_ || withinEchoWait())) return pending_;
+  return received_;
+}
+
+std::string ClientTarget::valueText() const {
+  const Value& shown = shownValue();
+  return shown.valid ? parameter().formatValue(shown) : std::string();
+}
+
+bool ClientTarget::hasNamedValue() const {
+  const Value& shown = shownValue();
+  return shown.valid && !parameter().namedValueFor(shown).empty();
+}
+
+void ClientTarget::setValue(const Value& value) {
+  if (dirty_ && valuesEqual(value, pending_, parameter().type())) return;
+  pending_ = value;
+  dirty_ = true;
+}
+
+void ClientTarget::sendValue(const Value& value) {
+  Parameter& param = parameter();
+  if (elementAccessUnsupported_) {
+    card().setWholeArrayElement(value, param.oid(), param.elementIndex());
+    return;
+  }
+  std::unique_ptr<Message> message;
+  if (param.kind() == ParameterKind::kArrayElement) {
+    message = std::make_unique<Message>(Side::kClient, Command::kSetElement, card().wireSlot(),
+                                        param.oid(), param.elementIndex());
+  } else {
+    message =
+        std::make_unique<Message>(Side::kClient, Command::kSet, card().wireSlot(), param.oid());
+  }
+  message->appendValue(value, param.type());
+  card().send(std::move(message));
+}
+
+bool ClientTarget::hasValue() const {
+  if (pending_.valid || dirty_ || withinEchoWait()) return true;
+  return received_.valid;
+}
+
+void ClientTarget::watch(bool on) {
+  countWatcher(on);
+}
+
+LinkStatus ClientTarget::status() const {
+  return updateStatus(card().status());
+}
+
+LinkStatus ClientTarget::updateStatus(LinkStatus cardStatus) const {
+  LinkStatus status = cardStatus;
+  if (status == LinkStatus::kLive) {
+    const HostGroup& group = card().group();
+    if (error_) {
+      status = LinkStatus::kMissingFeature;
+    } else if (!received_.valid) {
+      status = LinkStatus::kNoData;
+    } else if (lastReceived_ == 0 ||
+               platform::elapsedMs(group.loopTime(), lastReceived_) >= group.valueLifetimeMs()) {
+      received_ = Value();
+      status = LinkStatus::kNoData;
+    }
+  }
+  if (status != lastStatus_) {
+    lastStatus_ = status;
+    changed_ = true;
+  }
+  return status;
+}
+
+void ClientTarget::request() {
+  Parameter& param = parameter();
+  if (elementAccessUnsupported_) {
+    card().requestWholeArray(param.oid());
+    return;
+  }
+  if (param.kind() == ParameterKind::kArrayElement) {
+    card().send(std::make_unique<Message>(Side::kClient, Command::kGetElement, card().wireSlot(),
+                                          param.oid(), param.elementIndex()));
+  } else {
+    card().send(
+        std::make_unique<Message>(Side::kClient, Command::kGet, card().wireSlot(), param.oid()));
+  }
+}
+
+void ClientTarget::poll() {
+  const HostGroup& group = card().group();
+  const uint32_t now = group.loopTime();
+  // The card computed its status for this pass just before polling its targets.
+  const LinkStatus cardStatus = card().polledStatus();
+  updateStatus(cardStatus);
+  // Requests to a frame that is down or a slot that is silent would only be dropped.
+  if (cardStatus != LinkStatus::kLive) return;
+
+  const uint32_t interval = group.requestIntervalMs();
+  const bool stale = lastReceived_ == 0 || platform::elapsedMs(now, lastReceived_) > interval;
+  const bool quiet = lastRequest_ == 0 || platform::elapsedMs(now, lastRequest_) > interval;
+  if (stale && quiet) {
+    request();
+    lastRequest_ = now;
+  }
+  if (dirty_) {
+    sendValue(pending_);
+    lastRequest_ = now;
+    sentTime_ = now;
+    dirty_ = false;
+  }
+  if (pending_.valid && platform::elapsedMs(now, sentTime_) > group.echoWaitMs()) {
+    pending_ = Value();
+    dirty_ = false;
+  }
+}
+
+void ClientTarget::handleMessage(const ReceivedMessage& message) {
+  if (message.command == static_cast<uint8_t>(Command::kGetElementResponse) &&
+      parameter().kind() == ParameterKind::kArrayElement && message.status == 1) {
+    elementAccessUnsupported_ = true;
+    return;
+  }
+  if (message.status != 0) {
+    error_ = true;
+    return;
+  }
+  error_ = false;
+  if (std::optional<Value> value = decodeValue(message, parameter().type()))
+    storeReceivedValue(*value);
+}
+
+void ClientTarget::storeReceivedValue(const Value& value) {
+  const ValueType type = parameter().type();
+  if (!valuesEqual(value, received_, type)) {
+    received_ = value;
+    changed_ = true;
+  }
+  if (pending_.valid && received_.valid && valuesEqual(pending_, received_, type)) {
+    pending_ = Value();
+    dirty_ = false;
+  }
+  lastReceived_ = card().group().loopTime();
+}
+
+}  // namespace qelm

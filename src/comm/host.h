@@ -1,0 +1,200 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "comm/link_status.h"
+#include "comm/protocol.h"
+#include "model/card_address.h"
+#include "platform/clock.h"
+
+namespace qelm {
+
+class Card;
+class HardTarget;
+class HostGroup;
+class Model;
+class Monitor;
+class Parameter;
+class Target;
+
+/// The role of a host group; it decides the kind of hosts and targets and how messages route.
+enum class GroupKind : int32_t {
+  kClient = 0,     ///< real frames the panel shows and edits (`ClientHost`, `ClientTarget`)
+  kAuto = 1,       ///< real frames written by automatic actions (`ClientHost`)
+  kSimulator = 2,  ///< simulated frames served to other panels (`ServerHost`, `ServerTarget`)
+};
+
+/// Makes the monitor called `name` (lower case) that `model` declares for `card`; null: none.
+using MonitorFactory =
+    std::function<std::unique_ptr<Monitor>(const std::string& name, Model& model, Card& card)>;
+
+/// Makes the target of `parameter` on `card` for a group whose kind has no built-in target
+/// (the automatic actions' group); null refuses the parameter.
+using HardTargetFactory =
+    std::function<std::unique_ptr<HardTarget>(Card& card, Parameter& parameter)>;
+
+/// One frame, named by its IPv4 address: owns the frame's cards and carries their messages.
+/// Engine thread only.
+class Host {
+ public:
+  /// A card's key: slot, then secondary flag (primary first).
+  using CardKey = std::pair<int32_t, bool>;
+  /// Orders active cards by key, so every pass polls them in the same order.
+  struct CardOrder {
+    bool operator()(const Card* a, const Card* b) const;
+  };
+
+  /// A host of `group` for the frame at `address` (first octet most significant), no cards.
+  Host(HostGroup& group, uint32_t address);
+  /// Destroys the cards.
+  virtual ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  /// Adds `card` to (true) or removes it from (false) the active cards.
+  virtual void setCardActive(Card& card, bool on);
+  /// Polls every active card once.
+  virtual void poll();
+  /// The host's link status; 1 for a host that is always up.
+  virtual LinkStatus status() const { return LinkStatus::kLive; }
+  /// Takes `message` and transmits it (or drops it when there is nowhere to send it).
+  virtual void send(std::unique_ptr<Message> message) = 0;
+
+  /// The card at (`slot`, `secondary`); created empty when missing and `create`, else null.
+  Card* findCard(int32_t slot, bool secondary, bool create);
+  /// Routes a parsed message by its slot byte (source on the client side, destination on the
+  /// simulator side) to the primary card of that slot, then the secondary one; never creates
+  /// cards; drops messages for addresses below 16.
+  void deliver(const ReceivedMessage& message);
+
+  /// The owning group.
+  HostGroup& group() const { return group_; }
+  /// Frame IPv4 address, first octet most significant.
+  uint32_t address() const { return address_; }
+  /// "Host [a.b.c.d]".
+  std::string name() const;
+  /// Cards by key.
+  const std::map<CardKey, std::unique_ptr<Card>>& cards() const { return cards_; }
+  /// The cards being polled.
+  const std::set<Card*, CardOrder>& activeCards() const { return activeCards_; }
+  /// Rank of this host among the hosts its group ever made (0 first).
+  uint64_t sequence() const { return sequence_; }
+
+ protected:
+  /// Destroys every card now; the derived destructors call it while their own parts still live.
+  void destroyCards();
+
+ private:
+  HostGroup& group_;
+  uint32_t address_;
+  uint64_t sequence_;
+  std::map<CardKey, std::unique_ptr<Card>> cards_;
+  std::set<Card*, CardOrder> activeCards_;
+};
+
+/// The hosts that play one role ("Client", "Simulator", "Auto"): creates them on first use,
+/// finds the target of any parameter of any card, and polls the active ones. Owns its hosts.
+/// Engine thread only.
+class HostGroup {
+ public:
+  /// Silence after which a client card shows "No Card in Slot", in ms.
+  static constexpr uint32_t kCardTimeoutMs = 5000;
+  /// Quiet time after which a watched client parameter is requested again, in ms.
+  static constexpr uint32_t kRequestIntervalMs = 10000;
+  /// Age at which a received client value is dropped, in ms.
+  static constexpr uint32_t kValueLifetimeMs = 20000;
+  /// Longest time a sent value is shown before the card's echo, in ms.
+  static constexpr uint32_t kEchoWaitMs = 1000;
+
+  /// Orders active hosts by creation, so every pass polls them in the same order.
+  struct HostOrder {
+    bool operator()(const Host* a, const Host* b) const;
+  };
+
+  /// A group called `name` of `kind`. `clock` times the transport; `random` draws the values of
+  /// simulated parameters without defaults. Both must outlive the group.
+  HostGroup(std::string name, GroupKind kind, platform::Clock& clock, std::mt19937& random);
+  /// Empties the active hosts, then destroys the hosts in creation order.
+  ~HostGroup();
+  HostGroup(const HostGroup&) = delete;
+  HostGroup& operator=(const HostGroup&) = delete;
+
+  /// The host for `address` (first octet most significant), created on first use: a
+  /// `ServerHost` in a simulator group (active at once), else a `ClientHost`.
+  Host& findOrCreateHost(uint32_t address);
+  /// The target of `parameter` on the card at `address` (host and card created when missing);
+  /// null when the card refuses the parameter. Throws the text "Requested OID for non-OpenGear
+  /// parameter" for a parameter that no card can hold.
+  Target* getTarget(const CardAddress& address, Parameter& parameter);
+  /// Lets every card of every host, in order, create the monitors its models declare through
+  /// `factory`, with the log line "RealizeMonitors: host %s".
+  void realizeMonitors(const MonitorFactory& factory);
+  /// Stores `loopTime` (ms tick of this main-loop pass) and polls every active host once.
+  void poll(uint32_t loopTime);
+
+  /// Puts `host` among the polled hosts (hosts call this themselves).
+  void addActiveHost(Host& host);
+  /// Takes `host` out of the polled hosts (hosts call this themselves).
+  void removeActiveHost(Host& host);
+
+  /// Loop time of the current pass (ms tick); the clock's tick at creation before any poll.
+  uint32_t loopTime() const { return loopTime_; }
+  /// Sets the loop time outside `poll` (start-up, tests).
+  void setLoopTime(uint32_t loopTime) { loopTime_ = loopTime; }
+  /// The transport's clock.
+  platform::Clock& clock() const { return clock_; }
+  /// Generator for simulated values.
+  std::mt19937& random() const { return random_; }
+
+  /// "Client", "Simulator" or "Auto".
+  const std::string& name() const { return name_; }
+  /// The group's role.
+  GroupKind kind() const { return kind_; }
+
+  /// Card time-out in ms (5000).
+  uint32_t cardTimeoutMs() const { return cardTimeoutMs_; }
+  /// Request interval in ms (10000).
+  uint32_t requestIntervalMs() const { return requestIntervalMs_; }
+  /// Value lifetime in ms (20000).
+  uint32_t valueLifetimeMs() const { return valueLifetimeMs_; }
+  /// Echo wait in ms (1000).
+  uint32_t echoWaitMs() const { return echoWaitMs_; }
+
+  /// Makes targets in place of the kind's own where the kind has none (the "Auto" group).
+  void setTargetFactory(HardTargetFactory factory) { targetFactory_ = std::move(factory); }
+  /// The factory set by `setTargetFactory`; empty when none.
+  const HardTargetFactory& targetFactory() const { return targetFactory_; }
+
+  /// Every host ever created, in creation order.
+  const std::vector<std::unique_ptr<Host>>& hosts() const { return hosts_; }
+  /// The hosts polled by `poll`.
+  const std::set<Host*, HostOrder>& activeHosts() const { return activeHosts_; }
+
+ private:
+  friend class Host;
+
+  uint32_t cardTimeoutMs_ = kCardTimeoutMs;
+  uint32_t requestIntervalMs_ = kRequestIntervalMs;
+  uint32_t valueLifetimeMs_ = kValueLifetimeMs;
+  uint32_t echoWaitMs_ = kEchoWaitMs;
+  std::string name_;
+  GroupKind kind_;
+  platform::Clock& clock_;
+  std::mt19937& random_;
+  uint32_t loopTime_;
+  HardTargetFactory targetFactory_;
+  std::vector<std::unique_ptr<Host>> hosts_;
+  std::map<uint32_t, Host*> byAddress_;
+  uint64_t nextSequence_ = 0;
+  std::set<Host*, HostOrder> activeHosts_;
+};
+
+}  // namespace qelm

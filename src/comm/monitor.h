@@ -1,0 +1,18 @@
+#pragma once
+
+#include "comm/protocol.h"
+
+namespace qelm {
+
+/// A watcher of one card's slot that sees every message the card routes (the loudness monitors
+/// and simulators). Owned by its card; engine thread only.
+class Monitor {
+ public:
+  virtual ~Monitor() = default;
+  /// Periodic work; called once per card poll while the card is active.
+  virtual void poll() = 0;
+  /// Every message of the card's slot, whether or not a target took it.
+  virtual void onMessage(const ReceivedMessage& message) = 0;
+};
+
+}  // namespace qelm

@@ -1,0 +1,117 @@
+#include "comm/server.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "comm/card.h"
+#include "model/parameter.h"
+
+namespace qelm {
+
+// --- ServerHost ------------------------------------------------------------------------------
+
+ServerHost::ServerHost(HostGroup& group, uint32_t address)
+    : Host(group, address), listener_(group.clock(), address, kFramePort) {
+  group.addActiveHost(*this);
+}
+
+ServerHost::~ServerHost() {
+  peers_.clear();
+  destroyCards();
+}
+
+void ServerHost::poll() {
+  const uint32_t now = group().loopTime();
+  for (auto& peer : peers_)
+    peer->poll(now);
+  std::erase_if(peers_, [](const std::unique_ptr<Connection>& peer) {
+    return peer->status() != LinkStatus::kLive;
+  });
+  listener_.poll(now);
+  acceptPeers();
+  Host::poll();
+}
+
+void ServerHost::acceptPeers() {
+  for (int taken = 0; taken < kMaxAcceptsPerPoll; ++taken) {
+    if (listener_.state() != ListenerState::kListening) return;
+    std::optional<platform::Socket> socket = listener_.accept();
+    if (!socket) return;
+    if (peers_.size() >= kMaxPeers) {
+      // Closed at once (leaving this scope): the panel sees a failure and retries later,
+      // rather than waiting in the backlog for a place that may never come.
+      ++refused_;
+      continue;
+    }
+    peers_.push_back(
+        std::make_unique<Connection>(group().clock(), std::move(*socket),
+                                     [this](const ReceivedMessage& message) { deliver(message); }));
+  }
+}
+
+void ServerHost::send(std::unique_ptr<Message> message) {
+  if (peers_.empty() || !message) return;
+  for (size_t i = 0; i + 1 < peers_.size(); ++i) {
+    auto copy = std::make_unique<Message>(*message);
+    copy->sent = 0;
+    peers_[i]->enqueue(std::move(copy));
+  }
+  peers_.back()->enqueue(std::move(message));
+}
+
+// --- ServerTarget ----------------------------------------------------------------------------
+
+ServerTarget::ServerTarget(Card& card, Parameter& parameter)
+    : HardTarget(card, parameter), served_(parameter.initialValue(card.group().random())) {}
+
+void ServerTarget::respond(Command command, const Value& value) {
+  Parameter& param = parameter();
+  std::unique_ptr<Message> message;
+  if (param.kind() == ParameterKind::kArrayElement) {
+    message = std::make_unique<Message>(Side::kServer, command, card().wireSlot(), param.oid(),
+                                        param.elementIndex());
+  } else {
+    message = std::make_unique<Message>(Side::kServer, command, card().wireSlot(), param.oid());
+  }
+  message->appendValue(value, param.type());
+  card().send(std::move(message));
+  lastSent_ = card().group().loopTime();
+}
+
+void ServerTarget::handleMessage(const ReceivedMessage& message) {
+  const bool element = parameter().kind() == ParameterKind::kArrayElement;
+  const auto command = static_cast<Command>(message.command);
+  switch (command) {
+    case Command::kGet:
+    case Command::kGetElement: {
+      if (element != (command == Command::kGetElement)) return;
+      if (!served_.valid) return;
+      respond(element ? Command::kGetElementResponse : Command::kGetResponse, served_);
+      return;
+    }
+    case Command::kSet:
+    case Command::kSetElement: {
+      if (element != (command == Command::kSetElement)) return;
+      const std::optional<Value> value = decodeValue(message, parameter().type());
+      if (!value) return;
+      respond(element ? Command::kSetElementResponse : Command::kSetResponse, *value);
+      if (!valuesEqual(*value, served_, parameter().type())) served_ = *value;
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void ServerTarget::poll() {
+  const uint16_t interval = parameter().periodic();
+  if (interval == 0) return;
+  const uint32_t now = card().group().loopTime();
+  if (lastSent_ != 0 && platform::elapsedMs(now, lastSent_) < interval) return;
+  // A parameter with nothing to serve (an empty choice list) has nothing to announce.
+  if (!served_.valid) return;
+  const bool element = parameter().kind() == ParameterKind::kArrayElement;
+  respond(element ? Command::kSetElementResponse : Command::kNotification, served_);
+}
+
+}  // namespace qelm

@@ -1,0 +1,336 @@
+#include "comm/client.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "card_fixture.h"
+#include "comm/server.h"
+#include "loopback.h"
+
+namespace qelm {
+namespace {
+
+using namespace qelm::testing;
+
+constexpr uint8_t kSlot = 3;
+
+// --- One target against a recorded host ------------------------------------------------------
+
+class ClientTargetTest : public GroupFixture {
+ protected:
+  Card& card() { return *host_.findCard(kSlot, false, true); }
+  ClientTarget& watched(Parameter* parameter) {
+    auto& target = dynamic_cast<ClientTarget&>(*card().getTarget(*parameter));
+    target.watch(true);
+    return target;
+  }
+  void reply(uint16_t oid, const Value& value, ValueType type,
+             Command command = Command::kGetResponse) {
+    feedTo(host_, answer(command, kSlot, oid, value, type));
+  }
+  // Traffic for another parameter keeps the slot alive without answering the one under test.
+  void keepSlotAlive() { reply(0x0999, Value::ofInt(0), ValueType::kInt, Command::kNotification); }
+  size_t sentWith(Command command) const {
+    size_t n = 0;
+    for (const auto& bytes : host_.sent)
+      n += commandOf(bytes) == static_cast<uint8_t>(command);
+    return n;
+  }
+  void pass() { card().poll(); }
+
+  RecordingHost host_{group_, platform::ipv4(10, 0, 0, 9)};
+};
+
+TEST_F(ClientTargetTest, AnsweredParameterIsRequestedOnlyAfterTenQuietSeconds) {
+  ClientTarget& gain = watched(model_.gain);
+  EXPECT_EQ(gain.status(), LinkStatus::kNoData);
+  pass();
+  ASSERT_EQ(host_.sent.size(), 1u);
+  EXPECT_EQ(host_.sent[0],
+            loopback::bytesOf(Message(Side::kClient, Command::kGet, kSlot, kGainOid)));
+  reply(kGainOid, Value::ofInt(5), ValueType::kInt);
+  EXPECT_EQ(gain.status(), LinkStatus::kLive);
+  EXPECT_EQ(gain.valueText(), "5");
+
+  for (int i = 0; i < 4; ++i) {  // 40 s of a card that answers every request
+    advance(2500);
+    keepSlotAlive();
+    pass();
+    advance(2500);
+    keepSlotAlive();
+    pass();
+    advance(5001);
+    keepSlotAlive();
+    pass();
+    EXPECT_EQ(gain.status(), LinkStatus::kLive);
+    if (sentWith(Command::kGet) == static_cast<size_t>(i + 2))
+      reply(kGainOid, Value::ofInt(5), ValueType::kInt);
+  }
+  EXPECT_EQ(sentWith(Command::kGet), 5u);
+  EXPECT_EQ(gain.status(), LinkStatus::kLive);
+}
+
+TEST_F(ClientTargetTest, UnansweredParameterShowsNoDataTwentySecondsAfterItsLastValue) {
+  ClientTarget& gain = watched(model_.gain);
+  pass();
+  reply(kGainOid, Value::ofInt(5), ValueType::kInt);
+  for (int i = 0; i < 4; ++i) {
+    advance(4999);
+    keepSlotAlive();
+    pass();
+  }
+  EXPECT_EQ(gain.status(), LinkStatus::kLive);
+  gain.clearChanged();
+  advance(4);  // 20000 ms since the value
+  EXPECT_EQ(gain.status(), LinkStatus::kNoData);
+  EXPECT_FALSE(gain.receivedValue().valid);
+  EXPECT_TRUE(gain.isChanged());
+  EXPECT_EQ(gain.valueText(), "");
+}
+
+TEST_F(ClientTargetTest, StagingTwiceSendsOnceAndStagingAgainAfterSendingSendsAgain) {
+  ClientTarget& gain = watched(model_.gain);
+  pass();
+  reply(kGainOid, Value::ofInt(5), ValueType::kInt);
+  host_.sent.clear();
+  gain.setValue(Value::ofInt(7));
+  gain.setValue(Value::ofInt(7));
+  EXPECT_EQ(gain.currentValue().i, 7);
+  EXPECT_EQ(gain.receivedValue().i, 5);
+  pass();
+  Message expected(Side::kClient, Command::kSet, kSlot, kGainOid);
+  expected.appendValue(Value::ofInt(7), ValueType::kInt);
+  ASSERT_EQ(host_.sent.size(), 1u);
+  EXPECT_EQ(host_.sent[0], loopback::bytesOf(expected));
+  gain.setValue(Value::ofInt(7));
+  pass();
+  EXPECT_EQ(sentWith(Command::kSet), 2u);
+}
+
+TEST_F(ClientTargetTest, SentValueIsShownUntilTheEchoWaitEndsThenTheEcho) {
+  ClientTarget& gain = watched(model_.gain);
+  pass();
+  reply(kGainOid, Value::ofInt(5), ValueType::kInt);
+  gain.setValue(Value::ofInt(7));
+  pass();
+  reply(kGainOid, Value::ofInt(6), ValueType::kInt, Command::kSetResponse);  // card clamps
+  EXPECT_EQ(gain.receivedValue().i, 6);
+  EXPECT_EQ(gain.valueText(), "7");
+  advance(999);
+  pass();
+  EXPECT_EQ(gain.valueText(), "7");
+  advance(2);
+  pass();
+  EXPECT_FALSE(gain.pending().valid);
+  EXPECT_EQ(gain.valueText(), "6");
+  EXPECT_EQ(gain.currentValue().i, 6);
+}
+
+TEST_F(ClientTargetTest, MatchingEchoConfirmsButAnUnsignedOneNeverDoes) {
+  ClientTarget& gain = watched(model_.gain);
+  ClientTarget& serial = watched(model_.serial);
+  pass();
+  gain.setValue(Value::ofInt(9));
+  serial.setValue(Value::ofUnsigned(9));
+  pass();
+  reply(kGainOid, Value::ofInt(9), ValueType::kInt, Command::kSetResponse);
+  reply(kSerialOid, Value::ofUnsigned(9), ValueType::kUInt32, Command::kSetResponse);
+  EXPECT_FALSE(gain.pending().valid);
+  EXPECT_TRUE(serial.pending().valid);
+  gain.clearChanged();
+  serial.clearChanged();
+  reply(kGainOid, Value::ofInt(9), ValueType::kInt, Command::kNotification);
+  reply(kSerialOid, Value::ofUnsigned(9), ValueType::kUInt32, Command::kNotification);
+  EXPECT_FALSE(gain.isChanged());
+  EXPECT_TRUE(serial.isChanged()) << "an unsigned value always counts as a change";
+  advance(1001);
+  pass();
+  EXPECT_FALSE(serial.pending().valid);
+  EXPECT_FALSE(serial.dirty());
+}
+
+TEST_F(ClientTargetTest, ErrorAnswerShowsMissingFeatureUntilAGoodAnswer) {
+  ClientTarget& mode = watched(model_.mode);
+  pass();
+  Message refused =
+      answer(Command::kGetResponse, kSlot, kModeOid, Value::ofInt(1), ValueType::kChoice);
+  std::vector<uint8_t> bytes = loopback::bytesOf(refused);
+  bytes[9] = 2;
+  MessageParser parser(false, [&](const ReceivedMessage& m) { host_.deliver(m); });
+  parser.feed(bytes.data(), bytes.size());
+  EXPECT_EQ(mode.status(), LinkStatus::kMissingFeature);
+  EXPECT_EQ(linkStatusName(mode.status()), "Missing Feature");
+  EXPECT_FALSE(mode.receivedValue().valid);
+  reply(kModeOid, Value::ofInt(1), ValueType::kChoice);
+  EXPECT_EQ(mode.status(), LinkStatus::kLive);
+  EXPECT_EQ(mode.valueText(), "On");
+}
+
+TEST_F(ClientTargetTest, NothingIsRequestedOrSentWhileTheHostIsDown) {
+  ClientTarget& level = watched(model_.level);
+  host_.status_ = LinkStatus::kNoConnection1;
+  level.setValue(Value::ofFloat(1.5f));
+  pass();
+  EXPECT_TRUE(host_.sent.empty());
+  EXPECT_EQ(level.status(), LinkStatus::kNoConnection1);
+  EXPECT_EQ(level.valueText(), "1.5") << "the staged value is shown while it waits";
+  host_.status_ = LinkStatus::kLive;
+  pass();
+  EXPECT_EQ(sentWith(Command::kGet), 1u);
+  EXPECT_EQ(sentWith(Command::kSet), 1u);
+}
+
+TEST_F(ClientTargetTest, UndecodableValueKeepsTheOldOne) {
+  ClientTarget& gain = watched(model_.gain);
+  pass();
+  reply(kGainOid, Value::ofInt(5), ValueType::kInt);
+  reply(kGainOid, Value::ofInt(6), ValueType::kInt32, Command::kSetResponse);  // count 4
+  EXPECT_EQ(gain.receivedValue().i, 5);
+  reply(kGainOid, Value::ofInt(-2), ValueType::kInt);
+  EXPECT_EQ(gain.receivedValue().i, -2);
+}
+
+TEST_F(ClientTargetTest, ArrayElementsUseTheElementCommands) {
+  ClientTarget& bus = watched(model_.bus[2]);
+  pass();
+  ASSERT_EQ(host_.sent.size(), 1u);
+  EXPECT_EQ(host_.sent[0],
+            loopback::bytesOf(Message(Side::kClient, Command::kGetElement, kSlot, kBusOid, 2)));
+  feedTo(host_, answer(Command::kGetElementResponse, kSlot, kBusOid, Value::ofInt(300),
+                       ValueType::kInt, 2));
+  feedTo(host_, answer(Command::kGetElementResponse, kSlot, kBusOid, Value::ofInt(111),
+                       ValueType::kInt, 1));  // another element: not this target's
+  EXPECT_EQ(bus.receivedValue().i, 300);
+  bus.sendValue(Value::ofInt(7));
+  Message expected(Side::kClient, Command::kSetElement, kSlot, kBusOid, 2);
+  expected.appendValue(Value::ofInt(7), ValueType::kInt);
+  EXPECT_EQ(host_.sent.back(), loopback::bytesOf(expected));
+}
+
+TEST_F(ClientTargetTest, UnwatchedTargetIsNeitherPolledNorFed) {
+  ClientTarget& gain = watched(model_.gain);
+  auto& level = dynamic_cast<ClientTarget&>(*card().getTarget(*model_.level));
+  pass();
+  EXPECT_EQ(host_.sent.size(), 1u);
+  reply(kLevelOid, Value::ofFloat(2), ValueType::kFloat);
+  EXPECT_FALSE(level.hasValue());
+  gain.watch(false);
+  EXPECT_FALSE(card().active());
+}
+
+// --- End to end over loopback ----------------------------------------------------------------
+
+// A simulated frame and one or two panels in one process, talking through real sockets on
+// 127.47.0.x:5253. Every time-out runs on the manual clock; only the kernel's delivery is waited
+// for in real time.
+class ClientServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { model_.level->setPeriodic(1000); }
+
+  // Realizes the simulated card at `frame` slot 3; false when its port cannot be had.
+  bool startSimulator(uint32_t frame) {
+    model_.model->forEachCardParameter([&](Parameter& p) {
+      simulator_.getTarget({frame, kSlot, false}, p);
+    });
+    pass();
+    auto& host = dynamic_cast<ServerHost&>(simulator_.findOrCreateHost(frame));
+    return host.listener().state() == ListenerState::kListening;
+  }
+  ClientTarget& watched(HostGroup& panel, uint32_t frame, Parameter* parameter,
+                        int32_t slot = kSlot) {
+    auto& target = dynamic_cast<ClientTarget&>(*panel.getTarget({frame, slot, false}, *parameter));
+    target.watch(true);
+    return target;
+  }
+  ServerTarget& served(uint32_t frame, Parameter* parameter) {
+    return dynamic_cast<ServerTarget&>(*simulator_.getTarget({frame, kSlot, false}, *parameter));
+  }
+  void pass() {
+    clock_.advance(1);
+    simulator_.poll(clock_.tick());
+    client_.poll(clock_.tick());
+    other_.poll(clock_.tick());
+  }
+  template <typename Done>
+  bool pumpUntil(Done done) {
+    return loopback::waitFor([&] {
+      pass();
+      return done();
+    });
+  }
+
+  platform::ManualClock clock_{100000};
+  std::mt19937 random_{3};
+  TestModel model_;
+  HostGroup simulator_{"Simulator", GroupKind::kSimulator, clock_, random_};
+  HostGroup client_{"Client", GroupKind::kClient, clock_, random_};
+  HostGroup other_{"Client", GroupKind::kClient, clock_, random_};
+};
+
+TEST_F(ClientServerTest, PanelFetchesSetsAndHearsNotificationsFromASimulatedCard) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 1);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.1 is not available";
+  ClientTarget& gain = watched(client_, frame, model_.gain);
+  ClientTarget& level = watched(client_, frame, model_.level);
+  ClientTarget& bus = watched(client_, frame, model_.bus[1]);
+  EXPECT_EQ(gain.status(), LinkStatus::kConnecting);
+
+  ASSERT_TRUE(pumpUntil([&] { return gain.status() == LinkStatus::kLive && bus.hasValue(); }));
+  EXPECT_EQ(gain.valueText(), "42");
+  EXPECT_TRUE(valuesEqual(bus.receivedValue(), served(frame, model_.bus[1]).receivedValue(),
+                          ValueType::kInt));
+
+  gain.setValue(Value::ofInt(-7));
+  ASSERT_TRUE(pumpUntil([&] { return !gain.pending().valid && gain.receivedValue().i == -7; }));
+  EXPECT_EQ(served(frame, model_.gain).receivedValue().i, -7);
+
+  // Level is periodic: after its answer the frame announces it every second unasked.
+  ASSERT_TRUE(pumpUntil([&] { return level.hasValue(); }));
+  const uint32_t requested = level.lastRequest();
+  const uint32_t before = level.lastReceived();
+  clock_.advance(1000);
+  ASSERT_TRUE(pumpUntil([&] { return level.lastReceived() != before; }));
+  EXPECT_EQ(level.lastRequest(), requested);
+  EXPECT_EQ(level.status(), LinkStatus::kLive);
+}
+
+TEST_F(ClientServerTest, EveryConnectedPanelHearsTheSetResponseOneOfThemCaused) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 2);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.2 is not available";
+  ClientTarget& mine = watched(client_, frame, model_.label);
+  ClientTarget& theirs = watched(other_, frame, model_.label);
+  ASSERT_TRUE(pumpUntil([&] { return mine.valueText() == "***" && theirs.valueText() == "***"; }));
+  const uint32_t theirRequest = theirs.lastRequest();
+  mine.setValue(Value::ofText("studio 4"));
+  ASSERT_TRUE(pumpUntil([&] { return theirs.valueText() == "studio 4"; }));
+  EXPECT_EQ(theirs.lastRequest(), theirRequest) << "heard without asking";
+  EXPECT_EQ(served(frame, model_.label).receivedValue().text, "studio 4");
+}
+
+TEST_F(ClientServerTest, EmptySlotOfALiveFrameShowsNoCardInSlotAfterFiveSeconds) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 3);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.3 is not available";
+  ClientTarget& ghost = watched(client_, frame, model_.gain, 5);
+  ASSERT_TRUE(pumpUntil([&] { return ghost.status() == LinkStatus::kNoData; }));
+  clock_.advance(5000);
+  pass();
+  EXPECT_EQ(ghost.status(), LinkStatus::kNoCardInSlot);
+  EXPECT_EQ(linkStatusName(ghost.status()), "No Card in Slot");
+}
+
+TEST_F(ClientServerTest, UnwatchingTheLastTargetClosesTheConnection) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 4);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.4 is not available";
+  ClientTarget& gain = watched(client_, frame, model_.gain);
+  auto& host = dynamic_cast<ServerHost&>(simulator_.findOrCreateHost(frame));
+  ASSERT_TRUE(
+      pumpUntil([&] { return gain.status() == LinkStatus::kLive && !host.peers().empty(); }));
+  gain.watch(false);
+  EXPECT_EQ(gain.status(), LinkStatus::kInactive);
+  EXPECT_TRUE(pumpUntil([&] { return host.peers().empty(); })) << "the frame saw the close";
+}
+
+}  // namespace
+}  // namespace qelm

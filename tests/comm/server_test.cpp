@@ -1,0 +1,187 @@
+#include "comm/server.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "card_fixture.h"
+#include "loopback.h"
+
+namespace qelm {
+namespace {
+
+using namespace qelm::testing;
+
+constexpr uint8_t kSlot = 6;
+
+class ServerTargetTest : public GroupFixture {
+ protected:
+  ServerTargetTest() : GroupFixture(GroupKind::kSimulator) {}
+
+  Card& card() { return *host_.findCard(kSlot, false, true); }
+  ServerTarget& served(Parameter* parameter) {
+    return dynamic_cast<ServerTarget&>(*card().getTarget(*parameter));
+  }
+  void request(Command command, uint16_t oid, uint16_t element = 0) {
+    feedTo(host_, Message(Side::kClient, command, kSlot, oid, element));
+  }
+  void requestSet(Command command, uint16_t oid, const Value& value, ValueType type,
+                  uint16_t element = 0) {
+    Message message(Side::kClient, command, kSlot, oid, element);
+    message.appendValue(value, type);
+    feedTo(host_, message);
+  }
+
+  RecordingHost host_{group_, platform::ipv4(127, 47, 2, 1)};
+};
+
+TEST_F(ServerTargetTest, ServesTheDefaultOrAValueInsideTheRange) {
+  ServerTarget& gain = served(model_.gain);
+  ServerTarget& level = served(model_.level);
+  ServerTarget& label = served(model_.label);
+  EXPECT_EQ(gain.receivedValue().i, 42);
+  ASSERT_TRUE(level.receivedValue().valid);
+  EXPECT_GE(level.receivedValue().f, -10.0f);
+  EXPECT_LE(level.receivedValue().f, 10.0f);
+  EXPECT_EQ(label.receivedValue().text, "***");
+  EXPECT_EQ(gain.valueText(), "");
+  EXPECT_TRUE(gain.hasValue());
+  EXPECT_EQ(gain.status(), LinkStatus::kLive);
+  gain.setValue(Value::ofInt(1));
+  gain.sendValue(Value::ofInt(1));
+  EXPECT_EQ(gain.receivedValue().i, 42);
+}
+
+TEST_F(ServerTargetTest, AnswersGetsAndSetsOfTheMatchingKindOnly) {
+  served(model_.gain);
+  ServerTarget& bus = served(model_.bus[1]);
+  request(Command::kGet, kGainOid);
+  ASSERT_EQ(host_.sent.size(), 1u);
+  Message expected(Side::kServer, Command::kGetResponse, kSlot, kGainOid);
+  expected.appendValue(Value::ofInt(42), ValueType::kInt);
+  EXPECT_EQ(host_.sent[0], loopback::bytesOf(expected));
+
+  request(Command::kGetElement, kGainOid, 0);  // the kind does not match
+  request(Command::kGet, kBusOid);             // no target for a whole array
+  EXPECT_EQ(host_.sent.size(), 1u);
+
+  requestSet(Command::kSetElement, kBusOid, Value::ofInt(77), ValueType::kInt, 1);
+  ASSERT_EQ(host_.sent.size(), 2u);
+  EXPECT_EQ(commandOf(host_.sent[1]), static_cast<uint8_t>(Command::kSetElementResponse));
+  EXPECT_EQ(bus.receivedValue().i, 77);
+  EXPECT_EQ(bus.lastSent(), group_.loopTime());
+}
+
+TEST_F(ServerTargetTest, SetThatDoesNotDecodeGetsNoAnswerAndChangesNothing) {
+  ServerTarget& gain = served(model_.gain);
+  requestSet(Command::kSet, kGainOid, Value::ofInt(5), ValueType::kInt32);  // count 4
+  EXPECT_TRUE(host_.sent.empty());
+  EXPECT_EQ(gain.receivedValue().i, 42);
+  EXPECT_EQ(gain.lastSent(), 0u);
+}
+
+TEST_F(ServerTargetTest, PeriodicNotificationIsPostponedByEveryAnswer) {
+  model_.gain->setPeriodic(1000);
+  ServerTarget& gain = served(model_.gain);
+  ASSERT_TRUE(card().active());
+  card().poll();
+  ASSERT_EQ(host_.sent.size(), 1u);
+  EXPECT_EQ(host_.sent[0][5], kBroadcastAddress);
+  EXPECT_EQ(commandOf(host_.sent[0]), static_cast<uint8_t>(Command::kNotification));
+  for (int i = 0; i < 10; ++i) {
+    advance(500);
+    request(Command::kGet, kGainOid);
+    card().poll();
+  }
+  for (size_t i = 1; i < host_.sent.size(); ++i)
+    EXPECT_EQ(commandOf(host_.sent[i]), static_cast<uint8_t>(Command::kGetResponse));
+  advance(999);
+  card().poll();
+  EXPECT_EQ(host_.sent.size(), 11u);
+  advance(1);
+  card().poll();
+  EXPECT_EQ(commandOf(host_.sent.back()), static_cast<uint8_t>(Command::kNotification));
+  EXPECT_EQ(gain.lastSent(), group_.loopTime());
+}
+
+// --- The simulated frame over loopback -------------------------------------------------------
+
+class ServerHostTest : public ::testing::Test {
+ protected:
+  ServerHost& frame(uint32_t address) {
+    group_.getTarget({address, kSlot, false}, *model_.gain);
+    group_.poll(clock_.tick());
+    return dynamic_cast<ServerHost&>(group_.findOrCreateHost(address));
+  }
+  void pass() {
+    clock_.advance(1);
+    group_.poll(clock_.tick());
+  }
+
+  platform::ManualClock clock_{5000};
+  std::mt19937 random_{1};
+  TestModel model_;
+  HostGroup group_{"Simulator", GroupKind::kSimulator, clock_, random_};
+};
+
+TEST_F(ServerHostTest, AnswersEveryPanelAndForgetsThoseThatLeave) {
+  const uint32_t address = platform::ipv4(127, 47, 3, 1);
+  ServerHost& host = frame(address);
+  if (host.listener().state() != ListenerState::kListening) GTEST_SKIP() << "no port 5253";
+  std::vector<platform::Socket> panels;
+  for (int i = 0; i < 2; ++i) {
+    panels.push_back(platform::Socket::createStream(false).socket);
+    panels.back().startConnect(address, kFramePort);
+  }
+  ASSERT_TRUE(loopback::waitFor([&] {
+    pass();
+    return host.peers().size() == 2;
+  }));
+  ASSERT_TRUE(loopback::sendAll(
+      panels[0], loopback::bytesOf(Message(Side::kClient, Command::kGet, kSlot, kGainOid))));
+  Message expected(Side::kServer, Command::kGetResponse, kSlot, kGainOid);
+  expected.appendValue(Value::ofInt(42), ValueType::kInt);
+  const size_t size = static_cast<size_t>(expected.size());
+  std::vector<uint8_t> first;
+  std::vector<uint8_t> second;
+  ASSERT_TRUE(loopback::waitFor([&] {
+    pass();
+    uint8_t buffer[64];
+    first.insert(first.end(), buffer, buffer + panels[0].receive(buffer, sizeof buffer).bytes);
+    second.insert(second.end(), buffer, buffer + panels[1].receive(buffer, sizeof buffer).bytes);
+    return first.size() >= size && second.size() >= size;
+  }));
+  EXPECT_EQ(first, loopback::bytesOf(expected));
+  EXPECT_EQ(second, loopback::bytesOf(expected)) << "the panel that did not ask hears it too";
+
+  panels[0].close();
+  EXPECT_TRUE(loopback::waitFor([&] {
+    pass();
+    return host.peers().size() == 1;
+  }));
+}
+
+TEST_F(ServerHostTest, ServesAtMostThirtyTwoPanelsAndClosesTheRest) {
+  const uint32_t address = platform::ipv4(127, 47, 3, 2);
+  ServerHost& host = frame(address);
+  if (host.listener().state() != ListenerState::kListening) GTEST_SKIP() << "no port 5253";
+  constexpr size_t kPanels = ServerHost::kMaxPeers + 3;
+  std::vector<platform::Socket> panels;
+  for (size_t i = 0; i < kPanels; ++i) {
+    panels.push_back(platform::Socket::createStream(false).socket);
+    panels.back().startConnect(address, kFramePort);
+  }
+  ASSERT_TRUE(loopback::waitFor([&] {
+    const size_t before = host.peers().size() + host.refusedPeers();
+    pass();
+    // Never more than a few taken per pass.
+    EXPECT_LE(host.peers().size() + host.refusedPeers() - before,
+              static_cast<size_t>(ServerHost::kMaxAcceptsPerPoll));
+    return host.peers().size() + host.refusedPeers() == kPanels;
+  }));
+  EXPECT_EQ(host.peers().size(), ServerHost::kMaxPeers);
+  EXPECT_EQ(host.refusedPeers(), 3u);
+}
+
+}  // namespace
+}  // namespace qelm
