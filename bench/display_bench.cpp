@@ -1,0 +1,66 @@
+// Drawing speed of the display: one 30-character line of text in fonts 0 and 2 with every glyph
+// already cached (glyphs per second), and filling a whole screen.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display/palette.h"
+#include "display/raster_window.h"
+#include "display/win_rendered_font.h"
+#include "engine/core/app_context.h"
+
+namespace {
+
+constexpr const char* kLine = "Integrated -23.0 LUFS, Gain 12";  // 30 characters
+
+class Screen {
+ public:
+  Screen()
+      : raster_(static_cast<std::size_t>(qelm::kRasterWidth) * qelm::kRasterHeight),
+        window_("left", qelm::kLeftScreenRegion, &fonts_, raster_.data()) {}
+  qelm::FontRegistry& fonts() { return fonts_; }
+  qelm::RasterWindow& window() { return window_; }
+
+ private:
+  std::vector<uint32_t> raster_;
+  qelm::FontRegistry fonts_;
+  qelm::RasterWindow window_;
+};
+
+void drawTextLine(benchmark::State& state) {
+  const int32_t code = static_cast<int32_t>(state.range(0));
+  Screen screen;
+  try {
+    screen.fonts().add(code, std::make_unique<qelm::WinRenderedFont>(code));
+  } catch (const qelm::FontException& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  const std::string line = kLine;
+  const qelm::Rect box{0, 100, qelm::kScreenWidth, 150};
+  screen.window().drawText(nullptr, line, code, true, 1, 0, box);  // renders and caches
+  for (auto _ : state) {
+    screen.window().drawText(nullptr, line, code, true, 1, 0, box);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(line.size()));
+  state.SetLabel("glyphs");
+}
+BENCHMARK(drawTextLine)->Arg(0)->Arg(2);
+
+void fillScreen(benchmark::State& state) {
+  Screen screen;
+  qelm::ColorIndex color = 0;
+  for (auto _ : state) {
+    screen.window().fillRect(nullptr, qelm::Rect{0, 0, qelm::kScreenWidth, qelm::kScreenHeight},
+                             color);
+    color ^= 1;
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * qelm::kScreenWidth * qelm::kScreenHeight * 4);
+}
+BENCHMARK(fillScreen);
+
+}  // namespace

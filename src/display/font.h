@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qelm {
+
+/// A font file or font creation error; what() is the text that start-up logs.
+class FontException : public std::runtime_error {
+ public:
+  /// `message`: the text without a trailing period.
+  explicit FontException(const std::string& message) : std::runtime_error(message) {}
+};
+
+/// One character's picture: `width` pixel columns between `lead` and `trail` blank columns, and
+/// one encoded row (see glyph_row.h) per row of the font's line.
+class Glyph {
+ public:
+  Glyph() = default;
+  /// Columns; lead and trail may be negative.
+  Glyph(int32_t lead, int32_t width, int32_t trail) : lead_(lead), width_(width), trail_(trail) {}
+  virtual ~Glyph() = default;
+  Glyph(const Glyph&) = delete;
+  Glyph& operator=(const Glyph&) = delete;
+
+  /// Encoded row `k` (0 = top row of the line), ending with 0xFF; nullptr when the row is blank
+  /// or `k` lies outside the line.
+  virtual const uint8_t* row(int32_t k) const = 0;
+
+  /// Blank columns before the pixel columns; may be negative.
+  int32_t lead() const { return lead_; }
+  /// Number of pixel columns, 0 or more.
+  int32_t width() const { return width_; }
+  /// Blank columns after the pixel columns; may be negative.
+  int32_t trail() const { return trail_; }
+
+ protected:
+  int32_t lead_ = 0;
+  int32_t width_ = 0;
+  int32_t trail_ = 0;
+};
+
+/// One laid-out character: its glyph (owned by the font) and the blank columns to leave after
+/// the glyph's pixel columns; a negative spacing makes the next glyph overlap this one.
+struct GlyphPlacement {
+  /// Owned by the font.
+  const Glyph* glyph = nullptr;
+  /// Blank columns after the glyph's pixel columns; negative overlaps the next glyph.
+  int32_t spacing = 0;
+};
+
+/// Pixels: the first glyph's lead plus width + spacing over all placements; 0 for none.
+int32_t textWidth(const std::vector<GlyphPlacement>& placements);
+
+/// A font: a line height and a way to turn text into glyph placements.
+class OFont {
+ public:
+  OFont() = default;
+  virtual ~OFont() = default;
+  OFont(const OFont&) = delete;
+  OFont& operator=(const OFont&) = delete;
+
+  /// Line height in pixels, which is also the number of rows of every glyph.
+  virtual int32_t height() const = 0;
+  /// Appends one placement per character of `text` that has a glyph, in text order. May render
+  /// and cache glyphs, hence not const.
+  virtual void layout(std::string_view text, std::vector<GlyphPlacement>& placements) = 0;
+};
+
+/// Fonts by code (0, 1, 2, 3, 5, 6, 7, 8, 41 text fonts; 4 the icon font), owned; built once at
+/// start-up and shared by both windows.
+class FontRegistry {
+ public:
+  /// Stores `font` under `code`, replacing (and destroying) any font held there.
+  void add(int32_t code, std::unique_ptr<OFont> font);
+  /// The font of `code`, or nullptr when none is registered.
+  OFont* find(int32_t code) const;
+  /// Number of registered fonts.
+  std::size_t size() const { return fonts_.size(); }
+
+ private:
+  std::map<int32_t, std::unique_ptr<OFont>> fonts_;
+};
+
+}  // namespace qelm

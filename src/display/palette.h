@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace qelm {
+
+/// A colour as the drawing operations take it: 0..27 select a palette entry, anything else is
+/// black, except kUnderlyingColor as the background of drawText.
+using ColorIndex = int32_t;
+
+/// Number of palette entries.
+inline constexpr int kPaletteSize = 28;
+/// Background index of drawText meaning "the colour already at the box's top-left pixel".
+inline constexpr ColorIndex kUnderlyingColor = 29;
+
+/// The global setting "theme": which backgrounds the screens use.
+enum class ColorTheme : int32_t {
+  kLight = 0,  ///< "Light Backgrounds"
+  kDark = 1,   ///< "Dark Backgrounds"
+};
+
+/// The 28 pixel values (0x00RRGGBB) of `theme`; any value other than kDark gives the light set.
+std::array<uint32_t, kPaletteSize> themeColors(ColorTheme theme);
+
+/// Fills the process-wide palette for `theme`; what is drawn afterwards uses the new colours.
+/// Until the first call the palette holds the light set.
+void fillPalette(ColorTheme theme);
+
+/// Pixel value (0x00RRGGBB) of `index` in the process-wide palette; 0x000000 for an index
+/// outside 0..27 (kUnderlyingColor included).
+uint32_t paletteColor(ColorIndex index);
+
+}  // namespace qelm

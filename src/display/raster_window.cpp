@@ -1,0 +1,284 @@
+#include "display/raster_window.h"
+
+#include <algorithm>
+#include <array>
+
+#include "display/bitmap.h"
+#include "display/drawable.h"
+#include "display/glyph_row.h"
+#include "engine/core/app_context.h"
+
+namespace qelm {
+
+namespace {
+
+static_assert(kRasterWidth == 1024, "rows of the raster are 1024 pixels apart");
+
+Rect frameOf(const Drawable* drawable, const Rect& rect) {
+  return drawable ? toWindowRect(rect, drawable->rect()) : rect;
+}
+
+// Midpoint of two coordinates, truncated toward zero, without overflowing.
+int32_t midpoint(int32_t a, int32_t b) {
+  return static_cast<int32_t>((int64_t{a} + b) / 2);
+}
+
+// The sixteen colours of the intensity levels: 0 is the background, 15 the foreground, and each
+// byte of the levels between is mixed in sixteenths.
+std::array<uint32_t, 16> levelColors(uint32_t foreground, uint32_t background) {
+  std::array<uint32_t, 16> colors{};
+  colors[0] = background;
+  colors[kFullLevel] = foreground;
+  for (uint32_t level = 1; level < kFullLevel; ++level) {
+    uint32_t mixed = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+      const uint32_t b = (background >> shift) & 0xFF;
+      const uint32_t f = (foreground >> shift) & 0xFF;
+      mixed |= (((b * (16 - level) + f * level) >> 4) & 0xFF) << shift;
+    }
+    colors[level] = mixed;
+  }
+  return colors;
+}
+
+// The pen that walks one pixel row of a text. Pixels left of or right of the visible columns
+// are stepped over without writing. While `overlap` is positive the pen is over columns the
+// previous glyph already drew: there a background pixel is not written, so only the glyph's
+// own ink overwrites its neighbour. The overlap counts every column, visible or not, so that a
+// clip never stretches it onto columns no glyph has drawn.
+class Pen {
+ public:
+  Pen(uint32_t* row, int64_t x, int64_t visibleX0, int64_t visibleX1, uint32_t background)
+      : row_(row), x_(x), x0_(visibleX0), x1_(visibleX1), background_(background) {}
+
+  void put(uint32_t color, int64_t count) {
+    while (count > 0 && overlap_ > 0) {
+      if (color != background_ && x_ >= x0_ && x_ < x1_) row_[x_] = color;
+      --overlap_;
+      ++x_;
+      --count;
+    }
+    if (count <= 0) return;
+    const int64_t from = std::max(x_, x0_);
+    const int64_t to = std::min(x_ + count, x1_);
+    if (from < to) std::fill(row_ + from, row_ + to, color);
+    x_ += count;
+  }
+
+  // Moves back over `columns` already drawn; the next pixels there only add ink.
+  void backUp(int64_t columns) {
+    x_ -= columns;
+    overlap_ = columns;
+  }
+
+ private:
+  uint32_t* row_;
+  int64_t x_;
+  int64_t x0_;
+  int64_t x1_;
+  uint32_t background_;
+  int64_t overlap_ = 0;
+};
+
+}  // namespace
+
+RasterWindow::RasterWindow(std::string name, const Rect& region, FontRegistry* fonts,
+                           uint32_t* raster)
+    : Window(std::move(name), intersect(region, Rect{0, 0, kRasterWidth, kRasterHeight}), fonts),
+      raster_(raster) {
+  // A region outside the raster leaves an empty window that writes nowhere.
+  if (region_.empty()) region_ = Rect{0, 0, 0, 0};
+}
+
+void RasterWindow::fill(const Rect& rect, uint32_t color) {
+  const Rect r = intersect(rect, bounds());
+  if (r.empty()) return;
+  for (int32_t y = r.y0; y < r.y1; ++y)
+    std::fill_n(rowStart(y) + r.x0, r.width(), color);
+}
+
+TextSize RasterWindow::measureText(std::string_view text, int32_t fontCode) {
+  OFont* font = fonts_ ? fonts_->find(fontCode) : nullptr;
+  if (!font) return {};
+  placements_.clear();
+  font->layout(text, placements_);
+  if (placements_.empty()) return {};
+  return {textWidth(placements_), font->height()};
+}
+
+void RasterWindow::drawText(Drawable* drawable, std::string_view text, int32_t fontCode,
+                            bool centred, ColorIndex foreground, ColorIndex background,
+                            const Rect& box, const Rect* clip, Rect* area) {
+  const Rect b = frameOf(drawable, box);
+  const uint32_t fg = paletteColor(foreground);
+  uint32_t bg = paletteColor(background);
+  if (background == kUnderlyingColor) {
+    // Outside the window there is nothing of ours underneath; black stands in.
+    const bool inside = b.x0 >= 0 && b.y0 >= 0 && b.x0 < bounds().x1 && b.y0 < bounds().y1;
+    bg = inside ? rowStart(b.y0)[b.x0] : 0x000000;
+  }
+
+  Rect k = b;
+  if (clip) k = drawable ? intersect(toWindowRect(*clip, drawable->rect()), b) : *clip;
+  const Rect e = area ? intersect(frameOf(drawable, *area), k) : k;
+
+  if (text.empty()) {
+    fill(e, bg);
+    ++changeCount_;
+    return;
+  }
+  OFont* font = fonts_ ? fonts_->find(fontCode) : nullptr;
+  if (!font) return;
+  placements_.clear();
+  font->layout(text, placements_);
+  if (placements_.empty()) {
+    fill(e, bg);
+    ++changeCount_;
+    return;
+  }
+
+  const int32_t w = textWidth(placements_);
+  const int32_t h = font->height();
+  Rect t;
+  t.y0 = midpoint(b.y0, b.y1) - h / 2;
+  t.y1 = t.y0 + h;
+  t.x0 = centred ? midpoint(b.x0, b.x1) - w / 2 : b.x0;
+  t.x1 = t.x0 + w;
+  const Rect v = intersect(t, k);
+
+  if (v.y0 > e.y0) fill({e.x0, e.y0, e.x1, v.y0}, bg);
+  if (v.x0 > e.x0) fill({e.x0, v.y0, v.x0, v.y1}, bg);
+  if (v.x1 < e.x1) fill({v.x1, v.y0, e.x1, v.y1}, bg);
+  if (v.y1 < e.y1) fill({e.x0, v.y1, e.x1, e.y1}, bg);
+
+  renderGlyphs(t, v, fg, bg, h);
+  if (area) *area = drawable ? toDrawableRect(v, drawable->rect()) : v;
+  ++changeCount_;
+}
+
+void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32_t foreground,
+                                uint32_t background, int32_t lineHeight) {
+  const Rect v = intersect(visible, bounds());
+  if (v.empty()) return;
+  const std::array<uint32_t, 16> colors = levelColors(foreground, background);
+  const GlyphPlacement& first = placements_.front();
+
+  for (int32_t k = 0; k < lineHeight; ++k) {
+    const int64_t y = int64_t{textBox.y0} + k;
+    if (y < v.y0 || y >= v.y1) continue;
+    Pen pen(rowStart(static_cast<int32_t>(y)), textBox.x0, v.x0, v.x1, background);
+    if (first.glyph->lead() > 0) pen.put(background, first.glyph->lead());
+
+    for (const GlyphPlacement& placement : placements_) {
+      const Glyph& glyph = *placement.glyph;
+      const int64_t spacing = placement.spacing;
+      const uint8_t* p = glyph.row(k);
+      if (!p) {
+        // A blank row moves the pen exactly as far as an inked one would, so the glyphs after
+        // it stay aligned with the rows above and below.
+        const int64_t advance = int64_t{glyph.width()} + spacing;
+        if (advance > 0) pen.put(background, advance);
+        if (advance < 0) pen.backUp(-advance);
+        continue;
+      }
+      while (*p != kRowEnd) {
+        const uint8_t byte = *p++;
+        if (isRunByte(byte)) {
+          pen.put(colors[byte & 0x0F], *p++);
+        } else {
+          pen.put(colors[byte & 0x0F], 1);
+        }
+      }
+      if (spacing >= 0) {
+        pen.put(background, spacing);
+      } else {
+        pen.backUp(-spacing);
+      }
+    }
+  }
+}
+
+void RasterWindow::clear(Drawable* drawable, ColorIndex color) {
+  fill(drawable ? drawable->rect() : bounds(), paletteColor(color));
+  ++changeCount_;
+}
+
+void RasterWindow::fillRect(Drawable* drawable, const Rect& rect, ColorIndex color) {
+  fill(frameOf(drawable, rect), paletteColor(color));
+  ++changeCount_;
+}
+
+void RasterWindow::drawFrame(Drawable* drawable, const Rect& rect, ColorIndex color, bool rounded) {
+  const Rect r = frameOf(drawable, rect);
+  ++changeCount_;
+  if (r.empty()) return;
+  const uint32_t c = paletteColor(color);
+  const int32_t inset = rounded ? 2 : 0;
+  fill({r.x0 + inset, r.y0, r.x1 - inset, r.y0 + 1}, c);
+  fill({r.x0 + inset, r.y1 - 1, r.x1 - inset, r.y1}, c);
+  fill({r.x0, r.y0 + inset, r.x0 + 1, r.y1 - inset}, c);
+  fill({r.x1 - 1, r.y0 + inset, r.x1, r.y1 - inset}, c);
+  if (rounded) {
+    fill({r.x0 + 1, r.y0 + 1, r.x0 + 2, r.y0 + 2}, c);
+    fill({r.x1 - 2, r.y0 + 1, r.x1 - 1, r.y0 + 2}, c);
+    fill({r.x0 + 1, r.y1 - 2, r.x0 + 2, r.y1 - 1}, c);
+    fill({r.x1 - 2, r.y1 - 2, r.x1 - 1, r.y1 - 1}, c);
+  }
+}
+
+void RasterWindow::setPixel(Drawable& drawable, int32_t x, int32_t y, ColorIndex color) {
+  const int64_t wx = int64_t{drawable.rect().x0} + x;
+  const int64_t wy = int64_t{drawable.rect().y0} + y;
+  if (wx < 0 || wy < 0 || wx >= bounds().x1 || wy >= bounds().y1) return;
+  rowStart(static_cast<int32_t>(wy))[wx] = paletteColor(color);
+}
+
+void RasterWindow::drawHLine(Drawable& drawable, int32_t fromX, int32_t toX, int32_t y,
+                             ColorIndex color) {
+  const Rect& d = drawable.rect();
+  fill({d.x0 + fromX, d.y0 + y, d.x0 + toX, d.y0 + y + 1}, paletteColor(color));
+  ++changeCount_;
+}
+
+void RasterWindow::drawVLine(Drawable& drawable, int32_t fromY, int32_t toY, int32_t x,
+                             ColorIndex color) {
+  const Rect& d = drawable.rect();
+  fill({d.x0 + x, d.y0 + fromY, d.x0 + x + 1, d.y0 + toY}, paletteColor(color));
+  ++changeCount_;
+}
+
+void RasterWindow::scrollUp(Drawable* drawable, const Rect& rect, int32_t lines) {
+  ++changeCount_;
+  const Rect r = intersect(frameOf(drawable, rect), bounds());
+  // A negative count would copy from above the rectangle and write below it.
+  if (r.empty() || lines <= 0 || lines >= r.height()) return;
+  for (int32_t y = r.y0; y < r.y1 - lines; ++y) {
+    const uint32_t* from = rowStart(y + lines) + r.x0;
+    std::copy(from, from + r.width(), rowStart(y) + r.x0);
+  }
+}
+
+void RasterWindow::drawBitmap(Drawable* drawable, const Bitmap& bitmap, int32_t x, int32_t y) {
+  ++changeCount_;
+  // A hand-made bitmap whose pixel array is shorter than its size says draws nothing.
+  if (bitmap.width <= 0 || bitmap.height <= 0 ||
+      bitmap.pixels.size() < static_cast<std::size_t>(bitmap.width) * bitmap.height)
+    return;
+  int64_t left = x;
+  int64_t top = y;
+  if (drawable) {
+    left = std::max<int64_t>(left, 0) + drawable->rect().x0;
+    top = std::max<int64_t>(top, 0) + drawable->rect().y0;
+  }
+  const int64_t x0 = std::max<int64_t>(left, 0);
+  const int64_t y0 = std::max<int64_t>(top, 0);
+  const int64_t x1 = std::min<int64_t>(left + bitmap.width, bounds().x1);
+  const int64_t y1 = std::min<int64_t>(top + bitmap.height, bounds().y1);
+  if (x0 >= x1 || y0 >= y1) return;
+  for (int64_t row = y0; row < y1; ++row) {
+    const uint32_t* from = bitmap.pixels.data() + (row - top) * int64_t{bitmap.width} + (x0 - left);
+    std::copy(from, from + (x1 - x0), rowStart(static_cast<int32_t>(row)) + x0);
+  }
+}
+
+}  // namespace qelm

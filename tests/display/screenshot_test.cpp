@@ -1,0 +1,64 @@
+#include "display/screenshot.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/core/app_context.h"
+
+namespace qelm {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ScreenshotTest, WritesBothScreensSideBySide) {
+  std::vector<uint32_t> raster(static_cast<std::size_t>(kRasterWidth) * kRasterHeight, 0x808080);
+  auto put = [&](int x, int y, uint32_t pixel) { raster[y * kRasterWidth + x] = pixel; };
+  put(0, 0, 0xFF0000);
+  put(479, 0, 0x00FF00);
+  for (int x = 480; x < 512; ++x)
+    put(x, 0, 0x0000FF);  // between the screens: left out
+  put(512, 0, 0xFFFFFF);
+  put(991, 271, 0x123456);
+  put(992, 271, 0x0000FF);
+
+  // Named by process, so builds testing side by side do not share the file.
+  const std::string path =
+      (fs::temp_directory_path() / ("qelm-screenshot-" + std::to_string(getpid()) + ".png"))
+          .string();
+  std::string error;
+  ASSERT_TRUE(writeScreensPng(raster.data(), path, error)) << error;
+
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_NE(png_image_begin_read_from_file(&image, path.c_str()), 0) << image.message;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  ASSERT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0) << image.message;
+  fs::remove(path);
+  ASSERT_EQ(image.width, 960u);
+  ASSERT_EQ(image.height, 272u);
+  auto at = [&](int x, int y) {
+    const uint8_t* p = rgb.data() + (static_cast<std::size_t>(y) * 960 + x) * 3;
+    return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+  };
+  EXPECT_EQ(at(0, 0), 0xFF0000u);
+  EXPECT_EQ(at(479, 0), 0x00FF00u);
+  EXPECT_EQ(at(480, 0), 0xFFFFFFu);
+  EXPECT_EQ(at(481, 0), 0x808080u);
+  EXPECT_EQ(at(959, 271), 0x123456u);
+}
+
+TEST(ScreenshotTest, UnwritablePathIsReported) {
+  std::vector<uint32_t> raster(static_cast<std::size_t>(kRasterWidth) * kRasterHeight, 0);
+  std::string error;
+  EXPECT_FALSE(writeScreensPng(raster.data(), "/nonexistent/folder/shot.png", error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace qelm

@@ -1,0 +1,78 @@
+// Feeds arbitrary bytes to the BMP loader as a file. A file that loads must hold exactly
+// width x height pixels, and drawing it anywhere on a screen must stay inside the raster.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "display/bitmap.h"
+#include "display/raster_window.h"
+#include "engine/core/app_context.h"
+
+namespace {
+
+void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+// Removes the input file however the run ends.
+class ScratchFile {
+ public:
+  ScratchFile(const uint8_t* data, size_t size) {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm", error)
+                                             ? std::filesystem::path("/dev/shm")
+                                             : std::filesystem::temp_directory_path();
+    std::string pattern = (folder / "qelm-bmp-fuzz-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) return;
+    path_ = pattern;
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = write(fd, data + done, size - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    close(fd);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile() {
+    if (!path_.empty()) unlink(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ScratchFile file(data, size);
+  if (file.path().empty()) return 0;
+  qelm::Bitmap bitmap;
+  try {
+    bitmap = qelm::loadBitmap(file.path());
+  } catch (const std::string& message) {
+    require(!message.empty());
+    return 0;
+  }
+  require(bitmap.width > 0 && bitmap.height > 0);
+  require(bitmap.pixels.size() == static_cast<size_t>(bitmap.width) * bitmap.height);
+
+  std::vector<uint32_t> raster(static_cast<size_t>(qelm::kRasterWidth) * qelm::kRasterHeight);
+  qelm::RasterWindow right("right", qelm::kRightScreenRegion, nullptr, raster.data());
+  const int32_t x = size > 0 ? static_cast<int8_t>(data[size - 1]) * 4 : 0;
+  right.drawBitmap(nullptr, bitmap, x, -x / 2);
+  right.drawBitmap(nullptr, bitmap, 470, 260);
+
+  auto copy = qelm::copyBitmap(bitmap);
+  qelm::pasteBitmap(bitmap, bitmap.height, *copy, 0, 0, bitmap.width);
+  require(copy->pixels == bitmap.pixels);
+  return 0;
+}
