@@ -4,11 +4,17 @@
 #include <optional>
 #include <string>
 
+#include "comm/group_target_resolver.h"
+#include "comm/host.h"
+#include "comm/legacy_port.h"
+#include "comm/monitor.h"
+#include "comm/virtual_target.h"
 #include "config/config_loader.h"
 #include "engine/core/boot_env.h"
 #include "engine/core/log.h"
 #include "engine/core/settings_store.h"
 #include "engine/core/version.h"
+#include "model/model.h"
 #include "panel/text/text.h"
 
 namespace qelm {
@@ -17,6 +23,9 @@ namespace {
 
 // The key codes in the order their lamp pairs are packed, most significant pair first.
 constexpr std::array<int, 16> kLampOrder = {16, 15, 14, 13, 12, 10, 7, 4, 1, 9, 6, 3, 11, 8, 5, 2};
+
+// Loudness monitors plug in here; until then no card gets one.
+std::unique_ptr<Monitor> noMonitors(const std::string&, Model&, Card&) { return nullptr; }
 
 // One run: the objects it builds, in creation order, destroyed in reverse when it ends.
 class EngineRun {
@@ -54,6 +63,9 @@ class EngineRun {
   std::unique_ptr<ConfigLoader> loader_;
   std::unique_ptr<StandardFileBootEnv> bootEnv_;
   std::unique_ptr<SettingsStore> settings_;
+  std::unique_ptr<HostGroup> client_;
+  std::unique_ptr<HostGroup> simulator_;
+  std::unique_ptr<HostGroup> auto_;
   LampStates lamps_{};
   uint32_t notifiedChangeSum_ = 0;
   int exitCode_ = static_cast<int>(ExitCode::kKeepRunning);
@@ -99,13 +111,39 @@ bool EngineRun::startUp() {
       formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild, kVersionRevision));
 
   logMessage(kLogInfo, "Initializing NTP client.\n");
+
   logMessage(kLogInfo, "Realizing control panel targets.\n");
+  client_ = std::make_unique<HostGroup>("Client", GroupKind::kClient, clock(), state_.random);
+  client_->setLoopTime(clock().tick());
+  GroupTargetResolver resolver(*client_);
+  state_.catalog.devices.realize(resolver);
+
   logMessage(kLogInfo, "Initializing virtual target values.\n");
+  initializeLocalValues(*client_, state_.catalog.localCardValues);
+
   logMessage(kLogInfo, "Realizing monitors.\n");
+  client_->realizeMonitors(noMonitors);
+
   logMessage(kLogInfo, "Realizing simulator targets.\n");
+  simulator_ =
+      std::make_unique<HostGroup>("Simulator", GroupKind::kSimulator, clock(), state_.random);
+  simulator_->setLoopTime(clock().tick());
+  for (const auto& [address, model] : state_.catalog.simulators) {
+    const CardAddress card = address;
+    model->forEachCardParameter(
+        [this, &card](Parameter& parameter) { simulator_->getTarget(card, parameter); });
+  }
+  simulator_->realizeMonitors(noMonitors);
+
   logMessage(kLogInfo, "Realizing auto-setter targets.\n");
+  auto_ = std::make_unique<HostGroup>("Auto", GroupKind::kAuto, clock(), state_.random);
+  auto_->setLoopTime(clock().tick());
+
   logMessage(kLogInfo, "Setting up for fake input.\n");
   logMessage(kLogInfo, "Initializing displays.\n");
+  // Legacy port 6666 support starts on whatever the stored setting says; the setting changes it
+  // later in the run.
+  setLegacyPortEnabled(true);
   logMessage(kLogInfo, "Setting up UI logic.\n");
   logMessage(kLogInfo, "Running.\n");
   state_.loopTick = clock().tick();
@@ -116,8 +154,12 @@ void EngineRun::pass() {
   clock().sleepMs(1);
   state_.loopTick = clock().tick();
 
+  simulator_->poll(state_.loopTick);
+  client_->poll(state_.loopTick);
+
   // Input lines are read every pass; automatic actions evaluate them.
   (void)context_.input.inputLines();
+  auto_->poll(state_.loopTick);
 
   updateDisplays();
 
@@ -154,6 +196,9 @@ void EngineRun::serveSessionRequests() {
 
 void EngineRun::shutDown() {
   logMessage(kLogInfo, "Exiting.\n");
+  auto_.reset();
+  simulator_.reset();
+  client_.reset();
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ struct EngineState {
   /// that pass (time-outs, blinking, refresh intervals).
   uint32_t loopTick = 0;
   /// The run's pseudo-random generator (simulated values), seeded with the tick at start-up.
-  std::minstd_rand random;
+  std::mt19937 random;
   /// What the configuration defines: models, templates, devices, simulators, actions, values.
   ConfigCatalog catalog;
 };
