@@ -10,6 +10,8 @@
 #include "comm/monitor.h"
 #include "comm/virtual_target.h"
 #include "config/config_loader.h"
+#include "display/font_setup.h"
+#include "display/palette.h"
 #include "engine/core/boot_env.h"
 #include "engine/core/log.h"
 #include "engine/core/settings_store.h"
@@ -66,6 +68,7 @@ class EngineRun {
   std::unique_ptr<HostGroup> client_;
   std::unique_ptr<HostGroup> simulator_;
   std::unique_ptr<HostGroup> auto_;
+  std::unique_ptr<FontRegistry> fonts_;
   LampStates lamps_{};
   uint32_t notifiedChangeSum_ = 0;
   int exitCode_ = static_cast<int>(ExitCode::kKeepRunning);
@@ -140,7 +143,11 @@ bool EngineRun::startUp() {
   auto_->setLoopTime(clock().tick());
 
   logMessage(kLogInfo, "Setting up for fake input.\n");
+  fonts_ = std::make_unique<FontRegistry>();
+  createFonts(*fonts_, fontsFolder_);
+
   logMessage(kLogInfo, "Initializing displays.\n");
+  fillPalette(ColorTheme::kLight);
   // Legacy port 6666 support starts on whatever the stored setting says; the setting changes it
   // later in the run.
   setLegacyPortEnabled(true);
@@ -196,6 +203,7 @@ void EngineRun::serveSessionRequests() {
 
 void EngineRun::shutDown() {
   logMessage(kLogInfo, "Exiting.\n");
+  fonts_.reset();
   auto_.reset();
   simulator_.reset();
   client_.reset();

@@ -5,10 +5,13 @@
 #include <filesystem>
 #include <cstdlib>
 #include <ostream>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "config/config_catalog.h"
 #include "config/config_loader.h"
+#include "display/screenshot.h"
 #include "engine/core/log.h"
 #include "engine/engine_runner.h"
 #include "platform/folders.h"
@@ -18,13 +21,14 @@ namespace qelm {
 
 namespace {
 
-enum class OptionName { kData, kReport, kProgram, kSeconds };
+enum class OptionName { kData, kReport, kProgram, kSeconds, kScreenshot };
 
 std::optional<OptionName> optionName(const std::string& word) {
   if (word == "--data" || word == "/D" || word == "-D") return OptionName::kData;
   if (word == "--report" || word == "/R" || word == "-R") return OptionName::kReport;
   if (word == "--program") return OptionName::kProgram;
   if (word == "--seconds") return OptionName::kSeconds;
+  if (word == "--screenshot") return OptionName::kScreenshot;
   return std::nullopt;
 }
 
@@ -41,6 +45,7 @@ std::optional<double> readSeconds(const std::string& text) {
 
 std::string hostUsage() {
   return "usage: qelm-engine run [--data DIR] [--report DIR] [--program DIR] [--seconds N]\n"
+         "                       [--screenshot FILE]\n"
          "       qelm-engine check FILE\n"
          "       qelm-engine export FILE BINARY_OUT [EXPORT_FOLDER]\n"
          "  run        run the panel engine without a window, printing the log\n"
@@ -50,7 +55,8 @@ std::string hostUsage() {
          "  --data     data folder (configuration, boot environment); default ~/Documents/VadEDER\n"
          "  --report   report folder; default ~/Documents/VadEDER\n"
          "  --program  program folder (fonts, images, resources); default the program's own\n"
-         "  --seconds  stop after N seconds (default: run until interrupted)\n";
+         "  --seconds  stop after N seconds (default: run until interrupted)\n"
+         "  --screenshot  write both screens side by side as a PNG when the run ends\n";
 }
 
 ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
@@ -92,6 +98,10 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
         (*name == OptionName::kData     ? options.dataFolder
          : *name == OptionName::kReport ? options.reportFolder
                                         : options.programFolder) = value;
+        break;
+      case OptionName::kScreenshot:
+        if (value.empty()) return {std::nullopt, "option " + word + " needs a file"};
+        options.screenshot = value;
         break;
       case OptionName::kSeconds:
         options.seconds = readSeconds(value);
@@ -208,8 +218,23 @@ int runHeadless(const HostOptions& options, std::ostream& out,
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   const bool endedByItself = runner.finished();
+  // The screens as the run leaves them: taken before the stop, since a stopped engine shows
+  // its idle noise.
+  std::vector<uint32_t> screens;
+  if (options.screenshot) {
+    std::lock_guard<std::mutex> guard(runner.context().screenLock);
+    const uint32_t* pixels = runner.context().pixels();
+    screens.assign(pixels, pixels + static_cast<size_t>(kRasterWidth) * kRasterHeight);
+  }
   runner.stop();
   console.printNew(out);
+  if (options.screenshot) {
+    std::string error;
+    if (!writeScreensPng(screens.data(), *options.screenshot, error)) {
+      out << "Could not write screenshot: " << error << '\n';
+      return 2;
+    }
+  }
   if (endedByItself && runner.result() == static_cast<int>(ExitCode::kConfigFailed)) return 2;
   return 0;
 }

@@ -19,6 +19,7 @@ struct HostOptions {
   std::optional<std::string> reportFolder;   ///< --report DIR, /R DIR, -R DIR
   std::optional<std::string> programFolder;  ///< --program DIR
   std::optional<double> seconds;             ///< --seconds N: stop after N seconds
+  std::optional<std::string> screenshot;     ///< --screenshot FILE: PNG of both screens at the end
 };
 
 /// Result of reading the command line: the options, or the reason they were refused.

@@ -97,7 +97,8 @@ TEST(HeadlessHostTest, RunsTheEngineForTheGivenTimeAndShutsDownCleanly) {
   const auto program = makeProgramFolder(folder);
   ParsedOptions parsed =
       parse({"run", "--data", (folder / "data").string(), "--report", folder.string(),
-             "--program", program.string(), "--seconds", "0.3"});
+             "--program", program.string(), "--seconds", "0.3", "--screenshot",
+             (folder / "shot.png").string()});
   ASSERT_TRUE(parsed.options);
   std::ostringstream out;
   std::atomic<bool> interrupted{false};
@@ -106,6 +107,10 @@ TEST(HeadlessHostTest, RunsTheEngineForTheGivenTimeAndShutsDownCleanly) {
   EXPECT_NE(out.str().find(": Exiting.\n"), std::string::npos) << out.str();
   EXPECT_TRUE(std::filesystem::exists(folder / "data" / "configuration" / "startup.txt"))
       << "the data folder is seeded from the program folder";
+  std::ifstream png(folder / "shot.png", std::ios::binary);
+  char signature[8] = {};
+  png.read(signature, 8);
+  EXPECT_EQ(std::string(signature + 1, 3), "PNG");
   std::filesystem::remove_all(folder);
 }
 
