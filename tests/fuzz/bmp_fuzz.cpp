@@ -12,6 +12,7 @@
 #include "display/bitmap.h"
 #include "display/raster_window.h"
 #include "engine/core/app_context.h"
+#include "scratch_file.h"
 
 namespace {
 
@@ -19,41 +20,10 @@ void require(bool condition) {
   if (!condition) std::abort();
 }
 
-// Removes the input file however the run ends.
-class ScratchFile {
- public:
-  ScratchFile(const uint8_t* data, size_t size) {
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm", error)
-                                             ? std::filesystem::path("/dev/shm")
-                                             : std::filesystem::temp_directory_path();
-    std::string pattern = (folder / "qelm-bmp-fuzz-XXXXXX").string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) return;
-    path_ = pattern;
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t n = write(fd, data + done, size - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    close(fd);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-  ~ScratchFile() {
-    if (!path_.empty()) unlink(path_.c_str());
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ScratchFile file(data, size);
+  qelm::fuzz::ScratchFile file(data, size, "qelm-bmp-fuzz");
   if (file.path().empty()) return 0;
   qelm::Bitmap bitmap;
   try {

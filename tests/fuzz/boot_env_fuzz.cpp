@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/core/boot_env.h"
+#include "scratch_file.h"
 
 namespace {
 
@@ -43,41 +44,9 @@ size_t entriesThatFit(const qelm::StandardFileBootEnv::Entries& entries) {
   return count;
 }
 
-// Removes the input file, and any image saved over it, however the run ends.
-class ScratchFile {
- public:
-  ScratchFile(const uint8_t* data, size_t size) {
-    // Memory-backed when available: every save syncs its file, which is slow on a disk.
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm", error)
-                                             ? std::filesystem::path("/dev/shm")
-                                             : std::filesystem::temp_directory_path();
-    std::string pattern = (folder / "qelm-bootenv-fuzz-XXXXXX").string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) return;
-    path_ = pattern;
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t n = write(fd, data + done, size - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    close(fd);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-  ~ScratchFile() {
-    if (!path_.empty()) unlink(path_.c_str());
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // One load, change, save and reload cycle over the file holding `data`.
 void roundTrip(const uint8_t* data, size_t size) {
-  ScratchFile file(data, size);
+  qelm::fuzz::ScratchFile file(data, size, "qelm-bootenv-fuzz");
   if (file.path().empty()) return;
 
   qelm::StandardFileBootEnv env(file.path());
