@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <cmath>
-#include <filesystem>
+#include <cstdio>
 #include <cstdlib>
-#include <ostream>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "display/screenshot.h"
 #include "engine/core/log.h"
 #include "engine/engine_runner.h"
+#include "host/input_script.h"
 #include "platform/folders.h"
 #include "shell/install/installation.h"
 
@@ -21,7 +24,7 @@ namespace qelm {
 
 namespace {
 
-enum class OptionName { kData, kReport, kProgram, kSeconds, kScreenshot };
+enum class OptionName { kData, kReport, kProgram, kSeconds, kScreenshot, kInput };
 
 std::optional<OptionName> optionName(const std::string& word) {
   if (word == "--data" || word == "/D" || word == "-D") return OptionName::kData;
@@ -29,6 +32,7 @@ std::optional<OptionName> optionName(const std::string& word) {
   if (word == "--program") return OptionName::kProgram;
   if (word == "--seconds") return OptionName::kSeconds;
   if (word == "--screenshot") return OptionName::kScreenshot;
+  if (word == "--input") return OptionName::kInput;
   return std::nullopt;
 }
 
@@ -45,7 +49,7 @@ std::optional<double> readSeconds(const std::string& text) {
 
 std::string hostUsage() {
   return "usage: qelm-engine run [--data DIR] [--report DIR] [--program DIR] [--seconds N]\n"
-         "                       [--screenshot FILE]\n"
+         "                       [--screenshot FILE] [--input FILE] [--lamps]\n"
          "       qelm-engine check FILE\n"
          "       qelm-engine export FILE BINARY_OUT [EXPORT_FOLDER]\n"
          "  run        run the panel engine without a window, printing the log\n"
@@ -56,7 +60,10 @@ std::string hostUsage() {
          "  --report   report folder; default ~/Documents/VadEDER\n"
          "  --program  program folder (fonts, images, resources); default the program's own\n"
          "  --seconds  stop after N seconds (default: run until interrupted)\n"
-         "  --screenshot  write both screens side by side as a PNG when the run ends\n";
+         "  --screenshot  write both screens side by side as a PNG when the run ends\n"
+         "  --input    play a script of timed input events: \"MS CODE KIND COUNT\" per line, or\n"
+         "             \"MS 0 KIND 1 SCREEN X Y\" for a touch (kind 11 down, 2 up)\n"
+         "  --lamps    print the final key-lamp word in hexadecimal at exit\n";
 }
 
 ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
@@ -69,6 +76,10 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
         inlineValue = word.substr(eq + 1);
         word = word.substr(0, eq);
       }
+    }
+    if (word == "--lamps") {
+      options.lamps = true;
+      continue;
     }
     const std::optional<OptionName> name = optionName(word);
     if (!name) {
@@ -98,6 +109,10 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
         (*name == OptionName::kData     ? options.dataFolder
          : *name == OptionName::kReport ? options.reportFolder
                                         : options.programFolder) = value;
+        break;
+      case OptionName::kInput:
+        if (value.empty()) return {std::nullopt, "option " + word + " needs a file"};
+        options.input = value;
         break;
       case OptionName::kScreenshot:
         if (value.empty()) return {std::nullopt, "option " + word + " needs a file"};
@@ -200,8 +215,46 @@ int runHostCommand(const HostOptions& options, std::ostream& out,
   return runHeadless(options, out, interrupted);
 }
 
+namespace {
+
+// Reads the script file (at most 16 MiB: it is the user's, not ours).
+bool readScript(const std::string& path, InputScript& script, std::ostream& out) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text(16u << 20, '\0');
+  if (in) {
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+  }
+  if (!in && !in.eof()) {
+    out << "Could not read input script \"" << path << "\"\n";
+    return false;
+  }
+  script = parseInputScript(text);
+  if (!script.error.empty()) {
+    out << "Input script \"" << path << "\", " << script.error << '\n';
+    return false;
+  }
+  return true;
+}
+
+// Hands every scripted event that is due to the input source, as the window would.
+void playDue(const InputScript& script, size_t& next, uint32_t elapsedMs, WinInput& input) {
+  for (; next < script.events.size() && script.events[next].atMs <= elapsedMs; ++next) {
+    const InputEvent& event = script.events[next].event;
+    if (event.code == kTouchCode)
+      input.setTouch(event.screen, event.x, event.y, event.kind == EventKind::kTouched);
+    else
+      input.queueEvent(event);
+  }
+}
+
+}  // namespace
+
 int runHeadless(const HostOptions& options, std::ostream& out,
                 const std::atomic<bool>& interrupted) {
+  InputScript script;
+  if (options.input && !readScript(*options.input, script, out)) return 64;
+  size_t nextEvent = 0;
   const Folders folders = resolveFolders(options);
   prepareFolders(folders);
   EngineRunner runner(folders);
@@ -214,8 +267,11 @@ int runHeadless(const HostOptions& options, std::ostream& out,
       const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
       if (elapsed.count() >= *options.seconds) break;
     }
+    const std::chrono::duration<double, std::milli> sinceStart =
+        std::chrono::steady_clock::now() - started;
+    playDue(script, nextEvent, static_cast<uint32_t>(sinceStart.count()), runner.context().input);
     console.printNew(out);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(script.events.empty() ? 20 : 2));
   }
   const bool endedByItself = runner.finished();
   // The screens as the run leaves them: taken before the stop, since a stopped engine shows
@@ -228,6 +284,11 @@ int runHeadless(const HostOptions& options, std::ostream& out,
   }
   runner.stop();
   console.printNew(out);
+  if (options.lamps) {
+    char word[16];
+    std::snprintf(word, sizeof word, "%08X", runner.context().lampWord.load());
+    out << "lamps: 0x" << word << '\n';
+  }
   if (options.screenshot) {
     std::string error;
     if (!writeScreensPng(screens.data(), *options.screenshot, error)) {

@@ -20,6 +20,8 @@ struct HostOptions {
   std::optional<std::string> programFolder;  ///< --program DIR
   std::optional<double> seconds;             ///< --seconds N: stop after N seconds
   std::optional<std::string> screenshot;     ///< --screenshot FILE: PNG of both screens at the end
+  std::optional<std::string> input;          ///< --input FILE: a script of timed input events
+  bool lamps = false;                        ///< --lamps: print the final lamp word at exit
 };
 
 /// Result of reading the command line: the options, or the reason they were refused.

@@ -96,9 +96,8 @@ TEST(HeadlessHostTest, RunsTheEngineForTheGivenTimeAndShutsDownCleanly) {
   std::filesystem::remove_all(folder);
   const auto program = makeProgramFolder(folder);
   ParsedOptions parsed =
-      parse({"run", "--data", (folder / "data").string(), "--report", folder.string(),
-             "--program", program.string(), "--seconds", "0.3", "--screenshot",
-             (folder / "shot.png").string()});
+      parse({"run", "--data", (folder / "data").string(), "--report", folder.string(), "--program",
+             program.string(), "--seconds", "0.3", "--screenshot", (folder / "shot.png").string()});
   ASSERT_TRUE(parsed.options);
   std::ostringstream out;
   std::atomic<bool> interrupted{false};
@@ -145,6 +144,31 @@ TEST(HostCommandsTest, CheckPrintsOkOrTheLocatedError) {
   EXPECT_EQ(checkConfiguration((folder / "none.txt").string(), missing), 2);
   EXPECT_EQ(missing.str(),
             "Could not open configuration file at \"" + (folder / "none.txt").string() + "\".\n");
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HeadlessHostTest, AnInputScriptIsPlayedAndTheLampsArePrinted) {
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_input";
+  std::filesystem::remove_all(folder);
+  const auto program = makeProgramFolder(folder);
+  std::ofstream(folder / "keys.txt") << "10 13 1 0\n20 13 2 0\n30 0 11 1 0 5 5\n";
+  ParsedOptions parsed = parse({"run", "--data", (folder / "data").string(), "--report",
+                                folder.string(), "--program", program.string(), "--seconds", "0.3",
+                                "--input", (folder / "keys.txt").string(), "--lamps"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
+  EXPECT_NE(out.str().find("lamps: 0x00000000\n"), std::string::npos) << out.str();
+
+  std::ofstream(folder / "bad.txt") << "10 13 1 0\nnonsense\n";
+  parsed = parse({"run", "--data", (folder / "data").string(), "--program", program.string(),
+                  "--input", (folder / "bad.txt").string()});
+  ASSERT_TRUE(parsed.options);
+  std::ostringstream refused;
+  EXPECT_EQ(runHeadless(*parsed.options, refused, interrupted), 64);
+  EXPECT_NE(refused.str().find("line 2: expected MS CODE KIND COUNT"), std::string::npos)
+      << refused.str();
   std::filesystem::remove_all(folder);
 }
 

@@ -1,0 +1,44 @@
+#include "host/input_script.h"
+
+#include <gtest/gtest.h>
+
+namespace qelm {
+namespace {
+
+TEST(InputScriptTest, KeysKnobsAndTouchesInTimeOrder) {
+  const InputScript script = parseInputScript(
+      "# select device 2\n"
+      "500 13 1 0\n"
+      "\n"
+      "  100\t21 5 1\r\n"
+      "500 3 1 0\n"
+      "900 0 11 1 1 240 136\n"
+      "950 0 2 1 1 240 136\n");
+  ASSERT_EQ(script.error, "");
+  ASSERT_EQ(script.events.size(), 5u);
+  EXPECT_EQ(script.events[0].atMs, 100u);
+  EXPECT_EQ(script.events[0].event, (InputEvent{21, EventKind::kTurnedOneWay, 1, -1, -1, -1}));
+  EXPECT_EQ(script.events[1].event.code, 13) << "same time keeps the written order";
+  EXPECT_EQ(script.events[2].event.code, 3);
+  EXPECT_EQ(script.events[3].event, (InputEvent{0, EventKind::kTouched, 1, 1, 240, 136}));
+  EXPECT_EQ(script.events[4].event.kind, EventKind::kKeyReleased);
+}
+
+TEST(InputScriptTest, BadLinesAreNamedAndNothingIsPlayed) {
+  EXPECT_EQ(parseInputScript("1 2 1 0\n2 2 9 0\n").error, "line 2: bad kind");
+  EXPECT_EQ(parseInputScript("x 2 1 0").error, "line 1: bad time");
+  EXPECT_EQ(parseInputScript("1 17 1 0").error, "line 1: bad code");
+  EXPECT_EQ(parseInputScript("1 26 1 0").error, "line 1: bad code");
+  EXPECT_EQ(parseInputScript("1 2 1").error,
+            "line 1: expected MS CODE KIND COUNT or MS 0 KIND 1 SCREEN X Y");
+  EXPECT_EQ(parseInputScript("1 2 1 0 0 1 1").error, "line 1: only touches carry SCREEN X Y");
+  EXPECT_EQ(parseInputScript("1 0 11 1").error, "line 1: a touch needs SCREEN X Y");
+  EXPECT_EQ(parseInputScript("1 0 11 1 2 0 0").error, "line 1: bad touch position");
+  EXPECT_EQ(parseInputScript("1 0 11 1 0 480 0").error, "line 1: bad touch position");
+  EXPECT_EQ(parseInputScript("1 0 5 1 0 1 1").error, "line 1: a touch is kind 11 (down) or 2 (up)");
+  EXPECT_EQ(parseInputScript("1 2 1 99999999999999999999").error, "line 1: bad count");
+  EXPECT_TRUE(parseInputScript("1 2 1 0\n2 2 9 0\n").events.empty());
+}
+
+}  // namespace
+}  // namespace qelm
