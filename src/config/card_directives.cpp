@@ -36,10 +36,10 @@ void parseInputSet(ConfigLoader& loader, Model& model, const std::vector<CardAdd
   Parameter* parameter = reference->find(model);
   if (parameter == nullptr) {
     if (reference->byOid) {
-      loader.fail("input from-model set directive uses an oid " + reference->text +
+      loader.fail("input from-model set directive uses an oid " + reference->text() +
                   " not defined in the requested model");
     }
-    loader.fail("input from-model set directive uses a parameter (\"" + reference->text +
+    loader.fail("input from-model set directive uses a parameter (\"" + reference->text() +
                 "\") not defined in the requested model");
   }
   loader.advance();

@@ -1,8 +1,11 @@
 #include "config/config_loader.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -29,6 +32,35 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// An open file descriptor, closed when it goes; -1 when none.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  bool valid() const { return fd_ >= 0; }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads up to `size` bytes, fewer only at the end of the file or on an error; the count read.
+std::size_t readFully(int fd, void* buffer, std::size_t size) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::read(fd, out + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
 
 // A name a file of its own can carry inside the models or templates folder: anything else would
 // read or write outside it, or could never be found again by the lookup.
@@ -87,19 +119,21 @@ struct ConfigLoader::Impl {
 };
 
 bool ConfigLoader::Impl::openInput(const std::string& path) {
-  File file(std::fopen(path.c_str(), "rb"));
+  // Plain descriptor reads: a stdio stream would allocate and fill a buffer of its own for every
+  // file fetched on demand, only to copy it again. Non-blocking, so opening a pipe cannot wait
+  // for a writer; regular files read the same either way.
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
-  const bool haveInfo = file && ::fstat(::fileno(file.get()), &info) == 0;
+  const bool haveInfo = file.valid() && ::fstat(file.get(), &info) == 0;
   // Directories, pipes and devices are refused: reading one could block or never end.
-  if (!file || (haveInfo && !S_ISREG(info.st_mode))) {
+  if (!file.valid() || (haveInfo && !S_ISREG(info.st_mode))) {
     logMessage(kLogInfo, "Could not open configuration file at \"%s\".\n", path.c_str());
     return false;
   }
   uint8_t header[kBinaryConfigHeaderSize];
-  const std::size_t got = std::fread(header, 1, sizeof header, file.get());
+  const std::size_t got = readFully(file.get(), header, sizeof header);
   binary = isBinaryConfigHeader(header, got);
   if (!binary) {
-    file.reset();
     if (!reader.open(path)) {
       logMessage(kLogInfo, "Could not open configuration file at \"%s\".\n", path.c_str());
       return false;
@@ -117,7 +151,7 @@ bool ConfigLoader::Impl::openInput(const std::string& path) {
     return false;
   }
   data.resize(static_cast<std::size_t>(info.st_size) - kBinaryConfigHeaderSize);
-  if (std::fread(data.data(), 1, data.size(), file.get()) != data.size()) {
+  if (readFully(file.get(), data.data(), data.size()) != data.size()) {
     logMessage(kLogInfo, "Could not read binary configuration file \"%s\".\n", path.c_str());
     data.clear();
     return false;

@@ -416,12 +416,15 @@ bool ConfigToken::asOid() {
 }
 
 std::string ConfigToken::oidText() const {
+  return oidMessageText(oidFirst_, oidHasSecond_, oidSecond_);
+}
+
+std::string oidMessageText(uint16_t first, bool hasSecond, uint16_t second) {
   char buffer[64];
-  if (oidHasSecond_) {
-    std::snprintf(buffer, sizeof buffer, "(%d, 0x%04X):(%d, 0x%04X)", oidFirst_, oidFirst_,
-                  oidSecond_, oidSecond_);
+  if (hasSecond) {
+    std::snprintf(buffer, sizeof buffer, "(%d, 0x%04X):(%d, 0x%04X)", first, first, second, second);
   } else {
-    std::snprintf(buffer, sizeof buffer, "(%d, 0x%04X)", oidFirst_, oidFirst_);
+    std::snprintf(buffer, sizeof buffer, "(%d, 0x%04X)", first, first);
   }
   return buffer;
 }

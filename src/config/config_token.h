@@ -133,6 +133,9 @@ class ConfigToken {
   uint16_t oidSecond_ = 0;
 };
 
+/// An OID as messages write it: "(%d, 0x%04X)", or "(%d, 0x%04X):(%d, 0x%04X)" with an element.
+std::string oidMessageText(uint16_t first, bool hasSecond, uint16_t second);
+
 /// Reads a configuration integer: an optional sign and digits using the whole text, within
 /// int32. Decimal, unless the text holds "0x" somewhere: then a "0x" prefix means hexadecimal and
 /// a leading "0" octal (so "010" is ten and "0x10" sixteen). False when it is not an integer.

@@ -26,10 +26,10 @@ Parameter* findInModel(ConfigLoader& loader, const Model& model,
   Parameter* parameter = reference.find(model);
   if (parameter == nullptr) {
     if (reference.byOid) {
-      loader.fail("device item directive uses an oid " + reference.text + " not defined in the " +
+      loader.fail("device item directive uses an oid " + reference.text() + " not defined in the " +
                   whichModel + " model");
     }
-    loader.fail("device item directive uses a parameter (\"" + reference.text +
+    loader.fail("device item directive uses a parameter (\"" + reference.text() +
                 "\") not defined in the " + whichModel + " model");
   }
   return parameter;
@@ -217,8 +217,7 @@ void parseDeviceDefinition(ConfigLoader& loader) {
   }
 
   refuseItemsWithoutAddresses(loader, source, pages);
-  for (auto& [pageNumber, page] : pages)
-    device->addPage(std::move(page));
+  device->addPages(std::move(pages));
   if (source.from != nullptr && !pagesChanged) device->setTemplateLink(source.from);
   // A device left without pages would show nothing; it is dropped without a message.
   if (device->pages().empty()) return;

@@ -102,8 +102,12 @@ std::optional<int32_t> currentNumber(ConfigLoader& loader) {
   return token.unsignedShort();
 }
 
+std::string ParameterReference::text() const {
+  return byOid ? oidMessageText(oid, hasElement, element) : name;
+}
+
 Parameter* ParameterReference::find(const Model& model) const {
-  if (!byOid) return model.findByName(text);
+  if (!byOid) return model.findByName(name);
   return hasElement ? model.findByOid(oid, element) : model.findByOid(oid);
 }
 
@@ -115,9 +119,8 @@ std::optional<ParameterReference> currentParameterReference(ConfigLoader& loader
     reference.oid = token.oid();
     reference.hasElement = token.oidHasElement();
     reference.element = token.oidElement();
-    reference.text = token.oidText();
   } else if (token.asString()) {
-    reference.text = token.text();
+    reference.name = token.text();
   } else {
     return std::nullopt;
   }

@@ -42,8 +42,12 @@ struct ParameterReference {
   bool hasElement = false;
   /// OID element part.
   uint16_t element = 0;
-  /// The OID as messages write it, or the name as written.
-  std::string text;
+  /// The name as written; empty for an OID.
+  std::string name;
+
+  /// The OID as messages write it, or the name as written. Formatted on request because only
+  /// error messages need it.
+  std::string text() const;
 
   /// The parameter in `model`: by OID among OpenGear or ArrayElement parameters, by name
   /// ignoring case; null when absent.

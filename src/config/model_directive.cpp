@@ -27,14 +27,12 @@ Parameter& addNewParameter(ConfigLoader& loader, Model& model) {
   bool hasElement = false;
   uint16_t oid = 0;
   uint16_t element = 0;
-  std::string oidText;
   if (token.isKeyword(Keyword::kLocal)) {
     local = true;
   } else if (token.asOid()) {
     oid = token.oid();
     hasElement = token.oidHasElement();
     element = token.oidElement();
-    oidText = token.oidText();
   } else {
     loader.fail("bad oid specification in parameter definition");
   }
@@ -55,7 +53,8 @@ Parameter& addNewParameter(ConfigLoader& loader, Model& model) {
   Parameter* added = model.add(std::move(made));
   if (added == nullptr) {
     if (local) loader.fail("duplicate name \"" + name + "\" in parameter definition");
-    loader.fail("duplicate name \"" + name + "\" or oid " + oidText + " in parameter definition");
+    loader.fail("duplicate name \"" + name + "\" or oid " +
+                oidMessageText(oid, hasElement, element) + " in parameter definition");
   }
   return *added;
 }
@@ -68,7 +67,7 @@ void parseLike(ConfigLoader& loader, Model& model, Parameter& parameter) {
     loader.advance();
     found = reference->find(model);
     if (found == nullptr) {
-      loader.fail("oid number " + reference->text +
+      loader.fail("oid number " + reference->text() +
                   " in \"like\" directive does not exist in model");
     }
   } else {

@@ -24,6 +24,7 @@ std::vector<std::unique_ptr<Page>> Template::makePages(
     auto page = std::make_unique<Page>(number, source.name, source.type);
     for (const auto& [index, item] : source.items) {
       std::vector<CardAddress> bound;
+      bound.reserve(item.addressIndexes.size());
       for (const int32_t position : item.addressIndexes) {
         if (position >= 0 && static_cast<std::size_t>(position) < addresses.size()) {
           bound.push_back(addresses[static_cast<std::size_t>(position)]);

@@ -22,10 +22,10 @@ void parseTemplateItem(ConfigLoader& loader, const Model& model, TemplatePage& p
   item.parameter = reference->find(model);
   if (item.parameter == nullptr) {
     if (reference->byOid) {
-      loader.fail("oid number " + reference->text +
+      loader.fail("oid number " + reference->text() +
                   " in template item definition does not exist in associated model");
     }
-    loader.fail("parameter name \"" + reference->text +
+    loader.fail("parameter name \"" + reference->text() +
                 "\" in template item definition does not exist in associated model");
   }
 

@@ -1,8 +1,18 @@
 #include "model/device.h"
 
-#include "panel/text/text.h"
+#include <charconv>
 
 namespace qelm {
+namespace {
+
+// Same text as "%d", without a formatted print: thousands of pages are made per load.
+std::string numberText(int32_t n) {
+  char buffer[16];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace
 
 int pageCapacity(PageType type) {
   switch (type) {
@@ -21,17 +31,20 @@ int pageCapacity(PageType type) {
 // --- Page --------------------------------------------------------------------------------------
 
 Page::Page(int32_t number, std::string name, PageType type)
-    : Item(number, number, integerText(number), std::move(name)), type_(type) {}
+    : Item(number, number, numberText(number), std::move(name)), type_(type) {}
 
 Page::~Page() = default;
 
 bool Page::addItem(int32_t index, Parameter* parameter, std::vector<CardAddress> addresses,
                    std::string displayName, Value setValue, std::string setText) {
   if (index < 0 || index >= capacity()) return false;
-  items_.erase(index);
   indexSet_.reset();
-  if (parameter == nullptr) return true;
-  PageItem& item = items_[index];
+  if (parameter == nullptr) {
+    items_.erase(index);
+    return true;
+  }
+  // Items mostly arrive in ascending order, so the end is the likely place.
+  PageItem& item = items_.insert_or_assign(items_.end(), index, PageItem{})->second;
   item.parameter = parameter;
   item.addresses = std::move(addresses);
   item.displayName = std::move(displayName);
@@ -97,7 +110,7 @@ void changeWatchedPage(const Page* previous, const Page* next, const WatchTarget
 // --- Device ------------------------------------------------------------------------------------
 
 Device::Device(int32_t number, std::string name)
-    : Item(number, number, integerText(number), std::move(name)) {}
+    : Item(number, number, numberText(number), std::move(name)) {}
 
 Device::~Device() = default;
 
@@ -108,6 +121,17 @@ bool Device::addPage(std::unique_ptr<Page> page) {
   pages_.emplace(number, std::move(page));
   pageList_.reset();
   return true;
+}
+
+void Device::addPages(std::map<int32_t, std::unique_ptr<Page>> pages) {
+  while (!pages.empty()) {
+    auto node = pages.extract(pages.begin());
+    if (node.mapped() == nullptr) continue;
+    node.mapped()->device_ = this;
+    // A refused node (a page of that number exists) is dropped with `node`.
+    pages_.insert(pages_.end(), std::move(node));
+  }
+  pageList_.reset();
 }
 
 Page* Device::page(int32_t number) const {

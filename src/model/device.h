@@ -130,6 +130,8 @@ class Device : public Item {
   /// Takes the page and becomes its device; false (the page is dropped) when a page of that
   /// number exists.
   bool addPage(std::unique_ptr<Page> page);
+  /// Takes every page as `addPage` would, reusing the map's entries rather than copying them.
+  void addPages(std::map<int32_t, std::unique_ptr<Page>> pages);
   /// Pages by number, ascending.
   const std::map<int32_t, std::unique_ptr<Page>>& pages() const { return pages_; }
   /// Page with this number, or null.

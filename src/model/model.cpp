@@ -11,7 +11,9 @@ Model::~Model() = default;
 Parameter* Model::add(std::unique_ptr<Parameter> parameter) {
   if (parameter == nullptr) return nullptr;
   std::string folded = lowerCaseCopy(parameter->name());
-  if (byName_.contains(folded)) return nullptr;
+  // One search serves both the duplicate check and the insertion.
+  const auto place = byName_.lower_bound(folded);
+  if (place != byName_.end() && place->first == folded) return nullptr;
   switch (parameter->kind()) {
     case ParameterKind::kOpenGear:
       if (byOid_.contains(parameter->oid_)) return nullptr;
@@ -40,7 +42,7 @@ Parameter* Model::add(std::unique_ptr<Parameter> parameter) {
     case ParameterKind::kLocal:
       break;
   }
-  byName_.emplace(std::move(folded), std::move(parameter));
+  byName_.emplace_hint(place, std::move(folded), std::move(parameter));
   ordered_.push_back(p);
   return p;
 }
