@@ -16,7 +16,11 @@
 #include "engine/core/log.h"
 #include "engine/core/settings_store.h"
 #include "engine/core/version.h"
+#include "engine/engine_run.h"
+#include "globals/global_settings.h"
 #include "model/model.h"
+#include "panel/displays.h"
+#include "panel/panel_logic.h"
 #include "panel/text/text.h"
 
 namespace qelm {
@@ -27,52 +31,37 @@ namespace {
 constexpr std::array<int, 16> kLampOrder = {16, 15, 14, 13, 12, 10, 7, 4, 1, 9, 6, 3, 11, 8, 5, 2};
 
 // Loudness monitors plug in here; until then no card gets one.
-std::unique_ptr<Monitor> noMonitors(const std::string&, Model&, Card&) { return nullptr; }
+std::unique_ptr<Monitor> noMonitors(const std::string&, Model&, Card&) {
+  return nullptr;
+}
 
-// One run: the objects it builds, in creation order, destroyed in reverse when it ends.
-class EngineRun {
- public:
-  explicit EngineRun(EngineState& state) : state_(state), context_(*state.context) {}
+}  // namespace
 
-  int run() {
-    if (!startUp()) return static_cast<int>(ExitCode::kConfigFailed);
-    while (exitCode_ == static_cast<int>(ExitCode::kKeepRunning)) {
-      if (context_.stopRequested.load(std::memory_order_relaxed)) break;
-      pass();
-    }
-    shutDown();
-    return exitCode_;
+EngineRun::EngineRun(EngineState& state) : state_(state), context_(*state.context) {}
+
+EngineRun::~EngineRun() {
+  // A run left by an exception still takes everything down in the order shutdown would.
+  panel_.reset();
+  displays_.reset();
+  if (globals_ != nullptr) {
+    globals_->setScreens(nullptr);
+    state_.catalog.devices.setPanelDevice(nullptr);
   }
+}
 
- private:
-  bool startUp();
-  void pass();
-  void shutDown();
-  void updateDisplays();
-  void serveSessionRequests();
+platform::Clock& EngineRun::clock() {
+  return context_.clock();
+}
 
-  EngineState& state_;
-  AppContext& context_;
-  platform::Clock& clock() { return context_.clock(); }
-
-  std::string startupFile_;
-  std::string bootEnvFile_;
-  std::string fontsFolder_;
-  std::string imagesFolder_;
-  std::string errorFolder_;
-  std::string configurationFolder_;
-
-  std::unique_ptr<ConfigLoader> loader_;
-  std::unique_ptr<StandardFileBootEnv> bootEnv_;
-  std::unique_ptr<SettingsStore> settings_;
-  std::unique_ptr<HostGroup> client_;
-  std::unique_ptr<HostGroup> simulator_;
-  std::unique_ptr<HostGroup> auto_;
-  std::unique_ptr<FontRegistry> fonts_;
-  LampStates lamps_{};
-  uint32_t notifiedChangeSum_ = 0;
-  int exitCode_ = static_cast<int>(ExitCode::kKeepRunning);
-};
+int EngineRun::run() {
+  if (!startUp()) return static_cast<int>(ExitCode::kConfigFailed);
+  while (exitCode_ == static_cast<int32_t>(ExitCode::kKeepRunning)) {
+    if (context_.stopRequested.load(std::memory_order_relaxed)) break;
+    pass();
+  }
+  shutDown();
+  return exitCode_;
+}
 
 bool EngineRun::startUp() {
   state_.random.seed(clock().tick());
@@ -112,6 +101,7 @@ bool EngineRun::startUp() {
   settings_->setText(
       "VADEDER_APPLICATION_VERSION",
       formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild, kVersionRevision));
+  globals_ = std::make_unique<GlobalSettings>(*bootEnv_, *settings_, &exitCode_, clock());
 
   logMessage(kLogInfo, "Initializing NTP client.\n");
 
@@ -120,6 +110,7 @@ bool EngineRun::startUp() {
   client_->setLoopTime(clock().tick());
   GroupTargetResolver resolver(*client_);
   state_.catalog.devices.realize(resolver);
+  state_.catalog.devices.setPanelDevice(&globals_->device());
 
   logMessage(kLogInfo, "Initializing virtual target values.\n");
   initializeLocalValues(*client_, state_.catalog.localCardValues);
@@ -143,15 +134,25 @@ bool EngineRun::startUp() {
   auto_->setLoopTime(clock().tick());
 
   logMessage(kLogInfo, "Setting up for fake input.\n");
+  globals_->setKnobInput(&context_.input);
   fonts_ = std::make_unique<FontRegistry>();
   createFonts(*fonts_, fontsFolder_);
 
   logMessage(kLogInfo, "Initializing displays.\n");
-  fillPalette(ColorTheme::kLight);
+  globals_->fillPaletteForTheme();
+  displays_ = std::make_unique<Displays>(context_.pixels(), fonts_.get(), imagesFolder_,
+                                         state_.catalog.banner, [this] { updateDisplays(); });
   // Legacy port 6666 support starts on whatever the stored setting says; the setting changes it
   // later in the run.
   setLegacyPortEnabled(true);
+  globals_->setScreens(displays_.get());
+
   logMessage(kLogInfo, "Setting up UI logic.\n");
+  panel_ = std::make_unique<PanelLogic>(exitCode_, state_.catalog.devices, *displays_, *globals_,
+                                        state_.loopTick);
+  state_.loopTick = clock().tick();
+  panel_->handleEvent(nullptr);
+
   logMessage(kLogInfo, "Running.\n");
   state_.loopTick = clock().tick();
   return true;
@@ -170,14 +171,16 @@ void EngineRun::pass() {
 
   updateDisplays();
 
-  while (std::optional<InputEvent> event = context_.input.nextEvent()) {
-    // Events are handed to the panel logic; until it exists they are consumed here.
-  }
+  while (std::optional<InputEvent> event = context_.input.nextEvent())
+    panel_->handleEvent(&*event);
 
-  context_.lampWord.store(packLampWord(lamps_), std::memory_order_relaxed);
-  context_.colorTheme.store(0, std::memory_order_relaxed);
+  context_.lampWord.store(packLampWord(panel_->lamps()), std::memory_order_relaxed);
+  context_.colorTheme.store(globals_->colorTheme(), std::memory_order_relaxed);
 
-  context_.setSessionFlags(false, false);
+  const bool pageShown = panel_->mode() == PanelMode::kPageShown;
+  if (pageShown) panel_->refreshPage();
+  context_.setSessionFlags(pageShown && panel_->sessionPaused(),
+                           pageShown && panel_->sessionStopped());
   serveSessionRequests();
 }
 
@@ -185,7 +188,8 @@ void EngineRun::updateDisplays() {
   uint32_t changeSum = 0;
   {
     std::lock_guard<std::mutex> guard(context_.screenLock);
-    // The windows flush their pending drawables here and report their change counters.
+    displays_->update();
+    changeSum = displays_->changeSum();
   }
   if (changeSum != notifiedChangeSum_) {
     notifiedChangeSum_ = changeSum;
@@ -195,21 +199,31 @@ void EngineRun::updateDisplays() {
 }
 
 void EngineRun::serveSessionRequests() {
-  // A load is answered before a save in the same pass. Without a loudness page on show the
-  // panel cannot serve either, which the empty reply tells the window.
-  if (!context_.takeLoadSessionPath().empty()) context_.setSessionReply(std::string());
-  if (!context_.takeSaveSessionPath().empty()) context_.setSessionReply(std::string());
+  // A load is answered before a save in the same pass; without a page that can serve them the
+  // reply is empty, which the window reports.
+  const std::string loadPath = context_.takeLoadSessionPath();
+  if (!loadPath.empty()) context_.setSessionReply(panel_->sessionRequest(0, loadPath));
+  const std::string savePath = context_.takeSaveSessionPath();
+  if (!savePath.empty()) context_.setSessionReply(panel_->sessionRequest(1, savePath));
 }
 
 void EngineRun::shutDown() {
+  const InputEvent finalEvent{kFinalEventCode, EventKind::kNone, 0, -1, -1, -1};
+  panel_->handleEvent(&finalEvent);
+  globals_->finishForShutdown();
   logMessage(kLogInfo, "Exiting.\n");
+
+  globals_->setScreens(nullptr);
+  displays_.reset();
+  panel_.reset();
   fonts_.reset();
   auto_.reset();
   simulator_.reset();
   client_.reset();
+  state_.catalog.devices.setPanelDevice(nullptr);
+  globals_.reset();
+  loader_.reset();
 }
-
-}  // namespace
 
 uint32_t packLampWord(const LampStates& lamps) {
   uint32_t word = 0;

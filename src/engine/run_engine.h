@@ -34,9 +34,6 @@ struct EngineState {
   ConfigCatalog catalog;
 };
 
-/// Lamp state of each key, indexed by key code 1..16 (index 0 unused): 0 off, 2 lit, 3 bright.
-using LampStates = std::array<uint8_t, 17>;
-
 /// Packs the lamp states two bits each, from the most significant pair down in the order of key
 /// codes 16, 15, 14, 13, 12, 10, 7, 4, 1, 9, 6, 3, 11, 8, 5, 2.
 uint32_t packLampWord(const LampStates& lamps);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -27,6 +28,9 @@ inline constexpr int32_t kLastKeyCode = 16;
 inline constexpr int32_t kFinalEventCode = 17;
 inline constexpr int32_t kFirstKnobCode = 18;
 inline constexpr int32_t kKnobCount = 8;
+
+/// Lamp state of each key, indexed by key code 1..16 (index 0 unused): 0 off, 2 lit, 3 bright.
+using LampStates = std::array<uint8_t, 17>;
 
 /// One operator action as the engine receives it. Fields that do not apply are 0 (count) or -1.
 struct InputEvent {

@@ -1,0 +1,226 @@
+// What the operator feels: one main-loop pass with an "8-up" page on show, idle and with every
+// item changed (drawing included), and the delay from a knob turn entering the input queue to
+// the set request reaching the card's frame.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/protocol.h"
+#include "engine/engine_run.h"
+#include "panel/displays.h"
+#include "panel/panel_logic.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
+
+namespace qelm {
+namespace {
+
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kItems = 8;
+constexpr uint8_t kSlot = 2;
+
+// The real tick, without the main loop's sleep, so a pass measures only its own work.
+class NoSleepClock final : public platform::Clock {
+ public:
+  uint32_t tick() override { return platform::systemClock().tick(); }
+  void sleepMs(uint32_t) override {}
+};
+
+// A frame played by the benchmark on a raw socket: it answers whatever the panel sends with
+// the values of all eight parameters, so the card stays live.
+class RawFrame {
+ public:
+  explicit RawFrame(uint32_t address) {
+    listener_ = platform::Socket::createStream(false).socket;
+    ok_ = listener_.listenOn(address, kFramePort) == 0;
+  }
+  bool ok() const { return ok_; }
+  bool connected() const { return peer_.isOpen(); }
+  void acceptPending() {
+    if (!peer_.isOpen()) peer_ = listener_.accept(false).socket;
+  }
+  // Reads what arrived; answers with the current values when anything did. Returns bytes read.
+  size_t serve() {
+    acceptPending();
+    if (!peer_.isOpen()) return 0;
+    uint8_t buffer[4096];
+    const platform::IoResult in = peer_.receive(buffer, sizeof buffer);
+    if (in.status != platform::IoStatus::kDone || in.bytes == 0) return 0;
+    announce();
+    return in.bytes;
+  }
+  // Sends every parameter's value unasked.
+  void announce() {
+    for (int i = 0; i < kItems; ++i) {
+      Message m(Side::kServer, Command::kGetResponse, kSlot, static_cast<uint16_t>(0x101 + i));
+      m.appendValue(Value::ofInt(values_[i]), ValueType::kInt);
+      peer_.send(m.data(), static_cast<size_t>(m.size()));
+    }
+  }
+  void setAll(int32_t v) { std::fill(std::begin(values_), std::end(values_), v); }
+
+ private:
+  platform::Socket listener_;
+  platform::Socket peer_;
+  int32_t values_[kItems] = {};
+  bool ok_ = false;
+};
+
+// A data folder whose configuration shows one "8-up" page of eight items on the raw frame.
+class BenchInstallation {
+ public:
+  BenchInstallation(platform::Clock& clock, uint8_t frameOctet) {
+    folder_ = fs::temp_directory_path() / ("qelm_panel_bench_" + std::to_string(frameOctet));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "configuration");
+    std::ofstream config(folder_ / "configuration" / "startup.txt");
+    config << "model Amp\n";
+    for (int i = 0; i < kItems; ++i)
+      config << "  parameter 0x" << std::hex << (0x101 + i) << std::dec << " \"Level " << i + 1
+             << "\" int -1000 1000 1 unit dB\n";
+    config << "device 1 \"Amp\" page 1 \"Levels\"\n";
+    for (int i = 0; i < kItems; ++i)
+      config << "  item " << i + 1 << " \"Level " << i + 1 << "\" from-model Amp 127.48.2."
+             << int(frameOctet) << " " << int(kSlot) << "\n";
+    config.close();
+    const std::string data = folder_.string() + "/";
+    context_ = std::make_unique<AppContext>(Folders{QELM_PROGRAM_DIR, data, data}, clock);
+    context_->setStartupFileName("startup.txt");
+    state_ = std::make_unique<EngineState>(*context_);
+    run_ = std::make_unique<EngineRun>(*state_);
+    started_ = run_->startUp();
+  }
+  ~BenchInstallation() {
+    if (started_) run_->shutDown();
+    run_.reset();
+    state_.reset();
+    context_.reset();
+    fs::remove_all(folder_);
+  }
+  bool started() const { return started_; }
+  EngineRun& run() { return *run_; }
+  AppContext& context() { return *context_; }
+
+  // Passes until the frame is connected and every item shows a value.
+  bool settle(RawFrame& frame) {
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
+    while (SteadyClock::now() < deadline) {
+      run_->pass();
+      frame.serve();
+      Page* page = run_->panel()->currentPage();
+      if (page == nullptr || !frame.connected()) continue;
+      bool live = true;
+      for (int i = 0; i < kItems; ++i) {
+        Target* t = page->firstTarget(i);
+        live = live && t != nullptr && t->status() == LinkStatus::kLive;
+      }
+      if (live) return true;
+    }
+    return false;
+  }
+
+ private:
+  fs::path folder_;
+  std::unique_ptr<AppContext> context_;
+  std::unique_ptr<EngineState> state_;
+  std::unique_ptr<EngineRun> run_;
+  bool started_ = false;
+};
+
+void BM_IdlePass8Up(benchmark::State& state) {
+  NoSleepClock clock;
+  RawFrame frame(platform::ipv4(127, 48, 2, 1));
+  if (!frame.ok()) return state.SkipWithError("port 5253 of 127.48.2.1 is taken");
+  BenchInstallation installation(clock, 1);
+  if (!installation.started() || !installation.settle(frame))
+    return state.SkipWithError("the page did not come up");
+  for (auto _ : state) {
+    installation.run().pass();
+    state.PauseTiming();
+    frame.serve();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_IdlePass8Up)->Unit(benchmark::kMicrosecond);
+
+// Every item changes value: the pass that takes the eight new values and the pass that draws
+// them.
+void BM_AllItemsChanged8Up(benchmark::State& state) {
+  NoSleepClock clock;
+  RawFrame frame(platform::ipv4(127, 48, 2, 2));
+  if (!frame.ok()) return state.SkipWithError("port 5253 of 127.48.2.2 is taken");
+  BenchInstallation installation(clock, 2);
+  if (!installation.started() || !installation.settle(frame))
+    return state.SkipWithError("the page did not come up");
+  Displays& displays = *installation.run().displays();
+  int32_t value = 0;
+  int64_t drawn = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    value = value == 999 ? -999 : value + 1;
+    frame.setAll(value);
+    frame.announce();
+    // Let the bytes reach the panel's socket before the timed passes.
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const uint32_t before = displays.changeSum();
+    state.ResumeTiming();
+    installation.run().pass();
+    installation.run().pass();
+    state.PauseTiming();
+    if (displays.changeSum() != before) ++drawn;
+    state.ResumeTiming();
+  }
+  state.counters["drawn_share"] =
+      static_cast<double>(drawn) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_AllItemsChanged8Up)->Unit(benchmark::kMicrosecond);
+
+// From the knob turn entering the input queue to the set request arriving at the frame, with
+// the main loop's real 1 ms sleep between passes.
+void BM_KnobEventToWire(benchmark::State& state) {
+  RawFrame frame(platform::ipv4(127, 48, 2, 3));
+  if (!frame.ok()) return state.SkipWithError("port 5253 of 127.48.2.3 is taken");
+  BenchInstallation installation(platform::systemClock(), 3);
+  if (!installation.started() || !installation.settle(frame))
+    return state.SkipWithError("the page did not come up");
+  Message sample(Side::kClient, Command::kSet, kSlot, 0x101);
+  sample.appendValue(Value::ofInt(1), ValueType::kInt);
+  const size_t setSize = static_cast<size_t>(sample.size());
+  std::vector<double> latencies;
+  bool up = true;
+  for (auto _ : state) {
+    up = !up;
+    size_t got = 0;
+    const auto start = SteadyClock::now();
+    installation.context().input.queueKnobTurn(0, up);
+    while (got < setSize && SteadyClock::now() - start < std::chrono::seconds(1)) {
+      installation.run().pass();
+      got += frame.serve();
+    }
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+    state.SetIterationTime(seconds);
+    latencies.push_back(seconds * 1e6);
+    for (int i = 0; i < 3; ++i) {
+      installation.run().pass();
+      frame.serve();
+    }
+  }
+  std::sort(latencies.begin(), latencies.end());
+  state.counters["p50_us"] = latencies[latencies.size() / 2];
+  state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
+  state.counters["max_us"] = latencies.back();
+}
+BENCHMARK(BM_KnobEventToWire)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(1000);
+
+}  // namespace
+}  // namespace qelm

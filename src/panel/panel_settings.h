@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+namespace qelm {
+
+class Target;
+
+/// Global setting codes the panel reads while it navigates.
+inline constexpr int32_t kColorThemeCode = 15;
+inline constexpr int32_t kQuickSwitchCode = 16;
+inline constexpr int32_t kActiveSessionsCode = 28;
+inline constexpr int32_t kCurrentLoudnessViewCode = 51;
+inline constexpr int32_t kCurrentGraphScaleCode = 52;
+inline constexpr int32_t kCurrentGraphModeCode = 53;
+
+/// What the panel needs of its own settings: their targets by global code, and the points at
+/// which changes are saved and locks refreshed. The global settings implement it.
+class PanelSettings {
+ public:
+  virtual ~PanelSettings() = default;
+
+  /// The target of global code `code`, or null when the settings have none.
+  virtual Target* globalTarget(int32_t code) = 0;
+  /// Saves changed settings and requests a restart when one is needed; called whenever a shown
+  /// page is left.
+  virtual void commit() = 0;
+  /// Makes the settings that may not change during a loudness session read-only while one is
+  /// active; called before a page is shown.
+  virtual void refreshLocks() = 0;
+  /// Refreshes the date and time values; called every pass while the panel's own device is on
+  /// show.
+  virtual void refreshClock() = 0;
+};
+
+}  // namespace qelm

@@ -1,0 +1,274 @@
+#include "panel/parameter_bar.h"
+
+#include <array>
+
+#include "display/font.h"
+#include "display/font_setup.h"
+#include "panel/text/text.h"
+
+namespace qelm {
+
+namespace {
+
+constexpr ColorIndex kBackground = 0;
+constexpr ColorIndex kHighlightBackground = 1;
+constexpr ColorIndex kText = 2;
+constexpr ColorIndex kHighlightText = 3;
+constexpr ColorIndex kErrorText = 4;
+constexpr ColorIndex kBand = 5;
+constexpr ColorIndex kIconColor = 7;
+
+constexpr int32_t kSmallFont = 0;
+constexpr int32_t kMediumFont = 1;
+constexpr int32_t kLargeFont = 2;
+
+// Width of the icon box at the left of the name line; the name keeps the same margin on the right.
+constexpr int32_t kIconBoxWidth = 18;
+
+}  // namespace
+
+// ------------------------------------------------------------------------------------------------
+// ParameterArea
+
+void ParameterArea::markDirty(uint8_t parts) {
+  parts &= drawnParts();
+  if (parts == 0) return;
+  dirty_ |= parts;
+  queuePaint();
+}
+
+void ParameterArea::setName(std::string_view name) {
+  if (name == itemName_) return;
+  itemName_ = name;
+  markDirty(kNamePart);
+}
+
+void ParameterArea::setIcon(int32_t code) {
+  if (code == icon_) return;
+  icon_ = code;
+  markDirty(kIconPart);
+}
+
+void ParameterArea::setValueText(std::string_view text, bool noUnit) {
+  if (text == valueText_ && noUnit == noUnit_) return;
+  valueText_ = text;
+  noUnit_ = noUnit;
+  markDirty(kValuePart);
+}
+
+void ParameterArea::setUnit(std::string_view unit) {
+  if (unit == unit_) return;
+  unit_ = unit;
+  markDirty(kValuePart);
+}
+
+void ParameterArea::setHighlight(bool on) {
+  if (on == highlight_) return;
+  highlight_ = on;
+  markDirty(kAllParts);
+}
+
+void ParameterArea::setStatusMark(bool on) {
+  if (on == statusMark_) return;
+  statusMark_ = on;
+  markDirty(kValuePart);
+}
+
+void ParameterArea::clearItem() {
+  setName({});
+  setIcon(0);
+  setValueText({}, false);
+  setUnit({});
+  setHighlight(false);
+  setStatusMark(false);
+}
+
+// ------------------------------------------------------------------------------------------------
+// FullParameterArea
+
+std::string FullParameterArea::valueLine() const {
+  std::string line = stripTags(valueText_);
+  if (!noUnit_ && !unit_.empty()) {
+    line += ' ';
+    line += unit_;
+  }
+  return line;
+}
+
+void FullParameterArea::paint() {
+  Window* w = window();
+  if (dirty_ == 0 || !w) return;
+  const ColorIndex background = highlight_ ? kHighlightBackground : kBackground;
+  const ColorIndex text = highlight_ ? kHighlightText : kText;
+  const int32_t half = height() / 2;
+
+  if (dirty_ == kAllParts) w->clear(this, background);
+
+  if (dirty_ & kIconPart) {
+    const Rect box{0, 0, kIconBoxWidth, half};
+    const FontRegistry* fonts = w->fonts();
+    if (icon_ > 0 && icon_ < 256 && fonts && fonts->find(kIconFontCode)) {
+      const char character = static_cast<char>(icon_);
+      w->drawText(this, std::string_view(&character, 1), kIconFontCode, true, kIconColor,
+                  background, box);
+    } else {
+      w->fillRect(this, box, background);
+    }
+  }
+
+  if (dirty_ & kNamePart)
+    drawTwoLineText(*this, itemName_, Rect{kIconBoxWidth, 0, width() - kIconBoxWidth, half},
+                    kSmallFont, text, background);
+
+  if (dirty_ & kValuePart) {
+    const std::string line = valueLine();
+    const Rect box{0, half, width(), height()};
+    const ColorIndex color = statusMark_ ? kErrorText : text;
+    valueFont_ = kSmallFont;
+    for (int32_t font : {kLargeFont, kMediumFont}) {
+      const TextSize size = w->measureText(line, font);
+      if (size.width <= box.width() && size.height <= box.height()) {
+        valueFont_ = font;
+        break;
+      }
+    }
+    if (valueFont_ == kSmallFont)
+      drawTwoLineText(*this, line, box, kSmallFont, color, background);
+    else
+      w->drawText(this, line, valueFont_, true, color, background, box);
+  }
+  dirty_ = 0;
+}
+
+// ------------------------------------------------------------------------------------------------
+// SimpleParameterArea
+
+void SimpleParameterArea::paint() {
+  Window* w = window();
+  if (dirty_ == 0 || !w) return;
+  const ColorIndex foreground = highlight_ ? kHighlightText : foreground_;
+  const ColorIndex background = highlight_ ? kHighlightBackground : background_;
+  const Rect box{0, 0, width(), height()};
+  if (valueText_.empty()) {
+    w->fillRect(this, box, background);
+  } else {
+    const std::string text = stripTags(valueText_);
+    // A text wider than the cell in the bar's font is drawn in the small font rather than cut
+    // at both ends (typefaces wider than the panel's own reach that in the corrector grid).
+    int32_t font = fontCode_;
+    if (font != kSmallFont && w->measureText(text, font).width > box.width()) font = kSmallFont;
+    w->drawText(this, text, font, true, foreground, background, box);
+  }
+  dirty_ = 0;
+}
+
+// ------------------------------------------------------------------------------------------------
+// Bars
+
+void ParameterBar::onShow() {
+  dirty_ = true;
+  queuePaint();
+}
+
+void ParameterBar::paint() {
+  if (!dirty_ || !window()) return;
+  paintBands();
+  dirty_ = false;
+}
+
+ParameterArea* DualParameterBar::area(int32_t slot) {
+  return slot >= 0 && slot < static_cast<int32_t>(areas_.size()) ? areas_[slot] : nullptr;
+}
+
+void DualParameterBar::layout() {
+  const int32_t w = width();
+  const int32_t h = height();
+  areas_.push_back(
+      &addChild(std::make_unique<FullParameterArea>(), "left", Rect{0, 0, w / 2 - 1, h}));
+  areas_.push_back(
+      &addChild(std::make_unique<FullParameterArea>(), "right", Rect{w / 2 + 1, 0, w, h}));
+}
+
+void DualParameterBar::paintBands() {
+  window()->fillRect(this, Rect{width() / 2 - 1, 0, width() / 2 + 1, height()}, kBand);
+}
+
+ParameterArea* QuadParameterBar::area(int32_t slot) {
+  return slot >= 0 && slot < static_cast<int32_t>(areas_.size()) ? areas_[slot] : nullptr;
+}
+
+void QuadParameterBar::layout() {
+  const int32_t w = width();
+  const int32_t h = height();
+  const std::array<std::pair<const char*, Rect>, 4> cells{{
+      {"upper_left", Rect{0, 0, w / 2 - 1, h / 2 - 1}},
+      {"upper_right", Rect{w / 2 + 1, 0, w, h / 2 - 1}},
+      {"lower_left", Rect{0, h / 2 + 1, w / 2 - 1, h}},
+      {"lower_right", Rect{w / 2 + 1, h / 2 + 1, w, h}},
+  }};
+  for (const auto& [name, rect] : cells)
+    areas_.push_back(&addChild(std::make_unique<FullParameterArea>(), name, rect));
+}
+
+void QuadParameterBar::paintBands() {
+  const int32_t w = width();
+  const int32_t h = height();
+  window()->fillRect(this, Rect{0, h / 2 - 1, w, h / 2 + 1}, kBand);
+  window()->fillRect(this, Rect{w / 2 - 1, 0, w / 2 + 1, h}, kBand);
+}
+
+ParameterArea* ColorCorrectorBar::area(int32_t slot) {
+  if (slot < 0 || slot >= areaCount()) return nullptr;
+  return cell(1 + slot % 3 + 4 * (slot / 3));
+}
+
+SimpleParameterArea* ColorCorrectorBar::cell(int32_t index) {
+  return index >= 0 && index < static_cast<int32_t>(cells_.size()) ? cells_[index] : nullptr;
+}
+
+void ColorCorrectorBar::layout() {
+  constexpr std::array<const char*, 3> kRowLabels{"Gain", "Gamma", "Black"};
+  // Columns 1..3: red, green and blue text on their tinted backgrounds.
+  constexpr std::array<ColorIndex, 4> kForeground{kText, 11, 12, 13};
+  constexpr std::array<ColorIndex, 4> kBackgrounds{kBackground, 8, 9, 10};
+  const int32_t w = width();
+  const int32_t h = height();
+  const int32_t cellWidth = w / 4;
+  const int32_t cellHeight = h / 3;
+  // The three labels share one font: the bar's when all of them fit their cells in it.
+  int32_t labelFont = kMediumFont;
+  if (Window* w0 = window()) {
+    for (const char* label : kRowLabels) {
+      if (w0->measureText(label, kMediumFont).width > cellWidth) labelFont = kSmallFont;
+    }
+  }
+  for (int32_t row = 0; row < 3; ++row) {
+    for (int32_t column = 0; column < 4; ++column) {
+      const Rect rect{column * cellWidth, row * cellHeight,
+                      column == 3 ? w : (column + 1) * cellWidth,
+                      row == 2 ? h : (row + 1) * cellHeight};
+      auto cell = std::make_unique<SimpleParameterArea>(column == 0 ? labelFont : kMediumFont,
+                                                        kForeground[column], kBackgrounds[column]);
+      SimpleParameterArea& placed =
+          addChild(std::move(cell), formattedText("param%d", column + 4 * row), rect);
+      if (column == 0) placed.setValueText(kRowLabels[row], true);
+      cells_.push_back(&placed);
+    }
+  }
+}
+
+std::unique_ptr<ParameterBar> makeParameterBar(BarKind kind) {
+  switch (kind) {
+    case BarKind::kDual:
+      return std::make_unique<DualParameterBar>();
+    case BarKind::kQuad:
+      return std::make_unique<QuadParameterBar>();
+    case BarKind::kColorCorrector:
+      return std::make_unique<ColorCorrectorBar>();
+    case BarKind::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace qelm
