@@ -181,6 +181,14 @@ void Displays::showPage(const Device& device, const Page& page) {
     parameterView(Screen::kLeft).setBar(Half::kTop, BarKind::kQuad);
     parameterView(Screen::kLeft).setBar(Half::kBottom, BarKind::kColorCorrector);
     slots = kCcShownItems;
+    // The right screen keeps its bars, but not the previous page's values: they would no
+    // longer be refreshed and would pass for this device's.
+    for (Half half : {Half::kTop, Half::kBottom}) {
+      if (ParameterBar* bar = parameterView(Screen::kRight).bar(half)) {
+        for (int32_t slot = 0; slot < bar->areaCount(); ++slot)
+          if (ParameterArea* area = bar->area(slot)) area->clearItem();
+      }
+    }
   } else {
     for (Screen screen : {Screen::kLeft, Screen::kRight}) {
       parameterView(screen).setBar(Half::kTop, BarKind::kDual);

@@ -1,6 +1,7 @@
 #include "panel/views.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "display/font.h"
 #include "model/item.h"
@@ -19,8 +20,19 @@ constexpr ColorIndex kBarBackground = 5;
 constexpr ColorIndex kBarText = 6;
 
 constexpr int32_t kSmallFont = 0;
+constexpr int32_t kMediumFont = 1;
 constexpr int32_t kTitleFont = 2;
 constexpr int32_t kEntryFont = 3;
+// A compact face for bar texts that do not fit font 0.
+constexpr int32_t kCompactFont = 7;
+
+// The first of `fonts` in which `text` fits `width` pixels, else the last one.
+int32_t fittingFont(Window& w, std::string_view text, int32_t width,
+                    std::initializer_list<int32_t> fonts) {
+  for (int32_t font : fonts)
+    if (w.measureText(text, font).width <= width) return font;
+  return *(fonts.end() - 1);
+}
 
 // Blank columns at both ends of a context bar and of the title band.
 constexpr int32_t kMargin = 4;
@@ -109,8 +121,10 @@ void ContextBar::paint() {
                   Rect{mainEnd, 0, right, h});
     }
   }
-  w->drawText(this, main_, kSmallFont, false, kBarText, kBarBackground,
-              Rect{kMargin, 0, mainEnd, h});
+  // A long message (an item's instructions) steps down to the compact face rather than being
+  // cut off; when even that is too wide the box cuts it.
+  const int32_t font = fittingFont(*w, main_, mainEnd - kMargin, {kSmallFont, kCompactFont});
+  w->drawText(this, main_, font, false, kBarText, kBarBackground, Rect{kMargin, 0, mainEnd, h});
 }
 
 // ------------------------------------------------------------------------------------------------
@@ -309,7 +323,10 @@ void SelectView::paint() {
   if (dirty_ == (kTitlePart | kPromptPart | kEntryPart)) w->clear(this, kBackground);
   if (dirty_ & kTitlePart) {
     w->fillRect(this, Rect{0, 0, width(), q}, kBarBackground);
-    w->drawText(this, banner_, kTitleFont, false, kBarText, kBarBackground,
+    // A banner too long for the title face (the product name is one) takes a smaller one.
+    const int32_t font =
+        fittingFont(*w, banner_, width() - 2 * kMargin, {kTitleFont, kMediumFont, kSmallFont});
+    w->drawText(this, banner_, font, false, kBarText, kBarBackground,
                 Rect{kMargin, 0, width() - kMargin, q});
   }
   if (dirty_ & kPromptPart) {

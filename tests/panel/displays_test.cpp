@@ -129,12 +129,11 @@ TEST_F(DisplaysTest, FourUpPageLeavesTheRightScreenEmpty) {
   }
 }
 
-TEST_F(DisplaysTest, CcPageAfterEightUpLeavesTheRightScreenAsItWas) {
+TEST_F(DisplaysTest, CcPageAfterEightUpKeepsTheRightBarsButNotTheirStaleValues) {
   displays_->showPage(pages_.device(), eightUp());
   displays_->update();
   const ParameterBar* rightTop = bar(Screen::kRight, Half::kTop);
   const ParameterBar* rightBottom = bar(Screen::kRight, Half::kBottom);
-  const std::vector<uint32_t> before = raster_;
 
   displays_->showPage(pages_.device(), ccPage());
   displays_->update();
@@ -142,14 +141,20 @@ TEST_F(DisplaysTest, CcPageAfterEightUpLeavesTheRightScreenAsItWas) {
   EXPECT_EQ(bar(Screen::kLeft, Half::kBottom)->kind(), BarKind::kColorCorrector);
   EXPECT_EQ(bar(Screen::kRight, Half::kTop), rightTop);
   EXPECT_EQ(bar(Screen::kRight, Half::kBottom), rightBottom);
-  EXPECT_EQ(barArea(Screen::kRight, Half::kTop, 0)->valueText(), "v5");
   EXPECT_EQ(displays_->contextBar(Screen::kRight).mainText(), "4 Corrector");
-  // Only the right screen's context bar changed.
-  for (int32_t y = 0; y < kRasterHeight; ++y) {
-    if (y >= 121 && y < 151) continue;
-    for (int32_t x = 512; x < 992; ++x)
-      ASSERT_EQ(raster_[y * kRasterWidth + x], before[y * kRasterWidth + x]) << x << "," << y;
+  // The previous page's items would no longer be refreshed: they must not stay on show as if
+  // they were this device's.
+  for (Half half : {Half::kTop, Half::kBottom}) {
+    for (int32_t slot = 0; slot < 2; ++slot) {
+      EXPECT_EQ(barArea(Screen::kRight, half, slot)->valueText(), "");
+      EXPECT_EQ(barArea(Screen::kRight, half, slot)->itemName(), "");
+    }
   }
+  const uint32_t background = raster_[200 * kRasterWidth + 600];
+  for (int32_t x = 512; x < 992; ++x)
+    ASSERT_EQ(raster_[60 * kRasterWidth + x] == background || x == 512 + 239 || x == 512 + 240,
+              true)
+        << x;
 }
 
 TEST_F(DisplaysTest, CcItemsFillTheQuadCellsAndTheCorrectorGridInOrder) {
@@ -365,7 +370,6 @@ TEST_F(DisplaysTest, ANewPageEndsAHighlightLeftOpen) {
   displays_->showPage(pages_.device(), ccPage());
   EXPECT_EQ(displays_->highlightedItem(), -1);
   EXPECT_FALSE(rightArea->highlighted());
-  EXPECT_EQ(rightArea->valueText(), "v6");
   EXPECT_EQ(displays_->viewCode(Screen::kLeft), ViewCode::kParameters);
   EXPECT_EQ(displays_->contextBar(Screen::kRight).messageDepth(), 0u);
 }
