@@ -159,7 +159,8 @@ bool EngineRun::startUp() {
 }
 
 void EngineRun::pass() {
-  clock().sleepMs(1);
+  // The 1 ms pause between passes; an operator action queued meanwhile starts the pass at once.
+  clock().sleepOrWake(1, context_.input.wakeup());
   state_.loopTick = clock().tick();
 
   simulator_->poll(state_.loopTick);

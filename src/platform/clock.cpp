@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <thread>
 
@@ -19,6 +20,22 @@ void SystemClock::sleepMs(uint32_t ms) {
   // Sleep the whole interval even when a signal interrupts it.
   while (nanosleep(&request, &request) != 0 && errno == EINTR) {
   }
+}
+
+void Wakeup::notify() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    notified_ = true;
+  }
+  signal_.notify_one();
+}
+
+bool Wakeup::waitMs(uint32_t ms) {
+  std::unique_lock<std::mutex> guard(lock_);
+  const bool notified =
+      signal_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return notified_; });
+  notified_ = false;
+  return notified;
 }
 
 Clock& systemClock() {

@@ -1,9 +1,27 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 namespace qelm::platform {
+
+/// Ends a wait early: producers `notify` from any thread; a notification that comes while
+/// nobody waits ends the next wait at once. One waiting thread at a time.
+class Wakeup {
+ public:
+  /// Wakes the waiting thread, or the next one to wait.
+  void notify();
+  /// Waits until notified or `ms` milliseconds have passed; true when notified. Clears the
+  /// notification.
+  bool waitMs(uint32_t ms);
+
+ private:
+  std::mutex lock_;
+  std::condition_variable signal_;
+  bool notified_ = false;
+};
 
 /// Monotonic millisecond tick and sleep, as the engine sees time. Ticks are 32 bits and wrap
 /// after about 49.7 days, so elapsed times are always computed as unsigned differences.
@@ -14,6 +32,12 @@ class Clock {
   virtual uint32_t tick() = 0;
   /// Blocks the calling thread for about `ms` milliseconds.
   virtual void sleepMs(uint32_t ms) = 0;
+  /// Sleeps as `sleepMs`, but a real clock returns early when `wakeup` is notified; clocks
+  /// that tests drive sleep as `sleepMs` does.
+  virtual void sleepOrWake(uint32_t ms, Wakeup& wakeup) {
+    (void)wakeup;
+    sleepMs(ms);
+  }
 };
 
 /// The real clock: CLOCK_MONOTONIC in milliseconds, truncated to 32 bits.
@@ -21,6 +45,7 @@ class SystemClock final : public Clock {
  public:
   uint32_t tick() override;
   void sleepMs(uint32_t ms) override;
+  void sleepOrWake(uint32_t ms, Wakeup& wakeup) override { wakeup.waitMs(ms); }
 };
 
 /// The process's system clock (stateless, shared by everyone who has no clock of their own).

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace qelm::platform {
 namespace {
 
@@ -12,6 +15,33 @@ TEST(ClockTest, SystemTickIsMonotonicAndSleepWaitsAtLeastTheTime) {
   const uint32_t elapsed = elapsedMs(clock.tick(), before);
   EXPECT_GE(elapsed, 20u);
   EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(ClockTest, AWakeupCutsTheRealSleepShortButNotTheManualOne) {
+  Clock& clock = systemClock();
+  Wakeup wakeup;
+  // A notification given before the sleep ends the next sleep at once, and only that one.
+  wakeup.notify();
+  uint32_t before = clock.tick();
+  clock.sleepOrWake(2000, wakeup);
+  EXPECT_LT(elapsedMs(clock.tick(), before), 1000u);
+  before = clock.tick();
+  clock.sleepOrWake(20, wakeup);
+  EXPECT_GE(elapsedMs(clock.tick(), before), 20u);
+  // Another thread's notification ends a sleep in progress.
+  std::thread producer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    wakeup.notify();
+  });
+  before = clock.tick();
+  clock.sleepOrWake(5000, wakeup);
+  EXPECT_LT(elapsedMs(clock.tick(), before), 4000u);
+  producer.join();
+
+  ManualClock manual(100);
+  wakeup.notify();
+  manual.sleepOrWake(7, wakeup);
+  EXPECT_EQ(manual.tick(), 107u) << "a driven clock always advances by the full time";
 }
 
 TEST(ClockTest, ElapsedTimeIsRightAcrossTheWrap) {

@@ -30,14 +30,20 @@ uint32_t WinInput::inputLines() {
 }
 
 void WinInput::queueEvent(const InputEvent& event) {
-  std::lock_guard<std::mutex> guard(lock_);
-  queue_.push_back(event);
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    queue_.push_back(event);
+  }
+  wakeup_.notify();
 }
 
 void WinInput::queueKey(int32_t code) {
-  std::lock_guard<std::mutex> guard(lock_);
-  queue_.push_back({code, EventKind::kKeyPressed, 0, -1, -1, -1});
-  queue_.push_back({code, EventKind::kKeyReleased, 0, -1, -1, -1});
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    queue_.push_back({code, EventKind::kKeyPressed, 0, -1, -1, -1});
+    queue_.push_back({code, EventKind::kKeyReleased, 0, -1, -1, -1});
+  }
+  wakeup_.notify();
 }
 
 void WinInput::queueKnobTurn(int32_t knob, bool positive) {
@@ -52,11 +58,14 @@ void WinInput::queueKnobButton(int32_t knob, bool down) {
 
 void WinInput::setTouch(int32_t screen, int32_t x, int32_t y, bool pressed) {
   if (screen < 0 || screen > 1) return;
-  std::lock_guard<std::mutex> guard(lock_);
-  TouchState& touch = touches_[static_cast<size_t>(screen)];
-  touch.currentX = x;
-  touch.currentY = y;
-  touch.pressed = pressed;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    TouchState& touch = touches_[static_cast<size_t>(screen)];
+    touch.currentX = x;
+    touch.currentY = y;
+    touch.pressed = pressed;
+  }
+  wakeup_.notify();
 }
 
 void WinInput::setInputLines(uint32_t mask) {

@@ -41,10 +41,13 @@ class WinInput final : public InputBase {
   void setInputLines(uint32_t mask);
   /// Empties the queue, forgets a pending press and puts both screens at rest (between runs).
   void reset();
+  /// Notified whenever an event is queued, so the engine's main loop can cut its sleep short.
+  platform::Wakeup& wakeup() { return wakeup_; }
   /// Number of queued events (for tests and diagnostics).
   size_t queuedCount();
 
  private:
+  platform::Wakeup wakeup_;
   struct TouchState {
     uint32_t firstTick = 0;   // 0 = not touching
     uint32_t repeatTick = 0;  // 0 = not repeating
