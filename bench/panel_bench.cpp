@@ -156,6 +156,34 @@ void BM_IdlePass8Up(benchmark::State& state) {
 }
 BENCHMARK(BM_IdlePass8Up)->Unit(benchmark::kMicrosecond);
 
+// The panel's own "Control Panel Time" page: the clock refresh runs every pass.
+void BM_IdlePassSettingsTimePage(benchmark::State& state) {
+  NoSleepClock clock;
+  const fs::path folder = fs::temp_directory_path() / "qelm_panel_bench_settings";
+  fs::remove_all(folder);
+  fs::create_directories(folder / "configuration");
+  std::ofstream(folder / "configuration" / "startup.txt") << "banner \"Bench\"\n";
+  const std::string data = folder.string() + "/";
+  AppContext context(Folders{QELM_PROGRAM_DIR, data, data}, clock);
+  context.setStartupFileName("startup.txt");
+  EngineState engineState(context);
+  EngineRun run(engineState);
+  if (!run.startUp()) return state.SkipWithError("no start-up");
+  // Select Submenu, 8, Enter: "Control Panel Time".
+  for (int32_t code : {14, 9, 16})
+    context.input.queueKey(code);
+  for (int i = 0; i < 5; ++i)
+    run.pass();
+  if (run.panel()->currentPage() == nullptr ||
+      run.panel()->currentPage()->longName() != "Control Panel Time")
+    return state.SkipWithError("the time page did not come up");
+  for (auto _ : state)
+    run.pass();
+  run.shutDown();
+  fs::remove_all(folder);
+}
+BENCHMARK(BM_IdlePassSettingsTimePage)->Unit(benchmark::kMicrosecond);
+
 // Every item changes value: the pass that takes the eight new values and the pass that draws
 // them.
 void BM_AllItemsChanged8Up(benchmark::State& state) {

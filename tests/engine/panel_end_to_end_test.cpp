@@ -140,6 +140,15 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   EXPECT_EQ(pageName(), "Camera 1/Picture");
   ASSERT_TRUE(passUntil([&] { return shown(0) == "Unity"; })) << shown(0);
 
+  // The window lights its keys from the lamp word: on a page, Select Device and Select Submenu
+  // lit, and with Quick Switch on (the default) one digit for each card device (six here).
+  LampStates lamps = unpackLampWord(context_->lampWord.load());
+  EXPECT_EQ(lamps[kSelectDevice], 2);
+  EXPECT_EQ(lamps[kSelectSubmenu], 2);
+  for (int digit = 1; digit <= 9; ++digit)
+    EXPECT_EQ(lamps[digitKey(digit)], digit <= 6 ? 3 : 0) << digit;
+  EXPECT_EQ(lamps[kEnter], 0);
+
   // A knob turn moves the value on the card, and the page shows it.
   turn(0, 3);
   ASSERT_TRUE(passUntil([&] { return servesInt(kFrame2, 1, "Video Gain", 3); }));
@@ -148,6 +157,10 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   // Device 2 by digits and Enter keeps the page number (same template).
   key(kSelectDevice);
   EXPECT_EQ(run_->panel()->mode(), PanelMode::kDeviceSelect);
+  lamps = unpackLampWord(context_->lampWord.load());
+  EXPECT_EQ(lamps[kSelectDevice], 3);
+  EXPECT_EQ(lamps[kEnter], 3);
+  EXPECT_EQ(lamps[digitKey(7)], 3) << "every digit types during an entry";
   type("2");
   key(kEnter);
   EXPECT_EQ(pageName(), "Camera 2/Picture");
