@@ -25,9 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kFrame2 = (127u << 24) | 2u;  // 127.0.0.2: the cameras
-constexpr uint32_t kFrame3 = (127u << 24) | 3u;  // 127.0.0.3: corrector and audio
-
 // Key codes of the keypad.
 constexpr int32_t kKeyZero = 1;
 constexpr int32_t kSelectDevice = 13;
@@ -47,12 +44,22 @@ class PanelEndToEndTest : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "configuration");
     std::ifstream shipped(QELM_SOURCE_DIR "/configuration/startup.bak", std::ios::binary);
-    std::stringstream text;
-    text << shipped.rdbuf();
+    std::stringstream read;
+    read << shipped.rdbuf();
+    std::string text = read.str();
     // One device whose card nobody serves.
-    text << "\ndevice 9 \"Unplugged\" page 1 \"Main\"\n"
-            "  item 1 \"Video Gain\" from-model \"Video Processor\" 127.0.0.9 1\n";
-    std::ofstream(folder_ / "configuration" / "startup.txt", std::ios::binary) << text.str();
+    text +=
+        "\ndevice 9 \"Unplugged\" page 1 \"Main\"\n"
+        "  item 1 \"Video Gain\" from-model \"Video Processor\" 127.0.0.9 1\n";
+    // Each test has frames of its own (127.0.N.x), so tests running side by side never meet.
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const int network = test.find("Operator") != std::string::npos ? 71 : 72;
+    const std::string prefix = "127.0." + std::to_string(network) + ".";
+    for (size_t at = text.find("127.0.0."); at != std::string::npos;
+         at = text.find("127.0.0.", at + prefix.size()))
+      text.replace(at, 8, prefix);
+    frame2_ = (127u << 24) | (static_cast<uint32_t>(network) << 8) | 2u;
+    std::ofstream(folder_ / "configuration" / "startup.txt", std::ios::binary) << text;
 
     const std::string data = folder_.string() + "/";
     context_ = std::make_unique<AppContext>(Folders{QELM_PROGRAM_DIR, data, data},
@@ -134,6 +141,7 @@ class PanelEndToEndTest : public ::testing::Test {
   std::unique_ptr<EngineState> state_;
   std::unique_ptr<EngineRun> run_;
   Model* camera_ = nullptr;
+  uint32_t frame2_ = 0;  // the cameras' frame
 };
 
 TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
@@ -151,7 +159,7 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
 
   // A knob turn moves the value on the card, and the page shows it.
   turn(0, 3);
-  ASSERT_TRUE(passUntil([&] { return servesInt(kFrame2, 1, "Video Gain", 3); }));
+  ASSERT_TRUE(passUntil([&] { return servesInt(frame2_, 1, "Video Gain", 3); }));
   ASSERT_TRUE(passUntil([&] { return shown(0) == "3"; })) << shown(0);
 
   // Device 2 by digits and Enter keeps the page number (same template).
@@ -171,7 +179,7 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   type("42");
   EXPECT_EQ(shown(0), "42");
   key(kEnter);
-  ASSERT_TRUE(passUntil([&] { return servesInt(kFrame2, 2, "Video Gain", 42); }));
+  ASSERT_TRUE(passUntil([&] { return servesInt(frame2_, 2, "Video Gain", 42); }));
   ASSERT_TRUE(passUntil([&] { return shown(0) == "42"; })) << shown(0);
 
   // Cancel leaves the card alone.
@@ -180,12 +188,12 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   key(kCancel);
   EXPECT_FALSE(run_->panel()->entryActive());
   passes(20);
-  EXPECT_TRUE(servesInt(kFrame2, 2, "Video Gain", 42));
+  EXPECT_TRUE(servesInt(frame2_, 2, "Video Gain", 42));
   EXPECT_EQ(shown(0), "42");
 
   // Holding the knob resets the value to its default.
   hold(0);
-  ASSERT_TRUE(passUntil([&] { return servesInt(kFrame2, 2, "Video Gain", 0); }));
+  ASSERT_TRUE(passUntil([&] { return servesInt(frame2_, 2, "Video Gain", 0); }));
   ASSERT_TRUE(passUntil([&] { return shown(0) == "Unity"; })) << shown(0);
 
   // A page by Select Submenu: page 2 "Output", a slow choice entered with the knob.
@@ -196,12 +204,12 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   EXPECT_EQ(pageName(), "Camera 2/Output");
   ASSERT_TRUE(passUntil([&] { return shown(0) == "Off"; })) << shown(0);
   turn(0, 1);
-  EXPECT_TRUE(servesInt(kFrame2, 2, "Test Pattern", 0)) << "a slow item waits for its push";
+  EXPECT_TRUE(servesInt(frame2_, 2, "Test Pattern", 0)) << "a slow item waits for its push";
   push(0);
   turn(0, 1);
   EXPECT_EQ(shown(0), "Bars");
   push(0);
-  ASSERT_TRUE(passUntil([&] { return servesInt(kFrame2, 2, "Test Pattern", 1); }));
+  ASSERT_TRUE(passUntil([&] { return servesInt(frame2_, 2, "Test Pattern", 1); }));
 
   // A preset and a command on page 3.
   key(kSelectSubmenu);
@@ -210,9 +218,9 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   EXPECT_EQ(pageName(), "Camera 2/Presets");
   EXPECT_EQ(shown(1), "Pictures");
   push(2);  // knob 2 sits next to item 2
-  ASSERT_TRUE(passUntil([&] { return servesInt(kFrame2, 2, "Test Pattern", 0); }));
+  ASSERT_TRUE(passUntil([&] { return servesInt(frame2_, 2, "Test Pattern", 0); }));
   push(1);  // knob 1: item 3, "Recall Defaults"
-  ASSERT_TRUE(passUntil([&] { return servesInt(kFrame2, 2, "Recall Defaults", 1); }));
+  ASSERT_TRUE(passUntil([&] { return servesInt(frame2_, 2, "Recall Defaults", 1); }));
 
   // Quick Switch: key "3" jumps to the third device, whose items set both cameras.
   // Its pages come from another template, so it opens on its first page.
@@ -221,7 +229,7 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   ASSERT_TRUE(passUntil([&] { return shown(0) == "3"; })) << "follows the first card";
   turn(0, 2);
   ASSERT_TRUE(passUntil([&] {
-    return servesInt(kFrame2, 1, "Video Gain", 5) && servesInt(kFrame2, 2, "Video Gain", 5);
+    return servesInt(frame2_, 1, "Video Gain", 5) && servesInt(frame2_, 2, "Video Gain", 5);
   }));
 
   if (const char* out = std::getenv("QELM_E2E_SCREENSHOT")) {
@@ -238,7 +246,7 @@ TEST_F(PanelEndToEndTest, PageShowsLinkTroubleAndChangesMadeByAnotherPanel) {
   // shows it.
   std::mt19937 random(1);
   HostGroup other("Client", GroupKind::kClient, platform::systemClock(), random);
-  Target* gain = other.getTarget({kFrame2, 1, false}, *camera_->findByName("Video Gain"));
+  Target* gain = other.getTarget({frame2_, 1, false}, *camera_->findByName("Video Gain"));
   ASSERT_NE(gain, nullptr);
   gain->watch(true);
   const auto settle = [&] {

@@ -1,7 +1,9 @@
 #include "shell/install/installation.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -64,6 +66,78 @@ TEST_F(InstallationTest, MissingSourcesLeaveTargetsAbsentAndFoldersStillExist) {
   EXPECT_TRUE(fs::is_directory(folders_.data + "configuration"));
   EXPECT_TRUE(fs::is_directory(folders_.report + "reports"));
   EXPECT_FALSE(fs::exists(folders_.data + "configuration/startup.txt"));
+}
+
+class MigrationTest : public InstallationTest {
+ protected:
+  void SetUp() override {
+    InstallationTest::SetUp();
+    old_ = (root_ / "old").string() + "/";
+    prepareFolders(folders_);
+    write(old_ + "bootenv", "old boot environment");
+    write(folders_.data + "bootenv", "current boot environment");
+  }
+
+  // An uninstaller that leaves a mark, so a test sees whether it ran.
+  void writeUninstaller() {
+    write(old_ + kOlderUninstaller, "#!/bin/sh\necho ran > \"" + old_ + "uninstalled\"\n");
+    chmod((old_ + kOlderUninstaller).c_str(), 0755);
+  }
+
+  std::string old_;
+};
+
+TEST_F(MigrationTest, NoOlderInstallationDoesNothing) {
+  fs::remove_all(old_);
+  const MigrationResult result = migrateOldInstallation(folders_, old_);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(read(folders_.data + "bootenv"), "current boot environment");
+}
+
+TEST_F(MigrationTest, OlderDataReplaceTheCurrentAndTheUninstallerRuns) {
+  write(old_ + "configuration/startup.txt", "old startup");
+  write(old_ + "configuration/extra.txt", "old extra");
+  fs::create_directories(old_ + "configuration/models");  // folders are not copied
+  write(old_ + "reports/main.css", "old style");
+  write(old_ + "reports/session.csv", "old data");
+  writeUninstaller();
+
+  const MigrationResult result = migrateOldInstallation(folders_, old_);
+  ASSERT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(read(folders_.data + "bootenv"), "old boot environment");
+  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"), "old startup");
+  EXPECT_EQ(read(folders_.data + "configuration/extra.txt"), "old extra");
+  EXPECT_FALSE(fs::exists(folders_.data + "configuration/models"));
+  EXPECT_EQ(read(folders_.report + "reports/main.css"), "old style");
+  EXPECT_EQ(read(folders_.report + "reports/session.csv"), "old data");
+  EXPECT_EQ(read(old_ + "uninstalled"), "ran\n");
+}
+
+TEST_F(MigrationTest, StopsAtTheFirstFailingCopyWithItsMessage) {
+  write(old_ + "configuration/a.txt", "a");
+  write(old_ + "configuration/b.txt", "b");
+  write(old_ + "configuration/c.txt", "c");
+  write(old_ + "reports/r.csv", "r");
+  writeUninstaller();
+  // A folder where the file should go makes that one copy fail.
+  fs::create_directories(folders_.data + "configuration/b.txt");
+
+  const MigrationResult result = migrateOldInstallation(folders_, old_);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.message.rfind("Unable to migrate file b.txt, reason ", 0), 0u) << result.message;
+  EXPECT_NE(result.message, "Unable to migrate file b.txt, reason 0");
+  EXPECT_EQ(read(folders_.data + "configuration/a.txt"), "a");
+  EXPECT_FALSE(fs::exists(folders_.data + "configuration/c.txt"));
+  EXPECT_FALSE(fs::exists(folders_.report + "reports/r.csv"));
+  EXPECT_FALSE(fs::exists(old_ + "uninstalled"));
+
+  // Without an older boot environment nothing at all is moved.
+  fs::remove(old_ + "bootenv");
+  fs::remove_all(folders_.data + "configuration/b.txt");
+  const MigrationResult noBootenv = migrateOldInstallation(folders_, old_);
+  EXPECT_EQ(noBootenv.message, "Unable to migrate bootenv, reason " + std::to_string(ENOENT));
+  EXPECT_FALSE(fs::exists(folders_.data + "configuration/b.txt"));
+  EXPECT_FALSE(fs::exists(old_ + "uninstalled"));
 }
 
 }  // namespace

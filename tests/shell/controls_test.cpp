@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QMouseEvent>
+#include <QTest>
+#include <mutex>
+#include <vector>
+
+#include "engine/core/app_context.h"
+#include "shell/key_button.h"
+#include "shell/knob_control.h"
+#include "shell/screen_control.h"
+
+namespace qelm {
+namespace {
+
+// The controls as the window holds them, over one context whose input source runs on a clock
+// the test moves.
+class ControlsTest : public ::testing::Test {
+ protected:
+  std::vector<InputEvent> drain() {
+    std::vector<InputEvent> events;
+    while (const auto event = context_.input.nextEvent())
+      events.push_back(*event);
+    return events;
+  }
+  static InputEvent event(int32_t code, EventKind kind, int32_t count = 0) {
+    return {code, kind, count, -1, -1, -1};
+  }
+
+  platform::ManualClock clock_{5000};
+  AppContext context_{Folders{}, clock_};
+};
+
+TEST_F(ControlsTest, WheelNotchesTurnTheKnobOneStepEach) {
+  KnobControl knob(3, context_.input);
+  knob.turnByWheel(-120);  // one notch towards the user
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(21, EventKind::kTurnedOtherWay, 1)}));
+  EXPECT_EQ(knob.steps(), 1);  // the indicator moved 15 degrees clockwise
+
+  knob.turnByWheel(240);  // two notches at once are two steps
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(21, EventKind::kTurnedOneWay, 1),
+                                              event(21, EventKind::kTurnedOneWay, 1)}));
+  EXPECT_EQ(knob.steps(), -1);
+
+  // A fine wheel's small deltas add up to a notch; turning back starts afresh.
+  for (int i = 0; i < 3; ++i)
+    knob.turnByWheel(30);
+  EXPECT_EQ(context_.input.queuedCount(), 0u);
+  knob.turnByWheel(30);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(21, EventKind::kTurnedOneWay, 1)}));
+  knob.turnByWheel(90);
+  knob.turnByWheel(-90);
+  knob.turnByWheel(-29);
+  EXPECT_EQ(context_.input.queuedCount(), 0u);
+  EXPECT_EQ(knob.steps(), -2);
+}
+
+TEST_F(ControlsTest, KnobButtonHeldThenReleasedAndKeysMeanwhile) {
+  KnobControl knob(0, context_.input);
+  KeyButton key(13, "Select\nDevice", context_.input);
+  knob.resize(39, 42);
+  key.resize(70, 49);
+
+  QTest::mousePress(&knob, Qt::LeftButton);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(18, EventKind::kKnobPushed)}));
+  clock_.advance(1001);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(18, EventKind::kHeld, 1)}));
+  // A key clicked while the knob is held: its press is dropped, its release ends the hold.
+  QTest::mouseClick(&key, Qt::LeftButton);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(13, EventKind::kReleasedAfterHold)}));
+  QTest::mouseRelease(&knob, Qt::LeftButton);
+  EXPECT_EQ(drain(), std::vector<InputEvent>{});
+
+  QTest::mouseClick(&key, Qt::LeftButton);
+  QTest::mouseClick(&knob, Qt::RightButton);  // only the left button pushes
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(13, EventKind::kKeyPressed),
+                                              event(13, EventKind::kKeyReleased)}));
+}
+
+TEST_F(ControlsTest, ScreenTouchRepeatsWhileHeldAndEndsWithTheButton) {
+  ScreenControl right(1, &context_);
+  QTest::mousePress(&right, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
+  const InputEvent touched{0, EventKind::kTouched, 1, 1, 10, 20};
+  EXPECT_EQ(drain(), std::vector<InputEvent>{touched});
+  clock_.advance(3001);
+  const InputEvent still{0, EventKind::kStillTouched, 1, 1, 10, 20};
+  EXPECT_EQ(drain(), std::vector<InputEvent>{still});
+  // Released with the pointer outside the screen: the touch still ends.
+  QTest::mouseRelease(&right, Qt::LeftButton, Qt::NoModifier, QPoint(600, 300));
+  clock_.advance(4000);
+  EXPECT_EQ(drain(), std::vector<InputEvent>{});
+}
+
+TEST_F(ControlsTest, ScreensShowTheirHalfOfTheRaster) {
+  {
+    std::lock_guard<std::mutex> guard(context_.screenLock);
+    uint32_t* pixels = context_.pixels();
+    pixels[0] = 0x00112233;  // alpha is not part of the picture
+    pixels[5 * kRasterWidth + 479] = 0xFF445566;
+    pixels[kRightScreenColumn] = 0xFF778899;
+    pixels[271 * kRasterWidth + kRightScreenColumn + 479] = 0xFFAABBCC;
+  }
+  ScreenControl left(0, &context_);
+  ScreenControl right(1, &context_);
+  ScreenControl blank(0, nullptr);
+  EXPECT_EQ(left.size(), QSize(480, 272));
+  const QImage leftImage = left.grab().toImage();
+  const QImage rightImage = right.grab().toImage();
+  EXPECT_EQ(leftImage.pixel(0, 0), 0xFF112233u);
+  EXPECT_EQ(leftImage.pixel(479, 5), 0xFF445566u);
+  EXPECT_EQ(rightImage.pixel(0, 0), 0xFF778899u);
+  EXPECT_EQ(rightImage.pixel(479, 271), 0xFFAABBCCu);
+  EXPECT_EQ(blank.grab().toImage().pixel(100, 100), 0xFF000000u);
+}
+
+}  // namespace
+}  // namespace qelm

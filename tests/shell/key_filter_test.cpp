@@ -1,0 +1,152 @@
+#include "shell/key_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTest>
+#include <QWidget>
+#include <vector>
+
+#include "engine/core/win_input.h"
+
+namespace qelm {
+namespace {
+
+TEST(PanelKeyTest, KeyboardKeysStandForTheirPanelKeys) {
+  struct Row {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    int32_t code;
+  };
+  const Qt::KeyboardModifiers none = Qt::NoModifier;
+  const Qt::KeyboardModifiers pad = Qt::KeypadModifier;
+  const Row rows[] = {
+      {Qt::Key_0, none, 1},       {Qt::Key_0, pad, 1},
+      {Qt::Key_1, none, 2},       {Qt::Key_5, pad, 6},
+      {Qt::Key_9, none, 10},      {Qt::Key_9, pad, 10},
+      {Qt::Key_Minus, none, 11},  {Qt::Key_Minus, pad, 11},
+      {Qt::Key_Period, none, 11}, {Qt::Key_Period, pad, 11},
+      {Qt::Key_Comma, pad, 11},   {Qt::Key_Backspace, none, 12},
+      {Qt::Key_D, none, 13},      {Qt::Key_D, Qt::ShiftModifier, 13},
+      {Qt::Key_S, none, 14},      {Qt::Key_Escape, none, 15},
+      {Qt::Key_Return, none, 16}, {Qt::Key_Enter, pad, 16},
+      {Qt::Key_Comma, none, 0},   {Qt::Key_A, none, 0},
+      {Qt::Key_Space, none, 0},   {Qt::Key_Tab, none, 0},
+      {Qt::Key_F1, none, 0},      {Qt::Key_Plus, pad, 0},
+      {Qt::Key_Delete, none, 0},  {Qt::Key_Shift, none, 0},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(panelKeyFor(row.key, row.modifiers), row.code) << "key 0x" << std::hex << row.key;
+}
+
+// A window that notes every key that reaches it.
+class KeyWindow final : public QWidget {
+ public:
+  std::vector<int> received;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override { received.push_back(event->key()); }
+  void keyReleaseEvent(QKeyEvent* event) override { received.push_back(-event->key()); }
+};
+
+class KeyFilterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_.setFocusPolicy(Qt::StrongFocus);
+    window_.resize(100, 100);
+    window_.show();
+    other_.resize(50, 50);
+    other_.show();
+    activate(&window_);
+    window_.setFocus();
+    qApp->installEventFilter(&filter_);
+  }
+  void TearDown() override { qApp->removeEventFilter(&filter_); }
+
+  static void activate(QWidget* window) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  }
+
+  // Sends a key event to the focused window as the platform would.
+  void key(QEvent::Type type, int qtKey, bool autoRepeat = false, quint32 scanCode = 0) {
+    QKeyEvent event(type, qtKey, Qt::NoModifier, scanCode, 0, 0, QString(), autoRepeat);
+    QApplication::sendEvent(&window_, &event);
+  }
+  void tap(int qtKey) {
+    key(QEvent::KeyPress, qtKey);
+    key(QEvent::KeyRelease, qtKey);
+  }
+
+  std::vector<InputEvent> drain() {
+    std::vector<InputEvent> events;
+    while (const auto event = input_.nextEvent())
+      events.push_back(*event);
+    return events;
+  }
+  static std::vector<InputEvent> pairs(std::initializer_list<int32_t> codes) {
+    std::vector<InputEvent> events;
+    for (const int32_t code : codes) {
+      events.push_back({code, EventKind::kKeyPressed, 0, -1, -1, -1});
+      events.push_back({code, EventKind::kKeyReleased, 0, -1, -1, -1});
+    }
+    return events;
+  }
+
+  platform::ManualClock clock_;
+  WinInput input_{clock_};
+  KeyWindow window_;
+  QWidget other_;
+  KeyFilter filter_{&window_, input_};
+};
+
+TEST_F(KeyFilterTest, ATapQueuesOnePairWhenTheKeyGoesUp) {
+  key(QEvent::KeyPress, Qt::Key_D);
+  EXPECT_EQ(input_.queuedCount(), 0u);
+  key(QEvent::KeyRelease, Qt::Key_D);
+  EXPECT_EQ(drain(), pairs({13}));
+  // Enter and Escape are panel keys like any other and never reach the window.
+  tap(Qt::Key_Return);
+  tap(Qt::Key_Escape);
+  EXPECT_EQ(drain(), pairs({16, 15}));
+  EXPECT_TRUE(window_.received.empty());
+}
+
+TEST_F(KeyFilterTest, AHeldKeyQueuesAPairPerRepeatAndOneWhenItGoesUp) {
+  key(QEvent::KeyPress, Qt::Key_5);
+  for (int i = 0; i < 2; ++i) {
+    key(QEvent::KeyRelease, Qt::Key_5, true);
+    key(QEvent::KeyPress, Qt::Key_5, true);
+  }
+  key(QEvent::KeyRelease, Qt::Key_5);
+  EXPECT_EQ(drain(), pairs({6, 6, 6}));
+}
+
+TEST_F(KeyFilterTest, OtherKeysAndOtherWindowsAreLeftAlone) {
+  tap(Qt::Key_A);
+  EXPECT_EQ(window_.received, (std::vector<int>{Qt::Key_A, -Qt::Key_A}));
+  activate(&other_);
+  tap(Qt::Key_D);
+  EXPECT_EQ(input_.queuedCount(), 0u);
+  EXPECT_EQ(window_.received.size(), 4u);
+}
+
+TEST_F(KeyFilterTest, EveryPairAnswersAPressSeenInThisWindow) {
+  // Shift pressed while "1" is down turns its symbol into "!"; the key is still the same.
+  key(QEvent::KeyPress, Qt::Key_1, false, 10);
+  key(QEvent::KeyRelease, Qt::Key_Exclam, false, 10);
+  EXPECT_EQ(drain(), pairs({2}));
+  // A key that went down elsewhere queues nothing when it comes up here.
+  key(QEvent::KeyRelease, Qt::Key_S);
+  EXPECT_EQ(input_.queuedCount(), 0u);
+  // Losing the focus forgets a key that was down; its release goes to another window.
+  key(QEvent::KeyPress, Qt::Key_S);
+  activate(&other_);
+  activate(&window_);
+  key(QEvent::KeyRelease, Qt::Key_S);
+  EXPECT_EQ(input_.queuedCount(), 0u);
+}
+
+}  // namespace
+}  // namespace qelm

@@ -1,0 +1,465 @@
+#include "shell/main_dialog.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QTest>
+#include <QUrl>
+#include <QWheelEvent>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "engine/core/log.h"
+#include "shell/install/installation.h"
+#include "shell/key_button.h"
+#include "shell/knob_control.h"
+#include "shell/screen_control.h"
+
+namespace qelm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Receives what QDesktopServices would hand to the desktop.
+class UrlCatcher final : public QObject {
+  Q_OBJECT
+
+ public:
+  QList<QUrl> urls;
+
+ public slots:
+  void open(const QUrl& url) { urls.push_back(url); }
+};
+
+// Stands in for the engine: runs until stopped and, when told to, answers session requests
+// with "OK" for a path containing "good" and an error text otherwise.
+struct FakeEngine {
+  std::atomic<int> runs{0};
+  std::atomic<bool> answers{true};
+  std::mutex mutex;
+  std::string lastSave;
+
+  int run(EngineState& state) {
+    ++runs;
+    AppContext& context = *state.context;
+    while (!context.stopRequested.load()) {
+      if (answers.load()) {
+        if (const std::string path = context.takeLoadSessionPath(); !path.empty())
+          context.setSessionReply(answerFor(path));
+        if (const std::string path = context.takeSaveSessionPath(); !path.empty()) {
+          std::lock_guard<std::mutex> guard(mutex);
+          lastSave = path;
+          context.setSessionReply(answerFor(path));
+        }
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+    return 1;
+  }
+  static std::string answerFor(const std::string& path) {
+    return path.find("good") != std::string::npos ? "OK" : "Bad session file";
+  }
+};
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("main_dialog_test_" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    folders_ = {(root_ / "program").string() + "/", (root_ / "data").string() + "/",
+                (root_ / "report").string() + "/"};
+    for (const char* name : kReportResources)
+      write(folders_.program + "resources/" + name, name);
+    write(folders_.program + "configuration/startup.bak", "banner \"Test\"\n");
+    prepareFolders(folders_);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::unique_ptr<CVadEDERDlg> makeDialog(platform::Clock& clock = platform::systemClock()) {
+    auto dialog = std::make_unique<CVadEDERDlg>(
+        folders_, [this](EngineState& state) { return engine_.run(state); }, clock);
+    dialog->setErrorBox([this](const QString& text) { errors_.push_back(text); });
+    return dialog;
+  }
+
+  static void write(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  static void activate(QWidget* window) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QCoreApplication::processEvents();
+  }
+  static QAction* action(CVadEDERDlg& dialog, const QString& text) {
+    for (QAction* menu : dialog.menuBar()->actions()) {
+      for (QAction* item : menu->menu()->actions())
+        if (item->text() == text) return item;
+    }
+    return nullptr;
+  }
+  static std::vector<InputEvent> drain(CVadEDERDlg& dialog) {
+    std::vector<InputEvent> events;
+    while (const auto event = dialog.runner().context().input.nextEvent())
+      events.push_back(*event);
+    return events;
+  }
+  // Ticks the console until it shows a fresh marker: everything logged before is then behind.
+  static void catchUp(CVadEDERDlg& dialog) {
+    const int32_t marker = messageCount();
+    logMessage(kLogInfo, "marker");
+    auto* console = dialog.findChild<QListWidget*>("console");
+    for (int i = 0; i < 1000; ++i) {
+      dialog.timerTick();
+      if (console->count() > 0 &&
+          console->item(console->count() - 1)->text() == QString("%1: marker").arg(marker))
+        return;
+    }
+    FAIL() << "the console never showed the marker";
+  }
+
+  fs::path root_;
+  Folders folders_;
+  FakeEngine engine_;
+  QStringList errors_;
+};
+
+TEST_F(MainDialogTest, KeysAndBackgroundFollowTheEnginesLampsAndTheme) {
+  auto dialog = makeDialog();
+  auto key = [&](int code) { return dialog->findChild<KeyButton*>(QString("key%1").arg(code)); };
+  for (int code = 1; code <= 16; ++code)
+    EXPECT_EQ(key(code)->lampColor(), QColor(0, 255, 0)) << code;
+
+  LampStates lamps{};
+  lamps[16] = 2;  // Enter lit
+  lamps[2] = 3;   // "1" bright
+  lamps[1] = 1;   // "0": state 1 shows as off
+  lamps[12] = 6;  // only the low two bits count: lit
+  AppContext& context = dialog->runner().context();
+  context.lampWord.store(packLampWord(lamps));
+  dialog->timerTick();
+  const QColor face = key(1)->palette().color(QPalette::Button);
+  EXPECT_EQ(key(16)->lampColor(), QColor(100, 255, 100));
+  EXPECT_EQ(key(2)->lampColor(), QColor(0, 255, 0));
+  EXPECT_EQ(key(1)->lampColor(), face);
+  EXPECT_EQ(key(12)->lampColor(), QColor(100, 255, 100));
+  EXPECT_EQ(key(13)->lampColor(), face);
+
+  auto* panel = dialog->findChild<QWidget*>("panel");
+  auto* knob = dialog->findChild<KnobControl*>("knob7");
+  const QColor normal = panel->palette().color(QPalette::Window);
+  context.colorTheme.store(1);
+  dialog->timerTick();
+  EXPECT_EQ(panel->palette().color(QPalette::Window), QColor(0, 19, 130));
+  EXPECT_EQ(knob->theme(), 1);
+  context.colorTheme.store(0);
+  dialog->timerTick();
+  EXPECT_EQ(panel->palette().color(QPalette::Window), normal);
+  EXPECT_EQ(knob->theme(), 0);
+}
+
+TEST_F(MainDialogTest, ConsoleTakesAtMost101MessagesPerTickAndMirrorsThemToSysLog) {
+  write(folders_.report + "sys.log", "");
+  auto dialog = makeDialog();
+  catchUp(*dialog);
+  auto* console = dialog->findChild<QListWidget*>("console");
+  console->clear();
+  const int32_t first = messageCount();
+  for (int i = 0; i < 250; ++i)
+    logMessage(kLogInfo, "burst %d\n", i);
+
+  for (const int expected : {101, 202, 250, 250}) {
+    dialog->timerTick();
+    EXPECT_EQ(console->count(), expected);
+  }
+  for (int i = 0; i < 250; ++i)
+    ASSERT_EQ(console->item(i)->text(), QString("%1: burst %2").arg(first + i).arg(i));
+  EXPECT_EQ(console->currentRow(), 249);  // Autoscroll follows the last line
+
+  // Every console line is also in sys.log, with its local time.
+  std::istringstream log(read(folders_.report + "sys.log"));
+  std::string line;
+  int burst = 0;
+  const std::regex shape(R"((\d+) \d\d/\d\d/\d\d \d\d:\d\d:\d\d (.*))");
+  while (std::getline(log, line)) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+    if (match[2].str().rfind("burst ", 0) != 0) continue;
+    EXPECT_EQ(std::stoi(match[1].str()), first + burst);
+    EXPECT_EQ(match[2].str(), "burst " + std::to_string(burst));
+    ++burst;
+  }
+  EXPECT_EQ(burst, 250);
+}
+
+TEST_F(MainDialogTest, ConsoleSkipsMessagesDroppedFromTheLog) {
+  auto dialog = makeDialog();
+  catchUp(*dialog);
+  auto* console = dialog->findChild<QListWidget*>("console");
+  console->clear();
+  const int32_t first = messageCount();
+  for (int i = 0; i < 10050; ++i)
+    logMessage(kLogInfo, "flood %d", i);
+  dialog->timerTick();
+  ASSERT_EQ(console->count(), 101);
+  EXPECT_EQ(console->item(0)->text(), QString("%1: flood 50").arg(first + 50));
+  EXPECT_EQ(console->item(100)->text(), QString("%1: flood 150").arg(first + 150));
+  // Without a sys.log there is no file log, and none is created.
+  EXPECT_FALSE(fs::exists(folders_.report + "sys.log"));
+}
+
+TEST_F(MainDialogTest, ConfigurationChangeIsAskedAboutOnceOnActivation) {
+  auto dialog = makeDialog();
+  QStringList asked;
+  bool answer = false;
+  dialog->setQuestion([&](const QString& caption, const QString& text) {
+    asked.push_back(caption + "|" + text);
+    return answer;
+  });
+  QWidget other;
+  other.show();
+  dialog->show();
+  activate(dialog.get());
+  EXPECT_TRUE(asked.empty());
+
+  const std::string startup = folders_.data + "configuration/startup.txt";
+  auto touch = [&] { fs::last_write_time(startup, fs::last_write_time(startup) + 10s); };
+  touch();
+  activate(&other);
+  activate(dialog.get());
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_EQ(asked[0],
+            "Configuration File Changed|"
+            "The configuration file has changed.  Would you like to reload?");
+  activate(&other);
+  activate(dialog.get());
+  EXPECT_EQ(asked.size(), 1);  // No was the answer to this change: not asked again
+  EXPECT_EQ(engine_.runs.load(), 1);
+
+  touch();
+  answer = true;
+  activate(&other);
+  activate(dialog.get());
+  EXPECT_EQ(asked.size(), 2);
+  for (int i = 0; i < 5000 && engine_.runs.load() < 2; ++i)
+    std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(engine_.runs.load(), 2);  // Yes restarted the engine
+}
+
+TEST_F(MainDialogTest, MenuCommands) {
+  auto dialog = makeDialog();
+  EXPECT_FALSE(action(*dialog, "Download TRELK Configuration")->isEnabled());
+
+  auto* panel = dialog->findChild<QWidget*>("panel");
+  auto* console = dialog->findChild<QListWidget*>("console");
+  const int compact = panel->height();
+  EXPECT_FALSE(console->isEnabled());
+  action(*dialog, "Show &Console")->trigger();
+  EXPECT_TRUE(dialog->consoleShown());
+  EXPECT_TRUE(console->isEnabled());
+  EXPECT_TRUE(dialog->findChild<QCheckBox*>("autoscroll")->isEnabled());
+  EXPECT_GT(panel->height(), console->geometry().bottom());
+  action(*dialog, "Show &Console")->trigger();
+  EXPECT_EQ(panel->height(), compact);
+  EXPECT_FALSE(console->isEnabled());
+
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "open");
+  action(*dialog, "Edit &Configuration")->trigger();
+  action(*dialog, "Report Directory")->trigger();
+  QDesktopServices::unsetUrlHandler("file");
+  EXPECT_EQ(
+      catcher.urls,
+      (QList<QUrl>{
+          QUrl::fromLocalFile(QString::fromStdString(folders_.data) + "configuration/startup.txt"),
+          QUrl::fromLocalFile(QString::fromStdString(folders_.report) + "reports")}));
+
+  // The session commands are offered only while the engine can serve them.
+  QAction* save = action(*dialog, "Save Session...");
+  QAction* load = action(*dialog, "Load Session...");
+  QMenu* application = dialog->menuBar()->actions().first()->menu();
+  emit application->aboutToShow();
+  EXPECT_FALSE(save->isEnabled());
+  EXPECT_FALSE(load->isEnabled());
+  dialog->runner().context().setSessionFlags(true, false);
+  emit application->aboutToShow();
+  EXPECT_TRUE(save->isEnabled());
+  EXPECT_FALSE(load->isEnabled());
+
+  action(*dialog, "&Exit")->trigger();
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(dialog->runner().finished());
+}
+
+TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
+  auto dialog = makeDialog();
+  dialog->loadSessionFrom(QString::fromStdString((root_ / "good.ses").string()));
+  EXPECT_TRUE(errors_.empty());
+  dialog->loadSessionFrom(QString::fromStdString((root_ / "bad.ses").string()));
+  EXPECT_EQ(errors_, QStringList{"Bad session file"});
+
+  // A reply left over from an earlier request is not taken for the next one's.
+  dialog->runner().context().setSessionReply("OK");
+  dialog->loadSessionFrom(QString::fromStdString((root_ / "bad2.ses").string()));
+  EXPECT_EQ(errors_.size(), 2);
+
+  const std::string saved = (root_ / "out" / "good.ses").string();
+  fs::create_directories(root_ / "out");
+  write((root_ / "out" / "main.css").string(), "mine");
+  dialog->saveSessionTo(QString::fromStdString(saved));
+  EXPECT_EQ(errors_.size(), 2);
+  {
+    std::lock_guard<std::mutex> guard(engine_.mutex);
+    EXPECT_EQ(engine_.lastSave, saved);
+  }
+  EXPECT_EQ(read((root_ / "out" / "logo.jpg").string()), "logo.jpg");
+  EXPECT_EQ(read((root_ / "out" / "main.css").string()), "mine");  // never overwritten
+  EXPECT_TRUE(dialog->runner().context().sessionReply().empty());
+}
+
+TEST_F(MainDialogTest, SessionWaitEndsAfterTenSecondsWithAnError) {
+  platform::ManualClock clock;  // its sleeps pass at once
+  engine_.answers = false;
+  auto dialog = makeDialog(clock);
+  const uint32_t start = clock.tick();
+  dialog->loadSessionFrom("/tmp/never.ses");
+  EXPECT_GE(clock.tick() - start, CVadEDERDlg::kSessionReplyLimitMs);
+  EXPECT_EQ(errors_,
+            QStringList{"The panel did not answer the session request within 10 seconds."});
+  // The request is withdrawn, so the engine cannot act on it later.
+  EXPECT_TRUE(dialog->runner().context().loadSessionPath().empty());
+}
+
+TEST_F(MainDialogTest, KeyboardAndWheelReachThePanelAndEnterOrEscapeNeverClose) {
+  auto dialog = makeDialog();
+  dialog->show();
+  activate(dialog.get());
+  QTest::keyClick(dialog.get(), Qt::Key_Return);
+  QTest::keyClick(dialog.get(), Qt::Key_Escape);
+  QTest::keyClick(dialog.get(), Qt::Key_A);
+  EXPECT_TRUE(dialog->isVisible());
+  const std::vector<InputEvent> keys = drain(*dialog);
+  EXPECT_EQ(keys, (std::vector<InputEvent>{{16, EventKind::kKeyPressed, 0, -1, -1, -1},
+                                           {16, EventKind::kKeyReleased, 0, -1, -1, -1},
+                                           {15, EventKind::kKeyPressed, 0, -1, -1, -1},
+                                           {15, EventKind::kKeyReleased, 0, -1, -1, -1}}));
+
+  auto* screen = dialog->findChild<ScreenControl*>("screen0");
+  auto wheel = [&](int delta) {
+    QWheelEvent event(QPointF(10, 10), screen->mapToGlobal(QPointF(10, 10)), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(screen, &event);
+  };
+  auto hover = [&](const char* name) {
+    auto* knob = dialog->findChild<KnobControl*>(name);
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), knob->mapToGlobal(QPointF(5, 5)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(knob, &move);
+  };
+  wheel(-120);  // no knob was passed over yet
+  EXPECT_TRUE(drain(*dialog).empty());
+  hover("knob3");
+  wheel(-120);
+  hover("knob5");
+  wheel(120);  // the pointer left knob 5 for the screen; the wheel still turns knob 5
+  EXPECT_EQ(drain(*dialog),
+            (std::vector<InputEvent>{{21, EventKind::kTurnedOtherWay, 1, -1, -1, -1},
+                                     {23, EventKind::kTurnedOneWay, 1, -1, -1, -1}}));
+}
+
+TEST(ScreenChangeRelayTest, NoticesFromAnotherThreadArriveQueuedAndFolded) {
+  QObject receiver;
+  int calls = 0;
+  ScreenChangeRelay relay(&receiver, [&] { ++calls; });
+  // The window thread is busy here, yet none of the notices waits for it.
+  std::thread engine([&] {
+    for (int i = 0; i < 1000; ++i)
+      relay.screenChanged();
+  });
+  engine.join();
+  EXPECT_EQ(calls, 0);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(calls, 1);
+  relay.screenChanged();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(calls, 2);
+}
+
+// The open file descriptors of the process: sockets and files below `root`.
+std::multiset<std::string> openFiles(const fs::path& root) {
+  std::multiset<std::string> files;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = fs::read_symlink(entry.path(), error).string();
+    if (error) continue;
+    if (target.rfind("socket:", 0) == 0 || target.rfind(root.string(), 0) == 0)
+      files.insert(target);
+  }
+  return files;
+}
+
+TEST(MainDialogEngineTest, ClosingTheWindowStopsTheRealEngine) {
+  const fs::path root = fs::temp_directory_path() / "main_dialog_engine_test";
+  fs::remove_all(root);
+  const Folders folders{QELM_PROGRAM_DIR, (root / "data").string() + "/",
+                        (root / "report").string() + "/"};
+  prepareFolders(folders);
+  ASSERT_TRUE(fs::exists(folders.data + "configuration/startup.txt"));
+  const std::multiset<std::string> before = openFiles(root);
+  const int32_t first = messageCount();
+  {
+    CVadEDERDlg dialog(folders);
+    dialog.show();
+    bool running = false;
+    for (int i = 0; i < 3000 && !running; ++i) {
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(10ms);
+      for (int32_t n = first; n < messageCount() && !running; ++n)
+        running = messageText(n) == "Running.";
+    }
+    ASSERT_TRUE(running);
+    // The simulated frames of the default configuration open their sockets in the first passes.
+    bool connected = false;
+    for (int i = 0; i < 300 && !connected; ++i) {
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(10ms);
+      connected = openFiles(root).size() > before.size();
+    }
+    EXPECT_TRUE(connected);
+    dialog.close();
+    EXPECT_TRUE(dialog.runner().finished());
+    bool exited = false;
+    for (int32_t n = first; n < messageCount(); ++n)
+      exited = exited || messageText(n) == "Exiting.";
+    EXPECT_TRUE(exited);
+  }
+  EXPECT_EQ(openFiles(root), before);
+  fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace qelm
+
+#include "main_dialog_test.moc"

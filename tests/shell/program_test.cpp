@@ -1,0 +1,176 @@
+// The desktop program as a user starts it: a copy of the built executable in a program folder
+// of its own, reached through a link, with a home folder of its own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qelm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("program_test_" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    const fs::path program = root_ / "program";
+    fs::create_directories(program / "configuration");
+    fs::copy_file(std::string(QELM_PROGRAM_DIR) + "qelm", program / "qelm");
+    fs::copy_file(std::string(QELM_PROGRAM_DIR) + "configuration/startup.bak",
+                  program / "configuration" / "startup.bak");
+    for (const char* name : {"logo.jpg", "main.css", "print.css", "reset.css"})
+      write((program / "resources" / name).string(), name);
+    fs::create_directories(root_ / "bin");
+    fs::create_symlink("../program/qelm", root_ / "bin" / "qelm");
+    home_ = root_ / "home";
+    documents_ = (home_ / "Documents" / "VadEDER").string() + "/";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static void write(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  // Starts the program through its link with a home folder of its own; standard error goes to
+  // a file; its current folder is the test's root. `window` chooses Qt's offscreen platform;
+  // without it there is no display at all.
+  pid_t start(const std::vector<std::string>& args, bool window) {
+    std::vector<std::string> env = {"HOME=" + home_.string(),
+                                    "XDG_CONFIG_HOME=" + (home_ / ".config").string(),
+                                    "XDG_DATA_HOME=" + (home_ / ".local" / "share").string(),
+                                    "XDG_RUNTIME_DIR=" + root_.string()};
+    if (window) env.push_back("QT_QPA_PLATFORM=offscreen");
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS",
+                             "TSAN_OPTIONS", "LD_LIBRARY_PATH"}) {
+      if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+    }
+    const std::string program = (root_ / "bin" / "qelm").string();
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argp, envp;
+    for (std::string& arg : argv)
+      argp.push_back(arg.data());
+    argp.push_back(nullptr);
+    for (std::string& entry : env)
+      envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, (root_ / "stderr.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, root_.c_str());
+    pid_t pid = -1;
+    const int error =
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argp.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(error, 0);
+    return error == 0 ? pid : -1;
+  }
+
+  // The program's exit code, or -1 when it did not end by itself within a minute (it is
+  // killed then) or ended by a signal.
+  int wait(pid_t pid) {
+    for (int i = 0; i < 6000; ++i) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid)
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      std::this_thread::sleep_for(10ms);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+
+  // Runs the window until `ready` holds, then asks it to close as a desktop session would.
+  int runWindowUntil(const std::vector<std::string>& args, const std::function<bool()>& ready) {
+    const pid_t pid = start(args, true);
+    if (pid < 0) return -1;
+    bool seen = false;
+    for (int i = 0; i < 3000 && !seen; ++i) {
+      seen = ready();
+      if (!seen) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(seen);
+    kill(pid, SIGTERM);
+    return wait(pid);
+  }
+
+  fs::path root_;
+  fs::path home_;
+  std::string documents_;
+};
+
+TEST_F(ProgramTest, FirstStartSeedsTheFoldersAndLaterStartsKeepTheUsersFiles) {
+  const std::string startup = documents_ + "configuration/startup.txt";
+  EXPECT_EQ(runWindowUntil({}, [&] { return fs::exists(startup); }), 0)
+      << read((root_ / "stderr.txt").string());
+  EXPECT_EQ(read(startup), read((root_ / "program" / "configuration" / "startup.bak").string()));
+  for (const char* name : {"logo.jpg", "main.css", "print.css", "reset.css"})
+    EXPECT_EQ(read(documents_ + "reports/" + name), name);
+
+  // Second start: an edited configuration stays; an empty sys.log asks for the console's lines.
+  write(startup, "banner \"Edited\"\n");
+  write(documents_ + "sys.log", "");
+  EXPECT_EQ(runWindowUntil({}, [&] { return fs::file_size(documents_ + "sys.log") > 0; }), 0);
+  EXPECT_EQ(read(startup), "banner \"Edited\"\n");
+
+  // Folders given on the command line are created and seeded.
+  const std::string data = (root_ / "elsewhere" / "data").string();
+  EXPECT_EQ(runWindowUntil({"/D", data, "-r", "reports here"},
+                           [&] { return fs::exists(data + "/configuration/startup.txt"); }),
+            0);
+  EXPECT_TRUE(fs::exists(root_ / "reports here" / "reports" / "logo.jpg"));
+}
+
+TEST_F(ProgramTest, UpgradeRunMovesAnOlderInstallationWithoutAWindow) {
+  const std::string old = (home_ / ".local" / "share" / "VadEDER").string() + "/";
+  write(old + "bootenv", "old boot environment");
+  write(old + "configuration/startup.txt", "banner \"Old\"\n");
+  write(old + "reports/session.csv", "old data");
+  write(old + "VadEDER-Uninstall", "#!/bin/sh\ntouch \"" + old + "uninstalled\"\n");
+  fs::permissions(old + "VadEDER-Uninstall", fs::perms::owner_all);
+
+  // No display: the upgrade run must not need one.
+  EXPECT_EQ(wait(start({"-upgrade15"}, false)), 0) << read((root_ / "stderr.txt").string());
+  EXPECT_EQ(read(documents_ + "bootenv"), "old boot environment");
+  EXPECT_EQ(read(documents_ + "configuration/startup.txt"), "banner \"Old\"\n");
+  EXPECT_EQ(read(documents_ + "reports/session.csv"), "old data");
+  for (const char* name : {"logo.jpg", "main.css", "print.css", "reset.css"})
+    EXPECT_TRUE(fs::exists(documents_ + "reports/" + name)) << name;
+  EXPECT_TRUE(fs::exists(old + "uninstalled"));
+
+  // A copy that fails ends the run with its message and a failure code.
+  fs::remove(old + "uninstalled");
+  write(old + "configuration/zz.txt", "late");
+  fs::create_directories(documents_ + "configuration/zz.txt");
+  EXPECT_EQ(wait(start({"-upgrade15"}, false)), 1);
+  EXPECT_NE(read((root_ / "stderr.txt").string()).find("Unable to migrate file zz.txt, reason "),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(old + "uninstalled"));
+}
+
+}  // namespace
+}  // namespace qelm
