@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+
+namespace qelm {
+
+class WinInput;
+
+/// One of the eight push-knobs: a white knob with an indicator arc that moves 15 degrees per
+/// step. Wheel steps are knob turns, the left button pushes and releases the knob.
+class KnobControl final : public QWidget {
+  Q_OBJECT
+
+ public:
+  /// One wheel notch, in the wheel's eighths of a degree.
+  static constexpr int kWheelNotch = 120;
+  /// Degrees the indicator moves per step.
+  static constexpr int kDegreesPerStep = 15;
+
+  /// `index` 0..7; knob i sends code 18 + i.
+  KnobControl(int index, WinInput& input, QWidget* parent = nullptr);
+
+  int index() const { return index_; }
+  /// Turn count: -1 per step away from the user, +1 per step towards them.
+  int32_t steps() const { return steps_; }
+  /// The colour theme the window last gave it; non-zero draws the dark variant.
+  void setTheme(int32_t theme);
+  int32_t theme() const { return theme_; }
+  /// Turns the knob by a wheel delta (positive: away from the user): one step, and one turn
+  /// event, per full notch. Smaller deltas, as touchpads and fine wheels send them, add up.
+  void turnByWheel(int delta);
+
+ signals:
+  /// The pointer moved over the knob: it becomes the wheel's knob.
+  void hovered(KnobControl* knob);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+
+ private:
+  int index_;
+  WinInput& input_;
+  int32_t steps_ = 0;
+  int32_t theme_ = 0;
+  int wheelRest_ = 0;  // part of a notch not yet turned
+};
+
+}  // namespace qelm

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/engine_runner.h"
+#include "shell/config_watch.h"
+#include "shell/console_feed.h"
+
+class QAction;
+class QCheckBox;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+namespace qelm {
+
+class KeyButton;
+class KeyFilter;
+class KnobControl;
+class ScreenControl;
+
+/// Passes the engine's "screens changed" notice to the window thread: posts one queued call and
+/// returns at once; while a call is still pending, further notices are folded into it.
+class ScreenChangeRelay final : public ScreenNotifier {
+ public:
+  /// `onChange` runs on the thread of `receiver`, which must outlive every notice.
+  ScreenChangeRelay(QObject* receiver, std::function<void()> onChange);
+  void screenChanged() override;
+
+ private:
+  QObject* receiver_;
+  std::function<void()> onChange_;
+  std::atomic<bool> pending_{false};
+};
+
+/// The main window: the panel's two screens, eight knobs and sixteen lamp keys, the console
+/// with the log, and the menus. It owns the engine thread: starts it when created, restarts it
+/// when the configuration file changed and the user agrees, and stops it when closed.
+class CVadEDERDlg final : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  /// A session request is given up when the engine has not answered within this time.
+  static constexpr uint32_t kSessionReplyLimitMs = 10000;
+  /// Asks a Yes/No question (caption, text); true for Yes.
+  using Question = std::function<bool(const QString& caption, const QString& text)>;
+  /// Shows an error message.
+  using ErrorBox = std::function<void(const QString& text)>;
+
+  /// `run` is one run of the engine and `clock` its clock (tests put in their own).
+  explicit CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run = runEngine,
+                       platform::Clock& clock = platform::systemClock());
+  ~CVadEDERDlg() override;
+
+  EngineRunner& runner() { return *runner_; }
+
+  /// What the 100 ms timer does: console and system log, the once-a-minute "System is running"
+  /// line, screen repaint, lamp colours and colour theme.
+  void timerTick();
+  /// On activation: asks once per change of the configuration file whether to reload it, and
+  /// restarts the engine on Yes.
+  void checkConfigurationChange();
+
+  // Commands.
+  void editConfiguration();
+  void openReportDirectory();
+  void toggleConsole();
+  bool consoleShown() const { return consoleShown_; }
+  /// Asks for a session file and saves (loads) the session on show into (from) it.
+  void saveSession();
+  void loadSession();
+  /// The second half of the session commands, after the file was chosen.
+  void saveSessionTo(const QString& path);
+  void loadSessionFrom(const QString& path);
+
+  /// Replace the message boxes (tests answer them without a user).
+  void setQuestion(Question question) { question_ = std::move(question); }
+  void setErrorBox(ErrorBox errorBox) { errorBox_ = std::move(errorBox); }
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  /// Installed on the application: takes the wheel anywhere in this window but the console.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildPanel();
+  void buildConsole();
+  void buildMenus();
+  void updateSessionActions();
+  void showLamps(uint32_t word);
+  void showTheme(int32_t theme);
+  /// Hands a session request to the engine and waits for its reply; the reply, or the reason
+  /// there is none.
+  std::string requestSession(const std::string& path, bool load);
+
+  Folders folders_;
+  SystemLogFile sysLog_;
+  ScreenChangeRelay relay_;
+  std::unique_ptr<EngineRunner> runner_;
+  ConfigWatch configWatch_;
+  ConsoleFeed feed_;
+
+  QWidget* panel_ = nullptr;
+  std::array<ScreenControl*, 2> screens_{};
+  std::array<KnobControl*, 8> knobs_{};
+  std::array<KeyButton*, 17> keys_{};  // by key code 1..16
+  KnobControl* wheelKnob_ = nullptr;
+  QListWidget* console_ = nullptr;
+  QPushButton* clear_ = nullptr;
+  QCheckBox* autoscroll_ = nullptr;
+  QAction* saveSessionAction_ = nullptr;
+  QAction* loadSessionAction_ = nullptr;
+  QTimer* timer_ = nullptr;
+  KeyFilter* keyFilter_ = nullptr;
+
+  uint32_t lastLampWord_ = 0;
+  int32_t lastTheme_ = 0;
+  uint32_t ticks_ = 0;
+  bool consoleShown_ = false;
+  Question question_;
+  ErrorBox errorBox_;
+};
+
+}  // namespace qelm
