@@ -83,7 +83,8 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
     }
     const std::optional<OptionName> name = optionName(word);
     if (!name) {
-      if (!word.empty() && (word[0] == '-' || word[0] == '/'))
+      // "/X" is a Windows-style switch; anything longer after a slash is an absolute path.
+      if (!word.empty() && (word[0] == '-' || (word[0] == '/' && word.size() == 2)))
         return {std::nullopt, "unknown option \"" + word + "\""};
       if (options.command.empty()) {
         if (word != "run" && word != "check" && word != "export")

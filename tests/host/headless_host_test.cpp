@@ -45,6 +45,10 @@ TEST(HostOptionsTest, RefusedCommandLinesSayWhy) {
   EXPECT_EQ(parse({"export", "a"}).error, "wrong number of arguments for export");
   EXPECT_TRUE(parse({"export", "a", "b", "c"}).options);
   EXPECT_EQ(parse({"run", "--colour"}).error, "unknown option \"--colour\"");
+  EXPECT_EQ(parse({"check", "/X"}).error, "unknown option \"/X\"");
+  const ParsedOptions absolute = parse({"check", "/etc/qelm/startup.txt"});
+  ASSERT_TRUE(absolute.options) << absolute.error;
+  EXPECT_EQ(absolute.options->arguments, std::vector<std::string>{"/etc/qelm/startup.txt"});
   EXPECT_EQ(parse({"run", "--data"}).error, "option --data needs a value");
   EXPECT_EQ(parse({"run", "--data="}).error, "option --data needs a folder");
   EXPECT_EQ(parse({"run", "--seconds", "-1"}).error, "bad number of seconds \"-1\"");
