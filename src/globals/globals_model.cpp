@@ -211,8 +211,10 @@ std::unique_ptr<Model> buildGlobalsModel() {
     ++row;
   }
 
+  // Value 1 is the one that puts the history graph on the left screen (the graph knobs and the
+  // loudness views follow it), so it carries the name "Graph"; 0 shows the channel meters.
   defaultChoice(choices(add(m, C::kCurrentLoudnessView, "Current Loudness View", "lm2_view"),
-                        {{0, "Graph"}, {1, "Meter"}}),
+                        {{0, "Meter"}, {1, "Graph"}}),
                 0);
   defaultChoice(choices(add(m, C::kCurrentGraphScale, "Current Graph Scale", "lm2_scale"),
                         {{100, "45 seconds", "45 seconds"},

@@ -232,7 +232,7 @@ TEST_F(GlobalSettingsTest, DamagedOrUnreadableEntriesGiveDefaults) {
   EXPECT_EQ(text(GlobalCode::kLevelScaling), "-20.0");
   EXPECT_EQ(text(GlobalCode::kPeakThreshold), "-1.0");
   EXPECT_EQ(text(GlobalCode::kCurrentGraphMode), "CUSTOM");
-  EXPECT_EQ(text(GlobalCode::kCurrentLoudnessView), "Graph");
+  EXPECT_EQ(text(GlobalCode::kCurrentLoudnessView), "Meter") << "value 1 is the graph view";
 }
 
 TEST_F(GlobalSettingsTest, ThemeRefillsThePaletteAndRepaints) {
