@@ -47,10 +47,11 @@ function(qelm_library name)
   endif()
 endfunction()
 
-# qelm_test(NAME SOURCES... LINK libs... [LABELS labels...]): one GoogleTest program; every case
-# becomes a CTest test. Files not written yet are skipped, so a folder's list can lead its code.
+# qelm_test(NAME SOURCES... LINK libs... [LABELS labels...] [ENVIRONMENT VAR=value...]): one
+# GoogleTest program; every case becomes a CTest test, run with the given environment. Files not
+# written yet are skipped, so a folder's list can lead its code.
 function(qelm_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;LABELS;ENVIRONMENT" ${ARGN})
   set(sources "")
   foreach(src IN LISTS ARG_SOURCES)
     if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${src})
@@ -66,8 +67,19 @@ function(qelm_test name)
                                         GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     QELM_PROGRAM_DIR="${QELM_PROGRAM_DIR}/" QELM_SOURCE_DIR="${PROJECT_SOURCE_DIR}/")
-  gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
-                       PROPERTIES LABELS "${ARG_LABELS}")
+  set(properties "")
+  if(ARG_LABELS)
+    list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_ENVIRONMENT)
+    list(APPEND properties ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
+  if(properties)
+    gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
+                         PROPERTIES ${properties})
+  else()
+    gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()
 
 # qelm_fuzz(NAME SOURCE LINK libs...): a libFuzzer target. Without QELM_FUZZ the same target is
