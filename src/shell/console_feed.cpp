@@ -9,19 +9,12 @@
 
 namespace qelm {
 
-namespace {
-
-// The log keeps this many of its latest messages; anything older is gone for good.
-constexpr int32_t kLogKeeps = 10000;
-
-}  // namespace
-
 std::vector<std::pair<int32_t, std::string>> ConsoleFeed::take(int limit) {
   std::vector<std::pair<int32_t, std::string>> messages;
   const int32_t count = messageCount();
   // A console that fell more than a full log behind jumps to the oldest message still kept
   // rather than asking for thousands of numbers that can never come back.
-  if (count - next_ > kLogKeeps) next_ = count - kLogKeeps;
+  if (count - next_ > kLogCapacity) next_ = count - kLogCapacity;
   while (next_ < count && static_cast<int>(messages.size()) < limit) {
     const int32_t number = next_++;
     // Empty messages are never logged, so an empty text means this one was dropped meanwhile.

@@ -10,6 +10,8 @@ namespace qelm {
 inline constexpr int kLogInfo = 1;
 /// Level of loudness-monitoring warnings and errors (bit 15).
 inline constexpr int kLogLoudness = 32768;
+/// Most messages the log keeps; older ones are dropped from the front.
+inline constexpr int32_t kLogCapacity = 10000;
 
 /// Formats like printf and appends the text, trailing CR/LF removed, to the process-wide log;
 /// texts that end up empty are dropped without a number. Callable from any thread.

@@ -14,12 +14,13 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/core/log.h"
 #include "platform/clock.h"
 
 namespace qelm::detail {
 
 /// Most messages kept; older ones are dropped from the front.
-inline constexpr std::size_t kMaxLogEntries = 10000;
+inline constexpr std::size_t kMaxLogEntries = static_cast<std::size_t>(kLogCapacity);
 
 /// Receives one finished debugger line ("<ms>: <text>\n"); empty = no debugger output.
 using DebuggerSink = std::function<void(std::string_view line)>;
