@@ -69,38 +69,20 @@ constexpr std::array<GlobalCode, 32> kAdminSavedCodes = {
     GlobalCode::kTimeZone,
 };
 
-// Loading presets leaves the trigger timecodes and "Log Every Sample" as they are.
-constexpr std::array<GlobalCode, 29> kAdminLoadedCodes = {
-    GlobalCode::kChannelMeters,
-    GlobalCode::kLevelScaling,
-    GlobalCode::kPeakThreshold,
-    GlobalCode::kVuYellow,
-    GlobalCode::kVuRed,
-    GlobalCode::kTargetLoudness,
-    GlobalCode::kAbsoluteRelative,
-    GlobalCode::kViewableRange,
-    GlobalCode::kMovingAveragePeriod,
-    GlobalCode::kUseEbuRelativeGating,
-    GlobalCode::kRelativeGatingThreshold,
-    GlobalCode::kUnits,
-    GlobalCode::kHighErrorThreshold,
-    GlobalCode::kLowErrorThreshold,
-    GlobalCode::kEnableSessionRollover,
-    GlobalCode::kSessionRolloverTime,
-    GlobalCode::kAutomatedTriggering,
-    GlobalCode::kStartTriggerThreshold,
-    GlobalCode::kStopTriggerThreshold,
-    GlobalCode::kStopTriggerDuration,
-    GlobalCode::kBarDisplayResponse,
-    GlobalCode::kMaxErrorDisplay,
-    GlobalCode::kReportChannels,
-    GlobalCode::kDialnormMode,
-    GlobalCode::kDialnormCheckTolerance,
-    GlobalCode::kCurrentLoudnessView,
-    GlobalCode::kCurrentGraphScale,
-    GlobalCode::kCurrentGraphMode,
-    GlobalCode::kTimeZone,
-};
+// Loading presets leaves the trigger timecodes and "Log Every Sample" as they are; the rest is
+// the saved list in its order.
+constexpr bool keptOnPresetLoad(GlobalCode code) {
+  return code == GlobalCode::kStartTriggerTimecode || code == GlobalCode::kStopTriggerTimecode ||
+         code == GlobalCode::kLogEverySample;
+}
+
+constexpr auto kAdminLoadedCodes = [] {
+  std::array<GlobalCode, kAdminSavedCodes.size() - 3> codes{};
+  std::size_t n = 0;
+  for (GlobalCode code : kAdminSavedCodes)
+    if (!keptOnPresetLoad(code)) codes[n++] = code;
+  return codes;
+}();
 
 // Factory presets leave "Automated Triggering" as it is.
 constexpr std::array<GlobalCode, 31> kFactoryCodes = {
@@ -331,6 +313,7 @@ void GlobalSettings::setGlobal(const Parameter& parameter, const Value& value) {
     case GlobalCode::kBacklightLevel:
       break;  // no backlight to drive on the desktop
     case GlobalCode::kColorTheme:
+      theme_.reset();
       fillPalette(value.i == 0 ? ColorTheme::kLight : ColorTheme::kDark);
       if (screens_ != nullptr) screens_->repaintAll();
       break;
@@ -563,7 +546,9 @@ void GlobalSettings::commit() {
 }
 
 int32_t GlobalSettings::colorTheme() {
-  return getGlobal(parameterFor(GlobalCode::kColorTheme)).i;
+  // Read every main-loop pass; the stored text is parsed again only after the theme was set.
+  if (!theme_) theme_ = getGlobal(parameterFor(GlobalCode::kColorTheme)).i;
+  return *theme_;
 }
 
 void GlobalSettings::fillPaletteForTheme() {

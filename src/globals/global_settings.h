@@ -127,6 +127,8 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
   Value firmwareAction_ = Value::ofInt(0);
   std::optional<uint32_t> lastClockRefresh_;
   bool clockRefreshForced_ = false;
+  // The theme as last read; empty until read and after it was set.
+  std::optional<int32_t> theme_;
   std::string currentDate_;
   std::string currentTime_;
 };
