@@ -142,11 +142,11 @@ int32_t readPageNumber(ConfigLoader& loader, const char* message) {
 void refuseItemsWithoutAddresses(ConfigLoader& loader, const DeviceSource& source,
                                  const std::map<int32_t, std::unique_ptr<Page>>& pages) {
   for (const auto& [number, page] : pages) {
-    for (const auto& [index, item] : page->items()) {
+    for (const PageItem& item : page->items()) {
       if (!item.addresses.empty()) continue;
       loader.fail(formattedText(
           "item %d of page %d from template \"%s\" uses only addresses beyond the %d provided",
-          index + 1, number, source.from != nullptr ? source.from->name().c_str() : "",
+          item.index + 1, number, source.from != nullptr ? source.from->name().c_str() : "",
           static_cast<int>(source.addresses.size())));
     }
   }

@@ -1,6 +1,29 @@
 #include "config/template.h"
 
+#include <algorithm>
+
 namespace qelm {
+namespace {
+
+bool before(const TemplateItem& item, int32_t index) { return item.index < index; }
+
+}  // namespace
+
+bool TemplatePage::addItem(TemplateItem item) {
+  // Items mostly arrive in ascending order, so the end is the likely place.
+  auto place = items.end();
+  if (!items.empty() && items.back().index >= item.index) {
+    place = std::lower_bound(items.begin(), items.end(), item.index, before);
+    if (place->index == item.index) return false;
+  }
+  items.insert(place, std::move(item));
+  return true;
+}
+
+const TemplateItem* TemplatePage::item(int32_t index) const {
+  const auto it = std::lower_bound(items.begin(), items.end(), index, before);
+  return it != items.end() && it->index == index ? &*it : nullptr;
+}
 
 Template::Template(std::string name, Model& model) : name_(std::move(name)), model_(&model) {}
 
@@ -22,7 +45,8 @@ std::vector<std::unique_ptr<Page>> Template::makePages(
   result.reserve(pages_.size());
   for (const auto& [number, source] : pages_) {
     auto page = std::make_unique<Page>(number, source.name, source.type);
-    for (const auto& [index, item] : source.items) {
+    page->reserveItems(source.items.size());
+    for (const TemplateItem& item : source.items) {
       std::vector<CardAddress> bound;
       bound.reserve(item.addressIndexes.size());
       for (const int32_t position : item.addressIndexes) {
@@ -31,7 +55,7 @@ std::vector<std::unique_ptr<Page>> Template::makePages(
         }
       }
       // A refused index is beyond the layout's capacity: such items are left out silently.
-      page->addItem(index, item.parameter, std::move(bound), item.displayName, item.setValue,
+      page->addItem(item.index, item.parameter, std::move(bound), item.displayName, item.setValue,
                     item.setText);
     }
     result.push_back(std::move(page));

@@ -15,6 +15,8 @@ namespace qelm {
 
 /// One item of a template page, not yet bound to cards.
 struct TemplateItem {
+  /// Position on the page: the item number minus one.
+  int32_t index = 0;
   /// Parameter of the template's model (not owned).
   Parameter* parameter = nullptr;
   /// Which of a device's addresses the item uses: 0-based positions in the device's list.
@@ -35,9 +37,14 @@ struct TemplatePage {
   std::string name;
   /// Layout.
   PageType type = PageType::k8Up;
-  /// Items by index (item number minus one). Indexes beyond the layout's capacity are kept
-  /// here and left out when a device's pages are made.
-  std::map<int32_t, TemplateItem> items;
+  /// Items ascending by index. Indexes beyond the layout's capacity are kept here and left out
+  /// when a device's pages are made.
+  std::vector<TemplateItem> items;
+
+  /// Puts `item` in index order; false, and nothing changed, when its index is taken.
+  bool addItem(TemplateItem item);
+  /// Item at `index`, or null.
+  const TemplateItem* item(int32_t index) const;
 };
 
 /// A model's parameters laid out on numbered pages of numbered items, independently of any

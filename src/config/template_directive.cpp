@@ -68,7 +68,8 @@ void parseTemplateItem(ConfigLoader& loader, const Model& model, TemplatePage& p
     }
   }
 
-  if (*number == 0 || !page.items.try_emplace(*number - 1, std::move(item)).second) {
+  item.index = *number - 1;
+  if (*number == 0 || !page.addItem(std::move(item))) {
     loader.fail(formattedText("illegal or duplicate item number (%d) in template item definition",
                               *number));
   }

@@ -1,5 +1,6 @@
 #include "model/device.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace qelm {
@@ -39,13 +40,22 @@ bool Page::addItem(int32_t index, Parameter* parameter, std::vector<CardAddress>
                    std::string displayName, Value setValue, std::string setText) {
   if (index < 0 || index >= capacity()) return false;
   indexSet_.reset();
+  // Items mostly arrive in ascending order, so the end is the likely place.
+  auto place = items_.end();
+  if (!items_.empty() && items_.back().index >= index) {
+    place = std::lower_bound(items_.begin(), items_.end(), index,
+                             [](const PageItem& entry, int32_t at) { return entry.index < at; });
+  }
+  const bool present = place != items_.end() && place->index == index;
   if (parameter == nullptr) {
-    items_.erase(index);
+    if (present) items_.erase(place);
     return true;
   }
-  // Items mostly arrive in ascending order, so the end is the likely place.
-  PageItem& item = items_.insert_or_assign(items_.end(), index, PageItem{})->second;
+  if (!present) place = items_.emplace(place);
+  PageItem& item = *place;
+  item.index = index;
   item.parameter = parameter;
+  item.targets.clear();
   item.addresses = std::move(addresses);
   item.displayName = std::move(displayName);
   item.setValue = std::move(setValue);
@@ -54,8 +64,10 @@ bool Page::addItem(int32_t index, Parameter* parameter, std::vector<CardAddress>
 }
 
 const PageItem* Page::item(int32_t index) const {
-  const auto it = items_.find(index);
-  return it == items_.end() ? nullptr : &it->second;
+  const auto it =
+      std::lower_bound(items_.begin(), items_.end(), index,
+                       [](const PageItem& entry, int32_t at) { return entry.index < at; });
+  return it != items_.end() && it->index == index ? &*it : nullptr;
 }
 
 Target* Page::firstTarget(int32_t index) const {
@@ -67,8 +79,8 @@ Target* Page::firstTarget(int32_t index) const {
 const std::set<int32_t>& Page::indexSet() const {
   if (!indexSet_) {
     std::set<int32_t> indexes;
-    for (const auto& [index, entry] : items_) {
-      if (!entry.targets.empty()) indexes.insert(index);
+    for (const PageItem& entry : items_) {
+      if (!entry.targets.empty()) indexes.insert(entry.index);
     }
     indexSet_ = std::move(indexes);
   }
@@ -77,7 +89,7 @@ const std::set<int32_t>& Page::indexSet() const {
 
 void Page::realize(TargetResolver& resolver) {
   indexSet_.reset();
-  for (auto& [index, entry] : items_) {
+  for (PageItem& entry : items_) {
     entry.targets.clear();
     if (entry.addresses.empty()) {
       // Only the panel's own settings live without a card; globalCode() raises the engine's
@@ -96,7 +108,7 @@ void Page::realize(TargetResolver& resolver) {
 
 void Page::watch(bool on, const WatchTarget& watchTarget) const {
   for (const int32_t index : indexSet()) {
-    for (Target* target : items_.at(index).targets)
+    for (Target* target : item(index)->targets)
       watchTarget(*target, on);
   }
 }

@@ -3,6 +3,31 @@
 #include "panel/text/text.h"
 
 namespace qelm {
+namespace {
+
+constexpr unsigned char folded(char c) {
+  return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+}  // namespace
+
+std::size_t Model::FoldedHash::operator()(std::string_view name) const {
+  // FNV-1a over the folded bytes.
+  std::size_t hash = 14695981039346656037ull;
+  for (const char c : name) {
+    hash ^= folded(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+bool Model::FoldedEqual::operator()(std::string_view a, std::string_view b) const {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (folded(a[i]) != folded(b[i])) return false;
+  }
+  return true;
+}
 
 Model::Model(std::string name) : name_(std::move(name)) {}
 
@@ -10,10 +35,7 @@ Model::~Model() = default;
 
 Parameter* Model::add(std::unique_ptr<Parameter> parameter) {
   if (parameter == nullptr) return nullptr;
-  std::string folded = lowerCaseCopy(parameter->name());
-  // One search serves both the duplicate check and the insertion.
-  const auto place = byName_.lower_bound(folded);
-  if (place != byName_.end() && place->first == folded) return nullptr;
+  if (byName_.contains(parameter->name())) return nullptr;
   switch (parameter->kind()) {
     case ParameterKind::kOpenGear:
       if (byOid_.contains(parameter->oid_)) return nullptr;
@@ -42,14 +64,15 @@ Parameter* Model::add(std::unique_ptr<Parameter> parameter) {
     case ParameterKind::kLocal:
       break;
   }
-  byName_.emplace_hint(place, std::move(folded), std::move(parameter));
+  byName_.emplace(p->name(), p);
   ordered_.push_back(p);
+  owned_.push_back(std::move(parameter));
   return p;
 }
 
 Parameter* Model::findByName(std::string_view name) const {
-  const auto it = byName_.find(lowerCaseCopy(name));
-  return it == byName_.end() ? nullptr : it->second.get();
+  const auto it = byName_.find(name);
+  return it == byName_.end() ? nullptr : it->second;
 }
 
 Parameter* Model::findByOid(uint16_t oid) const {

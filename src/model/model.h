@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -55,9 +56,19 @@ class Model {
   const std::set<std::string>& monitorModules() const { return monitorModules_; }
 
  private:
+  // Hash and equality of names ignoring ASCII case, so lookups need no folded copy.
+  struct FoldedHash {
+    std::size_t operator()(std::string_view name) const;
+  };
+  struct FoldedEqual {
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+
   std::string name_;
-  std::map<std::string, std::unique_ptr<Parameter>> byName_;
+  std::vector<std::unique_ptr<Parameter>> owned_;
   std::vector<Parameter*> ordered_;
+  // Keys view the names of the owned parameters, which never change.
+  std::unordered_map<std::string_view, Parameter*, FoldedHash, FoldedEqual> byName_;
   std::map<uint16_t, Parameter*> byOid_;
   std::map<std::pair<uint16_t, uint16_t>, Parameter*> byElement_;
   std::map<int32_t, Parameter*> byGlobalCode_;

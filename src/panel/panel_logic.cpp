@@ -656,7 +656,7 @@ Parameter* PanelLogic::globalParameter(int32_t code) const {
   const Device* panel = devices_.panelDevice();
   if (panel == nullptr) return nullptr;
   for (const auto& [number, page] : panel->pages()) {
-    for (const auto& [index, item] : page->items()) {
+    for (const PageItem& item : page->items()) {
       Parameter* parameter = item.parameter;
       if (parameter != nullptr && parameter->kind() == ParameterKind::kGlobal &&
           parameter->globalCode() == code) {

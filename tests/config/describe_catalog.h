@@ -57,8 +57,8 @@ inline std::string describeCatalog(const ConfigCatalog& catalog) {
     for (const auto& [number, page] : templ->pages()) {
       out << "  page " << number << " " << page.name << " type " << static_cast<int>(page.type)
           << "\n";
-      for (const auto& [index, item] : page.items) {
-        out << "    item " << index << " " << item.parameter->name() << " at";
+      for (const TemplateItem& item : page.items) {
+        out << "    item " << item.index << " " << item.parameter->name() << " at";
         for (int32_t a : item.addressIndexes)
           out << " " << a;
         out << " name " << item.displayName << " set " << describeValue(item.setValue) << " "
@@ -72,8 +72,8 @@ inline std::string describeCatalog(const ConfigCatalog& catalog) {
     for (const auto& [pageNumber, page] : device->pages()) {
       out << "  page " << pageNumber << " " << page->longName() << " type "
           << static_cast<int>(page->type()) << "\n";
-      for (const auto& [index, item] : page->items()) {
-        out << "    item " << index << " " << item.parameter->model()->name() << "/"
+      for (const PageItem& item : page->items()) {
+        out << "    item " << item.index << " " << item.parameter->model()->name() << "/"
             << item.parameter->name() << " at " << describeAddresses(item.addresses) << "name "
             << item.displayName << " set " << describeValue(item.setValue) << " " << item.setText
             << "\n";

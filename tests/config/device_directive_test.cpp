@@ -76,7 +76,7 @@ TEST_F(DeviceDirectiveTest, DefaultConfigurationLoads) {
   for (const auto& [number, d] : catalog_.devices.devices()) {
     for (const auto& [pageNumber, page] : d->pages()) {
       EXPECT_FALSE(page->items().empty()) << d->longName() << " " << page->longName();
-      for (const auto& [index, item] : page->items()) {
+      for (const PageItem& item : page->items()) {
         for (const CardAddress& a : item.addresses)
           EXPECT_EQ(catalog_.simulators.count(a), 1u) << d->longName() << " " << page->longName();
       }

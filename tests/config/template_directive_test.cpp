@@ -26,12 +26,12 @@ TEST_F(TemplateDirectiveTest, SampleLoads) {
   EXPECT_EQ(main.name, "Main");
   EXPECT_EQ(main.type, PageType::k8Up);
   ASSERT_EQ(main.items.size(), 2u);
-  const TemplateItem& gain = main.items.at(0);
+  const TemplateItem& gain = *main.item(0);
   EXPECT_EQ(gain.parameter->name(), "Video Gain");
   EXPECT_THAT(gain.addressIndexes, ElementsAre(0, 1));
   EXPECT_EQ(gain.displayName, "Gain A+B");
   EXPECT_FALSE(gain.setValue.valid);
-  const TemplateItem& bars = main.items.at(1);
+  const TemplateItem& bars = *main.item(1);
   EXPECT_EQ(bars.parameter->oid(), 0x0102);
   EXPECT_THAT(bars.addressIndexes, ElementsAre(0));  // no index: the first address
   EXPECT_TRUE(bars.setValue.valid);
@@ -61,14 +61,14 @@ TEST_F(TemplateDirectiveTest, DigitsNameAnOidNotAName) {
       load("model M parameter 0x000C Twelve int 0 1 parameter 0x0020 12 int 0 1\n"
            "template T M page 1 P item 1 12"))
       << errorText();
-  EXPECT_EQ(onlyTemplate().pages().at(1).items.at(0).parameter->name(), "Twelve");
+  EXPECT_EQ(onlyTemplate().pages().at(1).item(0)->parameter->name(), "Twelve");
 }
 
 TEST_F(TemplateDirectiveTest, ItemsBeyondCapacityAreKeptInTheTemplate) {
   ASSERT_TRUE(
       load(std::string(kProcAmp) + "template T \"Proc Amp\" page 1 P item 9 \"video gain\""))
       << errorText();
-  EXPECT_TRUE(onlyTemplate().pages().at(1).items.contains(8));
+  EXPECT_NE(onlyTemplate().pages().at(1).item(8), nullptr);
 }
 
 TEST_F(TemplateDirectiveTest, PresetOfChoiceByShortName) {
@@ -76,7 +76,7 @@ TEST_F(TemplateDirectiveTest, PresetOfChoiceByShortName) {
                    "template T \"Proc Amp\" page 1 P item 1 \"Test Pattern\" set Bars "
                    "text \"Color\" name \"Pattern\""))
       << errorText();
-  const TemplateItem& item = onlyTemplate().pages().at(1).items.at(0);
+  const TemplateItem& item = *onlyTemplate().pages().at(1).item(0);
   EXPECT_EQ(item.setValue.i, 1);
   EXPECT_EQ(item.setText, "Color");
   EXPECT_EQ(item.displayName, "Pattern");
@@ -86,7 +86,7 @@ TEST_F(TemplateDirectiveTest, ModelFetchedFromItsOwnFile) {
   write("models/Proc Amp", kProcAmp);
   ASSERT_TRUE(load("template T \"Proc Amp\" page 1 P item 1 Label")) << errorText();
   EXPECT_TRUE(catalog_.models.contains("Proc Amp"));
-  EXPECT_EQ(onlyTemplate().pages().at(1).items.at(0).parameter->name(), "Label");
+  EXPECT_EQ(onlyTemplate().pages().at(1).item(0)->parameter->name(), "Label");
 }
 
 class TemplateDirectiveErrorTest : public ConfigTest,

@@ -16,8 +16,9 @@ class TemplateTest : public ::testing::Test {
     gain_ = model_.add(std::move(p));
   }
 
-  TemplateItem itemWith(std::vector<int32_t> indexes) {
+  TemplateItem itemWith(int32_t index, std::vector<int32_t> indexes) {
     TemplateItem item;
+    item.index = index;
     item.parameter = gain_;
     item.addressIndexes = std::move(indexes);
     return item;
@@ -51,9 +52,9 @@ TEST_F(TemplateTest, PagesComeOutInNumberOrderWithTheirLayout) {
 
 TEST_F(TemplateTest, AddressIndexesPickTheDevicesAddresses) {
   TemplatePage& page = *template_.addPage(1, "Main", PageType::k8Up);
-  page.items.emplace(0, itemWith({0, 1}));
-  page.items.emplace(1, itemWith({1}));
-  page.items.emplace(2, itemWith({0, 5}));
+  page.addItem(itemWith(0, {0, 1}));
+  page.addItem(itemWith(1, {1}));
+  page.addItem(itemWith(2, {0, 5}));
 
   auto both = template_.makePages(two_);
   EXPECT_THAT(slots(both[0]->item(0)), ElementsAre(3, 4));
@@ -69,14 +70,31 @@ TEST_F(TemplateTest, AddressIndexesPickTheDevicesAddresses) {
 
 TEST_F(TemplateTest, ItemsBeyondTheLayoutAreLeftOut) {
   TemplatePage& page = *template_.addPage(1, "Main", PageType::k4Up);
-  page.items.emplace(3, itemWith({0}));
-  page.items.emplace(4, itemWith({0}));
-  page.items.emplace(8, itemWith({0}));
+  page.addItem(itemWith(3, {0}));
+  page.addItem(itemWith(4, {0}));
+  page.addItem(itemWith(8, {0}));
   const auto pages = template_.makePages(two_);
   std::vector<int32_t> indexes;
-  for (const auto& [index, item] : pages[0]->items())
-    indexes.push_back(index);
+  for (const PageItem& item : pages[0]->items())
+    indexes.push_back(item.index);
   EXPECT_THAT(indexes, ElementsAre(3));
+}
+
+TEST_F(TemplateTest, ItemsStayInIndexOrderAndAnIndexIsTakenOnce) {
+  TemplatePage& page = *template_.addPage(1, "Main", PageType::k8Up);
+  EXPECT_TRUE(page.addItem(itemWith(5, {0})));
+  EXPECT_TRUE(page.addItem(itemWith(1, {1})));
+  EXPECT_TRUE(page.addItem(itemWith(3, {0})));
+  EXPECT_FALSE(page.addItem(itemWith(1, {0})));
+  EXPECT_FALSE(page.addItem(itemWith(5, {1})));
+  std::vector<int32_t> indexes;
+  for (const TemplateItem& item : page.items)
+    indexes.push_back(item.index);
+  EXPECT_THAT(indexes, ElementsAre(1, 3, 5));
+  // The first item at an index stays.
+  EXPECT_THAT(page.item(1)->addressIndexes, ElementsAre(1));
+  EXPECT_EQ(page.item(2), nullptr);
+  EXPECT_EQ(page.item(6), nullptr);
 }
 
 }  // namespace

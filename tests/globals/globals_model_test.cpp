@@ -22,8 +22,8 @@ std::vector<std::string> describePages(const Device& device) {
   for (const auto& [number, page] : device.pages()) {
     std::string line = formattedText("%d %s (%d):", number, page->longName().c_str(),
                                      static_cast<int>(page->type()));
-    for (const auto& [index, item] : page->items())
-      line += formattedText(" %d=%d", index, item.parameter->globalCode());
+    for (const PageItem& item : page->items())
+      line += formattedText(" %d=%d", item.index, item.parameter->globalCode());
     pages.push_back(line);
   }
   return pages;

@@ -91,7 +91,7 @@ TEST_F(DeviceTest, ItemsMustFitTheLayout) {
   EXPECT_FALSE(page.addItem(4, gain_, {card(1)}));
   EXPECT_FALSE(page.addItem(-1, gain_, {card(1)}));
   EXPECT_TRUE(page.addItem(3, gain_, {card(1)}));
-  EXPECT_TRUE(page.items().contains(3));
+  EXPECT_NE(page.item(3), nullptr);
   EXPECT_EQ(page.items().size(), 1u);
 }
 
@@ -106,6 +106,20 @@ TEST_F(DeviceTest, AddingReplacesAndANullParameterClears) {
   EXPECT_EQ(item->setText, "One");
   EXPECT_TRUE(page.addItem(0, nullptr, {}));
   EXPECT_EQ(page.item(0), nullptr);
+
+  // Clearing or replacing one item leaves its neighbours where they are.
+  page.addItem(7, gain_, {card(7)});
+  page.addItem(2, gain_, {card(2)});
+  page.addItem(4, mode_, {card(4)});
+  EXPECT_TRUE(page.addItem(4, nullptr, {}));
+  EXPECT_TRUE(page.addItem(5, nullptr, {}));
+  page.addItem(2, mode_, {card(3)});
+  std::vector<int32_t> indexes;
+  for (const PageItem& entry : page.items())
+    indexes.push_back(entry.index);
+  EXPECT_THAT(indexes, ElementsAre(2, 7));
+  EXPECT_EQ(page.item(2)->parameter, mode_);
+  EXPECT_EQ(page.item(7)->addresses.front().slot, 7);
 }
 
 TEST_F(DeviceTest, RealizeBindsItemsInIndexOrderAndSkipsMissingTargets) {
