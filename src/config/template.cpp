@@ -5,7 +5,9 @@
 namespace qelm {
 namespace {
 
-bool before(const TemplateItem& item, int32_t index) { return item.index < index; }
+bool before(const TemplateItem& item, int32_t index) {
+  return item.index < index;
+}
 
 }  // namespace
 
