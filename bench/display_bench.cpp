@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "core/app_context.h"
 #include "display/palette.h"
 #include "display/raster_window.h"
 #include "display/win_rendered_font.h"
-#include "engine/core/app_context.h"
 
 namespace {
 

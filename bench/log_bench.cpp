@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/core/log.h"
+#include "core/log.h"
 
 namespace {
 

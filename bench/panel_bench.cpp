@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "comm/protocol.h"
-#include "comm/target.h"
 #include "engine/engine_run.h"
+#include "model/target.h"
 #include "panel/displays.h"
 #include "panel/panel_logic.h"
 #include "platform/clock.h"

@@ -6,7 +6,6 @@ target_compile_options(qelm_options INTERFACE -Wall -Wextra -Werror -Wshadow)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   target_compile_options(qelm_options INTERFACE -Wno-restrict)
 endif()
-target_include_directories(qelm_options INTERFACE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(qelm_options INTERFACE Threads::Threads)
 
 if(QELM_SANITIZE AND QELM_TSAN)
@@ -27,10 +26,15 @@ if(QELM_TSAN)
   target_link_options(qelm_options INTERFACE -fsanitize=thread)
 endif()
 
-# qelm_library(NAME SOURCES... [LINK libs...]): one static library per source folder.
-# Sources not written yet are skipped, so a folder's list can lead its code.
+# qelm_library(NAME SOURCES... [LINK libs...] [PRIVATE_LINK libs...]): one static library per
+# folder of src/. Sources not written yet are skipped, so a folder's list can lead its code.
+#
+# Each library sees only its own headers and those of the libraries it links: its folder is
+# offered under its own name through a private view in the build tree (include/FOLDER/FOLDER ->
+# src/FOLDER), so `#include "FOLDER/x.h"` compiles only below a library that links FOLDER's
+# library. An include that reaches up the build order is a compile error, not a convention.
 function(qelm_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK;PRIVATE_LINK" ${ARGN})
   set(sources "")
   foreach(src IN LISTS ARG_SOURCES)
     cmake_path(ABSOLUTE_PATH src BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} OUTPUT_VARIABLE path)
@@ -38,12 +42,19 @@ function(qelm_library name)
       list(APPEND sources ${path})
     endif()
   endforeach()
+  cmake_path(GET CMAKE_CURRENT_SOURCE_DIR FILENAME folder)
+  set(view ${CMAKE_BINARY_DIR}/include/${folder})
+  file(MAKE_DIRECTORY ${view})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${view}/${folder} SYMBOLIC)
   if(sources)
     add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${view})
     target_link_libraries(${name} PUBLIC qelm_options ${ARG_LINK})
+    target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_LINK})
   else()
     add_library(${name} INTERFACE)
-    target_link_libraries(${name} INTERFACE qelm_options ${ARG_LINK})
+    target_include_directories(${name} INTERFACE ${view})
+    target_link_libraries(${name} INTERFACE qelm_options ${ARG_LINK} ${ARG_PRIVATE_LINK})
   endif()
 endfunction()
 

@@ -10,7 +10,7 @@
 #include "comm/monitor.h"
 #include "comm/server.h"
 #include "comm/virtual_target.h"
-#include "engine/core/log.h"
+#include "core/log.h"
 #include "model/model.h"
 #include "model/parameter.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "comm/host.h"
-#include "comm/link_status.h"
 #include "comm/protocol.h"
+#include "model/link_status.h"
 #include "model/value.h"
 
 namespace qelm {

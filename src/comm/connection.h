@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "comm/link_status.h"
 #include "comm/protocol.h"
 #include "comm/tcp_link.h"
+#include "model/link_status.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "comm/protocol.h"
-#include "comm/target.h"
+#include "model/target.h"
 
 namespace qelm {
 

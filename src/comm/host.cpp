@@ -3,7 +3,7 @@
 #include "comm/card.h"
 #include "comm/client.h"
 #include "comm/server.h"
-#include "engine/core/log.h"
+#include "core/log.h"
 #include "model/parameter.h"
 #include "platform/socket.h"
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "comm/link_status.h"
 #include "comm/protocol.h"
 #include "model/card_address.h"
+#include "model/link_status.h"
 #include "platform/clock.h"
 
 namespace qelm {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "comm/link_status.h"
 #include "comm/protocol.h"
+#include "model/link_status.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 

@@ -2,7 +2,7 @@
 
 #include "comm/hard_target.h"
 #include "comm/host.h"
-#include "engine/core/log.h"
+#include "core/log.h"
 #include "model/model.h"
 #include "model/parameter.h"
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "comm/target.h"
 #include "model/card_address.h"
+#include "model/target.h"
 
 namespace qelm {
 

@@ -9,7 +9,7 @@
 #include "config/config_loader.h"
 #include "config/directive_support.h"
 #include "config/directives.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 namespace {

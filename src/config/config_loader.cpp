@@ -16,7 +16,7 @@
 #include "config/directives.h"
 #include "config/line_reader.h"
 #include "config/template.h"
-#include "engine/core/log.h"
+#include "core/log.h"
 #include "model/model.h"
 
 namespace qelm {

@@ -4,7 +4,7 @@
 #include "config/directive_support.h"
 #include "config/directives.h"
 #include "model/model.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 namespace {

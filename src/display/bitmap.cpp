@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/rect.h"
 #include "display/palette.h"
-#include "display/rect.h"
 #include "display/window.h"
 
 namespace qelm {

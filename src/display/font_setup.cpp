@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "core/log.h"
 #include "display/pre_rendered_font.h"
-#include "engine/core/log.h"
 
 namespace qelm {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "display/glyph_row.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 

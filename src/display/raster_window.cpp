@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <array>
 
+#include "core/raster_geometry.h"
 #include "display/bitmap.h"
 #include "display/drawable.h"
 #include "display/glyph_row.h"
-#include "engine/core/app_context.h"
 
 namespace qelm {
 
 namespace {
-
-static_assert(kRasterWidth == 1024, "rows of the raster are 1024 pixels apart");
 
 Rect frameOf(const Drawable* drawable, const Rect& rect) {
   return drawable ? toWindowRect(rect, drawable->rect()) : rect;

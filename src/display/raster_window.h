@@ -58,7 +58,7 @@ class RasterWindow final : public Window {
   void renderGlyphs(const Rect& textBox, const Rect& visible, uint32_t foreground,
                     uint32_t background, int32_t lineHeight);
 
-  static constexpr int32_t kStride = 1024;
+  static constexpr int32_t kStride = kRasterWidth;
 
   uint32_t* raster_;
   // Unsigned so that wrapping is defined; read as signed.

@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "core/raster_geometry.h"
 #include "display/window.h"
-#include "engine/core/app_context.h"
 
 namespace qelm {
 

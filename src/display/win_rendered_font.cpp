@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <climits>
 
+#include "core/log.h"
 #include "display/glyph_row.h"
-#include "engine/core/log.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 

@@ -6,19 +6,15 @@
 #include <string_view>
 #include <utility>
 
+#include "core/raster_geometry.h"
+#include "core/rect.h"
 #include "display/palette.h"
-#include "display/rect.h"
 
 namespace qelm {
 
 struct Bitmap;
 class Drawable;
 class FontRegistry;
-
-/// Region of the left screen in the shared raster (columns 0..479).
-inline constexpr Rect kLeftScreenRegion{0, 0, 480, 272};
-/// Region of the right screen in the shared raster (columns 512..991).
-inline constexpr Rect kRightScreenRegion{512, 0, 992, 272};
 
 /// Width and height of a text in pixels; (0, 0) when nothing would be drawn.
 struct TextSize {

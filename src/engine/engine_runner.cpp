@@ -4,7 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "engine/core/log.h"
+#include "core/log.h"
+#include "engine/run_engine.h"
 
 namespace qelm {
 

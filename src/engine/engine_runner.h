@@ -4,10 +4,22 @@
 #include <functional>
 #include <thread>
 
-#include "engine/core/app_context.h"
-#include "engine/run_engine.h"
+#include "core/app_context.h"
 
 namespace qelm {
+
+struct EngineState;
+
+/// What a run of the engine asks of its runner when it ends.
+enum class ExitCode : int32_t {
+  kKeepRunning = 0,   ///< still running (never returned by a finished run on its own)
+  kRestart = 1,       ///< run again after the restart pause
+  kConfigFailed = 2,  ///< the configuration could not be processed
+};
+
+/// One complete life of the engine: start-up, main loop, shutdown. Returns 0, 1 or 2 (see
+/// `ExitCode`); may throw a text exception (a std::string) out of any step.
+int runEngine(EngineState& state);
 
 /// Owns the application context and the engine thread, which runs the engine again and again:
 /// after a restart request it pauses and runs afresh, after a configuration failure it ends, and

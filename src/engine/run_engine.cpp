@@ -10,26 +10,24 @@
 #include "comm/monitor.h"
 #include "comm/virtual_target.h"
 #include "config/config_loader.h"
+#include "core/boot_env.h"
+#include "core/log.h"
+#include "core/settings_store.h"
+#include "core/version.h"
 #include "display/font_setup.h"
 #include "display/palette.h"
-#include "engine/core/boot_env.h"
-#include "engine/core/log.h"
-#include "engine/core/settings_store.h"
-#include "engine/core/version.h"
 #include "engine/engine_run.h"
 #include "globals/global_settings.h"
 #include "model/model.h"
 #include "panel/displays.h"
 #include "panel/panel_logic.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 
 namespace {
 
 // The key codes in the order their lamp pairs are packed, most significant pair first.
-constexpr std::array<int, 16> kLampOrder = {16, 15, 14, 13, 12, 10, 7, 4, 1, 9, 6, 3, 11, 8, 5, 2};
-
 // Loudness monitors plug in here; until then no card gets one.
 std::unique_ptr<Monitor> noMonitors(const std::string&, Model&, Card&) {
   return nullptr;
@@ -224,22 +222,6 @@ void EngineRun::shutDown() {
   state_.catalog.devices.setPanelDevice(nullptr);
   globals_.reset();
   loader_.reset();
-}
-
-uint32_t packLampWord(const LampStates& lamps) {
-  uint32_t word = 0;
-  for (int code : kLampOrder)
-    word = (word << 2) | (lamps[static_cast<size_t>(code)] & 3u);
-  return word;
-}
-
-LampStates unpackLampWord(uint32_t word) {
-  LampStates lamps{};
-  for (size_t i = 0; i < kLampOrder.size(); ++i) {
-    const unsigned shift = static_cast<unsigned>(30 - 2 * i);
-    lamps[static_cast<size_t>(kLampOrder[i])] = static_cast<uint8_t>((word >> shift) & 3u);
-  }
-  return lamps;
 }
 
 int runEngine(EngineState& state) {

@@ -15,16 +15,16 @@
 #include <string_view>
 
 #include "comm/legacy_port.h"
+#include "core/boot_env.h"
+#include "core/input.h"
+#include "core/log.h"
+#include "core/settings_store.h"
 #include "display/palette.h"
-#include "engine/core/boot_env.h"
-#include "engine/core/input.h"
-#include "engine/core/log.h"
-#include "engine/core/settings_store.h"
 #include "globals/globals_model.h"
 #include "globals/time_zones.h"
 #include "panel/screens.h"
-#include "panel/text/text.h"
 #include "platform/clock.h"
+#include "text/text.h"
 
 namespace qelm {
 

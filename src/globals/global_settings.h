@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "globals/global_codes.h"
+#include "core/global_codes.h"
 #include "globals/global_target.h"
 #include "globals/loudness_sessions.h"
 #include "model/device.h"

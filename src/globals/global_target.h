@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "comm/target.h"
+#include "model/target.h"
 
 namespace qelm {
 

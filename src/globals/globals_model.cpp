@@ -5,11 +5,11 @@
 #include <string>
 #include <utility>
 
-#include "engine/core/settings_store.h"
+#include "core/settings_store.h"
 #include "globals/time_zones.h"
 #include "model/device.h"
 #include "model/model.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 

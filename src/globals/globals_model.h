@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "globals/global_codes.h"
+#include "core/global_codes.h"
 
 namespace qelm {
 

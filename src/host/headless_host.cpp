@@ -13,12 +13,13 @@
 
 #include "config/config_catalog.h"
 #include "config/config_loader.h"
+#include "core/log.h"
 #include "display/screenshot.h"
-#include "engine/core/log.h"
 #include "engine/engine_runner.h"
+#include "engine/run_engine.h"
 #include "host/input_script.h"
+#include "install/installation.h"
 #include "platform/folders.h"
-#include "shell/install/installation.h"
 
 namespace qelm {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/core/input.h"
+#include "core/input.h"
 
 namespace qelm {
 

@@ -1,6 +1,6 @@
 #include "model/card_address.h"
 
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 

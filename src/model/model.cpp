@@ -1,6 +1,6 @@
 #include "model/model.h"
 
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 namespace {

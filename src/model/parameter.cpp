@@ -10,7 +10,7 @@
 #include <cmath>
 #include <limits>
 
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 

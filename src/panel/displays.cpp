@@ -1,8 +1,8 @@
 #include "panel/displays.h"
 
-#include "comm/target.h"
 #include "model/parameter.h"
-#include "panel/text/text.h"
+#include "model/target.h"
+#include "text/text.h"
 
 namespace qelm {
 

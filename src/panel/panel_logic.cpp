@@ -9,11 +9,11 @@
 #include <string>
 #include <utility>
 
-#include "comm/target.h"
 #include "model/parameter.h"
+#include "model/target.h"
 #include "panel/panel_settings.h"
 #include "panel/screens.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 namespace {
@@ -226,7 +226,7 @@ void PanelLogic::showCurrentPage() {
 }
 
 bool PanelLogic::quickSwitchOn() {
-  const Target* target = settings_.globalTarget(kQuickSwitchCode);
+  const Target* target = settings_.globalTarget(codeOf(GlobalCode::kQuickSwitch));
   if (target == nullptr) return false;
   const Value value = target->currentValue();
   return value.valid && value.i != 0;
@@ -678,9 +678,9 @@ void PanelLogic::stepGlobalChoice(int32_t code, int32_t n) {
 }
 
 void PanelLogic::toggleLoudnessView() {
-  Target& target = requireGlobalTarget(kCurrentLoudnessViewCode);
+  Target& target = requireGlobalTarget(codeOf(GlobalCode::kCurrentLoudnessView));
   const Value value = target.currentValue();
-  const Parameter* parameter = globalParameter(kCurrentLoudnessViewCode);
+  const Parameter* parameter = globalParameter(codeOf(GlobalCode::kCurrentLoudnessView));
   if (parameter != nullptr && parameter->choices().count() >= 2) {
     const ItemList& choices = parameter->choices();
     const bool atFirst = value.valid && value.i == choices.at(0)->value();
@@ -696,17 +696,17 @@ void PanelLogic::turnLoudnessKnob(int32_t knob, int32_t n) {
     return;
   }
   if (knob != 0 && knob != 1) return;
-  const Value view = requireGlobalTarget(kCurrentLoudnessViewCode).currentValue();
+  const Value view = requireGlobalTarget(codeOf(GlobalCode::kCurrentLoudnessView)).currentValue();
   if (!view.valid || view.i != 1) return;
   const int32_t step = n < 0 ? -1 : 1;
   if (knob == 1) {
-    stepGlobalChoice(kCurrentGraphScaleCode, step);
+    stepGlobalChoice(codeOf(GlobalCode::kCurrentGraphScale), step);
     return;
   }
-  const Value active = requireGlobalTarget(kActiveSessionsCode).currentValue();
+  const Value active = requireGlobalTarget(codeOf(GlobalCode::kActiveSessions)).currentValue();
   // The graph mode steers a running measurement; it is fixed while any session is active.
   if (active.valid && active.i != 0) return;
-  stepGlobalChoice(kCurrentGraphModeCode, step);
+  stepGlobalChoice(codeOf(GlobalCode::kCurrentGraphMode), step);
 }
 
 bool PanelLogic::loudnessMonitorShown() const {

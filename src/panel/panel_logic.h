@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/core/input.h"
+#include "core/input.h"
 #include "model/device.h"
 #include "model/value.h"
 

@@ -2,17 +2,11 @@
 
 #include <cstdint>
 
+#include "core/global_codes.h"
+
 namespace qelm {
 
 class Target;
-
-/// Global setting codes the panel reads while it navigates.
-inline constexpr int32_t kColorThemeCode = 15;
-inline constexpr int32_t kQuickSwitchCode = 16;
-inline constexpr int32_t kActiveSessionsCode = 28;
-inline constexpr int32_t kCurrentLoudnessViewCode = 51;
-inline constexpr int32_t kCurrentGraphScaleCode = 52;
-inline constexpr int32_t kCurrentGraphModeCode = 53;
 
 /// What the panel needs of its own settings: their targets by global code, and the points at
 /// which changes are saved and locks refreshed. The global settings implement it.
@@ -20,7 +14,8 @@ class PanelSettings {
  public:
   virtual ~PanelSettings() = default;
 
-  /// The target of global code `code`, or null when the settings have none.
+  /// The target of global code `code` (a `GlobalCode`, or any number a configuration names), or
+  /// null when the settings have none.
   virtual Target* globalTarget(int32_t code) = 0;
   /// Saves changed settings and requests a restart when one is needed; called whenever a shown
   /// page is left.

@@ -4,7 +4,7 @@
 
 #include "display/font.h"
 #include "display/font_setup.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 

@@ -5,7 +5,7 @@
 
 #include "display/font.h"
 #include "model/item.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 

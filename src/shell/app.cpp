@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "install/installation.h"
 #include "platform/folders.h"
 #include "shell/command_line.h"
-#include "shell/install/installation.h"
 #include "shell/main_dialog.h"
 
 namespace qelm {

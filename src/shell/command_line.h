@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/app_context.h"
+#include "core/app_context.h"
 
 namespace qelm {
 

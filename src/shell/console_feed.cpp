@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "engine/core/log.h"
+#include "core/log.h"
 
 namespace qelm {
 

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include "engine/core/win_input.h"
+#include "core/win_input.h"
 
 namespace qelm {
 

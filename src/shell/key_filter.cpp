@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 #include <QWidget>
 
-#include "engine/core/win_input.h"
+#include "core/win_input.h"
 
 namespace qelm {
 

@@ -3,7 +3,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "engine/core/win_input.h"
+#include "core/win_input.h"
 
 namespace qelm {
 

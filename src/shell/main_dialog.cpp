@@ -19,8 +19,8 @@
 #include <QWheelEvent>
 #include <ctime>
 
-#include "engine/core/log.h"
-#include "shell/install/installation.h"
+#include "core/log.h"
+#include "install/installation.h"
 #include "shell/key_button.h"
 #include "shell/key_filter.h"
 #include "shell/knob_control.h"

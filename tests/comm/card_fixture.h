@@ -17,7 +17,7 @@
 #include "comm/host.h"
 #include "comm/monitor.h"
 #include "comm/protocol.h"
-#include "engine/core/log.h"
+#include "core/log.h"
 #include "model/model.h"
 #include "model/parameter.h"
 #include "platform/clock.h"

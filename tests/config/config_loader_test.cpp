@@ -13,8 +13,8 @@
 #include "config/binary_config.h"
 #include "config/config_catalog.h"
 #include "config/template.h"
+#include "core/log.h"
 #include "describe_catalog.h"
-#include "engine/core/log.h"
 #include "model/model.h"
 
 namespace qelm {

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/app_context.h"
 #include "display/font.h"
 #include "display/glyph_row.h"
 #include "display/raster_window.h"
-#include "engine/core/app_context.h"
 
 namespace qelm::testing {
 

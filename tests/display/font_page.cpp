@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "core/app_context.h"
 #include "display/drawable.h"
 #include "display/font_setup.h"
 #include "display/palette.h"
 #include "display/raster_window.h"
 #include "display/screenshot.h"
-#include "engine/core/app_context.h"
 
 namespace {
 

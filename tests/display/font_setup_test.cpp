@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "core/log.h"
 #include "display/win_rendered_font.h"
-#include "engine/core/log.h"
 
 namespace qelm {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/app_context.h"
+#include "core/app_context.h"
 
 namespace qelm {
 namespace {

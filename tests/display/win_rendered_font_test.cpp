@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/log.h"
 #include "display/glyph_row.h"
-#include "engine/core/log.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 namespace {

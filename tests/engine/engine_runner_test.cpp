@@ -10,7 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/core/log.h"
+#include "core/log.h"
+#include "engine/run_engine.h"
 
 namespace qelm {
 namespace {

@@ -9,10 +9,10 @@
 #include <thread>
 
 #include "comm/host.h"
-#include "comm/target.h"
 #include "engine/engine_runner.h"
 #include "model/model.h"
 #include "model/parameter.h"
+#include "model/target.h"
 
 namespace qelm {
 namespace {

@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "comm/host.h"
-#include "comm/target.h"
 #include "display/screenshot.h"
 #include "engine/engine_run.h"
 #include "model/model.h"
+#include "model/target.h"
 #include "panel/displays.h"
 #include "panel/panel_logic.h"
 #include "panel/parameter_bar.h"

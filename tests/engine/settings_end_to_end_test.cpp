@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/boot_env.h"
+#include "core/log.h"
 #include "display/palette.h"
-#include "engine/core/boot_env.h"
-#include "engine/core/log.h"
 #include "engine/engine_run.h"
 #include "globals/global_settings.h"
 #include "panel/displays.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "core/app_context.h"
 #include "display/bitmap.h"
 #include "display/raster_window.h"
-#include "engine/core/app_context.h"
 #include "scratch_file.h"
 
 namespace {

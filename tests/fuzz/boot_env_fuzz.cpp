@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/boot_env.h"
+#include "core/boot_env.h"
 #include "scratch_file.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "config/binary_config.h"
 #include "config/config_catalog.h"
 #include "config/config_loader.h"
-#include "engine/core/log.h"
+#include "core/log.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/app_context.h"
 #include "display/pre_rendered_font.h"
 #include "display/raster_window.h"
-#include "engine/core/app_context.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/boot_env.h"
-#include "engine/core/settings_store.h"
+#include "core/boot_env.h"
+#include "core/settings_store.h"
 #include "globals/global_settings.h"
 #include "platform/clock.h"
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "comm/legacy_port.h"
+#include "core/boot_env.h"
+#include "core/input.h"
+#include "core/settings_store.h"
 #include "display/palette.h"
-#include "engine/core/boot_env.h"
-#include "engine/core/input.h"
-#include "engine/core/settings_store.h"
 #include "globals/time_zones.h"
 #include "panel/screens.h"
 #include "platform/clock.h"

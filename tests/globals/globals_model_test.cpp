@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/settings_store.h"
+#include "core/settings_store.h"
 #include "model/device.h"
 #include "model/model.h"
-#include "panel/text/text.h"
+#include "text/text.h"
 
 namespace qelm {
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/core/log.h"
+#include "core/log.h"
 
 namespace qelm {
 namespace {

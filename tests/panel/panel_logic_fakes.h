@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "comm/target.h"
 #include "model/device.h"
+#include "model/target.h"
 #include "panel/panel_logic.h"
 #include "panel/panel_settings.h"
 #include "panel/screens.h"

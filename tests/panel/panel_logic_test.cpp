@@ -60,15 +60,15 @@ class PanelLogicTest : public ::testing::Test {
 
     panel_ = std::make_unique<Device>(0, "This Control Panel");
     panel_->addPage(std::make_unique<CountingPage>(1, "Loudness Meter Presets", PageType::k8Up));
-    Parameter* view = globalChoice(kCurrentLoudnessViewCode, {0, 1});
-    Parameter* scale = globalChoice(kCurrentGraphScaleCode, {100, 200, 400});
-    Parameter* graphMode = globalChoice(kCurrentGraphModeCode, {0, 1, 2, 3});
+    Parameter* view = globalChoice(codeOf(GlobalCode::kCurrentLoudnessView), {0, 1});
+    Parameter* scale = globalChoice(codeOf(GlobalCode::kCurrentGraphScale), {100, 200, 400});
+    Parameter* graphMode = globalChoice(codeOf(GlobalCode::kCurrentGraphMode), {0, 1, 2, 3});
     panel_->page(1)->addItem(0, view, {});
     panel_->page(1)->addItem(1, scale, {});
     panel_->page(1)->addItem(2, graphMode, {});
     devices_.setPanelDevice(panel_.get());
 
-    settings_.targets[kQuickSwitchCode] = &card("quick", Value::ofInt(1));
+    settings_.targets[codeOf(GlobalCode::kQuickSwitch)] = &card("quick", Value::ofInt(1));
   }
 
   Parameter* cardParameter(std::string name) {
@@ -285,7 +285,7 @@ TEST_F(PanelLogicTest, QuickSwitchJumpsByListPositionOnly) {
   EXPECT_EQ(journal_.lines.size(), before);
   EXPECT_EQ(settings_.commits, 1);
 
-  settings_.targets[kQuickSwitchCode]->setValue(Value::ofInt(0));
+  settings_.targets[codeOf(GlobalCode::kQuickSwitch)]->setValue(Value::ofInt(0));
   press(2);
   EXPECT_EQ(logic_->currentDevice(), bravo_);
 }
@@ -557,7 +557,7 @@ TEST_F(PanelLogicTest, LampsFollowTheMode) {
   entry[kSelectSubmenu] = 3;
   EXPECT_EQ(logic_->lamps(), entry);
 
-  settings_.targets[kQuickSwitchCode]->setValue(Value::ofInt(0));
+  settings_.targets[codeOf(GlobalCode::kQuickSwitch)]->setValue(Value::ofInt(0));
   press(kCancel);
   shown[2] = shown[3] = shown[4] = 0;
   EXPECT_EQ(logic_->lamps(), shown);
@@ -614,10 +614,10 @@ TEST_F(PanelLogicTest, LoudnessPagesWorkTheirSettingsAndTheirMonitor) {
   FakeTarget& scale = card("scale", Value::ofInt(100));
   FakeTarget& graphMode = card("graphMode", Value::ofInt(0));
   FakeTarget& active = card("active", Value::ofInt(0));
-  settings_.targets[kCurrentLoudnessViewCode] = &view;
-  settings_.targets[kCurrentGraphScaleCode] = &scale;
-  settings_.targets[kCurrentGraphModeCode] = &graphMode;
-  settings_.targets[kActiveSessionsCode] = &active;
+  settings_.targets[codeOf(GlobalCode::kCurrentLoudnessView)] = &view;
+  settings_.targets[codeOf(GlobalCode::kCurrentGraphScale)] = &scale;
+  settings_.targets[codeOf(GlobalCode::kCurrentGraphMode)] = &graphMode;
+  settings_.targets[codeOf(GlobalCode::kActiveSessions)] = &active;
 
   turn(1, 1);  // the graph knobs work only in the graph view
   EXPECT_TRUE(scale.sets.empty());

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "../display/display_test_support.h"
-#include "comm/target.h"
 #include "display/font.h"
 #include "display/palette.h"
 #include "model/device.h"
 #include "model/parameter.h"
+#include "model/target.h"
 
 namespace qelm::testing {
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/core/app_context.h"
+#include "core/app_context.h"
 #include "shell/key_button.h"
 #include "shell/knob_control.h"
 #include "shell/screen_control.h"

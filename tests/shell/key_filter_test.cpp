@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "engine/core/win_input.h"
+#include "core/win_input.h"
 
 namespace qelm {
 namespace {

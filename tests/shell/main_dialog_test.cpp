@@ -22,8 +22,9 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/core/log.h"
-#include "shell/install/installation.h"
+#include "core/log.h"
+#include "engine/run_engine.h"
+#include "install/installation.h"
 #include "shell/key_button.h"
 #include "shell/knob_control.h"
 #include "shell/screen_control.h"

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace qelm {
+
+/// What happened to a key, knob or screen. The numbers are those of the input event record.
+enum class EventKind : int32_t {
+  kNone = 0,
+  kKeyPressed = 1,
+  kKeyReleased = 2,
+  kKnobPushed = 3,
+  kKnobReleased = 4,
+  kTurnedOneWay = 5,
+  kTurnedOtherWay = 6,
+  kHeld = 7,
+  kReleasedAfterHold = 8,
+  kTouched = 11,
+  kStillTouched = 12,
+};
+
+/// Key codes 1..16 are the keys, 18..25 the knobs 0..7, 0 a screen touch, 17 the final event.
+inline constexpr int32_t kTouchCode = 0;
+inline constexpr int32_t kFirstKeyCode = 1;
+inline constexpr int32_t kLastKeyCode = 16;
+inline constexpr int32_t kFinalEventCode = 17;
+inline constexpr int32_t kFirstKnobCode = 18;
+inline constexpr int32_t kKnobCount = 8;
+
+/// Lamp state of each key, indexed by key code 1..16 (index 0 unused): 0 off, 2 lit, 3 bright.
+using LampStates = std::array<uint8_t, 17>;
+
+/// Packs the lamp states two bits each, from the most significant pair down in the order of key
+/// codes 16, 15, 14, 13, 12, 10, 7, 4, 1, 9, 6, 3, 11, 8, 5, 2: the word the engine publishes.
+uint32_t packLampWord(const LampStates& lamps);
+
+/// Decodes a lamp word back into states by key code (what the window does to light its keys).
+LampStates unpackLampWord(uint32_t word);
+
+/// One operator action as the engine receives it. Fields that do not apply are 0 (count) or -1.
+struct InputEvent {
+  int32_t code = 0;
+  EventKind kind = EventKind::kNone;
+  int32_t count = 0;    ///< steps of a turn (1); 1 for held and touch events; otherwise 0
+  int32_t screen = -1;  ///< 0 left, 1 right for touches; otherwise -1
+  int32_t x = -1;       ///< touch position in screen pixels; otherwise -1
+  int32_t y = -1;
+
+  friend bool operator==(const InputEvent&, const InputEvent&) = default;
+};
+
+/// The engine's input source: events from keys, knobs and screens, and the input-line mask.
+class InputBase {
+ public:
+  virtual ~InputBase() = default;
+  /// Removes and returns the next event, or nothing when none is due.
+  virtual std::optional<InputEvent> nextEvent() = 0;
+  /// One of the knob settings (jump intervals, multipliers, hold time) was written.
+  virtual void knobSettingsChanged() = 0;
+  /// Current state of the input lines: bit n - 1 for line n.
+  virtual uint32_t inputLines() = 0;
+};
+
+}  // namespace qelm

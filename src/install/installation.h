@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+#include "core/app_context.h"
+
+namespace qelm {
+
+/// The report resources copied beside every report.
+inline constexpr const char* kReportResources[] = {"logo.jpg", "main.css", "print.css",
+                                                   "reset.css"};
+
+/// The uninstaller an older installation keeps in its folder; run once its data are moved.
+inline constexpr const char* kOlderUninstaller = "VadEDER-Uninstall";
+
+/// Makes sure the data and report folders exist and seeds them from the program folder: the
+/// default configuration becomes "configuration/startup.txt" and the report resources go to
+/// "reports/". Never overwrites what the user has; failures are silent (a missing source simply
+/// leaves its target absent). Run at every start, by both programs.
+void prepareFolders(const Folders& folders);
+
+/// Copies the four report resources from the program folder into `folder` (ending with "/"),
+/// never overwriting; failures are silent.
+void copyReportResources(const Folders& folders, const std::string& folder);
+
+/// Where an older installation kept its data: the local application-data folder
+/// ($XDG_DATA_HOME, else ~/.local/share/) + "VadEDER/".
+std::string olderInstallationFolder();
+
+/// Outcome of moving an older installation's data.
+struct MigrationResult {
+  bool ok = true;
+  /// Why the migration stopped, e.g. "Unable to migrate bootenv, reason 2"; empty when ok.
+  std::string message;
+};
+
+/// Moves the data of an older installation in `oldFolder` (ending with "/") into the current
+/// folders, overwriting: "bootenv", then every file of "configuration/", then every file of
+/// "reports/" (in name order), and finally runs its uninstaller and waits for it. Stops at the
+/// first copy that fails, with that copy's message; nothing after it runs. Does nothing when
+/// `oldFolder` does not exist.
+MigrationResult migrateOldInstallation(const Folders& folders, const std::string& oldFolder);
+
+}  // namespace qelm

@@ -1,0 +1,144 @@
+#include "install/installation.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace qelm {
+namespace {
+
+namespace fs = std::filesystem;
+
+class InstallationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("installation_test_" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    folders_ = {(root_ / "program").string() + "/", (root_ / "data" / "deep").string() + "/",
+                (root_ / "report").string() + "/"};
+    write(folders_.program + "configuration/startup.bak", "banner \"Default\"\n");
+    for (const char* name : kReportResources)
+      write(folders_.program + "resources/" + name, std::string("resource ") + name);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static void write(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  fs::path root_;
+  Folders folders_;
+};
+
+TEST_F(InstallationTest, FirstStartCreatesAndSeedsTheFolders) {
+  prepareFolders(folders_);
+  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"), "banner \"Default\"\n");
+  for (const char* name : kReportResources)
+    EXPECT_EQ(read(folders_.report + "reports/" + name), std::string("resource ") + name);
+}
+
+TEST_F(InstallationTest, WhatTheUserHasIsNeverOverwritten) {
+  prepareFolders(folders_);
+  write(folders_.data + "configuration/startup.txt", "edited");
+  write(folders_.report + "reports/main.css", "my style");
+  write(folders_.program + "configuration/startup.bak", "newer default");
+  prepareFolders(folders_);
+  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"), "edited");
+  EXPECT_EQ(read(folders_.report + "reports/main.css"), "my style");
+}
+
+TEST_F(InstallationTest, MissingSourcesLeaveTargetsAbsentAndFoldersStillExist) {
+  fs::remove_all(folders_.program);
+  prepareFolders(folders_);
+  EXPECT_TRUE(fs::is_directory(folders_.data + "configuration"));
+  EXPECT_TRUE(fs::is_directory(folders_.report + "reports"));
+  EXPECT_FALSE(fs::exists(folders_.data + "configuration/startup.txt"));
+}
+
+class MigrationTest : public InstallationTest {
+ protected:
+  void SetUp() override {
+    InstallationTest::SetUp();
+    old_ = (root_ / "old").string() + "/";
+    prepareFolders(folders_);
+    write(old_ + "bootenv", "old boot environment");
+    write(folders_.data + "bootenv", "current boot environment");
+  }
+
+  // An uninstaller that leaves a mark, so a test sees whether it ran.
+  void writeUninstaller() {
+    write(old_ + kOlderUninstaller, "#!/bin/sh\necho ran > \"" + old_ + "uninstalled\"\n");
+    chmod((old_ + kOlderUninstaller).c_str(), 0755);
+  }
+
+  std::string old_;
+};
+
+TEST_F(MigrationTest, NoOlderInstallationDoesNothing) {
+  fs::remove_all(old_);
+  const MigrationResult result = migrateOldInstallation(folders_, old_);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(read(folders_.data + "bootenv"), "current boot environment");
+}
+
+TEST_F(MigrationTest, OlderDataReplaceTheCurrentAndTheUninstallerRuns) {
+  write(old_ + "configuration/startup.txt", "old startup");
+  write(old_ + "configuration/extra.txt", "old extra");
+  fs::create_directories(old_ + "configuration/models");  // folders are not copied
+  write(old_ + "reports/main.css", "old style");
+  write(old_ + "reports/session.csv", "old data");
+  writeUninstaller();
+
+  const MigrationResult result = migrateOldInstallation(folders_, old_);
+  ASSERT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(read(folders_.data + "bootenv"), "old boot environment");
+  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"), "old startup");
+  EXPECT_EQ(read(folders_.data + "configuration/extra.txt"), "old extra");
+  EXPECT_FALSE(fs::exists(folders_.data + "configuration/models"));
+  EXPECT_EQ(read(folders_.report + "reports/main.css"), "old style");
+  EXPECT_EQ(read(folders_.report + "reports/session.csv"), "old data");
+  EXPECT_EQ(read(old_ + "uninstalled"), "ran\n");
+}
+
+TEST_F(MigrationTest, StopsAtTheFirstFailingCopyWithItsMessage) {
+  write(old_ + "configuration/a.txt", "a");
+  write(old_ + "configuration/b.txt", "b");
+  write(old_ + "configuration/c.txt", "c");
+  write(old_ + "reports/r.csv", "r");
+  writeUninstaller();
+  // A folder where the file should go makes that one copy fail.
+  fs::create_directories(folders_.data + "configuration/b.txt");
+
+  const MigrationResult result = migrateOldInstallation(folders_, old_);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.message.rfind("Unable to migrate file b.txt, reason ", 0), 0u) << result.message;
+  EXPECT_NE(result.message, "Unable to migrate file b.txt, reason 0");
+  EXPECT_EQ(read(folders_.data + "configuration/a.txt"), "a");
+  EXPECT_FALSE(fs::exists(folders_.data + "configuration/c.txt"));
+  EXPECT_FALSE(fs::exists(folders_.report + "reports/r.csv"));
+  EXPECT_FALSE(fs::exists(old_ + "uninstalled"));
+
+  // Without an older boot environment nothing at all is moved.
+  fs::remove(old_ + "bootenv");
+  fs::remove_all(folders_.data + "configuration/b.txt");
+  const MigrationResult noBootenv = migrateOldInstallation(folders_, old_);
+  EXPECT_EQ(noBootenv.message, "Unable to migrate bootenv, reason " + std::to_string(ENOENT));
+  EXPECT_FALSE(fs::exists(folders_.data + "configuration/b.txt"));
+  EXPECT_FALSE(fs::exists(old_ + "uninstalled"));
+}
+
+}  // namespace
+}  // namespace qelm
