@@ -91,12 +91,16 @@ void AudioMeter::feed(std::span<const int16_t> samples, std::vector<AudioBlock>&
   }
 }
 
+float* AudioMeter::channelScratch(int channel) {
+  return scratch_.data() + channel * kScratchStride + TruePeakInterpolator::kHistory;
+}
+
 void AudioMeter::measure(const float* frames, size_t count, std::vector<AudioBlock>& blocks) {
   constexpr size_t kHistory = TruePeakInterpolator::kHistory;
   while (count > 0) {
     size_t n = std::min({count, kPassFrames, static_cast<size_t>(blockFrames_ - framesInBlock_)});
     for (int c = 0; c < channels_; ++c) {
-      float* x = scratch_.data() + c * kScratchStride + kHistory;
+      float* x = channelScratch(c);
       const float* in = frames + c;
       float peak = block_.samplePeak[c];
       for (size_t i = 0; i < n; ++i) {
@@ -104,9 +108,18 @@ void AudioMeter::measure(const float* frames, size_t count, std::vector<AudioBlo
         peak = std::max(peak, std::fabs(x[i]));
       }
       block_.samplePeak[c] = peak;
-      sums_[c] = filters_[c].addSquares(x, n, sums_[c]);
       block_.truePeak[c] = std::max(block_.truePeak[c], interpolator_.peak(x - kHistory, n));
-      // The newest samples become the history of the next pass.
+    }
+    // Channels in pairs: two filters side by side run about as fast as one.
+    int c = 0;
+    for (; c + 1 < channels_; c += 2) {
+      KWeightingFilter::addSquaresPair(filters_[c], channelScratch(c), sums_[c], filters_[c + 1],
+                                       channelScratch(c + 1), sums_[c + 1], n);
+    }
+    if (c < channels_) sums_[c] = filters_[c].addSquares(channelScratch(c), n, sums_[c]);
+    // The newest samples become the history of the next pass.
+    for (c = 0; c < channels_; ++c) {
+      float* x = channelScratch(c);
       std::copy(x + n - kHistory, x + n, x - kHistory);
     }
     frames += n * channels_;

@@ -69,6 +69,8 @@ class AudioMeter {
   void measure(const float* frames, size_t count, std::vector<AudioBlock>& blocks);
   void finishBlock(std::vector<AudioBlock>& blocks);
   int framesOfBlock(uint64_t index) const;
+  // Where channel `channel`'s samples of the current pass start (its history just before).
+  float* channelScratch(int channel);
 
   int sampleRate_;
   int channels_;

@@ -71,37 +71,63 @@ double kWeightingGainDb(const KWeightingCoefficients& coefficients, double frequ
          std::log10(std::abs(response(coefficients.shelf) * response(coefficients.highPass)));
 }
 
+namespace {
+
+// One sample through both stages; returns the K-weighted sample.
+template <typename State>
+inline double step(const KWeightingCoefficients& k, State& state, double x) {
+  double y = k.shelf.b0 * x + state.shelf1;
+  state.shelf1 = k.shelf.b1 * x - k.shelf.a1 * y + state.shelf2;
+  state.shelf2 = k.shelf.b2 * x - k.shelf.a2 * y;
+  double z = k.highPass.b0 * y + state.highPass1;
+  state.highPass1 = k.highPass.b1 * y - k.highPass.a1 * z + state.highPass2;
+  state.highPass2 = k.highPass.b2 * y - k.highPass.a2 * z;
+  return z;
+}
+
+}  // namespace
+
 double KWeightingFilter::addSquares(const float* samples, size_t count, double sum) {
   // Locals, so the compiler keeps the whole state in registers through the loop.
-  const BiquadCoefficients s = k_.shelf;
-  const BiquadCoefficients h = k_.highPass;
-  double s1 = shelf1_, s2 = shelf2_, h1 = highPass1_, h2 = highPass2_;
+  const KWeightingCoefficients k = k_;
+  State state = state_;
   for (size_t i = 0; i < count; ++i) {
-    double x = samples[i];
-    double y = s.b0 * x + s1;
-    s1 = s.b1 * x - s.a1 * y + s2;
-    s2 = s.b2 * x - s.a2 * y;
-    double z = h.b0 * y + h1;
-    h1 = h.b1 * y - h.a1 * z + h2;
-    h2 = h.b2 * y - h.a2 * z;
+    double z = step(k, state, samples[i]);
     sum += z * z;
   }
-  shelf1_ = s1;
-  shelf2_ = s2;
-  highPass1_ = h1;
-  highPass2_ = h2;
+  state_ = state;
   return sum;
 }
 
+void KWeightingFilter::addSquaresPair(KWeightingFilter& first, const float* firstSamples,
+                                      double& firstSum, KWeightingFilter& second,
+                                      const float* secondSamples, double& secondSum, size_t count) {
+  const KWeightingCoefficients k = first.k_;
+  State a = first.state_;
+  State b = second.state_;
+  double sumA = firstSum;
+  double sumB = secondSum;
+  for (size_t i = 0; i < count; ++i) {
+    double za = step(k, a, firstSamples[i]);
+    double zb = step(k, b, secondSamples[i]);
+    sumA += za * za;
+    sumB += zb * zb;
+  }
+  first.state_ = a;
+  second.state_ = b;
+  firstSum = sumA;
+  secondSum = sumB;
+}
+
 void KWeightingFilter::flushTinyState() {
-  shelf1_ = flushed(shelf1_);
-  shelf2_ = flushed(shelf2_);
-  highPass1_ = flushed(highPass1_);
-  highPass2_ = flushed(highPass2_);
+  state_.shelf1 = flushed(state_.shelf1);
+  state_.shelf2 = flushed(state_.shelf2);
+  state_.highPass1 = flushed(state_.highPass1);
+  state_.highPass2 = flushed(state_.highPass2);
 }
 
 void KWeightingFilter::reset() {
-  shelf1_ = shelf2_ = highPass1_ = highPass2_ = 0;
+  state_ = State{};
 }
 
 }  // namespace qelm::audio

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace qelm::audio {
@@ -25,6 +26,55 @@ double besselI0(double x) {
     sum += term;
   }
   return sum;
+}
+
+// Four lanes of floats (GCC and Clang vector extension; SSE2 on x86-64, NEON on ARM). The phases
+// are computed four output samples at a time, each lane doing exactly the operations of the
+// scalar loop, so where a run is cut between the two never changes a result.
+using Float4 = float __attribute__((vector_size(16)));
+
+Float4 load4(const float* at) {
+  Float4 v;
+  std::memcpy(&v, at, sizeof v);
+  return v;
+}
+
+Float4 abs4(Float4 v) {
+  return v < 0 ? -v : v;
+}
+
+Float4 max4(Float4 a, Float4 b) {
+  return a > b ? a : b;
+}
+
+template <int kPhases>
+float peakOf(const std::array<std::array<float, TruePeakInterpolator::kTaps>,
+                              TruePeakInterpolator::kMaxFactor - 1>& taps,
+             const float* samples, size_t count) {
+  constexpr int kTaps = TruePeakInterpolator::kTaps;
+  Float4 peak4 = {};
+  size_t n = 0;
+  for (; n + 4 <= count; n += 4) {
+    Float4 y[kPhases] = {};
+    for (int j = 0; j < kTaps; ++j) {
+      // One load serves every phase.
+      Float4 x = load4(samples + n + j);
+      for (int p = 0; p < kPhases; ++p)
+        y[p] += taps[p][j] * x;
+    }
+    for (int p = 0; p < kPhases; ++p)
+      peak4 = max4(peak4, abs4(y[p]));
+  }
+  float peak = std::max(std::max(peak4[0], peak4[1]), std::max(peak4[2], peak4[3]));
+  for (; n < count; ++n) {
+    for (int p = 0; p < kPhases; ++p) {
+      float y = 0;
+      for (int j = 0; j < kTaps; ++j)
+        y += taps[p][j] * samples[n + j];
+      peak = std::max(peak, std::fabs(y));
+    }
+  }
+  return peak;
 }
 
 }  // namespace
@@ -57,18 +107,7 @@ TruePeakInterpolator::TruePeakInterpolator(int factor) {
 }
 
 float TruePeakInterpolator::peak(const float* samples, size_t count) const {
-  float peak = 0;
-  for (int p = 0; p < phases_; ++p) {
-    const std::array<float, kTaps>& h = taps_[p];
-    for (size_t n = 0; n < count; ++n) {
-      const float* x = samples + n;
-      float y = 0;
-      for (int j = 0; j < kTaps; ++j)
-        y += h[j] * x[j];
-      peak = std::max(peak, std::fabs(y));
-    }
-  }
-  return peak;
+  return phases_ == 1 ? peakOf<1>(taps_, samples, count) : peakOf<3>(taps_, samples, count);
 }
 
 }  // namespace qelm::audio
