@@ -35,7 +35,8 @@ struct AudioBlock {
   std::array<float, kMaxChannels> power{};
   /// Largest sample magnitude (linear, 1.0 = full scale): the "channel meter amplitude".
   std::array<float, kMaxChannels> samplePeak{};
-  /// Largest magnitude of the oversampled signal (linear), never below `samplePeak`.
+  /// Largest magnitude of the oversampled signal (linear), never below `samplePeak`; the points
+  /// between samples trail the block by 6 samples (the interpolator's delay).
   std::array<float, kMaxChannels> truePeak{};
 };
 

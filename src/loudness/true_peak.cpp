@@ -11,8 +11,8 @@ namespace {
 
 // Kaiser window shape. 5 balances the two errors of a 12-tap phase: sines up to 0.42 of the
 // sample rate read at most 0.05 dB over their peak (beyond what the oversampling grid itself
-// misses), while content near half the rate is not damped more than a 49-tap Hann-windowed
-// interpolator damps it.
+// misses), while content near half the rate is damped about as much as libebur128's 49-tap
+// interpolator damps it (programme-like noise reads within 0.03 dB of it).
 constexpr double kKaiserBeta = 5.0;
 
 // Modified Bessel function of the first kind, order 0, by its power series (converges fast for
