@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "text/readers.h"
+
 namespace qelm {
 
 namespace {
@@ -30,12 +32,11 @@ float bitsToFloat(uint32_t bits) {
 }
 
 uint32_t readLong(const uint8_t* bytes) {
-  return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-         (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
+  return readBigEndian32(bytes);
 }
 
 int16_t readShort(const uint8_t* bytes) {
-  return static_cast<int16_t>(static_cast<uint16_t>((bytes[0] << 8) | bytes[1]));
+  return static_cast<int16_t>(readBigEndian16(bytes));
 }
 
 // Bytes a numeric value of `type` takes on the wire; 0 for strings and types without encoding.

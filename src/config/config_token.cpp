@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "config/line_reader.h"
+#include "text/readers.h"
 
 namespace qelm {
 namespace {
@@ -63,18 +64,6 @@ KeywordTable buildKeywordTable() {
   return table;
 }
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 int digitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -97,76 +86,11 @@ bool readDigits(const std::string& text, std::size_t pos, int base, int64_t limi
   return true;
 }
 
-// The floating-point grammar of the language: [sign] digits [. digits] [(e|E) [sign] digits],
-// with at least one mantissa digit. Spelled out rather than left to the library, which would
-// also take "inf", "nan" and hexadecimal forms.
-bool isFloatText(const std::string& text) {
-  std::size_t pos = 0;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
-  std::size_t digits = 0;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-    ++pos;
-    ++digits;
-  }
-  if (pos < text.size() && text[pos] == '.') {
-    ++pos;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-      ++pos;
-      ++digits;
-    }
-  }
-  if (digits == 0) return false;
-  if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
-    ++pos;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
-    std::size_t exponentDigits = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-      ++pos;
-      ++exponentDigits;
-    }
-    if (exponentDigits == 0) return false;
-  }
-  return pos == text.size();
-}
-
-// One decimal number of an address at text[pos..]: 1..3 digits worth at most 255.
-bool readOctet(const std::string& text, std::size_t& pos, uint32_t& octet) {
-  const std::size_t start = pos;
-  octet = 0;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-    octet = octet * 10 + static_cast<uint32_t>(text[pos] - '0');
-    if (octet > 255) return false;
-    ++pos;
-  }
-  return pos > start;
-}
-
 bool readOidPart(const std::string& text, uint16_t& part) {
   int32_t value = 0;
   if (!readConfigInteger(text, value) || value < 0 || value > 65535) return false;
   part = static_cast<uint16_t>(value);
   return true;
-}
-
-uint16_t readBigEndian16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t readBigEndian32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-
-void appendBigEndian16(std::vector<uint8_t>& out, uint16_t value) {
-  out.push_back(static_cast<uint8_t>(value >> 8));
-  out.push_back(static_cast<uint8_t>(value));
-}
-
-void appendBigEndian32(std::vector<uint8_t>& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value >> 24));
-  out.push_back(static_cast<uint8_t>(value >> 16));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-  out.push_back(static_cast<uint8_t>(value));
 }
 
 constexpr int32_t kindOf(TokenKind kind) {
@@ -355,7 +279,8 @@ bool ConfigToken::asShort(bool isSigned) {
 
 bool ConfigToken::asFloat() {
   if (kind_ == kindOf(TokenKind::kFloat)) return true;
-  if (kind_ != kindOf(TokenKind::kWord) || !isFloatText(text_)) return false;
+  if (kind_ != kindOf(TokenKind::kWord) || !isDecimalRealText(text_, SignRule::kPlusOrMinus))
+    return false;
   // from_chars takes no leading '+'.
   const char* first = text_.data() + (text_[0] == '+' ? 1 : 0);
   float value = 0.0f;
@@ -371,18 +296,11 @@ bool ConfigToken::asFloat() {
 bool ConfigToken::asIpAddress() {
   if (kind_ == kindOf(TokenKind::kIpAddress)) return true;
   if (kind_ != kindOf(TokenKind::kWord)) return false;
-  uint32_t address = 0;
-  std::size_t pos = 0;
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) {
-      if (pos >= text_.size() || text_[pos] != '.') return false;
-      ++pos;
-    }
-    uint32_t octet = 0;
-    if (!readOctet(text_, pos, octet)) return false;
-    address = (address << 8) | octet;
-  }
-  address_ = address;
+  // Octets may carry any number of leading zeros, and what follows the fourth is ignored.
+  const std::optional<uint32_t> address =
+      readIpv4Text(text_, std::string::npos, TrailingText::kIgnored);
+  if (!address) return false;
+  address_ = *address;
   kind_ = kindOf(TokenKind::kIpAddress);
   return true;
 }

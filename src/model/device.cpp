@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "model/target.h"
+
 namespace qelm {
 namespace {
 
@@ -106,17 +108,17 @@ void Page::realize(TargetResolver& resolver) {
   }
 }
 
-void Page::watch(bool on, const WatchTarget& watchTarget) const {
+void Page::watch(bool on) const {
   for (const int32_t index : indexSet()) {
     for (Target* target : item(index)->targets)
-      watchTarget(*target, on);
+      target->watch(on);
   }
 }
 
-void changeWatchedPage(const Page* previous, const Page* next, const WatchTarget& watchTarget) {
+void changeWatchedPage(const Page* previous, const Page* next) {
   if (previous == next) return;
-  if (next != nullptr) next->watch(true, watchTarget);
-  if (previous != nullptr) previous->watch(false, watchTarget);
+  if (next != nullptr) next->watch(true);
+  if (previous != nullptr) previous->watch(false);
 }
 
 // --- Device ------------------------------------------------------------------------------------

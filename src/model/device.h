@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -61,9 +60,6 @@ class TargetResolver {
   virtual Target* panelTarget(Parameter& parameter) = 0;
 };
 
-/// Called with each target to watch (`on` true) or unwatch (`on` false).
-using WatchTarget = std::function<void(Target& target, bool on)>;
-
 /// A numbered page of items of one device. Its number is also its value, so a device's page list
 /// is an ordinary choice list of its pages.
 class Page : public Item {
@@ -102,8 +98,8 @@ class Page : public Item {
   /// Throws the text "Requested global code for non-global parameter" for an item without
   /// addresses whose parameter is not Global. Realizing again replaces the targets.
   void realize(TargetResolver& resolver);
-  /// Calls `watchTarget(target, on)` for every target of every item in the index set.
-  void watch(bool on, const WatchTarget& watchTarget) const;
+  /// Watches (`on`) or unwatches every target of every item in the index set.
+  void watch(bool on) const;
 
   /// Called each time the page is shown; nothing for ordinary pages.
   virtual void activate() {}
@@ -123,7 +119,7 @@ class Page : public Item {
 
 /// Puts `next` on show for watching: watches its targets first, then unwatches those of
 /// `previous`, so a target both pages show never drops to zero watchers. Either may be null.
-void changeWatchedPage(const Page* previous, const Page* next, const WatchTarget& watchTarget);
+void changeWatchedPage(const Page* previous, const Page* next);
 
 /// An entry of the device list: numbered pages bound to cards. Its number is also its value.
 class Device : public Item {

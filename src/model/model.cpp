@@ -1,12 +1,13 @@
 #include "model/model.h"
 
+#include "text/readers.h"
 #include "text/text.h"
 
 namespace qelm {
 namespace {
 
 constexpr unsigned char folded(char c) {
-  return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return static_cast<unsigned char>(foldedAscii(c));
 }
 
 }  // namespace
@@ -22,11 +23,7 @@ std::size_t Model::FoldedHash::operator()(std::string_view name) const {
 }
 
 bool Model::FoldedEqual::operator()(std::string_view a, std::string_view b) const {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (folded(a[i]) != folded(b[i])) return false;
-  }
-  return true;
+  return equalsIgnoringCase(a, b);
 }
 
 Model::Model(std::string name) : name_(std::move(name)) {}

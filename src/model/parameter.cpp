@@ -1,4 +1,4 @@
-// [SECTION] Text readers (numbers, addresses, cut strings)
+// [SECTION] Text readers (numbers)
 // [SECTION] Construction and definition
 // [SECTION] Display scaling
 // [SECTION] Value operations (format, parse, step, initial value, width)
@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 
+#include "text/readers.h"
 #include "text/text.h"
 
 namespace qelm {
@@ -37,73 +38,17 @@ int64_t narrowWide(Wide x) {
   return static_cast<int64_t>(x < kLow ? kLow : (x > kHigh ? kHigh : x));
 }
 
-bool isDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-// An optional "-", digits with at most one point (at least one digit), an optional exponent;
-// nothing else, so "inf", "nan", hexadecimal forms and spaces never read as numbers.
+// A typed real number: an optional "-" and the decimal grammar; "inf", "nan", hexadecimal forms
+// and spaces never read as numbers.
 std::optional<double> readFloatText(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && text.front() == '-') {
-    negative = true;
-    text.remove_prefix(1);
-  }
-  std::size_t k = 0;
-  std::size_t digits = 0;
-  while (k < text.size() && isDigit(text[k]))
-    ++k, ++digits;
-  if (k < text.size() && text[k] == '.') {
-    ++k;
-    while (k < text.size() && isDigit(text[k]))
-      ++k, ++digits;
-  }
-  if (digits == 0) return std::nullopt;
-  if (k < text.size() && (text[k] == 'e' || text[k] == 'E')) {
-    ++k;
-    if (k < text.size() && (text[k] == '+' || text[k] == '-')) ++k;
-    std::size_t exponentDigits = 0;
-    while (k < text.size() && isDigit(text[k]))
-      ++k, ++exponentDigits;
-    if (exponentDigits == 0) return std::nullopt;
-  }
-  if (k != text.size()) return std::nullopt;
+  if (!isDecimalRealText(text, SignRule::kMinusOnly)) return std::nullopt;
+  const bool negative = text.front() == '-';
+  if (negative) text.remove_prefix(1);
   double x = 0.0;
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, x, std::chars_format::general);
   if (ec != std::errc() || ptr != end) return std::nullopt;
   return negative ? -x : x;
-}
-
-// Exactly four dotted decimal octets, each 1 to 3 digits and at most 255.
-std::optional<uint32_t> readIpv4(std::string_view text) {
-  uint32_t address = 0;
-  std::size_t start = 0;
-  for (int octet = 0; octet < 4; ++octet) {
-    const std::size_t dot = octet < 3 ? text.find('.', start) : text.size();
-    if (dot == std::string_view::npos) return std::nullopt;
-    const std::string_view field = text.substr(start, dot - start);
-    if (field.empty() || field.size() > 3) return std::nullopt;
-    uint32_t n = 0;
-    for (const char c : field) {
-      if (!isDigit(c)) return std::nullopt;
-      n = n * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (n > 255) return std::nullopt;
-    address = (address << 8) | n;
-    start = dot + 1;
-  }
-  return address;
-}
-
-// Keeps at most `limit` bytes without splitting a UTF-8 sequence.
-std::string cutText(std::string_view text, int32_t limit) {
-  std::size_t cut = std::min(text.size(), static_cast<std::size_t>(std::max(limit, 0)));
-  if (cut < text.size()) {
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-      --cut;
-  }
-  return std::string(text.substr(0, cut));
 }
 
 uint32_t asUnsigned(int32_t bits) {
@@ -461,11 +406,11 @@ std::optional<Value> Parameter::parseValue(std::string_view text) const {
           if (!readDate(text)) return std::nullopt;
           break;
       }
-      return Value::ofText(cutText(text, intMaximum_));
+      return Value::ofText(cutText(text, static_cast<std::size_t>(std::max(intMaximum_, 0))));
     }
     case ValueType::kIpAddress: {
       // Unreadable text is a failed read, not the address 255.255.255.255.
-      const auto address = readIpv4(text);
+      const auto address = readIpv4Text(text, 3, TrailingText::kRefused);
       if (!address) return std::nullopt;
       return Value::ofAddress(*address);
     }

@@ -75,10 +75,6 @@ int32_t turnSteps(const InputEvent& event) {
   return event.kind == EventKind::kTurnedOneWay ? -event.count : event.count;
 }
 
-void watchTarget(Target& target, bool on) {
-  target.watch(on);
-}
-
 void setOnAll(const PageItem* item, const Value& value) {
   if (item == nullptr) return;
   for (Target* target : item->targets)
@@ -199,7 +195,7 @@ void PanelLogic::startPageSelection() {
 
 void PanelLogic::showPage(Page& page) {
   if (&page != watchedPage_) {
-    changeWatchedPage(watchedPage_, &page, watchTarget);
+    changeWatchedPage(watchedPage_, &page);
     watchedPage_ = &page;
   }
   settings_.refreshLocks();

@@ -46,16 +46,6 @@ int32_t halfHeight(int32_t h) {
 
 }  // namespace
 
-std::string cutText(std::string text, std::size_t limit) {
-  if (text.size() <= limit) return text;
-  std::size_t end = limit;
-  // Back off over UTF-8 continuation bytes so that no character is split.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-    --end;
-  text.resize(end);
-  return text;
-}
-
 // ------------------------------------------------------------------------------------------------
 // ContextBar
 

@@ -9,14 +9,12 @@
 
 #include "display/drawable.h"
 #include "panel/parameter_bar.h"
+#include "text/readers.h"
 
 namespace qelm {
 
 class Item;
 class ItemList;
-
-/// `text` cut to at most `limit` bytes, never inside a UTF-8 sequence.
-std::string cutText(std::string text, std::size_t limit);
 
 /// Longest header, list row or other one-line label a view shows, in bytes.
 inline constexpr std::size_t kMaxLineLength = 50;

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "text/readers.h"
+
 namespace qelm {
 
 namespace {
@@ -113,9 +115,8 @@ std::string fileNameText(std::string_view text) {
 
 std::string lowerCaseCopy(std::string_view text) {
   std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : out)
+    c = foldedAscii(c);
   return out;
 }
 

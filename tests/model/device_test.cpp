@@ -9,22 +9,48 @@
 #include <vector>
 
 #include "model/model.h"
+#include "model/target.h"
 
 namespace qelm {
 namespace {
 
 using ::testing::ElementsAre;
 
-// Targets are opaque to the model; distinct addresses stand in for them.
+// A pool of numbered targets that write every watch and unwatch into one shared record, so a
+// test sees the order in which a page change reached them.
 class FakeTargets {
  public:
-  Target* at(std::size_t i) { return reinterpret_cast<Target*>(&cells_.at(i)); }
+  using WatchEvent = std::pair<std::size_t, bool>;
+
+  FakeTargets() {
+    for (std::size_t i = 0; i < targets_.size(); ++i)
+      targets_[i].init(i, &events);
+  }
+  Target* at(std::size_t i) { return &targets_.at(i); }
   std::size_t indexOf(const Target* t) const {
-    return static_cast<std::size_t>(reinterpret_cast<const char*>(t) - cells_.data());
+    return static_cast<std::size_t>(static_cast<const Numbered*>(t) - targets_.data());
   }
 
+  std::vector<WatchEvent> events;
+
  private:
-  std::array<char, 64> cells_{};
+  class Numbered final : public Target {
+   public:
+    void init(std::size_t number, std::vector<WatchEvent>* events) {
+      number_ = number;
+      events_ = events;
+    }
+    std::string describe() const override { return "target " + std::to_string(number_); }
+    void setValue(const Value&) override {}
+    void sendValue(const Value&) override {}
+    void watch(bool on) override { events_->emplace_back(number_, on); }
+
+   private:
+    std::size_t number_ = 0;
+    std::vector<WatchEvent>* events_ = nullptr;
+  };
+
+  std::array<Numbered, 64> targets_{};
 };
 
 // Hands out one fake target per request, in order, and records what was asked; slot 99 makes no
@@ -185,19 +211,16 @@ TEST_F(DeviceTest, NewPageIsWatchedBeforeTheOldIsUnwatched) {
   left.realize(resolver);
   right.realize(resolver);
 
-  std::vector<std::pair<std::size_t, bool>> events;
-  const WatchTarget record = [&](Target& t, bool on) {
-    events.emplace_back(targets_.indexOf(&t), on);
-  };
-  changeWatchedPage(nullptr, &left, record);
+  std::vector<FakeTargets::WatchEvent>& events = targets_.events;
+  changeWatchedPage(nullptr, &left);
   EXPECT_THAT(events, ElementsAre(std::pair{std::size_t{0}, true}));
   events.clear();
-  changeWatchedPage(&left, &right, record);
+  changeWatchedPage(&left, &right);
   EXPECT_THAT(events,
               ElementsAre(std::pair{std::size_t{1}, true}, std::pair{std::size_t{2}, true},
                           std::pair{std::size_t{3}, true}, std::pair{std::size_t{0}, false}));
   events.clear();
-  changeWatchedPage(&right, &right, record);
+  changeWatchedPage(&right, &right);
   EXPECT_TRUE(events.empty());
 }
 
