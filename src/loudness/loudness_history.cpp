@@ -78,9 +78,14 @@ void HistoryEngine::reset() {
   }
   dataSeen_ = false;
   filling_ = false;
+  rangeWindow_.fill(kNoDataPower);
+  rangeWindowAt_ = 0;
+  rangeWindowFilled_ = 0;
   counts_.fill(0);
   powers_.fill(0.0);
   total_ = 0;
+  rangeCounts_.fill(0);
+  rangePowers_.fill(0.0);
   invalidate();
 }
 
@@ -127,6 +132,25 @@ void HistoryEngine::sample(double power) {
     if (mode_ == Mode::kRunning) addToHistogram(blockPower, blockTenths_);
   } else {
     blockTenths_ = kTenthsNoData;
+  }
+
+  // The loudness range is taken over 3 s short-term values, as EBU Tech 3342 defines it; 400 ms
+  // blocks would widen it by every short swing of the programme.
+  rangeWindow_[static_cast<size_t>(rangeWindowAt_)] = power;
+  rangeWindowAt_ = (rangeWindowAt_ + 1) % kRangeWindowPayloads;
+  rangeWindowFilled_ = isData(power) ? std::min(rangeWindowFilled_ + 1, kRangeWindowPayloads) : 0;
+  if (rangeWindowFilled_ == kRangeWindowPayloads && mode_ == Mode::kRunning) {
+    double windowSum = 0.0;
+    for (const double p : rangeWindow_)
+      windowSum += p;
+    const double shortTerm = windowSum / kRangeWindowPayloads;
+    const int16_t tenths = powerToTenths(shortTerm);
+    if (isLoudness(tenths) && tenths >= kLowestCountedTenths) {
+      const auto bin = static_cast<size_t>(binOf(tenths));
+      ++rangeCounts_[bin];
+      rangePowers_[bin] += shortTerm;
+      range_ = kTenthsNotComputed;
+    }
   }
 
   // Level 0: the moving-average window.
@@ -199,6 +223,13 @@ void HistoryEngine::setHistogram(const std::array<int32_t, kBins>& counts,
   invalidate();
 }
 
+void HistoryEngine::setRangeHistogram(const std::array<int32_t, kBins>& counts,
+                                      const std::array<double, kBins>& powers) {
+  rangeCounts_ = counts;
+  rangePowers_ = powers;
+  range_ = kTenthsNotComputed;
+}
+
 void HistoryEngine::invalidate() const {
   integrated_ = kTenthsNotComputed;
   ungated_ = kTenthsNotComputed;
@@ -226,25 +257,29 @@ int16_t HistoryEngine::integratedTenths(bool gated) const {
 }
 
 int16_t HistoryEngine::rangeTenths() const {
-  if (total_ <= 0) return kTenthsNoData;
   if (range_ != kTenthsNotComputed) return range_;
-  const int16_t ungated = integratedTenths(false);
-  const int gate = binOf(ungated - kRangeGateTenths);
-  // The percentiles are taken among the blocks above the relative gate, as the loudness range
-  // defines them; counting the blocks below it as well would push the lower point upward.
+  range_ = kTenthsNoData;
+  int64_t all = 0;
+  double power = 0.0;
+  for (int bin = 0; bin < kBins; ++bin) {
+    all += rangeCounts_[static_cast<size_t>(bin)];
+    power += rangePowers_[static_cast<size_t>(bin)];
+  }
+  if (all == 0) return range_;
+  const int16_t mean = powerToTenths(power / static_cast<double>(all));
+  const int gate = binOf(mean - kRangeGateTenths);
+  // The percentiles are taken among the values above the relative gate, as the loudness range
+  // defines them; counting those below it as well would push the lower point upward.
   int64_t n = 0;
   for (int bin = gate; bin < kBins; ++bin)
-    n += counts_[static_cast<size_t>(bin)];
-  if (n == 0) {
-    range_ = kTenthsNoData;
-    return range_;
-  }
+    n += rangeCounts_[static_cast<size_t>(bin)];
+  if (n == 0) return range_;
   const int64_t lowTarget = std::max<int64_t>(1, (n + 5) / 10);
   const int64_t highTarget = std::max<int64_t>(1, (n + 10) / 20);
   int lower = gate;
   int64_t sum = 0;
   for (int bin = gate; bin < kBins; ++bin) {
-    sum += counts_[static_cast<size_t>(bin)];
+    sum += rangeCounts_[static_cast<size_t>(bin)];
     if (sum >= lowTarget) {
       lower = bin;
       break;
@@ -253,7 +288,7 @@ int16_t HistoryEngine::rangeTenths() const {
   int upper = kBins - 1;
   sum = 0;
   for (int bin = kBins - 1; bin >= gate; --bin) {
-    sum += counts_[static_cast<size_t>(bin)];
+    sum += rangeCounts_[static_cast<size_t>(bin)];
     if (sum >= highTarget) {
       upper = bin;
       break;

@@ -36,13 +36,16 @@ class HistoryRing {
 /// The loudness history of one monitor: the 400 ms momentary block, a chain of 12 levels of
 /// moving averages with their rings (level 0 = the moving-average window, giving the short-term
 /// loudness; each further level averages pairs of samples of the one below: 200 ms ... 204.8 s),
-/// and the 701-bin histogram (-70.0 to 0.0 LUFS) behind the integrated loudness and loudness
-/// range. Times are master-clock ticks (100 ms). Engine thread only.
+/// the 701-bin histogram (-70.0 to 0.0 LUFS) of 400 ms blocks behind the integrated loudness, and
+/// one of 3 s short-term values behind the loudness range. Times are master-clock ticks (100 ms).
+/// Engine thread only.
 class HistoryEngine {
  public:
   static constexpr int kLevels = 12;
   static constexpr int kBins = 701;
   static constexpr int kBlockPayloads = 4;
+  /// Payloads in the 3 s short-term window of the loudness range.
+  static constexpr int kRangeWindowPayloads = 30;
   /// Longest gap in the sequence that is filled with no-data samples, in payloads.
   static constexpr uint32_t kLongestFilledGap = 4999;
   /// Silence after which time is kept with no-data samples, in ticks.
@@ -94,11 +97,18 @@ class HistoryEngine {
   /// Replaces the histogram (session files); clears the cached results.
   void setHistogram(const std::array<int32_t, kBins>& counts,
                     const std::array<double, kBins>& powers, int32_t total);
+  /// The short-term (3 s) histogram behind the loudness range, same bins.
+  int32_t rangeBinCount(int bin) const { return rangeCounts_[static_cast<size_t>(bin)]; }
+  double rangeBinPower(int bin) const { return rangePowers_[static_cast<size_t>(bin)]; }
+  /// Replaces the short-term histogram (session files); clears the cached range.
+  void setRangeHistogram(const std::array<int32_t, kBins>& counts,
+                         const std::array<double, kBins>& powers);
 
   /// Integrated loudness in tenths: the relatively gated mean when `gated`, else the mean of
   /// all blocks above the absolute gate; -2001 without data. Cached until the histogram changes.
   int16_t integratedTenths(bool gated) const;
-  /// Loudness range in tenths (at least 1 when there is data); -2001 without data. Cached.
+  /// Loudness range in tenths over the short-term histogram (at least 1 when there is data);
+  /// -2001 without data. Cached.
   int16_t rangeTenths() const;
 
   /// Bytes this history holds (for budgets and measurements).
@@ -140,9 +150,15 @@ class HistoryEngine {
   uint32_t lastDataTick_ = 0;
   uint32_t lastSampleTick_ = 0;
 
+  std::array<double, kRangeWindowPayloads> rangeWindow_{};
+  int rangeWindowAt_ = 0;
+  int rangeWindowFilled_ = 0;
+
   std::array<int32_t, kBins> counts_{};
   std::array<double, kBins> powers_{};
   int32_t total_ = 0;
+  std::array<int32_t, kBins> rangeCounts_{};
+  std::array<double, kBins> rangePowers_{};
   mutable int16_t integrated_ = kTenthsNotComputed;
   mutable int16_t ungated_ = kTenthsNotComputed;
   mutable int16_t range_ = kTenthsNotComputed;
