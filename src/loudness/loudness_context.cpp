@@ -163,7 +163,8 @@ void LoudnessContext::clearSession() {
 
 void LoudnessContext::enterRunning() {
   record_.state = SessionState::kRunning;
-  lastTimesTick_ = now_;
+  lastTimesTick_.reset();
+  if (now_ != 0) lastTimesTick_ = now_;
   // The histogram counts only what the running session measures, never the armed wait.
   if (history_.mode() == HistoryEngine::Mode::kStopped) history_.reset();
   history_.setMode(HistoryEngine::Mode::kRunning);
@@ -550,7 +551,7 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   }
 
   // 13. Times.
-  const uint32_t delta = ticksSince(tick, lastTimesTick_);
+  const uint32_t delta = lastTimesTick_ ? ticksSince(tick, *lastTimesTick_) : 0;
   lastTimesTick_ = tick;
   if (nowRunning) r.runningTicks += delta;
   if (nowRunning || r.state == SessionState::kPaused) {

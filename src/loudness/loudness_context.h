@@ -140,7 +140,8 @@ class LoudnessContext {
   double momentaryPower_ = 0.0;
   double runningSum_ = 0.0;
   uint32_t runningCount_ = 0;
-  uint32_t lastTimesTick_ = 0;
+  // Tick the running and elapsed times count from; none until the clock has been seen.
+  std::optional<uint32_t> lastTimesTick_;
   bool startTimecodeTaken_ = false;
 
   bool silentTail_ = false;

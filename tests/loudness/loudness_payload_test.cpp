@@ -100,8 +100,12 @@ TEST(PayloadDecoding, SecondaryCardReadsOnlyTheSecondaryBlocks) {
 TEST(PayloadDecoding, HostileNumbersAreTamed) {
   PayloadSpec spec;
   spec.dialnorm = std::numeric_limits<int32_t>::min();
-  spec.powers = {-1.0, std::numeric_limits<double>::infinity(),
-                 std::numeric_limits<double>::quiet_NaN(), 0.1, 0, 0};
+  spec.powers = {-1.0,
+                 std::numeric_limits<double>::infinity(),
+                 std::numeric_limits<double>::quiet_NaN(),
+                 0.1,
+                 0,
+                 0};
   spec.timecode = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   const auto decoded = decodePayload(makePayload(spec), false);
   EXPECT_FLOAT_EQ(decoded->dialnorm, 2147483648.0f);
