@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "comm/protocol.h"
 
 namespace qelm {
@@ -13,6 +15,10 @@ class Monitor {
   virtual void poll() = 0;
   /// Every message of the card's slot, whether or not a target took it.
   virtual void onMessage(const ReceivedMessage& message) = 0;
+  /// A session command ("start", "stop", ...); monitors without sessions ignore it.
+  virtual void doAction(const std::string& action) { (void)action; }
+  /// A name for logs and lists; empty for monitors that have none.
+  virtual std::string describe() const { return std::string(); }
 };
 
 }  // namespace qelm

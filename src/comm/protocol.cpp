@@ -162,6 +162,14 @@ bool Message::appendArray(const std::vector<Value>& elements, ValueType type) {
   return whole;
 }
 
+bool Message::appendBytes(const uint8_t* bytes, int count) {
+  if (count < 0 || count > 255 || !fits(count + 1)) return false;
+  putByte(static_cast<uint8_t>(count));
+  if (count > 0) put(bytes, count);
+  finish();
+  return true;
+}
+
 // ---- Parsing ----------------------------------------------------------------------------------
 
 MessageParser::MessageParser(bool serverSide, Deliver deliver)

@@ -53,6 +53,9 @@ class Message {
   bool appendValue(const Value& value, ValueType type);
   /// Appends a whole-array block: one count byte (low 8 bits of the total), then the elements.
   bool appendArray(const std::vector<Value>& elements, ValueType type);
+  /// Appends a raw byte-string block: one count byte, then the bytes (at most 255). False when
+  /// it does not fit whole; nothing is written then.
+  bool appendBytes(const uint8_t* bytes, int count);
 
   /// The bytes written so far.
   const uint8_t* data() const { return buffer_.data(); }

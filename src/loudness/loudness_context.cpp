@@ -1,0 +1,811 @@
+// Sections: [names] [settings] [commands] [inputs] [per payload] [error records] [data log]
+#include "loudness/loudness_context.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/log.h"
+#include "text/text.h"
+
+namespace qelm {
+
+// ---- [names] ------------------------------------------------------------------------------------
+
+const char* errorTypeName(ErrorType type) {
+  switch (type) {
+    case ErrorType::kNone:
+      return "NONE";
+    case ErrorType::kPeak:
+      return "PK";
+    case ErrorType::kHlt:
+      return "HLT";
+    case ErrorType::kHigh:
+      return "HIGH";
+    case ErrorType::kLow:
+      return "LOW";
+    case ErrorType::kLlt:
+      return "LLT";
+    case ErrorType::kDialnormHigh:
+      return "DNHI";
+    case ErrorType::kDialnormLow:
+      return "DNLO";
+    case ErrorType::kNoDialnorm:
+      return "NODN";
+  }
+  return "";
+}
+
+const char* channelName(int index) {
+  static constexpr const char* kNames[kMeterChannels] = {"L",  "R",  "C",     "LFE",
+                                                         "Ls", "Rs", "Aux L", "Aux R"};
+  return index >= 0 && index < kMeterChannels ? kNames[index] : "U";
+}
+
+namespace {
+
+// Channel weights of L, R, C, LFE, Ls, Rs.
+constexpr std::array<double, kLoudnessChannels> kWeights = {1.0, 1.0, 1.0, 0.0, 1.41, 1.41};
+// 10 log10 of 5 and of 2: how far below the limit a channel still counts as contributing.
+constexpr float kContributionAll = 6.9897f;
+constexpr float kContributionStereo = 3.0103f;
+constexpr float kPeakHoldDecayDb = 1.0f;
+constexpr float kLowestPeakDb = -150.0f;
+
+size_t at(ErrorCategory category) {
+  return static_cast<size_t>(category);
+}
+
+std::string tickTime(uint32_t ticks) {
+  return formattedText("%02u:%02u:%02u.%u", ticks / 36000, ticks / 600 % 60, ticks / 10 % 60,
+                       ticks % 10);
+}
+
+std::string realText(float value) {
+  return formattedText("%.1f", static_cast<double>(value));
+}
+
+int16_t thresholdTenths(float threshold, bool enabled) {
+  return enabled ? static_cast<int16_t>(std::lround(threshold * 10.0f)) : kTenthsNoData;
+}
+
+// Ticks from `since` to `now`, 0 when the clock went back.
+uint32_t ticksSince(uint32_t now, uint32_t since) {
+  return now >= since ? now - since : 0;
+}
+
+}  // namespace
+
+// ---- [settings] ---------------------------------------------------------------------------------
+
+LoudnessContext::LoudnessContext(std::string deviceName, WallClock& wallClock,
+                                 std::unique_ptr<LoudnessOutput> output)
+    : deviceName_(std::move(deviceName)),
+      wallClock_(wallClock),
+      output_(output ? std::move(output) : std::make_unique<LoudnessOutput>()) {
+  peakStore_.fill(kNoSignalDb);
+  peakNow_.fill(kNoSignalDb);
+  record_.meterDb.fill(kNoSignalDb);
+  record_.heldPeakDb.fill(kNoSignalDb);
+  record_.channelLoudness.fill(kNoSignalDb);
+  applySettings(settings_);
+  clearSession();
+}
+
+void LoudnessContext::applySettings(const LoudnessSettings& settings) {
+  settings_ = settings;
+  mode_ = modeValues(settings_);
+  record_.target = mode_.target;
+  record_.displayOffset = mode_.displayOffset();
+  record_.unitText = mode_.unitText();
+  record_.graphMode = settings_.graphMode;
+  record_.periodSeconds = mode_.periodSeconds;
+  record_.rangeIndex = mode_.rangeIndex;
+  record_.relative = mode_.relative;
+  record_.lufs = mode_.absoluteUnits == "LUFS";
+  record_.gating = mode_.gating;
+  record_.highTenths = thresholdTenths(settings_.highThreshold, settings_.highEnabled());
+  record_.lowTenths = thresholdTenths(settings_.lowThreshold, settings_.lowEnabled());
+  history_.setPeriod(mode_.periodSeconds);
+  history_.setRelativeGate(mode_.relativeGateLu);
+}
+
+std::string LoudnessContext::loudnessText(int16_t tenths) const {
+  if (!isLoudness(tenths)) return "-- LU";
+  return formattedText("%+2.1f %s", tenths / 10.0 - static_cast<double>(mode_.displayOffset()),
+                       mode_.unitText().c_str());
+}
+
+// ---- [commands] ---------------------------------------------------------------------------------
+
+void LoudnessContext::clearSession() {
+  SessionRecord& r = record_;
+  r.deviceName = deviceName_;
+  r.startDate = wallClock_.format("%m/%d/%Y");
+  r.startTime = wallClock_.format("%H:%M:%S");
+  r.endDate.clear();
+  r.endTime.clear();
+  r.startTimecode.clear();
+  r.endTimecode.clear();
+  r.endReason.clear();
+  r.channelSources = currentSources_;
+  r.errors.clear();
+  r.openError.fill(-1);
+  r.worstError.fill(-1);
+  r.lastDialnormError = ErrorType::kNone;
+  r.timeInError.fill(0);
+  r.shortTermSeen = false;
+  r.maxShortTerm = kNoSignalDb;
+  r.minShortTerm = kNoSignalDb;
+  r.maxDialnormSeen = false;
+  r.maxDialnorm = 0.0f;
+  r.maxPeakSeen = false;
+  r.maxTruePeak = kNoSignalDb;
+  r.maxPeakChannel = 0;
+  r.sessionAverage = kNoSignalDb;
+  r.runningTicks = 0;
+  r.elapsedTicks = 0;
+  r.droppedMessages = 0;
+  r.reportProgress = 0;
+  r.loudnessState = 0;
+  r.dialnormState = ErrorType::kNone;
+  r.contributing.fill(false);
+  r.state = SessionState::kStopped;
+  runningSum_ = 0.0;
+  runningCount_ = 0;
+  lastSequence_.reset();
+  startTimecodeTaken_ = false;
+  silentTail_ = false;
+  heldLines_.clear();
+  lineLogged_ = false;
+  queue_.clear();
+  logInterval_ = settings_.logEverySample ? 0 : 5 * static_cast<uint32_t>(mode_.periodSeconds) * 10;
+}
+
+void LoudnessContext::enterRunning() {
+  record_.state = SessionState::kRunning;
+  lastTimesTick_.reset();
+  if (now_ != 0) lastTimesTick_ = now_;
+  // The histogram counts only what the running session measures, never the armed wait.
+  if (history_.mode() == HistoryEngine::Mode::kStopped) history_.reset();
+  history_.setMode(HistoryEngine::Mode::kRunning);
+}
+
+void LoudnessContext::start() {
+  logMessage(kLogInfo, "Starting session\n");
+  if (record_.status != LinkStatus::kLive) return;
+  switch (record_.state) {
+    case SessionState::kStopped:
+      clearSession();
+      applySettings(settings_);
+      if (settings_.trigger != TriggerMode::kDisabled) {
+        record_.state = SessionState::kWaiting;
+        if (history_.mode() == HistoryEngine::Mode::kStopped) history_.reset();
+        history_.setMode(HistoryEngine::Mode::kPaused);
+        return;
+      }
+      enterRunning();
+      openDataLog();
+      return;
+    case SessionState::kPaused:
+      enterRunning();
+      return;
+    case SessionState::kWaiting:
+      record_.shortTermValid = false;
+      applySettings(settings_);
+      enterRunning();
+      openDataLog();
+      return;
+    case SessionState::kRunning:
+    case SessionState::kBusy:
+      return;
+  }
+}
+
+void LoudnessContext::pause() {
+  logMessage(kLogInfo, "Pausing session\n");
+  if (record_.state != SessionState::kRunning) return;
+  closeOpenErrors();
+  record_.state = SessionState::kPaused;
+  history_.setMode(HistoryEngine::Mode::kPaused);
+}
+
+void LoudnessContext::stop(bool restart) {
+  logMessage(kLogInfo, "Stopping session\n");
+  record_.endReason.clear();
+  switch (record_.state) {
+    case SessionState::kWaiting:
+      record_.state = SessionState::kStopped;
+      break;
+    case SessionState::kBusy:
+      record_.endReason = "Cancelled by user";
+      restartAfterStop_ = false;
+      terminate();
+      break;
+    case SessionState::kRunning:
+    case SessionState::kPaused:
+      closeOpenErrors();
+      for (std::string& line : heldLines_)
+        queue_.push_back(std::move(line));
+      heldLines_.clear();
+      silentTail_ = false;
+      record_.state = SessionState::kBusy;
+      flushDataLog();
+      job_ = output_->createReportJob(*this);
+      record_.reportProgress = 0;
+      restartAfterStop_ = restart;
+      break;
+    case SessionState::kStopped:
+      break;
+  }
+  history_.setMode(HistoryEngine::Mode::kStopped);
+}
+
+void LoudnessContext::terminate() {
+  logMessage(kLogInfo, "Terminate session\n");
+  if (job_) job_->forgetSessionName();
+  closeOpenErrors();
+  silentTail_ = false;
+  heldLines_.clear();
+  record_.state = SessionState::kStopped;
+  history_.setMode(HistoryEngine::Mode::kStopped);
+}
+
+void LoudnessContext::clear() {
+  logMessage(kLogInfo, "Clear session\n");
+  if (record_.state != SessionState::kStopped) return;
+  clearSession();
+  history_.reset();
+}
+
+void LoudnessContext::toggle() {
+  logMessage(kLogInfo, "Toggle session\n");
+  if (record_.state == SessionState::kStopped)
+    start();
+  else if (record_.state == SessionState::kRunning)
+    stop(false);
+}
+
+void LoudnessContext::finishReport() {
+  job_.reset();
+  if (record_.state != SessionState::kBusy) return;
+  record_.reportProgress = 100;
+  record_.state = SessionState::kStopped;
+  if (restartAfterStop_) {
+    restartAfterStop_ = false;
+    start();
+  }
+}
+
+void LoudnessContext::finishPendingReport() {
+  if (job_) {
+    // A job is a bounded sequence of steps; the guard only protects against a faulty one.
+    for (int guard = 0; guard < 10000000 && job_->step(); ++guard) {
+    }
+  }
+  job_.reset();
+  restartAfterStop_ = false;
+  if (record_.state == SessionState::kBusy) record_.state = SessionState::kStopped;
+}
+
+// ---- [inputs] -----------------------------------------------------------------------------------
+
+void LoudnessContext::setStatus(LinkStatus status) {
+  if (status == record_.status) return;
+  record_.status = status;
+  record_.statusText = linkStatusName(status);
+  record_.changed = true;
+}
+
+void LoudnessContext::checkChannelSources(const std::array<std::string, kMeterChannels>& sources) {
+  currentSources_ = sources;
+  if (record_.state != SessionState::kRunning) {
+    record_.channelSources = sources;
+    return;
+  }
+  if (sources == record_.channelSources) return;
+  record_.endReason = "Channel source changed";
+  terminate();
+}
+
+void LoudnessContext::rejectPayload(PayloadType type) {
+  record_.lastPayloadType = type;
+}
+
+void LoudnessContext::poll(uint32_t tick, uint32_t loopMs) {
+  now_ = tick;
+  loopMs_ = loopMs;
+  if (delayedStart_ && tick >= *delayedStart_) {
+    delayedStart_.reset();
+    start();
+  }
+  if (record_.status == LinkStatus::kLive) {
+    for (int i = 0; i < kMeterChannels; ++i) {
+      if (record_.peakOver[static_cast<size_t>(i)] &&
+          loopMs - peakSetAt_[static_cast<size_t>(i)] > kPeakIndicatorMs) {
+        record_.peakOver[static_cast<size_t>(i)] = false;
+        record_.changed = true;
+      }
+    }
+  } else if (record_.state == SessionState::kRunning || record_.state == SessionState::kPaused ||
+             record_.state == SessionState::kWaiting) {
+    record_.endReason = record_.statusText;
+  }
+  if (job_) {
+    const bool more = job_->step();
+    record_.reportProgress = job_->progress();
+    if (!more) finishReport();
+  } else if (record_.state == SessionState::kBusy) {
+    finishReport();
+  }
+  history_.keepTime(tick);
+}
+
+// ---- [per payload] ------------------------------------------------------------------------------
+
+void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tick,
+                                     uint32_t loopMs) {
+  now_ = tick;
+  loopMs_ = loopMs;
+  SessionRecord& r = record_;
+  r.lastPayloadType = PayloadType::kCurrent;
+  r.dataSeen = true;
+
+  const uint32_t dropped = droppedMessages(lastSequence_, payload.sequence);
+  if (dropped > 0) {
+    logMessage(kLogInfo, "Dropped %u message(s)\n", dropped);
+    r.droppedMessages =
+        dropped > UINT32_MAX - r.droppedMessages ? UINT32_MAX : r.droppedMessages + dropped;
+    history_.pushGap(dropped);
+  }
+  lastSequence_ = payload.sequence;
+  r.timecode = payload.timecode;
+  r.meterDb = payload.meterDb;
+  r.dialnormPresent = payload.dialnormPresent;
+  r.dialnorm = payload.dialnorm;
+  peakNow_ = payload.truePeakDb;
+
+  const bool running = r.state == SessionState::kRunning;
+  const int reportedPeaks = settings_.allChannels ? kMeterChannels : 2;
+
+  // 1. Peak levels and indicators.
+  bool peakError = false;
+  std::array<bool, kMeterChannels> peakFlags{};
+  float maxPeak = kNoSignalDb;
+  int maxPeakChannel = 0;
+  for (int i = 0; i < kMeterChannels; ++i) {
+    const auto c = static_cast<size_t>(i);
+    const float peak = payload.truePeakDb[c];
+    const float held = std::max(peak, peakStore_[c]);
+    r.heldPeakDb[c] = held;
+    peakStore_[c] = std::max(held - kPeakHoldDecayDb, kNoSignalDb);
+    if (i < reportedPeaks && (i == 0 || peak > maxPeak)) {
+      maxPeak = peak;
+      maxPeakChannel = i;
+    }
+    if (peak > settings_.peakThreshold) {
+      r.peakOver[c] = true;
+      peakSetAt_[c] = loopMs;
+      if (i < reportedPeaks) {
+        peakError = true;
+        peakFlags[c] = true;
+      }
+    }
+  }
+  if (running && (!r.maxPeakSeen || maxPeak > r.maxTruePeak)) {
+    r.maxPeakSeen = true;
+    r.maxTruePeak = maxPeak;
+    r.maxPeakChannel = maxPeakChannel;
+  }
+
+  // 2. Signal trigger inputs: L, R, and C, Ls, Rs with all channels; never LFE.
+  bool signalStart = false;
+  bool signalPresent = false;
+  if (settings_.trigger == TriggerMode::kSignal) {
+    static constexpr int kConsidered[] = {0, 1, 2, 4, 5};
+    const int considered = settings_.allChannels ? 5 : 2;
+    for (int k = 0; k < considered; ++k) {
+      const float peak = payload.truePeakDb[static_cast<size_t>(kConsidered[k])];
+      signalStart = signalStart || peak > settings_.startThreshold;
+      signalPresent = signalPresent || (settings_.stopThreshold > kStopThresholdOff &&
+                                        peak >= settings_.stopThreshold);
+    }
+  }
+
+  // 3. Automatic start from waiting.
+  if (r.state == SessionState::kWaiting) {
+    const bool timecodeStart = settings_.trigger == TriggerMode::kTimecode &&
+                               !payload.timecode.empty() && !settings_.startTimecode.empty() &&
+                               compareTimecodes(payload.timecode, settings_.startTimecode) >= 0;
+    if ((settings_.trigger == TriggerMode::kSignal && signalStart) || timecodeStart) start();
+  }
+
+  // 4. Signal stop with its silent tail.
+  if (r.state == SessionState::kRunning && settings_.trigger == TriggerMode::kSignal) {
+    if (!signalPresent) {
+      if (!silentTail_) {
+        silentTail_ = true;
+        silentTick_ = tick;
+        silentDate_ = wallClock_.format("%m/%d/%Y");
+        silentTime_ = wallClock_.format("%H:%M:%S");
+      }
+      const float seconds = std::max(settings_.stopDuration, 0.0f);
+      if (ticksSince(tick, silentTick_) >= static_cast<uint32_t>(std::lround(seconds * 10.0f))) {
+        endSilentTail(tick);
+        stop(false);
+      }
+    } else if (silentTail_) {
+      for (std::string& line : heldLines_)
+        queueLine(std::move(line));
+      heldLines_.clear();
+      silentTail_ = false;
+    }
+  }
+
+  // 5. Timecode stop.
+  if (r.state == SessionState::kRunning && settings_.trigger == TriggerMode::kTimecode) {
+    if (payload.timecode.empty()) {
+      r.endReason = "Missing timecode";
+      terminate();
+    } else if (!settings_.stopTimecode.empty() &&
+               compareTimecodes(payload.timecode, settings_.stopTimecode) >= 0) {
+      stop(false);
+    }
+  }
+
+  const bool nowRunning = r.state == SessionState::kRunning;
+  if (nowRunning && !startTimecodeTaken_) {
+    r.startTimecode = payload.timecode;
+    startTimecodeTaken_ = true;
+  }
+
+  // 6. Channel peak error.
+  if (nowRunning) trackPeakError(peakError, peakFlags, payload, tick);
+
+  // 7. Highest dialnorm.
+  if (nowRunning && payload.dialnormPresent &&
+      (!r.maxDialnormSeen || payload.dialnorm > r.maxDialnorm)) {
+    r.maxDialnormSeen = true;
+    r.maxDialnorm = payload.dialnorm;
+  }
+
+  // 8. Channel loudness and the momentary power sum.
+  const int reportedLoudness = settings_.allChannels ? kLoudnessChannels : 2;
+  double sum = 0.0;
+  for (int i = 0; i < kLoudnessChannels; ++i) {
+    const auto c = static_cast<size_t>(i);
+    if (i < reportedLoudness) {
+      const double weighted = kWeights[c] * payload.powers[c];
+      r.channelLoudness[c] = powerToLoudness(weighted);
+      sum += weighted;
+    } else {
+      r.channelLoudness[c] = kNoSignalDb;
+    }
+  }
+  momentaryPower_ = sum;
+  r.momentaryLoudness = powerToLoudness(sum);
+
+  // 9. History and short-term loudness.
+  const int16_t shortTerm = history_.push(sum, tick);
+  r.shortTermValid = isLoudness(shortTerm);
+  r.shortTermLoudness = r.shortTermValid ? static_cast<float>(shortTerm / 10.0) : kNoSignalDb;
+  if (nowRunning) {
+    runningSum_ += sum;
+    ++runningCount_;
+    const double mean = runningSum_ / runningCount_;
+    r.sessionAverage =
+        mean > 0.0 ? static_cast<float>(10.0 * std::log10(mean) + kLoudnessOffsetDb) : kNoSignalDb;
+    if (r.shortTermValid) {
+      if (!r.shortTermSeen || r.shortTermLoudness > r.maxShortTerm)
+        r.maxShortTerm = r.shortTermLoudness;
+      if (!r.shortTermSeen || r.shortTermLoudness < r.minShortTerm)
+        r.minShortTerm = r.shortTermLoudness;
+      r.shortTermSeen = true;
+    }
+  }
+
+  // 10. High and low loudness errors.
+  const float st = r.shortTermLoudness;
+  const bool high =
+      r.shortTermValid && settings_.highEnabled() && st > mode_.target + settings_.highThreshold;
+  const bool low =
+      r.shortTermValid && settings_.lowEnabled() && st < mode_.target + settings_.lowThreshold;
+  r.loudnessState = high ? 2 : low ? -2 : 0;
+  r.contributing.fill(false);
+  if (high || low) {
+    r.loudnessLimit = mode_.target + (high ? settings_.highThreshold : settings_.lowThreshold);
+    const float margin = settings_.allChannels ? kContributionAll : kContributionStereo;
+    for (size_t c = 0; c < kLoudnessChannels; ++c)
+      r.contributing[c] = r.channelLoudness[c] > r.loudnessLimit - margin;
+  }
+  if (nowRunning) {
+    trackLoudnessError(ErrorCategory::kHigh, high, tick);
+    trackLoudnessError(ErrorCategory::kLow, low, tick);
+  }
+
+  // 11. Dialnorm errors.
+  ErrorType dialnormType = ErrorType::kNone;
+  if (settings_.dialnormMode == DialnormMode::kCheck) {
+    // Checked against the target in every display: an absolute display's offset of 0 would
+    // flag every ordinary dialnorm as too low.
+    const float reference = mode_.target;
+    if (!payload.dialnormPresent)
+      dialnormType = ErrorType::kNoDialnorm;
+    else if (payload.dialnorm > reference + settings_.dialnormTolerance)
+      dialnormType = ErrorType::kDialnormHigh;
+    else if (payload.dialnorm < reference - settings_.dialnormTolerance)
+      dialnormType = ErrorType::kDialnormLow;
+  }
+  r.dialnormState = dialnormType;
+  if (nowRunning) trackDialnormError(dialnormType, tick);
+
+  // 12. Data line.
+  if (nowRunning &&
+      (logInterval_ == 0 || !lineLogged_ || ticksSince(tick, lastLineTick_) >= logInterval_)) {
+    lineLogged_ = true;
+    lastLineTick_ = tick;
+    std::string line = dataLine(high, low, dialnormType != ErrorType::kNone);
+    if (silentTail_)
+      heldLines_.push_back(std::move(line));
+    else
+      queueLine(std::move(line));
+  }
+
+  // 13. Times.
+  const uint32_t delta = lastTimesTick_ ? ticksSince(tick, *lastTimesTick_) : 0;
+  lastTimesTick_ = tick;
+  if (nowRunning) r.runningTicks += delta;
+  if (nowRunning || r.state == SessionState::kPaused) {
+    r.elapsedTicks += delta;
+    r.endDate = wallClock_.format("%m/%d/%Y");
+    r.endTime = wallClock_.format("%H:%M:%S");
+    r.endTimecode = payload.timecode;
+  }
+
+  // 14. Daily rollover.
+  if (nowRunning && settings_.rolloverEnabled && r.runningTicks > kRolloverMinimumTicks &&
+      wallClock_.format("%H:%M:%S").substr(0, 5) == settings_.rolloverTime.substr(0, 5)) {
+    logMessage(kLogInfo, "Loudness Meter Rollover\n");
+    stop(true);
+  }
+  r.changed = true;
+}
+
+// ---- [error records] ----------------------------------------------------------------------------
+
+LoudnessError& LoudnessContext::openRecord(ErrorCategory category,
+                                           std::unique_ptr<LoudnessError> error, uint32_t tick) {
+  error->startTick = tick;
+  error->startElapsed = record_.elapsedTicks;
+  error->startTimecode = record_.timecode;
+  error->startDateTime = wallClock_.format("%m/%d/%Y %H:%M:%S");
+  error->lastTick = tick;
+  record_.errors.push_back(std::move(error));
+  record_.openError[at(category)] = static_cast<int32_t>(record_.errors.size() - 1);
+  return *record_.errors.back();
+}
+
+void LoudnessContext::extendRecord(ErrorCategory category, LoudnessError& error, uint32_t tick) {
+  uint32_t& time = record_.timeInError[at(category)];
+  const uint32_t grown = ticksSince(tick, error.lastTick);
+  time = grown > UINT32_MAX - time ? UINT32_MAX : time + grown;
+  error.lastTick = tick;
+}
+
+bool LoudnessContext::worse(ErrorCategory category, const LoudnessError& a,
+                            const LoudnessError& b) const {
+  switch (category) {
+    case ErrorCategory::kPeak:
+    case ErrorCategory::kHigh:
+      return a.worst > b.worst;
+    case ErrorCategory::kLow:
+      return a.worst < b.worst;
+    case ErrorCategory::kDialnorm: {
+      const bool aMissing = a.type == ErrorType::kNoDialnorm;
+      const bool bMissing = b.type == ErrorType::kNoDialnorm;
+      if (aMissing != bMissing) return aMissing;
+      return std::fabs(a.worst - mode_.target) > std::fabs(b.worst - mode_.target);
+    }
+  }
+  return false;
+}
+
+void LoudnessContext::recomputeWorst(ErrorCategory category) {
+  int32_t& worst = record_.worstError[at(category)];
+  worst = -1;
+  for (size_t i = 0; i < record_.errors.size(); ++i) {
+    const LoudnessError& e = *record_.errors[i];
+    const bool inCategory = category == ErrorCategory::kPeak   ? e.type == ErrorType::kPeak
+                            : category == ErrorCategory::kHigh ? e.type == ErrorType::kHigh
+                            : category == ErrorCategory::kLow  ? e.type == ErrorType::kLow
+                                                               : e.type >= ErrorType::kDialnormHigh;
+    if (inCategory && (worst < 0 || worse(category, e, *record_.error(worst))))
+      worst = static_cast<int32_t>(i);
+  }
+}
+
+void LoudnessContext::trackPeakError(bool active, const std::array<bool, kMeterChannels>& flags,
+                                     const DecodedPayload& payload, uint32_t tick) {
+  int32_t& open = record_.openError[at(ErrorCategory::kPeak)];
+  if (!active) {
+    open = -1;
+    return;
+  }
+  ChannelPeakError* error = nullptr;
+  if (open < 0) {
+    auto fresh = std::make_unique<ChannelPeakError>();
+    fresh->type = ErrorType::kPeak;
+    fresh->channelPeak.fill(kNoSignalDb);
+    error =
+        static_cast<ChannelPeakError*>(&openRecord(ErrorCategory::kPeak, std::move(fresh), tick));
+  } else {
+    error = static_cast<ChannelPeakError*>(record_.errors[static_cast<size_t>(open)].get());
+    extendRecord(ErrorCategory::kPeak, *error, tick);
+  }
+  for (size_t c = 0; c < kMeterChannels; ++c) {
+    if (!flags[c]) continue;
+    error->exceeded[c] = true;
+    error->channelPeak[c] = std::max(error->channelPeak[c], payload.truePeakDb[c]);
+    if (error->worst == kNoSignalDb || payload.truePeakDb[c] > error->worst) {
+      error->worst = payload.truePeakDb[c];
+      error->peakChannel = static_cast<int32_t>(c);
+    }
+  }
+  int32_t& worst = record_.worstError[at(ErrorCategory::kPeak)];
+  if (worst < 0 || worse(ErrorCategory::kPeak, *error, *record_.error(worst))) worst = open;
+}
+
+void LoudnessContext::trackLoudnessError(ErrorCategory category, bool active, uint32_t tick) {
+  int32_t& open = record_.openError[at(category)];
+  if (!active) {
+    open = -1;
+    return;
+  }
+  const bool high = category == ErrorCategory::kHigh;
+  const SessionRecord& r = record_;
+  ITU1770Error* error = nullptr;
+  if (open < 0) {
+    auto fresh = std::make_unique<ITU1770Error>();
+    fresh->type = high ? ErrorType::kHigh : ErrorType::kLow;
+    fresh->worst = r.shortTermLoudness;
+    fresh->channelWorst = r.channelLoudness;
+    fresh->contributing = r.contributing;
+    error = static_cast<ITU1770Error*>(&openRecord(category, std::move(fresh), tick));
+  } else {
+    error = static_cast<ITU1770Error*>(record_.errors[static_cast<size_t>(open)].get());
+    extendRecord(category, *error, tick);
+    const auto pick = [high](float a, float b) { return high ? std::max(a, b) : std::min(a, b); };
+    error->worst = pick(error->worst, r.shortTermLoudness);
+    for (size_t c = 0; c < kLoudnessChannels; ++c) {
+      error->channelWorst[c] = pick(error->channelWorst[c], r.channelLoudness[c]);
+      error->contributing[c] = error->contributing[c] || r.contributing[c];
+    }
+  }
+  int32_t& worst = record_.worstError[at(category)];
+  if (worst < 0 || worse(category, *error, *record_.error(worst))) worst = open;
+}
+
+void LoudnessContext::trackDialnormError(ErrorType type, uint32_t tick) {
+  constexpr ErrorCategory kCategory = ErrorCategory::kDialnorm;
+  int32_t& open = record_.openError[at(kCategory)];
+  if (type == ErrorType::kNone) {
+    open = -1;
+    return;
+  }
+  LoudnessError* error = open >= 0 ? record_.errors[static_cast<size_t>(open)].get() : nullptr;
+  const float value = record_.dialnormPresent ? record_.dialnorm : 0.0f;
+  if (error && error->type == type) {
+    extendRecord(kCategory, *error, tick);
+    if (type == ErrorType::kDialnormHigh) error->worst = std::max(error->worst, value);
+    if (type == ErrorType::kDialnormLow) error->worst = std::min(error->worst, value);
+  } else {
+    auto fresh = std::make_unique<DialnormError>();
+    fresh->type = type;
+    fresh->worst = value;
+    error = &openRecord(kCategory, std::move(fresh), tick);
+    record_.lastDialnormError = type;
+  }
+  int32_t& worst = record_.worstError[at(kCategory)];
+  if (worst < 0 || worse(kCategory, *error, *record_.error(worst))) worst = open;
+}
+
+void LoudnessContext::closeOpenErrors() {
+  record_.openError.fill(-1);
+}
+
+void LoudnessContext::endSilentTail(uint32_t tick) {
+  SessionRecord& r = record_;
+  const uint32_t tail = ticksSince(tick, silentTick_);
+  // Records that began in the silence did not happen; the open ones end where it began.
+  while (!r.errors.empty() && r.errors.back()->startTick > silentTick_) {
+    const LoudnessError& e = *r.errors.back();
+    const size_t category = e.type == ErrorType::kPeak   ? at(ErrorCategory::kPeak)
+                            : e.type == ErrorType::kHigh ? at(ErrorCategory::kHigh)
+                            : e.type == ErrorType::kLow  ? at(ErrorCategory::kLow)
+                                                         : at(ErrorCategory::kDialnorm);
+    r.timeInError[category] -= std::min(r.timeInError[category], e.lastTick - e.startTick);
+    r.errors.pop_back();
+  }
+  for (size_t category = 0; category < kErrorCategories; ++category) {
+    LoudnessError* e =
+        r.openError[category] >= 0 && static_cast<size_t>(r.openError[category]) < r.errors.size()
+            ? r.errors[static_cast<size_t>(r.openError[category])].get()
+            : nullptr;
+    if (e && e->lastTick > silentTick_) {
+      r.timeInError[category] -= std::min(r.timeInError[category], e->lastTick - silentTick_);
+      e->lastTick = silentTick_;
+    }
+    if (r.openError[category] >= static_cast<int32_t>(r.errors.size())) r.openError[category] = -1;
+    recomputeWorst(static_cast<ErrorCategory>(category));
+  }
+  r.runningTicks -= std::min(r.runningTicks, tail);
+  r.elapsedTicks -= std::min(r.elapsedTicks, tail);
+  heldLines_.clear();
+  silentTail_ = false;
+  // The session ends when the silence began; the tick arriving now is not counted.
+  lastTimesTick_ = tick;
+  r.endDate = silentDate_;
+  r.endTime = silentTime_;
+}
+
+// ---- [data log] ---------------------------------------------------------------------------------
+
+std::string LoudnessContext::dataLine(bool high, bool low, bool dialnorm) const {
+  const SessionRecord& r = record_;
+  float peak = kNoSignalDb;
+  const int reported = settings_.allChannels ? kMeterChannels : 2;
+  for (int i = 0; i < reported; ++i)
+    peak = std::max(peak, peakNow_[static_cast<size_t>(i)]);
+  bool anyPeak = false;
+  for (const bool on : r.peakOver)
+    anyPeak = anyPeak || on;
+  std::string flags;
+  if (anyPeak) flags += 'P';
+  if (high) flags += 'H';
+  if (low) flags += 'L';
+  if (dialnorm) flags += 'D';
+  return tickTime(r.elapsedTicks) + ',' + r.timecode + ',' +
+         wallClock_.format("%m/%d/%Y %H:%M:%S") + ',' + realText(mode_.target) + ',' +
+         (r.dialnormPresent ? realText(r.dialnorm) : std::string()) + ',' +
+         (r.shortTermValid ? realText(r.shortTermLoudness) : std::string()) + ',' +
+         (peak < kLowestPeakDb ? std::string("-150") : realText(peak)) + ',' + flags + '\n';
+}
+
+void LoudnessContext::openDataLog() {
+  fileBase_ = wallClock_.format("%Y-%m-%d_%H-%M-%S");
+  queueHour_.clear();
+  output_->openDataLog(record_, fileBase_);
+}
+
+void LoudnessContext::queueLine(std::string line) {
+  if (settings_.logEverySample) {
+    const std::string hour = wallClock_.format("%Y%m%d%H");
+    if (!queue_.empty() && hour != queueHour_) {
+      flushDataLog();
+      openDataLog();
+    }
+    if (queue_.empty()) queueHour_ = hour;
+  }
+  queue_.push_back(std::move(line));
+  if (settings_.logEverySample && queue_.size() >= kMostQueuedLines) {
+    flushDataLog();
+    openDataLog();
+  }
+}
+
+void LoudnessContext::flushDataLog() {
+  if (queue_.empty()) return;
+  output_->writeDataLines(record_, fileBase_, queue_);
+  queue_.clear();
+}
+
+size_t LoudnessContext::memoryBytes() const {
+  size_t bytes = sizeof(*this) - sizeof(history_) + history_.memoryBytes();
+  for (const auto& e : record_.errors)
+    bytes += sizeof(ChannelPeakError) + e->startTimecode.capacity() + e->startDateTime.capacity();
+  bytes += record_.errors.capacity() * sizeof(void*);
+  for (const std::string& line : queue_)
+    bytes += sizeof(std::string) + line.capacity();
+  return bytes;
+}
+
+}  // namespace qelm

@@ -1,0 +1,165 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "model/link_status.h"
+#include "loudness/loudness_history.h"
+#include "loudness/loudness_output.h"
+#include "loudness/loudness_payload.h"
+#include "loudness/loudness_session.h"
+#include "loudness/loudness_settings.h"
+#include "loudness/wall_clock.h"
+
+namespace qelm {
+
+/// The loudness state of one monitored card: its settings, session record, history and the
+/// working values of the session commands and the per-payload accumulation. Times are
+/// master-clock ticks (100 ms) and loop times (ms) given by the monitor; dates and times come
+/// from the wall clock. Engine thread only.
+class LoudnessContext {
+ public:
+  /// Peak-over-threshold indicators are cleared this long after they were last set, in ms.
+  static constexpr uint32_t kPeakIndicatorMs = 400;
+  /// A session must have run this long before a daily rollover stops it, in ticks.
+  static constexpr uint32_t kRolloverMinimumTicks = 900;
+  /// Queued data lines that force a write when every sample is logged.
+  static constexpr size_t kMostQueuedLines = 60000;
+
+  /// A stopped session of the card named `deviceName`, with default settings; `output`
+  /// receives data lines and makes reports (null: nothing is written).
+  LoudnessContext(std::string deviceName, WallClock& wallClock,
+                  std::unique_ptr<LoudnessOutput> output = nullptr);
+  LoudnessContext(const LoudnessContext&) = delete;
+  LoudnessContext& operator=(const LoudnessContext&) = delete;
+
+  /// Takes new settings (changed global settings, and at every start).
+  void applySettings(const LoudnessSettings& settings);
+  const LoudnessSettings& settings() const { return settings_; }
+  /// The values of the current graph mode.
+  const ModeValues& mode() const { return mode_; }
+
+  // --- Commands, each logged before it acts ---------------------------------------------------
+
+  /// "Starting session": only with status 1; stopped to running or waiting, paused or waiting
+  /// to running.
+  void start();
+  /// "Pausing session": running to paused.
+  void pause();
+  /// "Stopping session": running or paused to busy (report job), waiting to stopped, busy to
+  /// stopped ("Cancelled by user"). `restart` starts again once the report is done.
+  void stop(bool restart = false);
+  /// "Terminate session": stopped at once, without a report.
+  void terminate();
+  /// "Clear session": only when stopped.
+  void clear();
+  /// "Toggle session": stopped starts, running stops; nothing otherwise.
+  void toggle();
+  /// Starts the session when the master clock reaches `tick`.
+  void scheduleStart(uint32_t tick) { delayedStart_ = tick; }
+
+  // --- Inputs from the monitor ----------------------------------------------------------------
+
+  /// The monitor's status; a change stores its text.
+  void setStatus(LinkStatus status);
+  /// The card's channel sources of this message: remembered while not running; a change while
+  /// running terminates the session ("Channel source changed").
+  void checkChannelSources(const std::array<std::string, kMeterChannels>& sources);
+  /// A payload that was not decoded, of `type`.
+  void rejectPayload(PayloadType type);
+  /// One decoded payload at master tick `tick` and loop time `loopMs`: sequence check, then the
+  /// accumulation and checks in order.
+  void processPayload(const DecodedPayload& payload, uint32_t tick, uint32_t loopMs);
+  /// Periodic work: delayed start, indicators, end reason, report job, history time keeping.
+  void poll(uint32_t tick, uint32_t loopMs);
+  /// Runs a pending report job to its end and leaves the session stopped.
+  void finishPendingReport();
+
+  // --- Results --------------------------------------------------------------------------------
+
+  const SessionRecord& record() const { return record_; }
+  SessionRecord& record() { return record_; }
+  const HistoryEngine& history() const { return history_; }
+  HistoryEngine& history() { return history_; }
+  /// Integrated loudness in tenths (gated when the mode gates); -2001 = no data.
+  int16_t integratedTenths() const { return history_.integratedTenths(mode_.gating); }
+  /// Loudness range in tenths; -2001 = no data.
+  int16_t rangeTenths() const { return history_.rangeTenths(); }
+  /// A tenths loudness for display: "%+2.1f %s" relative to the display offset, "-- LU" without
+  /// a value.
+  std::string loudnessText(int16_t tenths) const;
+  /// Data lines waiting for the data log, each ending in "\n".
+  const std::deque<std::string>& queuedLines() const { return queue_; }
+  /// Whether a report job is pending.
+  bool reportPending() const { return job_ != nullptr; }
+  /// Weighted momentary power sum of the latest payload.
+  double momentaryPower() const { return momentaryPower_; }
+  /// Bytes held by the session (record, error records, queued lines, history).
+  size_t memoryBytes() const;
+
+ private:
+  void clearSession();
+  void enterRunning();
+  void openDataLog();
+  void queueLine(std::string line);
+  void flushDataLog();
+  void closeOpenErrors();
+  void finishReport();
+  void endSilentTail(uint32_t tick);
+  void trackPeakError(bool active, const std::array<bool, kMeterChannels>& flags,
+                      const DecodedPayload& payload, uint32_t tick);
+  void trackLoudnessError(ErrorCategory category, bool active, uint32_t tick);
+  void trackDialnormError(ErrorType type, uint32_t tick);
+  LoudnessError& openRecord(ErrorCategory category, std::unique_ptr<LoudnessError> error,
+                            uint32_t tick);
+  void extendRecord(ErrorCategory category, LoudnessError& error, uint32_t tick);
+  void recomputeWorst(ErrorCategory category);
+  bool worse(ErrorCategory category, const LoudnessError& a, const LoudnessError& b) const;
+  std::string dataLine(bool high, bool low, bool dialnorm) const;
+
+  std::string deviceName_;
+  WallClock& wallClock_;
+  std::unique_ptr<LoudnessOutput> output_;
+  LoudnessSettings settings_;
+  ModeValues mode_;
+  SessionRecord record_;
+  HistoryEngine history_;
+
+  uint32_t now_ = 0;
+  uint32_t loopMs_ = 0;
+  std::optional<uint32_t> lastSequence_;
+  std::array<float, kMeterChannels> peakNow_{};
+  std::array<float, kMeterChannels> peakStore_{};
+  std::array<uint32_t, kMeterChannels> peakSetAt_{};
+  std::array<std::string, kMeterChannels> currentSources_;
+  double momentaryPower_ = 0.0;
+  double runningSum_ = 0.0;
+  uint32_t runningCount_ = 0;
+  // Tick the running and elapsed times count from; none until the clock has been seen.
+  std::optional<uint32_t> lastTimesTick_;
+  bool startTimecodeTaken_ = false;
+
+  bool silentTail_ = false;
+  uint32_t silentTick_ = 0;
+  std::string silentDate_;
+  std::string silentTime_;
+  std::deque<std::string> heldLines_;
+
+  bool lineLogged_ = false;
+  uint32_t lastLineTick_ = 0;
+  uint32_t logInterval_ = 0;
+  std::deque<std::string> queue_;
+  std::string queueHour_;
+  std::string fileBase_;
+
+  std::unique_ptr<ReportJob> job_;
+  std::optional<uint32_t> delayedStart_;
+  bool restartAfterStop_ = false;
+};
+
+}  // namespace qelm

@@ -1,0 +1,65 @@
+#include "loudness/loudness_registry.h"
+
+#include <algorithm>
+
+#include "loudness/loudness_monitor.h"
+
+namespace qelm {
+
+void LoudnessRegistry::add(LoudnessMonitor& monitor) {
+  monitors_.push_back(&monitor);
+  monitor.context().applySettings(settings_);
+}
+
+void LoudnessRegistry::remove(LoudnessMonitor& monitor) {
+  std::erase(monitors_, &monitor);
+}
+
+bool LoudnessRegistry::nameInUse(const std::string& name, const LoudnessMonitor* except) const {
+  return std::any_of(monitors_.begin(), monitors_.end(), [&](const LoudnessMonitor* m) {
+    return m != except && m->sessionName() == name;
+  });
+}
+
+void LoudnessRegistry::setSettings(const LoudnessSettings& settings) {
+  settings_ = settings;
+  for (LoudnessMonitor* monitor : monitors_)
+    monitor->context().applySettings(settings_);
+}
+
+int32_t LoudnessRegistry::activeSessionCount() const {
+  return static_cast<int32_t>(std::count_if(monitors_.begin(), monitors_.end(), [](auto* m) {
+    return m->context().record().state != SessionState::kStopped;
+  }));
+}
+
+void LoudnessRegistry::startAll() {
+  for (LoudnessMonitor* monitor : monitors_)
+    monitor->context().start();
+}
+
+void LoudnessRegistry::stopAll() {
+  for (LoudnessMonitor* monitor : monitors_)
+    monitor->context().stop(false);
+}
+
+void LoudnessRegistry::restartAll() {
+  for (LoudnessMonitor* monitor : monitors_)
+    monitor->context().stop(true);
+}
+
+void LoudnessRegistry::applySettings(GlobalSettings& settings) {
+  setSettings(loudnessSettingsFrom(settings));
+}
+
+void LoudnessRegistry::finishPendingReports() {
+  for (LoudnessMonitor* monitor : monitors_)
+    monitor->context().finishPendingReport();
+}
+
+LoudnessRegistry& loudnessRegistry() {
+  static LoudnessRegistry registry;
+  return registry;
+}
+
+}  // namespace qelm

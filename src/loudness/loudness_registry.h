@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "globals/loudness_sessions.h"
+#include "loudness/loudness_settings.h"
+
+namespace qelm {
+
+class LoudnessMonitor;
+
+/// Every loudness monitor of the process: the panel-wide session commands, the active-session
+/// count, the hand-over of changed settings and the uniqueness of session names. The engine
+/// uses the one `loudnessRegistry`; tests make their own. Engine thread only.
+class LoudnessRegistry final : public LoudnessSessions {
+ public:
+  /// Adds `monitor`, which takes the current settings.
+  void add(LoudnessMonitor& monitor);
+  /// Removes `monitor` (it is being destroyed).
+  void remove(LoudnessMonitor& monitor);
+  /// Whether a registered monitor other than `except` uses session name `name`.
+  bool nameInUse(const std::string& name, const LoudnessMonitor* except) const;
+  /// The monitors in registration order.
+  const std::vector<LoudnessMonitor*>& monitors() const { return monitors_; }
+
+  /// The settings every monitor has.
+  const LoudnessSettings& settings() const { return settings_; }
+  /// Gives `settings` to every monitor and to those registered later.
+  void setSettings(const LoudnessSettings& settings);
+
+  int32_t activeSessionCount() const override;
+  void startAll() override;
+  void stopAll() override;
+  /// Stops every session with a restart once its report is written.
+  void restartAll() override;
+  /// Reads the loudness settings from `settings` and hands them to every monitor.
+  void applySettings(GlobalSettings& settings) override;
+  void finishPendingReports() override;
+
+ private:
+  std::vector<LoudnessMonitor*> monitors_;
+  LoudnessSettings settings_;
+};
+
+/// The process-wide registry that the engine's monitors join.
+LoudnessRegistry& loudnessRegistry();
+
+}  // namespace qelm

@@ -1,0 +1,223 @@
+// The monitor on a card: message handling, status, requests, names, automatic start, actions,
+// the registry's panel-wide commands and the simulator's payloads.
+#include "loudness/loudness_monitor.h"
+
+#include "loudness_support.h"
+
+namespace qelm::testing {
+namespace {
+
+using MonitorTest = MonitorFixture;
+
+TEST_F(MonitorTest, RefusedPayloadsAreLoggedAndTurnTheStatusASecondLater) {
+  LoudnessMonitor& monitor = addMonitor();
+  makeCurrent(monitor);
+  ASSERT_EQ(monitor.context().record().status, LinkStatus::kLive);
+  LogLines log;
+  std::vector<uint8_t> old = makePayload(PayloadSpec{});
+  putLong(old.data(), 1);
+  pass(100);
+  deliver(3420, old);
+  EXPECT_EQ(log.count("LM: Unsupported loudness message (type 2) (length 224)"), 1);
+  pass(800);
+  EXPECT_EQ(monitor.context().record().status, LinkStatus::kLive);
+  pass(200);
+  EXPECT_EQ(monitor.context().record().status, LinkStatus::kOldLmFormat);
+  EXPECT_EQ(monitor.context().record().statusText, "Old LM Format");
+  deliver(3420, std::vector<uint8_t>(10, 0));
+  pass(1);
+  EXPECT_EQ(monitor.context().record().status, LinkStatus::kBadLoudnessMessage);
+  deliver(3421, std::vector<uint8_t>(10, 0));  // other OIDs are not looked at
+  EXPECT_EQ(log.count("LM: Unsupported loudness message (type 1) (length 10)"), 1);
+}
+
+TEST_F(MonitorTest, SequenceGapIsLoggedOnceAndTheFirstMessageNever) {
+  addMonitor();
+  LogLines log;
+  PayloadSpec spec;
+  for (const uint32_t sequence : {10u, 11u, 15u}) {
+    spec.sequence = sequence;
+    pass(100);
+    deliver(3420, makePayload(spec));
+  }
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"Dropped 3 message(s)"});
+}
+
+TEST_F(MonitorTest, SecondaryMonitorReadsTheSecondaryChannels) {
+  LoudnessMonitor& primary = addMonitor(3, false);
+  LoudnessMonitor& secondary = addMonitor(3, true);
+  PayloadSpec spec;
+  spec.meterDb[0] = -9.9;
+  feed(spec);
+  EXPECT_FLOAT_EQ(primary.context().record().meterDb[0], -10.0f);
+  EXPECT_FLOAT_EQ(secondary.context().record().meterDb[0], kNoSignalDb);
+  EXPECT_EQ(secondary.sessionName(), "Card [3]-secondary");
+  EXPECT_EQ(primary.describe(), "LM Card [3]");
+}
+
+TEST_F(MonitorTest, RequestsDataEverySecondAndWatchesItsParameters) {
+  LogLines log;
+  auto lean = std::make_unique<Model>("Lean");
+  lean->add(Parameter::makeOpenGear(3410, "LM Feature"))->addChoice(1, 1, "On", "On");
+  Card& card = *host_.findCard(5, false, true);
+  card.addMonitor("lm", std::make_unique<LoudnessMonitor>(card, *lean, registry_, "", wall_));
+  EXPECT_EQ(log.count("Warning: Loudness Monitor: OID 3411 not found on associated Model \"Lean\""),
+            1);
+  EXPECT_EQ(log.lines().size(), 9u);  // 3411..3419
+  ASSERT_EQ(card.watchedTargets().size(), 1u);
+  host_.sent.clear();
+  pass(1);
+  pass(1);
+  const auto sets = [&] {
+    int n = 0;
+    for (const auto& bytes : host_.sent)
+      n += bytes.size() > 11 && bytes[6] == 0x4A && (bytes[10] << 8 | bytes[11]) == 3410;
+    return n;
+  };
+  EXPECT_EQ(sets(), 1);
+}
+
+TEST_F(MonitorTest, SessionNamesAreUniqueAndCleaned) {
+  LoudnessMonitor& a = addMonitor(3);
+  LoudnessMonitor& b = addMonitor(4, false, "My/Stu?dio*");
+  EXPECT_EQ(a.sessionName(), "Card [3]");
+  EXPECT_EQ(b.sessionName(), "MyStudio");
+  deliverText(0x500, "Stu<dio>", 3);
+  pass(1);
+  EXPECT_EQ(a.sessionName(), "Studio");
+  deliverText(0x500, "Studio", 4);
+  pass(1);
+  EXPECT_EQ(b.sessionName(), "MyStudio");  // taken: the change is refused
+  EXPECT_TRUE(registry_.nameInUse("Studio", &b));
+}
+
+TEST_F(MonitorTest, AutostartFollowsTwoSecondsAfterTheCardTurnsCurrent) {
+  LoudnessSettings settings;
+  settings.autostart = true;
+  registry_.setSettings(settings);
+  LoudnessMonitor& monitor = addMonitor();
+  feed(PayloadSpec{});
+  pass(1);
+  ASSERT_EQ(monitor.context().record().status, LinkStatus::kLive);
+  for (int i = 0; i < 19; ++i)
+    feed(PayloadSpec{});
+  EXPECT_EQ(monitor.context().record().state, SessionState::kStopped);
+  feed(PayloadSpec{});
+  pass(1);
+  EXPECT_EQ(monitor.context().record().state, SessionState::kRunning);
+  EXPECT_EQ(registry_.activeSessionCount(), 1);
+}
+
+TEST_F(MonitorTest, ActionsIgnoreCaseAndUnknownOnesAreWarnedAbout) {
+  LoudnessMonitor& monitor = addMonitor();
+  makeCurrent(monitor);
+  monitor.doAction("START");
+  EXPECT_EQ(monitor.context().record().state, SessionState::kRunning);
+  monitor.doAction("Pause");
+  EXPECT_EQ(monitor.context().record().state, SessionState::kPaused);
+  LogLines log;
+  monitor.doAction("rewind");
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"Warning: unrecognized action \"rewind\""});
+  EXPECT_TRUE(isValidMonitorAction("LM", "Toggle"));
+  EXPECT_FALSE(isValidMonitorAction("lm", "rewind"));
+  EXPECT_FALSE(isValidMonitorAction("vu", "start"));
+}
+
+TEST_F(MonitorTest, ChannelSourceChangeTerminatesARunningSession) {
+  LoudnessMonitor& monitor = addMonitor();
+  deliverText(3412, "Mic 1");
+  makeCurrent(monitor);
+  monitor.doAction("start");
+  feed(PayloadSpec{});
+  EXPECT_EQ(monitor.context().record().channelSources[0], "Mic 1");
+  deliverText(3412, "Mic 2");
+  LogLines log;
+  feed(PayloadSpec{});
+  EXPECT_EQ(monitor.context().record().state, SessionState::kStopped);
+  EXPECT_EQ(monitor.context().record().endReason, "Channel source changed");
+  EXPECT_EQ(log.count("Terminate session"), 1);
+}
+
+TEST_F(MonitorTest, LostCardEndsWithItsStatusAsTheReason) {
+  LoudnessMonitor& monitor = addMonitor();
+  makeCurrent(monitor);
+  monitor.doAction("start");
+  pass(6000);  // nothing from the slot for longer than the card time-out
+  EXPECT_EQ(monitor.context().record().status, LinkStatus::kNoCardInSlot);
+  EXPECT_EQ(monitor.context().record().endReason, "No Card in Slot");
+}
+
+TEST_F(MonitorTest, MasterClockCountsTickWrapsWithoutRollover) {
+  clock_.set(0xFFFFFF00u);
+  LoudnessMonitor& monitor = addMonitor();
+  const uint32_t before = monitor.masterClock();
+  LogLines log;
+  pass(0x200);
+  EXPECT_EQ(monitor.masterClock(), (0x100000000ull + 0x100) / 100);
+  EXPECT_GT(monitor.masterClock(), before);
+  EXPECT_EQ(log.count("rollover of master count"), 0);
+}
+
+TEST_F(MonitorTest, RegistryCommandsReachEverySession) {
+  LoudnessMonitor& a = addMonitor(3);
+  LoudnessMonitor& b = addMonitor(4);
+  for (int i = 0; i < 3; ++i) {
+    feed(PayloadSpec{}, 3);
+    deliver(3420, makePayload(PayloadSpec{}), 4);
+  }
+  pass(1);
+  registry_.startAll();
+  EXPECT_EQ(registry_.activeSessionCount(), 2);
+  registry_.restartAll();
+  EXPECT_EQ(a.context().record().state, SessionState::kBusy);
+  pass(1);
+  EXPECT_EQ(b.context().record().state, SessionState::kRunning);
+  registry_.stopAll();
+  registry_.finishPendingReports();
+  EXPECT_EQ(registry_.activeSessionCount(), 0);
+  LoudnessSettings settings;
+  settings.peakThreshold = -6.0f;
+  registry_.setSettings(settings);
+  EXPECT_FLOAT_EQ(b.context().settings().peakThreshold, -6.0f);
+}
+
+TEST(LoudnessSimulator, SendsFormatOnePayloadsEveryHundredMilliseconds) {
+  platform::ManualClock clock{5000};
+  std::mt19937 random{3};
+  HostGroup group("Simulator", GroupKind::kSimulator, clock, random);
+  SilentHost host(group, platform::ipv4(10, 0, 0, 1));
+  Card& card = *host.findCard(2, false, true);
+  auto simulator = std::make_unique<LoudnessSimulator>(card);
+  EXPECT_EQ(simulator->describe(), "LM simulator Card [2]");
+  card.addMonitor("lm", std::move(simulator));
+  for (uint32_t t = 0; t < 250; t += 10) {
+    group.setLoopTime(5000 + t);
+    host.poll();
+  }
+  ASSERT_EQ(host.sent.size(), 3u);  // at 0, 100 and 200 ms
+  const std::vector<uint8_t>& m = host.sent[1];
+  ASSERT_EQ(m.size(), 12u + 1 + 112);
+  EXPECT_EQ(m[6], 0xC9);
+  EXPECT_EQ(m[10] << 8 | m[11], 3420);
+  const uint8_t* p = &m[13];
+  EXPECT_EQ(classifyPayload(std::span(p, 112)), PayloadType::kOld);
+  EXPECT_EQ(p[7], 2);  // sequence 2
+  EXPECT_EQ(p[111], 20);
+  const auto real = [p](size_t at) {
+    const uint32_t bits =
+        static_cast<uint32_t>(p[at]) << 24 | p[at + 1] << 16 | p[at + 2] << 8 | p[at + 3];
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return static_cast<double>(f);
+  };
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_GE(20 * std::log10(real(16 + 4 * i)), -15.0 - 1e-4);
+    EXPECT_LE(20 * std::log10(real(16 + 4 * i)), -10.1 + 1e-4);
+    EXPECT_LE(20 * std::log10(real(48 + 4 * i)), -15.1 + 1e-4);
+  }
+  EXPECT_GE(10 * std::log10(real(80)) - 0.691, -30.0 - 1e-4);
+  EXPECT_GE(10 * std::log10(real(104)) - 0.691, -20.0 - 1e-4);
+}
+
+}  // namespace
+}  // namespace qelm::testing
