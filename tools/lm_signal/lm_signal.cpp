@@ -2,11 +2,12 @@
 // channels (L, R, C, LFE, Ls, Rs) as a WAV file. The same bytes on every machine: integer
 // random numbers, no platform distributions.
 //
-//   0-20 s   stereo music-like chord with a slow swell       (C, LFE, Ls, Rs silent)
+//   0-20 s   stereo music-like chord with a slow swell, about -23 LUFS (C, LFE, Ls, Rs silent)
 //  20-30 s   the same 10 dB louder
 //  30-40 s   the same 10 dB quieter than the start
 //  40-43 s   digital silence
-//  43-63 s   5.1: music in L/R, speech-like buzz in C, 50 Hz in LFE, ambience in Ls/Rs
+//  43-63 s   5.1, about -22 LUFS: music in L/R, speech-like buzz in C, 50 Hz in LFE, ambience
+//            in Ls/Rs
 //  63-69.5 s stereo music again
 //  69.5-70 s a sine at a quarter of the rate, phase 45 degrees: sample peaks -3 dBFS, true
 //            peak 0 dBTP
@@ -90,7 +91,7 @@ int main(int argc, char** argv) {
                          2.7;
     const double musicL = swell * (chord + 0.3 * warmL.next(noise(random), 0.2));
     const double musicR = swell * (0.9 * chord + 0.3 * warmR.next(noise(random), 0.2));
-    const double stereoGain = 0.1 * (window(t, 0, 20) + dB(10) * window(t, 20, 30) +
+    const double stereoGain = 0.2 * (window(t, 0, 20) + dB(10) * window(t, 20, 30) +
                                      dB(-10) * window(t, 30, 40) + window(t, 63, 69.5));
     const double surround = window(t, 43, 63);
     // Speech-like: a 130 Hz buzz with its harmonics, opened and closed four times a second.
@@ -103,12 +104,12 @@ int main(int argc, char** argv) {
         window(t, 69.5, 70.0) * std::sin(kTwoPi * (kRate / 4.0) * t + kTwoPi / 8);
 
     const double samples[kChannels] = {
-        stereoGain * musicL + 0.1 * surround * musicL + peakTone,
-        stereoGain * musicR + 0.1 * surround * musicR + peakTone,
-        0.12 * surround * syllables * buzz / 2.7,
+        stereoGain * musicL + 0.2 * surround * musicL + peakTone,
+        stereoGain * musicR + 0.2 * surround * musicR + peakTone,
+        0.3 * surround * syllables * buzz / 2.7,
         0.25 * surround * std::sin(kTwoPi * 50.0 * t),
-        0.05 * surround * ambienceL.next(noise(random), 0.05),
-        0.05 * surround * ambienceR.next(noise(random), 0.05),
+        0.12 * surround * ambienceL.next(noise(random), 0.05),
+        0.12 * surround * ambienceR.next(noise(random), 0.05),
     };
     for (double sample : samples) {
       const long value = std::lround(std::clamp(sample, -1.0, 32767.0 / 32768.0) * 32768.0);
