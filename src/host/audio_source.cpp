@@ -130,8 +130,9 @@ std::unique_ptr<AudioSource> openSoundFile(const std::string& path, bool loop, s
     error = "\"" + path + "\" holds no audio";
     return nullptr;
   }
-  if (loop && !info.seekable) {
-    error = "\"" + path + "\" cannot be looped (not seekable)";
+  // Reading a pipe would wait for its writer and stall the card's connections with it.
+  if (!info.seekable) {
+    error = "\"" + path + "\" is a stream, not a file (use --stdin for streams)";
     return nullptr;
   }
   error.clear();
