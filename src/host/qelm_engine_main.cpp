@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/headless_host.h"
+#include "host/lm_card.h"
 
 namespace {
 
@@ -15,19 +16,34 @@ extern "C" void onSignal(int) {
   gInterrupted.store(true);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  const qelm::ParsedOptions parsed = qelm::parseHostOptions(args);
-  if (!parsed.options) {
-    std::cerr << "qelm-engine: " << parsed.error << "\n" << qelm::hostUsage();
-    return 64;
-  }
+void catchInterrupts() {
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "lmcard") {
+    const qelm::ParsedLmCardOptions parsed =
+        qelm::parseLmCardOptions(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (!parsed.options) {
+      std::cerr << "qelm-engine lmcard: " << parsed.error << "\n" << qelm::lmCardUsage();
+      return 64;
+    }
+    catchInterrupts();
+    return qelm::runLmCard(*parsed.options, std::cerr, gInterrupted);
+  }
+  const qelm::ParsedOptions parsed = qelm::parseHostOptions(args);
+  if (!parsed.options) {
+    std::cerr << "qelm-engine: " << parsed.error << "\n"
+              << qelm::hostUsage() << qelm::lmCardUsage();
+    return 64;
+  }
+  catchInterrupts();
   return qelm::runHostCommand(*parsed.options, std::cout, gInterrupted);
 }
