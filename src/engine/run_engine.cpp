@@ -12,6 +12,7 @@
 #include "config/config_loader.h"
 #include "core/boot_env.h"
 #include "core/log.h"
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/version.h"
 #include "display/font_setup.h"
@@ -27,7 +28,6 @@ namespace qelm {
 
 namespace {
 
-// The key codes in the order their lamp pairs are packed, most significant pair first.
 // Loudness monitors plug in here; until then no card gets one.
 std::unique_ptr<Monitor> noMonitors(const std::string&, Model&, Card&) {
   return nullptr;
@@ -91,13 +91,15 @@ bool EngineRun::startUp() {
 
   logMessage(kLogInfo, "Initializing global settings.\n");
   settings_ = std::make_unique<SettingsStore>();
-  settings_->setText("LM_REPORT_TEMPLATE_PATH", programFolder + "resources/lmtemplate.html");
-  settings_->setText("LM_REPORT_DIRECTORY", context_.reportFolder() + "reports/");
-  settings_->setText("LM_DATA_TEMPLATE_PATH", programFolder + "resources/lmdatatemplate.txt");
-  settings_->setBool("SHOW_NETWORK_SETTINGS_PAGES", false);
-  settings_->setBool("SHOW_TIME_SETTINGS_PAGES", false);
+  settings_->setText(settings_key::kReportTemplatePath,
+                     programFolder + "resources/lmtemplate.html");
+  settings_->setText(settings_key::kReportDirectory, context_.reportFolder() + "reports/");
+  settings_->setText(settings_key::kDataTemplatePath,
+                     programFolder + "resources/lmdatatemplate.txt");
+  settings_->setBool(settings_key::kShowNetworkSettingsPages, false);
+  settings_->setBool(settings_key::kShowTimeSettingsPages, false);
   settings_->setText(
-      "VADEDER_APPLICATION_VERSION",
+      settings_key::kApplicationVersion,
       formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild, kVersionRevision));
   globals_ = std::make_unique<GlobalSettings>(*bootEnv_, *settings_, &exitCode_, clock());
 
@@ -201,9 +203,11 @@ void EngineRun::serveSessionRequests() {
   // A load is answered before a save in the same pass; without a page that can serve them the
   // reply is empty, which the window reports.
   const std::string loadPath = context_.takeLoadSessionPath();
-  if (!loadPath.empty()) context_.setSessionReply(panel_->sessionRequest(0, loadPath));
+  if (!loadPath.empty())
+    context_.setSessionReply(panel_->sessionRequest(SessionOperation::kLoad, loadPath));
   const std::string savePath = context_.takeSaveSessionPath();
-  if (!savePath.empty()) context_.setSessionReply(panel_->sessionRequest(1, savePath));
+  if (!savePath.empty())
+    context_.setSessionReply(panel_->sessionRequest(SessionOperation::kSave, savePath));
 }
 
 void EngineRun::shutDown() {

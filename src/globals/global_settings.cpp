@@ -18,6 +18,7 @@
 #include "core/boot_env.h"
 #include "core/input.h"
 #include "core/log.h"
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "display/palette.h"
 #include "globals/globals_model.h"
@@ -245,8 +246,8 @@ Value GlobalSettings::getGlobal(const Parameter& parameter) {
     case GlobalCode::kProcessorVersion:
       return Value::ofText("Simulated");
     case GlobalCode::kApplicationBuild:
-      if (!store_.contains("VADEDER_APPLICATION_VERSION")) return Value();
-      return Value::ofText(store_.getText("VADEDER_APPLICATION_VERSION"));
+      if (!store_.contains(settings_key::kApplicationVersion)) return Value();
+      return Value::ofText(store_.getText(settings_key::kApplicationVersion));
     case GlobalCode::kKernelBuild:
       return kernelBuild();
     case GlobalCode::kSelectAction:
@@ -500,7 +501,7 @@ void GlobalSettings::refreshClock() {
     if (std::strftime(text, sizeof text, format, &local) == 0) return;
     if (current == text) return;
     current = text;
-    if (Target* target = globalTarget(codeOf(code))) target->markChanged();
+    if (Target* target = globalTarget(code)) target->markChanged();
   };
   update("%m/%d/%Y", currentDate_, GlobalCode::kCurrentDate);
   update("%H:%M:%S", currentTime_, GlobalCode::kCurrentTime);

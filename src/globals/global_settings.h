@@ -73,6 +73,7 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
   /// Writes `value` to the setting of `parameter` and carries out what the code calls for.
   void setGlobal(const Parameter& parameter, const Value& value);
 
+  using PanelSettings::globalTarget;
   /// The target of `code`, or null when there is none.
   Target* globalTarget(int32_t code) override;
   /// Saves the boot environment when a setting changed ("Saving changes"), then requests a

@@ -18,21 +18,16 @@
 namespace qelm {
 namespace {
 
-constexpr int32_t kKeyZero = 1;
-constexpr int32_t kKeyNine = 10;
-constexpr int32_t kKeyContext = 11;
-constexpr int32_t kKeyBack = 12;
-constexpr int32_t kKeySelectDevice = 13;
-constexpr int32_t kKeySelectSubmenu = 14;
-constexpr int32_t kKeyCancel = 15;
-constexpr int32_t kKeyEnter = 16;
+constexpr int32_t kKeyZero = codeOf(PanelKey::kDigit0);
+constexpr int32_t kKeyNine = codeOf(PanelKey::kDigit9);
+constexpr int32_t kKeyContext = codeOf(PanelKey::kContext);
+constexpr int32_t kKeyBack = codeOf(PanelKey::kBack);
+constexpr int32_t kKeySelectDevice = codeOf(PanelKey::kSelectDevice);
+constexpr int32_t kKeySelectSubmenu = codeOf(PanelKey::kSelectSubmenu);
+constexpr int32_t kKeyCancel = codeOf(PanelKey::kCancel);
+constexpr int32_t kKeyEnter = codeOf(PanelKey::kEnter);
 // "cc" pages map seven more knob codes, which no control of this edition produces.
 constexpr int32_t kLastKnobCode = 32;
-
-constexpr int32_t kDeviceSelectionKind = 1;
-constexpr int32_t kPageSelectionKind = 0;
-constexpr int32_t kItemKind = 0;
-constexpr int32_t kSinglePageItemKind = 2;
 
 // Item index per knob code 18..32; -1 for none.
 constexpr std::array<int32_t, 15> kDualKnobItems{0,  2,  1,  3,  4,  6,  5, 7,
@@ -58,9 +53,6 @@ constexpr int32_t kPauseButtonLeft = 164;
 constexpr int32_t kPauseButtonRight = 249;
 constexpr int32_t kViewToggleLeft = 400;
 constexpr int32_t kViewToggleBottom = 100;
-
-constexpr int32_t kSessionStopped = 0;
-constexpr int32_t kSessionPaused = 2;
 
 constexpr const char* kDevicePrompt = "Use the keypad or any knob to select a device.";
 constexpr const char* kPagePrompt = "Use the keypad or any knob to select a submenu.";
@@ -171,7 +163,7 @@ void PanelLogic::startDeviceSelection() {
   const int32_t value = position >= 0 ? choices.at(position)->value() : -1;
   mode_ = PanelMode::kDeviceSelect;
   enteredItem_ = -1;
-  beginEntry(list, Value::ofInt(value), kDeviceSelectionKind);
+  beginEntry(list, Value::ofInt(value), EntryKind::kDeviceSelection);
   screens_.showSelection(kDevicePrompt, "", choices, position);
   screens_.showEntryText(entry_.text);
 }
@@ -190,7 +182,7 @@ void PanelLogic::startPageSelection() {
   const int32_t value = position >= 0 ? choices.at(position)->value() : -1;
   mode_ = PanelMode::kPageSelect;
   enteredItem_ = -1;
-  beginEntry(list, Value::ofInt(value), kPageSelectionKind);
+  beginEntry(list, Value::ofInt(value), EntryKind::kPageSelectionOrItem);
   const std::string header =
       formattedText("%d %s", currentDevice_->number(), currentDevice_->longName().c_str());
   screens_.showSelection(kPagePrompt, header, choices, position);
@@ -226,7 +218,7 @@ void PanelLogic::showCurrentPage() {
 }
 
 bool PanelLogic::quickSwitchOn() {
-  const Target* target = settings_.globalTarget(codeOf(GlobalCode::kQuickSwitch));
+  const Target* target = settings_.globalTarget(GlobalCode::kQuickSwitch);
   if (target == nullptr) return false;
   const Value value = target->currentValue();
   return value.valid && value.i != 0;
@@ -248,7 +240,7 @@ void PanelLogic::jumpToDevice(int32_t position) {
 
 // --- [entries] --------------------------------------------------------------------------------
 
-void PanelLogic::beginEntry(Parameter& parameter, const Value& value, int32_t kind) {
+void PanelLogic::beginEntry(Parameter& parameter, const Value& value, EntryKind kind) {
   entry_.active = true;
   entry_.parameter = &parameter;
   entry_.value = value;
@@ -263,9 +255,9 @@ void PanelLogic::handleEntryEvent(const InputEvent& event) {
     if (code == kKeySelectDevice || code == kKeyCancel) {
       cancelEntry(code);
     } else if (code == kKeySelectSubmenu) {
-      if (entry_.kind == kPageSelectionKind) {
+      if (entry_.kind == EntryKind::kPageSelectionOrItem) {
         cancelEntry(code);
-      } else if (entry_.kind == kDeviceSelectionKind) {
+      } else if (entry_.kind == EntryKind::kDeviceSelection) {
         acceptEntry(code);
       }
     } else if (code == kKeyEnter) {
@@ -549,7 +541,8 @@ void PanelLogic::pushItem(int32_t code) {
     return;
   }
 
-  const int32_t kind = currentDevice_->pages().size() >= 2 ? kItemKind : kSinglePageItemKind;
+  const EntryKind kind = currentDevice_->pages().size() >= 2 ? EntryKind::kPageSelectionOrItem
+                                                             : EntryKind::kSinglePageItem;
   beginEntry(parameter, item->targets.front()->currentValue(), kind);
   enteredItem_ = index;
   if (parameter.type() == ValueType::kChoice) {
@@ -719,7 +712,7 @@ void PanelLogic::touchLoudnessPage(const InputEvent& event) {
   if (!loudnessMonitorShown() || event.x < 0 || event.y < 0) return;
   const bool first = event.kind == EventKind::kTouched;
   const Page& page = *currentPage_;
-  if (event.screen == 1 && event.y < kSessionButtonsBottom) {
+  if (event.screen == codeOf(Screen::kRight) && event.y < kSessionButtonsBottom) {
     if (event.x <= kStartButtonRight) {
       if (first) loudness_->startSession(page);
     } else if (event.x >= kStopButtonLeft && event.x <= kStopButtonRight) {
@@ -731,12 +724,13 @@ void PanelLogic::touchLoudnessPage(const InputEvent& event) {
     } else if (event.x >= kPauseButtonLeft && event.x <= kPauseButtonRight) {
       if (first) loudness_->pauseSession(page);
     }
-  } else if (event.screen == 0 && event.x > kViewToggleLeft && event.y < kViewToggleBottom) {
+  } else if (event.screen == codeOf(Screen::kLeft) && event.x > kViewToggleLeft &&
+             event.y < kViewToggleBottom) {
     toggleLoudnessView();
   }
 }
 
-std::string PanelLogic::sessionRequest(int32_t operation, const std::string& path) {
+std::string PanelLogic::sessionRequest(SessionOperation operation, const std::string& path) {
   if (mode_ != PanelMode::kPageShown || currentPage_ == nullptr) return {};
   if (currentPage_->type() == PageType::kLm) {
     // Without its monitor a loudness page can neither load nor save: the empty reply tells the
@@ -748,11 +742,11 @@ std::string PanelLogic::sessionRequest(int32_t operation, const std::string& pat
 }
 
 bool PanelLogic::sessionPaused() const {
-  return loudnessMonitorShown() && loudness_->sessionState(*currentPage_) == kSessionPaused;
+  return loudnessMonitorShown() && loudness_->sessionState(*currentPage_) == SessionState::kPaused;
 }
 
 bool PanelLogic::sessionStopped() const {
-  return loudnessMonitorShown() && loudness_->sessionState(*currentPage_) == kSessionStopped;
+  return loudnessMonitorShown() && loudness_->sessionState(*currentPage_) == SessionState::kStopped;
 }
 
 // --- [per-pass work and lamps] ----------------------------------------------------------------
@@ -775,9 +769,9 @@ void PanelLogic::refreshPage() {
 }
 
 void PanelLogic::updateLamps() {
-  constexpr uint8_t kLit = 2;
-  constexpr uint8_t kBright = 3;
-  lamps_.fill(0);
+  constexpr LampState kLit = LampState::kLit;
+  constexpr LampState kBright = LampState::kBright;
+  lamps_.fill(LampState::kOff);
   lamps_[kKeySelectDevice] = kLit;
   lamps_[kKeySelectSubmenu] = kLit;
   if (entry_.active) {

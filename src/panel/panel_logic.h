@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/input.h"
+#include "core/loudness_session.h"
 #include "model/device.h"
 #include "model/value.h"
 
@@ -22,6 +24,14 @@ enum class PanelMode : int32_t {
   kPageShown = 3,
 };
 
+/// What an entry chooses, which decides what Select Submenu does during it: cancel (page
+/// selection, or an item of a device with several pages), accept (device selection), nothing.
+enum class EntryKind : int32_t {
+  kPageSelectionOrItem = 0,
+  kDeviceSelection = 1,
+  kSinglePageItem = 2,  ///< an item of a device with one page
+};
+
 /// What the panel asks of the loudness monitor behind an "lm" page. The loudness monitoring
 /// provides it; without one, "lm" pages have no monitor and only their global-setting knobs work.
 class LoudnessPageControl {
@@ -30,17 +40,15 @@ class LoudnessPageControl {
 
   /// Whether `page` has a loudness monitor (looked up on first need).
   virtual bool hasMonitor(const Page& page) = 0;
-  /// Session state of the page's monitor: 0 stopped, 1 running, 2 paused, 3 waiting, 4 busy;
-  /// -1 when the page has no monitor.
-  virtual int32_t sessionState(const Page& page) = 0;
+  /// Session state of the page's monitor; nothing when the page has no monitor.
+  virtual std::optional<SessionState> sessionState(const Page& page) = 0;
   /// Operator session actions from touching the loudness views.
   virtual void startSession(const Page& page) = 0;
   virtual void stopSession(const Page& page) = 0;
   virtual void clearSession(const Page& page) = 0;
   virtual void pauseSession(const Page& page) = 0;
-  /// Loads (operation 0) or saves (operation 1) the page's session at `path`; "OK" or the
-  /// failure text.
-  virtual std::string sessionRequest(const Page& page, int32_t operation,
+  /// Loads or saves the page's session at `path`; "OK" or the failure text.
+  virtual std::string sessionRequest(const Page& page, SessionOperation operation,
                                      const std::string& path) = 0;
   /// Per-pass refresh of the page on show: updates the loudness views when the monitor marked
   /// a change, and asks the card for loudness data at most once per 1000 ms of `loopTick`.
@@ -73,12 +81,12 @@ class PanelLogic {
   /// clock first while device 0 is on show. Nothing unless a page is shown.
   void refreshPage();
 
-  /// Load (operation 0) or save (1) request from the shell: the loudness page's reply, "OK" for
-  /// any other page on show, empty when no page is shown.
-  std::string sessionRequest(int32_t operation, const std::string& path);
-  /// A page is shown and its loudness session is paused (state 2).
+  /// Load or save request from the shell: the loudness page's reply, "OK" for any other page on
+  /// show, empty when no page is shown.
+  std::string sessionRequest(SessionOperation operation, const std::string& path);
+  /// A page is shown and its loudness session is paused.
   bool sessionPaused() const;
-  /// A page is shown and its loudness session is stopped (state 0).
+  /// A page is shown and its loudness session is stopped.
   bool sessionStopped() const;
 
   /// Lamp state per key code 1..16 after the last event.
@@ -106,7 +114,7 @@ class PanelLogic {
     Value value;
     std::string text;
     bool typed = false;
-    int32_t kind = 0;  // 0 page selection or item, 1 device selection, 2 item of a one-page device
+    EntryKind kind = EntryKind::kPageSelectionOrItem;
   };
 
   void startUp();
@@ -119,7 +127,7 @@ class PanelLogic {
   bool quickSwitchOn();
 
   void handleEntryEvent(const InputEvent& event);
-  void beginEntry(Parameter& parameter, const Value& value, int32_t kind);
+  void beginEntry(Parameter& parameter, const Value& value, EntryKind kind);
   void typeCharacter(char c);
   void eraseCharacter();
   void stepEntry(int32_t n);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/boot_env.h"
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "globals/global_settings.h"
 #include "platform/clock.h"
@@ -43,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += 2 + length;
   }
   qelm::SettingsStore store;
-  store.setBool("SHOW_NETWORK_SETTINGS_PAGES", size % 2 == 0);
-  store.setBool("SHOW_TIME_SETTINGS_PAGES", size % 3 == 0);
+  store.setBool(qelm::settings_key::kShowNetworkSettingsPages, size % 2 == 0);
+  store.setBool(qelm::settings_key::kShowTimeSettingsPages, size % 3 == 0);
   qelm::platform::ManualClock clock;
   int exitCode = 0;
   qelm::GlobalSettings settings(env, store, &exitCode, clock, "/nonexistent/build-date");

@@ -15,6 +15,7 @@
 #include "comm/legacy_port.h"
 #include "core/boot_env.h"
 #include "core/input.h"
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "display/palette.h"
 #include "globals/time_zones.h"
@@ -101,9 +102,9 @@ class GlobalSettingsTest : public ::testing::Test {
     folder_ = pattern;
     bootEnvPath_ = (folder_ / "bootenv").string();
     buildDatePath_ = (folder_ / "build-date").string();
-    store_.setBool("SHOW_NETWORK_SETTINGS_PAGES", false);
-    store_.setBool("SHOW_TIME_SETTINGS_PAGES", false);
-    store_.setText("VADEDER_APPLICATION_VERSION", "1.2.3.4");
+    store_.setBool(settings_key::kShowNetworkSettingsPages, false);
+    store_.setBool(settings_key::kShowTimeSettingsPages, false);
+    store_.setText(settings_key::kApplicationVersion, "1.2.3.4");
     start();
   }
   void TearDown() override {
