@@ -101,7 +101,7 @@ bool EngineRun::startUp() {
   settings_->setText(
       settings_key::kApplicationVersion,
       formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild, kVersionRevision));
-  globals_ = std::make_unique<GlobalSettings>(*bootEnv_, *settings_, &exitCode_, clock());
+  globals_ = std::make_unique<GlobalSettings>(*bootEnv_, *settings_, clock());
 
   logMessage(kLogInfo, "Initializing NTP client.\n");
 
@@ -148,10 +148,11 @@ bool EngineRun::startUp() {
   globals_->setScreens(displays_.get());
 
   logMessage(kLogInfo, "Setting up UI logic.\n");
-  panel_ = std::make_unique<PanelLogic>(exitCode_, state_.catalog.devices, *displays_, *globals_,
-                                        state_.loopTick);
+  panel_ =
+      std::make_unique<PanelLogic>(state_.catalog.devices, *displays_, *globals_, state_.loopTick);
   state_.loopTick = clock().tick();
   panel_->handleEvent(nullptr);
+  takeExitRequests();
 
   logMessage(kLogInfo, "Running.\n");
   state_.loopTick = clock().tick();
@@ -174,6 +175,8 @@ void EngineRun::pass() {
 
   while (std::optional<InputEvent> event = context_.input.nextEvent())
     panel_->handleEvent(&*event);
+  // A page left by an event may have committed a setting that needs a restart.
+  takeExitRequests();
 
   context_.lampWord.store(packLampWord(panel_->lamps()), std::memory_order_relaxed);
   context_.colorTheme.store(globals_->colorTheme(), std::memory_order_relaxed);
@@ -183,6 +186,13 @@ void EngineRun::pass() {
   context_.setSessionFlags(pageShown && panel_->sessionPaused(),
                            pageShown && panel_->sessionStopped());
   serveSessionRequests();
+}
+
+void EngineRun::takeExitRequests() {
+  // The loop ends at the end of the pass in which either asked; a run never returns to running.
+  if (panel_->exitRequested() || globals_->restartRequested()) {
+    exitCode_ = static_cast<int32_t>(ExitCode::kRestart);
+  }
 }
 
 void EngineRun::updateDisplays() {
@@ -214,6 +224,7 @@ void EngineRun::shutDown() {
   const InputEvent finalEvent{kFinalEventCode, EventKind::kNone, 0, -1, -1, -1};
   panel_->handleEvent(&finalEvent);
   globals_->finishForShutdown();
+  takeExitRequests();
   logMessage(kLogInfo, "Exiting.\n");
 
   globals_->setScreens(nullptr);

@@ -124,7 +124,7 @@ class PanelLogicTest : public ::testing::Test {
   void start() {
     devices_.realize(resolver_);
     panel_->realize(resolver_);
-    logic_ = std::make_unique<PanelLogic>(exitCode_, devices_, screens_, settings_, tick_);
+    logic_ = std::make_unique<PanelLogic>(devices_, screens_, settings_, tick_);
     logic_->handleEvent(nullptr);
   }
 
@@ -171,7 +171,6 @@ class PanelLogicTest : public ::testing::Test {
   Parameter* trim_ = nullptr;
   Parameter* mode_ = nullptr;
   Parameter* command_ = nullptr;
-  int32_t exitCode_ = 0;
   uint32_t tick_ = 4711;
   std::unique_ptr<PanelLogic> logic_;
 };
@@ -577,7 +576,7 @@ TEST_F(PanelLogicTest, LampsFollowTheMode) {
 TEST_F(PanelLogicTest, FinalEventLeavesThePageAndAsksForARestart) {
   start();
   send({kFinalEventCode, EventKind::kNone, 0});
-  EXPECT_EQ(exitCode_, 1);
+  EXPECT_TRUE(logic_->exitRequested());
   EXPECT_EQ(page(alpha_, 1).deactivations, 1);
   EXPECT_EQ(settings_.commits, 1);
 }
