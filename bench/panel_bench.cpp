@@ -177,8 +177,8 @@ void BM_IdlePassSettingsTimePage(benchmark::State& state) {
   EngineRun run(engineState);
   if (!run.startUp()) return state.SkipWithError("no start-up");
   // Select Submenu, 8, Enter: "Control Panel Time".
-  for (int32_t code : {14, 9, 16})
-    context.input.queueKey(code);
+  for (const PanelKey key : {PanelKey::kSelectSubmenu, PanelKey::kDigit8, PanelKey::kEnter})
+    context.input.queueKey(codeOf(key));
   for (int i = 0; i < 5; ++i)
     run.pass();
   if (run.panel()->currentPage() == nullptr ||

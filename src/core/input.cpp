@@ -12,7 +12,7 @@ constexpr std::array<int, 16> kLampOrder = {16, 15, 14, 13, 12, 10, 7, 4, 1, 9, 
 uint32_t packLampWord(const LampStates& lamps) {
   uint32_t word = 0;
   for (int code : kLampOrder)
-    word = (word << 2) | (lamps[static_cast<size_t>(code)] & 3u);
+    word = (word << 2) | (static_cast<uint32_t>(lamps[static_cast<size_t>(code)]) & 3u);
   return word;
 }
 
@@ -20,7 +20,7 @@ LampStates unpackLampWord(uint32_t word) {
   LampStates lamps{};
   for (size_t i = 0; i < kLampOrder.size(); ++i) {
     const unsigned shift = static_cast<unsigned>(30 - 2 * i);
-    lamps[static_cast<size_t>(kLampOrder[i])] = static_cast<uint8_t>((word >> shift) & 3u);
+    lamps[static_cast<size_t>(kLampOrder[i])] = static_cast<LampState>((word >> shift) & 3u);
   }
   return lamps;
 }

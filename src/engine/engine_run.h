@@ -39,7 +39,8 @@ class EngineRun {
   /// The final event, the settings' last act, "Exiting." and the teardown.
   void shutDown();
 
-  /// 0 while running; 1 once a restart (or the final event) asked for the loop to end.
+  /// 0 while running; 1 once the panel (final event) or the settings (restart) asked for the
+  /// loop to end, as the run learns after handing them events.
   int32_t exitCode() const { return exitCode_; }
   /// Built objects, for tests and benchmarks; null before start-up and after shutdown.
   PanelLogic* panel() { return panel_.get(); }
@@ -49,6 +50,7 @@ class EngineRun {
   HostGroup* simulator() { return simulator_.get(); }
 
  private:
+  void takeExitRequests();
   void updateDisplays();
   void serveSessionRequests();
   platform::Clock& clock();

@@ -12,6 +12,7 @@
 #include "config/config_loader.h"
 #include "core/boot_env.h"
 #include "core/log.h"
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/version.h"
 #include "display/font_setup.h"
@@ -27,7 +28,6 @@ namespace qelm {
 
 namespace {
 
-// The key codes in the order their lamp pairs are packed, most significant pair first.
 // Loudness monitors plug in here; until then no card gets one.
 std::unique_ptr<Monitor> noMonitors(const std::string&, Model&, Card&) {
   return nullptr;
@@ -91,15 +91,17 @@ bool EngineRun::startUp() {
 
   logMessage(kLogInfo, "Initializing global settings.\n");
   settings_ = std::make_unique<SettingsStore>();
-  settings_->setText("LM_REPORT_TEMPLATE_PATH", programFolder + "resources/lmtemplate.html");
-  settings_->setText("LM_REPORT_DIRECTORY", context_.reportFolder() + "reports/");
-  settings_->setText("LM_DATA_TEMPLATE_PATH", programFolder + "resources/lmdatatemplate.txt");
-  settings_->setBool("SHOW_NETWORK_SETTINGS_PAGES", false);
-  settings_->setBool("SHOW_TIME_SETTINGS_PAGES", false);
+  settings_->setText(settings_key::kReportTemplatePath,
+                     programFolder + "resources/lmtemplate.html");
+  settings_->setText(settings_key::kReportDirectory, context_.reportFolder() + "reports/");
+  settings_->setText(settings_key::kDataTemplatePath,
+                     programFolder + "resources/lmdatatemplate.txt");
+  settings_->setBool(settings_key::kShowNetworkSettingsPages, false);
+  settings_->setBool(settings_key::kShowTimeSettingsPages, false);
   settings_->setText(
-      "VADEDER_APPLICATION_VERSION",
+      settings_key::kApplicationVersion,
       formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild, kVersionRevision));
-  globals_ = std::make_unique<GlobalSettings>(*bootEnv_, *settings_, &exitCode_, clock());
+  globals_ = std::make_unique<GlobalSettings>(*bootEnv_, *settings_, clock());
 
   logMessage(kLogInfo, "Initializing NTP client.\n");
 
@@ -146,10 +148,11 @@ bool EngineRun::startUp() {
   globals_->setScreens(displays_.get());
 
   logMessage(kLogInfo, "Setting up UI logic.\n");
-  panel_ = std::make_unique<PanelLogic>(exitCode_, state_.catalog.devices, *displays_, *globals_,
-                                        state_.loopTick);
+  panel_ =
+      std::make_unique<PanelLogic>(state_.catalog.devices, *displays_, *globals_, state_.loopTick);
   state_.loopTick = clock().tick();
   panel_->handleEvent(nullptr);
+  takeExitRequests();
 
   logMessage(kLogInfo, "Running.\n");
   state_.loopTick = clock().tick();
@@ -172,6 +175,8 @@ void EngineRun::pass() {
 
   while (std::optional<InputEvent> event = context_.input.nextEvent())
     panel_->handleEvent(&*event);
+  // A page left by an event may have committed a setting that needs a restart.
+  takeExitRequests();
 
   context_.lampWord.store(packLampWord(panel_->lamps()), std::memory_order_relaxed);
   context_.colorTheme.store(globals_->colorTheme(), std::memory_order_relaxed);
@@ -181,6 +186,13 @@ void EngineRun::pass() {
   context_.setSessionFlags(pageShown && panel_->sessionPaused(),
                            pageShown && panel_->sessionStopped());
   serveSessionRequests();
+}
+
+void EngineRun::takeExitRequests() {
+  // The loop ends at the end of the pass in which either asked; a run never returns to running.
+  if (panel_->exitRequested() || globals_->restartRequested()) {
+    exitCode_ = static_cast<int32_t>(ExitCode::kRestart);
+  }
 }
 
 void EngineRun::updateDisplays() {
@@ -201,15 +213,18 @@ void EngineRun::serveSessionRequests() {
   // A load is answered before a save in the same pass; without a page that can serve them the
   // reply is empty, which the window reports.
   const std::string loadPath = context_.takeLoadSessionPath();
-  if (!loadPath.empty()) context_.setSessionReply(panel_->sessionRequest(0, loadPath));
+  if (!loadPath.empty())
+    context_.setSessionReply(panel_->sessionRequest(SessionOperation::kLoad, loadPath));
   const std::string savePath = context_.takeSaveSessionPath();
-  if (!savePath.empty()) context_.setSessionReply(panel_->sessionRequest(1, savePath));
+  if (!savePath.empty())
+    context_.setSessionReply(panel_->sessionRequest(SessionOperation::kSave, savePath));
 }
 
 void EngineRun::shutDown() {
   const InputEvent finalEvent{kFinalEventCode, EventKind::kNone, 0, -1, -1, -1};
   panel_->handleEvent(&finalEvent);
   globals_->finishForShutdown();
+  takeExitRequests();
   logMessage(kLogInfo, "Exiting.\n");
 
   globals_->setScreens(nullptr);

@@ -1,6 +1,6 @@
 // [SECTION] Construction and targets
 // [SECTION] Get handler
-// [SECTION] Set handler
+// [SECTION] Set handler: action, stored value, loudness settings
 // [SECTION] Presets and coupled settings
 // [SECTION] Clock, locks, commit, theme
 
@@ -18,6 +18,7 @@
 #include "core/boot_env.h"
 #include "core/input.h"
 #include "core/log.h"
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "display/palette.h"
 #include "globals/globals_model.h"
@@ -172,13 +173,13 @@ struct FileCloser {
 // Construction and targets
 // ---------------------------------------------------------------------------------------------
 
-GlobalSettings::GlobalSettings(BootEnv& bootEnv, const SettingsStore& store, int* exitCode,
-                               platform::Clock& clock, std::string buildDatePath)
+GlobalSettings::GlobalSettings(BootEnv& bootEnv, const SettingsStore& store, platform::Clock& clock,
+                               std::string buildDatePath, SettingsOwner owner)
     : bootEnv_(bootEnv),
       store_(store),
-      exitCode_(exitCode),
       clock_(clock),
-      buildDatePath_(std::move(buildDatePath)) {
+      buildDatePath_(std::move(buildDatePath)),
+      owner_(owner) {
   // The zone chosen in an earlier run applies before the clock is first read.
   const std::string storedZone = bootEnv_.get("tzname");
   if (timeZoneIndex(storedZone) != 0) applyTimeZone(storedZone);
@@ -245,8 +246,8 @@ Value GlobalSettings::getGlobal(const Parameter& parameter) {
     case GlobalCode::kProcessorVersion:
       return Value::ofText("Simulated");
     case GlobalCode::kApplicationBuild:
-      if (!store_.contains("VADEDER_APPLICATION_VERSION")) return Value();
-      return Value::ofText(store_.getText("VADEDER_APPLICATION_VERSION"));
+      if (!store_.contains(settings_key::kApplicationVersion)) return Value();
+      return Value::ofText(store_.getText(settings_key::kApplicationVersion));
     case GlobalCode::kKernelBuild:
       return kernelBuild();
     case GlobalCode::kSelectAction:
@@ -296,60 +297,64 @@ Value GlobalSettings::kernelBuild() const {
 
 void GlobalSettings::setGlobal(const Parameter& parameter, const Value& value) {
   const auto code = static_cast<GlobalCode>(parameter.globalCode());
-  bool applyLoudness = false;
+  const AfterAction after = runAction(code, value);
+  if (after == AfterAction::kNothing) return;
+  storeValue(parameter, code, value);
+  applyLoudnessSettings(code, after == AfterAction::kStoreAndApplyLoudness);
+}
 
-  // Actions and side effects that come before the value is stored.
+// Actions and side effects that come before the value is stored; some settings are nothing
+// but their action.
+GlobalSettings::AfterAction GlobalSettings::runAction(GlobalCode code, const Value& value) {
   switch (code) {
     case GlobalCode::kObtainAddressViaDhcp:
       bootEnv_.set("dhcp", value.valid && value.i != 0 ? "y" : "");
       saveNeeded_ = true;
       restartNeeded_ = true;
-      return;
+      return AfterAction::kNothing;
     case GlobalCode::kFixedIpAddress:
     case GlobalCode::kNetmask:
     case GlobalCode::kGateway:
       restartNeeded_ = true;  // the address is taken up only at the next start
-      break;
+      return AfterAction::kStore;
     case GlobalCode::kBacklightLevel:
-      break;  // no backlight to drive on the desktop
+      return AfterAction::kStore;  // no backlight to drive on the desktop
     case GlobalCode::kColorTheme:
       theme_.reset();
       fillPalette(value.i == 0 ? ColorTheme::kLight : ColorTheme::kDark);
       if (screens_ != nullptr) screens_->repaintAll();
-      break;
+      return AfterAction::kStore;
     case GlobalCode::kLegacyPort6666Support:
       setLegacyPortEnabled(value.i != 0);
-      break;
+      return AfterAction::kStore;
     case GlobalCode::kSelectAction:
       firmwareAction_ = value;
-      return;
+      return AfterAction::kNothing;
     case GlobalCode::kBeginAction:
-      return;  // no firmware hardware to upgrade
+      return AfterAction::kNothing;  // no firmware hardware to upgrade
     case GlobalCode::kSaveAdminPresets:
       copyKeys(kAdminSavedCodes, true);
-      break;
+      return AfterAction::kStore;
     case GlobalCode::kLoadAdminPresets:
       copyKeys(kAdminLoadedCodes, false);
-      applyLoudness = true;
-      break;
+      return AfterAction::kStoreAndApplyLoudness;
     case GlobalCode::kLoadFactoryPresets:
       resetToDefaults(kFactoryCodes);
-      applyLoudness = true;
-      break;
+      return AfterAction::kStoreAndApplyLoudness;
     case GlobalCode::kCurrentDate: {
       // Shows the typed date until the next refresh; the system clock is left alone.
       const auto date = value.valid ? readDate(value.text) : std::nullopt;
       currentDate_ = date
                          ? formattedText("%02d/%02d/%02d", date->month, date->day, date->year % 100)
                          : std::string();
-      return;
+      return AfterAction::kNothing;
     }
     case GlobalCode::kCurrentTime: {
       const auto time = value.valid ? readTimeOfDay(value.text) : std::nullopt;
       currentTime_ =
           time ? formattedText("%02d:%02d:%02d", time->hours, time->minutes, time->seconds)
                : std::string();
-      return;
+      return AfterAction::kNothing;
     }
     case GlobalCode::kTimeZone: {
       // The first row cannot be chosen: it is what an unknown zone shows as.
@@ -361,30 +366,38 @@ void GlobalSettings::setGlobal(const Parameter& parameter, const Value& value) {
         saveNeeded_ = true;
         clockRefreshForced_ = true;
       }
-      return;
+      return AfterAction::kNothing;
     }
     default:
-      break;
+      return AfterAction::kStore;
   }
+}
 
+void GlobalSettings::storeValue(const Parameter& parameter, GlobalCode code, const Value& value) {
   if (!parameter.key().empty()) {
     bootEnv_.set(parameter.key(), storedText(parameter, value));
     saveNeeded_ = true;
   }
   // Told after the value is stored, so that the input reads the new setting.
   if (isKnobSetting(code) && knobInput_ != nullptr) knobInput_->knobSettingsChanged();
+}
 
+// What a stored loudness setting does to the sessions: coupled settings follow it, the session
+// commands run, and otherwise the monitors take the new settings (the presets and the few
+// settings read only at a session's start only when their action `asked`).
+void GlobalSettings::applyLoudnessSettings(GlobalCode code, bool asked) {
   if (!isLoudnessSetting(code)) return;
+  bool apply = asked;
   switch (code) {
     case GlobalCode::kVuYellow:
     case GlobalCode::kVuRed:
       coupleVuLevels(code);
-      applyLoudness = true;
+      apply = true;
       break;
     case GlobalCode::kStopTriggerTimecode:
     case GlobalCode::kStartTriggerTimecode:
       coupleTimecodes(code);
-      applyLoudness = true;
+      apply = true;
       break;
     case GlobalCode::kStartAllSessions:
       sessions_->startAll();
@@ -406,12 +419,12 @@ void GlobalSettings::setGlobal(const Parameter& parameter, const Value& value) {
     case GlobalCode::kCurrentTime:
     case GlobalCode::kTimeZone:
     case GlobalCode::kStartSessionsOnBootup:
-      break;  // only when the action above asked for it
+      break;  // only when the action asked for it
     default:
-      applyLoudness = true;
+      apply = true;
       break;
   }
-  if (applyLoudness) sessions_->applySettings(*this);
+  if (apply) sessions_->applySettings(*this);
 }
 
 void GlobalSettings::finishForShutdown() {
@@ -500,7 +513,7 @@ void GlobalSettings::refreshClock() {
     if (std::strftime(text, sizeof text, format, &local) == 0) return;
     if (current == text) return;
     current = text;
-    if (Target* target = globalTarget(codeOf(code))) target->markChanged();
+    if (Target* target = globalTarget(code)) target->markChanged();
   };
   update("%m/%d/%Y", currentDate_, GlobalCode::kCurrentDate);
   update("%H:%M:%S", currentTime_, GlobalCode::kCurrentTime);
@@ -535,12 +548,12 @@ void GlobalSettings::commit() {
       logMessage(kLogInfo, "WARNING: the panel settings could not be saved\n");
     }
   }
-  if (restartNeeded_ && exitCode_ != nullptr) {
+  if (restartNeeded_ && owner_ == SettingsOwner::kEngineRun) {
     if (screens_ != nullptr) {
       screens_->showMessage("Restarting");
       screens_->drawNow();
     }
-    *exitCode_ = 1;
+    restartRequested_ = true;
     restartNeeded_ = false;
   }
 }

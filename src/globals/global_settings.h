@@ -29,6 +29,10 @@ class Clock;
 /// File whose first line "Kernel Build" shows.
 inline constexpr const char* kBuildDatePath = "/etc/build-date";
 
+/// Who the settings belong to: an engine run, which restarts when they ask for it, or nobody
+/// (detached settings keep a needed restart pending and never say "Restarting").
+enum class SettingsOwner : int32_t { kEngineRun = 0, kDetached = 1 };
+
 /// The panel's own settings: the model "globals", the device "This Control Panel", one
 /// `GlobalTarget` per setting, and the handlers that read each setting (from the boot
 /// environment, the clock, the loudness sessions or fixed facts of this edition) and carry out
@@ -38,11 +42,11 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
  public:
   /// Builds the model with a target per setting, applies a time zone stored under "tzname",
   /// builds the device with the pages `store` enables and binds its items to the targets.
-  /// `bootEnv`, `store` and `clock` must outlive the settings; `exitCode` (null: unknown) is
-  /// set to 1 by `commit` when a setting needs a restart; `buildDatePath` is read for "Kernel
-  /// Build".
-  GlobalSettings(BootEnv& bootEnv, const SettingsStore& store, int* exitCode,
-                 platform::Clock& clock, std::string buildDatePath = kBuildDatePath);
+  /// `bootEnv`, `store` and `clock` must outlive the settings; `buildDatePath` is read for
+  /// "Kernel Build"; `owner` says whether `commit` may ask for a restart.
+  GlobalSettings(BootEnv& bootEnv, const SettingsStore& store, platform::Clock& clock,
+                 std::string buildDatePath = kBuildDatePath,
+                 SettingsOwner owner = SettingsOwner::kEngineRun);
   ~GlobalSettings() override;
 
   GlobalSettings(const GlobalSettings&) = delete;
@@ -73,11 +77,14 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
   /// Writes `value` to the setting of `parameter` and carries out what the code calls for.
   void setGlobal(const Parameter& parameter, const Value& value);
 
+  using PanelSettings::globalTarget;
   /// The target of `code`, or null when there is none.
   Target* globalTarget(int32_t code) override;
   /// Saves the boot environment when a setting changed ("Saving changes"), then requests a
-  /// restart when a setting needs one ("Restarting", exit code 1).
+  /// restart when a setting needs one ("Restarting"; see `restartRequested`).
   void commit() override;
+  /// Whether a commit asked the engine run to restart (its exit code 1); stays set.
+  bool restartRequested() const { return restartRequested_; }
   /// Makes the settings that may not change while measuring read-only while a loudness session
   /// is active, editable otherwise.
   void refreshLocks() override;
@@ -98,6 +105,12 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
   void finishForShutdown();
 
  private:
+  // What a written setting still needs once its action ran.
+  enum class AfterAction : int32_t { kNothing = 0, kStore = 1, kStoreAndApplyLoudness = 2 };
+
+  AfterAction runAction(GlobalCode code, const Value& value);
+  void storeValue(const Parameter& parameter, GlobalCode code, const Value& value);
+  void applyLoudnessSettings(GlobalCode code, bool asked);
   Parameter& parameterFor(GlobalCode code);
   Value storedValue(const Parameter& parameter) const;
   Value kernelBuild() const;
@@ -108,9 +121,9 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
 
   BootEnv& bootEnv_;
   const SettingsStore& store_;
-  int* exitCode_;
   platform::Clock& clock_;
   std::string buildDatePath_;
+  SettingsOwner owner_;
   PanelScreens* screens_ = nullptr;
   InputBase* knobInput_ = nullptr;
   NoLoudnessSessions noSessions_;
@@ -124,6 +137,7 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
 
   bool saveNeeded_ = false;
   bool restartNeeded_ = false;
+  bool restartRequested_ = false;
   Value firmwareAction_ = Value::ofInt(0);
   std::optional<uint32_t> lastClockRefresh_;
   bool clockRefreshForced_ = false;

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "globals/time_zones.h"
 #include "model/device.h"
@@ -279,9 +280,9 @@ std::unique_ptr<Model> buildGlobalsModel() {
 
 std::unique_ptr<Device> buildPanelDevice(const Model& model, const SettingsStore& store) {
   auto device = std::make_unique<Device>(kPanelDeviceNumber, "This Control Panel");
-  const bool network = store.getBool("SHOW_NETWORK_SETTINGS_PAGES");
-  const bool time = store.getBool("SHOW_TIME_SETTINGS_PAGES");
-  const bool versioned = store.contains("VADEDER_APPLICATION_VERSION");
+  const bool network = store.getBool(settings_key::kShowNetworkSettingsPages);
+  const bool time = store.getBool(settings_key::kShowTimeSettingsPages);
+  const bool versioned = store.contains(settings_key::kApplicationVersion);
 
   using C = GlobalCode;
   using Slots = std::initializer_list<std::pair<int32_t, C>>;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/input.h"
 #include "display/raster_window.h"
 #include "model/device.h"
 #include "panel/screens.h"
@@ -15,9 +16,6 @@ namespace qelm {
 
 class FontRegistry;
 struct PageItem;
-
-/// The two screens.
-enum class Screen : int32_t { kLeft = 0, kRight = 1 };
 
 /// Both screens of the panel: the windows over the shared raster, a `Panel` on each, and the
 /// screen operations of navigation and editing. Engine thread only; the raster is written only

@@ -1,16 +1,16 @@
-// Sections: [start-up and navigation] [entries] [page items] [colour corrector] [loudness pages]
+// Sections: [state] [start-up and navigation] [entries] [page items] [loudness sessions]
 // [per-pass work and lamps]
 
 #include "panel/panel_logic.h"
 
 #include <array>
 #include <cstddef>
-#include <map>
 #include <string>
 #include <utility>
 
 #include "model/parameter.h"
 #include "model/target.h"
+#include "panel/item_targets.h"
 #include "panel/panel_settings.h"
 #include "panel/screens.h"
 #include "text/text.h"
@@ -18,55 +18,33 @@
 namespace qelm {
 namespace {
 
-constexpr int32_t kKeyZero = 1;
-constexpr int32_t kKeyNine = 10;
-constexpr int32_t kKeyContext = 11;
-constexpr int32_t kKeyBack = 12;
-constexpr int32_t kKeySelectDevice = 13;
-constexpr int32_t kKeySelectSubmenu = 14;
-constexpr int32_t kKeyCancel = 15;
-constexpr int32_t kKeyEnter = 16;
 // "cc" pages map seven more knob codes, which no control of this edition produces.
 constexpr int32_t kLastKnobCode = 32;
+// Quick Switch: digit keys "1".."9" jump to list positions 0..8, "0" to position 9.
+constexpr int32_t kZeroKeyPosition = 9;
 
-constexpr int32_t kDeviceSelectionKind = 1;
-constexpr int32_t kPageSelectionKind = 0;
-constexpr int32_t kItemKind = 0;
-constexpr int32_t kSinglePageItemKind = 2;
-
-// Item index per knob code 18..32; -1 for none.
+// Item index per knob slot of the "8-up" and "4-up" pages; -1 for none.
 constexpr std::array<int32_t, 15> kDualKnobItems{0,  2,  1,  3,  4,  6,  5, 7,
                                                  -1, -1, -1, -1, -1, -1, -1};
-constexpr std::array<int32_t, 15> kCorrectorKnobItems{0, 2, 1, 3, 4, -1, -1, 12,
-                                                      5, 6, 7, 8, 9, 10, 11};
-
-// Colour-corrector items by index: 0..12 the stored settings, then the enables, the two resets
-// and the hold control that brackets every write of settings.
-constexpr int32_t kStoredCorrectorItems = 13;
-constexpr int32_t kBypassItem = 13;
-constexpr int32_t kSecondEnableItem = 14;
-constexpr int32_t kFirstResetItem = 15;
-constexpr int32_t kSecondResetItem = 16;
-constexpr int32_t kCorrectorHoldItem = 17;
-
-// Touch areas of the loudness views, in screen pixels.
-constexpr int32_t kSessionButtonsBottom = 137;
-constexpr int32_t kStartButtonRight = 86;
-constexpr int32_t kStopButtonLeft = 88;
-constexpr int32_t kStopButtonRight = 162;
-constexpr int32_t kPauseButtonLeft = 164;
-constexpr int32_t kPauseButtonRight = 249;
-constexpr int32_t kViewToggleLeft = 400;
-constexpr int32_t kViewToggleBottom = 100;
-
-constexpr int32_t kSessionStopped = 0;
-constexpr int32_t kSessionPaused = 2;
 
 constexpr const char* kDevicePrompt = "Use the keypad or any knob to select a device.";
 constexpr const char* kPagePrompt = "Use the keypad or any knob to select a submenu.";
 
 bool isKnobCode(int32_t code) {
   return code >= kFirstKnobCode && code <= kLastKnobCode;
+}
+bool isPanelKnob(int32_t code) {
+  return code >= kFirstKnobCode && code < kFirstKnobCode + kKnobCount;
+}
+std::optional<PanelKey> keyOf(int32_t code) {
+  if (code < kFirstKeyCode || code > kLastKeyCode) return std::nullopt;
+  return static_cast<PanelKey>(code);
+}
+// The digit 0..9 of a digit key; nothing for the other keys.
+std::optional<int32_t> digitOf(PanelKey key) {
+  const int32_t digit = codeOf(key) - codeOf(PanelKey::kDigit0);
+  if (digit < 0 || digit > 9) return std::nullopt;
+  return digit;
 }
 bool isTurn(EventKind kind) {
   return kind == EventKind::kTurnedOneWay || kind == EventKind::kTurnedOtherWay;
@@ -75,66 +53,91 @@ int32_t turnSteps(const InputEvent& event) {
   return event.kind == EventKind::kTurnedOneWay ? -event.count : event.count;
 }
 
-void setOnAll(const PageItem* item, const Value& value) {
-  if (item == nullptr) return;
-  for (Target* target : item->targets)
-    target->setValue(value);
-}
-
-void sendToAll(const PageItem* item, const Value& value) {
-  if (item == nullptr) return;
-  for (Target* target : item->targets)
-    target->sendValue(value);
-}
-
-bool hasTargets(const PageItem* item) {
-  return item != nullptr && !item->targets.empty();
-}
-
-// Process-wide by design: a retrieve on one corrector card and a send on another copy settings
-// between them, whichever device each is on.
-std::map<int32_t, Value>& storedCorrectorSettings() {
-  static std::map<int32_t, Value> settings;
-  return settings;
-}
-
 }  // namespace
 
-PanelLogic::PanelLogic(int32_t& exitCode, DeviceList& devices, PanelScreens& screens,
-                       PanelSettings& settings, const uint32_t& loopTick)
-    : exitCode_(exitCode),
-      devices_(devices),
+PanelLogic::PanelLogic(DeviceList& devices, PanelScreens& screens, PanelSettings& settings,
+                       const uint32_t& loopTick)
+    : devices_(devices),
       screens_(screens),
       settings_(settings),
-      loopTick_(loopTick) {}
+      loopTick_(loopTick),
+      corrector_(screens),
+      loudness_(devices, settings) {}
 
 PanelLogic::~PanelLogic() = default;
 
-void PanelLogic::clearStoredCorrectorSettings() {
-  storedCorrectorSettings().clear();
-}
-
 void PanelLogic::handleEvent(const InputEvent* event) {
-  if (mode_ == PanelMode::kStart) {
+  if (std::holds_alternative<Starting>(state_)) {
     // Whatever the first event is, it only brings the panel up.
     startUp();
   } else if (event != nullptr) {
+    const std::optional<PanelKey> pressed =
+        event->kind == EventKind::kKeyPressed ? keyOf(event->code) : std::nullopt;
     if (event->code == kFinalEventCode) {
-      if (mode_ == PanelMode::kPageShown) leavePage();
-      exitCode_ = 1;
-    } else if (entry_.active) {
+      leavePage();
+      exitRequested_ = true;
+    } else if (entryActive()) {
       handleEntryEvent(*event);
-    } else if (event->kind == EventKind::kKeyPressed && event->code == kKeySelectDevice) {
+    } else if (pressed == PanelKey::kSelectDevice) {
       startDeviceSelection();
-    } else if (event->kind == EventKind::kKeyPressed && event->code == kKeySelectSubmenu) {
+    } else if (pressed == PanelKey::kSelectSubmenu) {
       startPageSelection();
-    } else if (event->kind == EventKind::kKeyPressed && event->code == kKeyCancel) {
+    } else if (pressed == PanelKey::kCancel) {
       showCurrentPage();
-    } else if (mode_ == PanelMode::kPageShown) {
+    } else if (pageView() != nullptr) {
       handlePageEvent(*event);
     }
   }
   updateLamps();
+}
+
+// --- [state] ----------------------------------------------------------------------------------
+
+PanelMode PanelLogic::mode() const {
+  struct ModeOf {
+    PanelMode operator()(const Starting&) const { return PanelMode::kStart; }
+    PanelMode operator()(const DeviceSelection&) const { return PanelMode::kDeviceSelect; }
+    PanelMode operator()(const PageSelection&) const { return PanelMode::kPageSelect; }
+    PanelMode operator()(const PageView&) const { return PanelMode::kPageShown; }
+  };
+  return std::visit(ModeOf{}, state_);
+}
+
+PanelLogic::Entry PanelLogic::makeEntry(Parameter& parameter, const Value& value) {
+  return Entry{&parameter, value, parameter.formatValue(value, false), false};
+}
+
+const PanelLogic::Entry* PanelLogic::openEntry() const {
+  if (const auto* devices = std::get_if<DeviceSelection>(&state_)) return &devices->entry;
+  if (const auto* pages = std::get_if<PageSelection>(&state_)) return &pages->entry;
+  if (const PageView* view = pageView(); view != nullptr && view->entered) {
+    return &view->entered->entry;
+  }
+  return nullptr;
+}
+
+PanelLogic::Entry* PanelLogic::openEntry() {
+  return const_cast<Entry*>(std::as_const(*this).openEntry());
+}
+
+std::optional<EntryKind> PanelLogic::entryKind() const {
+  if (std::holds_alternative<DeviceSelection>(state_)) return EntryKind::kDeviceSelection;
+  if (std::holds_alternative<PageSelection>(state_)) return EntryKind::kPageSelectionOrItem;
+  if (const PageView* view = pageView(); view != nullptr && view->entered) {
+    return view->entered->kind;
+  }
+  return std::nullopt;
+}
+
+int32_t PanelLogic::enteredItem() const {
+  const PageView* view = pageView();
+  return view != nullptr && view->entered ? view->entered->item : -1;
+}
+
+const std::string& PanelLogic::entryText() const {
+  static const std::string kNone;
+  const Entry* entry = openEntry();
+  return entry != nullptr ? entry->text : kNone;
 }
 
 // --- [start-up and navigation] ----------------------------------------------------------------
@@ -152,7 +155,7 @@ void PanelLogic::startUp() {
 }
 
 void PanelLogic::leavePage() {
-  if (mode_ != PanelMode::kPageShown || currentPage_ == nullptr) return;
+  if (pageView() == nullptr || currentPage_ == nullptr) return;
   currentPage_->deactivate();
   settings_.commit();
 }
@@ -165,11 +168,10 @@ void PanelLogic::startDeviceSelection() {
       currentDevice_ != nullptr ? choices.positionOfNumber(currentDevice_->number()) : -1;
   if (position < 0 && choices.count() > 0) position = 0;
   const int32_t value = position >= 0 ? choices.at(position)->value() : -1;
-  mode_ = PanelMode::kDeviceSelect;
-  enteredItem_ = -1;
-  beginEntry(list, Value::ofInt(value), kDeviceSelectionKind);
+  const Entry& entry =
+      state_.emplace<DeviceSelection>(DeviceSelection{makeEntry(list, Value::ofInt(value))}).entry;
   screens_.showSelection(kDevicePrompt, "", choices, position);
-  screens_.showEntryText(entry_.text);
+  screens_.showEntryText(entry.text);
 }
 
 void PanelLogic::startPageSelection() {
@@ -184,13 +186,12 @@ void PanelLogic::startPageSelection() {
       currentPage_ != nullptr ? choices.positionOfNumber(currentPage_->number()) : -1;
   if (position < 0 && choices.count() > 0) position = 0;
   const int32_t value = position >= 0 ? choices.at(position)->value() : -1;
-  mode_ = PanelMode::kPageSelect;
-  enteredItem_ = -1;
-  beginEntry(list, Value::ofInt(value), kPageSelectionKind);
+  const Entry& entry =
+      state_.emplace<PageSelection>(PageSelection{makeEntry(list, Value::ofInt(value))}).entry;
   const std::string header =
       formattedText("%d %s", currentDevice_->number(), currentDevice_->longName().c_str());
   screens_.showSelection(kPagePrompt, header, choices, position);
-  screens_.showEntryText(entry_.text);
+  screens_.showEntryText(entry.text);
 }
 
 void PanelLogic::showPage(Page& page) {
@@ -201,16 +202,9 @@ void PanelLogic::showPage(Page& page) {
   settings_.refreshLocks();
   page.activate();
   screens_.showPage(*currentDevice_, page);
-  // The page header empties the message stack.
-  heldMessageShown_ = false;
-  // The bars start without status text; a bypassed corrector says so at once rather than
-  // only after its enable next changes.
-  if (page.type() == PageType::kCc) {
-    if (const Target* bypass = page.firstTarget(kBypassItem)) updateBypassStatus(*bypass);
-  }
-  mode_ = PanelMode::kPageShown;
-  enteredItem_ = -1;
-  entry_.active = false;
+  // The page header empties the message stack, so no held message is left to take away.
+  corrector_.pageShown(page);
+  state_.emplace<PageView>();
 }
 
 void PanelLogic::showCurrentPage() {
@@ -222,7 +216,7 @@ void PanelLogic::showCurrentPage() {
 }
 
 bool PanelLogic::quickSwitchOn() {
-  const Target* target = settings_.globalTarget(codeOf(GlobalCode::kQuickSwitch));
+  const Target* target = settings_.globalTarget(GlobalCode::kQuickSwitch);
   if (target == nullptr) return false;
   const Value value = target->currentValue();
   return value.valid && value.i != 0;
@@ -234,8 +228,7 @@ void PanelLogic::jumpToDevice(int32_t position) {
   Page* page = device->choosePage(currentPage_);
   // A device without pages has nothing to jump to.
   if (page == nullptr) return;
-  if (entry_.active && enteredItem_ >= 0) endItemEntry();
-  entry_.active = false;
+  if (enteredItem() >= 0) endItemEntry();
   leavePage();
   currentDevice_ = device;
   currentPage_ = page;
@@ -244,96 +237,106 @@ void PanelLogic::jumpToDevice(int32_t position) {
 
 // --- [entries] --------------------------------------------------------------------------------
 
-void PanelLogic::beginEntry(Parameter& parameter, const Value& value, int32_t kind) {
-  entry_.active = true;
-  entry_.parameter = &parameter;
-  entry_.value = value;
-  entry_.text = parameter.formatValue(value, false);
-  entry_.typed = false;
-  entry_.kind = kind;
-}
-
 void PanelLogic::handleEntryEvent(const InputEvent& event) {
   if (event.kind == EventKind::kKeyPressed) {
-    const int32_t code = event.code;
-    if (code == kKeySelectDevice || code == kKeyCancel) {
-      cancelEntry(code);
-    } else if (code == kKeySelectSubmenu) {
-      if (entry_.kind == kPageSelectionKind) {
-        cancelEntry(code);
-      } else if (entry_.kind == kDeviceSelectionKind) {
-        acceptEntry(code);
-      }
-    } else if (code == kKeyEnter) {
-      acceptEntry(code);
-    } else if (code == kKeyBack) {
-      eraseCharacter();
-    } else if (code >= kKeyZero && code <= kKeyNine) {
-      typeCharacter(static_cast<char>('0' + code - kKeyZero));
-    } else if (code == kKeyContext) {
-      if (const char c = contextCharacter(); c != '\0') typeCharacter(c);
+    const std::optional<PanelKey> key = keyOf(event.code);
+    if (!key) return;
+    switch (*key) {
+      case PanelKey::kSelectDevice:
+      case PanelKey::kCancel:
+        cancelEntry(*key);
+        return;
+      case PanelKey::kSelectSubmenu:
+        switch (*entryKind()) {
+          case EntryKind::kPageSelectionOrItem:
+            cancelEntry(*key);
+            return;
+          case EntryKind::kDeviceSelection:
+            acceptEntry(true);
+            return;
+          case EntryKind::kSinglePageItem:
+            return;
+        }
+        return;
+      case PanelKey::kEnter:
+        acceptEntry(false);
+        return;
+      case PanelKey::kBack:
+        eraseCharacter();
+        return;
+      case PanelKey::kContext:
+        if (const char c = contextCharacter(); c != '\0') typeCharacter(c);
+        return;
+      default:
+        if (const auto digit = digitOf(*key)) typeCharacter(static_cast<char>('0' + *digit));
+        return;
     }
-    return;
   }
   const bool knobEvent = event.kind == EventKind::kKnobReleased || isTurn(event.kind);
   if (!knobEvent || !isKnobCode(event.code)) return;
-  if (mode_ == PanelMode::kPageShown) {
-    if (enteredItem_ < 0 || itemOfKnob(event.code) != enteredItem_) return;
-    if (isTurn(event.kind) && !entry_.parameter->needsConfirmation() &&
-        entry_.parameter->type() != ValueType::kChoice) {
+  if (pageView() != nullptr) {
+    // On a page only the entered item's knob counts, and it turns only what is confirmed.
+    if (itemOfKnob(event.code) != enteredItem()) return;
+    const Parameter& parameter = *openEntry()->parameter;
+    if (isTurn(event.kind) && !parameter.needsConfirmation() &&
+        parameter.type() != ValueType::kChoice) {
       return;
     }
   }
   if (event.kind == EventKind::kKnobReleased) {
-    acceptEntry(event.code);
+    acceptEntry(false);
   } else {
     stepEntry(turnSteps(event));
   }
 }
 
 void PanelLogic::typeCharacter(char c) {
-  if (entry_.typed) {
-    if (static_cast<int>(entry_.text.size()) < entry_.parameter->displayWidth()) {
-      entry_.text.push_back(c);
+  Entry& entry = *openEntry();
+  if (entry.typed) {
+    if (static_cast<int>(entry.text.size()) < entry.parameter->displayWidth()) {
+      entry.text.push_back(c);
     }
   } else {
-    entry_.typed = true;
-    entry_.text.clear();
-    if (entry_.parameter->displayWidth() > 0) entry_.text.push_back(c);
+    entry.typed = true;
+    entry.text.clear();
+    if (entry.parameter->displayWidth() > 0) entry.text.push_back(c);
   }
-  screens_.showEntryText(entry_.text);
+  screens_.showEntryText(entry.text);
 }
 
 void PanelLogic::eraseCharacter() {
-  if (!entry_.typed) {
-    entry_.typed = true;
-    entry_.text.clear();
-  } else if (!entry_.text.empty()) {
-    entry_.text.pop_back();
+  Entry& entry = *openEntry();
+  if (!entry.typed) {
+    entry.typed = true;
+    entry.text.clear();
+  } else if (!entry.text.empty()) {
+    entry.text.pop_back();
   }
-  screens_.showEntryText(entry_.text);
+  screens_.showEntryText(entry.text);
 }
 
 void PanelLogic::stepEntry(int32_t n) {
-  const Parameter& parameter = *entry_.parameter;
-  const bool changed = parameter.stepValue(entry_.value, n);
-  if (!changed && !entry_.typed) return;
-  entry_.text = parameter.formatValue(entry_.value, false);
-  entry_.typed = false;
-  screens_.showEntryText(entry_.text);
+  Entry& entry = *openEntry();
+  const Parameter& parameter = *entry.parameter;
+  const bool changed = parameter.stepValue(entry.value, n);
+  if (!changed && !entry.typed) return;
+  entry.text = parameter.formatValue(entry.value, false);
+  entry.typed = false;
+  screens_.showEntryText(entry.text);
   if (parameter.type() == ValueType::kChoice) {
-    screens_.highlightListPosition(parameter.choices().positionOfValue(entry_.value.i));
+    screens_.highlightListPosition(parameter.choices().positionOfValue(entry.value.i));
   }
 }
 
-void PanelLogic::acceptEntry(int32_t key) {
-  const Parameter& parameter = *entry_.parameter;
-  Value value = entry_.value;
-  if (entry_.typed || parameter.type() != ValueType::kChoice) {
+void PanelLogic::acceptEntry(bool continueWithPages) {
+  const Entry& entry = *openEntry();
+  const Parameter& parameter = *entry.parameter;
+  Value value = entry.value;
+  if (entry.typed || parameter.type() != ValueType::kChoice) {
     const bool keepNamed =
-        entry_.text.empty() && entry_.value.valid && !parameter.namedValueFor(entry_.value).empty();
+        entry.text.empty() && entry.value.valid && !parameter.namedValueFor(entry.value).empty();
     if (!keepNamed) {
-      const auto parsed = parameter.parseValue(entry_.text);
+      const auto parsed = parameter.parseValue(entry.text);
       if (!parsed) {
         screens_.showError();
         return;
@@ -342,87 +345,69 @@ void PanelLogic::acceptEntry(int32_t key) {
     }
   }
 
-  switch (mode_) {
-    case PanelMode::kPageShown: {
-      const int32_t index = enteredItem_;
-      if (currentPage_ != nullptr) setOnAll(currentPage_->item(index), value);
-      endItemEntry();
+  if (const PageView* view = pageView()) {
+    if (currentPage_ != nullptr) setOnAll(currentPage_->item(view->entered->item), value);
+    endItemEntry();
+  } else if (std::holds_alternative<DeviceSelection>(state_)) {
+    const ItemList& choices = parameter.choices();
+    auto* device = dynamic_cast<Device*>(choices.at(choices.positionOfValue(value.i)));
+    if (device == nullptr) {
+      screens_.showError();
       return;
     }
-    case PanelMode::kDeviceSelect: {
-      const ItemList& choices = parameter.choices();
-      auto* device = dynamic_cast<Device*>(choices.at(choices.positionOfValue(value.i)));
-      if (device == nullptr) {
-        screens_.showError();
-        return;
-      }
-      entry_.active = false;
-      currentDevice_ = device;
-      currentPage_ = device->choosePage(currentPage_);
-      if (key == kKeySelectSubmenu || device->number() == 0 || currentPage_ == nullptr) {
-        startPageSelection();
-      } else {
-        showPage(*currentPage_);
-      }
+    currentDevice_ = device;
+    currentPage_ = device->choosePage(currentPage_);
+    if (continueWithPages || device->number() == 0 || currentPage_ == nullptr) {
+      startPageSelection();
+    } else {
+      showPage(*currentPage_);
+    }
+  } else if (std::holds_alternative<PageSelection>(state_)) {
+    Page* page = currentDevice_ != nullptr ? currentDevice_->page(value.i) : nullptr;
+    if (page == nullptr) {
+      screens_.showError();
       return;
     }
-    case PanelMode::kPageSelect: {
-      Page* page = currentDevice_ != nullptr ? currentDevice_->page(value.i) : nullptr;
-      if (page == nullptr) {
-        screens_.showError();
-        return;
-      }
-      entry_.active = false;
-      currentPage_ = page;
-      showPage(*page);
-      return;
-    }
-    case PanelMode::kStart:
-      return;
+    currentPage_ = page;
+    showPage(*page);
   }
 }
 
-void PanelLogic::cancelEntry(int32_t key) {
-  switch (mode_) {
-    case PanelMode::kPageShown:
-      endItemEntry();
-      return;
-    case PanelMode::kDeviceSelect:
-      // Device selection is left only by accepting a device.
+void PanelLogic::cancelEntry(PanelKey key) {
+  if (pageView() != nullptr) {
+    endItemEntry();
+  } else if (std::holds_alternative<DeviceSelection>(state_)) {
+    // Device selection is left only by accepting a device.
+    startDeviceSelection();
+  } else if (std::holds_alternative<PageSelection>(state_)) {
+    if (key == PanelKey::kSelectDevice) {
       startDeviceSelection();
-      return;
-    case PanelMode::kPageSelect:
-      entry_.active = false;
-      if (key == kKeySelectDevice) {
-        startDeviceSelection();
-      } else {
-        showCurrentPage();
-      }
-      return;
-    case PanelMode::kStart:
-      return;
+    } else {
+      showCurrentPage();
+    }
   }
 }
 
 void PanelLogic::endItemEntry() {
-  const int32_t index = enteredItem_;
-  entry_.active = false;
-  enteredItem_ = -1;
+  PageView& view = *pageView();
+  const int32_t index = view.entered ? view.entered->item : -1;
+  view.entered.reset();
   screens_.highlightItem(-1, nullptr, -1);
   if (index >= 0) screens_.refreshItem(index);
 }
 
 char PanelLogic::contextCharacter() const {
-  if (!entry_.active || entry_.parameter == nullptr) return '\0';
-  const Parameter& parameter = *entry_.parameter;
-  const std::string& text = entry_.text;
+  const Entry* entry = openEntry();
+  if (entry == nullptr || entry->parameter == nullptr) return '\0';
+  const Parameter& parameter = *entry->parameter;
+  const std::string& text = entry->text;
   switch (parameter.type()) {
     case ValueType::kInt:
     case ValueType::kInt32:
     case ValueType::kFloat: {
       const bool isFloat = parameter.type() == ValueType::kFloat;
       const bool negative = isFloat ? parameter.floatMinimum() < 0.0f : parameter.intMinimum() < 0;
-      if ((text.empty() || !entry_.typed) && negative) return '-';
+      if ((text.empty() || !entry->typed) && negative) return '-';
       if (isFloat && parameter.floatStep() < 1.0f && text.find('.') == std::string::npos) {
         return '.';
       }
@@ -452,35 +437,22 @@ char PanelLogic::contextCharacter() const {
 
 void PanelLogic::handlePageEvent(const InputEvent& event) {
   const int32_t code = event.code;
-  const bool cc = currentPage_->type() == PageType::kCc;
   switch (event.kind) {
     case EventKind::kKeyPressed:
-      if (code >= kKeyZero + 1 && code <= kKeyNine) {
-        if (quickSwitchOn()) jumpToDevice(code - 2);
-      } else if (code == kKeyZero) {
-        if (!cc && quickSwitchOn()) jumpToDevice(9);
-      } else if (code == kKeyEnter) {
-        if (cc) toggleBypass();
-      }
+      if (const auto key = keyOf(code)) handlePageKey(*key);
       return;
     case EventKind::kKnobReleased:
-      if (code >= kFirstKnobCode && code < kFirstKnobCode + kKnobCount) pushItem(code);
+      if (isPanelKnob(code)) pushItem(code);
       return;
     case EventKind::kTurnedOneWay:
     case EventKind::kTurnedOtherWay:
-      if (code >= kFirstKnobCode && code < kFirstKnobCode + kKnobCount) {
-        turnItem(code, turnSteps(event));
-      }
+      if (isPanelKnob(code)) turnItem(code, turnSteps(event));
       return;
     case EventKind::kHeld:
       if (isKnobCode(code)) {
         holdKnob(code);
-      } else if (cc && code == kKeyBack) {
-        resetCorrector();
-      } else if (cc && code == kKeyContext) {
-        retrieveCorrectorSettings();
-      } else if (cc && code == kKeyZero) {
-        sendCorrectorSettings();
+      } else if (const auto key = keyOf(code)) {
+        handleHeldKey(*key);
       }
       return;
     case EventKind::kReleasedAfterHold:
@@ -488,22 +460,52 @@ void PanelLogic::handlePageEvent(const InputEvent& event) {
       return;
     case EventKind::kTouched:
     case EventKind::kStillTouched:
-      if (code == kTouchCode) touchLoudnessPage(event);
+      if (code == kTouchCode) loudness_.touch(*currentPage_, event);
       return;
     default:
       return;
   }
 }
 
+void PanelLogic::handlePageKey(PanelKey key) {
+  const bool cc = currentPage_->type() == PageType::kCc;
+  if (key == PanelKey::kEnter) {
+    if (cc) corrector_.toggleBypass(*currentPage_);
+  } else if (key == PanelKey::kDigit0) {
+    if (!cc && quickSwitchOn()) jumpToDevice(kZeroKeyPosition);
+  } else if (const auto digit = digitOf(key)) {
+    if (quickSwitchOn()) jumpToDevice(*digit - 1);
+  }
+}
+
+void PanelLogic::handleHeldKey(PanelKey key) {
+  if (currentPage_->type() != PageType::kCc) return;
+  std::string message;
+  switch (key) {
+    case PanelKey::kBack:
+      message = corrector_.reset(*currentPage_);
+      break;
+    case PanelKey::kContext:
+      message = corrector_.retrieveSettings(*currentPage_);
+      break;
+    case PanelKey::kDigit0:
+      message = corrector_.sendSettings(*currentPage_);
+      break;
+    default:
+      return;
+  }
+  if (!message.empty()) showHeldMessage(message);
+}
+
 int32_t PanelLogic::itemOfKnob(int32_t code) const {
   if (currentPage_ == nullptr || !isKnobCode(code)) return -1;
-  const auto slot = static_cast<std::size_t>(code - kFirstKnobCode);
+  const int32_t slot = code - kFirstKnobCode;
   switch (currentPage_->type()) {
     case PageType::k8Up:
     case PageType::k4Up:
-      return kDualKnobItems[slot];
+      return kDualKnobItems[static_cast<std::size_t>(slot)];
     case PageType::kCc:
-      return kCorrectorKnobItems[slot];
+      return CorrectorControls::itemOfKnob(slot);
     case PageType::kLm:
       return -1;
   }
@@ -512,7 +514,7 @@ int32_t PanelLogic::itemOfKnob(int32_t code) const {
 
 void PanelLogic::turnItem(int32_t code, int32_t n) {
   if (currentPage_->type() == PageType::kLm) {
-    turnLoudnessKnob(code - kFirstKnobCode, n);
+    loudness_.turnKnob(code - kFirstKnobCode, n);
     return;
   }
   const PageItem* item = currentPage_->item(itemOfKnob(code));
@@ -545,16 +547,21 @@ void PanelLogic::pushItem(int32_t code) {
     return;
   }
 
-  const int32_t kind = currentDevice_->pages().size() >= 2 ? kItemKind : kSinglePageItemKind;
-  beginEntry(parameter, item->targets.front()->currentValue(), kind);
-  enteredItem_ = index;
+  const EntryKind kind = currentDevice_->pages().size() >= 2 ? EntryKind::kPageSelectionOrItem
+                                                             : EntryKind::kSinglePageItem;
+  PageView& view = *pageView();
+  const Entry& entry =
+      view.entered
+          .emplace(
+              ItemEntry{index, kind, makeEntry(parameter, item->targets.front()->currentValue())})
+          .entry;
   if (parameter.type() == ValueType::kChoice) {
     screens_.highlightItem(index, &parameter.choices(),
-                           parameter.choices().positionOfValue(entry_.value.i));
+                           parameter.choices().positionOfValue(entry.value.i));
   } else {
     screens_.highlightItem(index, nullptr, -1);
   }
-  screens_.showEntryText(entry_.text);
+  screens_.showEntryText(entry.text);
 }
 
 void PanelLogic::holdKnob(int32_t code) {
@@ -576,232 +583,95 @@ void PanelLogic::showHeldMessage(const std::string& text) {
   // A second hold before the release replaces the message instead of stacking another.
   clearHeldMessage();
   screens_.showMessage(text);
-  heldMessageShown_ = true;
+  pageView()->heldMessage = true;
 }
 
 void PanelLogic::clearHeldMessage() {
-  if (!heldMessageShown_) return;
+  PageView& view = *pageView();
+  if (!view.heldMessage) return;
   screens_.clearMessage();
-  heldMessageShown_ = false;
+  view.heldMessage = false;
 }
 
-// --- [colour corrector] -----------------------------------------------------------------------
-
-void PanelLogic::toggleBypass() {
-  const Target* first = currentPage_->firstTarget(kBypassItem);
-  if (first == nullptr) return;
-  Value value = first->currentValue();
-  if (!value.valid) return;
-  value.i = value.i == 0 ? 1 : 0;
-  setOnAll(currentPage_->item(kBypassItem), value);
-  setOnAll(currentPage_->item(kSecondEnableItem), value);
-}
-
-void PanelLogic::resetCorrector() {
-  const PageItem* hold = currentPage_->item(kCorrectorHoldItem);
-  sendToAll(hold, Value::ofInt(0));
-  setOnAll(currentPage_->item(kFirstResetItem), Value::ofInt(1));
-  setOnAll(currentPage_->item(kSecondResetItem), Value::ofInt(1));
-  sendToAll(hold, Value::ofInt(1));
-  if (hasTargets(currentPage_->item(kFirstResetItem)) ||
-      hasTargets(currentPage_->item(kSecondResetItem))) {
-    showHeldMessage("Reset");
-  }
-}
-
-void PanelLogic::retrieveCorrectorSettings() {
-  auto& stored = storedCorrectorSettings();
-  stored.clear();
-  for (int32_t index = 0; index < kStoredCorrectorItems; ++index) {
-    const Target* target = currentPage_->firstTarget(index);
-    if (target == nullptr) continue;
-    Value value = target->receivedValue();
-    if (value.valid) stored.emplace(index, std::move(value));
-  }
-  showHeldMessage("Retrieved settings from device");
-}
-
-void PanelLogic::sendCorrectorSettings() {
-  const PageItem* hold = currentPage_->item(kCorrectorHoldItem);
-  sendToAll(hold, Value::ofInt(0));
-  bool anyWritten = false;
-  for (const auto& [index, value] : storedCorrectorSettings()) {
-    const PageItem* item = currentPage_->item(index);
-    if (!hasTargets(item)) continue;
-    setOnAll(item, value);
-    anyWritten = true;
-  }
-  sendToAll(hold, Value::ofInt(1));
-  if (anyWritten) showHeldMessage("Sent settings to device");
-}
-
-void PanelLogic::updateBypassStatus(const Target& target) {
-  const Value value = target.currentValue();
-  screens_.setStatusText(value.valid && value.i == 0 ? "BYPASS " : "");
-}
-
-// --- [loudness pages] -------------------------------------------------------------------------
-
-Target& PanelLogic::requireGlobalTarget(int32_t code) {
-  Target* target = settings_.globalTarget(code);
-  if (target == nullptr) throw formattedText("No target for global setting with code %d", code);
-  return *target;
-}
-
-Parameter* PanelLogic::globalParameter(int32_t code) const {
-  const Device* panel = devices_.panelDevice();
-  if (panel == nullptr) return nullptr;
-  for (const auto& [number, page] : panel->pages()) {
-    for (const PageItem& item : page->items()) {
-      Parameter* parameter = item.parameter;
-      if (parameter != nullptr && parameter->kind() == ParameterKind::kGlobal &&
-          parameter->globalCode() == code) {
-        return parameter;
-      }
-    }
-  }
-  return nullptr;
-}
-
-void PanelLogic::stepGlobalChoice(int32_t code, int32_t n) {
-  Target& target = requireGlobalTarget(code);
-  const Parameter* parameter = globalParameter(code);
-  // Without the setting's choice list there is no next entry to step to.
-  if (parameter == nullptr) return;
-  Value value = target.currentValue();
-  if (!value.valid) return;
-  if (parameter->stepValue(value, n)) target.setValue(value);
-}
-
-void PanelLogic::toggleLoudnessView() {
-  Target& target = requireGlobalTarget(codeOf(GlobalCode::kCurrentLoudnessView));
-  const Value value = target.currentValue();
-  const Parameter* parameter = globalParameter(codeOf(GlobalCode::kCurrentLoudnessView));
-  if (parameter != nullptr && parameter->choices().count() >= 2) {
-    const ItemList& choices = parameter->choices();
-    const bool atFirst = value.valid && value.i == choices.at(0)->value();
-    target.setValue(Value::ofInt(choices.at(atFirst ? 1 : 0)->value()));
-  } else {
-    target.setValue(Value::ofInt(value.valid && value.i == 0 ? 1 : 0));
-  }
-}
-
-void PanelLogic::turnLoudnessKnob(int32_t knob, int32_t n) {
-  if (knob == 2) {
-    toggleLoudnessView();
-    return;
-  }
-  if (knob != 0 && knob != 1) return;
-  const Value view = requireGlobalTarget(codeOf(GlobalCode::kCurrentLoudnessView)).currentValue();
-  if (!view.valid || view.i != 1) return;
-  const int32_t step = n < 0 ? -1 : 1;
-  if (knob == 1) {
-    stepGlobalChoice(codeOf(GlobalCode::kCurrentGraphScale), step);
-    return;
-  }
-  const Value active = requireGlobalTarget(codeOf(GlobalCode::kActiveSessions)).currentValue();
-  // The graph mode steers a running measurement; it is fixed while any session is active.
-  if (active.valid && active.i != 0) return;
-  stepGlobalChoice(codeOf(GlobalCode::kCurrentGraphMode), step);
-}
+// --- [loudness sessions] ----------------------------------------------------------------------
 
 bool PanelLogic::loudnessMonitorShown() const {
-  return mode_ == PanelMode::kPageShown && currentPage_ != nullptr &&
-         currentPage_->type() == PageType::kLm && loudness_ != nullptr &&
-         loudness_->hasMonitor(*currentPage_);
+  return pageView() != nullptr && currentPage_ != nullptr && loudness_.hasMonitor(*currentPage_);
 }
 
-void PanelLogic::touchLoudnessPage(const InputEvent& event) {
-  if (!loudnessMonitorShown() || event.x < 0 || event.y < 0) return;
-  const bool first = event.kind == EventKind::kTouched;
-  const Page& page = *currentPage_;
-  if (event.screen == 1 && event.y < kSessionButtonsBottom) {
-    if (event.x <= kStartButtonRight) {
-      if (first) loudness_->startSession(page);
-    } else if (event.x >= kStopButtonLeft && event.x <= kStopButtonRight) {
-      if (first) {
-        loudness_->stopSession(page);
-      } else {
-        loudness_->clearSession(page);
-      }
-    } else if (event.x >= kPauseButtonLeft && event.x <= kPauseButtonRight) {
-      if (first) loudness_->pauseSession(page);
-    }
-  } else if (event.screen == 0 && event.x > kViewToggleLeft && event.y < kViewToggleBottom) {
-    toggleLoudnessView();
-  }
-}
-
-std::string PanelLogic::sessionRequest(int32_t operation, const std::string& path) {
-  if (mode_ != PanelMode::kPageShown || currentPage_ == nullptr) return {};
-  if (currentPage_->type() == PageType::kLm) {
-    // Without its monitor a loudness page can neither load nor save: the empty reply tells the
-    // window the request failed, rather than reporting a save that never happened.
-    if (loudness_ == nullptr) return {};
-    return loudness_->sessionRequest(*currentPage_, operation, path);
-  }
-  return "OK";
+std::string PanelLogic::sessionRequest(SessionOperation operation, const std::string& path) {
+  if (pageView() == nullptr || currentPage_ == nullptr) return {};
+  return loudness_.sessionRequest(*currentPage_, operation, path);
 }
 
 bool PanelLogic::sessionPaused() const {
-  return loudnessMonitorShown() && loudness_->sessionState(*currentPage_) == kSessionPaused;
+  return loudnessMonitorShown() && loudness_.sessionState(*currentPage_) == SessionState::kPaused;
 }
 
 bool PanelLogic::sessionStopped() const {
-  return loudnessMonitorShown() && loudness_->sessionState(*currentPage_) == kSessionStopped;
+  return loudnessMonitorShown() && loudness_.sessionState(*currentPage_) == SessionState::kStopped;
 }
 
 // --- [per-pass work and lamps] ----------------------------------------------------------------
 
 void PanelLogic::refreshPage() {
-  if (mode_ != PanelMode::kPageShown || currentPage_ == nullptr) return;
+  if (pageView() == nullptr || currentPage_ == nullptr) return;
   if (currentDevice_ != nullptr && currentDevice_->number() == 0) settings_.refreshClock();
   if (loudnessMonitorShown()) {
-    loudness_->refresh(*currentPage_, loopTick_);
+    loudness_.refresh(*currentPage_, loopTick_);
     return;
   }
+  const int32_t entered = enteredItem();
   for (const int32_t index : currentPage_->indexSet()) {
-    if (index == enteredItem_) continue;
+    if (index == entered) continue;
     Target* target = currentPage_->firstTarget(index);
     if (target == nullptr || !target->isChanged()) continue;
     screens_.refreshItem(index);
-    if (index == kBypassItem) updateBypassStatus(*target);
+    if (CorrectorControls::isBypassItem(index)) corrector_.showBypassStatus(*target);
     target->clearChanged();
   }
 }
 
 void PanelLogic::updateLamps() {
-  constexpr uint8_t kLit = 2;
-  constexpr uint8_t kBright = 3;
-  lamps_.fill(0);
-  lamps_[kKeySelectDevice] = kLit;
-  lamps_[kKeySelectSubmenu] = kLit;
-  if (entry_.active) {
-    for (int32_t code = kKeyZero; code <= kKeyNine; ++code)
-      lamps_[code] = kBright;
-    lamps_[kKeyBack] = kBright;
-    lamps_[kKeyCancel] = kBright;
-    lamps_[kKeyEnter] = kBright;
-    if (contextCharacter() != '\0') lamps_[kKeyContext] = kBright;
+  const auto light = [this](PanelKey key, LampState state) { lamps_[codeOf(key)] = state; };
+  lamps_.fill(LampState::kOff);
+  light(PanelKey::kSelectDevice, LampState::kLit);
+  light(PanelKey::kSelectSubmenu, LampState::kLit);
+  if (entryActive()) {
+    for (int32_t digit = 0; digit <= 9; ++digit)
+      light(digitKey(digit), LampState::kBright);
+    light(PanelKey::kBack, LampState::kBright);
+    light(PanelKey::kCancel, LampState::kBright);
+    light(PanelKey::kEnter, LampState::kBright);
+    if (contextCharacter() != '\0') light(PanelKey::kContext, LampState::kBright);
   }
-  if (mode_ == PanelMode::kDeviceSelect) lamps_[kKeySelectDevice] = kBright;
-  if (mode_ == PanelMode::kPageSelect) lamps_[kKeySelectSubmenu] = kBright;
-  if (mode_ == PanelMode::kPageShown && !entry_.active) {
-    const int32_t n = devices_.deviceList().choices().count();
-    // Up to nine devices the last one is the panel's own, which Quick Switch never selects.
-    const int32_t m = n >= 1 && n <= 9 ? n - 1 : n;
-    if (quickSwitchOn()) {
-      for (int32_t digit = 1; digit <= 9 && digit <= m; ++digit)
-        lamps_[kKeyZero + digit] = kBright;
-    }
-    if (currentPage_ != nullptr && currentPage_->type() == PageType::kCc) {
-      lamps_[kKeyContext] = kBright;
-      lamps_[kKeyZero] = kBright;
-      lamps_[kKeyBack] = kBright;
-      lamps_[kKeyEnter] = kBright;
-    } else if (m > 9) {
-      lamps_[kKeyZero] = kBright;
-    }
+  switch (mode()) {
+    case PanelMode::kDeviceSelect:
+      light(PanelKey::kSelectDevice, LampState::kBright);
+      return;
+    case PanelMode::kPageSelect:
+      light(PanelKey::kSelectSubmenu, LampState::kBright);
+      return;
+    case PanelMode::kPageShown:
+      break;
+    case PanelMode::kStart:
+      return;
+  }
+  if (entryActive()) return;
+  const int32_t n = devices_.deviceList().choices().count();
+  // Up to nine devices the last one is the panel's own, which Quick Switch never selects.
+  const int32_t m = n >= 1 && n <= 9 ? n - 1 : n;
+  if (quickSwitchOn()) {
+    for (int32_t digit = 1; digit <= 9 && digit <= m; ++digit)
+      light(digitKey(digit), LampState::kBright);
+  }
+  if (currentPage_ != nullptr && currentPage_->type() == PageType::kCc) {
+    light(PanelKey::kContext, LampState::kBright);
+    light(PanelKey::kDigit0, LampState::kBright);
+    light(PanelKey::kBack, LampState::kBright);
+    light(PanelKey::kEnter, LampState::kBright);
+  } else if (m > 9) {
+    light(PanelKey::kDigit0, LampState::kBright);
   }
 }
 

@@ -17,6 +17,8 @@ class PanelSettings {
   /// The target of global code `code` (a `GlobalCode`, or any number a configuration names), or
   /// null when the settings have none.
   virtual Target* globalTarget(int32_t code) = 0;
+  /// The target of `code`, or null when the settings have none.
+  Target* globalTarget(GlobalCode code) { return globalTarget(codeOf(code)); }
   /// Saves changed settings and requests a restart when one is needed; called whenever a shown
   /// page is left.
   virtual void commit() = 0;

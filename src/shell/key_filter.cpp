@@ -20,28 +20,29 @@ quint64 keyIdentity(const QKeyEvent& key) {
 
 }  // namespace
 
-int32_t panelKeyFor(int qtKey, Qt::KeyboardModifiers modifiers) {
-  if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) return 1 + (qtKey - Qt::Key_0);
+std::optional<PanelKey> panelKeyFor(int qtKey, Qt::KeyboardModifiers modifiers) {
+  if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) return digitKey(qtKey - Qt::Key_0);
   switch (qtKey) {
     case Qt::Key_Minus:
     case Qt::Key_Period:
-      return 11;
+      return PanelKey::kContext;
     case Qt::Key_Comma:
       // The numeric pad's decimal key gives a comma on many layouts.
-      return modifiers.testFlag(Qt::KeypadModifier) ? 11 : 0;
+      if (modifiers.testFlag(Qt::KeypadModifier)) return PanelKey::kContext;
+      return std::nullopt;
     case Qt::Key_Backspace:
-      return 12;
+      return PanelKey::kBack;
     case Qt::Key_D:
-      return 13;
+      return PanelKey::kSelectDevice;
     case Qt::Key_S:
-      return 14;
+      return PanelKey::kSelectSubmenu;
     case Qt::Key_Escape:
-      return 15;
+      return PanelKey::kCancel;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      return 16;
+      return PanelKey::kEnter;
     default:
-      return 0;
+      return std::nullopt;
   }
 }
 
@@ -72,17 +73,17 @@ bool KeyFilter::keyEvent(const QKeyEvent& key, bool press) {
   const quint64 id = keyIdentity(key);
   const auto held = held_.find(id);
   if (press) {
-    const int32_t code = panelKeyFor(key.key(), key.modifiers());
-    if (code == 0) return false;
-    held_[id] = code;
+    const std::optional<PanelKey> panelKey = panelKeyFor(key.key(), key.modifiers());
+    if (!panelKey) return false;
+    held_[id] = *panelKey;
     // The first press only marks the key as down; its pair is queued when it goes up.
-    if (key.isAutoRepeat()) input_.queueKey(code);
+    if (key.isAutoRepeat()) input_.queueKey(codeOf(*panelKey));
     return true;
   }
-  if (held == held_.end()) return panelKeyFor(key.key(), key.modifiers()) != 0;
+  if (held == held_.end()) return panelKeyFor(key.key(), key.modifiers()).has_value();
   // An auto-repeated key goes up and down again for each repeat; only the last release counts.
   if (key.isAutoRepeat()) return true;
-  input_.queueKey(held->second);
+  input_.queueKey(codeOf(held->second));
   held_.erase(held);
   return true;
 }

@@ -3,6 +3,9 @@
 #include <QObject>
 #include <cstdint>
 #include <map>
+#include <optional>
+
+#include "core/input.h"
 
 class QKeyEvent;
 class QWidget;
@@ -11,10 +14,10 @@ namespace qelm {
 
 class WinInput;
 
-/// The panel key code (1..16) a keyboard key stands for, or 0 when it stands for none: digits
-/// (main row and numeric pad) 1..10, minus and full stop (and the numeric pad's decimal key)
-/// 11, Backspace 12, D 13, S 14, Escape 15, Enter and Return 16.
-int32_t panelKeyFor(int qtKey, Qt::KeyboardModifiers modifiers);
+/// The panel key a keyboard key stands for, or nothing: digits (main row and numeric pad) the
+/// digit keys, minus and full stop (and the numeric pad's decimal key) ". -", Backspace the back
+/// arrow, D Select Device, S Select Submenu, Escape Cancel, Enter and Return Enter.
+std::optional<PanelKey> panelKeyFor(int qtKey, Qt::KeyboardModifiers modifiers);
 
 /// Turns the keyboard into panel keys while the main window is the active window. Installed on
 /// the application, it sees every key before any widget does. A tap queues the key's press and
@@ -38,7 +41,7 @@ class KeyFilter final : public QObject {
 
   QWidget* window_;
   WinInput& input_;
-  std::map<quint64, int32_t> held_;  // keys seen going down -> their panel key
+  std::map<quint64, PanelKey> held_;  // keys seen going down -> their panel key
 };
 
 }  // namespace qelm

@@ -19,6 +19,7 @@
 #include <QWheelEvent>
 #include <ctime>
 
+#include "core/input.h"
 #include "core/log.h"
 #include "install/installation.h"
 #include "shell/key_button.h"
@@ -54,29 +55,29 @@ const QColor kDarkBackground(0, 19, 130);
 constexpr int32_t kDarkBackgroundsTheme = 1;
 
 struct KeyPlace {
-  int32_t code;
+  PanelKey key;
   const char* text;
   QRect place;
 };
 
 // The keypad: digits and edit keys in three columns, the navigation keys beside them.
 const KeyPlace kKeys[] = {
-    {2, "1", dlu(6, 29, 28, 30)},
-    {3, "2", dlu(36, 29, 28, 30)},
-    {4, "3", dlu(66, 29, 28, 30)},
-    {5, "4", dlu(6, 61, 28, 30)},
-    {6, "5", dlu(36, 61, 28, 30)},
-    {7, "6", dlu(66, 61, 28, 30)},
-    {8, "7", dlu(6, 93, 28, 30)},
-    {9, "8", dlu(36, 93, 28, 30)},
-    {10, "9", dlu(66, 93, 28, 30)},
-    {11, ". -", dlu(6, 125, 28, 30)},
-    {1, "0", dlu(36, 125, 28, 30)},
-    {12, "\u2190", dlu(66, 125, 28, 30)},
-    {13, "Select\nDevice", dlu(96, 29, 47, 30)},
-    {14, "Select\nSubmenu", dlu(96, 61, 47, 30)},
-    {15, "Cancel", dlu(96, 93, 47, 30)},
-    {16, "Enter", dlu(96, 125, 47, 30)},
+    {PanelKey::kDigit1, "1", dlu(6, 29, 28, 30)},
+    {PanelKey::kDigit2, "2", dlu(36, 29, 28, 30)},
+    {PanelKey::kDigit3, "3", dlu(66, 29, 28, 30)},
+    {PanelKey::kDigit4, "4", dlu(6, 61, 28, 30)},
+    {PanelKey::kDigit5, "5", dlu(36, 61, 28, 30)},
+    {PanelKey::kDigit6, "6", dlu(66, 61, 28, 30)},
+    {PanelKey::kDigit7, "7", dlu(6, 93, 28, 30)},
+    {PanelKey::kDigit8, "8", dlu(36, 93, 28, 30)},
+    {PanelKey::kDigit9, "9", dlu(66, 93, 28, 30)},
+    {PanelKey::kContext, ". -", dlu(6, 125, 28, 30)},
+    {PanelKey::kDigit0, "0", dlu(36, 125, 28, 30)},
+    {PanelKey::kBack, "\u2190", dlu(66, 125, 28, 30)},
+    {PanelKey::kSelectDevice, "Select\nDevice", dlu(96, 29, 47, 30)},
+    {PanelKey::kSelectSubmenu, "Select\nSubmenu", dlu(96, 61, 47, 30)},
+    {PanelKey::kCancel, "Cancel", dlu(96, 93, 47, 30)},
+    {PanelKey::kEnter, "Enter", dlu(96, 125, 47, 30)},
 };
 
 // Knobs 0 and 1 sit left of the left screen (top, bottom), 2 and 3 right of it, 4 and 5 left of
@@ -186,7 +187,8 @@ void CVadEDERDlg::buildPanel() {
   panel_->setFixedSize(dluX(kPanelWidth), dluY(kCompactHeight));
   setCentralWidget(panel_);
   AppContext& context = runner_->context();
-  for (int i = 0; i < 2; ++i) {
+  for (const Screen screen : {Screen::kLeft, Screen::kRight}) {
+    const int32_t i = codeOf(screen);
     screens_[i] = new ScreenControl(i, &context, panel_);
     screens_[i]->setObjectName(QString("screen%1").arg(i));
     screens_[i]->move(dluX(kScreenPlaces[i].x()), dluY(kScreenPlaces[i].y()));
@@ -199,11 +201,11 @@ void CVadEDERDlg::buildPanel() {
     knobs_[i] = knob;
   }
   for (const KeyPlace& place : kKeys) {
-    KeyButton* key =
-        new KeyButton(place.code, QString::fromUtf8(place.text), context.input, panel_);
-    key->setObjectName(QString("key%1").arg(place.code));
+    const int32_t code = codeOf(place.key);
+    KeyButton* key = new KeyButton(code, QString::fromUtf8(place.text), context.input, panel_);
+    key->setObjectName(QString("key%1").arg(code));
     key->setGeometry(place.place);
-    keys_[place.code] = key;
+    keys_[code] = key;
   }
 }
 
@@ -287,11 +289,11 @@ void CVadEDERDlg::showLamps(uint32_t word) {
   const LampStates lamps = unpackLampWord(word);
   for (int32_t code = kFirstKeyCode; code <= kLastKeyCode; ++code) {
     KeyButton* key = keys_[code];
-    switch (lamps[code] & 3) {
-      case 2:
+    switch (lamps[code]) {
+      case LampState::kLit:
         key->setLampColor(QColor(100, 255, 100));
         break;
-      case 3:
+      case LampState::kBright:
         key->setLampColor(QColor(0, 255, 0));
         break;
       default:

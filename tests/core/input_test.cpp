@@ -7,23 +7,23 @@ namespace {
 
 TEST(LampWordTest, PairsArePackedFromEnterDownToDigitOne) {
   LampStates lamps{};
-  lamps[16] = 3;  // Enter: bits 31..30
-  lamps[2] = 2;   // digit 1: bits 1..0
+  lamps[codeOf(PanelKey::kEnter)] = LampState::kBright;  // bits 31..30
+  lamps[codeOf(PanelKey::kDigit1)] = LampState::kLit;    // bits 1..0
   EXPECT_EQ(packLampWord(lamps), 0xC0000002u);
 
   lamps = {};
-  lamps[1] = 2;  // digit 0 is ninth in the order: bits 15..14
+  lamps[codeOf(PanelKey::kDigit0)] = LampState::kLit;  // ninth in the order: bits 15..14
   EXPECT_EQ(packLampWord(lamps), 0x00008000u);
 
   lamps = {};
-  lamps[13] = 7;  // only the low two bits of a state count
+  lamps[codeOf(PanelKey::kSelectDevice)] = static_cast<LampState>(7);  // low two bits count
   EXPECT_EQ(packLampWord(lamps), 3u << 24);
 }
 
 TEST(LampWordTest, UnpackingGivesBackEveryKeysState) {
   LampStates lamps{};
-  for (int code = 1; code <= 16; ++code)
-    lamps[static_cast<size_t>(code)] = static_cast<uint8_t>(code % 4);
+  for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code)
+    lamps[static_cast<size_t>(code)] = static_cast<LampState>(code % 4);
   EXPECT_EQ(unpackLampWord(packLampWord(lamps)), lamps);
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/settings_keys.h"
+
 namespace qelm {
 namespace {
 
@@ -13,9 +15,9 @@ class SettingsStoreTest : public ::testing::Test {
 };
 
 TEST_F(SettingsStoreTest, AbsentNameReadsAsEmptyFalseAndMissing) {
-  EXPECT_EQ(store_.getText("LM_REPORT_DIRECTORY"), "");
-  EXPECT_FALSE(store_.getBool("SHOW_NETWORK_SETTINGS_PAGES"));
-  EXPECT_FALSE(store_.contains("VADEDER_APPLICATION_VERSION"));
+  EXPECT_EQ(store_.getText(settings_key::kReportDirectory), "");
+  EXPECT_FALSE(store_.getBool(settings_key::kShowNetworkSettingsPages));
+  EXPECT_FALSE(store_.contains(settings_key::kApplicationVersion));
 }
 
 TEST_F(SettingsStoreTest, OnlyTheExactTextOneIsTrue) {
@@ -28,24 +30,24 @@ TEST_F(SettingsStoreTest, OnlyTheExactTextOneIsTrue) {
 }
 
 TEST_F(SettingsStoreTest, BooleansAreStoredAsOneAndZero) {
-  store_.setBool("SHOW_TIME_SETTINGS_PAGES", false);
-  EXPECT_TRUE(store_.contains("SHOW_TIME_SETTINGS_PAGES"));
-  EXPECT_EQ(store_.getText("SHOW_TIME_SETTINGS_PAGES"), "0");
-  store_.setBool("SHOW_TIME_SETTINGS_PAGES", true);
-  EXPECT_EQ(store_.getText("SHOW_TIME_SETTINGS_PAGES"), "1");
-  EXPECT_TRUE(store_.getBool("SHOW_TIME_SETTINGS_PAGES"));
+  store_.setBool(settings_key::kShowTimeSettingsPages, false);
+  EXPECT_TRUE(store_.contains(settings_key::kShowTimeSettingsPages));
+  EXPECT_EQ(store_.getText(settings_key::kShowTimeSettingsPages), "0");
+  store_.setBool(settings_key::kShowTimeSettingsPages, true);
+  EXPECT_EQ(store_.getText(settings_key::kShowTimeSettingsPages), "1");
+  EXPECT_TRUE(store_.getBool(settings_key::kShowTimeSettingsPages));
 }
 
 TEST_F(SettingsStoreTest, SecondSetReplacesFirst) {
-  store_.setText("LM_REPORT_DIRECTORY", "/first/");
-  store_.setText("LM_REPORT_DIRECTORY", "/second/");
-  EXPECT_EQ(store_.getText("LM_REPORT_DIRECTORY"), "/second/");
+  store_.setText(settings_key::kReportDirectory, "/first/");
+  store_.setText(settings_key::kReportDirectory, "/second/");
+  EXPECT_EQ(store_.getText(settings_key::kReportDirectory), "/second/");
 }
 
 TEST_F(SettingsStoreTest, EmptyValueIsStillPresent) {
-  store_.setText("VADEDER_APPLICATION_VERSION", "");
-  EXPECT_TRUE(store_.contains("VADEDER_APPLICATION_VERSION"));
-  EXPECT_EQ(store_.getText("VADEDER_APPLICATION_VERSION"), "");
+  store_.setText(settings_key::kApplicationVersion, "");
+  EXPECT_TRUE(store_.contains(settings_key::kApplicationVersion));
+  EXPECT_EQ(store_.getText(settings_key::kApplicationVersion), "");
 }
 
 TEST_F(SettingsStoreTest, NamesAreComparedByteForByte) {

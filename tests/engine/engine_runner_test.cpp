@@ -144,7 +144,7 @@ TEST(EngineRunnerTest, KeyEventsQueuedDuringARestartAreDiscarded) {
   std::atomic<bool> secondRunSawEvent{true};
   EngineRunner runner(kFolders, clock, [&](EngineState& state) {
     if (++run == 1) {
-      state.context->input.queueKey(4);  // arrives while the run is ending
+      state.context->input.queueKey(codeOf(PanelKey::kDigit3));  // arrives as the run ends
       return 1;
     }
     secondRunSawEvent = state.context->input.nextEvent().has_value();

@@ -25,15 +25,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Key codes of the keypad.
-constexpr int32_t kKeyZero = 1;
-constexpr int32_t kSelectDevice = 13;
-constexpr int32_t kSelectSubmenu = 14;
-constexpr int32_t kCancel = 15;
-constexpr int32_t kEnter = 16;
-int32_t digitKey(int digit) {
-  return digit == 0 ? kKeyZero : digit + 1;
-}
+constexpr PanelKey kSelectDevice = PanelKey::kSelectDevice;
+constexpr PanelKey kSelectSubmenu = PanelKey::kSelectSubmenu;
+constexpr PanelKey kCancel = PanelKey::kCancel;
+constexpr PanelKey kEnter = PanelKey::kEnter;
 
 class PanelEndToEndTest : public ::testing::Test {
  protected:
@@ -91,8 +86,8 @@ class PanelEndToEndTest : public ::testing::Test {
       run_->pass();
   }
 
-  void key(int32_t code) {
-    context_->input.queueKey(code);
+  void key(PanelKey panelKey) {
+    context_->input.queueKey(codeOf(panelKey));
     passes(2);
   }
   void type(const std::string& digits) {
@@ -151,11 +146,12 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   // The window lights its keys from the lamp word: on a page, Select Device and Select Submenu
   // lit, and with Quick Switch on (the default) one digit for each card device (six here).
   LampStates lamps = unpackLampWord(context_->lampWord.load());
-  EXPECT_EQ(lamps[kSelectDevice], 2);
-  EXPECT_EQ(lamps[kSelectSubmenu], 2);
+  EXPECT_EQ(lamps[codeOf(kSelectDevice)], LampState::kLit);
+  EXPECT_EQ(lamps[codeOf(kSelectSubmenu)], LampState::kLit);
   for (int digit = 1; digit <= 9; ++digit)
-    EXPECT_EQ(lamps[digitKey(digit)], digit <= 6 ? 3 : 0) << digit;
-  EXPECT_EQ(lamps[kEnter], 0);
+    EXPECT_EQ(lamps[codeOf(digitKey(digit))], digit <= 6 ? LampState::kBright : LampState::kOff)
+        << digit;
+  EXPECT_EQ(lamps[codeOf(kEnter)], LampState::kOff);
 
   // A knob turn moves the value on the card, and the page shows it.
   turn(0, 3);
@@ -166,9 +162,9 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   key(kSelectDevice);
   EXPECT_EQ(run_->panel()->mode(), PanelMode::kDeviceSelect);
   lamps = unpackLampWord(context_->lampWord.load());
-  EXPECT_EQ(lamps[kSelectDevice], 3);
-  EXPECT_EQ(lamps[kEnter], 3);
-  EXPECT_EQ(lamps[digitKey(7)], 3) << "every digit types during an entry";
+  EXPECT_EQ(lamps[codeOf(kSelectDevice)], LampState::kBright);
+  EXPECT_EQ(lamps[codeOf(kEnter)], LampState::kBright);
+  EXPECT_EQ(lamps[codeOf(digitKey(7))], LampState::kBright) << "every digit types during an entry";
   type("2");
   key(kEnter);
   EXPECT_EQ(pageName(), "Camera 2/Picture");

@@ -148,7 +148,7 @@ TEST_F(RunEngineTest, SessionRequestsAreTakenAndAnsweredByThePageOnShow) {
 }
 
 TEST_F(RunEngineTest, InputQueuedBeforeTheRunIsConsumed) {
-  context_->input.queueKey(13);
+  context_->input.queueKey(codeOf(PanelKey::kSelectDevice));
   context_->input.queueKnobTurn(2, true);
   EngineState state(*context_);
   runEngine(state);

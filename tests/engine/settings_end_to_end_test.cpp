@@ -20,9 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int32_t kSelectDevice = 13;
-constexpr int32_t kSelectSubmenu = 14;
-constexpr int32_t kEnter = 16;
+constexpr PanelKey kSelectDevice = PanelKey::kSelectDevice;
+constexpr PanelKey kSelectSubmenu = PanelKey::kSelectSubmenu;
+constexpr PanelKey kEnter = PanelKey::kEnter;
 constexpr int32_t kFixedIpAddressCode = 8;
 constexpr int32_t kUserInterfacePage = 10;
 
@@ -63,14 +63,14 @@ class SettingsEndToEndTest : public ::testing::Test {
     for (int i = 0; i < n; ++i)
       run_->pass();
   }
-  void key(int32_t code) {
-    context_->input.queueKey(code);
+  void key(PanelKey panelKey) {
+    context_->input.queueKey(codeOf(panelKey));
     passes(2);
   }
   void openPage(int32_t number) {
     key(kSelectSubmenu);
     for (char c : std::to_string(number))
-      key(c == '0' ? 1 : c - '0' + 1);
+      key(digitKey(c - '0'));
     key(kEnter);
   }
   uint32_t pixel(int32_t x, int32_t y) { return context_->pixels()[y * kRasterWidth + x]; }

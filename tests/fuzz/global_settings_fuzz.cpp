@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/boot_env.h"
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "globals/global_settings.h"
 #include "platform/clock.h"
@@ -19,7 +20,8 @@ std::vector<std::string> storedKeys() {
   qelm::StandardFileBootEnv env("/nonexistent/bootenv");
   qelm::SettingsStore store;
   qelm::platform::ManualClock clock;
-  qelm::GlobalSettings settings(env, store, nullptr, clock, "/nonexistent/build-date");
+  qelm::GlobalSettings settings(env, store, clock, "/nonexistent/build-date",
+                                qelm::SettingsOwner::kDetached);
   std::vector<std::string> keys = {"tzname", "dhcp"};
   for (const qelm::Parameter* parameter : settings.model().parameters()) {
     if (parameter->key().empty()) continue;
@@ -43,11 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += 2 + length;
   }
   qelm::SettingsStore store;
-  store.setBool("SHOW_NETWORK_SETTINGS_PAGES", size % 2 == 0);
-  store.setBool("SHOW_TIME_SETTINGS_PAGES", size % 3 == 0);
+  store.setBool(qelm::settings_key::kShowNetworkSettingsPages, size % 2 == 0);
+  store.setBool(qelm::settings_key::kShowTimeSettingsPages, size % 3 == 0);
   qelm::platform::ManualClock clock;
-  int exitCode = 0;
-  qelm::GlobalSettings settings(env, store, &exitCode, clock, "/nonexistent/build-date");
+  qelm::GlobalSettings settings(env, store, clock, "/nonexistent/build-date");
   for (qelm::Parameter* parameter : settings.model().parameters()) {
     qelm::Target& target = settings.registerGlobal(*parameter);
     (void)target.valueText();

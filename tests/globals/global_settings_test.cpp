@@ -15,6 +15,7 @@
 #include "comm/legacy_port.h"
 #include "core/boot_env.h"
 #include "core/input.h"
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "display/palette.h"
 #include "globals/time_zones.h"
@@ -101,9 +102,9 @@ class GlobalSettingsTest : public ::testing::Test {
     folder_ = pattern;
     bootEnvPath_ = (folder_ / "bootenv").string();
     buildDatePath_ = (folder_ / "build-date").string();
-    store_.setBool("SHOW_NETWORK_SETTINGS_PAGES", false);
-    store_.setBool("SHOW_TIME_SETTINGS_PAGES", false);
-    store_.setText("VADEDER_APPLICATION_VERSION", "1.2.3.4");
+    store_.setBool(settings_key::kShowNetworkSettingsPages, false);
+    store_.setBool(settings_key::kShowTimeSettingsPages, false);
+    store_.setText(settings_key::kApplicationVersion, "1.2.3.4");
     start();
   }
   void TearDown() override {
@@ -117,8 +118,7 @@ class GlobalSettingsTest : public ::testing::Test {
     settings_.reset();
     bootEnv_ = std::make_unique<StandardFileBootEnv>(bootEnvPath_);
     bootEnv_->load();
-    settings_ =
-        std::make_unique<GlobalSettings>(*bootEnv_, store_, &exitCode_, clock_, buildDatePath_);
+    settings_ = std::make_unique<GlobalSettings>(*bootEnv_, store_, clock_, buildDatePath_);
     settings_->setScreens(&screens_);
     settings_->setLoudnessSessions(&sessions_);
     screens_.calls.clear();
@@ -145,7 +145,6 @@ class GlobalSettingsTest : public ::testing::Test {
   std::string buildDatePath_;
   SettingsStore store_;
   platform::ManualClock clock_{1000};
-  int exitCode_ = 0;
   RecordingScreens screens_;
   FakeSessions sessions_;
   std::unique_ptr<StandardFileBootEnv> bootEnv_;
@@ -189,7 +188,7 @@ TEST_F(GlobalSettingsTest, WrittenSettingsAreSavedAtCommitAndReadBackNextRun) {
 
   settings_->commit();
   EXPECT_THAT(screens_.calls, ElementsAre("show Saving changes", "draw", "clear", "draw"));
-  EXPECT_EQ(exitCode_, 0);
+  EXPECT_FALSE(settings_->restartRequested());
   EXPECT_EQ(savedEntry("lm_ls"), "-12.5");
   EXPECT_EQ(savedEntry("lm_hst"), "40.1");  // stored as the number, shown by its name
   EXPECT_EQ(savedEntry("lm_repch"), "0");
@@ -251,31 +250,32 @@ TEST_F(GlobalSettingsTest, ThemeRefillsThePaletteAndRepaints) {
 
 TEST_F(GlobalSettingsTest, AddressChangesRestartOnlyAtTheNextCommit) {
   setText(GlobalCode::kFixedIpAddress, "10.0.0.5");
-  EXPECT_EQ(exitCode_, 0);
+  EXPECT_FALSE(settings_->restartRequested());
   EXPECT_THAT(screens_.calls, IsEmpty());
   settings_->commit();
-  EXPECT_EQ(exitCode_, 1);
+  EXPECT_TRUE(settings_->restartRequested());
   EXPECT_THAT(screens_.calls, ElementsAre("show Saving changes", "draw", "clear", "draw",
                                           "show Restarting", "draw"));
   EXPECT_EQ(savedEntry("ipaddr"), "10.0.0.5");
 
   start();
-  exitCode_ = 0;
+  EXPECT_FALSE(settings_->restartRequested());
   EXPECT_EQ(value(GlobalCode::kObtainAddressViaDhcp).i, 0);
   set(GlobalCode::kObtainAddressViaDhcp, Value::ofInt(1));
   EXPECT_EQ(value(GlobalCode::kObtainAddressViaDhcp).i, 1);
   EXPECT_EQ(bootEnv_->get("dhcp"), "y");
   settings_->commit();
-  EXPECT_EQ(exitCode_, 1);
+  EXPECT_TRUE(settings_->restartRequested());
   EXPECT_EQ(savedEntry("dhcp"), "y");
 
-  // Without a known exit code nothing restarts, and nothing says so.
-  GlobalSettings detached(*bootEnv_, store_, nullptr, clock_, buildDatePath_);
+  // Without an engine run to restart nothing restarts, and nothing says so.
+  GlobalSettings detached(*bootEnv_, store_, clock_, buildDatePath_, SettingsOwner::kDetached);
   detached.setScreens(&screens_);
   screens_.calls.clear();
   detached.targetFor(codeOf(GlobalCode::kGateway)).setValue(Value::ofAddress(0x0A000001));
   detached.commit();
   EXPECT_THAT(screens_.calls, ElementsAre("show Saving changes", "draw", "clear", "draw"));
+  EXPECT_FALSE(detached.restartRequested());
 }
 
 TEST_F(GlobalSettingsTest, AdminPresetsSaveAndLoadTheirLists) {
@@ -499,7 +499,7 @@ TEST_F(GlobalSettingsTest, PanelSwitchesAndFixedFacts) {
   EXPECT_EQ(text(GlobalCode::kSelectAction), "Update");
   set(GlobalCode::kBeginAction, value(GlobalCode::kBeginAction));
   EXPECT_EQ(text(GlobalCode::kBeginAction), "Go");
-  EXPECT_EQ(exitCode_, 0);
+  EXPECT_FALSE(settings_->restartRequested());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "model/device.h"
 #include "model/model.h"
@@ -33,9 +34,9 @@ class GlobalsModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // What the desktop engine sets at start-up.
-    store_.setBool("SHOW_NETWORK_SETTINGS_PAGES", false);
-    store_.setBool("SHOW_TIME_SETTINGS_PAGES", false);
-    store_.setText("VADEDER_APPLICATION_VERSION", "1.2.3.4");
+    store_.setBool(settings_key::kShowNetworkSettingsPages, false);
+    store_.setBool(settings_key::kShowTimeSettingsPages, false);
+    store_.setText(settings_key::kApplicationVersion, "1.2.3.4");
   }
   Parameter& parameter(GlobalCode code) { return *model_->findByGlobalCode(codeOf(code)); }
 
@@ -64,12 +65,12 @@ TEST_F(GlobalsModelTest, DesktopStoreGivesTheDesktopPages) {
 
 TEST_F(GlobalsModelTest, StoreEntriesAddNetworkAndTimePagesAndRenumber) {
   // Present but not exactly "1" counts as off.
-  store_.setText("SHOW_NETWORK_SETTINGS_PAGES", "yes");
+  store_.setText(settings_key::kShowNetworkSettingsPages, "yes");
   EXPECT_EQ(buildPanelDevice(*model_, store_)->pages().size(), 12u);
 
   SettingsStore hardware;
-  hardware.setBool("SHOW_NETWORK_SETTINGS_PAGES", true);
-  hardware.setBool("SHOW_TIME_SETTINGS_PAGES", true);
+  hardware.setBool(settings_key::kShowNetworkSettingsPages, true);
+  hardware.setBool(settings_key::kShowTimeSettingsPages, true);
   const auto device = buildPanelDevice(*model_, hardware);
   const std::vector<std::string> pages = describePages(*device);
   ASSERT_EQ(pages.size(), 15u);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -181,20 +182,24 @@ class FakeLoudness : public LoudnessPageControl {
   explicit FakeLoudness(Journal& journal) : journal_(journal) {}
 
   bool hasMonitor(const Page&) override { return monitor; }
-  int32_t sessionState(const Page&) override { return monitor ? state : -1; }
+  std::optional<SessionState> sessionState(const Page&) override {
+    if (!monitor) return std::nullopt;
+    return state;
+  }
   void startSession(const Page&) override { journal_.add("start"); }
   void stopSession(const Page&) override { journal_.add("stop"); }
   void clearSession(const Page&) override { journal_.add("clear"); }
   void pauseSession(const Page&) override { journal_.add("pause"); }
-  std::string sessionRequest(const Page&, int32_t operation, const std::string& path) override {
-    return std::to_string(operation) + ":" + path;
+  std::string sessionRequest(const Page&, SessionOperation operation,
+                             const std::string& path) override {
+    return std::to_string(codeOf(operation)) + ":" + path;
   }
   void refresh(const Page&, uint32_t loopTick) override {
     journal_.add("loudness refresh " + std::to_string(loopTick));
   }
 
   bool monitor = true;
-  int32_t state = 1;
+  SessionState state = SessionState::kRunning;
 
  private:
   Journal& journal_;

@@ -19,13 +19,16 @@ namespace {
 using namespace qelm::testing;
 using ::testing::ElementsAre;
 
-constexpr int32_t kZero = 1;
-constexpr int32_t kContext = 11;
-constexpr int32_t kBack = 12;
-constexpr int32_t kSelectDevice = 13;
-constexpr int32_t kSelectSubmenu = 14;
-constexpr int32_t kCancel = 15;
-constexpr int32_t kEnter = 16;
+constexpr PanelKey kZero = PanelKey::kDigit0;
+constexpr PanelKey kContext = PanelKey::kContext;
+constexpr PanelKey kBack = PanelKey::kBack;
+constexpr PanelKey kSelectDevice = PanelKey::kSelectDevice;
+constexpr PanelKey kSelectSubmenu = PanelKey::kSelectSubmenu;
+constexpr PanelKey kCancel = PanelKey::kCancel;
+constexpr PanelKey kEnter = PanelKey::kEnter;
+constexpr LampState kOff = LampState::kOff;
+constexpr LampState kLit = LampState::kLit;
+constexpr LampState kBright = LampState::kBright;
 
 constexpr const char* kDevicePrompt = "Use the keypad or any knob to select a device.";
 constexpr const char* kPagePrompt = "Use the keypad or any knob to select a submenu.";
@@ -121,25 +124,28 @@ class PanelLogicTest : public ::testing::Test {
   void start() {
     devices_.realize(resolver_);
     panel_->realize(resolver_);
-    logic_ = std::make_unique<PanelLogic>(exitCode_, devices_, screens_, settings_, tick_);
+    logic_ = std::make_unique<PanelLogic>(devices_, screens_, settings_, tick_);
     logic_->handleEvent(nullptr);
   }
 
   void send(InputEvent event) { logic_->handleEvent(&event); }
-  void press(int32_t code) { send({code, EventKind::kKeyPressed}); }
+  void press(PanelKey key) { send({codeOf(key), EventKind::kKeyPressed}); }
   void type(std::string_view digits) {
     for (const char c : digits)
-      press(c - '0' + kZero);
+      press(digitKey(c - '0'));
   }
+  LampState lamp(PanelKey key) const { return logic_->lamps()[codeOf(key)]; }
   void turn(int32_t knob, int32_t n) {
     send({kFirstKnobCode + knob, n < 0 ? EventKind::kTurnedOneWay : EventKind::kTurnedOtherWay,
           std::abs(n)});
   }
   void push(int32_t knob) { send({kFirstKnobCode + knob, EventKind::kKnobReleased}); }
   void hold(int32_t code) { send({code, EventKind::kHeld, 1}); }
+  void hold(PanelKey key) { hold(codeOf(key)); }
   void releaseHold(int32_t code) { send({code, EventKind::kReleasedAfterHold}); }
-  void touch(EventKind kind, int32_t screen, int32_t x, int32_t y) {
-    send({kTouchCode, kind, 1, screen, x, y});
+  void releaseHold(PanelKey key) { releaseHold(codeOf(key)); }
+  void touch(EventKind kind, Screen screen, int32_t x, int32_t y) {
+    send({kTouchCode, kind, 1, codeOf(screen), x, y});
   }
 
   Model model_{"Card"};
@@ -165,7 +171,6 @@ class PanelLogicTest : public ::testing::Test {
   Parameter* trim_ = nullptr;
   Parameter* mode_ = nullptr;
   Parameter* command_ = nullptr;
-  int32_t exitCode_ = 0;
   uint32_t tick_ = 4711;
   std::unique_ptr<PanelLogic> logic_;
 };
@@ -272,21 +277,21 @@ TEST_F(PanelLogicTest, SelectionsAreCancelledOrMovedByKnob) {
 
 TEST_F(PanelLogicTest, QuickSwitchJumpsByListPositionOnly) {
   start();
-  press(3);  // "2": second device
+  press(PanelKey::kDigit2);  // second device
   EXPECT_EQ(logic_->currentDevice(), bravo_);
   EXPECT_EQ(screens_.page, &page(bravo_, 1));
   EXPECT_EQ(settings_.commits, 1);
 
   const std::size_t before = journal_.lines.size();
-  press(3);      // the device on show
-  press(10);     // "9": beyond the list
-  press(5);      // "4": the panel's own device
-  press(kZero);  // position 9
+  press(PanelKey::kDigit2);  // the device on show
+  press(PanelKey::kDigit9);  // beyond the list
+  press(PanelKey::kDigit4);  // the panel's own device
+  press(kZero);              // position 9
   EXPECT_EQ(journal_.lines.size(), before);
   EXPECT_EQ(settings_.commits, 1);
 
   settings_.targets[codeOf(GlobalCode::kQuickSwitch)]->setValue(Value::ofInt(0));
-  press(2);
+  press(PanelKey::kDigit1);
   EXPECT_EQ(logic_->currentDevice(), bravo_);
 }
 
@@ -413,19 +418,19 @@ TEST_F(PanelLogicTest, ContextKeyGivesMinusOrPointWhereTheValueCanHaveOne) {
   start();
 
   push(0);
-  EXPECT_EQ(logic_->lamps()[kContext], 3);
+  EXPECT_EQ(lamp(kContext), kBright);
   press(kContext);
   type("5");
   EXPECT_EQ(logic_->entryText(), "-5");
-  EXPECT_EQ(logic_->lamps()[kContext], 0);
+  EXPECT_EQ(lamp(kContext), kOff);
   press(kContext);
   press(kEnter);
   EXPECT_EQ(offset.sets.back().i, -5);
 
   push(1);
-  EXPECT_EQ(logic_->lamps()[kContext], 0);
+  EXPECT_EQ(lamp(kContext), kOff);
   type("1");
-  EXPECT_EQ(logic_->lamps()[kContext], 3);
+  EXPECT_EQ(lamp(kContext), kBright);
   press(kContext);
   type("5");
   EXPECT_EQ(logic_->entryText(), "1.5");
@@ -491,7 +496,7 @@ TEST_F(PanelLogicTest, CorrectorSettingsAreCopiedBetweenDevicesAndBypassToggles)
   hold(kContext);
   EXPECT_THAT(screens_.messages, ElementsAre("Retrieved settings from device"));
   releaseHold(kContext);
-  press(3);  // Quick Switch to Bravo keeps page 3
+  press(PanelKey::kDigit2);  // Quick Switch to Bravo keeps page 3
   ASSERT_EQ(screens_.page, &target);
 
   journal_.lines.clear();
@@ -502,8 +507,8 @@ TEST_F(PanelLogicTest, CorrectorSettingsAreCopiedBetweenDevicesAndBypassToggles)
     EXPECT_EQ(to[i]->currentValue().i, 100 + i) << i;
   EXPECT_THAT(screens_.messages, ElementsAre("Sent settings to device"));
   releaseHold(kZero);
-  for (const int32_t code : {kContext, kZero, kBack, kEnter})
-    EXPECT_EQ(logic_->lamps()[code], 3) << code;
+  for (const PanelKey key : {kContext, kZero, kBack, kEnter})
+    EXPECT_EQ(lamp(key), kBright) << codeOf(key);
 
   press(kEnter);
   EXPECT_EQ(enable.currentValue().i, 0);
@@ -538,35 +543,40 @@ TEST_F(PanelLogicTest, CorrectorSettingsAreCopiedBetweenDevicesAndBypassToggles)
 TEST_F(PanelLogicTest, LampsFollowTheMode) {
   start();
   LampStates shown{};
-  shown[kSelectDevice] = 2;
-  shown[kSelectSubmenu] = 2;
-  shown[2] = shown[3] = shown[4] = 3;  // "1".."3": the three card devices
+  const auto set = [](LampStates& lamps, PanelKey key, LampState state) {
+    lamps[codeOf(key)] = state;
+  };
+  set(shown, kSelectDevice, kLit);
+  set(shown, kSelectSubmenu, kLit);
+  for (int32_t digit = 1; digit <= 3; ++digit)  // the three card devices
+    set(shown, digitKey(digit), kBright);
   EXPECT_EQ(logic_->lamps(), shown);
 
   press(kSelectDevice);
   LampStates entry{};
-  for (int32_t code = kZero; code <= 10; ++code)
-    entry[code] = 3;
-  entry[kBack] = entry[kCancel] = entry[kEnter] = 3;
-  entry[kSelectDevice] = 3;
-  entry[kSelectSubmenu] = 2;
+  for (int32_t digit = 0; digit <= 9; ++digit)
+    set(entry, digitKey(digit), kBright);
+  for (const PanelKey key : {kBack, kCancel, kEnter, kSelectDevice})
+    set(entry, key, kBright);
+  set(entry, kSelectSubmenu, kLit);
   EXPECT_EQ(logic_->lamps(), entry);
 
   press(kSelectSubmenu);
-  entry[kSelectDevice] = 2;
-  entry[kSelectSubmenu] = 3;
+  set(entry, kSelectDevice, kLit);
+  set(entry, kSelectSubmenu, kBright);
   EXPECT_EQ(logic_->lamps(), entry);
 
   settings_.targets[codeOf(GlobalCode::kQuickSwitch)]->setValue(Value::ofInt(0));
   press(kCancel);
-  shown[2] = shown[3] = shown[4] = 0;
+  for (int32_t digit = 1; digit <= 3; ++digit)
+    set(shown, digitKey(digit), kOff);
   EXPECT_EQ(logic_->lamps(), shown);
 }
 
 TEST_F(PanelLogicTest, FinalEventLeavesThePageAndAsksForARestart) {
   start();
   send({kFinalEventCode, EventKind::kNone, 0});
-  EXPECT_EQ(exitCode_, 1);
+  EXPECT_TRUE(logic_->exitRequested());
   EXPECT_EQ(page(alpha_, 1).deactivations, 1);
   EXPECT_EQ(settings_.commits, 1);
 }
@@ -633,31 +643,32 @@ TEST_F(PanelLogicTest, LoudnessPagesWorkTheirSettingsAndTheirMonitor) {
   turn(0, 1);
   EXPECT_EQ(graphMode.currentValue().i, 1);
 
-  EXPECT_EQ(logic_->sessionRequest(1, "a.ses"), "") << "no monitor, nothing saved";
+  EXPECT_EQ(logic_->sessionRequest(SessionOperation::kSave, "a.ses"), "")
+      << "no monitor, nothing saved";
   FakeLoudness loudness(journal_);
   logic_->setLoudnessControl(&loudness);
-  EXPECT_EQ(logic_->sessionRequest(1, "a.ses"), "1:a.ses");
-  loudness.state = 2;
+  EXPECT_EQ(logic_->sessionRequest(SessionOperation::kSave, "a.ses"), "1:a.ses");
+  loudness.state = SessionState::kPaused;
   EXPECT_TRUE(logic_->sessionPaused());
   EXPECT_FALSE(logic_->sessionStopped());
-  loudness.state = 0;
+  loudness.state = SessionState::kStopped;
   EXPECT_TRUE(logic_->sessionStopped());
 
   journal_.lines.clear();
-  touch(EventKind::kTouched, 1, 10, 50);
-  touch(EventKind::kStillTouched, 1, 10, 50);
-  touch(EventKind::kTouched, 1, 100, 50);
-  touch(EventKind::kStillTouched, 1, 100, 50);
-  touch(EventKind::kTouched, 1, 200, 50);
-  touch(EventKind::kTouched, 1, 200, 140);
+  touch(EventKind::kTouched, Screen::kRight, 10, 50);
+  touch(EventKind::kStillTouched, Screen::kRight, 10, 50);
+  touch(EventKind::kTouched, Screen::kRight, 100, 50);
+  touch(EventKind::kStillTouched, Screen::kRight, 100, 50);
+  touch(EventKind::kTouched, Screen::kRight, 200, 50);
+  touch(EventKind::kTouched, Screen::kRight, 200, 140);
   logic_->refreshPage();
   EXPECT_THAT(journal_.lines,
               ElementsAre("start", "stop", "clear", "pause", "loudness refresh 4711"));
-  touch(EventKind::kStillTouched, 0, 450, 20);
+  touch(EventKind::kStillTouched, Screen::kLeft, 450, 20);
   EXPECT_EQ(view.currentValue().i, 0);
 
   press(kSelectSubmenu);
-  EXPECT_EQ(logic_->sessionRequest(0, "a.ses"), "");
+  EXPECT_EQ(logic_->sessionRequest(SessionOperation::kLoad, "a.ses"), "");
   EXPECT_FALSE(logic_->sessionStopped());
 }
 

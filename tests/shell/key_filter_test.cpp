@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QTest>
 #include <QWidget>
+#include <optional>
 #include <vector>
 
 #include "core/win_input.h"
@@ -17,27 +18,41 @@ TEST(PanelKeyTest, KeyboardKeysStandForTheirPanelKeys) {
   struct Row {
     int key;
     Qt::KeyboardModifiers modifiers;
-    int32_t code;
+    std::optional<PanelKey> panelKey;
   };
   const Qt::KeyboardModifiers none = Qt::NoModifier;
   const Qt::KeyboardModifiers pad = Qt::KeypadModifier;
+  const std::optional<PanelKey> no;
   const Row rows[] = {
-      {Qt::Key_0, none, 1},       {Qt::Key_0, pad, 1},
-      {Qt::Key_1, none, 2},       {Qt::Key_5, pad, 6},
-      {Qt::Key_9, none, 10},      {Qt::Key_9, pad, 10},
-      {Qt::Key_Minus, none, 11},  {Qt::Key_Minus, pad, 11},
-      {Qt::Key_Period, none, 11}, {Qt::Key_Period, pad, 11},
-      {Qt::Key_Comma, pad, 11},   {Qt::Key_Backspace, none, 12},
-      {Qt::Key_D, none, 13},      {Qt::Key_D, Qt::ShiftModifier, 13},
-      {Qt::Key_S, none, 14},      {Qt::Key_Escape, none, 15},
-      {Qt::Key_Return, none, 16}, {Qt::Key_Enter, pad, 16},
-      {Qt::Key_Comma, none, 0},   {Qt::Key_A, none, 0},
-      {Qt::Key_Space, none, 0},   {Qt::Key_Tab, none, 0},
-      {Qt::Key_F1, none, 0},      {Qt::Key_Plus, pad, 0},
-      {Qt::Key_Delete, none, 0},  {Qt::Key_Shift, none, 0},
+      {Qt::Key_0, none, PanelKey::kDigit0},
+      {Qt::Key_0, pad, PanelKey::kDigit0},
+      {Qt::Key_1, none, PanelKey::kDigit1},
+      {Qt::Key_5, pad, PanelKey::kDigit5},
+      {Qt::Key_9, none, PanelKey::kDigit9},
+      {Qt::Key_9, pad, PanelKey::kDigit9},
+      {Qt::Key_Minus, none, PanelKey::kContext},
+      {Qt::Key_Minus, pad, PanelKey::kContext},
+      {Qt::Key_Period, none, PanelKey::kContext},
+      {Qt::Key_Period, pad, PanelKey::kContext},
+      {Qt::Key_Comma, pad, PanelKey::kContext},
+      {Qt::Key_Backspace, none, PanelKey::kBack},
+      {Qt::Key_D, none, PanelKey::kSelectDevice},
+      {Qt::Key_D, Qt::ShiftModifier, PanelKey::kSelectDevice},
+      {Qt::Key_S, none, PanelKey::kSelectSubmenu},
+      {Qt::Key_Escape, none, PanelKey::kCancel},
+      {Qt::Key_Return, none, PanelKey::kEnter},
+      {Qt::Key_Enter, pad, PanelKey::kEnter},
+      {Qt::Key_Comma, none, no},
+      {Qt::Key_A, none, no},
+      {Qt::Key_Space, none, no},
+      {Qt::Key_Tab, none, no},
+      {Qt::Key_F1, none, no},
+      {Qt::Key_Plus, pad, no},
+      {Qt::Key_Delete, none, no},
+      {Qt::Key_Shift, none, no},
   };
   for (const Row& row : rows)
-    EXPECT_EQ(panelKeyFor(row.key, row.modifiers), row.code) << "key 0x" << std::hex << row.key;
+    EXPECT_EQ(panelKeyFor(row.key, row.modifiers), row.panelKey) << "key 0x" << std::hex << row.key;
 }
 
 // A window that notes every key that reaches it.
@@ -85,11 +100,11 @@ class KeyFilterTest : public ::testing::Test {
       events.push_back(*event);
     return events;
   }
-  static std::vector<InputEvent> pairs(std::initializer_list<int32_t> codes) {
+  static std::vector<InputEvent> pairs(std::initializer_list<PanelKey> keys) {
     std::vector<InputEvent> events;
-    for (const int32_t code : codes) {
-      events.push_back({code, EventKind::kKeyPressed, 0, -1, -1, -1});
-      events.push_back({code, EventKind::kKeyReleased, 0, -1, -1, -1});
+    for (const PanelKey key : keys) {
+      events.push_back({codeOf(key), EventKind::kKeyPressed, 0, -1, -1, -1});
+      events.push_back({codeOf(key), EventKind::kKeyReleased, 0, -1, -1, -1});
     }
     return events;
   }
@@ -105,11 +120,11 @@ TEST_F(KeyFilterTest, ATapQueuesOnePairWhenTheKeyGoesUp) {
   key(QEvent::KeyPress, Qt::Key_D);
   EXPECT_EQ(input_.queuedCount(), 0u);
   key(QEvent::KeyRelease, Qt::Key_D);
-  EXPECT_EQ(drain(), pairs({13}));
+  EXPECT_EQ(drain(), pairs({PanelKey::kSelectDevice}));
   // Enter and Escape are panel keys like any other and never reach the window.
   tap(Qt::Key_Return);
   tap(Qt::Key_Escape);
-  EXPECT_EQ(drain(), pairs({16, 15}));
+  EXPECT_EQ(drain(), pairs({PanelKey::kEnter, PanelKey::kCancel}));
   EXPECT_TRUE(window_.received.empty());
 }
 
@@ -120,7 +135,7 @@ TEST_F(KeyFilterTest, AHeldKeyQueuesAPairPerRepeatAndOneWhenItGoesUp) {
     key(QEvent::KeyPress, Qt::Key_5, true);
   }
   key(QEvent::KeyRelease, Qt::Key_5);
-  EXPECT_EQ(drain(), pairs({6, 6, 6}));
+  EXPECT_EQ(drain(), pairs({PanelKey::kDigit5, PanelKey::kDigit5, PanelKey::kDigit5}));
 }
 
 TEST_F(KeyFilterTest, OtherKeysAndOtherWindowsAreLeftAlone) {
@@ -136,7 +151,7 @@ TEST_F(KeyFilterTest, EveryPairAnswersAPressSeenInThisWindow) {
   // Shift pressed while "1" is down turns its symbol into "!"; the key is still the same.
   key(QEvent::KeyPress, Qt::Key_1, false, 10);
   key(QEvent::KeyRelease, Qt::Key_Exclam, false, 10);
-  EXPECT_EQ(drain(), pairs({2}));
+  EXPECT_EQ(drain(), pairs({PanelKey::kDigit1}));
   // A key that went down elsewhere queues nothing when it comes up here.
   key(QEvent::KeyRelease, Qt::Key_S);
   EXPECT_EQ(input_.queuedCount(), 0u);

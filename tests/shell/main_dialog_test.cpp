@@ -149,24 +149,25 @@ class MainDialogTest : public ::testing::Test {
 
 TEST_F(MainDialogTest, KeysAndBackgroundFollowTheEnginesLampsAndTheme) {
   auto dialog = makeDialog();
-  auto key = [&](int code) { return dialog->findChild<KeyButton*>(QString("key%1").arg(code)); };
-  for (int code = 1; code <= 16; ++code)
-    EXPECT_EQ(key(code)->lampColor(), QColor(0, 255, 0)) << code;
+  auto button = [&](int code) { return dialog->findChild<KeyButton*>(QString("key%1").arg(code)); };
+  auto key = [&](PanelKey panelKey) { return button(codeOf(panelKey)); };
+  for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code)
+    EXPECT_EQ(button(code)->lampColor(), QColor(0, 255, 0)) << code;
 
   LampStates lamps{};
-  lamps[16] = 2;  // Enter lit
-  lamps[2] = 3;   // "1" bright
-  lamps[1] = 1;   // "0": state 1 shows as off
-  lamps[12] = 6;  // only the low two bits count: lit
+  lamps[codeOf(PanelKey::kEnter)] = LampState::kLit;
+  lamps[codeOf(PanelKey::kDigit1)] = LampState::kBright;
+  lamps[codeOf(PanelKey::kDigit0)] = static_cast<LampState>(1);  // shows as off
+  lamps[codeOf(PanelKey::kBack)] = static_cast<LampState>(6);    // low two bits count: lit
   AppContext& context = dialog->runner().context();
   context.lampWord.store(packLampWord(lamps));
   dialog->timerTick();
-  const QColor face = key(1)->palette().color(QPalette::Button);
-  EXPECT_EQ(key(16)->lampColor(), QColor(100, 255, 100));
-  EXPECT_EQ(key(2)->lampColor(), QColor(0, 255, 0));
-  EXPECT_EQ(key(1)->lampColor(), face);
-  EXPECT_EQ(key(12)->lampColor(), QColor(100, 255, 100));
-  EXPECT_EQ(key(13)->lampColor(), face);
+  const QColor face = key(PanelKey::kDigit0)->palette().color(QPalette::Button);
+  EXPECT_EQ(key(PanelKey::kEnter)->lampColor(), QColor(100, 255, 100));
+  EXPECT_EQ(key(PanelKey::kDigit1)->lampColor(), QColor(0, 255, 0));
+  EXPECT_EQ(key(PanelKey::kDigit0)->lampColor(), face);
+  EXPECT_EQ(key(PanelKey::kBack)->lampColor(), QColor(100, 255, 100));
+  EXPECT_EQ(key(PanelKey::kSelectDevice)->lampColor(), face);
 
   auto* panel = dialog->findChild<QWidget*>("panel");
   auto* knob = dialog->findChild<KnobControl*>("knob7");
@@ -362,10 +363,12 @@ TEST_F(MainDialogTest, KeyboardAndWheelReachThePanelAndEnterOrEscapeNeverClose) 
   QTest::keyClick(dialog.get(), Qt::Key_A);
   EXPECT_TRUE(dialog->isVisible());
   const std::vector<InputEvent> keys = drain(*dialog);
-  EXPECT_EQ(keys, (std::vector<InputEvent>{{16, EventKind::kKeyPressed, 0, -1, -1, -1},
-                                           {16, EventKind::kKeyReleased, 0, -1, -1, -1},
-                                           {15, EventKind::kKeyPressed, 0, -1, -1, -1},
-                                           {15, EventKind::kKeyReleased, 0, -1, -1, -1}}));
+  constexpr int32_t kEnter = codeOf(PanelKey::kEnter);
+  constexpr int32_t kCancel = codeOf(PanelKey::kCancel);
+  EXPECT_EQ(keys, (std::vector<InputEvent>{{kEnter, EventKind::kKeyPressed, 0, -1, -1, -1},
+                                           {kEnter, EventKind::kKeyReleased, 0, -1, -1, -1},
+                                           {kCancel, EventKind::kKeyPressed, 0, -1, -1, -1},
+                                           {kCancel, EventKind::kKeyReleased, 0, -1, -1, -1}}));
 
   auto* screen = dialog->findChild<ScreenControl*>("screen0");
   auto wheel = [&](int delta) {
