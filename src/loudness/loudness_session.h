@@ -7,20 +7,12 @@
 #include <vector>
 
 #include "model/link_status.h"
+#include "core/loudness_session.h"
 #include "loudness/loudness_levels.h"
 #include "loudness/loudness_payload.h"
 #include "loudness/loudness_settings.h"
 
 namespace qelm {
-
-/// A session's state.
-enum class SessionState : int32_t {
-  kStopped = 0,
-  kRunning = 1,
-  kPaused = 2,
-  kWaiting = 3,  ///< armed for an automatic start
-  kBusy = 4,     ///< the report is being written
-};
 
 /// Error record types; HLT and LLT are defined but never produced.
 enum class ErrorType : int32_t {
