@@ -13,6 +13,7 @@ class Displays;
 class FontRegistry;
 class GlobalSettings;
 class HostGroup;
+class LoudnessPages;
 class PanelLogic;
 class SettingsStore;
 class StandardFileBootEnv;
@@ -72,6 +73,8 @@ class EngineRun {
   std::unique_ptr<HostGroup> client_;
   std::unique_ptr<HostGroup> simulator_;
   std::unique_ptr<HostGroup> auto_;
+  // Holds the client group's monitors by pointer: made after the groups, destroyed before them.
+  std::unique_ptr<LoudnessPages> loudnessPages_;
   std::unique_ptr<FontRegistry> fonts_;
   std::unique_ptr<Displays> displays_;
   std::unique_ptr<PanelLogic> panel_;

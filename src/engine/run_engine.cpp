@@ -19,21 +19,15 @@
 #include "display/palette.h"
 #include "engine/engine_run.h"
 #include "globals/global_settings.h"
+#include "loudness/loudness_monitor.h"
+#include "loudness/loudness_pages.h"
+#include "loudness/loudness_registry.h"
 #include "model/model.h"
 #include "panel/displays.h"
 #include "panel/panel_logic.h"
 #include "text/text.h"
 
 namespace qelm {
-
-namespace {
-
-// Loudness monitors plug in here; until then no card gets one.
-std::unique_ptr<Monitor> noMonitors(const std::string&, Model&, Card&) {
-  return nullptr;
-}
-
-}  // namespace
 
 EngineRun::EngineRun(EngineState& state) : state_(state), context_(*state.context) {}
 
@@ -102,6 +96,8 @@ bool EngineRun::startUp() {
       settings_key::kApplicationVersion,
       formattedText("%d.%d.%d.%d", kVersionMajor, kVersionMinor, kVersionBuild, kVersionRevision));
   globals_ = std::make_unique<GlobalSettings>(*bootEnv_, *settings_, clock());
+  globals_->setLoudnessSessions(&loudnessRegistry());
+  loudnessRegistry().applySettings(*globals_);
 
   logMessage(kLogInfo, "Initializing NTP client.\n");
 
@@ -116,9 +112,11 @@ bool EngineRun::startUp() {
   initializeLocalValues(*client_, state_.catalog.localCardValues);
 
   logMessage(kLogInfo, "Realizing monitors.\n");
-  client_->realizeMonitors(noMonitors);
+  client_->realizeMonitors(loudnessMonitorFactory(loudnessRegistry()));
 
   logMessage(kLogInfo, "Realizing simulator targets.\n");
+  loudnessPages_ = std::make_unique<LoudnessPages>();
+  loudnessPages_->bindAll(state_.catalog.devices);
   simulator_ =
       std::make_unique<HostGroup>("Simulator", GroupKind::kSimulator, clock(), state_.random);
   simulator_->setLoopTime(clock().tick());
@@ -127,7 +125,7 @@ bool EngineRun::startUp() {
     model->forEachCardParameter(
         [this, &card](Parameter& parameter) { simulator_->getTarget(card, parameter); });
   }
-  simulator_->realizeMonitors(noMonitors);
+  simulator_->realizeMonitors(loudnessMonitorFactory(loudnessRegistry()));
 
   logMessage(kLogInfo, "Realizing auto-setter targets.\n");
   auto_ = std::make_unique<HostGroup>("Auto", GroupKind::kAuto, clock(), state_.random);
@@ -151,6 +149,7 @@ bool EngineRun::startUp() {
   panel_ =
       std::make_unique<PanelLogic>(state_.catalog.devices, *displays_, *globals_, state_.loopTick);
   state_.loopTick = clock().tick();
+  panel_->setLoudnessControl(loudnessPages_.get());
   panel_->handleEvent(nullptr);
   takeExitRequests();
 

@@ -91,6 +91,11 @@ LoudnessContext::LoudnessContext(std::string deviceName, WallClock& wallClock,
   clearSession();
 }
 
+void LoudnessContext::setDeviceName(std::string name) {
+  record_.deviceName = name;
+  deviceName_ = std::move(name);
+}
+
 void LoudnessContext::applySettings(const LoudnessSettings& settings) {
   settings_ = settings;
   mode_ = modeValues(settings_);

@@ -8,13 +8,13 @@
 #include <optional>
 #include <string>
 
-#include "model/link_status.h"
 #include "loudness/loudness_history.h"
 #include "loudness/loudness_output.h"
 #include "loudness/loudness_payload.h"
 #include "loudness/loudness_session.h"
 #include "loudness/loudness_settings.h"
 #include "loudness/wall_clock.h"
+#include "model/link_status.h"
 
 namespace qelm {
 
@@ -38,6 +38,9 @@ class LoudnessContext {
   LoudnessContext(const LoudnessContext&) = delete;
   LoudnessContext& operator=(const LoudnessContext&) = delete;
 
+  /// Names the session's device (the panel device whose page shows the card); kept for every
+  /// later clear.
+  void setDeviceName(std::string name);
   /// Takes new settings (changed global settings, and at every start).
   void applySettings(const LoudnessSettings& settings);
   const LoudnessSettings& settings() const { return settings_; }

@@ -61,10 +61,12 @@ class LoudnessMonitor final : public Monitor {
   const std::string& sessionName() const { return context_.record().sessionName; }
   /// The card monitored.
   Card& card() const { return card_; }
+  /// Asks the card for loudness data (sets OID 3410), at most once per request interval.
+  void requestData();
 
  private:
   void updateMasterClock();
-  void requestData();
+
   void updateStatus();
   void updateSessionName();
   std::string preferredName();

@@ -134,4 +134,8 @@ void LoudnessPageInput::refresh(const Page& page, uint32_t loopTick) {
   if (control_ != nullptr) control_->refresh(page, loopTick);
 }
 
+void LoudnessPageInput::activate(const Page& page) {
+  if (page.type() == PageType::kLm && control_ != nullptr) control_->activate(page);
+}
+
 }  // namespace qelm

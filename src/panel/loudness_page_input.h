@@ -36,6 +36,8 @@ class LoudnessPageControl {
   /// Per-pass refresh of the page on show: updates the loudness views when the monitor marked
   /// a change, and asks the card for loudness data at most once per 1000 ms of `loopTick`.
   virtual void refresh(const Page& page, uint32_t loopTick) = 0;
+  /// `page` was put on show: its monitor asks for data at once and its views repaint.
+  virtual void activate(const Page& page) = 0;
 };
 
 /// The operator's input on an "lm" page on show: knobs 0..2 work the loudness view settings
@@ -66,6 +68,8 @@ class LoudnessPageInput {
   std::optional<SessionState> sessionState(const Page& page) const;
   /// Per-pass refresh of `page`, which has a monitor.
   void refresh(const Page& page, uint32_t loopTick);
+  /// `page` was put on show; nothing for pages other than "lm".
+  void activate(const Page& page);
 
  private:
   void toggleView();

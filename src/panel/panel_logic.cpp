@@ -201,6 +201,7 @@ void PanelLogic::showPage(Page& page) {
   }
   settings_.refreshLocks();
   page.activate();
+  loudness_.activate(page);
   screens_.showPage(*currentDevice_, page);
   // The page header empties the message stack, so no held message is left to take away.
   corrector_.pageShown(page);

@@ -197,6 +197,7 @@ class FakeLoudness : public LoudnessPageControl {
   void refresh(const Page&, uint32_t loopTick) override {
     journal_.add("loudness refresh " + std::to_string(loopTick));
   }
+  void activate(const Page& page) override { journal_.add("loudness shown " + page.longName()); }
 
   bool monitor = true;
   SessionState state = SessionState::kRunning;
