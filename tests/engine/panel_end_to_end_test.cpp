@@ -144,12 +144,13 @@ TEST_F(PanelEndToEndTest, OperatorWorksTheCamerasWithKeysAndKnobs) {
   ASSERT_TRUE(passUntil([&] { return shown(0) == "Unity"; })) << shown(0);
 
   // The window lights its keys from the lamp word: on a page, Select Device and Select Submenu
-  // lit, and with Quick Switch on (the default) one digit for each card device (six here).
+  // lit, and with Quick Switch on (the default) one digit for each device (eight here, with the
+  // panel's own).
   LampStates lamps = unpackLampWord(context_->lampWord.load());
   EXPECT_EQ(lamps[codeOf(kSelectDevice)], LampState::kLit);
   EXPECT_EQ(lamps[codeOf(kSelectSubmenu)], LampState::kLit);
   for (int digit = 1; digit <= 9; ++digit)
-    EXPECT_EQ(lamps[codeOf(digitKey(digit))], digit <= 6 ? LampState::kBright : LampState::kOff)
+    EXPECT_EQ(lamps[codeOf(digitKey(digit))], digit <= 8 ? LampState::kBright : LampState::kOff)
         << digit;
   EXPECT_EQ(lamps[codeOf(kEnter)], LampState::kOff);
 
