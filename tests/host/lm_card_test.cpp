@@ -17,6 +17,7 @@
 #include "comm/protocol.h"
 #include "loudness/audio_meter.h"
 #include "platform/socket.h"
+#include "wav_file.h"
 
 namespace qelm {
 namespace {
@@ -41,26 +42,7 @@ std::vector<int16_t> makeAudio(int channels, double seconds) {
 }
 
 void writeWav(const std::string& path, const std::vector<int16_t>& samples, int channels) {
-  std::ofstream out(path, std::ios::binary);
-  const auto put = [&](uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-      out.put(static_cast<char>(value >> (8 * i)));
-  };
-  const auto data = static_cast<uint32_t>(samples.size() * 2);
-  out.write("RIFF", 4);
-  put(36 + data, 4);
-  out.write("WAVEfmt ", 8);
-  put(16, 4);
-  put(1, 2);
-  put(static_cast<uint32_t>(channels), 2);
-  put(kRate, 4);
-  put(static_cast<uint32_t>(kRate * channels * 2), 4);
-  put(static_cast<uint32_t>(channels * 2), 2);
-  put(16, 2);
-  out.write("data", 4);
-  put(data, 4);
-  for (int16_t s : samples)
-    put(static_cast<uint16_t>(s), 2);
+  testing::writeWav(path, samples, channels, kRate);
 }
 
 std::vector<audio::AudioBlock> meterBlocks(const std::vector<int16_t>& samples, int channels) {
