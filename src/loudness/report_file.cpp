@@ -30,9 +30,9 @@ bool moveWithoutReplacing(const std::string& from, const std::string& to) {
 std::string numberedPath(const std::string& path, int number) {
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
-  const size_t cut =
-      dot != std::string::npos && (slash == std::string::npos || dot > slash + 1) ? dot
-                                                                                   : path.size();
+  const size_t cut = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)
+                         ? dot
+                         : path.size();
   return path.substr(0, cut) + "-" + std::to_string(number) + path.substr(cut);
 }
 
@@ -46,8 +46,8 @@ bool ReportFile::open(const std::string& finalPath) {
   committedPath_.clear();
   finalPath_ = finalPath;
   std::vector<char> name(finalPath.begin(), finalPath.end());
-  name.insert(name.end(), kTemporarySuffix, kTemporarySuffix + std::char_traits<char>::length(
-                                                                   kTemporarySuffix));
+  name.insert(name.end(), kTemporarySuffix,
+              kTemporarySuffix + std::char_traits<char>::length(kTemporarySuffix));
   name.push_back('\0');
   const int fd = ::mkostemps(name.data(), kSuffixLength, O_CLOEXEC);
   if (fd < 0) return false;

@@ -12,9 +12,8 @@ constexpr size_t kFixedSteps = 6;
 
 }  // namespace
 
-HtmlReportJob::HtmlReportJob(std::shared_ptr<const std::string> templateText,
-                             ReportSession session, std::string outputPath,
-                             bool besideSessionFile)
+HtmlReportJob::HtmlReportJob(std::shared_ptr<const std::string> templateText, ReportSession session,
+                             std::string outputPath, bool besideSessionFile)
     : template_(std::move(templateText)),
       session_(std::move(session)),
       outputPath_(std::move(outputPath)),

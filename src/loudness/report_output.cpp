@@ -107,9 +107,10 @@ bool FileLoudnessOutput::startDataFile(const std::string& fileBase) {
   if (context_) {
     const std::string data = loadTemplate(locations_.dataTemplatePath);
     const std::string section = applyChannelRule(templateSection(data, "lmheader"), false);
-    header = section.empty() ? std::string(kMissingDataHeader)
-                             : substitute(section, reportPlaceholders(reportSessionOf(*context_, false),
-                                                                      "../../", TextEscape::kPlain));
+    header = section.empty()
+                 ? std::string(kMissingDataHeader)
+                 : substitute(section, reportPlaceholders(reportSessionOf(*context_, false),
+                                                          "../../", TextEscape::kPlain));
   } else {
     header = kMissingDataHeader;
   }
@@ -155,8 +156,7 @@ std::unique_ptr<ReportJob> FileLoudnessOutput::createReportJob(const LoudnessCon
   else
     makeFolder(sessionFolder_ + "html");
   return std::make_unique<HtmlReportJob>(reportTemplate_, reportSessionOf(context),
-                                         sessionFolder_ + "html/" + sessionBase_ + ".html",
-                                         false);
+                                         sessionFolder_ + "html/" + sessionBase_ + ".html", false);
 }
 
 }  // namespace qelm

@@ -266,9 +266,9 @@ Placeholders reportPlaceholders(const ReportSession& s, const std::string& resou
   p["$dialnormmode$"] = dialnormModeText(s.dialnormMode);
   p["$total_duration$"] = ticksText(s.elapsedTicks);
   p["$active_duration$"] = ticksText(s.runningTicks);
-  static constexpr const char* kSources[kMeterChannels] = {
-      "$src_l$", "$src_r$", "$src_c$", "$src_lfe$", "$src_ls$", "$src_rs$", "$src_auxl$",
-      "$src_auxr$"};
+  static constexpr const char* kSources[kMeterChannels] = {"$src_l$",    "$src_r$",   "$src_c$",
+                                                           "$src_lfe$",  "$src_ls$",  "$src_rs$",
+                                                           "$src_auxl$", "$src_auxr$"};
   const size_t sources = s.allChannels ? kMeterChannels : kStereoChannels;
   for (size_t c = 0; c < sources; ++c)
     p[kSources[c]] = text(s.channelSources[c]);

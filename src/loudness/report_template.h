@@ -52,11 +52,11 @@ std::string substitute(std::string_view text, const Placeholders& values);
 /// One error record as a report row needs it.
 struct ReportRow {
   ErrorType type = ErrorType::kNone;
-  uint32_t startElapsed = 0;  ///< session elapsed ticks at the start
+  uint32_t startElapsed = 0;   ///< session elapsed ticks at the start
   uint32_t durationTicks = 0;  ///< last tick - start tick + 1
   std::string startTimecode;
-  std::string startDateTime;  ///< "%m/%d/%Y %H:%M:%S"
-  float worst = kNoSignalDb;  ///< LKFS, dBFS or dB by type
+  std::string startDateTime;                         ///< "%m/%d/%Y %H:%M:%S"
+  float worst = kNoSignalDb;                         ///< LKFS, dBFS or dB by type
   std::array<float, kMeterChannels> channelValue{};  ///< peak (PK) or loudness (HIGH, LOW)
   std::array<bool, kMeterChannels> channelFlag{};    ///< exceeded (PK) or contributed
 };
@@ -91,7 +91,7 @@ struct ReportSession {
   float maxTruePeak = kNoSignalDb;  ///< dBFS
   int32_t maxPeakChannel = 0;
   std::array<uint32_t, kErrorCategories> timeInError{};  ///< ticks per category
-  size_t errorCount = 0;        ///< error records of the session
+  size_t errorCount = 0;                                 ///< error records of the session
   std::vector<ReportRow> rows;  ///< every error record in the order opened; empty for headers
 };
 

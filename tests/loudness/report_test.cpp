@@ -186,6 +186,25 @@ TEST(ReportTemplateTest, ErrorRows) {
             std::string::npos);
 }
 
+TEST(ReportTemplateTest, TheInstalledTemplatesUseOnlyKnownPlaceholders) {
+  ReportSession s;
+  s.errorCount = 1;
+  for (const bool all : {true, false}) {
+    s.allChannels = all;
+    const Placeholders html = reportPlaceholders(s, "../../", TextEscape::kHtml);
+    const std::string text = loadTemplate(QELM_SOURCE_DIR "resources/lmtemplate.html");
+    for (const char* name : {"lmheader", "lmfooter"}) {
+      const std::string section = applyChannelRule(templateSection(text, name), all);
+      EXPECT_FALSE(section.empty()) << name;
+      EXPECT_EQ(substitute(section, html).find('$'), std::string::npos) << name;
+    }
+    const std::string data = loadTemplate(QELM_SOURCE_DIR "resources/lmdatatemplate.txt");
+    const std::string header = applyChannelRule(templateSection(data, "lmheader"), false);
+    EXPECT_EQ(substitute(header, reportPlaceholders(s, "../../", TextEscape::kPlain)).find('$'),
+              std::string::npos);
+  }
+}
+
 // ---- Files of a session ------------------------------------------------------------------------
 
 class ReportFilesTest : public ::testing::Test {
@@ -257,12 +276,12 @@ TEST_F(ReportFilesTest, AStoppedSessionLeavesItsReportAndDataFile) {
   context.start();
   EXPECT_TRUE(fs::is_directory(sessionFolder() / "html"));
   EXPECT_TRUE(fs::is_directory(sessionFolder() / "csv"));
-  feed(300);                  // 30 s at target
-  feed(100, -10.0);           // 10 s far above target + 8 LU: one HIGH record
-  feed(100);                  // the short-term value comes back down
-  feed(3, -23.0, 0.5f);       // a true peak above -1 dBFS: one PK record
+  feed(300);             // 30 s at target
+  feed(100, -10.0);      // 10 s far above target + 8 LU: one HIGH record
+  feed(100);             // the short-term value comes back down
+  feed(3, -23.0, 0.5f);  // a true peak above -1 dBFS: one PK record
   context.pause();
-  feed(50);                   // paused: counts as total, not as active time
+  feed(50);  // paused: counts as total, not as active time
   context.start();
   feed(47);
   context.stop();
@@ -274,9 +293,9 @@ TEST_F(ReportFilesTest, AStoppedSessionLeavesItsReportAndDataFile) {
   EXPECT_EQ(polls, 6);  // start, sections, open, header, rows (up to 5), footer
   EXPECT_EQ(context.record().state, SessionState::kStopped);
 
-  EXPECT_EQ(filesBelow(sessionFolder()),
-            (std::vector<std::string>{"csv/2024-03-05_10-00-00.csv",
-                                      "html/2024-03-05_10-00-00.html"}));
+  EXPECT_EQ(
+      filesBelow(sessionFolder()),
+      (std::vector<std::string>{"csv/2024-03-05_10-00-00.csv", "html/2024-03-05_10-00-00.html"}));
   const std::string html = readFile(sessionFolder() / "html/2024-03-05_10-00-00.html");
   EXPECT_NE(html.find("<h1>News on Card [3]</h1>"), std::string::npos);
   EXPECT_NE(html.find("title=Evening &lt;News&gt; operator=Kim mode=EBU +9"), std::string::npos);
@@ -326,7 +345,7 @@ TEST_F(ReportFilesTest, ThousandsOfRecordsAreWrittenFiveRowsAPoll) {
   const std::string html = readFile(sessionFolder() / "html/2024-03-05_10-00-00.html");
   EXPECT_EQ(countOf(html, "<tr class="), 1200u);
   EXPECT_EQ(countOf(html, "$src_ls$"), 1u);  // L and R only: Ls's source stays as it is
-  EXPECT_EQ(countOf(html, "5.1"), 0u);      // and the all-channel blocks go
+  EXPECT_EQ(countOf(html, "5.1"), 0u);       // and the all-channel blocks go
 }
 
 TEST_F(ReportFilesTest, EverySampleLogGetsAFileEachHourAcrossMidnight) {
