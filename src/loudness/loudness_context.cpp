@@ -87,6 +87,7 @@ LoudnessContext::LoudnessContext(std::string deviceName, WallClock& wallClock,
   record_.meterDb.fill(kNoSignalDb);
   record_.heldPeakDb.fill(kNoSignalDb);
   record_.channelLoudness.fill(kNoSignalDb);
+  output_->attach(*this);
   applySettings(settings_);
   clearSession();
 }
@@ -235,6 +236,7 @@ void LoudnessContext::stop(bool restart) {
       silentTail_ = false;
       record_.state = SessionState::kBusy;
       flushDataLog();
+      output_->closeDataLog(record_);
       job_ = output_->createReportJob(*this);
       record_.reportProgress = 0;
       restartAfterStop_ = restart;
@@ -251,6 +253,9 @@ void LoudnessContext::terminate() {
   closeOpenErrors();
   silentTail_ = false;
   heldLines_.clear();
+  // What the session measured up to here stays in its data file.
+  flushDataLog();
+  output_->closeDataLog(record_);
   record_.state = SessionState::kStopped;
   history_.setMode(HistoryEngine::Mode::kStopped);
 }
@@ -335,6 +340,7 @@ void LoudnessContext::poll(uint32_t tick, uint32_t loopMs) {
              record_.state == SessionState::kWaiting) {
     record_.endReason = record_.statusText;
   }
+  if (!queue_.empty() && ticksSince(tick, queuedAt_) >= kDataFlushTicks) flushDataLog();
   if (job_) {
     const bool more = job_->step();
     record_.reportProgress = job_->progress();
@@ -784,16 +790,20 @@ void LoudnessContext::openDataLog() {
 void LoudnessContext::queueLine(std::string line) {
   if (settings_.logEverySample) {
     const std::string hour = wallClock_.format("%Y%m%d%H");
-    if (!queue_.empty() && hour != queueHour_) {
+    // The queue may have been written out in the hour already; the file's hour still counts.
+    if (!queueHour_.empty() && hour != queueHour_) {
       flushDataLog();
       openDataLog();
     }
-    if (queue_.empty()) queueHour_ = hour;
+    if (queueHour_.empty()) queueHour_ = hour;
   }
+  if (queue_.empty()) queuedAt_ = now_;
   queue_.push_back(std::move(line));
   if (settings_.logEverySample && queue_.size() >= kMostQueuedLines) {
     flushDataLog();
     openDataLog();
+  } else if (ticksSince(now_, queuedAt_) >= kDataFlushTicks) {
+    flushDataLog();
   }
 }
 

@@ -30,6 +30,8 @@ class LoudnessContext {
   static constexpr uint32_t kRolloverMinimumTicks = 900;
   /// Queued data lines that force a write when every sample is logged.
   static constexpr size_t kMostQueuedLines = 60000;
+  /// Longest a queued data line waits for the data log, in ticks (a crash loses no more).
+  static constexpr uint32_t kDataFlushTicks = 600;
 
   /// A stopped session of the card named `deviceName`, with default settings; `output`
   /// receives data lines and makes reports (null: nothing is written).
@@ -157,7 +159,8 @@ class LoudnessContext {
   uint32_t lastLineTick_ = 0;
   uint32_t logInterval_ = 0;
   std::deque<std::string> queue_;
-  std::string queueHour_;
+  uint32_t queuedAt_ = 0;  // tick of the oldest queued line
+  std::string queueHour_;  // "%Y%m%d%H" of the data file's first line; empty before it
   std::string fileBase_;
 
   std::unique_ptr<ReportJob> job_;

@@ -27,6 +27,8 @@ class ReportJob {
 class LoudnessOutput {
  public:
   virtual ~LoudnessOutput() = default;
+  /// The context this output serves; called once by the context that owns it.
+  virtual void attach(const LoudnessContext& context) { (void)context; }
   /// A data log opens for `record` (start, or a new hour); `fileBase` is the local time as
   /// "%Y-%m-%d_%H-%M-%S" and names its files.
   virtual void openDataLog(const SessionRecord& record, const std::string& fileBase) {
@@ -40,6 +42,8 @@ class LoudnessOutput {
     (void)fileBase;
     (void)lines;
   }
+  /// The session's data log ends (stop or terminate): its last file is complete.
+  virtual void closeDataLog(const SessionRecord& record) { (void)record; }
   /// The report job of a session that just stopped; null when there is nothing to write.
   virtual std::unique_ptr<ReportJob> createReportJob(const LoudnessContext& context) {
     (void)context;

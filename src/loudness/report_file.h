@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qelm {
+
+/// A file written under a temporary name beside its final one and moved into place only when
+/// complete: a crash or a failed write never leaves a partial file under the final name, and an
+/// existing file is never replaced (the new one takes the next free name, "name-2.ext", ...).
+class ReportFile {
+ public:
+  /// Most alternative names tried when the final name is taken.
+  static constexpr int kMostNames = 1000;
+
+  ReportFile() = default;
+  ReportFile(const ReportFile&) = delete;
+  ReportFile& operator=(const ReportFile&) = delete;
+  /// Removes the temporary file when the file was never committed.
+  ~ReportFile();
+
+  /// Creates the temporary file for `finalPath`; false when it cannot be created.
+  bool open(const std::string& finalPath);
+  /// Appends `text`; false once any write has failed.
+  bool write(std::string_view text);
+  /// Hands what was written to the system, so a crash of the program loses none of it.
+  bool flush();
+  /// Closes the file and moves it to its final name; false (and the temporary file removed)
+  /// when anything failed.
+  bool commit();
+  /// Closes and removes the temporary file.
+  void discard();
+  /// Closes the file and leaves it under its temporary name (what was written is kept for
+  /// whoever looks for it, but never passes for a complete file).
+  void abandon();
+
+  bool isOpen() const { return file_ != nullptr; }
+  /// The name the file was moved to by `commit` (empty before).
+  const std::string& committedPath() const { return committedPath_; }
+  /// The temporary file's path while open.
+  const std::string& temporaryPath() const { return temporaryPath_; }
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::unique_ptr<std::FILE, Closer> file_;
+  std::string finalPath_;
+  std::string temporaryPath_;
+  std::string committedPath_;
+  bool failed_ = false;
+};
+
+/// `path` with "-`number`" before its extension ("a/b.html", 2 -> "a/b-2.html").
+std::string numberedPath(const std::string& path, int number);
+
+}  // namespace qelm
