@@ -112,7 +112,8 @@ bool EngineRun::startUp() {
   initializeLocalValues(*client_, state_.catalog.localCardValues);
 
   logMessage(kLogInfo, "Realizing monitors.\n");
-  client_->realizeMonitors(loudnessMonitorFactory(loudnessRegistry()));
+  client_->realizeMonitors(
+      loudnessMonitorFactory(loudnessRegistry(), ReportLocations::fromSettings(*settings_)));
 
   logMessage(kLogInfo, "Realizing simulator targets.\n");
   loudnessPages_ = std::make_unique<LoudnessPages>();

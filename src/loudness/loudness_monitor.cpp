@@ -261,13 +261,17 @@ std::string LoudnessSimulator::describe() const {
   return "LM simulator " + card_.name();
 }
 
-MonitorFactory loudnessMonitorFactory(LoudnessRegistry& registry) {
+MonitorFactory loudnessMonitorFactory(LoudnessRegistry& registry,
+                                      std::optional<ReportLocations> reports) {
   return
-      [&registry](const std::string& name, Model& model, Card& card) -> std::unique_ptr<Monitor> {
+      [&registry, reports](const std::string& name, Model& model,
+                           Card& card) -> std::unique_ptr<Monitor> {
         if (name != "lm") return nullptr;
         switch (card.group().kind()) {
           case GroupKind::kClient:
-            return std::make_unique<LoudnessMonitor>(card, model, registry);
+            return std::make_unique<LoudnessMonitor>(
+                card, model, registry, "", systemWallClock(),
+                reports ? std::make_unique<FileLoudnessOutput>(*reports) : nullptr);
           case GroupKind::kSimulator:
             return std::make_unique<LoudnessSimulator>(card);
           case GroupKind::kAuto:

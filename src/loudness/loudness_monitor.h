@@ -9,6 +9,7 @@
 #include "comm/host.h"
 #include "comm/monitor.h"
 #include "loudness/loudness_context.h"
+#include "loudness/report_output.h"
 #include "loudness/wall_clock.h"
 
 namespace qelm {
@@ -112,6 +113,8 @@ class LoudnessSimulator final : public Monitor {
 
 /// Makes "lm" monitors: a `LoudnessMonitor` in client groups (registered in `registry`), a
 /// `LoudnessSimulator` in simulator groups, nothing elsewhere or for other names.
-MonitorFactory loudnessMonitorFactory(LoudnessRegistry& registry);
+/// With `reports`, each client monitor writes its data files and reports there.
+MonitorFactory loudnessMonitorFactory(LoudnessRegistry& registry,
+                                      std::optional<ReportLocations> reports = std::nullopt);
 
 }  // namespace qelm
