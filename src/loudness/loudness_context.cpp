@@ -813,6 +813,65 @@ void LoudnessContext::flushDataLog() {
   queue_.clear();
 }
 
+LoudnessContext::WorkingValues LoudnessContext::workingValues() const {
+  WorkingValues v;
+  v.masterTick = now_;
+  v.loopMs = loopMs_;
+  v.delayedStart = delayedStart_;
+  v.peakNow = peakNow_;
+  v.peakStore = peakStore_;
+  v.peakSetAt = peakSetAt_;
+  v.runningSum = runningSum_;
+  v.runningCount = runningCount_;
+  v.startTimecodeTaken = startTimecodeTaken_;
+  v.silentTail = silentTail_;
+  v.silentTick = silentTick_;
+  v.silentDate = silentDate_;
+  v.silentTime = silentTime_;
+  v.heldLines = heldLines_;
+  v.lineLogged = lineLogged_;
+  v.lastLineTick = lastLineTick_;
+  v.logInterval = logInterval_;
+  v.queueHour = queueHour_;
+  v.fileBase = fileBase_;
+  v.restartAfterStop = restartAfterStop_;
+  return v;
+}
+
+void LoudnessContext::restoreSession(const LoudnessSettings& settings, SessionRecord record,
+                                     HistoryEngine history, WorkingValues values,
+                                     std::deque<std::string> queue) {
+  settings_ = settings;
+  mode_ = modeValues(settings_);
+  // The link belongs to the card on show now, not to the panel that saved the file.
+  record.status = record_.status;
+  record.statusText = record_.statusText;
+  record.changed = true;
+  record_ = std::move(record);
+  history_ = std::move(history);
+  peakNow_ = values.peakNow;
+  peakStore_ = values.peakStore;
+  peakSetAt_ = values.peakSetAt;
+  runningSum_ = values.runningSum;
+  runningCount_ = values.runningCount;
+  startTimecodeTaken_ = values.startTimecodeTaken;
+  silentTail_ = values.silentTail;
+  silentTick_ = values.silentTick;
+  silentDate_ = std::move(values.silentDate);
+  silentTime_ = std::move(values.silentTime);
+  heldLines_ = std::move(values.heldLines);
+  lineLogged_ = values.lineLogged;
+  lastLineTick_ = values.lastLineTick;
+  logInterval_ = values.logInterval;
+  queueHour_ = std::move(values.queueHour);
+  fileBase_ = std::move(values.fileBase);
+  restartAfterStop_ = values.restartAfterStop;
+  queue_ = std::move(queue);
+  // The saving panel's sequence numbers and ticks mean nothing to this card's stream.
+  lastSequence_.reset();
+  lastTimesTick_.reset();
+}
+
 size_t LoudnessContext::memoryBytes() const {
   size_t bytes = sizeof(*this) - sizeof(history_) + history_.memoryBytes();
   for (const auto& e : record_.errors)

@@ -107,6 +107,39 @@ class LoudnessContext {
   /// Bytes held by the session (record, error records, queued lines, history).
   size_t memoryBytes() const;
 
+  // --- Session files ----------------------------------------------------------------------------
+
+  /// The working values a session file carries beside the settings, record, history and queue.
+  struct WorkingValues {
+    uint32_t masterTick = 0;               ///< latest master tick seen; live clock, not restored
+    uint32_t loopMs = 0;                   ///< latest loop time, ms; live clock, not restored
+    std::optional<uint32_t> delayedStart;  ///< master tick; live clock, not restored
+    std::array<float, kMeterChannels> peakNow{};       ///< current true peaks, dBFS
+    std::array<float, kMeterChannels> peakStore{};     ///< decaying peak holds, dBFS
+    std::array<uint32_t, kMeterChannels> peakSetAt{};  ///< loop ms each indicator was last set
+    double runningSum = 0.0;                           ///< momentary powers while running
+    uint32_t runningCount = 0;
+    bool startTimecodeTaken = false;
+    bool silentTail = false;
+    uint32_t silentTick = 0;            ///< master tick the silence began
+    std::string silentDate;             ///< "%m/%d/%Y"
+    std::string silentTime;             ///< "%H:%M:%S"
+    std::deque<std::string> heldLines;  ///< data lines held back during the silence
+    bool lineLogged = false;            ///< a data line was logged this session
+    uint32_t lastLineTick = 0;          ///< master tick of the last data line
+    uint32_t logInterval = 0;           ///< ticks between data lines; 0 = every payload
+    std::string queueHour;              ///< "%Y%m%d%H" of the first queued line
+    std::string fileBase;               ///< "%Y-%m-%d_%H-%M-%S" naming the data files
+    bool restartAfterStop = false;
+  };
+  /// A copy of the working values (without the queued lines: see `queuedLines`).
+  WorkingValues workingValues() const;
+  /// Replaces settings, record, history, working values and queued lines at once (a loaded
+  /// session file). The live link status, channel sources, clock, delayed start and report job
+  /// stay; the sequence and the times restart with the next payload.
+  void restoreSession(const LoudnessSettings& settings, SessionRecord record, HistoryEngine history,
+                      WorkingValues values, std::deque<std::string> queue);
+
  private:
   void clearSession();
   void enterRunning();

@@ -86,6 +86,7 @@ void HistoryEngine::reset() {
   total_ = 0;
   rangeCounts_.fill(0);
   rangePowers_.fill(0.0);
+  rangeExact_ = true;
   invalidate();
 }
 
@@ -224,9 +225,10 @@ void HistoryEngine::setHistogram(const std::array<int32_t, kBins>& counts,
 }
 
 void HistoryEngine::setRangeHistogram(const std::array<int32_t, kBins>& counts,
-                                      const std::array<double, kBins>& powers) {
+                                      const std::array<double, kBins>& powers, bool exact) {
   rangeCounts_ = counts;
   rangePowers_ = powers;
+  rangeExact_ = exact;
   range_ = kTenthsNotComputed;
 }
 

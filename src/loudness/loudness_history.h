@@ -100,9 +100,13 @@ class HistoryEngine {
   /// The short-term (3 s) histogram behind the loudness range, same bins.
   int32_t rangeBinCount(int bin) const { return rangeCounts_[static_cast<size_t>(bin)]; }
   double rangeBinPower(int bin) const { return rangePowers_[static_cast<size_t>(bin)]; }
-  /// Replaces the short-term histogram (session files); clears the cached range.
+  /// Replaces the short-term histogram (session files); clears the cached range. `exact` false:
+  /// the counts stand in for short-term values they were not made from (see `rangeExact`).
   void setRangeHistogram(const std::array<int32_t, kBins>& counts,
-                         const std::array<double, kBins>& powers);
+                         const std::array<double, kBins>& powers, bool exact = true);
+  /// False when the range histogram was rebuilt from 400 ms blocks (a session file without
+  /// short-term values), so the range only approximates EBU Tech 3342; true again after `reset`.
+  bool rangeExact() const { return rangeExact_; }
 
   /// Integrated loudness in tenths: the relatively gated mean when `gated`, else the mean of
   /// all blocks above the absolute gate; -2001 without data. Cached until the histogram changes.
@@ -159,6 +163,7 @@ class HistoryEngine {
   int32_t total_ = 0;
   std::array<int32_t, kBins> rangeCounts_{};
   std::array<double, kBins> rangePowers_{};
+  bool rangeExact_ = true;
   mutable int16_t integrated_ = kTenthsNotComputed;
   mutable int16_t ungated_ = kTenthsNotComputed;
   mutable int16_t range_ = kTenthsNotComputed;
