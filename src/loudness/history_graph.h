@@ -85,6 +85,11 @@ class Graph final : public Drawable {
   /// The 196 cell codes of the sample at ring position `position` (0 = oldest) as `paint`
   /// computes them; all zero for a position not held.
   std::array<uint16_t, kRows> cellsAt(int position) const;
+  /// Marker text of the sample at ring position `position`; nothing without one.
+  std::optional<std::string> markerAt(int position) const {
+    const Sample* s = at(position);
+    return s && s->hasMarker ? std::optional<std::string>(s->marker) : std::nullopt;
+  }
   /// Pixel value (0x00RRGGBB) of `code` in zone 0 (upper), 1 (middle) or 2 (lower).
   uint32_t tableColor(int zone, uint16_t code) const;
   /// Colour of a cell code for a zone base colour, by the per-channel rules.

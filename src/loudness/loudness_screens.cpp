@@ -79,8 +79,8 @@ void LoudnessScreens::refresh(bool refreshDue) {
   found_ = found;
 
   if (!context) {
-    if (left) left->bind(false);
-    if (right) right->bind(false);
+    if (rebind && left) left->bind(false);
+    if (rebind && right) right->bind(false);
     return;
   }
   const LoudnessSource source{*context, lookup_.viewSettings(), nowSeconds_()};
