@@ -292,11 +292,11 @@ void Graph::computeCells(int position, Cells& cells) const {
   };
   auto level = [](bool own, bool neighbour) -> uint16_t { return own ? 2 : neighbour ? 1 : 0; };
 
-  const uint16_t start = static_cast<uint16_t>(
-      level(major(self), major(prev) || major(next)) << kMajorShift |
-      level(minor(self), minor(prev) || minor(next)) << kMinorShift |
-      level(tooHigh(self), tooHigh(prev) || tooHigh(next)) << kHighShift |
-      level(tooLow(self), tooLow(prev) || tooLow(next)) << kLowShift);
+  const uint16_t start =
+      static_cast<uint16_t>(level(major(self), major(prev) || major(next)) << kMajorShift |
+                            level(minor(self), minor(prev) || minor(next)) << kMinorShift |
+                            level(tooHigh(self), tooHigh(prev) || tooHigh(next)) << kHighShift |
+                            level(tooLow(self), tooLow(prev) || tooLow(next)) << kLowShift);
   cells.fill(start);
 
   for (const GridLine& line : grid_) {
@@ -414,7 +414,8 @@ void Graph::paint() {
       const int32_t y = rect().y0 + plot_.y0 + row;
       if (y < 0 || y >= region.height()) continue;
       uint32_t* line = raster + static_cast<size_t>(region.y0 + y) * kRasterWidth + region.x0;
-      std::memmove(line + left, line + left + v, sizeof(uint32_t) * static_cast<size_t>(right - left - v));
+      std::memmove(line + left, line + left + v,
+                   sizeof(uint32_t) * static_cast<size_t>(right - left - v));
     }
     for (int i = 0; i < count_; ++i)
       at(i)->drawnX -= v;
@@ -457,7 +458,8 @@ void Graph::paint() {
          ++y) {
       if (y < 0 || y >= region.height()) continue;
       uint32_t* line = raster + static_cast<size_t>(region.y0 + y) * kRasterWidth + region.x0;
-      std::memmove(line + left, line + left + v, sizeof(uint32_t) * static_cast<size_t>(right - left - v));
+      std::memmove(line + left, line + left + v,
+                   sizeof(uint32_t) * static_cast<size_t>(right - left - v));
     }
   }
 

@@ -117,7 +117,8 @@ void MomentaryBar::setZones(int32_t green, int32_t blue, int32_t red) {
   segments_.clear();
   const int32_t h = height();
   for (int32_t k = 0; k < blue_ + green_ + red_; ++k)
-    segments_.push_back({{0, h - kSegmentHeight - kSegmentPitch * k, width(), h - kSegmentPitch * k}, -1});
+    segments_.push_back(
+        {{0, h - kSegmentHeight - kSegmentPitch * k, width(), h - kSegmentPitch * k}, -1});
   queuePaint();
 }
 
@@ -215,10 +216,10 @@ void LoudnessHistoryView::layout() {
     const Rect titleClip = i >= 2 ? Rect{0, 0, b.x1 - b.x0, 32} : Rect{};
     makeLabel(*this, std::string(names[i]) + "_title", {b.x0 + 6, b.y0 + 2, b.x1 - 6, b.y0 + 12},
               kSmallFont, kBackground, true, titleClip, titles[i]);
-    values_[i] = &makeLabel(*this, std::string(names[i]) + "_value",
-                            {b.x0 + 6, b.y0 + 13, b.x1 - 6, b.y0 + 33}, kValueFont,
-                            kUnderlyingColor, true, {0, 0, b.x1 - b.x0 - 2, 18},
-                            i == 0 ? "EBU +18" : kNoValue);
+    values_[i] =
+        &makeLabel(*this, std::string(names[i]) + "_value",
+                   {b.x0 + 6, b.y0 + 13, b.x1 - 6, b.y0 + 33}, kValueFont, kUnderlyingColor, true,
+                   {0, 0, b.x1 - b.x0 - 2, 18}, i == 0 ? "EBU +18" : kNoValue);
   }
   mini_ = &addChild(std::make_unique<MiniSixChan>(), "mini6", kMiniBox);
   mini_->layout();
@@ -283,10 +284,10 @@ void LoudnessHistoryView::rescale(const SessionRecord& record, int32_t targetTen
   resetFeeding();
   values_[0]->setText(graphModeName(static_cast<int32_t>(record.graphMode)));
   scaleFor(targetTenths, wide, factor_, offset_);
-  const GraphRow upper = record.highTenths == kTenthsNoData ? kNoRow
-                                                            : row(targetTenths + record.highTenths);
-  const GraphRow lower = record.lowTenths == kTenthsNoData ? kNoRow
-                                                           : row(targetTenths + record.lowTenths);
+  const GraphRow upper =
+      record.highTenths == kTenthsNoData ? kNoRow : row(targetTenths + record.highTenths);
+  const GraphRow lower =
+      record.lowTenths == kTenthsNoData ? kNoRow : row(targetTenths + record.lowTenths);
   const double m = wide ? 2.0 : 1.0;
   const bool whole = wide && targetTenths % 10 == 0;
   for (size_t i = 0; i < grid_.size(); ++i) {
@@ -390,9 +391,9 @@ void LoudnessHistoryView::updateTexts(bool force) {
   mini_->setChannels(channels);
 
   auto loudness = [&](int32_t tenths) {
-    return noValue(tenths) ? std::string(kNoValue)
-                           : formatted("%+2.1f %s", tenths / 10.0 - r.displayOffset,
-                                       r.unitText.c_str());
+    return noValue(tenths)
+               ? std::string(kNoValue)
+               : formatted("%+2.1f %s", tenths / 10.0 - r.displayOffset, r.unitText.c_str());
   };
   const int32_t shortTerm = history.ring(0).at(0).average;
   if (force || shortTerm != shownShortTerm_) values_[1]->setText(loudness(shortTerm));
@@ -402,7 +403,8 @@ void LoudnessHistoryView::updateTexts(bool force) {
   shownIntegrated_ = integrated;
   const int32_t range = history.rangeTenths();
   if (force || range != shownRange_)
-    values_[3]->setText(noValue(range) ? std::string(kNoValue) : formatted("%2.1f LU", range / 10.0));
+    values_[3]->setText(noValue(range) ? std::string(kNoValue)
+                                       : formatted("%2.1f LU", range / 10.0));
   shownRange_ = range;
 }
 

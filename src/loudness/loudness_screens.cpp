@@ -60,8 +60,7 @@ LoudnessSessionView* LoudnessScreens::rightView() const {
 }
 
 void LoudnessScreens::refresh(bool refreshDue) {
-  const Page* page = displays_.mode() == ScreenMode::kPage &&
-                             displays_.pageType() == PageType::kLm
+  const Page* page = displays_.mode() == ScreenMode::kPage && displays_.pageType() == PageType::kLm
                          ? displays_.page()
                          : nullptr;
   if (!page) {

@@ -22,7 +22,7 @@ constexpr int32_t kBarTop = 82;
 constexpr int32_t kBarBottom = 256;
 constexpr int32_t kMarkerMostRow = 158;
 constexpr std::array<int32_t, LoudnessChannelView::kChannels> kStripX = {39,  80,  122, 163,
-                                                                        205, 246, 305, 346};
+                                                                         205, 246, 305, 346};
 
 std::string format(const char* fmt, double value) {
   char text[64];
@@ -66,29 +66,47 @@ LoudnessViewSettings loudnessViewSettingsFrom(GlobalSettings& globals) {
 
 const char* spanName(int32_t spanMs) {
   switch (spanMs) {
-    case 100: return "45 seconds";
-    case 200: return "90 seconds";
-    case 400: return "3 minutes";
-    case 800: return "6 minutes";
-    case 1600: return "12 minutes";
-    case 3200: return "24 minutes";
-    case 6400: return "48 minutes";
-    case 12800: return "1 hour 36 minutes";
-    case 25600: return "3 hours 12 minutes";
-    case 51200: return "6 hours 24 minutes";
-    case 102400: return "12 hours 48 minutes";
-    case 204800: return "25 hours 46 minutes";
-    default: return "";
+    case 100:
+      return "45 seconds";
+    case 200:
+      return "90 seconds";
+    case 400:
+      return "3 minutes";
+    case 800:
+      return "6 minutes";
+    case 1600:
+      return "12 minutes";
+    case 3200:
+      return "24 minutes";
+    case 6400:
+      return "48 minutes";
+    case 12800:
+      return "1 hour 36 minutes";
+    case 25600:
+      return "3 hours 12 minutes";
+    case 51200:
+      return "6 hours 24 minutes";
+    case 102400:
+      return "12 hours 48 minutes";
+    case 204800:
+      return "25 hours 46 minutes";
+    default:
+      return "";
   }
 }
 
 const char* graphModeName(int32_t mode) {
   switch (mode) {
-    case 0: return "EBU +9";
-    case 1: return "EBU +18";
-    case 2: return "ATSC -24";
-    case 3: return "CUSTOM";
-    default: return "";
+    case 0:
+      return "EBU +9";
+    case 1:
+      return "EBU +18";
+    case 2:
+      return "ATSC -24";
+    case 3:
+      return "CUSTOM";
+    default:
+      return "";
   }
 }
 
@@ -100,26 +118,43 @@ int32_t channelScaleRow(int32_t type, float x, float b) {
   int32_t row = 0;
   if (type == 1) {
     const float a = x - 50.0f, c = x - 20.0f, d = x - 10.0f, e = x + 10.0f, f = x + 20.0f;
-    if (b < a) row = 0;
-    else if (b < c) row = 2 + t((b - a) * 1.0667f);
-    else if (b < d) row = 34 + t((b - c) * 2.2f);
-    else if (b < e) row = 56 + t((b - d) * 4.35f);
-    else if (b < f) row = 143 + t((b - e) * 2.2f);
-    else row = 165;
+    if (b < a)
+      row = 0;
+    else if (b < c)
+      row = 2 + t((b - a) * 1.0667f);
+    else if (b < d)
+      row = 34 + t((b - c) * 2.2f);
+    else if (b < e)
+      row = 56 + t((b - d) * 4.35f);
+    else if (b < f)
+      row = 143 + t((b - e) * 2.2f);
+    else
+      row = 165;
   } else if (type == 2) {
     const float a = x - 10.0f, c = x - 6.0f, d = x + 6.0f, e = x + 10.0f;
-    if (b < a) row = 0;
-    else if (b < c) row = 2 + t((b - a) * 6.75f);
-    else if (b < d) row = 29 + t((b - c) * 9.083f);
-    else if (b < e) row = 138 + t((b - d) * 6.75f);
-    else row = 165;
+    if (b < a)
+      row = 0;
+    else if (b < c)
+      row = 2 + t((b - a) * 6.75f);
+    else if (b < d)
+      row = 29 + t((b - c) * 9.083f);
+    else if (b < e)
+      row = 138 + t((b - d) * 6.75f);
+    else
+      row = 165;
   } else {
-    if (b < -70.0f) row = 0;
-    else if (b < -40.0f) row = 2 + t((b + 70.0f) * 1.0667f);
-    else if (b < -30.0f) row = 34 + t((b + 40.0f) * 2.2f);
-    else if (b < -10.0f) row = 56 + t((b + 30.0f) * 4.35f);
-    else if (b < 0.0f) row = 143 + t((b + 10.0f) * 2.2f);
-    else row = 165;
+    if (b < -70.0f)
+      row = 0;
+    else if (b < -40.0f)
+      row = 2 + t((b + 70.0f) * 1.0667f);
+    else if (b < -30.0f)
+      row = 34 + t((b + 40.0f) * 2.2f);
+    else if (b < -10.0f)
+      row = 56 + t((b + 30.0f) * 4.35f);
+    else if (b < 0.0f)
+      row = 143 + t((b + 10.0f) * 2.2f);
+    else
+      row = 165;
   }
   return std::clamp(row, 0, 165);
 }
@@ -251,7 +286,7 @@ void LoudnessChannelView::layout(BitmapCache& bitmaps) {
   background_ = bmp("lml_back.bmp");
   cscale_ = &MultiStateIcon::create(*this, "cscale", 0, kBarTop,
                                     {bmp("lml_leftabs.bmp"), bmp("lml_leftrel.bmp")});
-  static constexpr std::array<const char*, kChannels> kErrorNames = {"l", "r", "c", nullptr,
+  static constexpr std::array<const char*, kChannels> kErrorNames = {"l",  "r",  "c",     nullptr,
                                                                      "ls", "rs", nullptr, nullptr};
   const std::array<const Bitmap*, 4> segments = {bmp("lml_bluebar.bmp"), bmp("lml_greenbar.bmp"),
                                                  bmp("lml_yellowbar.bmp"), bmp("lml_redbar.bmp")};
@@ -260,17 +295,17 @@ void LoudnessChannelView::layout(BitmapCache& bitmaps) {
     const int32_t x = kStripX[static_cast<size_t>(i)];
     const std::string n = std::to_string(i);
     if (const char* suffix = kErrorNames[static_cast<size_t>(i)]) {
-      errors_[static_cast<size_t>(i)] = &MultiStateIcon::create(
-          *this, "err" + n, x, 11,
-          {bmp(("lml_blue" + std::string(suffix) + ".bmp").c_str()),
-           bmp(("lml_red" + std::string(suffix) + ".bmp").c_str())});
+      errors_[static_cast<size_t>(i)] =
+          &MultiStateIcon::create(*this, "err" + n, x, 11,
+                                  {bmp(("lml_blue" + std::string(suffix) + ".bmp").c_str()),
+                                   bmp(("lml_red" + std::string(suffix) + ".bmp").c_str())});
     }
     peaks_[static_cast<size_t>(i)] = &MultiStateIcon::create(
         *this, "peak" + n, x, 48, {bmp("lml_ledoff.bmp"), bmp("lml_ledon.bmp")});
-    bars_[static_cast<size_t>(i)] = &addChild(
-        std::make_unique<LoudnessChannelGraph>(std::vector<const Bitmap*>{bmp("lml_strip1.bmp")},
-                                               segments, marker),
-        "graph" + n, Rect{x, kBarTop, x + 37, kBarBottom});
+    bars_[static_cast<size_t>(i)] =
+        &addChild(std::make_unique<LoudnessChannelGraph>(
+                      std::vector<const Bitmap*>{bmp("lml_strip1.bmp")}, segments, marker),
+                  "graph" + n, Rect{x, kBarTop, x + 37, kBarBottom});
   }
   LabelProperties total;
   total.fontCode = 1;
@@ -297,8 +332,8 @@ void LoudnessChannelView::update() {
     if (r.dataSeen) {
       peaks_[i]->setState(r.peakOver[i] ? 1 : 0);
       bars_[i]->setLevel(type, reference, r.meterDb[i], s.yellow, s.red);
-      bars_[i]->setMarker(std::min(channelScaleRow(type, reference, r.heldPeakDb[i]),
-                                   kMarkerMostRow));
+      bars_[i]->setMarker(
+          std::min(channelScaleRow(type, reference, r.heldPeakDb[i]), kMarkerMostRow));
     } else {
       peaks_[i]->setState(0);
       // Cleared once: a cleared bar needs no second paint.
@@ -318,12 +353,19 @@ void LoudnessChannelView::update() {
     const float shown = s.oneSecondBar ? r.momentaryLoudness : shortTerm;
     const int32_t row = channelScaleRow(0, 0.0f, shown);
     switch (r.loudnessState) {
-      case 0: total_->setSegments(0, 0, 0, row); break;
+      case 0:
+        total_->setSegments(0, 0, 0, row);
+        break;
       case -1:
-      case -2: total_->setSegments(0, 0, row, 0); break;
+      case -2:
+        total_->setSegments(0, 0, row, 0);
+        break;
       case 1:
-      case 2: total_->setSegments(row, 0, 0, 0); break;
-      default: break;
+      case 2:
+        total_->setSegments(row, 0, 0, 0);
+        break;
+      default:
+        break;
     }
   }
 }
@@ -370,9 +412,8 @@ void LoudnessLeftPanelBase::bind(bool found) {
 
 void LoudnessLeftPanelBase::update() {
   if (!source_ || !bound_) return;
-  LoudnessView* wanted = source_->settings.viewChoice == 1
-                             ? static_cast<LoudnessView*>(history_)
-                             : static_cast<LoudnessView*>(channel_);
+  LoudnessView* wanted = source_->settings.viewChoice == 1 ? static_cast<LoudnessView*>(history_)
+                                                           : static_cast<LoudnessView*>(channel_);
   if (wanted != current_) {
     current_->setVisible(false);
     current_ = wanted;
@@ -409,10 +450,14 @@ std::string runningTime(uint32_t ticks) {
 
 ColorIndex dialnormColor(ErrorType type) {
   switch (type) {
-    case ErrorType::kDialnormHigh: return kHigh;
-    case ErrorType::kDialnormLow: return kLow;
-    case ErrorType::kNoDialnorm: return kWarn;
-    default: return kText;
+    case ErrorType::kDialnormHigh:
+      return kHigh;
+    case ErrorType::kDialnormLow:
+      return kLow;
+    case ErrorType::kNoDialnorm:
+      return kWarn;
+    default:
+      return kText;
   }
 }
 
@@ -422,8 +467,7 @@ LoudnessSessionView::LoudnessSessionView(std::string imagesFolder)
     : bitmaps_(std::move(imagesFolder)) {}
 
 Label& LoudnessSessionView::addLabel(const std::string& name, const Rect& rect, int32_t font,
-                                     ColorIndex foreground, bool centred,
-                                     const std::string& text) {
+                                     ColorIndex foreground, bool centred, const std::string& text) {
   LabelProperties p;
   p.fontCode = font;
   p.foreground = foreground;
@@ -466,10 +510,9 @@ void LoudnessSessionView::layout() {
   addLabel("header_worst", {322, 144, 480, 161}, kDefaultFont, kText, false, "");
   for (size_t row = 0; row < kErrorRows; ++row) {
     for (size_t col = 0; col < kErrorColumns; ++col) {
-      table_[row][col] = &addLabel(
-          std::string(kRows[row].prefix) + kColumnNames[col],
-          {kColumnX[col], kRows[row].y0, kColumnX[col + 1], kRows[row].y1}, kDefaultFont, kText,
-          false, col == 0 ? kRows[row].initial : "");
+      table_[row][col] = &addLabel(std::string(kRows[row].prefix) + kColumnNames[col],
+                                   {kColumnX[col], kRows[row].y0, kColumnX[col + 1], kRows[row].y1},
+                                   kDefaultFont, kText, false, col == 0 ? kRows[row].initial : "");
     }
   }
   addLabel("session_time", {15, 244, 295, 272}, kDefaultFont, kText, false, "");
@@ -491,9 +534,15 @@ void LoudnessSessionView::update() {
     case SessionState::kStopped:
       state = r.endReason.empty() ? "SESSION: STOPPED" : "SESSION: TERMINATED";
       break;
-    case SessionState::kRunning: state = "SESSION: RUNNING"; break;
-    case SessionState::kPaused: state = "SESSION: PAUSED"; break;
-    case SessionState::kWaiting: state = "SESSION: WAITING"; break;
+    case SessionState::kRunning:
+      state = "SESSION: RUNNING";
+      break;
+    case SessionState::kPaused:
+      state = "SESSION: PAUSED";
+      break;
+    case SessionState::kWaiting:
+      state = "SESSION: WAITING";
+      break;
     case SessionState::kBusy: {
       char text[48];
       std::snprintf(text, sizeof text, "SESSION: BUSY (%d%%)", r.reportProgress);
@@ -530,9 +579,8 @@ void LoudnessSessionView::update() {
   for (size_t row = 0; row < kErrorRows; ++row) {
     const uint32_t inError = r.timeInError[row];
     table_[row][1]->setText(format("%.2f", inError / 10.0));
-    table_[row][2]->setText(r.runningTicks == 0
-                                ? std::string("---")
-                                : format("%.1f", inError * 100.0 / r.runningTicks));
+    table_[row][2]->setText(r.runningTicks == 0 ? std::string("---")
+                                                : format("%.1f", inError * 100.0 / r.runningTicks));
     const LoudnessError* worst = r.error(r.worstError[row]);
     std::string worstText;
     switch (static_cast<ErrorCategory>(row)) {
@@ -551,9 +599,9 @@ void LoudnessSessionView::update() {
       case ErrorCategory::kHigh:
       case ErrorCategory::kLow:
         if (s.showMaxValue ? r.shortTermSeen : worst != nullptr) {
-          const float extreme =
-              static_cast<ErrorCategory>(row) == ErrorCategory::kHigh ? r.maxShortTerm
-                                                                      : r.minShortTerm;
+          const float extreme = static_cast<ErrorCategory>(row) == ErrorCategory::kHigh
+                                    ? r.maxShortTerm
+                                    : r.minShortTerm;
           const float value = (s.showMaxValue ? extreme : worst->worst) - r.displayOffset;
           worstText = levelText(value, "N/A") + " " + r.unitText;
         }
@@ -567,10 +615,18 @@ void LoudnessSessionView::update() {
 
     ColorIndex color = kText;
     switch (static_cast<ErrorCategory>(row)) {
-      case ErrorCategory::kPeak: color = worst ? kWarn : kText; break;
-      case ErrorCategory::kHigh: color = worst ? kHigh : kText; break;
-      case ErrorCategory::kLow: color = worst ? kLow : kText; break;
-      case ErrorCategory::kDialnorm: color = dialnormColor(r.lastDialnormError); break;
+      case ErrorCategory::kPeak:
+        color = worst ? kWarn : kText;
+        break;
+      case ErrorCategory::kHigh:
+        color = worst ? kHigh : kText;
+        break;
+      case ErrorCategory::kLow:
+        color = worst ? kLow : kText;
+        break;
+      case ErrorCategory::kDialnorm:
+        color = dialnormColor(r.lastDialnormError);
+        break;
     }
     for (Label* cell : table_[row])
       setLabel(*cell, cell->props().text, color);

@@ -49,9 +49,9 @@ TEST_F(GraphTest, ColourTablesFollowTheChannelRules) {
   EXPECT_EQ(Graph::cellColor(2 << Graph::kHighShift | 2 << Graph::kLowShift, 0), 0x6E0415u);
   EXPECT_EQ(Graph::cellColor(1 << Graph::kHighShift | 1 << Graph::kLowShift, 0), 0x441130u);
   EXPECT_EQ(Graph::cellColor(Graph::kBandBit, 0), 0x474747u);
-  EXPECT_EQ(Graph::cellColor(2, 0), 0xA5A5A5u);                              // major line
-  EXPECT_EQ(Graph::cellColor(1 << Graph::kMinorShift, 0), 0x2F2F2Fu);       // minor beside
-  EXPECT_EQ(Graph::cellColor(7 << Graph::kEdgeShift, 0), 0x949494u);        // full edge
+  EXPECT_EQ(Graph::cellColor(2, 0), 0xA5A5A5u);                        // major line
+  EXPECT_EQ(Graph::cellColor(1 << Graph::kMinorShift, 0), 0x2F2F2Fu);  // minor beside
+  EXPECT_EQ(Graph::cellColor(7 << Graph::kEdgeShift, 0), 0x949494u);   // full edge
   // Lightening never darkens: a bright channel stays.
   EXPECT_EQ(Graph::cellColor(2 << Graph::kHighShift | Graph::kBandBit, 0), 0x6E4747u);
   for (uint16_t code : {0, 0x1234, 0xF3A5, 0xFFFF}) {
@@ -197,8 +197,8 @@ class HistoryViewTest : public GraphTest {
   HistoryViewTest() : context_("Card", clock_) {
     setenv("TZ", "UTC", 1);
     tzset();
-    view_ = &root_.addChild(std::make_unique<LoudnessHistoryView>(), "History",
-                            Rect{0, 0, 480, 272});
+    view_ =
+        &root_.addChild(std::make_unique<LoudnessHistoryView>(), "History", Rect{0, 0, 480, 272});
     view_->layout();
   }
   // `n` payloads of a steady loudness (LKFS).

@@ -292,7 +292,8 @@ TEST_F(LoudnessScreensTest, Pictures) {
     screens.refresh(true);
     displays.update();
     std::string error;
-    const std::string path = std::string(folder) + "/loudness_view_" + std::to_string(view) + ".png";
+    const std::string path =
+        std::string(folder) + "/loudness_view_" + std::to_string(view) + ".png";
     ASSERT_TRUE(writeScreensPng(raster_.data(), path, error)) << error;
   }
 }
