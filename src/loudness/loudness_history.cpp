@@ -34,12 +34,14 @@ void HistoryRing::push(const HistorySample& sample) {
   samples_[static_cast<size_t>(head_)] = sample;
   head_ = (head_ + 1) % kRingSize;
   filled_ = std::min(filled_ + 1, kRingSize);
+  ++count_;
 }
 
 void HistoryRing::reset() {
   samples_.fill(HistorySample{});
   head_ = 0;
   filled_ = 0;
+  count_ = 0;
 }
 
 // ---- Engine -------------------------------------------------------------------------------------
@@ -65,6 +67,7 @@ void HistoryEngine::setRelativeGate(int32_t lu) {
 }
 
 void HistoryEngine::reset() {
+  ++resets_;
   block_.fill(kNoDataPower);
   blockAt_ = 0;
   blockFilled_ = 0;

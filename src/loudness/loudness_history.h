@@ -24,6 +24,8 @@ class HistoryRing {
   HistorySample at(int age) const;
   /// Number of samples written since the last reset (saturating at `kRingSize`).
   int filled() const { return filled_; }
+  /// Samples written since the last reset (not saturating).
+  int64_t count() const { return count_; }
   void push(const HistorySample& sample);
   void reset();
 
@@ -31,6 +33,7 @@ class HistoryRing {
   std::array<HistorySample, kRingSize> samples_{};
   int head_ = 0;
   int filled_ = 0;
+  int64_t count_ = 0;
 };
 
 /// The loudness history of one monitor: the 400 ms momentary block, a chain of 12 levels of
@@ -72,6 +75,8 @@ class HistoryEngine {
   void setMode(Mode mode) { mode_ = mode; }
   /// Empties every window, ring and the histogram.
   void reset();
+  /// Number of resets so far: a change tells readers of the rings that a new history began.
+  uint32_t resets() const { return resets_; }
 
   /// One payload's weighted power sum (< -0.5 = no data) at master tick `tick`; returns the
   /// short-term loudness in tenths.
@@ -142,6 +147,7 @@ class HistoryEngine {
   void invalidate() const;
 
   Mode mode_ = Mode::kStopped;
+  uint32_t resets_ = 0;
   int32_t relativeGateLu_ = 10;
   std::array<double, kBlockPayloads> block_{};
   int blockAt_ = 0;

@@ -44,6 +44,8 @@ class Displays final : public PanelScreens {
   int32_t highlightedItem() const { return highlighted_; }
   /// Type of the page last put on the screens.
   PageType pageType() const { return pageType_; }
+  /// The page last put on the screens; null before the first.
+  const Page* page() const { return page_; }
 
   // PanelScreens
   void showSelection(std::string_view prompt, std::string_view deviceHeader, const ItemList& list,
