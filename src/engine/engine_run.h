@@ -14,6 +14,8 @@ class FontRegistry;
 class GlobalSettings;
 class HostGroup;
 class LoudnessPages;
+class LoudnessScreens;
+class SessionRequests;
 class PanelLogic;
 class SettingsStore;
 class StandardFileBootEnv;
@@ -74,9 +76,11 @@ class EngineRun {
   std::unique_ptr<HostGroup> simulator_;
   std::unique_ptr<HostGroup> auto_;
   // Holds the client group's monitors by pointer: made after the groups, destroyed before them.
+  std::unique_ptr<SessionRequests> sessionRequests_;
   std::unique_ptr<LoudnessPages> loudnessPages_;
   std::unique_ptr<FontRegistry> fonts_;
   std::unique_ptr<Displays> displays_;
+  std::unique_ptr<LoudnessScreens> loudnessScreens_;
   std::unique_ptr<PanelLogic> panel_;
   uint32_t notifiedChangeSum_ = 0;
   int32_t exitCode_ = static_cast<int32_t>(ExitCode::kKeepRunning);

@@ -22,6 +22,8 @@
 #include "loudness/loudness_monitor.h"
 #include "loudness/loudness_pages.h"
 #include "loudness/loudness_registry.h"
+#include "loudness/loudness_screens.h"
+#include "loudness/session_requests.h"
 #include "model/model.h"
 #include "panel/displays.h"
 #include "panel/panel_logic.h"
@@ -116,7 +118,9 @@ bool EngineRun::startUp() {
       loudnessMonitorFactory(loudnessRegistry(), ReportLocations::fromSettings(*settings_)));
 
   logMessage(kLogInfo, "Realizing simulator targets.\n");
-  loudnessPages_ = std::make_unique<LoudnessPages>();
+  sessionRequests_ = std::make_unique<SessionRequests>(
+      ReportLocations::fromSettings(*settings_).reportTemplatePath);
+  loudnessPages_ = std::make_unique<LoudnessPages>(sessionRequests_.get());
   loudnessPages_->bindAll(state_.catalog.devices);
   simulator_ =
       std::make_unique<HostGroup>("Simulator", GroupKind::kSimulator, clock(), state_.random);
@@ -145,6 +149,8 @@ bool EngineRun::startUp() {
   // later in the run.
   setLegacyPortEnabled(true);
   globals_->setScreens(displays_.get());
+  loudnessPages_->setGlobals(globals_.get());
+  loudnessScreens_ = std::make_unique<LoudnessScreens>(*displays_, *loudnessPages_);
 
   logMessage(kLogInfo, "Setting up UI logic.\n");
   panel_ =
@@ -183,6 +189,7 @@ void EngineRun::pass() {
 
   const bool pageShown = panel_->mode() == PanelMode::kPageShown;
   if (pageShown) panel_->refreshPage();
+  loudnessScreens_->refresh(loudnessPages_->takeViewsDue());
   context_.setSessionFlags(pageShown && panel_->sessionPaused(),
                            pageShown && panel_->sessionStopped());
   serveSessionRequests();

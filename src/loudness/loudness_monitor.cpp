@@ -263,22 +263,21 @@ std::string LoudnessSimulator::describe() const {
 
 MonitorFactory loudnessMonitorFactory(LoudnessRegistry& registry,
                                       std::optional<ReportLocations> reports) {
-  return
-      [&registry, reports](const std::string& name, Model& model,
-                           Card& card) -> std::unique_ptr<Monitor> {
-        if (name != "lm") return nullptr;
-        switch (card.group().kind()) {
-          case GroupKind::kClient:
-            return std::make_unique<LoudnessMonitor>(
-                card, model, registry, "", systemWallClock(),
-                reports ? std::make_unique<FileLoudnessOutput>(*reports) : nullptr);
-          case GroupKind::kSimulator:
-            return std::make_unique<LoudnessSimulator>(card);
-          case GroupKind::kAuto:
-            break;
-        }
-        return nullptr;
-      };
+  return [&registry, reports](const std::string& name, Model& model,
+                              Card& card) -> std::unique_ptr<Monitor> {
+    if (name != "lm") return nullptr;
+    switch (card.group().kind()) {
+      case GroupKind::kClient:
+        return std::make_unique<LoudnessMonitor>(
+            card, model, registry, "", systemWallClock(),
+            reports ? std::make_unique<FileLoudnessOutput>(*reports) : nullptr);
+      case GroupKind::kSimulator:
+        return std::make_unique<LoudnessSimulator>(card);
+      case GroupKind::kAuto:
+        break;
+    }
+    return nullptr;
+  };
 }
 
 }  // namespace qelm

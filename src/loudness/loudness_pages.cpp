@@ -3,6 +3,7 @@
 #include "comm/card.h"
 #include "comm/hard_target.h"
 #include "loudness/loudness_monitor.h"
+#include "loudness/loudness_views.h"
 #include "model/device.h"
 
 namespace qelm {
@@ -75,13 +76,33 @@ std::string LoudnessPages::sessionRequest(const Page& page, SessionOperation ope
 
 void LoudnessPages::refresh(const Page& page, uint32_t loopTick) {
   LoudnessMonitor* monitor = monitorOf(page);
-  if (views_ != nullptr) views_->refresh(page, monitor);
   if (monitor == nullptr) return;
+  bool& changed = monitor->context().record().changed;
+  if (changed) {
+    viewsDue_ = true;
+    changed = false;
+  }
   const auto last = lastRequest_.find(&page);
   if (last == lastRequest_.end() || loopTick - last->second >= kRequestIntervalMs) {
     lastRequest_[&page] = loopTick;
     monitor->requestData();
+    viewsDue_ = true;
   }
+}
+
+bool LoudnessPages::takeViewsDue() {
+  const bool due = viewsDue_;
+  viewsDue_ = false;
+  return due;
+}
+
+const LoudnessContext* LoudnessPages::findContext(const Page& page) {
+  LoudnessMonitor* monitor = monitorOf(page);
+  return monitor != nullptr ? &monitor->context() : nullptr;
+}
+
+LoudnessViewSettings LoudnessPages::viewSettings() {
+  return globals_ != nullptr ? loudnessViewSettingsFrom(*globals_) : LoudnessViewSettings{};
 }
 
 void LoudnessPages::activate(const Page& page) {

@@ -5,26 +5,20 @@
 #include <optional>
 #include <string>
 
+#include "loudness/loudness_screens.h"
 #include "panel/loudness_page_input.h"
 
 namespace qelm {
 
 class DeviceList;
+class GlobalSettings;
 class LoudnessMonitor;
 class Page;
-
-/// What the loudness views do when the page on show is refreshed: repaint from `monitor`'s
-/// session record (null: the page has no monitor). The loudness views provide it.
-class LoudnessPageViews {
- public:
-  virtual ~LoudnessPageViews() = default;
-  virtual void refresh(const Page& page, LoudnessMonitor* monitor) = 0;
-};
 
 /// The loudness side of "lm" pages: each page's monitor is the "lm" monitor of the card behind
 /// the first target of its item 9, found on first need and kept for the run (cards and their
 /// monitors live as long as the run's client group). Engine thread only.
-class LoudnessPages final : public LoudnessPageControl {
+class LoudnessPages final : public LoudnessPageControl, public LoudnessViewLookup {
  public:
   /// Session file requests go through `sessionFiles`; both must outlive the pages' use.
   class SessionFiles {
@@ -37,8 +31,14 @@ class LoudnessPages final : public LoudnessPageControl {
 
   explicit LoudnessPages(SessionFiles* sessionFiles = nullptr) : sessionFiles_(sessionFiles) {}
 
-  /// The views to refresh with the page on show (null: none). Not owned.
-  void setViews(LoudnessPageViews* views) { views_ = views; }
+  /// The settings the loudness views read (null: defaults). Not owned.
+  void setGlobals(GlobalSettings* globals) { globals_ = globals; }
+  /// Whether the views of the page on show should repaint now (its monitor marked a change, or
+  /// its once-a-second refresh came); asking clears it.
+  bool takeViewsDue();
+
+  const LoudnessContext* findContext(const Page& page) override;
+  LoudnessViewSettings viewSettings() override;
 
   /// Finds the monitor of every "lm" page of `devices` and gives it its device's name.
   void bindAll(const DeviceList& devices);
@@ -65,7 +65,8 @@ class LoudnessPages final : public LoudnessPageControl {
   std::map<const Page*, LoudnessMonitor*> monitors_;
   std::map<const Page*, uint32_t> lastRequest_;
   SessionFiles* sessionFiles_;
-  LoudnessPageViews* views_ = nullptr;
+  GlobalSettings* globals_ = nullptr;
+  bool viewsDue_ = false;
 };
 
 }  // namespace qelm

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "loudness/loudness_pages.h"
+#include "loudness/session_file.h"
+
+namespace qelm {
+
+/// The window's Save Session and Load Session for a loudness page: the session file, and on a
+/// save the session's HTML report and data lines beside it. Engine thread only.
+class SessionRequests final : public LoudnessPages::SessionFiles, private SessionReports {
+ public:
+  /// `reportTemplatePath` is the HTML report template, read once now.
+  explicit SessionRequests(const std::string& reportTemplatePath);
+
+  std::string load(LoudnessMonitor& monitor, const std::string& path) override;
+  std::string save(LoudnessMonitor& monitor, const std::string& path) override;
+
+ private:
+  void write(const LoudnessContext& context, const std::string& htmlPath,
+             const std::string& csvPath) override;
+
+  std::shared_ptr<const std::string> reportTemplate_;
+};
+
+}  // namespace qelm
