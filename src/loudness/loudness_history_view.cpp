@@ -282,7 +282,7 @@ void LoudnessHistoryView::bind(bool found) {
 
 void LoudnessHistoryView::rescale(const SessionRecord& record, int32_t targetTenths, bool wide) {
   resetFeeding();
-  values_[0]->setText(graphModeName(static_cast<int32_t>(record.graphMode)));
+  values_[0]->setText(graphModeName(record.graphMode));
   scaleFor(targetTenths, wide, factor_, offset_);
   const GraphRow upper =
       record.highTenths == kTenthsNoData ? kNoRow : row(targetTenths + record.highTenths);

@@ -104,4 +104,18 @@ LoudnessSettings loudnessSettingsFrom(GlobalSettings& globals) {
   return s;
 }
 
+const char* graphModeName(GraphMode mode) {
+  switch (mode) {
+    case GraphMode::kEbu9:
+      return "EBU +9";
+    case GraphMode::kEbu18:
+      return "EBU +18";
+    case GraphMode::kAtsc24:
+      return "ATSC -24";
+    case GraphMode::kCustom:
+      return "CUSTOM";
+  }
+  return "";
+}
+
 }  // namespace qelm

@@ -22,6 +22,9 @@ enum class GraphMode : int32_t {
   kCustom = 3,
 };
 
+/// The graph mode's name as the settings list and the reports show it ("EBU +9", ...).
+const char* graphModeName(GraphMode mode);
+
 /// Dialnorm mode ("lm_dnm"): ignored, or checked against the target.
 enum class DialnormMode : int32_t {
   kIgnore = 0,

@@ -95,21 +95,6 @@ const char* spanName(int32_t spanMs) {
   }
 }
 
-const char* graphModeName(int32_t mode) {
-  switch (mode) {
-    case 0:
-      return "EBU +9";
-    case 1:
-      return "EBU +18";
-    case 2:
-      return "ATSC -24";
-    case 3:
-      return "CUSTOM";
-    default:
-      return "";
-  }
-}
-
 // ---- Scale -------------------------------------------------------------------------------------
 
 int32_t channelScaleRow(int32_t type, float x, float b) {

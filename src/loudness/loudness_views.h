@@ -32,8 +32,6 @@ struct LoudnessViewSettings {
 LoudnessViewSettings loudnessViewSettingsFrom(GlobalSettings& globals);
 /// Short name of a graph span in ms ("45 seconds" for 100); "" for a span not offered.
 const char* spanName(int32_t spanMs);
-/// "EBU +9", "EBU +18", "ATSC -24" or "CUSTOM" for graph mode 0..3; "" otherwise.
-const char* graphModeName(int32_t mode);
 
 /// What one update reads: the monitor's context (never kept past the update), the settings and
 /// the wall-clock time in seconds since 1970.

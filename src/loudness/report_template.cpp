@@ -219,20 +219,6 @@ const char* dialnormModeText(DialnormMode mode) {
                                       : "Ignore Dialnorm";
 }
 
-const char* graphModeName(GraphMode mode) {
-  switch (mode) {
-    case GraphMode::kEbu9:
-      return "EBU +9";
-    case GraphMode::kEbu18:
-      return "EBU +18";
-    case GraphMode::kAtsc24:
-      return "ATSC -24";
-    case GraphMode::kCustom:
-      return "CUSTOM";
-  }
-  return "";
-}
-
 std::string ticksText(uint32_t ticks) {
   return formattedText("%02u:%02u:%02u.%u", ticks / 36000, ticks / 600 % 60, ticks / 10 % 60,
                        ticks % 10);

@@ -101,8 +101,6 @@ ReportSession reportSessionOf(const LoudnessContext& context, bool withRows = tr
 
 /// "Ignore Dialnorm" or "Check Dialnorm against Target LUFS/LKFS".
 const char* dialnormModeText(DialnormMode mode);
-/// "EBU +9", "EBU +18", "ATSC -24" or "CUSTOM".
-const char* graphModeName(GraphMode mode);
 /// A tick count (100 ms) as "%02d:%02d:%02d.%d".
 std::string ticksText(uint32_t ticks);
 /// A level as "%.1f"; "N/A" below -150.

@@ -50,20 +50,6 @@ constexpr int64_t kErrorMinBytes = 5 + 8 + 8 + 8 + 4 + 4 + 8;
 // Power sums above this cannot come from a session and would overflow the histogram's totals.
 constexpr double kMostPowerSum = 1e300;
 
-const char* graphModeName(GraphMode mode) {
-  switch (mode) {
-    case GraphMode::kEbu9:
-      return "EBU +9";
-    case GraphMode::kEbu18:
-      return "EBU +18";
-    case GraphMode::kAtsc24:
-      return "ATSC -24";
-    case GraphMode::kCustom:
-      return "CUSTOM";
-  }
-  return "";
-}
-
 const char* dialnormModeText(DialnormMode mode) {
   return mode == DialnormMode::kCheck ? "Check Dialnorm against Target LUFS/LKFS"
                                       : "Ignore Dialnorm";
