@@ -166,6 +166,8 @@ void ClientTarget::poll() {
   if (pending_.valid && platform::elapsedMs(now, sentTime_) > group.echoWaitMs()) {
     pending_ = Value();
     dirty_ = false;
+    // The screen showed the sent value; it must now be drawn again with what the card holds.
+    changed_ = true;
   }
 }
 
@@ -190,9 +192,13 @@ void ClientTarget::storeReceivedValue(const Value& value) {
     received_ = value;
     changed_ = true;
   }
-  if (pending_.valid && received_.valid && valuesEqual(pending_, received_, type)) {
-    pending_ = Value();
-    dirty_ = false;
+  if (pending_.valid) {
+    // Whether this confirms the sent value or not, what is shown may change with it.
+    changed_ = true;
+    if (received_.valid && valuesEqual(pending_, received_, type)) {
+      pending_ = Value();
+      dirty_ = false;
+    }
   }
   lastReceived_ = card().group().loopTime();
 }

@@ -128,6 +128,45 @@ TEST_F(ClientTargetTest, SentValueIsShownUntilTheEchoWaitEndsThenTheEcho) {
   EXPECT_EQ(gain.currentValue().i, 6);
 }
 
+// The screen redraws only changed targets: the end of the echo wait must count as a change,
+// or the sent value stays on screen although the card holds another one (or none was echoed).
+TEST_F(ClientTargetTest, EndOfTheEchoWaitRedrawsWithWhatTheCardHolds) {
+  ClientTarget& gain = watched(model_.gain);
+  pass();
+  reply(kGainOid, Value::ofInt(11), ValueType::kInt);
+  gain.setValue(Value::ofInt(12));
+  pass();
+  gain.clearChanged();
+  advance(500);
+  reply(kGainOid, Value::ofInt(50), ValueType::kInt, Command::kSetResponse);
+  EXPECT_TRUE(gain.isChanged());
+  EXPECT_EQ(gain.valueText(), "12");
+  gain.clearChanged();
+  advance(200);
+  reply(kGainOid, Value::ofInt(50), ValueType::kInt, Command::kNotification);
+  EXPECT_TRUE(gain.isChanged()) << "a value during the wait";
+  gain.clearChanged();
+  advance(301);
+  pass();
+  EXPECT_TRUE(gain.isChanged()) << "the wait has ended";
+  EXPECT_EQ(gain.valueText(), "50");
+  gain.clearChanged();
+  advance(11000);  // the re-request brings the same value: nothing more to draw
+  keepSlotAlive();
+  pass();
+  reply(kGainOid, Value::ofInt(50), ValueType::kInt);
+  EXPECT_FALSE(gain.isChanged());
+  EXPECT_EQ(gain.valueText(), "50");
+
+  gain.setValue(Value::ofInt(12));  // and with no echo at all
+  pass();
+  gain.clearChanged();
+  advance(1001);
+  pass();
+  EXPECT_TRUE(gain.isChanged());
+  EXPECT_EQ(gain.valueText(), "50");
+}
+
 TEST_F(ClientTargetTest, MatchingEchoConfirmsButAnUnsignedOneNeverDoes) {
   ClientTarget& gain = watched(model_.gain);
   ClientTarget& serial = watched(model_.serial);
