@@ -156,15 +156,17 @@ bool TcpLink::checkConnect(uint32_t loopTime) {
 
 bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime) {
   if (socket_.pendingError() != 0) return false;
-  std::array<uint8_t, kReceiveChunk> buffer;
-  const platform::IoResult received = socket_.receive(buffer.data(), buffer.size());
-  if (received.status == platform::IoStatus::kClosed ||
-      received.status == platform::IoStatus::kFailed) {
-    return false;
-  }
-  if (received.bytes > 0) {
-    parser.feed(buffer.data(), received.bytes);
-    lastReceived_ = loopTime;
+  if (!receiveHeld_) {
+    std::array<uint8_t, kReceiveChunk> buffer;
+    const platform::IoResult received = socket_.receive(buffer.data(), buffer.size());
+    if (received.status == platform::IoStatus::kClosed ||
+        received.status == platform::IoStatus::kFailed) {
+      return false;
+    }
+    if (received.bytes > 0) {
+      parser.feed(buffer.data(), received.bytes);
+      lastReceived_ = loopTime;
+    }
   }
   return sendFrom(queue);
 }

@@ -371,5 +371,51 @@ TEST_F(ClientServerTest, UnwatchingTheLastTargetClosesTheConnection) {
   EXPECT_TRUE(pumpUntil([&] { return host.peers().empty(); })) << "the frame saw the close";
 }
 
+// Every answer goes to every panel, and a panel reads one chunk per pass: answers to one
+// peer's pipelined gets (12 bytes asked, 15 answered) must not pile up for a panel that reads
+// at that pace until the frame drops it.
+TEST_F(ClientServerTest, FloodingPeerCostsNoOtherPanelItsConnection) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 5);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.5 is not available";
+  auto& host = dynamic_cast<ServerHost&>(simulator_.findOrCreateHost(frame));
+  // The panel's kernel buffers are kept small so that a backlog shows within a short run.
+  platform::Socket panel = platform::Socket::createStream(false).socket;
+  loopback::makeSlowReader(panel);
+  panel.startConnect(frame, kFramePort);
+  platform::Socket flooder = platform::Socket::createStream(false).socket;
+  ASSERT_TRUE(pumpUntil([&] { return host.peers().size() == 1; }));
+  flooder.startConnect(frame, kFramePort);
+  ASSERT_TRUE(pumpUntil([&] { return host.peers().size() == 2; }));
+
+  const std::vector<uint8_t> get =
+      loopback::bytesOf(Message(Side::kClient, Command::kGet, kSlot, kGainOid));
+  std::vector<uint8_t> gets;
+  for (int i = 0; i < 400; ++i)
+    gets.insert(gets.end(), get.begin(), get.end());
+  size_t offset = 0;
+  size_t flooded = 0;
+  size_t heard = 0;
+  uint8_t buffer[16384];
+  for (int i = 0; i < 2500; ++i) {
+    const platform::IoResult put = flooder.send(gets.data() + offset, gets.size() - offset);
+    offset = (offset + put.bytes) % get.size();  // gets repeat every request
+    for (platform::IoResult got = flooder.receive(buffer, sizeof buffer); got.bytes > 0;
+         got = flooder.receive(buffer, sizeof buffer))
+      flooded += got.bytes;
+    if (i % 100 == 0) {
+      ASSERT_EQ(panel.send(get.data(), get.size()).bytes, get.size());
+    }
+    const platform::IoResult got = panel.receive(buffer, TcpLink::kReceiveChunk);
+    ASSERT_TRUE(got.status == platform::IoStatus::kDone ||
+                got.status == platform::IoStatus::kNotYet)
+        << "the panel was dropped at pass " << i;
+    heard += got.bytes;
+    pass();
+  }
+  EXPECT_GT(flooded, 500000u) << "the flood itself is served";
+  EXPECT_GT(heard, 100000u);
+  EXPECT_EQ(host.peers().size(), 2u);
+}
+
 }  // namespace
 }  // namespace qelm
