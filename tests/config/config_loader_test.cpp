@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../file_size_limit.h"
 #include "config/binary_config.h"
 #include "config/config_catalog.h"
 #include "config/template.h"
@@ -152,6 +153,16 @@ TEST_F(ConfigLoaderTest, UnwritableErrorFileIsLogged) {
   errorFile_ = path("missing/error.txt");
   EXPECT_FALSE(loadText("42"));
   EXPECT_THAT(logged(), Contains("Could not open error file \"" + errorFile_ + "\"."));
+  EXPECT_THAT(logged().back(), HasSubstr("directive \"42\""));
+}
+
+TEST_F(ConfigLoaderTest, ErrorFileThatCannotBeWrittenOnAFullDiskIsLogged) {
+  const std::string file = write("configuration/startup.txt", "42");
+  {
+    const testing::FileSizeLimit disk(0);
+    EXPECT_FALSE(loadFile(file, catalog_));
+  }
+  EXPECT_THAT(logged(), Contains("Could not write error file \"" + errorFile_ + "\"."));
   EXPECT_THAT(logged().back(), HasSubstr("directive \"42\""));
 }
 
