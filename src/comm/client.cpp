@@ -186,7 +186,9 @@ void ClientTarget::handleMessage(const ReceivedMessage& message) {
     storeReceivedValue(*value);
 }
 
-void ClientTarget::storeReceivedValue(const Value& value) {
+void ClientTarget::storeReceivedValue(const Value& received) {
+  // A card may send a text longer than the parameter holds; it is kept at the declared length.
+  const Value value = parameter().limitText(received);
   const ValueType type = parameter().type();
   if (!valuesEqual(value, received_, type)) {
     received_ = value;

@@ -131,8 +131,10 @@ void ServerTarget::handleMessage(const ReceivedMessage& message) {
     case Command::kSet:
     case Command::kSetElement: {
       if (element != (command == Command::kSetElement)) return;
-      const std::optional<Value> value = decodeValue(message, parameter().type());
+      std::optional<Value> value = decodeValue(message, parameter().type());
       if (!value) return;
+      // A panel may send a text longer than the parameter holds; the card keeps what fits.
+      *value = parameter().limitText(*value);
       respond(element ? Command::kSetElementResponse : Command::kSetResponse, *value);
       if (!valuesEqual(*value, served_, parameter().type())) served_ = *value;
       return;

@@ -231,6 +231,16 @@ TEST_F(ClientTargetTest, UndecodableValueKeepsTheOldOne) {
   EXPECT_EQ(gain.receivedValue().i, -2);
 }
 
+TEST_F(ClientTargetTest, TextLongerThanTheParameterHoldsIsKeptAtItsLength) {
+  ClientTarget& label = watched(model_.label);  // 16 bytes at most
+  pass();
+  reply(kLabelOid, Value::ofText(std::string(245, 'x')), ValueType::kString);
+  EXPECT_EQ(label.receivedValue().text, std::string(16, 'x'));
+  // Cut before a character that would not fit whole: "é" is two bytes.
+  reply(kLabelOid, Value::ofText(std::string(15, 'y') + "\xC3\xA9z"), ValueType::kString);
+  EXPECT_EQ(label.receivedValue().text, std::string(15, 'y'));
+}
+
 TEST_F(ClientTargetTest, ArrayElementsUseTheElementCommands) {
   ClientTarget& bus = watched(model_.bus[2]);
   pass();

@@ -73,6 +73,14 @@ TEST_F(ServerTargetTest, AnswersGetsAndSetsOfTheMatchingKindOnly) {
   EXPECT_EQ(bus.lastSent(), group_.loopTime());
 }
 
+TEST_F(ServerTargetTest, SetOfATextTooLongKeepsAndEchoesWhatFits) {
+  ServerTarget& label = served(model_.label);  // 16 bytes at most
+  requestSet(Command::kSet, kLabelOid, Value::ofText(std::string(245, 'x')), ValueType::kString);
+  EXPECT_EQ(label.receivedValue().text, std::string(16, 'x'));
+  ASSERT_EQ(host_.sent.size(), 1u);
+  EXPECT_EQ(host_.sent[0].size(), 13u + 16u + 1u) << "the echo carries the stored text";
+}
+
 TEST_F(ServerTargetTest, SetThatDoesNotDecodeGetsNoAnswerAndChangesNothing) {
   ServerTarget& gain = served(model_.gain);
   requestSet(Command::kSet, kGainOid, Value::ofInt(5), ValueType::kInt32);  // count 4
