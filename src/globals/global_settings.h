@@ -123,6 +123,7 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
   std::unique_ptr<Device> device_;
 
   bool saveNeeded_ = false;
+  bool saveFailureLogged_ = false;  // until a save succeeds, a failed retry is not logged again
   bool restartNeeded_ = false;
   Value firmwareAction_ = Value::ofInt(0);
   std::optional<uint32_t> lastClockRefresh_;
