@@ -2,7 +2,10 @@
 
 #include <array>
 #include <cassert>
+#include <cstring>
 #include <utility>
+
+#include "core/log.h"
 
 namespace qelm {
 
@@ -134,7 +137,16 @@ LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopT
 
 bool TcpLink::startConnecting(uint32_t loopTime) {
   platform::NewSocket created = platform::Socket::createStream(false);
-  if (created.status != platform::IoStatus::kDone) return false;
+  if (created.status != platform::IoStatus::kDone) {
+    // Typically the descriptor limit: the panel shows only "No Conn (1)", so the log says why,
+    // once per link.
+    if (!socketFailureLogged_) {
+      socketFailureLogged_ = true;
+      logMessage(kLogInfo, "%s could not create a socket: %s\n", name_.c_str(),
+                 std::strerror(created.error));
+    }
+    return false;
+  }
   // Connected at once counts as in progress too: the writable check confirms it next poll.
   if (created.socket.startConnect(address_, port_).status == platform::IoStatus::kFailed) {
     return false;

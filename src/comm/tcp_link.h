@@ -134,6 +134,7 @@ class TcpLink {
   uint32_t receiveTimeout_;
   bool holdsPartial_ = false;
   bool receiveHeld_ = false;
+  bool socketFailureLogged_ = false;
 };
 
 }  // namespace qelm
