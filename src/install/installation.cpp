@@ -117,9 +117,14 @@ std::string copyIfAbsent(const std::string& from, const std::string& to) {
   return "Could not copy \"" + from + "\" to \"" + to + "\": " + std::strerror(code);
 }
 
-void createFolder(const std::string& folder) {
+// Creates `folder` with its missing parents; empty, or the failure as a sentence for the log.
+std::string createFolder(const std::string& folder, const char* what) {
   std::error_code error;
   fs::create_directories(folder, error);
+  if (!error && fs::is_directory(folder, error)) return {};
+  if (!error) error = std::make_error_code(std::errc::not_a_directory);
+  return std::string("Could not create the ") + what + " folder \"" + folder +
+         "\": " + error.message();
 }
 
 // Copies `from` over `to`; returns the system error code, 0 on success.
@@ -163,21 +168,33 @@ void runAndWait(const std::string& program) {
 }  // namespace
 
 std::string prepareFolders(const Folders& folders) {
-  createFolder(folders.data + "configuration");
-  createFolder(folders.report + "reports");
-  std::string problem = copyIfAbsent(folders.program + "configuration/startup.bak",
-                                     folders.data + "configuration/startup.txt");
-  if (!problem.empty()) {
+  std::string first;
+  const auto note = [&first](const std::string& problem) {
+    if (problem.empty()) return;
     logMessage(kLogInfo, "%s\n", problem.c_str());
-    // Without a configuration the start fails; the error file is where the user looks then.
-    const std::string errorFile = folders.data + "error";
-    const std::string text = problem + "\n";
-    if (writeWhole(errorFile, text.data(), text.size(), nullptr, true) != 0)
-      logMessage(kLogInfo, "Could not write error file \"%s\".\n", errorFile.c_str());
+    if (first.empty()) first = problem;
+  };
+  const std::string dataFolder = createFolder(folders.data + "configuration", "data");
+  note(dataFolder);
+  if (dataFolder.empty()) {
+    const std::string seeded = copyIfAbsent(folders.program + "configuration/startup.bak",
+                                            folders.data + "configuration/startup.txt");
+    note(seeded);
+    if (!seeded.empty()) {
+      // Without a configuration the start fails; the error file is where the user looks then.
+      const std::string errorFile = folders.data + "error";
+      const std::string text = seeded + "\n";
+      if (writeWhole(errorFile, text.data(), text.size(), nullptr, true) != 0)
+        logMessage(kLogInfo, "Could not write error file \"%s\".\n", errorFile.c_str());
+    }
   }
-  const std::string resources = copyReportResources(folders, folders.report + "reports/");
-  if (problem.empty()) problem = resources;
-  return problem;
+  const std::string reportFolder = createFolder(folders.report + "reports", "report");
+  note(reportFolder);
+  if (reportFolder.empty()) {
+    const std::string resources = copyReportResources(folders, folders.report + "reports/");
+    if (first.empty()) first = resources;  // copyReportResources has logged it
+  }
+  return first;
 }
 
 std::string copyReportResources(const Folders& folders, const std::string& folder) {

@@ -17,9 +17,9 @@ inline constexpr const char* kOlderUninstaller = "VadEDER-Uninstall";
 /// default configuration becomes "configuration/startup.txt" and the report resources go to
 /// "reports/". Never overwrites what the user has, and never leaves a file half written (each
 /// is written under a temporary name and renamed when complete). A missing source simply leaves
-/// its target absent; a copy that fails is logged, and for the configuration also written to
-/// the data folder's "error" file. Returns the first failure as a sentence; empty = none. Run
-/// at every start, by both programs.
+/// its target absent; a folder that cannot be created or a copy that fails is logged (a failed
+/// configuration copy also in the data folder's "error" file). Returns the first failure as a
+/// sentence for the user; empty = none. Run at every start, by both programs.
 std::string prepareFolders(const Folders& folders);
 
 /// Copies the four report resources from the program folder into `folder` (ending with "/"),

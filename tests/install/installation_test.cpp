@@ -71,6 +71,17 @@ TEST_F(InstallationTest, MissingSourcesLeaveTargetsAbsentAndFoldersStillExist) {
   EXPECT_FALSE(fs::exists(folders_.data + "configuration/startup.txt"));
 }
 
+TEST_F(InstallationTest, FolderThatCannotBeCreatedIsReported) {
+  write((root_ / "blocker").string(), "a file where a folder should be");
+  folders_.data = (root_ / "blocker" / "data").string() + "/";
+  const std::string problem = prepareFolders(folders_);
+  EXPECT_EQ(
+      problem.rfind("Could not create the data folder \"" + folders_.data + "configuration\": ", 0),
+      0u)
+      << problem;
+  EXPECT_TRUE(fs::exists(folders_.report + "reports/logo.jpg")) << "the rest goes on";
+}
+
 TEST_F(InstallationTest, FullDiskLeavesNoCutConfigurationAndSaysWhy) {
   const std::string defaults(10000, '#');
   write(folders_.program + "configuration/startup.bak", defaults);
