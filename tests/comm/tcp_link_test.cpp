@@ -70,7 +70,15 @@ TEST_F(TcpLinkTest, NoDescriptorLeftIsLoggedOnce) {
   loopback::TestServer server;
   ASSERT_EQ(server.error, 0);
   TcpLink link(clock_, kLocalhost, server.port());
+  // The undefined-behaviour sanitizer needs a descriptor the first time it checks a call's
+  // type: every kind of call made while none is left has been made once before.
+  TcpLink warm(clock_, kLocalhost, server.port());
+  poll(warm);
+  static_cast<platform::Clock&>(clock_).tick();
+  platform::systemClock().tick();  // the log's clock
   testing::LogCapture log;
+  std::vector<LinkStatus> results;
+  results.reserve(3);
   {
     rlimit saved{};
     getrlimit(RLIMIT_NOFILE, &saved);
@@ -78,11 +86,12 @@ TEST_F(TcpLinkTest, NoDescriptorLeftIsLoggedOnce) {
     none.rlim_cur = 0;
     setrlimit(RLIMIT_NOFILE, &none);
     for (int attempt = 0; attempt < 3; ++attempt) {
-      EXPECT_EQ(poll(link), LinkStatus::kNoConnection4);
+      results.push_back(poll(link));
       clock_.advance(TcpLink::kRetryDelayMs);
     }
     setrlimit(RLIMIT_NOFILE, &saved);
   }
+  EXPECT_EQ(results, std::vector<LinkStatus>(3, LinkStatus::kNoConnection4));
   EXPECT_EQ(link.failures(), 3);
   EXPECT_EQ(log.lines(),
             std::vector<std::string>{"Host [127.0.0.1:" + std::to_string(server.port()) +
