@@ -166,6 +166,8 @@ void ClientTarget::poll() {
   if (pending_.valid && platform::elapsedMs(now, sentTime_) > group.echoWaitMs()) {
     pending_ = Value();
     dirty_ = false;
+    // The screen showed the sent value; it must now be drawn again with what the card holds.
+    changed_ = true;
   }
 }
 
@@ -184,15 +186,21 @@ void ClientTarget::handleMessage(const ReceivedMessage& message) {
     storeReceivedValue(*value);
 }
 
-void ClientTarget::storeReceivedValue(const Value& value) {
+void ClientTarget::storeReceivedValue(const Value& received) {
+  // A card may send a text longer than the parameter holds; it is kept at the declared length.
+  const Value value = parameter().limitText(received);
   const ValueType type = parameter().type();
   if (!valuesEqual(value, received_, type)) {
     received_ = value;
     changed_ = true;
   }
-  if (pending_.valid && received_.valid && valuesEqual(pending_, received_, type)) {
-    pending_ = Value();
-    dirty_ = false;
+  if (pending_.valid) {
+    // Whether this confirms the sent value or not, what is shown may change with it.
+    changed_ = true;
+    if (received_.valid && valuesEqual(pending_, received_, type)) {
+      pending_ = Value();
+      dirty_ = false;
+    }
   }
   lastReceived_ = card().group().loopTime();
 }

@@ -27,9 +27,24 @@ Connection::Connection(platform::Clock& clock, uint32_t address, const std::vect
 }
 
 Connection::Connection(platform::Clock& clock, platform::Socket accepted,
-                       MessageParser::Deliver deliver)
-    : accepted_(true), deliver_(std::move(deliver)), parser_(true, deliver_) {
+                       MessageParser::Deliver deliver, uint32_t acceptedAt)
+    : accepted_(true),
+      deliver_(std::move(deliver)),
+      parser_(true, deliver_),
+      acceptedAt_(acceptedAt) {
   links_.push_back(std::make_unique<TcpLink>(clock, std::move(accepted)));
+}
+
+std::string Connection::peerText() const {
+  return links_.empty() ? std::string("unknown") : links_.front()->peerText();
+}
+
+bool Connection::heardFrom() const {
+  return !links_.empty() && links_.front()->lastReceived() != 0;
+}
+
+uint32_t Connection::lastHeard() const {
+  return heardFrom() ? links_.front()->lastReceived() : acceptedAt_;
 }
 
 void Connection::resetParser() {
@@ -62,6 +77,8 @@ LinkStatus Connection::poll(uint32_t loopTime) {
       if (link->state() != LinkState::kFailed) link->fail(queue_, loopTime);
     }
   }
+  if (accepted_ && !links_.empty())
+    links_.front()->holdReceiving(queue_.bytes() >= kReadPauseBytes);
   bool anyConnecting = false;
   for (size_t i = 0; i < links_.size(); ++i) {
     TcpLink& link = *links_[i];

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "comm/protocol.h"
@@ -21,6 +22,9 @@ class Connection {
   /// its oldest unsent messages and an accepted one drops the peer, so a peer that stops
   /// reading cannot grow the queue without bound.
   static constexpr size_t kMaxQueuedBytes = 256 * 1024;
+  /// Bytes queued for an accepted peer above which its requests are left unread: a peer that
+  /// asks faster than it reads the answers is slowed to its own pace instead of growing them.
+  static constexpr size_t kReadPauseBytes = 64 * 1024;
 
   /// A client connection to the frame at `address` (first octet most significant): candidates
   /// port 6666 (only while the legacy port switch is on) then 5253; status 7; the parser in
@@ -29,9 +33,10 @@ class Connection {
   /// A client connection whose candidates are `ports` of `address`, tried in that order.
   Connection(platform::Clock& clock, uint32_t address, const std::vector<uint16_t>& ports,
              MessageParser::Deliver deliver);
-  /// A connection over a socket a listener accepted: one link named "Client", the parser in
-  /// server mode handing requests to `deliver`.
-  Connection(platform::Clock& clock, platform::Socket accepted, MessageParser::Deliver deliver);
+  /// A connection over a socket a listener accepted at loop time `acceptedAt` (ms tick): one
+  /// link named "Client", the parser in server mode handing requests to `deliver`.
+  Connection(platform::Clock& clock, platform::Socket accepted, MessageParser::Deliver deliver,
+             uint32_t acceptedAt = 0);
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -46,6 +51,12 @@ class Connection {
   LinkStatus status() const { return status_; }
   /// True for a connection over an accepted socket.
   bool accepted() const { return accepted_; }
+  /// "a.b.c.d:port" of the peer of the first candidate's socket; "unknown" without one.
+  std::string peerText() const;
+  /// Loop time at which the peer last sent data, else at which it was accepted (ms tick).
+  uint32_t lastHeard() const;
+  /// Whether the peer has sent any data on this connection.
+  bool heardFrom() const;
   /// The candidate links in poll order (one once a candidate has won).
   const std::vector<std::unique_ptr<TcpLink>>& candidates() const { return links_; }
   /// The messages waiting to be sent.
@@ -63,6 +74,7 @@ class Connection {
   MessageParser parser_;
   SendQueue queue_;
   LinkStatus status_ = LinkStatus::kConnecting;
+  uint32_t acceptedAt_ = 0;
   // Set when an accepted peer let the queue overflow; the next poll fails its link.
   bool overflowed_ = false;
   size_t dropped_ = 0;

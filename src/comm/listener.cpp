@@ -1,6 +1,9 @@
 #include "comm/listener.h"
 
+#include <cstring>
 #include <utility>
+
+#include "core/log.h"
 
 namespace qelm {
 
@@ -15,15 +18,16 @@ void Listener::poll(uint32_t loopTime) {
     lastAttempt_ = loopTime;
     platform::NewSocket created = platform::Socket::createStream(false);
     if (created.status != platform::IoStatus::kDone) {
-      lastError_ = created.error;
+      reportFailure("listen on", created.error);
       return;
     }
     if (const int error = created.socket.listenOn(address_, port_); error != 0) {
-      lastError_ = error;
+      reportFailure("listen on", error);
       return;  // the socket closes with `created`
     }
     socket_ = std::move(created.socket);
     lastError_ = 0;
+    failureLogged_ = false;
     state_ = ListenerState::kListening;
     return;
   }
@@ -38,8 +42,22 @@ void Listener::poll(uint32_t loopTime) {
 std::optional<platform::Socket> Listener::accept() {
   if (state_ != ListenerState::kListening) return std::nullopt;
   platform::NewSocket taken = socket_.accept(false);
+  if (taken.status == platform::IoStatus::kFailed) reportFailure("accept a panel on", taken.error);
   if (taken.status != platform::IoStatus::kDone) return std::nullopt;
+  acceptFailureLogged_ = false;
   return std::move(taken.socket);
+}
+
+void Listener::reportFailure(const char* what, int error) {
+  lastError_ = error;
+  // Every retry fails the same way (another program has the port, the address is not this
+  // machine's, no descriptor is left): said once, until it works again.
+  bool& logged = state_ == ListenerState::kListening ? acceptFailureLogged_ : failureLogged_;
+  if (logged) return;
+  logged = true;
+  logMessage(kLogInfo, "%s could not %s %s:%u: %s\n", name_.c_str(), what,
+             platform::addressText(address_).c_str(), static_cast<unsigned>(port_),
+             std::strerror(error));
 }
 
 uint16_t Listener::boundPort() const {

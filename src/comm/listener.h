@@ -17,7 +17,8 @@ enum class ListenerState : int32_t {
 };
 
 /// The listening socket of a simulated frame, driven by `poll` from the engine thread; a bind
-/// that fails (address not this machine's, port taken) is retried every 5000 ms.
+/// that fails (address not this machine's, port taken) is retried every 5000 ms. A failure to
+/// listen, and one to accept, is logged once with the address and the reason, until it works.
 class Listener {
  public:
   /// Pause between two attempts to listen, in ms.
@@ -52,6 +53,9 @@ class Listener {
   int lastError() const { return lastError_; }
 
  private:
+  // Keeps `error` as the last one and logs the failure to `what` the address, once.
+  void reportFailure(const char* what, int error);
+
   platform::Clock& clock_;
   std::string name_ = "Listener";
   platform::Socket socket_;
@@ -60,6 +64,8 @@ class Listener {
   ListenerState state_ = ListenerState::kNotListening;
   uint32_t lastAttempt_ = 0;
   int lastError_ = 0;
+  bool failureLogged_ = false;
+  bool acceptFailureLogged_ = false;
 };
 
 }  // namespace qelm

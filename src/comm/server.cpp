@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "comm/card.h"
+#include "core/log.h"
 #include "model/parameter.h"
 
 namespace qelm {
@@ -22,8 +23,12 @@ ServerHost::~ServerHost() {
 
 void ServerHost::poll() {
   const uint32_t now = group().loopTime();
-  for (auto& peer : peers_)
+  for (auto& peer : peers_) {
+    // Requests are answered while their bytes are parsed, inside the peer's poll.
+    asking_ = peer.get();
     peer->poll(now);
+  }
+  asking_ = nullptr;
   std::erase_if(peers_, [](const std::unique_ptr<Connection>& peer) {
     return peer->status() != LinkStatus::kLive;
   });
@@ -38,25 +43,59 @@ void ServerHost::acceptPeers() {
     std::optional<platform::Socket> socket = listener_.accept();
     if (!socket) return;
     if (peers_.size() >= kMaxPeers) {
-      // Closed at once (leaving this scope): the panel sees a failure and retries later,
-      // rather than waiting in the backlog for a place that may never come.
-      ++refused_;
-      continue;
+      if (!limitLogged_) {
+        limitLogged_ = true;
+        logMessage(kLogInfo,
+                   "%s serves at most %zu panels; each new one takes the place of the one "
+                   "silent longest\n",
+                   name().c_str(), kMaxPeers);
+      }
+      evictLongestSilent();
     }
-    peers_.push_back(
-        std::make_unique<Connection>(group().clock(), std::move(*socket),
-                                     [this](const ReceivedMessage& message) { deliver(message); }));
+    peers_.push_back(std::make_unique<Connection>(
+        group().clock(), std::move(*socket),
+        [this](const ReceivedMessage& message) { deliver(message); }, group().loopTime()));
   }
 }
 
+void ServerHost::evictLongestSilent() {
+  const uint32_t now = group().loopTime();
+  // A peer that has never said anything counts as more silent than any that has: a panel may
+  // ask only every few seconds while its values arrive unasked, and must keep its place.
+  const auto silence = [now](const Connection& peer) {
+    return std::pair(!peer.heardFrom(), platform::elapsedMs(now, peer.lastHeard()));
+  };
+  const auto longest = std::max_element(
+      peers_.begin(), peers_.end(),
+      [&](const std::unique_ptr<Connection>& a, const std::unique_ptr<Connection>& b) {
+        return silence(*a) < silence(*b);
+      });
+  if (longest == peers_.end()) return;
+  logMessage(kLogInfo, "%s closed the panel at %s, silent for %u ms, to serve a new one\n",
+             name().c_str(), (*longest)->peerText().c_str(),
+             static_cast<unsigned>(silence(**longest).second));
+  peers_.erase(longest);
+  ++evicted_;
+}
+
 void ServerHost::send(std::unique_ptr<Message> message) {
-  if (peers_.empty() || !message) return;
-  for (size_t i = 0; i + 1 < peers_.size(); ++i) {
-    auto copy = std::make_unique<Message>(*message);
-    copy->sent = 0;
-    peers_[i]->enqueue(std::move(copy));
+  if (!message) return;
+  // The last peer that takes a copy gets the message itself.
+  Connection* last = nullptr;
+  for (auto& peer : peers_) {
+    const bool shared = asking_ != nullptr && peer.get() != asking_;
+    if (shared && peer->queue().bytes() >= kMaxSharedBacklog) {
+      ++withheld_;
+      continue;
+    }
+    if (last != nullptr) {
+      auto copy = std::make_unique<Message>(*message);
+      copy->sent = 0;
+      last->enqueue(std::move(copy));
+    }
+    last = peer.get();
   }
-  peers_.back()->enqueue(std::move(message));
+  if (last != nullptr) last->enqueue(std::move(message));
 }
 
 // --- ServerTarget ----------------------------------------------------------------------------
@@ -92,8 +131,10 @@ void ServerTarget::handleMessage(const ReceivedMessage& message) {
     case Command::kSet:
     case Command::kSetElement: {
       if (element != (command == Command::kSetElement)) return;
-      const std::optional<Value> value = decodeValue(message, parameter().type());
+      std::optional<Value> value = decodeValue(message, parameter().type());
       if (!value) return;
+      // A panel may send a text longer than the parameter holds; the card keeps what fits.
+      *value = parameter().limitText(*value);
       respond(element ? Command::kSetElementResponse : Command::kSetResponse, *value);
       if (!valuesEqual(*value, served_, parameter().type())) served_ = *value;
       return;

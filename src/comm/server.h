@@ -17,10 +17,14 @@ namespace qelm {
 /// and is polled from creation on (hosts of the "Simulator" group). Engine thread only.
 class ServerHost final : public Host {
  public:
-  /// Panels served at once; more are accepted and closed at once so they retry later.
+  /// Panels served at once; with that many connected, each new one takes the place of the peer
+  /// silent longest, one that never spoke first (idle connections must not lock panels out).
   static constexpr size_t kMaxPeers = 32;
   /// Connections taken from the listener per poll, bounding the work of one pass.
   static constexpr int kMaxAcceptsPerPoll = 4;
+  /// Bytes queued for a panel above which it is not sent copies of answers to other panels'
+  /// requests: one peer's flood then never piles up for the others until they are dropped.
+  static constexpr size_t kMaxSharedBacklog = 16 * 1024;
 
   /// A host of `group` for the frame at `address`; joins the group's polled hosts at once.
   ServerHost(HostGroup& group, uint32_t address);
@@ -30,22 +34,31 @@ class ServerHost final : public Host {
   /// Serves the connected panels (dropping those whose link failed), keeps listening, accepts
   /// new panels, then polls the active cards.
   void poll() override;
-  /// Gives `message` to every connected panel; dropped when none is connected.
+  /// Gives `message` to every connected panel; dropped when none is connected. An answer goes
+  /// to the panel that asked in any case, and to the others while their backlog is below
+  /// `kMaxSharedBacklog`.
   void send(std::unique_ptr<Message> message) override;
 
   /// The listening socket.
   const Listener& listener() const { return listener_; }
   /// Connected panels in acceptance order.
   const std::vector<std::unique_ptr<Connection>>& peers() const { return peers_; }
-  /// Panels closed at once because `kMaxPeers` were connected, since creation.
-  size_t refusedPeers() const { return refused_; }
+  /// Peers closed to make way for a new panel while `kMaxPeers` were connected, since creation.
+  size_t evictedPeers() const { return evicted_; }
+  /// Copies of answers not sent to a panel because its backlog was full, since creation.
+  size_t withheldAnswers() const { return withheld_; }
 
  private:
   void acceptPeers();
+  void evictLongestSilent();
 
   Listener listener_;
   std::vector<std::unique_ptr<Connection>> peers_;
-  size_t refused_ = 0;
+  // The peer whose request is being answered, while its bytes are parsed; else null.
+  const Connection* asking_ = nullptr;
+  bool limitLogged_ = false;
+  size_t evicted_ = 0;
+  size_t withheld_ = 0;
 };
 
 /// The value of one parameter of a simulated card: answers get and set requests from every

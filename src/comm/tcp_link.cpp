@@ -2,7 +2,10 @@
 
 #include <array>
 #include <cassert>
+#include <cstring>
 #include <utility>
+
+#include "core/log.h"
 
 namespace qelm {
 
@@ -134,7 +137,16 @@ LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopT
 
 bool TcpLink::startConnecting(uint32_t loopTime) {
   platform::NewSocket created = platform::Socket::createStream(false);
-  if (created.status != platform::IoStatus::kDone) return false;
+  if (created.status != platform::IoStatus::kDone) {
+    // Typically the descriptor limit: the panel shows only "No Conn (1)", so the log says why,
+    // once per link.
+    if (!socketFailureLogged_) {
+      socketFailureLogged_ = true;
+      logMessage(kLogInfo, "%s could not create a socket: %s\n", name_.c_str(),
+                 std::strerror(created.error));
+    }
+    return false;
+  }
   // Connected at once counts as in progress too: the writable check confirms it next poll.
   if (created.socket.startConnect(address_, port_).status == platform::IoStatus::kFailed) {
     return false;
@@ -156,15 +168,17 @@ bool TcpLink::checkConnect(uint32_t loopTime) {
 
 bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime) {
   if (socket_.pendingError() != 0) return false;
-  std::array<uint8_t, kReceiveChunk> buffer;
-  const platform::IoResult received = socket_.receive(buffer.data(), buffer.size());
-  if (received.status == platform::IoStatus::kClosed ||
-      received.status == platform::IoStatus::kFailed) {
-    return false;
-  }
-  if (received.bytes > 0) {
-    parser.feed(buffer.data(), received.bytes);
-    lastReceived_ = loopTime;
+  if (!receiveHeld_) {
+    std::array<uint8_t, kReceiveChunk> buffer;
+    const platform::IoResult received = socket_.receive(buffer.data(), buffer.size());
+    if (received.status == platform::IoStatus::kClosed ||
+        received.status == platform::IoStatus::kFailed) {
+      return false;
+    }
+    if (received.bytes > 0) {
+      parser.feed(buffer.data(), received.bytes);
+      lastReceived_ = loopTime;
+    }
   }
   return sendFrom(queue);
 }

@@ -86,6 +86,8 @@ class TcpLink {
   /// The failure step: counts a failure, closes the socket, drops a message it had partly
   /// sent from `queue` (its rest can never follow) and goes to state 5 at `loopTime`.
   void fail(SendQueue& queue, uint32_t loopTime);
+  /// While `on`, polls send but receive nothing (the peer's bytes wait in the system's buffer).
+  void holdReceiving(bool on) { receiveHeld_ = on; }
 
   /// "Host [a.b.c.d:port]" or "Client".
   const std::string& name() const { return name_; }
@@ -105,6 +107,8 @@ class TcpLink {
   uint32_t stateTime() const { return stateTime_; }
   /// Silence allowed after data has arrived, in ms; 0 = no limit.
   uint32_t receiveTimeout() const { return receiveTimeout_; }
+  /// "a.b.c.d:port" of the peer of the current socket; "unknown" without one.
+  std::string peerText() const { return socket_.peerText(); }
   /// Whether the queue's head is a message this link has partly sent on its current socket.
   bool holdsPartialMessage() const { return holdsPartial_; }
 
@@ -129,6 +133,8 @@ class TcpLink {
   uint32_t stateTime_ = 0;
   uint32_t receiveTimeout_;
   bool holdsPartial_ = false;
+  bool receiveHeld_ = false;
+  bool socketFailureLogged_ = false;
 };
 
 }  // namespace qelm

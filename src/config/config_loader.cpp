@@ -168,8 +168,12 @@ void ConfigLoader::Impl::reportError(const std::string& message) const {
     if (!file) {
       logMessage(kLogInfo, "Could not open error file \"%s\".\n", errorFile.c_str());
     } else {
-      std::fputs(message.c_str(), file.get());
-      std::fputc('\n', file.get());
+      // A full disk shows only when the buffer is flushed: every step is checked, or the user
+      // finds an empty error file and no word of why.
+      bool written =
+          std::fputs(message.c_str(), file.get()) >= 0 && std::fputc('\n', file.get()) != EOF;
+      written = std::fclose(file.release()) == 0 && written;
+      if (!written) logMessage(kLogInfo, "Could not write error file \"%s\".\n", errorFile.c_str());
     }
   }
   logMessage(kLogInfo, "%s\n", message.c_str());

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -278,7 +279,9 @@ bool ConfigToken::asShort(bool isSigned) {
 }
 
 bool ConfigToken::asFloat() {
-  if (kind_ == kindOf(TokenKind::kFloat)) return true;
+  // A binary file can hold any bit pattern; the text grammar spells neither NaN nor infinity,
+  // and the binary form must not accept more than the text does.
+  if (kind_ == kindOf(TokenKind::kFloat)) return std::isfinite(float_);
   if (kind_ != kindOf(TokenKind::kWord) || !isDecimalRealText(text_, SignRule::kPlusOrMinus))
     return false;
   // from_chars takes no leading '+'.

@@ -93,7 +93,8 @@ class ConfigToken {
   bool asString();
   /// A Short; a Word holding an integer in -32767..32767 (`isSigned`) or 0..65535.
   bool asShort(bool isSigned);
-  /// A Float; a Word that reads entirely as a floating-point number.
+  /// A Float; a Word that reads entirely as a floating-point number. A binary Float that is NaN
+  /// or infinite is refused, as its text could not be read.
   bool asFloat();
   /// An IpAddress; a Word of four dotted decimal numbers 0..255 (trailing text not checked).
   bool asIpAddress();

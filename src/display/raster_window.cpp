@@ -225,6 +225,8 @@ void RasterWindow::drawFrame(Drawable* drawable, const Rect& rect, ColorIndex co
 }
 
 void RasterWindow::setPixel(Drawable& drawable, int32_t x, int32_t y, ColorIndex color) {
+  // Like every drawing with a drawable, a pixel outside its rectangle is not drawn.
+  if (x < 0 || y < 0 || x >= drawable.width() || y >= drawable.height()) return;
   const int64_t wx = int64_t{drawable.rect().x0} + x;
   const int64_t wy = int64_t{drawable.rect().y0} + y;
   if (wx < 0 || wy < 0 || wx >= bounds().x1 || wy >= bounds().y1) return;
@@ -233,15 +235,13 @@ void RasterWindow::setPixel(Drawable& drawable, int32_t x, int32_t y, ColorIndex
 
 void RasterWindow::drawHLine(Drawable& drawable, int32_t fromX, int32_t toX, int32_t y,
                              ColorIndex color) {
-  const Rect& d = drawable.rect();
-  fill({d.x0 + fromX, d.y0 + y, d.x0 + toX, d.y0 + y + 1}, paletteColor(color));
+  fill(toWindowRect(Rect{fromX, y, toX, y + 1}, drawable.rect()), paletteColor(color));
   ++changeCount_;
 }
 
 void RasterWindow::drawVLine(Drawable& drawable, int32_t fromY, int32_t toY, int32_t x,
                              ColorIndex color) {
-  const Rect& d = drawable.rect();
-  fill({d.x0 + x, d.y0 + fromY, d.x0 + x + 1, d.y0 + toY}, paletteColor(color));
+  fill(toWindowRect(Rect{x, fromY, x + 1, toY}, drawable.rect()), paletteColor(color));
   ++changeCount_;
 }
 
@@ -268,10 +268,12 @@ void RasterWindow::drawBitmap(Drawable* drawable, const Bitmap& bitmap, int32_t 
     left = std::max<int64_t>(left, 0) + drawable->rect().x0;
     top = std::max<int64_t>(top, 0) + drawable->rect().y0;
   }
-  const int64_t x0 = std::max<int64_t>(left, 0);
-  const int64_t y0 = std::max<int64_t>(top, 0);
-  const int64_t x1 = std::min<int64_t>(left + bitmap.width, bounds().x1);
-  const int64_t y1 = std::min<int64_t>(top + bitmap.height, bounds().y1);
+  // With a drawable the picture is cut at the drawable's rectangle, as text is.
+  const Rect limit = drawable ? intersect(drawable->rect(), bounds()) : bounds();
+  const int64_t x0 = std::max<int64_t>(left, limit.x0);
+  const int64_t y0 = std::max<int64_t>(top, limit.y0);
+  const int64_t x1 = std::min<int64_t>(left + bitmap.width, limit.x1);
+  const int64_t y1 = std::min<int64_t>(top + bitmap.height, limit.y1);
   if (x0 >= x1 || y0 >= y1) return;
   for (int64_t row = y0; row < y1; ++row) {
     const uint32_t* from = bitmap.pixels.data() + (row - top) * int64_t{bitmap.width} + (x0 - left);

@@ -1,7 +1,11 @@
 #include "display/screenshot.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "core/raster_geometry.h"
@@ -32,10 +36,32 @@ bool writeScreensPng(const uint32_t* raster, const std::string& path, std::strin
   image.width = kScreenshotWidth;
   image.height = kScreenshotHeight;
   image.format = PNG_FORMAT_RGB;
-  const bool written = png_image_write_to_file(&image, path.c_str(), 0, rgb.data(),
-                                               kScreenshotWidth * kChannels, nullptr) != 0;
+  // Non-blocking, so that a pipe with no reader cannot hold the caller; only a regular file
+  // (new or replaced) is written.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    error = "not a regular file that can be written: " + path;
+    return false;
+  }
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr || ::ftruncate(fd, 0) != 0) {
+    if (file != nullptr)
+      std::fclose(file);
+    else
+      ::close(fd);
+    error = "cannot write " + path;
+    return false;
+  }
+  bool written = png_image_write_to_stdio(&image, file, 0, rgb.data(), kScreenshotWidth * kChannels,
+                                          nullptr) != 0;
   if (!written) error = image.message[0] ? image.message : "cannot write " + path;
   png_image_free(&image);
+  if (std::fclose(file) != 0 && written) {
+    written = false;
+    error = "cannot write " + path;
+  }
   return written;
 }
 

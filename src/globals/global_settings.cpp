@@ -544,7 +544,9 @@ void GlobalSettings::commit() {
     // A failed save stays pending, so the next commit tries again.
     if (saved) {
       saveNeeded_ = false;
-    } else {
+      saveFailureLogged_ = false;
+    } else if (!saveFailureLogged_) {
+      saveFailureLogged_ = true;
       logMessage(kLogInfo, "WARNING: the panel settings could not be saved\n");
     }
   }

@@ -136,6 +136,7 @@ class GlobalSettings final : public PanelSettings, public TargetResolver {
   std::unique_ptr<Device> device_;
 
   bool saveNeeded_ = false;
+  bool saveFailureLogged_ = false;  // until a save succeeds, a failed retry is not logged again
   bool restartNeeded_ = false;
   bool restartRequested_ = false;
   Value firmwareAction_ = Value::ofInt(0);

@@ -1,11 +1,15 @@
 #include "host/headless_host.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <ostream>
 #include <thread>
@@ -219,18 +223,51 @@ int runHostCommand(const HostOptions& options, std::ostream& out,
 
 namespace {
 
-// Reads the script file (at most 16 MiB: it is the user's, not ours).
+// Closes a descriptor when it leaves scope.
+struct ClosesOnExit {
+  int fd;
+  ~ClosesOnExit() { ::close(fd); }
+};
+
+// Longest input script, in bytes: it is the user's, not ours.
+constexpr size_t kMaxScriptBytes = 16u << 20;
+
+// Reads the whole script file, refusing what is not a regular file (a pipe with no writer
+// would hold the run before it starts) and what is larger than `kMaxScriptBytes` (cutting it
+// would drop events, or split a line into a false syntax error).
 bool readScript(const std::string& path, InputScript& script, std::ostream& out) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text(16u << 20, '\0');
-  if (in) {
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-  }
-  if (!in && !in.eof()) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
     out << "Could not read input script \"" << path << "\"\n";
     return false;
   }
+  const ClosesOnExit closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    out << "Input script \"" << path << "\" is not a regular file\n";
+    return false;
+  }
+  const auto tooLarge = [&] {
+    out << "Input script \"" << path << "\" is larger than 16 MiB\n";
+    return false;
+  };
+  if (info.st_size > static_cast<off_t>(kMaxScriptBytes)) return tooLarge();
+  // One byte more than allowed shows a file that grew since it was measured.
+  std::string text(static_cast<size_t>(info.st_size) + 1, '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      out << "Could not read input script \"" << path << "\"\n";
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+    if (got == text.size() && got <= kMaxScriptBytes) text.resize(kMaxScriptBytes + 1);
+  }
+  if (got > kMaxScriptBytes) return tooLarge();
+  text.resize(got);
   script = parseInputScript(text);
   if (!script.error.empty()) {
     out << "Input script \"" << path << "\", " << script.error << '\n';
@@ -256,6 +293,15 @@ int runHeadless(const HostOptions& options, std::ostream& out,
                 const std::atomic<bool>& interrupted) {
   InputScript script;
   if (options.input && !readScript(*options.input, script, out)) return 64;
+  if (options.screenshot) {
+    // Refused now rather than after the run: opening a pipe with no reader would never end.
+    std::error_code error;
+    const auto status = std::filesystem::status(*options.screenshot, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+      out << "Screenshot file \"" << *options.screenshot << "\" is not a regular file\n";
+      return 64;
+    }
+  }
   size_t nextEvent = 0;
   const Folders folders = resolveFolders(options);
   prepareFolders(folders);

@@ -1,15 +1,20 @@
 #include "install/installation.h"
 
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "core/log.h"
 #include "platform/folders.h"
 
 extern char** environ;
@@ -20,15 +25,106 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Copies `from` to `to` unless `to` exists; errors are ignored by design.
-void copyIfAbsent(const std::string& from, const std::string& to) {
-  std::error_code error;
-  fs::copy_file(from, to, fs::copy_options::skip_existing, error);
+// Owns a descriptor; -1 = none.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now; 0 or the errno of close (a delayed write error can surface only here).
+  int close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Writes all `size` bytes; 0 or the errno of the write that failed.
+int writeAll(int fd, const char* bytes, size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, bytes, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (put == 0) return EIO;
+    bytes += put;
+    size -= static_cast<size_t>(put);
+  }
+  return 0;
 }
 
-void createFolder(const std::string& folder) {
+// Copies `from` (a regular file) into a temporary file beside `to`, every write checked and the
+// data flushed, and only then gives it the name `to` (never replacing what is there when not
+// `replace`). A full disk therefore leaves no half-written target. 0 on success (or when `to`
+// already exists and may not be replaced), ENOENT when the source is missing, else the errno
+// of the step that failed.
+int writeWhole(const std::string& to, const char* bytes, size_t size, const std::string* from,
+               bool replace) {
+  // Non-blocking, so a pipe in the program folder cannot hold the start; it is refused below.
+  Descriptor source(from != nullptr ? ::open(from->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)
+                                    : -1);
+  if (from != nullptr) {
+    struct stat info {};
+    if (source.get() < 0) return errno;
+    if (::fstat(source.get(), &info) != 0) return errno;
+    if (!S_ISREG(info.st_mode)) return EINVAL;
+  }
+  std::string temporary = to + ".XXXXXX";
+  Descriptor target(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (target.get() < 0) return errno;
+  int error = 0;
+  if (from == nullptr) {
+    error = writeAll(target.get(), bytes, size);
+  } else {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(source.get(), buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) error = errno;
+      if (got <= 0) break;
+      if ((error = writeAll(target.get(), buffer, static_cast<size_t>(got))) != 0) break;
+    }
+  }
+  if (error == 0 && ::fsync(target.get()) != 0) error = errno;
+  if (const int closed = target.close(); error == 0) error = closed;
+  if (error == 0) {
+    if (replace) {
+      if (::rename(temporary.c_str(), to.c_str()) != 0) error = errno;
+    } else if (::link(temporary.c_str(), to.c_str()) != 0 && errno != EEXIST) {
+      // EEXIST: the user's file appeared meanwhile and stays.
+      error = errno;
+    }
+  }
+  if (error != 0 || !replace) ::unlink(temporary.c_str());
+  return error;
+}
+
+// Copies `from` to `to` unless `to` exists. A missing source leaves the target absent without
+// a word; any other failure is returned as a sentence for the log.
+std::string copyIfAbsent(const std::string& from, const std::string& to) {
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(to, error))) return {};
+  const int code = writeWhole(to, nullptr, 0, &from, false);
+  if (code == 0 || code == ENOENT) return {};
+  return "Could not copy \"" + from + "\" to \"" + to + "\": " + std::strerror(code);
+}
+
+// Creates `folder` with its missing parents; empty, or the failure as a sentence for the log.
+std::string createFolder(const std::string& folder, const char* what) {
   std::error_code error;
   fs::create_directories(folder, error);
+  if (!error && fs::is_directory(folder, error)) return {};
+  if (!error) error = std::make_error_code(std::errc::not_a_directory);
+  return std::string("Could not create the ") + what + " folder \"" + folder +
+         "\": " + error.message();
 }
 
 // Copies `from` over `to`; returns the system error code, 0 on success.
@@ -71,17 +167,45 @@ void runAndWait(const std::string& program) {
 
 }  // namespace
 
-void prepareFolders(const Folders& folders) {
-  createFolder(folders.data + "configuration");
-  createFolder(folders.report + "reports");
-  copyIfAbsent(folders.program + "configuration/startup.bak",
-               folders.data + "configuration/startup.txt");
-  copyReportResources(folders, folders.report + "reports/");
+std::string prepareFolders(const Folders& folders) {
+  std::string first;
+  const auto note = [&first](const std::string& problem) {
+    if (problem.empty()) return;
+    logMessage(kLogInfo, "%s\n", problem.c_str());
+    if (first.empty()) first = problem;
+  };
+  const std::string dataFolder = createFolder(folders.data + "configuration", "data");
+  note(dataFolder);
+  if (dataFolder.empty()) {
+    const std::string seeded = copyIfAbsent(folders.program + "configuration/startup.bak",
+                                            folders.data + "configuration/startup.txt");
+    note(seeded);
+    if (!seeded.empty()) {
+      // Without a configuration the start fails; the error file is where the user looks then.
+      const std::string errorFile = folders.data + "error";
+      const std::string text = seeded + "\n";
+      if (writeWhole(errorFile, text.data(), text.size(), nullptr, true) != 0)
+        logMessage(kLogInfo, "Could not write error file \"%s\".\n", errorFile.c_str());
+    }
+  }
+  const std::string reportFolder = createFolder(folders.report + "reports", "report");
+  note(reportFolder);
+  if (reportFolder.empty()) {
+    const std::string resources = copyReportResources(folders, folders.report + "reports/");
+    if (first.empty()) first = resources;  // copyReportResources has logged it
+  }
+  return first;
 }
 
-void copyReportResources(const Folders& folders, const std::string& folder) {
-  for (const char* name : kReportResources)
-    copyIfAbsent(folders.program + "resources/" + name, folder + name);
+std::string copyReportResources(const Folders& folders, const std::string& folder) {
+  std::string first;
+  for (const char* name : kReportResources) {
+    const std::string problem = copyIfAbsent(folders.program + "resources/" + name, folder + name);
+    if (problem.empty()) continue;
+    logMessage(kLogInfo, "%s\n", problem.c_str());
+    if (first.empty()) first = problem;
+  }
+  return first;
 }
 
 std::string olderInstallationFolder() {

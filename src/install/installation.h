@@ -15,13 +15,17 @@ inline constexpr const char* kOlderUninstaller = "VadEDER-Uninstall";
 
 /// Makes sure the data and report folders exist and seeds them from the program folder: the
 /// default configuration becomes "configuration/startup.txt" and the report resources go to
-/// "reports/". Never overwrites what the user has; failures are silent (a missing source simply
-/// leaves its target absent). Run at every start, by both programs.
-void prepareFolders(const Folders& folders);
+/// "reports/". Never overwrites what the user has, and never leaves a file half written (each
+/// is written under a temporary name and renamed when complete). A missing source simply leaves
+/// its target absent; a folder that cannot be created or a copy that fails is logged (a failed
+/// configuration copy also in the data folder's "error" file). Returns the first failure as a
+/// sentence for the user; empty = none. Run at every start, by both programs.
+std::string prepareFolders(const Folders& folders);
 
 /// Copies the four report resources from the program folder into `folder` (ending with "/"),
-/// never overwriting; failures are silent.
-void copyReportResources(const Folders& folders, const std::string& folder);
+/// never overwriting, each written whole or not at all; failures are logged. Returns the first
+/// failure as a sentence; empty = none.
+std::string copyReportResources(const Folders& folders, const std::string& folder);
 
 /// Where an older installation kept its data: the local application-data folder
 /// ($XDG_DATA_HOME, else ~/.local/share/) + "VadEDER/".

@@ -528,6 +528,13 @@ Value Parameter::initialValue(std::mt19937& rng) const {
   }
 }
 
+Value Parameter::limitText(Value value) const {
+  if (type_ == ValueType::kString && value.valid &&
+      value.text.size() > static_cast<std::size_t>(std::max(intMaximum_, 0)))
+    value.text = cutText(value.text, intMaximum_);
+  return value;
+}
+
 int Parameter::displayWidth() const {
   switch (type_) {
     case ValueType::kInt:

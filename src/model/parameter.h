@@ -187,6 +187,9 @@ class Parameter {
   /// (the minimum when the range holds less than one step; invalid for an empty Choice; "***"
   /// for a String).
   Value initialValue(std::mt19937& rng) const;
+  /// `value` with a String's text cut to the maximum length, never inside a UTF-8 sequence
+  /// (what a peer sends is not bound by our definition); other values as they are.
+  Value limitText(Value value) const;
   /// Characters an entry of this type may hold (String: its maximum length).
   int displayWidth() const;
   /// A Choice with exactly one entry: an action rather than a setting.

@@ -173,4 +173,14 @@ uint16_t Socket::localPort() const {
   return ntohs(local.sin_port);
 }
 
+std::string Socket::peerText() const {
+  sockaddr_in peer{};
+  socklen_t size = sizeof peer;
+  if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
+      peer.sin_family != AF_INET) {
+    return "unknown";
+  }
+  return addressText(ntohl(peer.sin_addr.s_addr)) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
 }  // namespace qelm::platform

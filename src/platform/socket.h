@@ -83,6 +83,8 @@ class Socket {
   NewSocket accept(bool noDelay);
   /// Local port the socket is bound to; 0 when unbound or unknown.
   uint16_t localPort() const;
+  /// "a.b.c.d:port" of the connected peer; "unknown" when not connected or unknown.
+  std::string peerText() const;
 
  private:
   int fd_ = -1;

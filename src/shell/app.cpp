@@ -75,9 +75,16 @@ int CVadEDERApp::run() {
   QApplication::setApplicationName("qelm");
   // Ties the window to the desktop entry (its icon and name in docks and task bars).
   QGuiApplication::setDesktopFileName("qelm");
-  prepareFolders(folders);
+  const std::string problem = prepareFolders(folders);
   CVadEDERDlg dialog(folders);
   dialog.show();
+  // Without its folders the panel shows only noise and lit keys: the user is told why (the log,
+  // and so the console, has the line too).
+  if (!problem.empty()) {
+    std::cerr << "qelm: " << problem << '\n';
+    if (canShowWindows())
+      QMessageBox::warning(&dialog, "Marvex Vurezoz QELM", QString::fromStdString(problem));
+  }
   QTimer signalWatch;
   QObject::connect(&signalWatch, &QTimer::timeout, &dialog, [&dialog] {
     if (closeRequested.exchange(false)) dialog.close();

@@ -128,6 +128,45 @@ TEST_F(ClientTargetTest, SentValueIsShownUntilTheEchoWaitEndsThenTheEcho) {
   EXPECT_EQ(gain.currentValue().i, 6);
 }
 
+// The screen redraws only changed targets: the end of the echo wait must count as a change,
+// or the sent value stays on screen although the card holds another one (or none was echoed).
+TEST_F(ClientTargetTest, EndOfTheEchoWaitRedrawsWithWhatTheCardHolds) {
+  ClientTarget& gain = watched(model_.gain);
+  pass();
+  reply(kGainOid, Value::ofInt(11), ValueType::kInt);
+  gain.setValue(Value::ofInt(12));
+  pass();
+  gain.clearChanged();
+  advance(500);
+  reply(kGainOid, Value::ofInt(50), ValueType::kInt, Command::kSetResponse);
+  EXPECT_TRUE(gain.isChanged());
+  EXPECT_EQ(gain.valueText(), "12");
+  gain.clearChanged();
+  advance(200);
+  reply(kGainOid, Value::ofInt(50), ValueType::kInt, Command::kNotification);
+  EXPECT_TRUE(gain.isChanged()) << "a value during the wait";
+  gain.clearChanged();
+  advance(301);
+  pass();
+  EXPECT_TRUE(gain.isChanged()) << "the wait has ended";
+  EXPECT_EQ(gain.valueText(), "50");
+  gain.clearChanged();
+  advance(11000);  // the re-request brings the same value: nothing more to draw
+  keepSlotAlive();
+  pass();
+  reply(kGainOid, Value::ofInt(50), ValueType::kInt);
+  EXPECT_FALSE(gain.isChanged());
+  EXPECT_EQ(gain.valueText(), "50");
+
+  gain.setValue(Value::ofInt(12));  // and with no echo at all
+  pass();
+  gain.clearChanged();
+  advance(1001);
+  pass();
+  EXPECT_TRUE(gain.isChanged());
+  EXPECT_EQ(gain.valueText(), "50");
+}
+
 TEST_F(ClientTargetTest, MatchingEchoConfirmsButAnUnsignedOneNeverDoes) {
   ClientTarget& gain = watched(model_.gain);
   ClientTarget& serial = watched(model_.serial);
@@ -190,6 +229,16 @@ TEST_F(ClientTargetTest, UndecodableValueKeepsTheOldOne) {
   EXPECT_EQ(gain.receivedValue().i, 5);
   reply(kGainOid, Value::ofInt(-2), ValueType::kInt);
   EXPECT_EQ(gain.receivedValue().i, -2);
+}
+
+TEST_F(ClientTargetTest, TextLongerThanTheParameterHoldsIsKeptAtItsLength) {
+  ClientTarget& label = watched(model_.label);  // 16 bytes at most
+  pass();
+  reply(kLabelOid, Value::ofText(std::string(245, 'x')), ValueType::kString);
+  EXPECT_EQ(label.receivedValue().text, std::string(16, 'x'));
+  // Cut before a character that would not fit whole: "é" is two bytes.
+  reply(kLabelOid, Value::ofText(std::string(15, 'y') + "\xC3\xA9z"), ValueType::kString);
+  EXPECT_EQ(label.receivedValue().text, std::string(15, 'y'));
 }
 
 TEST_F(ClientTargetTest, ArrayElementsUseTheElementCommands) {
@@ -330,6 +379,52 @@ TEST_F(ClientServerTest, UnwatchingTheLastTargetClosesTheConnection) {
   gain.watch(false);
   EXPECT_EQ(gain.status(), LinkStatus::kInactive);
   EXPECT_TRUE(pumpUntil([&] { return host.peers().empty(); })) << "the frame saw the close";
+}
+
+// Every answer goes to every panel, and a panel reads one chunk per pass: answers to one
+// peer's pipelined gets (12 bytes asked, 15 answered) must not pile up for a panel that reads
+// at that pace until the frame drops it.
+TEST_F(ClientServerTest, FloodingPeerCostsNoOtherPanelItsConnection) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 5);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.5 is not available";
+  auto& host = dynamic_cast<ServerHost&>(simulator_.findOrCreateHost(frame));
+  // The panel's kernel buffers are kept small so that a backlog shows within a short run.
+  platform::Socket panel = platform::Socket::createStream(false).socket;
+  loopback::makeSlowReader(panel);
+  panel.startConnect(frame, kFramePort);
+  platform::Socket flooder = platform::Socket::createStream(false).socket;
+  ASSERT_TRUE(pumpUntil([&] { return host.peers().size() == 1; }));
+  flooder.startConnect(frame, kFramePort);
+  ASSERT_TRUE(pumpUntil([&] { return host.peers().size() == 2; }));
+
+  const std::vector<uint8_t> get =
+      loopback::bytesOf(Message(Side::kClient, Command::kGet, kSlot, kGainOid));
+  std::vector<uint8_t> gets;
+  for (int i = 0; i < 400; ++i)
+    gets.insert(gets.end(), get.begin(), get.end());
+  size_t offset = 0;
+  size_t flooded = 0;
+  size_t heard = 0;
+  uint8_t buffer[16384];
+  for (int i = 0; i < 2500; ++i) {
+    const platform::IoResult put = flooder.send(gets.data() + offset, gets.size() - offset);
+    offset = (offset + put.bytes) % get.size();  // gets repeat every request
+    for (platform::IoResult got = flooder.receive(buffer, sizeof buffer); got.bytes > 0;
+         got = flooder.receive(buffer, sizeof buffer))
+      flooded += got.bytes;
+    if (i % 100 == 0) {
+      ASSERT_EQ(panel.send(get.data(), get.size()).bytes, get.size());
+    }
+    const platform::IoResult got = panel.receive(buffer, TcpLink::kReceiveChunk);
+    ASSERT_TRUE(got.status == platform::IoStatus::kDone ||
+                got.status == platform::IoStatus::kNotYet)
+        << "the panel was dropped at pass " << i;
+    heard += got.bytes;
+    pass();
+  }
+  EXPECT_GT(flooded, 500000u) << "the flood itself is served";
+  EXPECT_GT(heard, 100000u);
+  EXPECT_EQ(host.peers().size(), 2u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "card_fixture.h"
 #include "loopback.h"
 
 namespace qelm {
@@ -49,21 +50,31 @@ TEST_F(ListenerTest, SimulatedFrameListensOnPort5253AndHandsOverNonBlockingSocke
   EXPECT_NE(fcntl(accepted[0].fd(), F_GETFD) & FD_CLOEXEC, 0);
 }
 
-TEST_F(ListenerTest, PortInUseIsRetriedEveryFiveSeconds) {
+TEST_F(ListenerTest, PortInUseIsRetriedEveryFiveSecondsAndLoggedOnce) {
   auto blocker = std::make_unique<loopback::TestServer>();
   const uint16_t port = blocker->port();
   Listener listener(clock_, kLocalhost, port);
+  testing::LogCapture log;
   listener.poll(clock_.tick());
   EXPECT_EQ(listener.state(), ListenerState::kNotListening);
   EXPECT_EQ(listener.lastError(), EADDRINUSE);
   const uint32_t firstAttempt = listener.lastAttempt();
   EXPECT_EQ(firstAttempt, clock_.tick());
+  clock_.advance(Listener::kRetryIntervalMs);
+  listener.poll(clock_.tick());
+  clock_.advance(Listener::kRetryIntervalMs);
+  listener.poll(clock_.tick());
+  // Another engine on the same address must not go unnoticed, nor fill the log.
+  EXPECT_EQ(log.lines(),
+            std::vector<std::string>{"Listener could not listen on 127.0.0.1:" +
+                                     std::to_string(port) + ": Address already in use"});
 
   blocker.reset();
+  const uint32_t lastAttempt = listener.lastAttempt();
   clock_.advance(Listener::kRetryIntervalMs - 1);
   listener.poll(clock_.tick());
   EXPECT_EQ(listener.state(), ListenerState::kNotListening);
-  EXPECT_EQ(listener.lastAttempt(), firstAttempt);
+  EXPECT_EQ(listener.lastAttempt(), lastAttempt);
 
   clock_.advance(1);
   listener.poll(clock_.tick());

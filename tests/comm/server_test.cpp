@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "card_fixture.h"
+#include "comm/client.h"
 #include "loopback.h"
 
 namespace qelm {
@@ -70,6 +71,14 @@ TEST_F(ServerTargetTest, AnswersGetsAndSetsOfTheMatchingKindOnly) {
   EXPECT_EQ(commandOf(host_.sent[1]), static_cast<uint8_t>(Command::kSetElementResponse));
   EXPECT_EQ(bus.receivedValue().i, 77);
   EXPECT_EQ(bus.lastSent(), group_.loopTime());
+}
+
+TEST_F(ServerTargetTest, SetOfATextTooLongKeepsAndEchoesWhatFits) {
+  ServerTarget& label = served(model_.label);  // 16 bytes at most
+  requestSet(Command::kSet, kLabelOid, Value::ofText(std::string(245, 'x')), ValueType::kString);
+  EXPECT_EQ(label.receivedValue().text, std::string(16, 'x'));
+  ASSERT_EQ(host_.sent.size(), 1u);
+  EXPECT_EQ(host_.sent[0].size(), 13u + 16u + 1u) << "the echo carries the stored text";
 }
 
 TEST_F(ServerTargetTest, SetThatDoesNotDecodeGetsNoAnswerAndChangesNothing) {
@@ -161,26 +170,66 @@ TEST_F(ServerHostTest, AnswersEveryPanelAndForgetsThoseThatLeave) {
   }));
 }
 
-TEST_F(ServerHostTest, ServesAtMostThirtyTwoPanelsAndClosesTheRest) {
+// Idle connections must not lock panels out: with the table full, each newcomer takes the place
+// of the peer silent longest, and a panel that talks keeps its place.
+TEST_F(ServerHostTest, FullTableMakesWayForNewPanelsByDroppingTheLongestSilent) {
   const uint32_t address = platform::ipv4(127, 47, 3, 2);
+  // A frame speaks unasked now and then, or its panels' links time out.
+  model_.level->setPeriodic(1000);
+  group_.getTarget({address, kSlot, false}, *model_.level);
   ServerHost& host = frame(address);
   if (host.listener().state() != ListenerState::kListening) GTEST_SKIP() << "no port 5253";
-  constexpr size_t kPanels = ServerHost::kMaxPeers + 3;
-  std::vector<platform::Socket> panels;
-  for (size_t i = 0; i < kPanels; ++i) {
-    panels.push_back(platform::Socket::createStream(false).socket);
-    panels.back().startConnect(address, kFramePort);
+  LogCapture log;
+  constexpr size_t kIdle = 40;
+  std::vector<platform::Socket> idle;
+  for (size_t i = 0; i < kIdle; ++i) {
+    idle.push_back(platform::Socket::createStream(false).socket);
+    idle.back().startConnect(address, kFramePort);
   }
   ASSERT_TRUE(loopback::waitFor([&] {
-    const size_t before = host.peers().size() + host.refusedPeers();
+    const size_t before = host.peers().size() + host.evictedPeers();
     pass();
     // Never more than a few taken per pass.
-    EXPECT_LE(host.peers().size() + host.refusedPeers() - before,
+    EXPECT_LE(host.peers().size() + host.evictedPeers() - before,
               static_cast<size_t>(ServerHost::kMaxAcceptsPerPoll));
-    return host.peers().size() + host.refusedPeers() == kPanels;
+    return host.peers().size() + host.evictedPeers() == kIdle;
   }));
   EXPECT_EQ(host.peers().size(), ServerHost::kMaxPeers);
-  EXPECT_EQ(host.refusedPeers(), 3u);
+  EXPECT_EQ(host.evictedPeers(), kIdle - ServerHost::kMaxPeers);
+
+  HostGroup panels{"Client", GroupKind::kClient, clock_, random_};
+  Target* gain = panels.getTarget({address, kSlot, false}, *model_.gain);
+  gain->watch(true);
+  ASSERT_TRUE(loopback::waitFor([&] {
+    pass();
+    panels.poll(clock_.tick());
+    return gain->status() == LinkStatus::kLive && gain->valueText() == "42";
+  }));
+  // More idle newcomers push out the older idle ones, never the panel that keeps asking.
+  for (size_t i = 0; i < 8; ++i) {
+    idle.push_back(platform::Socket::createStream(false).socket);
+    idle.back().startConnect(address, kFramePort);
+  }
+  const size_t evicted = host.evictedPeers();
+  ASSERT_TRUE(loopback::waitFor([&] {
+    clock_.advance(10);
+    pass();
+    panels.poll(clock_.tick());
+    return host.evictedPeers() == evicted + 8;
+  }));
+  auto& panel = dynamic_cast<ClientHost&>(panels.findOrCreateHost(address));
+  EXPECT_EQ(panel.connection()->candidates().front()->failures(), 0);
+  EXPECT_EQ(gain->status(), LinkStatus::kLive);
+  EXPECT_EQ(host.evictedPeers(), evicted + 8);
+
+  size_t limitLines = 0;
+  size_t evictionLines = 0;
+  for (const std::string& line : log.lines()) {
+    limitLines += line.find("serves at most 32 panels") != std::string::npos;
+    evictionLines += line.find("closed the panel at") != std::string::npos;
+  }
+  EXPECT_EQ(limitLines, 1u);
+  EXPECT_EQ(evictionLines, host.evictedPeers());
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "comm/tcp_link.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <string>
 #include <vector>
 
+#include "card_fixture.h"
 #include "loopback.h"
 
 namespace qelm {
@@ -60,6 +63,42 @@ class TcpLinkTest : public ::testing::Test {
   MessageParser parser_{false, [this](const ReceivedMessage& m) { received_.push_back(m); }};
   SendQueue queue_;
 };
+
+// With the descriptor limit reached the panel shows only "No Conn (1)": the log must say why,
+// once, not at every retry.
+TEST_F(TcpLinkTest, NoDescriptorLeftIsLoggedOnce) {
+  loopback::TestServer server;
+  ASSERT_EQ(server.error, 0);
+  TcpLink link(clock_, kLocalhost, server.port());
+  // The undefined-behaviour sanitizer needs a descriptor the first time it checks a call's
+  // type: every kind of call made while none is left has been made once before.
+  TcpLink warm(clock_, kLocalhost, server.port());
+  poll(warm);
+  static_cast<platform::Clock&>(clock_).tick();
+  platform::systemClock().tick();  // the log's clock
+  testing::LogCapture log;
+  std::vector<LinkStatus> results;
+  results.reserve(3);
+  {
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_NOFILE, &none);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      results.push_back(poll(link));
+      clock_.advance(TcpLink::kRetryDelayMs);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+  }
+  EXPECT_EQ(results, std::vector<LinkStatus>(3, LinkStatus::kNoConnection4));
+  EXPECT_EQ(link.failures(), 3);
+  EXPECT_EQ(log.lines(),
+            std::vector<std::string>{"Host [127.0.0.1:" + std::to_string(server.port()) +
+                                     "] could not create a socket: Too many open "
+                                     "files"});
+  EXPECT_TRUE(pollUntil(link, LinkState::kConnected)) << "it connects once descriptors are free";
+}
 
 TEST_F(TcpLinkTest, ConnectsAndCountsAsLiveAtOnceTheFirstTime) {
   loopback::TestServer server;

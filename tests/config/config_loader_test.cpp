@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../file_size_limit.h"
 #include "config/binary_config.h"
 #include "config/config_catalog.h"
 #include "config/template.h"
@@ -157,6 +158,16 @@ TEST_F(ConfigLoaderTest, UnwritableErrorFileIsLogged) {
   errorFile_ = path("missing/error.txt");
   EXPECT_FALSE(loadText("42"));
   EXPECT_THAT(logged(), Contains("Could not open error file \"" + errorFile_ + "\"."));
+  EXPECT_THAT(logged().back(), HasSubstr("directive \"42\""));
+}
+
+TEST_F(ConfigLoaderTest, ErrorFileThatCannotBeWrittenOnAFullDiskIsLogged) {
+  const std::string file = write("configuration/startup.txt", "42");
+  {
+    const testing::FileSizeLimit disk(0);
+    EXPECT_FALSE(loadFile(file, catalog_));
+  }
+  EXPECT_THAT(logged(), Contains("Could not write error file \"" + errorFile_ + "\"."));
   EXPECT_THAT(logged().back(), HasSubstr("directive \"42\""));
 }
 
@@ -306,6 +317,34 @@ TEST_F(ConfigExportTest, ModelFileBytes) {
   EXPECT_EQ(readText(exportFolder_ + "models/M.txt"), "model M parameter 0x0101 Gain int -5 5\n");
   // Model definitions never reach the start-up file.
   EXPECT_FALSE(std::filesystem::exists(binaryOutput_));
+}
+
+// The text grammar cannot spell NaN or infinity; a binary file can hold their bit patterns and
+// must be refused the same way (a range with a NaN bound breaks every step and clamp).
+TEST_F(ConfigExportTest, NonFiniteFloatsAreRefusedInBinaryAsInText) {
+  ASSERT_TRUE(exportText("model M parameter 0x0101 Gain float -10 10 0.5 default 1\n"));
+  const std::vector<uint8_t> model = afterHeader(exportFolder_ + "models/M");
+  const std::vector<std::pair<uint32_t, std::string>> cases = {
+      {0xC1200000u, "bad minimum value in float parameter definition"},  // -10
+      {0x41200000u, "bad maximum value in float parameter definition"},  // 10
+      {0x3F000000u, "bad step size in float parameter definition"},      // 0.5
+      {0x3F800000u, "default value is incompatible with parameter"}};    // 1
+  for (const auto& [original, message] : cases) {
+    for (const uint32_t bad : {0x7FC00000u, 0x7F800000u, 0xFF800000u}) {
+      std::vector<uint8_t> bytes = model;
+      const std::vector<uint8_t> wanted = {0xFB, static_cast<uint8_t>(original >> 24),
+                                           static_cast<uint8_t>(original >> 16), 0, 0};
+      const auto at = std::search(bytes.begin(), bytes.end(), wanted.begin(), wanted.end());
+      ASSERT_NE(at, bytes.end()) << message;
+      for (int i = 0; i < 4; ++i)
+        at[1 + i] = static_cast<uint8_t>(bad >> (24 - 8 * i));
+      ConfigCatalog catalog;
+      EXPECT_FALSE(loadFile(writeBytes("bad.bin", headerAnd(bytes)), catalog)) << message;
+      EXPECT_THAT(errorText(), HasSubstr(message));
+    }
+  }
+  ConfigCatalog catalog;
+  EXPECT_TRUE(loadFile(writeBytes("good.bin", headerAnd(model)), catalog));
 }
 
 TEST_F(ConfigExportTest, NamesThatAreNoFileNamesAreRefused) {

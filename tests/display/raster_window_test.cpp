@@ -132,6 +132,31 @@ TEST_F(RasterWindowTest, LinesAndPixelsAreRelativeToTheDrawable) {
             (Picture{"K......", ".KKK...", ".....K.", ".....K.", "......."}));
 }
 
+// An item draws only inside its rectangle, whatever coordinates its painting computes.
+TEST_F(RasterWindowTest, EveryDrawingWithADrawableStaysInsideIt) {
+  Drawable d;
+  d.init(&left_, "d", Rect{20, 30, 24, 33});
+  left_.setPixel(d, 4, 0, 1);
+  left_.setPixel(d, -1, 1, 1);
+  left_.drawHLine(d, -3, 9, 1, 1);
+  left_.drawVLine(d, -2, 7, 2, 1);
+  left_.drawFrame(&d, Rect{-1, -1, 6, 5}, 1, false);
+  left_.drawText(&d, "aaaaaaaa", kTextFont, true, 1, 0, Rect{-5, -2, 12, 6});
+  Bitmap bitmap;
+  bitmap.width = 6;
+  bitmap.height = 5;
+  bitmap.pixels.assign(30, 0x000000);
+  left_.drawBitmap(&d, bitmap, 1, 1);
+  const Picture drawn = picture(18, 28, 26, 35);
+  for (size_t row = 0; row < drawn.size(); ++row) {
+    for (size_t column = 0; column < drawn[row].size(); ++column) {
+      const bool inside = row >= 2 && row < 5 && column >= 2 && column < 6;
+      if (inside) continue;
+      EXPECT_EQ(drawn[row][column], '.') << "row " << row << " column " << column;
+    }
+  }
+}
+
 TEST_F(RasterWindowTest, ScrollUpCopiesRowsAndKeepsTheBottomOnes) {
   for (int32_t y = 0; y < 4; ++y)
     for (int32_t x = 0; x < 4; ++x)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -58,6 +59,14 @@ TEST(ScreenshotTest, UnwritablePathIsReported) {
   std::string error;
   EXPECT_FALSE(writeScreensPng(raster.data(), "/nonexistent/folder/shot.png", error));
   EXPECT_FALSE(error.empty());
+
+  // A pipe nobody reads would hold the writer for good: it is refused at once.
+  const fs::path pipe = fs::temp_directory_path() / ("qelm-shot-fifo-" + std::to_string(getpid()));
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  error.clear();
+  EXPECT_FALSE(writeScreensPng(raster.data(), pipe.string(), error));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  fs::remove(pipe);
 }
 
 }  // namespace

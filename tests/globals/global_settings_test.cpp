@@ -15,6 +15,7 @@
 #include "comm/legacy_port.h"
 #include "core/boot_env.h"
 #include "core/input.h"
+#include "core/log.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "display/palette.h"
@@ -150,6 +151,31 @@ class GlobalSettingsTest : public ::testing::Test {
   std::unique_ptr<StandardFileBootEnv> bootEnv_;
   std::unique_ptr<GlobalSettings> settings_;
 };
+
+// A failed save is retried at every later commit; the operator is warned once, not at each try.
+TEST_F(GlobalSettingsTest, FailedSaveIsWarnedOnceAndRetriedUntilItWorks) {
+  fs::create_directories(bootEnvPath_);  // a folder where the file should go
+  const int32_t first = messageCount();
+  const auto warnings = [&] {
+    int count = 0;
+    for (int32_t n = first; n != messageCount(); ++n)
+      count += messageText(n) == "WARNING: the panel settings could not be saved";
+    return count;
+  };
+  setText(GlobalCode::kLevelScaling, "-12.5");
+  settings_->commit();
+  settings_->commit();
+  EXPECT_EQ(warnings(), 1);
+  fs::remove(bootEnvPath_);
+  settings_->commit();
+  EXPECT_EQ(savedEntry("lm_ls"), "-12.5");
+
+  fs::remove(bootEnvPath_);
+  fs::create_directories(bootEnvPath_);
+  setText(GlobalCode::kLevelScaling, "-10");
+  settings_->commit();
+  EXPECT_EQ(warnings(), 2) << "a new failure after a save that worked is reported again";
+}
 
 TEST_F(GlobalSettingsTest, DeviceItemsAreBoundToTheSettingsTargets) {
   const Page* time = settings_->device().page(8);

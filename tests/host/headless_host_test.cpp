@@ -1,9 +1,14 @@
 #include "host/headless_host.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "core/log.h"
@@ -175,6 +180,60 @@ TEST(HeadlessHostTest, AnInputScriptIsPlayedAndTheLampsArePrinted) {
   EXPECT_EQ(runHeadless(*parsed.options, refused, interrupted), 64);
   EXPECT_NE(refused.str().find("line 2: expected MS CODE KIND COUNT"), std::string::npos)
       << refused.str();
+  std::filesystem::remove_all(folder);
+}
+
+// Runs `args` in the background for at most 5 s; a run still blocked then is freed by opening
+// the other end of `pipe` for it, and counts as hung (-1).
+int runBounded(const std::vector<std::string>& args, const std::filesystem::path& pipe,
+               std::string& printed) {
+  ParsedOptions parsed = parse(args);
+  if (!parsed.options) return -2;
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  auto run = std::async(std::launch::async,
+                        [&] { return runHeadless(*parsed.options, out, interrupted); });
+  int result = -1;
+  if (run.wait_for(std::chrono::seconds(5)) == std::future_status::ready) {
+    result = run.get();
+  } else {
+    interrupted = true;
+    const int other = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    run.wait();
+    if (other >= 0) ::close(other);
+  }
+  printed = out.str();
+  return result;
+}
+
+TEST(HeadlessHostTest, PipesAndOversizedScriptsAreRefusedBeforeTheRun) {
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_refusals";
+  std::filesystem::remove_all(folder);
+  const auto program = makeProgramFolder(folder);
+  const auto pipe = folder / "pipe";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const std::vector<std::string> base = {"run",       "--data",         (folder / "data").string(),
+                                         "--program", program.string(), "--seconds",
+                                         "0.2"};
+  std::string printed;
+  std::vector<std::string> args = base;
+  args.insert(args.end(), {"--input", pipe.string()});
+  EXPECT_EQ(runBounded(args, pipe, printed), 64);
+  EXPECT_NE(printed.find("is not a regular file"), std::string::npos) << printed;
+
+  args = base;
+  args.insert(args.end(), {"--screenshot", pipe.string()});
+  EXPECT_EQ(runBounded(args, pipe, printed), 64);
+  EXPECT_NE(printed.find("is not a regular file"), std::string::npos) << printed;
+
+  // Past 16 MiB the script is refused whole rather than cut (a sparse file: nothing to write).
+  const auto huge = folder / "huge.txt";
+  std::ofstream(huge) << "10 13 1 0\n";
+  std::filesystem::resize_file(huge, (16u << 20) + 1);
+  args = base;
+  args.insert(args.end(), {"--input", huge.string()});
+  EXPECT_EQ(runBounded(args, pipe, printed), 64);
+  EXPECT_NE(printed.find("is larger than 16 MiB"), std::string::npos) << printed;
   std::filesystem::remove_all(folder);
 }
 

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "../file_size_limit.h"
+#include "core/log.h"
+
 namespace qelm {
 namespace {
 
@@ -66,6 +69,43 @@ TEST_F(InstallationTest, MissingSourcesLeaveTargetsAbsentAndFoldersStillExist) {
   EXPECT_TRUE(fs::is_directory(folders_.data + "configuration"));
   EXPECT_TRUE(fs::is_directory(folders_.report + "reports"));
   EXPECT_FALSE(fs::exists(folders_.data + "configuration/startup.txt"));
+}
+
+TEST_F(InstallationTest, FolderThatCannotBeCreatedIsReported) {
+  write((root_ / "blocker").string(), "a file where a folder should be");
+  folders_.data = (root_ / "blocker" / "data").string() + "/";
+  const std::string problem = prepareFolders(folders_);
+  EXPECT_EQ(
+      problem.rfind("Could not create the data folder \"" + folders_.data + "configuration\": ", 0),
+      0u)
+      << problem;
+  EXPECT_TRUE(fs::exists(folders_.report + "reports/logo.jpg")) << "the rest goes on";
+}
+
+TEST_F(InstallationTest, FullDiskLeavesNoCutConfigurationAndSaysWhy) {
+  const std::string defaults(10000, '#');
+  write(folders_.program + "configuration/startup.bak", defaults);
+  const int32_t firstLine = messageCount();
+  std::string problem;
+  {
+    const testing::FileSizeLimit disk(4096);
+    problem = prepareFolders(folders_);
+  }
+  EXPECT_NE(problem.find("configuration/startup.txt"), std::string::npos) << problem;
+  EXPECT_FALSE(fs::exists(folders_.data + "configuration/startup.txt"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folders_.data + "configuration"),
+                          fs::directory_iterator()),
+            0)
+      << "no temporary file is left behind";
+  EXPECT_EQ(read(folders_.data + "error"), problem + "\n");
+  bool logged = false;
+  for (int32_t n = firstLine; n != messageCount(); ++n)
+    logged = logged || messageText(n) == problem;
+  EXPECT_TRUE(logged);
+
+  // With room again, the next start seeds the configuration whole.
+  EXPECT_EQ(prepareFolders(folders_), "");
+  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"), defaults);
 }
 
 class MigrationTest : public InstallationTest {

@@ -444,5 +444,36 @@ TEST_F(ViewsTest, SimpleAreaDrawsOnlyItsValueCentredAndInTheHighlightPair) {
   EXPECT_EQ(at(180 - 45, 171), kRedTint);
 }
 
+// A peer can send any text: far longer than the parameter allows, or holding control bytes.
+// Whatever it is, an area draws inside its own rectangle and nowhere else.
+TEST_F(ViewsTest, NoTextSpillsOutOfItsArea) {
+  auto& dual = place(std::make_unique<DualParameterBar>(), Rect{0, 0, 480, 121});
+  dual.layout();
+  dual.setVisible(true);
+  flush();
+  std::string hostile(245, 'W');
+  for (int i = 0; i < 32; ++i)
+    hostile[static_cast<size_t>(i) * 7] = static_cast<char>(i);
+  for (const std::string& text : {hostile, std::string(245, 'W'), std::string("a\tb\nc\rd\x7f")}) {
+    for (int index : {0, 1}) {
+      ParameterArea& area = *dual.area(index);
+      const std::vector<uint32_t> before = raster_;
+      area.setName(text);
+      area.setValueText(text, index == 1);
+      area.setUnit(text);
+      flush();
+      const Rect inside = area.rect();
+      for (int32_t y = 0; y < kRasterHeight; ++y) {
+        for (int32_t x = 0; x < kRasterWidth; ++x) {
+          const bool within = x >= inside.x0 && x < inside.x1 && y >= inside.y0 && y < inside.y1;
+          if (within) continue;
+          ASSERT_EQ(at(x, y), before[static_cast<size_t>(y) * kRasterWidth + x])
+              << "area " << index << " drew at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qelm

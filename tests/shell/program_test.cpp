@@ -145,6 +145,19 @@ TEST_F(ProgramTest, FirstStartSeedsTheFoldersAndLaterStartsKeepTheUsersFiles) {
   EXPECT_TRUE(fs::exists(root_ / "reports here" / "reports" / "logo.jpg"));
 }
 
+TEST_F(ProgramTest, DataFolderThatCannotBeCreatedIsReported) {
+  write((root_ / "blocker").string(), "a file where a folder should be");
+  const std::string data = (root_ / "blocker" / "data").string();
+  const std::string stderrFile = (root_ / "stderr.txt").string();
+  EXPECT_EQ(runWindowUntil({"/D", data},
+                           [&] {
+                             return read(stderrFile).find("Could not create the data folder") !=
+                                    std::string::npos;
+                           }),
+            0)
+      << read(stderrFile);
+}
+
 TEST_F(ProgramTest, UpgradeRunMovesAnOlderInstallationWithoutAWindow) {
   const std::string old = (home_ / ".local" / "share" / "VadEDER").string() + "/";
   write(old + "bootenv", "old boot environment");
