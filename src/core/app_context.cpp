@@ -79,6 +79,15 @@ void AppContext::setSessionReply(const std::string& reply) {
   sessionReply_ = reply;
 }
 
+std::string AppContext::loudnessSummary() const {
+  return readText(loudnessSummary_);
+}
+
+void AppContext::setLoudnessSummary(const std::string& summary) {
+  std::lock_guard<std::mutex> guard(stateLock_);
+  loudnessSummary_ = summary;
+}
+
 bool AppContext::canSaveSession() const {
   std::lock_guard<std::mutex> guard(stateLock_);
   return canSaveSession_;

@@ -77,6 +77,10 @@ class AppContext {
   std::string sessionReply() const;
   void setSessionReply(const std::string& reply);
   bool canSaveSession() const;
+  /// One line per loudness monitor, written by the engine at shutdown after its sessions were
+  /// stopped and their reports written: `loudness "NAME" integrated=X range=Y`.
+  std::string loudnessSummary() const;
+  void setLoudnessSummary(const std::string& summary);
   bool canLoadSession() const;
   /// Stores both session flags at once.
   void setSessionFlags(bool canSave, bool canLoad);
@@ -94,6 +98,7 @@ class AppContext {
   std::string saveSessionPath_;
   std::string loadSessionPath_;
   std::string sessionReply_;
+  std::string loudnessSummary_;
   bool canSaveSession_ = false;
   bool canLoadSession_ = false;
 };

@@ -232,11 +232,14 @@ void EngineRun::shutDown() {
   panel_->handleEvent(&finalEvent);
   globals_->finishForShutdown();
   takeExitRequests();
+  context_.setLoudnessSummary(loudnessSummaryText(loudnessRegistry()));
   logMessage(kLogInfo, "Exiting.\n");
 
   globals_->setScreens(nullptr);
+  loudnessScreens_.reset();
   displays_.reset();
   panel_.reset();
+  loudnessPages_.reset();
   fonts_.reset();
   auto_.reset();
   simulator_.reset();

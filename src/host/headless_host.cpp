@@ -55,6 +55,7 @@ std::optional<double> readSeconds(const std::string& text) {
 std::string hostUsage() {
   return "usage: qelm-engine run [--data DIR] [--report DIR] [--program DIR] [--seconds N]\n"
          "                       [--screenshot FILE] [--input FILE] [--lamps]\n"
+         "                       [--loudness-summary]\n"
          "       qelm-engine check FILE\n"
          "       qelm-engine export FILE BINARY_OUT [EXPORT_FOLDER]\n"
          "  run        run the panel engine without a window, printing the log\n"
@@ -68,7 +69,9 @@ std::string hostUsage() {
          "  --screenshot  write both screens side by side as a PNG when the run ends\n"
          "  --input    play a script of timed input events: \"MS CODE KIND COUNT\" per line, or\n"
          "             \"MS 0 KIND 1 SCREEN X Y\" for a touch (kind 11 down, 2 up)\n"
-         "  --lamps    print the final key-lamp word in hexadecimal at exit\n";
+         "  --lamps    print the final key-lamp word in hexadecimal at exit\n"
+         "  --loudness-summary  print each loudness monitor's integrated loudness and range at\n"
+         "             exit, after the shutdown stopped the sessions and wrote their reports\n";
 }
 
 ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
@@ -81,6 +84,10 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
         inlineValue = word.substr(eq + 1);
         word = word.substr(0, eq);
       }
+    }
+    if (word == "--loudness-summary") {
+      options.loudnessSummary = true;
+      continue;
     }
     if (word == "--lamps") {
       options.lamps = true;
@@ -277,9 +284,18 @@ bool readScript(const std::string& path, InputScript& script, std::ostream& out)
 }
 
 // Hands every scripted event that is due to the input source, as the window would.
-void playDue(const InputScript& script, size_t& next, uint32_t elapsedMs, WinInput& input) {
+void playDue(const InputScript& script, size_t& next, uint32_t elapsedMs, AppContext& context) {
+  WinInput& input = context.input;
   for (; next < script.events.size() && script.events[next].atMs <= elapsedMs; ++next) {
-    const InputEvent& event = script.events[next].event;
+    const ScriptedEvent& scripted = script.events[next];
+    if (!scripted.sessionPath.empty()) {
+      if (scripted.operation == SessionOperation::kSave)
+        context.setSaveSessionPath(scripted.sessionPath);
+      else
+        context.setLoadSessionPath(scripted.sessionPath);
+      continue;
+    }
+    const InputEvent& event = scripted.event;
     if (event.code == kTouchCode)
       input.setTouch(event.screen, event.x, event.y, event.kind == EventKind::kTouched);
     else
@@ -317,8 +333,13 @@ int runHeadless(const HostOptions& options, std::ostream& out,
     }
     const std::chrono::duration<double, std::milli> sinceStart =
         std::chrono::steady_clock::now() - started;
-    playDue(script, nextEvent, static_cast<uint32_t>(sinceStart.count()), runner.context().input);
+    playDue(script, nextEvent, static_cast<uint32_t>(sinceStart.count()), runner.context());
     console.printNew(out);
+    // The engine's answer to a scripted save or load, as the window would show it.
+    if (const std::string reply = runner.context().sessionReply(); !reply.empty()) {
+      runner.context().setSessionReply("");
+      out << "session: " << reply << '\n';
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(script.events.empty() ? 20 : 2));
   }
   const bool endedByItself = runner.finished();
@@ -332,6 +353,7 @@ int runHeadless(const HostOptions& options, std::ostream& out,
   }
   runner.stop();
   console.printNew(out);
+  if (options.loudnessSummary) out << runner.context().loudnessSummary();
   if (options.lamps) {
     char word[16];
     std::snprintf(word, sizeof word, "%08X", runner.context().lampWord.load());

@@ -22,6 +22,7 @@ struct HostOptions {
   std::optional<std::string> screenshot;     ///< --screenshot FILE: PNG of both screens at the end
   std::optional<std::string> input;          ///< --input FILE: a script of timed input events
   bool lamps = false;                        ///< --lamps: print the final lamp word at exit
+  bool loudnessSummary = false;  ///< --loudness-summary: each monitor's statistics at exit
 };
 
 /// Result of reading the command line: the options, or the reason they were refused.

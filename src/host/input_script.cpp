@@ -56,6 +56,24 @@ InputScript parseInputScript(std::string_view text) {
     const std::vector<std::string_view> fields = fieldsOf(line, 7);
     if (fields.empty() || fields[0].front() == '#') continue;
     if (script.events.size() >= kMaxScriptEvents) return fail("too many events");
+    if (fields.size() >= 2 && (fields[1] == "save" || fields[1] == "load")) {
+      const auto ms = number(fields[0], 0, 86400000);
+      if (!ms) return fail("bad time");
+      // The path is the rest of the line, spaces included.
+      size_t from = static_cast<size_t>(fields[1].data() + fields[1].size() - line.data());
+      size_t to = line.size();
+      while (from < to && (line[from] == ' ' || line[from] == '\t'))
+        ++from;
+      while (to > from && (line[to - 1] == ' ' || line[to - 1] == '\t' || line[to - 1] == '\r'))
+        --to;
+      if (from == to) return fail("a session request needs a PATH");
+      ScriptedEvent request;
+      request.atMs = static_cast<uint32_t>(*ms);
+      request.sessionPath = std::string(line.substr(from, to - from));
+      request.operation = fields[1] == "save" ? SessionOperation::kSave : SessionOperation::kLoad;
+      script.events.push_back(std::move(request));
+      continue;
+    }
     if (fields.size() != 4 && fields.size() != 7)
       return fail("expected MS CODE KIND COUNT or MS 0 KIND 1 SCREEN X Y");
     const auto ms = number(fields[0], 0, 86400000);

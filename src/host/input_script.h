@@ -6,13 +6,18 @@
 #include <vector>
 
 #include "core/input.h"
+#include "core/loudness_session.h"
 
 namespace qelm {
 
-/// One scripted operator action, due `atMs` milliseconds after the run starts.
+/// One scripted operator action, due `atMs` milliseconds after the run starts: an input event,
+/// or (with a session path) the window's Save Session or Load Session.
 struct ScriptedEvent {
   uint32_t atMs = 0;
   InputEvent event;
+  /// The session file of a save or load request; empty for an input event.
+  std::string sessionPath;
+  SessionOperation operation = SessionOperation::kLoad;
 };
 
 /// A parsed input script, in time order; `error` names the first bad line.
@@ -22,7 +27,8 @@ struct InputScript {
 };
 
 /// Reads a script of timed input events, one per line: "MS CODE KIND COUNT" for keys and knobs,
-/// "MS 0 KIND 1 SCREEN X Y" for touches (kind 11 puts the button down at X, Y; kind 2 lifts it).
+/// "MS 0 KIND 1 SCREEN X Y" for touches (kind 11 puts the button down at X, Y; kind 2 lifts it),
+/// "MS save PATH" and "MS load PATH" for the session requests (PATH runs to the line's end).
 /// Blank lines and lines starting with "#" are skipped. A malformed line gives "line N: why".
 InputScript parseInputScript(std::string_view text);
 

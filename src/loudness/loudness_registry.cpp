@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "loudness/loudness_levels.h"
 #include "loudness/loudness_monitor.h"
+#include "text/text.h"
 
 namespace qelm {
 
@@ -60,6 +62,20 @@ void LoudnessRegistry::finishPendingReports() {
 LoudnessRegistry& loudnessRegistry() {
   static LoudnessRegistry registry;
   return registry;
+}
+
+std::string loudnessSummaryText(const LoudnessRegistry& registry) {
+  const auto value = [](int16_t tenths) {
+    return isLoudness(tenths) ? formattedText("%.1f", tenths / 10.0) : std::string("--");
+  };
+  std::string text;
+  for (const LoudnessMonitor* monitor : registry.monitors()) {
+    const LoudnessContext& context = monitor->context();
+    text += formattedText("loudness \"%s\" integrated=%s range=%s\n",
+                          monitor->sessionName().c_str(), value(context.integratedTenths()).c_str(),
+                          value(context.rangeTenths()).c_str());
+  }
+  return text;
 }
 
 }  // namespace qelm

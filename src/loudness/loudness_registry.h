@@ -44,6 +44,10 @@ class LoudnessRegistry final : public LoudnessSessions {
   LoudnessSettings settings_;
 };
 
+/// One line per monitor of `registry`: `loudness "NAME" integrated=X range=Y`, X and Y in LU
+/// with one decimal or "--" without a value; integrated gated as the session's mode says.
+std::string loudnessSummaryText(const LoudnessRegistry& registry);
+
 /// The process-wide registry that the engine's monitors join.
 LoudnessRegistry& loudnessRegistry();
 

@@ -40,5 +40,20 @@ TEST(InputScriptTest, BadLinesAreNamedAndNothingIsPlayed) {
   EXPECT_TRUE(parseInputScript("1 2 1 0\n2 2 9 0\n").events.empty());
 }
 
+TEST(InputScriptTest, SessionRequestsTakeTheRestOfTheLineAsTheirPath) {
+  const InputScript script =
+      parseInputScript("900 load  /tmp/old run.ses \r\n100 13 1 0\n500 save /tmp/a.ses\n");
+  ASSERT_TRUE(script.error.empty()) << script.error;
+  ASSERT_EQ(script.events.size(), 3u);
+  EXPECT_TRUE(script.events[0].sessionPath.empty());
+  EXPECT_EQ(script.events[1].sessionPath, "/tmp/a.ses");
+  EXPECT_EQ(script.events[1].operation, SessionOperation::kSave);
+  EXPECT_EQ(script.events[2].sessionPath, "/tmp/old run.ses");
+  EXPECT_EQ(script.events[2].operation, SessionOperation::kLoad);
+  EXPECT_EQ(parseInputScript("100 save").error, "line 1: a session request needs a PATH");
+  EXPECT_EQ(parseInputScript("100 save   \n").error, "line 1: a session request needs a PATH");
+  EXPECT_EQ(parseInputScript("soon save x").error, "line 1: bad time");
+}
+
 }  // namespace
 }  // namespace qelm

@@ -4,6 +4,7 @@
 #include <ebur128.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "host/lm_card.h"
 #include "loudness/loudness_monitor.h"
 #include "loudness/loudness_registry.h"
+#include "text/text.h"
 #include "wav_file.h"
 
 namespace qelm {
