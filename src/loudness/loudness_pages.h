@@ -56,7 +56,7 @@ class LoudnessPages final : public LoudnessPageControl, public LoudnessViewLooku
   void refresh(const Page& page, uint32_t loopTick) override;
   /// The page was put on show: request data at once, name the monitor after the device and
   /// mark its record changed so the views repaint on the next pass.
-  void activate(const Page& page);
+  void activate(const Page& page) override;
 
   /// Loop tick of the last data request per page; refreshes ask at most once per this.
   static constexpr uint32_t kRequestIntervalMs = 1000;
