@@ -30,10 +30,10 @@ class AccuracyTest : public MonitorFixture {
   void play(const std::vector<Segment>& segments) {
     for (const Segment& segment : segments) {
       const auto payloads = static_cast<int>(std::lround(segment.seconds * 10));
-      PayloadSpec spec;
-      spec.powers = segment.powers;
+      PayloadFields fields;
+      fields.powers = segment.powers;
       for (int i = 0; i < payloads; ++i)
-        feed(spec);
+        feed(fields);
     }
   }
   static double lu(int16_t tenths) { return tenths / 10.0; }
@@ -157,16 +157,16 @@ class CrossCheckTest : public AccuracyTest {
     std::vector<KWeighting> filters(static_cast<size_t>(p.channels));
     const size_t blocks = p.audio[0].size() / kBlock;
     for (size_t b = 0; b < blocks; ++b) {
-      PayloadSpec spec;
+      PayloadFields fields;
       for (int c = 0; c < p.channels; ++c) {
         double sum = 0;
         for (size_t i = b * kBlock; i < (b + 1) * kBlock; ++i) {
           const double y = filters[static_cast<size_t>(c)].process(p.audio[c][i]);
           sum += y * y;
         }
-        spec.powers[static_cast<size_t>(c)] = sum / kBlock;
+        fields.powers[static_cast<size_t>(c)] = sum / kBlock;
       }
-      feed(spec);
+      feed(fields);
     }
   }
   void expectAgreement(const Programme& p) {

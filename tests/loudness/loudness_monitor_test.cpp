@@ -14,7 +14,7 @@ TEST_F(MonitorTest, RefusedPayloadsAreLoggedAndTurnTheStatusASecondLater) {
   makeCurrent(monitor);
   ASSERT_EQ(monitor.context().record().status, LinkStatus::kLive);
   LogLines log;
-  std::vector<uint8_t> old = makePayload(PayloadSpec{});
+  std::vector<uint8_t> old = makePayload(PayloadFields{});
   putLong(old.data(), 1);
   pass(100);
   deliver(3420, old);
@@ -34,11 +34,11 @@ TEST_F(MonitorTest, RefusedPayloadsAreLoggedAndTurnTheStatusASecondLater) {
 TEST_F(MonitorTest, SequenceGapIsLoggedOnceAndTheFirstMessageNever) {
   addMonitor();
   LogLines log;
-  PayloadSpec spec;
+  PayloadFields fields;
   for (const uint32_t sequence : {10u, 11u, 15u}) {
-    spec.sequence = sequence;
+    fields.sequence = sequence;
     pass(100);
-    deliver(3420, makePayload(spec));
+    deliver(3420, makePayload(fields));
   }
   EXPECT_EQ(log.lines(), std::vector<std::string>{"Dropped 3 message(s)"});
 }
@@ -46,9 +46,9 @@ TEST_F(MonitorTest, SequenceGapIsLoggedOnceAndTheFirstMessageNever) {
 TEST_F(MonitorTest, SecondaryMonitorReadsTheSecondaryChannels) {
   LoudnessMonitor& primary = addMonitor(3, false);
   LoudnessMonitor& secondary = addMonitor(3, true);
-  PayloadSpec spec;
-  spec.meterDb[0] = -9.9;
-  feed(spec);
+  PayloadFields fields;
+  fields.meterDb[0] = -9.9;
+  feed(fields);
   EXPECT_FLOAT_EQ(primary.context().record().meterDb[0], -10.0f);
   EXPECT_FLOAT_EQ(secondary.context().record().meterDb[0], kNoSignalDb);
   EXPECT_EQ(secondary.sessionName(), "Card [3]-secondary");
@@ -96,13 +96,13 @@ TEST_F(MonitorTest, AutostartFollowsTwoSecondsAfterTheCardTurnsCurrent) {
   settings.autostart = true;
   registry_.setSettings(settings);
   LoudnessMonitor& monitor = addMonitor();
-  feed(PayloadSpec{});
+  feed(PayloadFields{});
   pass(1);
   ASSERT_EQ(monitor.context().record().status, LinkStatus::kLive);
   for (int i = 0; i < 19; ++i)
-    feed(PayloadSpec{});
+    feed(PayloadFields{});
   EXPECT_EQ(monitor.context().record().state, SessionState::kStopped);
-  feed(PayloadSpec{});
+  feed(PayloadFields{});
   pass(1);
   EXPECT_EQ(monitor.context().record().state, SessionState::kRunning);
   EXPECT_EQ(registry_.activeSessionCount(), 1);
@@ -128,11 +128,11 @@ TEST_F(MonitorTest, ChannelSourceChangeTerminatesARunningSession) {
   deliverText(3412, "Mic 1");
   makeCurrent(monitor);
   monitor.doAction("start");
-  feed(PayloadSpec{});
+  feed(PayloadFields{});
   EXPECT_EQ(monitor.context().record().channelSources[0], "Mic 1");
   deliverText(3412, "Mic 2");
   LogLines log;
-  feed(PayloadSpec{});
+  feed(PayloadFields{});
   EXPECT_EQ(monitor.context().record().state, SessionState::kStopped);
   EXPECT_EQ(monitor.context().record().endReason, "Channel source changed");
   EXPECT_EQ(log.count("Terminate session"), 1);
@@ -162,8 +162,8 @@ TEST_F(MonitorTest, RegistryCommandsReachEverySession) {
   LoudnessMonitor& a = addMonitor(3);
   LoudnessMonitor& b = addMonitor(4);
   for (int i = 0; i < 3; ++i) {
-    feed(PayloadSpec{}, 3);
-    deliver(3420, makePayload(PayloadSpec{}), 4);
+    feed(PayloadFields{}, 3);
+    deliver(3420, makePayload(PayloadFields{}), 4);
   }
   pass(1);
   registry_.startAll();

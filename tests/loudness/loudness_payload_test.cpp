@@ -57,14 +57,14 @@ TEST(PayloadLevels, PowerToTenthsKeepsItsSentinels) {
 }
 
 TEST(PayloadDecoding, ReadsEveryFieldOfThePrimaryBlocks) {
-  PayloadSpec spec;
-  spec.sequence = 77;
-  spec.timecode = {1, 0, 5, 9, 5, 8, 2, 4};
-  spec.dialnorm = 24;
-  spec.peakDb[1] = -2.9;  // levels land on the 0.2 dB grid, rounded down
-  spec.meterDb[7] = -11.9;
-  spec.powers = {0.01, 0.02, 0.03, 0.04, 0.05, 0.06};
-  const auto decoded = decodePayload(makePayload(spec), false);
+  PayloadFields fields;
+  fields.sequence = 77;
+  fields.timecode = {1, 0, 5, 9, 5, 8, 2, 4};
+  fields.dialnorm = 24;
+  fields.peakDb[1] = -2.9;  // levels land on the 0.2 dB grid, rounded down
+  fields.meterDb[7] = -11.9;
+  fields.powers = {0.01, 0.02, 0.03, 0.04, 0.05, 0.06};
+  const auto decoded = decodePayload(makePayload(fields), false);
   ASSERT_TRUE(decoded.has_value());
   EXPECT_EQ(decoded->sequence, 77u);
   EXPECT_EQ(decoded->timecode, "10:59:58.24");
@@ -74,40 +74,40 @@ TEST(PayloadDecoding, ReadsEveryFieldOfThePrimaryBlocks) {
   EXPECT_FLOAT_EQ(decoded->meterDb[7], -12.0f);
   EXPECT_NEAR(decoded->powers[5], 0.06, 1e-7);
 
-  spec.timecode = {};
-  spec.dialnorm = -1;
-  spec.meterDb[0] = -2000;  // amplitude 0
-  const auto plain = decodePayload(makePayload(spec), false);
+  fields.timecode = {};
+  fields.dialnorm = -1;
+  fields.meterDb[0] = -2000;  // amplitude 0
+  const auto plain = decodePayload(makePayload(fields), false);
   EXPECT_EQ(plain->timecode, "");
   EXPECT_FALSE(plain->dialnormPresent);
   EXPECT_FLOAT_EQ(plain->meterDb[0], kNoSignalDb);
 }
 
 TEST(PayloadDecoding, SecondaryCardReadsOnlyTheSecondaryBlocks) {
-  PayloadSpec spec;
-  spec.powers = {0.5, 0.5, 0, 0, 0, 0};
-  spec.peakDb[0] = -0.9;
-  const std::vector<uint8_t> primaryOnly = makePayload(spec);
+  PayloadFields fields;
+  fields.powers = {0.5, 0.5, 0, 0, 0, 0};
+  fields.peakDb[0] = -0.9;
+  const std::vector<uint8_t> primaryOnly = makePayload(fields);
   const auto secondary = decodePayload(primaryOnly, true);
   EXPECT_DOUBLE_EQ(secondary->powers[0], 0.0);
   EXPECT_FLOAT_EQ(secondary->truePeakDb[0], kNoSignalDb);
-  spec.secondary = true;
-  const auto fromSecondary = decodePayload(makePayload(spec), true);
+  fields.secondary = true;
+  const auto fromSecondary = decodePayload(makePayload(fields), true);
   EXPECT_NEAR(fromSecondary->powers[0], 0.5, 1e-7);
   EXPECT_FLOAT_EQ(fromSecondary->truePeakDb[0], -1.0f);
 }
 
 TEST(PayloadDecoding, HostileNumbersAreTamed) {
-  PayloadSpec spec;
-  spec.dialnorm = std::numeric_limits<int32_t>::min();
-  spec.powers = {-1.0,
-                 std::numeric_limits<double>::infinity(),
-                 std::numeric_limits<double>::quiet_NaN(),
-                 0.1,
-                 0,
-                 0};
-  spec.timecode = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  const auto decoded = decodePayload(makePayload(spec), false);
+  PayloadFields fields;
+  fields.dialnorm = std::numeric_limits<int32_t>::min();
+  fields.powers = {-1.0,
+                   std::numeric_limits<double>::infinity(),
+                   std::numeric_limits<double>::quiet_NaN(),
+                   0.1,
+                   0,
+                   0};
+  fields.timecode = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const auto decoded = decodePayload(makePayload(fields), false);
   EXPECT_FLOAT_EQ(decoded->dialnorm, 2147483648.0f);
   EXPECT_EQ(decoded->powers[0], 0.0);
   EXPECT_EQ(decoded->powers[1], 0.0);

@@ -48,7 +48,7 @@ class ManualWallClock final : public WallClock {
 };
 
 /// Levels of one payload, as the card would measure them.
-struct PayloadSpec {
+struct PayloadFields {
   uint32_t sequence = 1;
   std::array<double, 6> powers{};  ///< K-weighted mean squares, L R C LFE Ls Rs
   std::array<double, 8> peakDb{-60, -60, -60, -60, -60, -60, -60, -60};  ///< true peaks, dBFS
@@ -72,20 +72,20 @@ inline void putReal(uint8_t* at, double value) {
   putLong(at, bits);
 }
 
-/// A 224-byte format-2 payload carrying `spec`; the other channel blocks stay zero.
-inline std::vector<uint8_t> makePayload(const PayloadSpec& spec) {
+/// A 224-byte format-2 payload carrying `fields`; the other channel blocks stay zero.
+inline std::vector<uint8_t> makePayload(const PayloadFields& fields) {
   std::vector<uint8_t> p(224, 0);
   putLong(&p[0], 2);
-  putLong(&p[8], spec.sequence);
-  std::memcpy(&p[20], spec.timecode.data(), 8);
-  putLong(&p[28], static_cast<uint32_t>(spec.dialnorm));
-  const size_t shift = spec.secondary ? 32 : 0;
+  putLong(&p[8], fields.sequence);
+  std::memcpy(&p[20], fields.timecode.data(), 8);
+  putLong(&p[28], static_cast<uint32_t>(fields.dialnorm));
+  const size_t shift = fields.secondary ? 32 : 0;
   for (size_t i = 0; i < 8; ++i) {
-    putReal(&p[32 + shift + 4 * i], std::pow(10.0, spec.meterDb[i] / 20.0));
-    putReal(&p[96 + shift + 4 * i], std::pow(10.0, spec.peakDb[i] / 20.0));
+    putReal(&p[32 + shift + 4 * i], std::pow(10.0, fields.meterDb[i] / 20.0));
+    putReal(&p[96 + shift + 4 * i], std::pow(10.0, fields.peakDb[i] / 20.0));
   }
   for (size_t i = 0; i < 6; ++i)
-    putReal(&p[160 + shift + 4 * i], spec.powers[i]);
+    putReal(&p[160 + shift + 4 * i], fields.powers[i]);
   return p;
 }
 
@@ -214,17 +214,17 @@ class MonitorFixture : public ::testing::Test {
     deliver(oid, bytes, slot);
   }
 
-  /// One payload period: 100 ms pass, then the payload of `spec` (sequence numbered here).
-  void feed(PayloadSpec spec, int32_t slot = 3) {
+  /// One payload period: 100 ms pass, then the payload of `fields` (sequence numbered here).
+  void feed(PayloadFields fields, int32_t slot = 3) {
     pass(100);
-    spec.sequence = ++sequence_;
-    deliver(3420, makePayload(spec), slot);
+    fields.sequence = ++sequence_;
+    deliver(3420, makePayload(fields), slot);
   }
 
   /// Payloads until the monitor is current (status 1).
   void makeCurrent(LoudnessMonitor& monitor) {
     for (int i = 0; i < 3 && monitor.context().record().status != LinkStatus::kLive; ++i)
-      feed(PayloadSpec{});
+      feed(PayloadFields{});
     pass(1);
   }
 

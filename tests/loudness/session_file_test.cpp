@@ -88,23 +88,23 @@ class SessionFileTest : public ::testing::Test {
 
   /// One real payload at `lkfs` (L and R), peaks at `peakDb`, with a timecode and `dialnorm`.
   void feed(LoudnessContext& context, double lkfs, double peakDb, int32_t dialnorm) {
-    PayloadSpec spec;
-    spec.sequence = ++sequence_;
-    spec.powers = {powerForLoudness(lkfs) / 2, powerForLoudness(lkfs) / 2, 0, 0, 0, 0};
-    spec.peakDb.fill(peakDb - 6);
-    spec.peakDb[1] = peakDb;
-    spec.meterDb.fill(lkfs);
+    PayloadFields fields;
+    fields.sequence = ++sequence_;
+    fields.powers = {powerForLoudness(lkfs) / 2, powerForLoudness(lkfs) / 2, 0, 0, 0, 0};
+    fields.peakDb.fill(peakDb - 6);
+    fields.peakDb[1] = peakDb;
+    fields.meterDb.fill(lkfs);
     const uint32_t frames = sequence_ / 4;
-    spec.timecode = {0,
-                     1,
-                     static_cast<uint8_t>(frames / 1500 % 6),
-                     static_cast<uint8_t>(frames / 150 % 10),
-                     static_cast<uint8_t>(frames / 25 % 6),
-                     static_cast<uint8_t>(frames / 25 % 10),
-                     0,
-                     static_cast<uint8_t>(frames % 10)};
-    spec.dialnorm = dialnorm;
-    const std::vector<uint8_t> bytes = makePayload(spec);
+    fields.timecode = {0,
+                       1,
+                       static_cast<uint8_t>(frames / 1500 % 6),
+                       static_cast<uint8_t>(frames / 150 % 10),
+                       static_cast<uint8_t>(frames / 25 % 6),
+                       static_cast<uint8_t>(frames / 25 % 10),
+                       0,
+                       static_cast<uint8_t>(frames % 10)};
+    fields.dialnorm = dialnorm;
+    const std::vector<uint8_t> bytes = makePayload(fields);
     const auto decoded = decodePayload(bytes, false);
     ASSERT_TRUE(decoded.has_value());
     ++tick_;
