@@ -44,6 +44,10 @@ void ClientHost::send(std::unique_ptr<Message> message) {
   if (connection_) connection_->enqueue(std::move(message));
 }
 
+void ClientHost::flush() {
+  if (connection_) connection_->flush();
+}
+
 // --- ClientTarget ----------------------------------------------------------------------------
 
 ClientTarget::ClientTarget(Card& card, Parameter& parameter) : HardTarget(card, parameter) {}

@@ -28,6 +28,8 @@ class ClientHost final : public Host {
   LinkStatus status() const override;
   /// Queues `message` on the connection; without one it is dropped.
   void send(std::unique_ptr<Message> message) override;
+  /// Writes the connection's queue when the connection is up.
+  void flush() override;
 
   /// The connection; null while no card is active.
   Connection* connection() const { return connection_.get(); }

@@ -70,6 +70,12 @@ void Connection::enqueue(std::unique_ptr<Message> message) {
   queue_.push(std::move(message));
 }
 
+void Connection::flush() {
+  // Up means one candidate has won: only its socket may carry the queue.
+  if (queue_.empty() || status_ != LinkStatus::kLive || links_.size() != 1) return;
+  links_.front()->flush(queue_);
+}
+
 LinkStatus Connection::poll(uint32_t loopTime) {
   if (overflowed_) {
     overflowed_ = false;

@@ -46,6 +46,9 @@ class Connection {
   LinkStatus poll(uint32_t loopTime);
   /// Queues `message` for sending; the connection owns it from then on (null is ignored).
   void enqueue(std::unique_ptr<Message> message);
+  /// Writes the queued messages now when the last poll found the connection up; nothing when
+  /// the queue is empty. Receives nothing and changes no status.
+  void flush();
 
   /// The status of the last poll: 1, 7 (first connect in progress) or 8; 7 before any poll.
   LinkStatus status() const { return status_; }

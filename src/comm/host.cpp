@@ -117,6 +117,11 @@ void HostGroup::poll(uint32_t loopTime) {
     host->poll();
 }
 
+void HostGroup::flush() {
+  for (Host* host : activeHosts_)
+    host->flush();
+}
+
 void HostGroup::addActiveHost(Host& host) {
   activeHosts_.insert(&host);
 }

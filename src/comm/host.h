@@ -67,6 +67,8 @@ class Host {
   virtual LinkStatus status() const { return LinkStatus::kLive; }
   /// Takes `message` and transmits it (or drops it when there is nowhere to send it).
   virtual void send(std::unique_ptr<Message> message) = 0;
+  /// Writes what the host's connections have queued since their poll; nothing by default.
+  virtual void flush() {}
 
   /// The card at (`slot`, `secondary`); created empty when missing and `create`, else null.
   Card* findCard(int32_t slot, bool secondary, bool create);
@@ -139,6 +141,9 @@ class HostGroup {
   void realizeMonitors(const MonitorFactory& factory);
   /// Stores `loopTime` (ms tick of this main-loop pass) and polls every active host once.
   void poll(uint32_t loopTime);
+  /// Writes what the active hosts queued during this pass, so it leaves before the main loop's
+  /// pause instead of at the next poll. Cheap when nothing is queued.
+  void flush();
 
   /// Puts `host` among the polled hosts (hosts call this themselves).
   void addActiveHost(Host& host);

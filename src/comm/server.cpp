@@ -37,6 +37,11 @@ void ServerHost::poll() {
   Host::poll();
 }
 
+void ServerHost::flush() {
+  for (auto& peer : peers_)
+    peer->flush();
+}
+
 void ServerHost::acceptPeers() {
   for (int taken = 0; taken < kMaxAcceptsPerPoll; ++taken) {
     if (listener_.state() != ListenerState::kListening) return;

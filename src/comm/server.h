@@ -38,6 +38,8 @@ class ServerHost final : public Host {
   /// to the panel that asked in any case, and to the others while their backlog is below
   /// `kMaxSharedBacklog`.
   void send(std::unique_ptr<Message> message) override;
+  /// Writes what is queued for every connected panel.
+  void flush() override;
 
   /// The listening socket.
   const Listener& listener() const { return listener_; }

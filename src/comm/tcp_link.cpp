@@ -166,7 +166,16 @@ bool TcpLink::checkConnect(uint32_t loopTime) {
   return stateTime_ != 0 && since(stateTime_) < kConnectTimeoutMs;
 }
 
+void TcpLink::flush(SendQueue& queue) {
+  if (flushFailed_ || (state_ != LinkState::kConnected && state_ != LinkState::kReceiving)) return;
+  if (!sendFrom(queue)) flushFailed_ = true;
+}
+
 bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime) {
+  if (flushFailed_) {
+    flushFailed_ = false;
+    return false;
+  }
   if (socket_.pendingError() != 0) return false;
   if (!receiveHeld_) {
     std::array<uint8_t, kReceiveChunk> buffer;

@@ -88,6 +88,10 @@ class TcpLink {
   void fail(SendQueue& queue, uint32_t loopTime);
   /// While `on`, polls send but receive nothing (the peer's bytes wait in the system's buffer).
   void holdReceiving(bool on) { receiveHeld_ = on; }
+  /// Writes what `queue` holds now, when connected, without receiving or changing state: what a
+  /// pass queued leaves before the pass sleeps. A failed write is left to the next `poll`,
+  /// which takes the failure step.
+  void flush(SendQueue& queue);
 
   /// "Host [a.b.c.d:port]" or "Client".
   const std::string& name() const { return name_; }
@@ -134,6 +138,8 @@ class TcpLink {
   uint32_t receiveTimeout_;
   bool holdsPartial_ = false;
   bool receiveHeld_ = false;
+  // A write of `flush` failed; the next poll takes the failure step.
+  bool flushFailed_ = false;
   bool socketFailureLogged_ = false;
 };
 

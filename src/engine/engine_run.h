@@ -51,6 +51,7 @@ class EngineRun {
   GlobalSettings* globals() { return globals_.get(); }
   HostGroup* client() { return client_.get(); }
   HostGroup* simulator() { return simulator_.get(); }
+  HostGroup* autoGroup() { return auto_.get(); }
 
  private:
   void takeExitRequests();

@@ -135,6 +135,7 @@ bool EngineRun::startUp() {
   logMessage(kLogInfo, "Realizing auto-setter targets.\n");
   auto_ = std::make_unique<HostGroup>("Auto", GroupKind::kAuto, clock(), state_.random);
   auto_->setLoopTime(clock().tick());
+  state_.catalog.inputActions.realizeAll(*auto_, *client_);
 
   logMessage(kLogInfo, "Setting up for fake input.\n");
   globals_->setKnobInput(&context_.input);
@@ -173,8 +174,8 @@ void EngineRun::pass() {
   simulator_->poll(state_.loopTick);
   client_->poll(state_.loopTick);
 
-  // Input lines are read every pass; automatic actions evaluate them.
-  (void)context_.input.inputLines();
+  // Between the client and auto polls, so a set fired by a line change is sent in this pass.
+  state_.catalog.inputActions.evaluate(context_.input.inputLines());
   auto_->poll(state_.loopTick);
 
   updateDisplays();
@@ -193,6 +194,11 @@ void EngineRun::pass() {
   context_.setSessionFlags(pageShown && panel_->sessionPaused(),
                            pageShown && panel_->sessionStopped());
   serveSessionRequests();
+
+  // What this pass queued leaves now rather than at the next pass's poll, one pause later.
+  simulator_->flush();
+  client_->flush();
+  auto_->flush();
 }
 
 void EngineRun::takeExitRequests() {
