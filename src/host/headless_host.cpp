@@ -288,6 +288,10 @@ void playDue(const InputScript& script, size_t& next, uint32_t elapsedMs, AppCon
   WinInput& input = context.input;
   for (; next < script.events.size() && script.events[next].atMs <= elapsedMs; ++next) {
     const ScriptedEvent& scripted = script.events[next];
+    if (scripted.inputLines) {
+      input.setInputLines(*scripted.inputLines);
+      continue;
+    }
     if (!scripted.sessionPath.empty()) {
       if (scripted.operation == SessionOperation::kSave)
         context.setSaveSessionPath(scripted.sessionPath);

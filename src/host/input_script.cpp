@@ -32,6 +32,21 @@ std::optional<int64_t> number(std::string_view field, int64_t low, int64_t high)
   return value;
 }
 
+// Decimal, or hexadecimal after "0x" / "0X"; no sign.
+std::optional<uint32_t> lineMask(std::string_view field) {
+  int base = 10;
+  if (field.size() > 2 && field[0] == '0' && (field[1] == 'x' || field[1] == 'X')) {
+    field.remove_prefix(2);
+    base = 16;
+  }
+  if (field.empty() || field.front() == '-' || field.front() == '+') return std::nullopt;
+  uint32_t mask = 0;
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), mask, base);
+  if (error != std::errc() || end != field.data() + field.size() || mask > kMaxInputLineMask)
+    return std::nullopt;
+  return mask;
+}
+
 bool knownKind(int64_t kind) {
   return (kind >= 1 && kind <= 8) || kind == 11 || kind == 12;
 }
@@ -72,6 +87,18 @@ InputScript parseInputScript(std::string_view text) {
       request.sessionPath = std::string(line.substr(from, to - from));
       request.operation = fields[1] == "save" ? SessionOperation::kSave : SessionOperation::kLoad;
       script.events.push_back(std::move(request));
+      continue;
+    }
+    if (fields.size() >= 2 && fields[1] == "lines") {
+      if (fields.size() != 3) return fail("expected MS lines MASK");
+      const auto ms = number(fields[0], 0, 86400000);
+      if (!ms) return fail("bad time");
+      const auto mask = lineMask(fields[2]);
+      if (!mask) return fail("bad line mask (0..4095 or 0x0..0xFFF)");
+      ScriptedEvent lines;
+      lines.atMs = static_cast<uint32_t>(*ms);
+      lines.inputLines = *mask;
+      script.events.push_back(std::move(lines));
       continue;
     }
     if (fields.size() != 4 && fields.size() != 7)

@@ -345,6 +345,29 @@ TEST_F(ClientServerTest, PanelFetchesSetsAndHearsNotificationsFromASimulatedCard
   EXPECT_EQ(level.status(), LinkStatus::kLive);
 }
 
+TEST_F(ClientServerTest, FlushWritesWhatThePollQueuedWithoutWaitingForTheNextPoll) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 6);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.6 is not available";
+  ClientTarget& gain = watched(client_, frame, model_.gain);
+  ASSERT_TRUE(pumpUntil([&] { return gain.status() == LinkStatus::kLive; }));
+  const Connection& connection =
+      *dynamic_cast<ClientHost&>(client_.findOrCreateHost(frame)).connection();
+
+  // The poll's connection step runs before its cards: the set it queues waits for the flush.
+  gain.setValue(Value::ofInt(-5));
+  clock_.advance(1);
+  client_.poll(clock_.tick());
+  ASSERT_FALSE(connection.queue().empty());
+  client_.flush();
+  EXPECT_TRUE(connection.queue().empty());
+  client_.flush();  // nothing queued: nothing to do
+  ASSERT_TRUE(loopback::waitFor([&] {
+    clock_.advance(1);
+    simulator_.poll(clock_.tick());
+    return served(frame, model_.gain).receivedValue().i == -5;
+  })) << "the frame got the set with no further client poll";
+}
+
 TEST_F(ClientServerTest, EveryConnectedPanelHearsTheSetResponseOneOfThemCaused) {
   const uint32_t frame = platform::ipv4(127, 47, 0, 2);
   if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.2 is not available";

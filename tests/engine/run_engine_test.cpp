@@ -9,8 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "../comm/loopback.h"
+#include "automation/auto_action.h"
+#include "comm/card.h"
+#include "comm/client.h"
+#include "comm/host.h"
 #include "core/boot_env.h"
 #include "core/log.h"
+#include "engine/engine_run.h"
 
 namespace qelm {
 namespace {
@@ -153,6 +159,56 @@ TEST_F(RunEngineTest, InputQueuedBeforeTheRunIsConsumed) {
   EngineState state(*context_);
   runEngine(state);
   EXPECT_EQ(context_->input.queuedCount(), 0u);
+}
+
+TEST_F(RunEngineTest, InputLinesFireInTheFirstPassAndTheirSetsLeaveInTheSamePass) {
+  const uint32_t frameAddress = platform::ipv4(127, 0, 65, 1);
+  loopback::TestServer frame(frameAddress, kFramePort);
+  if (frame.error != 0) GTEST_SKIP() << "port 5253 of 127.0.65.1 is taken";
+  writeStartup(
+      "model Gain\n"
+      "  parameter 0x0101 Level int -100 100\n"
+      "input line 3 high from-model Gain 127.0.65.1 2 set Level 30\n"
+      "input line 4 high from-model Gain 127.0.65.1 2 set Level 40\n");
+  clock_.stopAfter_ = 1 << 30;
+  EngineState state(*context_);
+  EngineRun run(state);
+  context_->input.setInputLines(1u << 2);  // line 3 is already high at start-up
+  ASSERT_TRUE(run.startUp());
+  ASSERT_EQ(run.autoGroup()->hosts().size(), 1u);
+  auto& host = dynamic_cast<ClientHost&>(*run.autoGroup()->hosts()[0]);
+  auto& target =
+      dynamic_cast<AutoTarget&>(*host.cards().begin()->second->plainTargets().at(0x0101));
+
+  run.pass();
+  EXPECT_TRUE(target.staged() || host.status() == LinkStatus::kLive) << "fired in the first pass";
+  ASSERT_TRUE(loopback::waitFor([&] {
+    run.pass();
+    return !target.staged();
+  }));
+  platform::Socket peer = frame.acceptOne();
+  ASSERT_TRUE(peer.isOpen());
+  std::vector<ReceivedMessage> sets;
+  MessageParser parser(true, [&](const ReceivedMessage& m) { sets.push_back(m); });
+  const auto receive = [&](size_t count) {
+    loopback::waitFor([&] {
+      uint8_t buffer[256];
+      const platform::IoResult got = peer.receive(buffer, sizeof buffer);
+      parser.feed(buffer, got.bytes);
+      return sets.size() >= count;
+    });
+  };
+  receive(1);
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(decodeValue(sets[0], ValueType::kInt)->i, 30);
+
+  // Line 4 rises: the pass that reads it writes the request; no later pass is needed.
+  context_->input.setInputLines(1u << 2 | 1u << 3);
+  run.pass();
+  receive(2);
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(decodeValue(sets[1], ValueType::kInt)->i, 40);
+  run.shutDown();
 }
 
 }  // namespace

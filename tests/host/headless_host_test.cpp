@@ -11,6 +11,8 @@
 #include <future>
 #include <sstream>
 
+#include "../comm/loopback.h"
+#include "comm/protocol.h"
 #include "core/log.h"
 
 namespace qelm {
@@ -180,6 +182,51 @@ TEST(HeadlessHostTest, AnInputScriptIsPlayedAndTheLampsArePrinted) {
   EXPECT_EQ(runHeadless(*parsed.options, refused, interrupted), 64);
   EXPECT_NE(refused.str().find("line 2: expected MS CODE KIND COUNT"), std::string::npos)
       << refused.str();
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HeadlessHostTest, ScriptedInputLinesFireTheConfiguredSets) {
+  const uint32_t frameAddress = platform::ipv4(127, 0, 64, 1);
+  loopback::TestServer frame(frameAddress, kFramePort);
+  if (frame.error != 0) GTEST_SKIP() << "port 5253 of 127.0.64.1 is taken";
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_lines";
+  std::filesystem::remove_all(folder);
+  const auto program = makeProgramFolder(folder);
+  std::filesystem::create_directories(folder / "data" / "configuration");
+  std::ofstream(folder / "data" / "configuration" / "startup.txt")
+      << "model Gain\n"
+         "  parameter 0x0101 Level int -100 100\n"
+         "input line 2 low from-model Gain 127.0.64.1 2 set Level 9\n"
+         "input line 2 high from-model Gain 127.0.64.1 2 set Level 5\n";
+  std::ofstream(folder / "lines.txt") << "300 lines 0x2\n";
+  ParsedOptions parsed =
+      parse({"run", "--data", (folder / "data").string(), "--report", folder.string(), "--program",
+             program.string(), "--seconds", "0.8", "--input", (folder / "lines.txt").string()});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  auto run = std::async(std::launch::async,
+                        [&] { return runHeadless(*parsed.options, out, interrupted); });
+
+  // Lines read 0 until the script's line: the low trigger fires at start-up, the high one at
+  // 300 ms, each sending one set.
+  platform::Socket peer = frame.acceptOne();
+  ASSERT_TRUE(peer.isOpen());
+  std::vector<ReceivedMessage> sets;
+  MessageParser parser(true, [&](const ReceivedMessage& m) { sets.push_back(m); });
+  loopback::waitFor(
+      [&] {
+        uint8_t buffer[256];
+        const platform::IoResult got = peer.receive(buffer, sizeof buffer);
+        parser.feed(buffer, got.bytes);
+        return run.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+      },
+      5000);
+  EXPECT_EQ(run.get(), 0) << out.str();
+  ASSERT_EQ(sets.size(), 2u) << out.str();
+  EXPECT_EQ(decodeValue(sets[0], ValueType::kInt)->i, 9);
+  EXPECT_EQ(decodeValue(sets[1], ValueType::kInt)->i, 5);
+  EXPECT_EQ(sets[1].oid, 0x0101);
   std::filesystem::remove_all(folder);
 }
 

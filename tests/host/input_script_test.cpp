@@ -55,5 +55,25 @@ TEST(InputScriptTest, SessionRequestsTakeTheRestOfTheLineAsTheirPath) {
   EXPECT_EQ(parseInputScript("soon save x").error, "line 1: bad time");
 }
 
+TEST(InputScriptTest, LineMasksAreDecimalOrHexadecimalAndCoverTwelveLines) {
+  const InputScript script =
+      parseInputScript("300 lines 0xFFF\n100 lines 4\n200 lines 0X0a0\n250 21 5 1\n");
+  ASSERT_TRUE(script.error.empty()) << script.error;
+  ASSERT_EQ(script.events.size(), 4u);
+  EXPECT_EQ(script.events[0].inputLines, 4u);
+  EXPECT_EQ(script.events[1].inputLines, 0xA0u);
+  EXPECT_FALSE(script.events[2].inputLines) << "a knob turn sets no lines";
+  EXPECT_EQ(script.events[3].inputLines, 0xFFFu);
+  EXPECT_EQ(parseInputScript("1 lines 0").events[0].inputLines, 0u);
+
+  const std::string bad = "line 1: bad line mask (0..4095 or 0x0..0xFFF)";
+  for (const char* line : {"1 lines 4096", "1 lines 0x1000", "1 lines -1", "1 lines +3",
+                           "1 lines 0x", "1 lines 12a", "1 lines 0xg", "1 lines 99999999999"})
+    EXPECT_EQ(parseInputScript(line).error, bad) << line;
+  EXPECT_EQ(parseInputScript("1 lines").error, "line 1: expected MS lines MASK");
+  EXPECT_EQ(parseInputScript("1 lines 3 4").error, "line 1: expected MS lines MASK");
+  EXPECT_EQ(parseInputScript("x lines 3").error, "line 1: bad time");
+}
+
 }  // namespace
 }  // namespace qelm
