@@ -197,10 +197,11 @@ void BM_KnobToWire(benchmark::State& state) {
     const auto start = Clock::now();
     knob.setValue(Value::ofInt(value));
     while (got < setSize && Clock::now() - start < std::chrono::seconds(1)) {
-      // The staged value is queued by the next pass and written by the connection in the pass
-      // after; with the main loop's sleep between passes that is two sleeps.
+      // The staged value is queued by the next pass's card poll and written by the flush that
+      // ends that pass, as the main loop's pass does: one sleep.
       if (mainLoopSleep) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       client.poll(clock.tick());
+      client.flush();
       answerAll(got);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -17,6 +17,7 @@
 #include "core/boot_env.h"
 #include "core/log.h"
 #include "engine/engine_run.h"
+#include "loudness/loudness_monitor.h"
 
 namespace qelm {
 namespace {
@@ -208,6 +209,37 @@ TEST_F(RunEngineTest, InputLinesFireInTheFirstPassAndTheirSetsLeaveInTheSamePass
   receive(2);
   ASSERT_EQ(sets.size(), 2u);
   EXPECT_EQ(decodeValue(sets[1], ValueType::kInt)->i, 40);
+  run.shutDown();
+}
+
+TEST_F(RunEngineTest, LowTriggerReachesTheLoudnessMonitorOnceWithAllLinesAtZero) {
+  writeStartup(
+      "model Meter monitor lm\n"
+      "  parameter 0x0d5c Payload string 255\n"
+      "device 1 \"Meter\" page 1 \"Loudness\"\n"
+      "  item 1 \"Payload\" from-model Meter 127.0.65.9 4\n"
+      "input line 1 low from-model Meter 127.0.65.9 4 monitor LM start\n"
+      "input line 1 low from-model Meter 127.0.65.9 5 monitor lm stop\n");
+  clock_.stopAfter_ = 1 << 30;
+  EngineState state(*context_);
+  EngineRun run(state);
+  ASSERT_TRUE(run.startUp());
+  const Host& host = run.client()->findOrCreateHost(platform::ipv4(127, 0, 65, 9));
+  ASSERT_EQ(host.cards().size(), 1u);
+  ASSERT_NE(dynamic_cast<LoudnessMonitor*>(host.cards().begin()->second->monitors().at("lm").get()),
+            nullptr);
+  // The monitor logs every start it is asked for (it starts nothing while its card is silent).
+  const auto starts = [&](int32_t from) {
+    const std::vector<std::string> lines = messagesSince(from);
+    return std::count(lines.begin(), lines.end(), "Starting session");
+  };
+  const int32_t first = messageCount();
+  run.pass();
+  EXPECT_EQ(starts(first), 1) << "line 1 reads 0 in the first pass";
+  for (int i = 0; i < 5; ++i)
+    run.pass();
+  EXPECT_EQ(starts(first), 1) << "and the trigger fires once only";
+  EXPECT_EQ(host.cards().size(), 1u) << "the action on slot 5 found no card and made none";
   run.shutDown();
 }
 

@@ -1,0 +1,163 @@
+// From an input line changing to the automatic set request arriving at the frame's socket. The
+// engine runs its main loop on its own thread with the real 1 ms pause between passes; the line
+// changes from this thread at a random moment, as a headless host's script or a GPI would.
+#include <benchmark/benchmark.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/protocol.h"
+#include "engine/engine_run.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
+
+namespace qelm {
+namespace {
+
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr uint8_t kSlot = 2;
+constexpr uint16_t kOid = 0x0101;
+
+// The frame the automatic sets go to, on a raw socket: it answers each set as a card would, so
+// the panel's data is acknowledged at once.
+class SetFrame {
+ public:
+  explicit SetFrame(uint32_t address) {
+    listener_ = platform::Socket::createStream(false).socket;
+    ok_ = listener_.listenOn(address, kFramePort) == 0;
+  }
+  bool ok() const { return ok_; }
+  bool connected() const { return peer_.isOpen(); }
+  // Reads what arrived and answers it; the number of bytes read.
+  size_t serve() {
+    if (!peer_.isOpen()) peer_ = listener_.accept(false).socket;
+    if (!peer_.isOpen()) return 0;
+    uint8_t buffer[4096];
+    const platform::IoResult in = peer_.receive(buffer, sizeof buffer);
+    if (in.status != platform::IoStatus::kDone || in.bytes == 0) return 0;
+    Message echo(Side::kServer, Command::kSetResponse, kSlot, kOid);
+    echo.appendValue(Value::ofInt(0), ValueType::kInt);
+    peer_.send(echo.data(), static_cast<size_t>(echo.size()));
+    return in.bytes;
+  }
+  // Blocks until the panel's bytes arrive (or `ms` pass), leaving the processor to the engine.
+  void waitReadable(int ms) {
+    if (!peer_.isOpen()) return;
+    pollfd wanted{peer_.fd(), POLLIN, 0};
+    ::poll(&wanted, 1, ms);
+  }
+
+ private:
+  platform::Socket listener_;
+  platform::Socket peer_;
+  bool ok_ = false;
+};
+
+// A data folder whose configuration sets Level to 1 when line 1 rises and to 0 when it falls.
+class LineInstallation {
+ public:
+  explicit LineInstallation(const std::string& frame) {
+    folder_ = fs::temp_directory_path() / "qelm_input_line_bench";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "configuration");
+    std::ofstream(folder_ / "configuration" / "startup.txt")
+        << "model Amp\n"
+           "  parameter 0x0101 Level int 0 1\n"
+           "input line 1 high from-model Amp "
+        << frame << " " << int(kSlot)
+        << " set Level 1\n"
+           "input line 1 low from-model Amp "
+        << frame << " " << int(kSlot) << " set Level 0\n";
+    const std::string data = folder_.string() + "/";
+    context_ = std::make_unique<AppContext>(Folders{QELM_PROGRAM_DIR, data, data},
+                                            platform::systemClock());
+    context_->setStartupFileName("startup.txt");
+    state_ = std::make_unique<EngineState>(*context_);
+    run_ = std::make_unique<EngineRun>(*state_);
+    started_ = run_->startUp();
+  }
+  ~LineInstallation() {
+    if (started_) run_->shutDown();
+    run_.reset();
+    state_.reset();
+    context_.reset();
+    fs::remove_all(folder_);
+  }
+  bool started() const { return started_; }
+  EngineRun& run() { return *run_; }
+  AppContext& context() { return *context_; }
+
+ private:
+  fs::path folder_;
+  std::unique_ptr<AppContext> context_;
+  std::unique_ptr<EngineState> state_;
+  std::unique_ptr<EngineRun> run_;
+  bool started_ = false;
+};
+
+void BM_InputLineToWire(benchmark::State& state) {
+  SetFrame frame(platform::ipv4(127, 48, 3, 1));
+  if (!frame.ok()) return state.SkipWithError("port 5253 of 127.48.3.1 is taken");
+  LineInstallation installation("127.48.3.1");
+  if (!installation.started()) return state.SkipWithError("no start-up");
+  Message sample(Side::kClient, Command::kSet, kSlot, kOid);
+  sample.appendValue(Value::ofInt(1), ValueType::kInt);
+  const size_t setSize = static_cast<size_t>(sample.size());
+
+  // Every line reads 0 at start-up: the set of line 1 going low arrives once connected.
+  size_t first = 0;
+  const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
+  while (first < setSize && SteadyClock::now() < deadline) {
+    installation.run().pass();
+    first += frame.serve();
+  }
+  if (first < setSize) return state.SkipWithError("the start-up set did not arrive");
+
+  std::atomic<bool> stop{false};
+  std::thread engine([&] {
+    while (!stop.load())
+      installation.run().pass();
+  });
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> pause(2000, 4000);
+  std::vector<double> latencies;
+  uint32_t lines = 0;
+  for (auto _ : state) {
+    const auto resume = SteadyClock::now() + std::chrono::microseconds(pause(random));
+    while (SteadyClock::now() < resume)
+      frame.serve();
+    lines ^= 1u;
+    size_t got = 0;
+    const auto start = SteadyClock::now();
+    installation.context().input.setInputLines(lines);
+    while (got < setSize && SteadyClock::now() - start < std::chrono::seconds(1)) {
+      frame.waitReadable(10);
+      got += frame.serve();
+    }
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+    state.SetIterationTime(seconds);
+    latencies.push_back(seconds * 1e6);
+  }
+  stop = true;
+  engine.join();
+  std::sort(latencies.begin(), latencies.end());
+  state.counters["p50_us"] = latencies[latencies.size() / 2];
+  state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
+  state.counters["max_us"] = latencies.back();
+}
+BENCHMARK(BM_InputLineToWire)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(1000);
+
+}  // namespace
+}  // namespace qelm
