@@ -1,6 +1,7 @@
 // From an input line changing to the automatic set request arriving at the frame's socket. The
 // engine runs its main loop on its own thread with the real 1 ms pause between passes; the line
-// changes from this thread at a random moment, as a headless host's script or a GPI would.
+// changes from this thread at a random moment, as the headless host's script makes it: the new
+// mask, then a wake of the main loop (arg 1), or the mask alone, read after the pause (arg 0).
 #include <benchmark/benchmark.h>
 #include <poll.h>
 
@@ -108,6 +109,7 @@ class LineInstallation {
 };
 
 void BM_InputLineToWire(benchmark::State& state) {
+  const bool wake = state.range(0) != 0;
   SetFrame frame(platform::ipv4(127, 48, 3, 1));
   if (!frame.ok()) return state.SkipWithError("port 5253 of 127.48.3.1 is taken");
   LineInstallation installation("127.48.3.1");
@@ -142,6 +144,7 @@ void BM_InputLineToWire(benchmark::State& state) {
     size_t got = 0;
     const auto start = SteadyClock::now();
     installation.context().input.setInputLines(lines);
+    if (wake) installation.context().input.wakeup().notify();
     while (got < setSize && SteadyClock::now() - start < std::chrono::seconds(1)) {
       frame.waitReadable(10);
       got += frame.serve();
@@ -157,7 +160,12 @@ void BM_InputLineToWire(benchmark::State& state) {
   state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
   state.counters["max_us"] = latencies.back();
 }
-BENCHMARK(BM_InputLineToWire)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(1000);
+BENCHMARK(BM_InputLineToWire)
+    ->Arg(1)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(1000);
 
 }  // namespace
 }  // namespace qelm

@@ -290,6 +290,8 @@ void playDue(const InputScript& script, size_t& next, uint32_t elapsedMs, AppCon
     const ScriptedEvent& scripted = script.events[next];
     if (scripted.inputLines) {
       input.setInputLines(*scripted.inputLines);
+      // A line change is input like a key: the engine reads it now, not after its pause.
+      input.wakeup().notify();
       continue;
     }
     if (!scripted.sessionPath.empty()) {
