@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 #include <atomic>
@@ -25,6 +26,7 @@
 #include "core/log.h"
 #include "engine/run_engine.h"
 #include "install/installation.h"
+#include "shell/download_dialog.h"
 #include "shell/key_button.h"
 #include "shell/knob_control.h"
 #include "shell/screen_control.h"
@@ -272,7 +274,17 @@ TEST_F(MainDialogTest, ConfigurationChangeIsAskedAboutOnceOnActivation) {
 
 TEST_F(MainDialogTest, MenuCommands) {
   auto dialog = makeDialog();
-  EXPECT_FALSE(action(*dialog, "Download TRELK Configuration")->isEnabled());
+  // The download command opens its dialog over the data folder's instances.
+  write(folders_.data + "configuration/instances.txt", "trelk-1 \"P \"\n");
+  QString opened;
+  QTimer::singleShot(0, [&] {
+    if (auto* download = qobject_cast<CTrelkConfigDownload*>(QApplication::activeModalWidget())) {
+      opened = QString::fromStdString(download->instances().at(0).prefix);
+      download->reject();
+    }
+  });
+  action(*dialog, "Download TRELK Configuration")->trigger();
+  EXPECT_EQ(opened, "P ");
 
   auto* panel = dialog->findChild<QWidget*>("panel");
   auto* console = dialog->findChild<QListWidget*>("console");

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "download/configuration_download.h"
+
+namespace qelm {
+
+/// `download`: fetches the configuration from the instances in the data folder's
+/// "configuration/instances.txt" into its "configuration/startup.txt", as the window's download
+/// does. Prints one line per instance and returns 0, or prints the error and returns 2.
+int downloadCommand(const std::string& dataFolder, std::ostream& out,
+                    const DownloadOptions& options = {});
+
+}  // namespace qelm
