@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 
 #include "download/fragment_reader.h"
 
@@ -49,7 +50,7 @@ std::string fetch(const TrelkInstance& instance, const std::string& url, Fragmen
                   const DownloadOptions& options) {
   initialiseCurl();
   CurlHandle curl(curl_easy_init());
-  if (!curl) return failedFrom(instance.host, "the transfer library could not start");
+  if (!curl) throw std::runtime_error("the transfer library could not start");
   char errorText[CURL_ERROR_SIZE] = {};
   CURL* handle = curl.get();
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
@@ -130,9 +131,10 @@ std::string startupFilePath(const std::string& dataFolder) {
   return dataFolder + "configuration/startup.txt";
 }
 
-DownloadResult downloadConfiguration(const std::string& dataFolder,
-                                     const std::vector<TrelkInstance>& instances,
-                                     const DownloadOptions& options) {
+namespace {
+
+DownloadResult download(const std::string& dataFolder, const std::vector<TrelkInstance>& instances,
+                        const DownloadOptions& options) {
   DownloadResult result;
   // Nothing to fetch would leave an empty configuration in place of a working one.
   if (instances.empty()) {
@@ -168,6 +170,20 @@ DownloadResult downloadConfiguration(const std::string& dataFolder,
   }
   result.error = replaceFile(startupFilePath(dataFolder), kByteOrderMark + withCrLf(output));
   return result;
+}
+
+}  // namespace
+
+DownloadResult downloadConfiguration(const std::string& dataFolder,
+                                     const std::vector<TrelkInstance>& instances,
+                                     const DownloadOptions& options) {
+  try {
+    return download(dataFolder, instances, options);
+  } catch (const std::exception& error) {
+    DownloadResult result;
+    result.error = "Unable to download configuration.\n\nReason: " + cut(error.what());
+    return result;
+  }
 }
 
 }  // namespace qelm

@@ -14,7 +14,6 @@ namespace qelm {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::HttpTestServer;
 using Reply = HttpTestServer::Reply;
 
 // Device lines FIRST..LAST, each "device N \"NAME\"" with a line below it.

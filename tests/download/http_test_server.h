@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-namespace qelm::testing {
+namespace qelm {
 
 class HttpTestServer {
  public:
@@ -129,4 +129,4 @@ class HttpTestServer {
   std::thread thread_;
 };
 
-}  // namespace qelm::testing
+}  // namespace qelm

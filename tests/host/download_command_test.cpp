@@ -15,7 +15,6 @@ namespace qelm {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::HttpTestServer;
 using Reply = HttpTestServer::Reply;
 
 class DownloadCommandTest : public ::testing::Test {
