@@ -45,6 +45,12 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   return reader->feed(data, size * count) ? size * count : 0;
 }
 
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(user);
+  // Non-zero makes libcurl abandon the transfer.
+  return cancel != nullptr && cancel->load() ? 1 : 0;
+}
+
 // Fetches `url` into `reader`; the message for the user, or empty on success.
 std::string fetch(const TrelkInstance& instance, const std::string& url, FragmentReader& reader,
                   const DownloadOptions& options) {
@@ -63,6 +69,11 @@ std::string fetch(const TrelkInstance& instance, const std::string& url, Fragmen
   curl_easy_setopt(handle, CURLOPT_USERAGENT, "qelm");
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reader);
+  if (options.cancel != nullptr) {
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, options.cancel);
+  }
   if (options.timeoutSeconds > 0) {
     // A server that stops sending, or never starts, is given up after the time-out.
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, options.timeoutSeconds);
@@ -74,6 +85,7 @@ std::string fetch(const TrelkInstance& instance, const std::string& url, Fragmen
   if (reader.overflowed())
     return failedFrom(instance.host, "the configuration is larger than " +
                                          std::to_string(options.maxBytes) + " bytes");
+  if (code == CURLE_ABORTED_BY_CALLBACK) return failedFrom(instance.host, "interrupted");
   if (code == CURLE_OPERATION_TIMEDOUT && options.timeoutSeconds > 0)
     return failedFrom(instance.host,
                       "no answer within " + std::to_string(options.timeoutSeconds) + " seconds");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,6 +20,8 @@ struct DownloadOptions {
   long timeoutSeconds = 30;
   /// Most bytes of configuration taken from all instances together.
   size_t maxBytes = 16u << 20;
+  /// When set (by another thread or a signal handler), the download stops soon; may be null.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 /// What one instance sent.

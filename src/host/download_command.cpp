@@ -19,7 +19,8 @@ std::string describe(const InstanceReport& report) {
 }  // namespace
 
 int downloadCommand(const std::string& dataFolder, std::ostream& out,
-                    const DownloadOptions& options) {
+                    const std::atomic<bool>& interrupted, DownloadOptions options) {
+  options.cancel = &interrupted;
   const std::string path = instancesFilePath(dataFolder);
   const std::vector<TrelkInstance> instances = readInstancesFile(path);
   if (instances.empty()) {

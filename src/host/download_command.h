@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <iosfwd>
 #include <string>
 
@@ -9,8 +10,9 @@ namespace qelm {
 
 /// `download`: fetches the configuration from the instances in the data folder's
 /// "configuration/instances.txt" into its "configuration/startup.txt", as the window's download
-/// does. Prints one line per instance and returns 0, or prints the error and returns 2.
+/// does. Prints one line per instance and returns 0, or prints the error and returns 2 (also
+/// when `interrupted` is set meanwhile).
 int downloadCommand(const std::string& dataFolder, std::ostream& out,
-                    const DownloadOptions& options = {});
+                    const std::atomic<bool>& interrupted, DownloadOptions options = {});
 
 }  // namespace qelm

@@ -229,7 +229,8 @@ int runHostCommand(const HostOptions& options, std::ostream& out,
                    const std::atomic<bool>& interrupted) {
   if (options.command == "check") return checkConfiguration(options.arguments.at(0), out);
   if (options.command == "export") return exportConfiguration(options.arguments, out);
-  if (options.command == "download") return downloadCommand(resolveFolders(options).data, out);
+  if (options.command == "download")
+    return downloadCommand(resolveFolders(options).data, out, interrupted);
   return runHeadless(options, out, interrupted);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -175,6 +176,14 @@ TEST_F(DownloadTest, AServerThatNeverAnswersIsGivenUp) {
   // Generous for a loaded machine; without a time-out the call would never return.
   EXPECT_LT(waited, std::chrono::seconds(20));
   expectStartupUntouched();
+
+  // An interrupt ends the wait at once.
+  const std::atomic<bool> interrupted{true};
+  options.timeoutSeconds = 0;
+  options.cancel = &interrupted;
+  EXPECT_EQ(
+      downloadConfiguration(data_, {{server.host(), ""}}, options).error,
+      "Unable to download configuration from \"" + server.host() + "\".\n\nReason: interrupted");
 }
 
 TEST_F(DownloadTest, AnUnwritableConfigurationFolderIsReported) {
