@@ -120,25 +120,5 @@ TEST(FragmentReaderTest, DeviceLinesAreFoundAsScanfWouldMatchThem) {
             FragmentReader::kMaxDeviceNumber);
 }
 
-TEST(FragmentReaderTest, LongLinesAreKeptWholeAndTheirTailsAreNotLineStarts) {
-  // The second line's tail begins "device 77" at byte 1024: it is not a device line.
-  const std::string filler(1024, 'x');
-  const std::string body = "device 5 " + std::string(3000, 'n') + "\n" + filler + "device 77\n" +
-                           std::string(5000, 'y') + "\ndevice 6\n";
-  const FragmentReader reader = readInPieces(body, 1023);
-  EXPECT_EQ(reader.text(), body);
-  EXPECT_EQ(reader.deviceCount(), 2u);
-  EXPECT_EQ(reader.lastDevice(), 6);
-}
-
-TEST(FragmentReaderTest, RefusesMoreThanItsLimit) {
-  FragmentReader reader(10);
-  EXPECT_TRUE(reader.feed("0123456789\r\r", 12));  // CR bytes do not count
-  EXPECT_FALSE(reader.feed("a", 1));
-  EXPECT_TRUE(reader.overflowed());
-  EXPECT_FALSE(reader.feed("", 0));
-  EXPECT_EQ(reader.text(), "0123456789");
-}
-
 }  // namespace
 }  // namespace qelm
