@@ -26,7 +26,7 @@ struct DownloadOptions {
 
 /// What one instance sent.
 struct InstanceReport {
-  std::string host;
+  std::string host;                   ///< as listed
   std::string url;                    ///< the address asked
   size_t bytes = 0;                   ///< text received, without CR bytes
   size_t devices = 0;                 ///< device lines received

@@ -32,7 +32,7 @@ class FragmentReader {
   std::optional<int32_t> lastDevice() const { return last_; }
   /// Lowest number of any device line; none when there was none.
   std::optional<int32_t> lowestDevice() const { return lowest_; }
-  /// Device lines seen.
+  /// Device lines seen; 0 = none.
   size_t deviceCount() const { return deviceCount_; }
   /// Whether `maxBytes` was passed.
   bool overflowed() const { return overflowed_; }

@@ -36,14 +36,22 @@ class CTrelkConfigDownload final : public QDialog {
   int selectedRow() const;
   /// Selects `row` (-1 = none) without it counting as the user's choice.
   void selectRow(int row);
+  /// Replaces the message box (tests read the messages instead).
   void setMessageBox(MessageBox messageBox) { messageBox_ = std::move(messageBox); }
 
-  // The buttons' actions.
+  /// Move Up: swaps the selected instance with the one above; it stays selected.
   void moveUp();
+  /// Move Down: swaps the selected instance with the one below; it stays selected.
   void moveDown();
+  /// Remove: deletes the selected instance and selects the row that takes its place, else the
+  /// new last row.
   void removeSelected();
+  /// Edit: puts the selected instance into the edit fields and enters edit mode.
   void editSelected();
+  /// Cancel (of the edit box): leaves edit mode and empties the fields.
   void cancelEdit();
+  /// Add / Save: appends the fields as a new instance, or in edit mode stores them into the
+  /// instance being edited; refuses a host that is empty without its double quotes.
   void addOrSave();
   /// Writes the instances file, downloads, and closes with Accepted only on success.
   void download();
