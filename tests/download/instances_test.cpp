@@ -1,8 +1,10 @@
 #include "download/instances.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -75,6 +77,19 @@ TEST_F(FileTest, ReplacingAFileIsAllOrNothing) {
   const std::string nowhere = (folder_ / "no-such-folder" / "startup.txt").string();
   EXPECT_EQ(replaceFile(nowhere, "x"),
             "Could not create \"" + nowhere + "\": No such file or directory");
+  // A write that fails half way (here: the file size limit) leaves the old file whole.
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const std::string partial = replaceFile(path, "longer than four bytes");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(partial, "Could not create \"" + path + "\": File too large");
+  EXPECT_EQ(read(path), "new text");
+
   // A folder in the way of the name: the rename fails, the temporary file goes.
   fs::create_directories(folder_ / "taken");
   EXPECT_NE(replaceFile((folder_ / "taken").string(), "x"), "");
