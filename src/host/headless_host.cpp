@@ -21,6 +21,7 @@
 #include "display/screenshot.h"
 #include "engine/engine_runner.h"
 #include "engine/run_engine.h"
+#include "host/download_command.h"
 #include "host/input_script.h"
 #include "install/installation.h"
 #include "platform/folders.h"
@@ -58,10 +59,13 @@ std::string hostUsage() {
          "                       [--loudness-summary]\n"
          "       qelm-engine check FILE\n"
          "       qelm-engine export FILE BINARY_OUT [EXPORT_FOLDER]\n"
+         "       qelm-engine download [--data DIR]\n"
          "  run        run the panel engine without a window, printing the log\n"
          "  check      load a configuration file as the start-up does; print OK or the error\n"
          "  export     write the binary form of a configuration, and with EXPORT_FOLDER its\n"
          "             models/ and templates/ files\n"
+         "  download   fetch the configuration from the TRELK instances listed in\n"
+         "             configuration/instances.txt into configuration/startup.txt\n"
          "  --data     data folder (configuration, boot environment); default ~/Documents/VadEDER\n"
          "  --report   report folder; default ~/Documents/VadEDER\n"
          "  --program  program folder (fonts, images, resources); default the program's own\n"
@@ -99,7 +103,7 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
       if (!word.empty() && (word[0] == '-' || (word[0] == '/' && word.size() == 2)))
         return {std::nullopt, "unknown option \"" + word + "\""};
       if (options.command.empty()) {
-        if (word != "run" && word != "check" && word != "export")
+        if (word != "run" && word != "check" && word != "export" && word != "download")
           return {std::nullopt, "unknown command \"" + word + "\""};
         options.command = word;
       } else {
@@ -139,11 +143,11 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
   }
   if (options.command.empty()) return {std::nullopt, "no command given"};
   const size_t count = options.arguments.size();
-  const bool fits = options.command == "run"     ? count == 0
-                    : options.command == "check" ? count == 1
+  const bool fits = options.command == "run" || options.command == "download" ? count == 0
+                    : options.command == "check"                              ? count == 1
                                                  : count == 2 || count == 3;
   if (!fits) {
-    if (count > 0 && options.command == "run")
+    if (count > 0 && (options.command == "run" || options.command == "download"))
       return {std::nullopt, "unexpected argument \"" + options.arguments[0] + "\""};
     return {std::nullopt, "wrong number of arguments for " + options.command};
   }
@@ -225,6 +229,8 @@ int runHostCommand(const HostOptions& options, std::ostream& out,
                    const std::atomic<bool>& interrupted) {
   if (options.command == "check") return checkConfiguration(options.arguments.at(0), out);
   if (options.command == "export") return exportConfiguration(options.arguments, out);
+  if (options.command == "download")
+    return downloadCommand(resolveFolders(options).data, out, interrupted);
   return runHeadless(options, out, interrupted);
 }
 

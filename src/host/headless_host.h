@@ -13,7 +13,7 @@ namespace qelm {
 
 /// The command line of the programs: a command and the folder and run options.
 struct HostOptions {
-  std::string command;                       ///< "run", "check" or "export"
+  std::string command;                       ///< "run", "check", "export" or "download"
   std::vector<std::string> arguments;        ///< the command's files
   std::optional<std::string> dataFolder;     ///< --data DIR, /D DIR, -D DIR
   std::optional<std::string> reportFolder;   ///< --report DIR, /R DIR, -R DIR
@@ -61,7 +61,8 @@ int checkConfiguration(const std::string& file, std::ostream& out);
 /// and the model and template files below EXPORT_FOLDER when given. Returns 0 or 2.
 int exportConfiguration(const std::vector<std::string>& arguments, std::ostream& out);
 
-/// Runs the command of `options` (run, check or export); returns the process exit code.
+/// Runs the command of `options` (run, check, export or download); returns the process exit
+/// code.
 int runHostCommand(const HostOptions& options, std::ostream& out,
                    const std::atomic<bool>& interrupted);
 

@@ -22,6 +22,7 @@
 #include "core/input.h"
 #include "core/log.h"
 #include "install/installation.h"
+#include "shell/download_dialog.h"
 #include "shell/key_button.h"
 #include "shell/key_filter.h"
 #include "shell/knob_control.h"
@@ -235,7 +236,10 @@ void CVadEDERDlg::buildMenus() {
   QMenu* application = menuBar()->addMenu("&Application");
   connect(application->addAction("Edit &Configuration"), &QAction::triggered, this,
           &CVadEDERDlg::editConfiguration);
-  application->addAction("Download TRELK Configuration")->setEnabled(false);
+  // Closing the download dialog activates the window again, whose change check offers the
+  // reload.
+  connect(application->addAction("Download TRELK Configuration"), &QAction::triggered, this,
+          [this] { CTrelkConfigDownload(folders_.data, this).exec(); });
   saveSessionAction_ = application->addAction("Save Session...");
   connect(saveSessionAction_, &QAction::triggered, this, &CVadEDERDlg::saveSession);
   loadSessionAction_ = application->addAction("Load Session...");

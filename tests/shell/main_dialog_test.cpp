@@ -10,7 +10,9 @@
 #include <QDesktopServices>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 #include <atomic>
@@ -22,9 +24,11 @@
 #include <sstream>
 #include <thread>
 
+#include "../download/http_test_server.h"
 #include "core/log.h"
 #include "engine/run_engine.h"
 #include "install/installation.h"
+#include "shell/download_dialog.h"
 #include "shell/key_button.h"
 #include "shell/knob_control.h"
 #include "shell/screen_control.h"
@@ -270,9 +274,42 @@ TEST_F(MainDialogTest, ConfigurationChangeIsAskedAboutOnceOnActivation) {
   EXPECT_EQ(engine_.runs.load(), 2);  // Yes restarted the engine
 }
 
+TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
+  HttpTestServer server([](const std::string&) {
+    return HttpTestServer::Reply{200, "device 1 \"Fetched\"\n"};
+  });
+  write(folders_.data + "configuration/instances.txt", server.host() + "\n");
+  auto dialog = makeDialog();
+  QStringList asked;
+  dialog->setQuestion([&](const QString& caption, const QString&) {
+    asked.push_back(caption);
+    return false;
+  });
+  dialog->show();
+  activate(dialog.get());
+
+  int result = -1;
+  QTimer::singleShot(0, [&] {
+    if (auto* download = qobject_cast<CTrelkConfigDownload*>(QApplication::activeModalWidget())) {
+      download->findChild<QPushButton*>("download")->click();
+      result = download->result();
+    }
+  });
+  action(*dialog, "Download TRELK Configuration")->trigger();
+  EXPECT_EQ(result, QDialog::Accepted);
+  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"),
+            "\xEF\xBB\xBF"
+            "device 1 \"Fetched\"\r\n");
+  QWidget other;
+  other.show();
+  activate(&other);
+  activate(dialog.get());
+  EXPECT_EQ(asked, QStringList{"Configuration File Changed"});
+}
+
 TEST_F(MainDialogTest, MenuCommands) {
   auto dialog = makeDialog();
-  EXPECT_FALSE(action(*dialog, "Download TRELK Configuration")->isEnabled());
+  EXPECT_TRUE(action(*dialog, "Download TRELK Configuration")->isEnabled());
 
   auto* panel = dialog->findChild<QWidget*>("panel");
   auto* console = dialog->findChild<QListWidget*>("console");

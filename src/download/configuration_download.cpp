@@ -1,0 +1,201 @@
+#include "download/configuration_download.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#include "download/fragment_reader.h"
+
+namespace qelm {
+
+namespace {
+
+// Longest text taken from the transfer layer into a message.
+constexpr size_t kMaxReasonLength = 1024;
+constexpr long kNotFound = 404;
+constexpr long kFirstErrorStatus = 400;
+constexpr long kMaxRedirects = 5;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+// libcurl wants its global set-up done once per process before any transfer.
+void initialiseCurl() {
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  (void)ready;
+}
+
+struct CurlDeleter {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
+
+std::string cut(std::string text) {
+  if (text.size() > kMaxReasonLength) text.resize(kMaxReasonLength);
+  return text;
+}
+
+std::string failedFrom(const std::string& host, const std::string& reason) {
+  return "Unable to download configuration from \"" + host + "\".\n\nReason: " + cut(reason);
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  auto* reader = static_cast<FragmentReader*>(user);
+  // Returning less than was given makes libcurl end the transfer with a write error.
+  return reader->feed(data, size * count) ? size * count : 0;
+}
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(user);
+  // Non-zero makes libcurl abandon the transfer.
+  return cancel != nullptr && cancel->load() ? 1 : 0;
+}
+
+// Fetches `url` into `reader`; the message for the user, or empty on success.
+std::string fetch(const TrelkInstance& instance, const std::string& url, FragmentReader& reader,
+                  const DownloadOptions& options) {
+  initialiseCurl();
+  CurlHandle curl(curl_easy_init());
+  if (!curl) throw std::runtime_error("the transfer library could not start");
+  char errorText[CURL_ERROR_SIZE] = {};
+  CURL* handle = curl.get();
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, "qelm");
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onBody);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reader);
+  if (options.cancel != nullptr) {
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, options.cancel);
+  }
+  if (options.timeoutSeconds > 0) {
+    // A server that stops sending, or never starts, is given up after the time-out.
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, options.timeoutSeconds);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.timeoutSeconds);
+  }
+  const CURLcode code = curl_easy_perform(handle);
+  reader.finish();
+  if (reader.overflowed())
+    return failedFrom(instance.host, "the configuration is larger than " +
+                                         std::to_string(options.maxBytes) + " bytes");
+  if (code == CURLE_ABORTED_BY_CALLBACK) return failedFrom(instance.host, "interrupted");
+  if (code == CURLE_OPERATION_TIMEDOUT && options.timeoutSeconds > 0)
+    return failedFrom(instance.host,
+                      "no answer within " + std::to_string(options.timeoutSeconds) + " seconds");
+  if (code != CURLE_OK)
+    return failedFrom(instance.host, errorText[0] != '\0' ? errorText : curl_easy_strerror(code));
+  long status = 0;
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  if (status == kNotFound) return "Unable to resolve host \"" + instance.host + "\" (ERROR 404)";
+  // An error page is not configuration: taking it would replace a working file with it.
+  if (status >= kFirstErrorStatus)
+    return failedFrom(instance.host,
+                      "the server answered with HTTP status " + std::to_string(status));
+  return {};
+}
+
+std::string withCrLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16 + 8);
+  for (const char c : text) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string instanceQuery(const std::string& prefix, bool firstInstance, int32_t firstDevice) {
+  std::string query;
+  if (!prefix.empty()) {
+    std::string escaped;
+    for (const unsigned char byte : prefix) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", byte);
+      escaped += hex;
+    }
+    query = "prepend=\"" + escaped + "\"";
+  }
+  if (!firstInstance) {
+    if (!query.empty()) query += "&";
+    query += "no-header=1";
+  }
+  if (firstDevice != 1) {
+    if (!query.empty()) query += "&";
+    query += "first-device=" + std::to_string(firstDevice);
+  }
+  return query.empty() ? query : "?" + query;
+}
+
+std::string instanceUrl(const std::string& host, const std::string& query) {
+  return "http://" + host + "/cgi-bin/qelm.pl" + query;
+}
+
+std::string startupFilePath(const std::string& dataFolder) {
+  return dataFolder + "configuration/startup.txt";
+}
+
+namespace {
+
+DownloadResult download(const std::string& dataFolder, const std::vector<TrelkInstance>& instances,
+                        const DownloadOptions& options) {
+  DownloadResult result;
+  // Nothing to fetch would leave an empty configuration in place of a working one.
+  if (instances.empty()) {
+    result.error = "There are no TRELK instances to download from.";
+    return result;
+  }
+  std::string output;
+  int32_t firstDevice = 1;
+  bool firstInstance = true;
+  for (const TrelkInstance& instance : instances) {
+    InstanceReport report;
+    report.host = instance.host;
+    report.url =
+        instanceUrl(instance.host, instanceQuery(instance.prefix, firstInstance, firstDevice));
+    if (firstDevice != 1) report.firstAsked = firstDevice;
+    FragmentReader reader(options.maxBytes - output.size());
+    result.error = fetch(instance, report.url, reader, options);
+    if (!result.error.empty()) return result;
+    // An instance that ignores first-device numbers its devices from 1 again, over the
+    // devices of the instances before it.
+    if (report.firstAsked && reader.lowestDevice() && *reader.lowestDevice() < firstDevice) {
+      result.error = "Received duplicate device number; instance at " + instance.host +
+                     " may not support multi-TRELK configuration";
+      return result;
+    }
+    report.bytes = reader.text().size();
+    report.devices = reader.deviceCount();
+    report.lastDevice = reader.lastDevice();
+    output += reader.text();
+    if (reader.lastDevice() && *reader.lastDevice() > 0) firstDevice = *reader.lastDevice() + 1;
+    firstInstance = false;
+    result.instances.push_back(std::move(report));
+  }
+  result.error = replaceFile(startupFilePath(dataFolder), kByteOrderMark + withCrLf(output));
+  return result;
+}
+
+}  // namespace
+
+DownloadResult downloadConfiguration(const std::string& dataFolder,
+                                     const std::vector<TrelkInstance>& instances,
+                                     const DownloadOptions& options) {
+  try {
+    return download(dataFolder, instances, options);
+  } catch (const std::exception& error) {
+    DownloadResult result;
+    result.error = "Unable to download configuration.\n\nReason: " + cut(error.what());
+    return result;
+  }
+}
+
+}  // namespace qelm
