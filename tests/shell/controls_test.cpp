@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QTest>
+#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -76,6 +77,43 @@ TEST_F(ControlsTest, KnobButtonHeldThenReleasedAndKeysMeanwhile) {
   QTest::mouseClick(&knob, Qt::RightButton);  // only the left button pushes
   EXPECT_EQ(drain(), (std::vector<InputEvent>{event(13, EventKind::kKeyPressed),
                                               event(13, EventKind::kKeyReleased)}));
+}
+
+TEST_F(ControlsTest, KnobPointerTurnsWithEachStepAndTheKnobShowsPushAndHold) {
+  KnobControl knob(2, context_.input);
+  knob.resize(78, 78);
+  const QPointF centre(39, 39);
+  // The pointer's middle, at `degrees` clockwise from twelve o'clock, is dark on a light cap.
+  auto pointerAt = [&](double degrees) {
+    const double radians = degrees * 3.14159265358979 / 180;
+    const QImage picture = knob.grab().toImage();
+    const QPointF at = centre + QPointF(17 * std::sin(radians), -17 * std::cos(radians));
+    return qGray(picture.pixel(at.toPoint())) < 80;
+  };
+  EXPECT_TRUE(pointerAt(0));
+  EXPECT_FALSE(pointerAt(45));
+  for (int i = 0; i < 3; ++i)
+    knob.turnByWheel(-120);  // towards the user: clockwise
+  EXPECT_TRUE(pointerAt(45));
+  EXPECT_FALSE(pointerAt(0));
+  knob.turnByWheel(6 * 120);  // away from the user: counter-clockwise, past twelve o'clock
+  EXPECT_TRUE(pointerAt(-45));
+  drain();
+
+  EXPECT_EQ(knob.look(), KnobControl::Look::kResting);
+  const QImage resting = knob.grab().toImage();
+  QTest::mousePress(&knob, Qt::LeftButton);
+  EXPECT_EQ(knob.look(), KnobControl::Look::kPushed);
+  const QImage pushed = knob.grab().toImage();
+  EXPECT_NE(pushed, resting);
+  // Held past the hold time the panel resets the knob's item; the knob shows it then.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return knob.look() == KnobControl::Look::kHeld; }, 3000));
+  EXPECT_NE(knob.grab().toImage(), pushed);
+  QTest::mouseRelease(&knob, Qt::LeftButton);
+  EXPECT_EQ(knob.look(), KnobControl::Look::kResting);
+  EXPECT_EQ(knob.grab().toImage(), resting);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(20, EventKind::kKnobPushed),
+                                              event(20, EventKind::kKnobReleased)}));
 }
 
 TEST_F(ControlsTest, ScreenTouchRepeatsWhileHeldAndEndsWithTheButton) {
