@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
 #include <cmath>
 #include <ctime>
 #include <mutex>
@@ -210,6 +211,9 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   context.setStartupFileName("startup.txt");
   runner_->start();
   panel_->setFocus();
+  // A monitor with other scaling keeps the zoom in its own pixels.
+  winId();
+  connect(windowHandle(), &QWindow::screenChanged, this, [this] { layoutPanel(); });
 }
 
 CVadEDERDlg::~CVadEDERDlg() {

@@ -128,8 +128,7 @@ class MainDialogTest : public ::testing::Test {
     for (QAction* item : dialog.menuBar()->findChildren<QAction*>())
       if (item->text() == text) return item;
     ADD_FAILURE() << "no menu item " << text.toStdString();
-    static QAction none;
-    return &none;
+    return nullptr;
   }
   static std::vector<InputEvent> drain(CVadEDERDlg& dialog) {
     std::vector<InputEvent> events;
