@@ -33,8 +33,31 @@ QColor KeyButton::lampColor() const {
 }
 
 void KeyButton::paintEvent(QPaintEvent*) {
-  // Drawn in proportion to the key, so it stays sharp at every zoom.
+  // A key changes only with its lamp, its push and its size: each look is drawn once and kept.
+  const qreal ratio = devicePixelRatioF();
+  const QString key = QString("%1x%2@%3 %4 %5 %6 %7")
+                          .arg(width())
+                          .arg(height())
+                          .arg(ratio)
+                          .arg(static_cast<int>(lamp_))
+                          .arg(isDown())
+                          .arg(font().key())
+                          .arg(palette().cacheKey());
+  if (picture_.isNull() || key != pictureKey_) {
+    picture_ = QPixmap((QSizeF(size()) * ratio).toSize());
+    picture_.setDevicePixelRatio(ratio);
+    picture_.fill(Qt::transparent);
+    QPainter picturePainter(&picture_);
+    paintKey(picturePainter);
+    pictureKey_ = key;
+  }
   QPainter painter(this);
+  painter.drawPixmap(0, 0, picture_);
+}
+
+void KeyButton::paintKey(QPainter& painter) const {
+  // Drawn in proportion to the key, so it stays sharp at every zoom.
+  painter.setFont(font());
   painter.setRenderHint(QPainter::Antialiasing);
   const qreal size = std::min(width(), height());
   const qreal line = std::max<qreal>(1.0, size / 40);

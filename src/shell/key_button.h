@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QColor>
+#include <QPixmap>
 #include <cstdint>
 
 #include "core/input.h"
@@ -33,8 +34,12 @@ class KeyButton final : public QAbstractButton {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void paintKey(QPainter& painter) const;
+
   int32_t code_;
   LampState lamp_ = LampState::kBright;
+  QPixmap picture_;     // the key as last drawn
+  QString pictureKey_;  // what it was drawn for
 };
 
 }  // namespace qelm

@@ -71,10 +71,9 @@ void KnobControl::turnByWheel(int delta) {
   update();
 }
 
-void KnobControl::paintEvent(QPaintEvent*) {
+void KnobControl::paintBody(QPainter& painter) const {
   // Everything is drawn in proportion to the control, so the knob is as sharp at 300 % as at
-  // 100 %; the panel's background shows around it.
-  QPainter painter(this);
+  // 100 %.
   painter.setRenderHint(QPainter::Antialiasing);
   const bool dark = theme_ != 0;
   const qreal size = std::min(width(), height());
@@ -91,7 +90,7 @@ void KnobControl::paintEvent(QPaintEvent*) {
 
   // A pushed knob sinks a little and loses its shadow.
   const bool pushed = look_ != Look::kResting;
-  const QPointF body = centre + QPointF(0, pushed ? size * 0.02 : 0);
+  const QPointF body = bodyCentre();
   const qreal skirt = radius * 0.80;
   if (look_ == Look::kHeld) {
     painter.setBrush(Qt::NoBrush);
@@ -120,10 +119,37 @@ void KnobControl::paintEvent(QPaintEvent*) {
   painter.setBrush(capLight);
   painter.setPen(QPen(shades.outline, line * 0.75));
   painter.drawEllipse(body, cap, cap);
+}
+
+QPointF KnobControl::bodyCentre() const {
+  const qreal size = std::min(width(), height());
+  return QRectF(rect()).center() + QPointF(0, look_ != Look::kResting ? size * 0.02 : 0);
+}
+
+void KnobControl::paintEvent(QPaintEvent*) {
+  // The knob without its pointer changes only with its size, theme and look: it is drawn once
+  // for them and kept; each paint adds the pointer. The panel's background shows around it.
+  const qreal ratio = devicePixelRatioF();
+  const BodyKey key{size(), ratio, theme_, look_};
+  if (body_.isNull() || !(key == bodyKey_)) {
+    body_ = QPixmap((QSizeF(size()) * ratio).toSize());
+    body_.setDevicePixelRatio(ratio);
+    body_.fill(Qt::transparent);
+    QPainter bodyPainter(&body_);
+    paintBody(bodyPainter);
+    bodyKey_ = key;
+  }
+  QPainter painter(this);
+  painter.drawPixmap(0, 0, body_);
 
   // The pointer turns clockwise from twelve o'clock by one mark per step.
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal size = std::min(width(), height());
+  const qreal radius = size / 2;
+  const QPointF body = bodyCentre();
   const qreal degrees = (steps_ % kMarks) * kDegreesPerStep;
-  QPen pointer(shades.pointer, std::max<qreal>(1.5, size * 0.08));
+  QPen pointer((theme_ != 0 ? kDarkShades : kLightShades).pointer,
+               std::max<qreal>(1.5, size * 0.08));
   pointer.setCapStyle(Qt::RoundCap);
   painter.setPen(pointer);
   painter.drawLine(polar(body, radius * 0.12, degrees), polar(body, radius * 0.70, degrees));

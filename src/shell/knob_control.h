@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -51,7 +52,18 @@ class KnobControl final : public QWidget {
   void enterEvent(QEnterEvent* event) override;
 
  private:
+  // What the knob's body was last drawn for.
+  struct BodyKey {
+    QSize size;
+    qreal ratio = 0;
+    int32_t theme = 0;
+    Look look = Look::kResting;
+    bool operator==(const BodyKey&) const = default;
+  };
+
   void setLook(Look look);
+  void paintBody(QPainter& painter) const;
+  QPointF bodyCentre() const;
 
   int index_;
   WinInput& input_;
@@ -60,6 +72,8 @@ class KnobControl final : public QWidget {
   int wheelRest_ = 0;  // part of a notch not yet turned
   Look look_ = Look::kResting;
   QTimer holdTimer_;  // runs while the knob is pushed
+  QPixmap body_;      // the knob without its pointer
+  BodyKey bodyKey_;
 };
 
 }  // namespace qelm

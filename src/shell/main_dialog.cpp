@@ -178,7 +178,7 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
       relay_(this,
              [this] {
                for (ScreenControl* screen : screens_)
-                 screen->update();
+                 screen->refresh();
              }),
       runner_(std::make_unique<EngineRunner>(folders, clock, std::move(run))),
       configWatch_(folders.data + "configuration/startup.txt"),
@@ -438,7 +438,7 @@ void CVadEDERDlg::timerTick() {
   if (console_->count() >= kConsoleMaxLines) console_->clear();
 
   for (ScreenControl* screen : screens_)
-    screen->update();
+    screen->refresh();
   const uint32_t word = context.lampWord.load(std::memory_order_relaxed);
   if (word != lastLampWord_) showLamps(word);
   const int32_t theme = context.colorTheme.load(std::memory_order_relaxed);

@@ -1,9 +1,11 @@
 #include "shell/screen_control.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 #include "core/app_context.h"
@@ -27,7 +29,8 @@ void ScreenControl::setZoom(int zoom) {
   frame_ = QImage(zoomedLength(kScreenWidth, zoom_), zoomedLength(kScreenHeight, zoom_),
                   QImage::Format_RGB32);
   frame_.setDevicePixelRatio(pixelRatio_);
-  frame_.fill(Qt::black);
+  zoomNearest(copy_.data(), kScreenWidth, kScreenWidth, kScreenHeight, zoom_, frame_, 0,
+              kScreenHeight - 1);
   setFixedSize(static_cast<int>(std::ceil(frame_.width() / pixelRatio_)),
                static_cast<int>(std::ceil(frame_.height() / pixelRatio_)));
   update();
@@ -41,29 +44,49 @@ QPoint ScreenControl::screenPixelAt(QPointF position) const {
                 qelm::screenPixelAt(device(position.y()), zoom_, kScreenHeight));
 }
 
-void ScreenControl::copyFromRaster() {
-  // Only the plain copy happens under the lock: the engine waits for it in every pass, and
-  // zooming costs up to nine times as much.
+QRect ScreenControl::takeChanges() {
+  if (context_ == nullptr) return QRect();
+  // Only the comparison and the plain copy happen under the lock: the engine waits for it in
+  // every pass, and zooming costs up to nine times as much.
   const int column = screen_ == 0 ? 0 : kRightScreenColumn;
+  int first = -1;
+  int last = -1;
   {
     std::lock_guard<std::mutex> guard(context_->screenLock);
     const uint32_t* raster = context_->pixels();
-    for (int y = 0; y < kScreenHeight; ++y)
-      std::copy_n(raster + static_cast<size_t>(y) * kRasterWidth + column, kScreenWidth,
-                  copy_.data() + static_cast<size_t>(y) * kScreenWidth);
+    for (int y = 0; y < kScreenHeight; ++y) {
+      const uint32_t* from = raster + static_cast<size_t>(y) * kRasterWidth + column;
+      uint32_t* to = copy_.data() + static_cast<size_t>(y) * kScreenWidth;
+      if (std::memcmp(from, to, kScreenWidth * sizeof(uint32_t)) == 0) continue;
+      std::memcpy(to, from, kScreenWidth * sizeof(uint32_t));
+      if (first < 0) first = y;
+      last = y;
+    }
   }
-  zoomNearest(copy_.data(), kScreenWidth, kScreenWidth, kScreenHeight, zoom_, frame_);
+  if (first < 0) return QRect();
+  zoomNearest(copy_.data(), kScreenWidth, kScreenWidth, kScreenHeight, zoom_, frame_, first, last);
+  const int top = static_cast<int>(std::floor(firstZoomedPixel(first, zoom_) / pixelRatio_));
+  const int bottom = static_cast<int>(std::ceil(firstZoomedPixel(last + 1, zoom_) / pixelRatio_));
+  return QRect(0, top, width(), bottom - top);
 }
 
-void ScreenControl::paintEvent(QPaintEvent*) {
+void ScreenControl::refresh() {
+  const QRect changed = takeChanges();
+  if (!changed.isEmpty()) update(changed);
+}
+
+void ScreenControl::paintEvent(QPaintEvent* event) {
   ++paintCount_;
   QPainter painter(this);
   if (context_ == nullptr) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
-  copyFromRaster();
-  // The frame is in monitor pixels already: drawn without any resampling.
+  // Changes outside the part being painted get a paint of their own.
+  const QRect changed = takeChanges();
+  if (!changed.isEmpty() && !event->region().contains(changed)) update(changed);
+  // The frame is in monitor pixels already: drawn without any resampling, and only where the
+  // paint needs it.
   painter.drawImage(QPointF(0, 0), frame_);
   const QSizeF drawn = frame_.deviceIndependentSize();
   if (drawn.width() < width() || drawn.height() < height()) {

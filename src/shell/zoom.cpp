@@ -31,27 +31,29 @@ int steppedZoom(int zoom, int step) {
 }
 
 void zoomNearest(const uint32_t* source, int stride, int width, int height, int zoom,
-                 QImage& zoomed) {
+                 QImage& zoomed, int firstRow, int lastRow) {
   const int columns = std::min(zoomed.width(), zoomedLength(width, zoom));
   const int rows = std::min(zoomed.height(), zoomedLength(height, zoom));
+  const int fromRow = std::max(0, firstZoomedPixel(std::max(firstRow, 0), zoom));
+  const int toRow = std::min(rows, firstZoomedPixel(std::min(lastRow, height - 1) + 1, zoom));
   std::vector<int> sourceColumn(static_cast<size_t>(columns));
   for (int x = 0; x < columns; ++x)
     sourceColumn[x] = screenPixelAt(x, zoom, width);
   // Rows showing the same source row are copies of the first of them.
   int lastSourceRow = -1;
-  const uint32_t* lastRow = nullptr;
-  for (int y = 0; y < rows; ++y) {
+  const uint32_t* copiedRow = nullptr;
+  for (int y = fromRow; y < toRow; ++y) {
     auto* to = reinterpret_cast<uint32_t*>(zoomed.scanLine(y));
     const int sourceRow = screenPixelAt(y, zoom, height);
     if (sourceRow == lastSourceRow) {
-      std::memcpy(to, lastRow, static_cast<size_t>(columns) * sizeof(uint32_t));
+      std::memcpy(to, copiedRow, static_cast<size_t>(columns) * sizeof(uint32_t));
       continue;
     }
     const uint32_t* from = source + static_cast<size_t>(sourceRow) * stride;
     for (int x = 0; x < columns; ++x)
       to[x] = from[sourceColumn[x]] | 0xFF000000u;
     lastSourceRow = sourceRow;
-    lastRow = to;
+    copiedRow = to;
   }
 }
 

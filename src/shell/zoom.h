@@ -32,10 +32,17 @@ constexpr int screenPixelAt(int devicePixel, int zoom, int screenPixels) {
   return pixel < screenPixels ? pixel : screenPixels - 1;
 }
 
-/// Draws `width` x `height` pixels of 0x00RRGGBB (rows `stride` pixels apart) into `zoomed`,
-/// which must be `zoomedLength` of them in each direction, picking for each pixel the nearest
-/// source pixel (`screenPixelAt`); alpha is made opaque.
+/// The first monitor pixel that shows screen pixel `pixel` at `zoom` percent (so
+/// `firstZoomedPixel(pixel + 1, zoom)` is the first one past it).
+constexpr int firstZoomedPixel(int pixel, int zoom) {
+  return (pixel * zoom + 99) / 100;
+}
+
+/// Draws rows `firstRow`..`lastRow` of `width` x `height` pixels of 0x00RRGGBB (rows `stride`
+/// pixels apart) into the rows of `zoomed` that show them; `zoomed` is `zoomedLength` of them
+/// in each direction (an RGB32 image). Each of its pixels takes the source pixel `screenPixelAt`
+/// gives; alpha is made opaque.
 void zoomNearest(const uint32_t* source, int stride, int width, int height, int zoom,
-                 QImage& zoomed);
+                 QImage& zoomed, int firstRow, int lastRow);
 
 }  // namespace qelm

@@ -130,6 +130,32 @@ TEST_F(ControlsTest, ScreenTouchRepeatsWhileHeldAndEndsWithTheButton) {
   EXPECT_EQ(drain(), std::vector<InputEvent>{});
 }
 
+TEST_F(ControlsTest, ScreenRepaintsOnlyWhenAndWhereTheRasterChanged) {
+  ScreenControl screen(0, &context_);
+  screen.setZoom(150);
+  screen.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&screen));
+  QTest::qWait(50);
+  const int paints = screen.paintCount();
+  screen.refresh();
+  QTest::qWait(50);
+  EXPECT_EQ(screen.paintCount(), paints);  // nothing changed, nothing painted
+
+  {
+    std::lock_guard<std::mutex> guard(context_.screenLock);
+    context_.pixels()[271 * kRasterWidth + 479] = 0x00FF8000;  // the last pixel
+    context_.pixels()[kRightScreenColumn] = 0x00FFFFFF;        // the other screen's
+  }
+  screen.refresh();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return screen.paintCount() > paints; }, 1000));
+  const QImage picture = screen.grab().toImage();
+  auto raster = [&](int x, int y) { return context_.pixels()[y * kRasterWidth + x] | 0xFF000000u; };
+  EXPECT_EQ(picture.pixel(719, 407), 0xFFFF8000u);
+  EXPECT_EQ(picture.pixel(718, 407), raster(478, 271));
+  EXPECT_EQ(picture.pixel(719, 406), raster(479, 270));
+  EXPECT_EQ(picture.pixel(0, 0), raster(0, 0));
+}
+
 TEST_F(ControlsTest, ScreensShowTheirHalfOfTheRaster) {
   {
     std::lock_guard<std::mutex> guard(context_.screenLock);
