@@ -2,32 +2,44 @@
 
 #include <QAbstractButton>
 #include <QColor>
+#include <QPixmap>
 #include <cstdint>
+
+#include "core/input.h"
 
 namespace qelm {
 
 class WinInput;
 
-/// One of the sixteen panel keys: a button whose face shows the key's lamp colour. A click
-/// queues the key's press and release pair. It never takes the keyboard focus, which stays with
-/// the panel.
+/// One of the sixteen panel keys: a key cap that shows the key's lamp (off, lit or bright). A
+/// click queues the key's press and release pair. It never takes the keyboard focus, which stays
+/// with the panel.
 class KeyButton final : public QAbstractButton {
   Q_OBJECT
 
  public:
-  /// `code` is the panel key code 1..16; `text` may hold a line break.
+  /// `code` is the panel key code 1..16; `text` may hold a line break. The lamp starts bright,
+  /// as the panel's keys do until the engine first sets them.
   KeyButton(int32_t code, const QString& text, WinInput& input, QWidget* parent = nullptr);
 
   int32_t code() const { return code_; }
-  QColor lampColor() const { return lampColor_; }
-  void setLampColor(const QColor& color);
+  /// State 1 shows as off, as the panel's lamps do.
+  void setLamp(LampState lamp);
+  LampState lamp() const { return lamp_; }
+  /// The colour of the cap: green for a lit lamp, bright green for a bright one, the button
+  /// colour of the style when off.
+  QColor lampColor() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void paintKey(QPainter& painter) const;
+
   int32_t code_;
-  QColor lampColor_;
+  LampState lamp_ = LampState::kBright;
+  QPixmap picture_;     // the key as last drawn
+  QString pictureKey_;  // what it was drawn for
 };
 
 }  // namespace qelm

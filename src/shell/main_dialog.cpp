@@ -1,32 +1,44 @@
 #include "shell/main_dialog.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QLayout>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
+#include <cmath>
 #include <ctime>
+#include <mutex>
 
 #include "core/input.h"
 #include "core/log.h"
+#include "core/win_input.h"
+#include "display/screenshot.h"
 #include "install/installation.h"
 #include "shell/download_dialog.h"
+#include "shell/about.h"
 #include "shell/key_button.h"
 #include "shell/key_filter.h"
 #include "shell/knob_control.h"
 #include "shell/screen_control.h"
+#include "shell/window_settings.h"
+#include "shell/zoom.h"
 
 namespace qelm {
 
@@ -59,26 +71,27 @@ struct KeyPlace {
   PanelKey key;
   const char* text;
   QRect place;
+  std::array<int, 2> keyboard;  // the keyboard keys that stand for it (0: none)
 };
 
 // The keypad: digits and edit keys in three columns, the navigation keys beside them.
 const KeyPlace kKeys[] = {
-    {PanelKey::kDigit1, "1", dlu(6, 29, 28, 30)},
-    {PanelKey::kDigit2, "2", dlu(36, 29, 28, 30)},
-    {PanelKey::kDigit3, "3", dlu(66, 29, 28, 30)},
-    {PanelKey::kDigit4, "4", dlu(6, 61, 28, 30)},
-    {PanelKey::kDigit5, "5", dlu(36, 61, 28, 30)},
-    {PanelKey::kDigit6, "6", dlu(66, 61, 28, 30)},
-    {PanelKey::kDigit7, "7", dlu(6, 93, 28, 30)},
-    {PanelKey::kDigit8, "8", dlu(36, 93, 28, 30)},
-    {PanelKey::kDigit9, "9", dlu(66, 93, 28, 30)},
-    {PanelKey::kContext, ". -", dlu(6, 125, 28, 30)},
-    {PanelKey::kDigit0, "0", dlu(36, 125, 28, 30)},
-    {PanelKey::kBack, "\u2190", dlu(66, 125, 28, 30)},
-    {PanelKey::kSelectDevice, "Select\nDevice", dlu(96, 29, 47, 30)},
-    {PanelKey::kSelectSubmenu, "Select\nSubmenu", dlu(96, 61, 47, 30)},
-    {PanelKey::kCancel, "Cancel", dlu(96, 93, 47, 30)},
-    {PanelKey::kEnter, "Enter", dlu(96, 125, 47, 30)},
+    {PanelKey::kDigit1, "1", dlu(6, 29, 28, 30), {Qt::Key_1, 0}},
+    {PanelKey::kDigit2, "2", dlu(36, 29, 28, 30), {Qt::Key_2, 0}},
+    {PanelKey::kDigit3, "3", dlu(66, 29, 28, 30), {Qt::Key_3, 0}},
+    {PanelKey::kDigit4, "4", dlu(6, 61, 28, 30), {Qt::Key_4, 0}},
+    {PanelKey::kDigit5, "5", dlu(36, 61, 28, 30), {Qt::Key_5, 0}},
+    {PanelKey::kDigit6, "6", dlu(66, 61, 28, 30), {Qt::Key_6, 0}},
+    {PanelKey::kDigit7, "7", dlu(6, 93, 28, 30), {Qt::Key_7, 0}},
+    {PanelKey::kDigit8, "8", dlu(36, 93, 28, 30), {Qt::Key_8, 0}},
+    {PanelKey::kDigit9, "9", dlu(66, 93, 28, 30), {Qt::Key_9, 0}},
+    {PanelKey::kContext, ". -", dlu(6, 125, 28, 30), {Qt::Key_Period, Qt::Key_Minus}},
+    {PanelKey::kDigit0, "0", dlu(36, 125, 28, 30), {Qt::Key_0, 0}},
+    {PanelKey::kBack, "\u2190", dlu(66, 125, 28, 30), {Qt::Key_Backspace, 0}},
+    {PanelKey::kSelectDevice, "Select\nDevice", dlu(96, 29, 47, 30), {Qt::Key_D, 0}},
+    {PanelKey::kSelectSubmenu, "Select\nSubmenu", dlu(96, 61, 47, 30), {Qt::Key_S, 0}},
+    {PanelKey::kCancel, "Cancel", dlu(96, 93, 47, 30), {Qt::Key_Escape, 0}},
+    {PanelKey::kEnter, "Enter", dlu(96, 125, 47, 30), {Qt::Key_Enter, 0}},
 };
 
 // Knobs 0 and 1 sit left of the left screen (top, bottom), 2 and 3 right of it, 4 and 5 left of
@@ -86,6 +99,30 @@ const KeyPlace kKeys[] = {
 const QPoint kKnobPlaces[] = {{151, 7}, {151, 149}, {501, 7}, {501, 149},
                               {529, 7}, {529, 149}, {877, 7}, {877, 149}};
 const QPoint kScreenPlaces[] = {{179, 7}, {556, 7}};
+
+// A key's tooltip: its name and the keyboard keys that stand for it.
+QString keyToolTip(const KeyPlace& place) {
+  QString name = QString::fromUtf8(place.text).replace('\n', ' ');
+  if (place.key == PanelKey::kBack) name += " (back)";
+  QStringList keys;
+  for (const int key : place.keyboard)
+    if (key != 0) keys << QKeySequence(key).toString(QKeySequence::NativeText);
+  return QString("%1 \u2014 keyboard: %2").arg(name, keys.join(" or "));
+}
+
+QString knobToolTip(int index) {
+  return QString(
+             "Knob %1 \u2014 mouse wheel (over it, or after passing over it): turn; left "
+             "button: push; held %2 s: reset to default")
+      .arg(index + 1)
+      .arg(WinInput::kHoldTimeMs / 1000);
+}
+
+// Scales a place laid out for 100 % on a plain monitor.
+QRect scaled(const QRect& place, double scale) {
+  return QRect(qRound(place.x() * scale), qRound(place.y() * scale), qRound(place.width() * scale),
+               qRound(place.height() * scale));
+}
 
 QString fromLocal(const std::string& text) {
   return QFile::decodeName(QByteArray::fromStdString(text));
@@ -142,7 +179,7 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
       relay_(this,
              [this] {
                for (ScreenControl* screen : screens_)
-                 screen->update();
+                 screen->refresh();
              }),
       runner_(std::make_unique<EngineRunner>(folders, clock, std::move(run))),
       configWatch_(folders.data + "configuration/startup.txt"),
@@ -155,11 +192,16 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   context.notifyWindow.store(&relay_);
   setWindowTitle(kTitle);
   setWindowIcon(makeWindowIcon());
+  settings_ = openWindowSettings();
+  baseFont_ = QApplication::font();
   buildPanel();
   buildConsole();
+  buildFileMenu();
   buildMenus();
+  buildHelpMenu();
   // The window is exactly as large as its panel: the console appears by growing it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
+  restoreWindowState();
   keyFilter_ = new KeyFilter(this, context.input, this);
   qApp->installEventFilter(keyFilter_);
   qApp->installEventFilter(this);
@@ -170,6 +212,9 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   context.setStartupFileName("startup.txt");
   runner_->start();
   panel_->setFocus();
+  // A monitor with other scaling keeps the zoom in its own pixels.
+  winId();
+  connect(windowHandle(), &QWindow::screenChanged, this, [this] { layoutPanel(); });
 }
 
 CVadEDERDlg::~CVadEDERDlg() {
@@ -185,19 +230,20 @@ void CVadEDERDlg::buildPanel() {
   // The panel keeps the keyboard focus: the keys and knobs never take it.
   panel_->setFocusPolicy(Qt::StrongFocus);
   panel_->setAutoFillBackground(true);
-  panel_->setFixedSize(dluX(kPanelWidth), dluY(kCompactHeight));
   setCentralWidget(panel_);
   AppContext& context = runner_->context();
   for (const Screen screen : {Screen::kLeft, Screen::kRight}) {
     const int32_t i = codeOf(screen);
     screens_[i] = new ScreenControl(i, &context, panel_);
     screens_[i]->setObjectName(QString("screen%1").arg(i));
-    screens_[i]->move(dluX(kScreenPlaces[i].x()), dluY(kScreenPlaces[i].y()));
+    places_.emplace_back(screens_[i],
+                         QRect(dluX(kScreenPlaces[i].x()), dluY(kScreenPlaces[i].y()), 0, 0));
   }
   for (int i = 0; i < 8; ++i) {
     KnobControl* knob = new KnobControl(i, context.input, panel_);
     knob->setObjectName(QString("knob%1").arg(i));
-    knob->setGeometry(dlu(kKnobPlaces[i].x(), kKnobPlaces[i].y(), 26, 26));
+    knob->setToolTip(knobToolTip(i));
+    places_.emplace_back(knob, dlu(kKnobPlaces[i].x(), kKnobPlaces[i].y(), 26, 26));
     connect(knob, &KnobControl::hovered, this, [this](KnobControl* k) { wheelKnob_ = k; });
     knobs_[i] = knob;
   }
@@ -205,7 +251,8 @@ void CVadEDERDlg::buildPanel() {
     const int32_t code = codeOf(place.key);
     KeyButton* key = new KeyButton(code, QString::fromUtf8(place.text), context.input, panel_);
     key->setObjectName(QString("key%1").arg(code));
-    key->setGeometry(place.place);
+    key->setToolTip(keyToolTip(place));
+    places_.emplace_back(key, place.place);
     keys_[code] = key;
   }
 }
@@ -213,23 +260,29 @@ void CVadEDERDlg::buildPanel() {
 void CVadEDERDlg::buildConsole() {
   console_ = new QListWidget(panel_);
   console_->setObjectName("console");
-  console_->setGeometry(dlu(385, 210, 515, 135));
+  places_.emplace_back(console_, dlu(385, 210, 515, 135));
   console_->setFocusPolicy(Qt::NoFocus);
   console_->setUniformItemSizes(true);
   console_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   clear_ = new QPushButton("Clear", panel_);
   clear_->setObjectName("clear");
-  clear_->setGeometry(dlu(325, 207, 55, 23));
+  places_.emplace_back(clear_, dlu(325, 207, 55, 23));
   clear_->setFocusPolicy(Qt::NoFocus);
   connect(clear_, &QPushButton::clicked, console_, &QListWidget::clear);
   autoscroll_ = new QCheckBox("Autoscroll", panel_);
   autoscroll_->setObjectName("autoscroll");
-  autoscroll_->move(dluX(329), dluY(234));
+  places_.emplace_back(autoscroll_, dlu(329, 234, 47, 10));
   autoscroll_->setFocusPolicy(Qt::NoFocus);
   autoscroll_->setChecked(true);
   for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
                            static_cast<QWidget*>(autoscroll_)})
     control->setEnabled(false);
+}
+
+void CVadEDERDlg::buildFileMenu() {
+  QMenu* file = menuBar()->addMenu("&File");
+  connect(file->addAction("Save &Screenshot..."), &QAction::triggered, this,
+          &CVadEDERDlg::saveScreenshot);
 }
 
 void CVadEDERDlg::buildMenus() {
@@ -253,6 +306,114 @@ void CVadEDERDlg::buildMenus() {
   connect(view->addAction("Report Directory"), &QAction::triggered, this,
           &CVadEDERDlg::openReportDirectory);
   connect(view->addAction("Show &Console"), &QAction::triggered, this, &CVadEDERDlg::toggleConsole);
+  buildZoomMenu(view);
+}
+
+void CVadEDERDlg::buildZoomMenu(QMenu* view) {
+  QMenu* zoom = view->addMenu("&Zoom");
+  zoomActions_ = new QActionGroup(this);
+  for (const int level : kZoomLevels) {
+    QAction* action = zoom->addAction(QString("%1 %").arg(level));
+    action->setCheckable(true);
+    action->setData(level);
+    zoomActions_->addAction(action);
+    connect(action, &QAction::triggered, this, [this, level] { setZoom(level); });
+  }
+  zoom->addSeparator();
+  QAction* in = zoom->addAction("Zoom &In");
+  in->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  connect(in, &QAction::triggered, this, [this] { setZoom(steppedZoom(zoom_, 1)); });
+  QAction* out = zoom->addAction("Zoom &Out");
+  out->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+  connect(out, &QAction::triggered, this, [this] { setZoom(steppedZoom(zoom_, -1)); });
+  QAction* actual = zoom->addAction("&Actual Pixels");
+  actual->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+  connect(actual, &QAction::triggered, this, [this] { setZoom(kZoomLevels.front()); });
+}
+
+void CVadEDERDlg::buildHelpMenu() {
+  QMenu* help = menuBar()->addMenu("&Help");
+  connect(help->addAction("&About..."), &QAction::triggered, this, &CVadEDERDlg::showAbout);
+}
+
+void CVadEDERDlg::setZoom(int zoom) {
+  if (!isZoomLevel(zoom)) return;
+  zoom_ = zoom;
+  for (QAction* action : zoomActions_->actions())
+    action->setChecked(action->data().toInt() == zoom);
+  layoutPanel();
+}
+
+void CVadEDERDlg::layoutPanel() {
+  // The zoom counts the monitor's pixels; the widgets count the desktop's scaled units.
+  const double scale = zoom_ / 100.0 / devicePixelRatioF();
+  QFont font = baseFont_;
+  if (font.pointSizeF() > 0)
+    font.setPointSizeF(font.pointSizeF() * scale);
+  else
+    font.setPixelSize(std::max(1, qRound(font.pixelSize() * scale)));
+  panel_->setFont(font);
+  for (const auto& [control, place] : places_) {
+    if (auto* screen = qobject_cast<ScreenControl*>(control)) {
+      screen->setZoom(zoom_);
+      screen->move(scaled(place, scale).topLeft());
+    } else {
+      control->setGeometry(scaled(place, scale));
+    }
+  }
+  panel_->setFixedSize(scaled(QRect(0, 0, dluX(kPanelWidth),
+                                    dluY(consoleShown_ ? kConsoleShownHeight : kCompactHeight)),
+                              scale)
+                           .size());
+}
+
+void CVadEDERDlg::restoreWindowState() {
+  const WindowState state = loadWindowState(*settings_);
+  consoleShown_ = state.consoleShown;
+  for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
+                           static_cast<QWidget*>(autoscroll_)})
+    control->setEnabled(consoleShown_);
+  setZoom(state.zoom.value_or(defaultZoomFor(devicePixelRatioF())));
+  adjustSize();
+  if (state.position && reachableOnDesktop(*state.position, size())) move(*state.position);
+}
+
+void CVadEDERDlg::saveWindowState() {
+  WindowState state;
+  state.position = pos();
+  state.zoom = zoom_;
+  state.consoleShown = consoleShown_;
+  qelm::saveWindowState(*settings_, state);
+}
+
+void CVadEDERDlg::showAbout() {
+  QMessageBox::about(this, "About Marvex Vurezoz QELM", aboutText(folders_));
+}
+
+void CVadEDERDlg::saveScreenshot() {
+  const QString suggested =
+      QFile::decodeName(QByteArray::fromStdString(folders_.report)) +
+      QDateTime::currentDateTime().toString("'qelm-screens-'yyyyMMdd-HHmmss'.png'");
+  QFileDialog dialog(this, "Save Screenshot", suggested, "PNG Images (*.png)");
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix("png");
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  saveScreenshotTo(dialog.selectedFiles().first());
+}
+
+bool CVadEDERDlg::saveScreenshotTo(const QString& path) {
+  // The picture is taken as one moment of the raster; the file is written after the lock is
+  // given back, so a slow disk never holds up the engine.
+  AppContext& context = runner_->context();
+  std::vector<uint32_t> raster(static_cast<size_t>(kRasterWidth) * kRasterHeight);
+  {
+    std::lock_guard<std::mutex> guard(context.screenLock);
+    std::copy_n(context.pixels(), raster.size(), raster.data());
+  }
+  std::string error;
+  if (writeScreensPng(raster.data(), toLocal(path), error)) return true;
+  errorBox_(QString("The screenshot could not be saved: %1").arg(fromLocal(error)));
+  return false;
 }
 
 void CVadEDERDlg::updateSessionActions() {
@@ -281,7 +442,7 @@ void CVadEDERDlg::timerTick() {
   if (console_->count() >= kConsoleMaxLines) console_->clear();
 
   for (ScreenControl* screen : screens_)
-    screen->update();
+    screen->refresh();
   const uint32_t word = context.lampWord.load(std::memory_order_relaxed);
   if (word != lastLampWord_) showLamps(word);
   const int32_t theme = context.colorTheme.load(std::memory_order_relaxed);
@@ -291,20 +452,8 @@ void CVadEDERDlg::timerTick() {
 void CVadEDERDlg::showLamps(uint32_t word) {
   lastLampWord_ = word;
   const LampStates lamps = unpackLampWord(word);
-  for (int32_t code = kFirstKeyCode; code <= kLastKeyCode; ++code) {
-    KeyButton* key = keys_[code];
-    switch (lamps[code]) {
-      case LampState::kLit:
-        key->setLampColor(QColor(100, 255, 100));
-        break;
-      case LampState::kBright:
-        key->setLampColor(QColor(0, 255, 0));
-        break;
-      default:
-        key->setLampColor(key->palette().color(QPalette::Button));
-        break;
-    }
-  }
+  for (int32_t code = kFirstKeyCode; code <= kLastKeyCode; ++code)
+    keys_[code]->setLamp(lamps[code]);
 }
 
 void CVadEDERDlg::showTheme(int32_t theme) {
@@ -334,6 +483,7 @@ void CVadEDERDlg::checkConfigurationChange() {
 }
 
 void CVadEDERDlg::closeEvent(QCloseEvent* event) {
+  saveWindowState();
   runner_->stop();
   event->accept();
 }
@@ -360,8 +510,7 @@ void CVadEDERDlg::openReportDirectory() {
 
 void CVadEDERDlg::toggleConsole() {
   consoleShown_ = !consoleShown_;
-  panel_->setFixedSize(dluX(kPanelWidth),
-                       dluY(consoleShown_ ? kConsoleShownHeight : kCompactHeight));
+  layoutPanel();
   for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
                            static_cast<QWidget*>(autoscroll_)})
     control->setEnabled(consoleShown_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QMainWindow>
 #include <array>
 #include <atomic>
@@ -7,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/engine_runner.h"
 #include "shell/config_watch.h"
@@ -14,8 +17,11 @@
 
 class QAction;
 class QCheckBox;
+class QActionGroup;
 class QListWidget;
+class QMenu;
 class QPushButton;
+class QSettings;
 class QTimer;
 
 namespace qelm {
@@ -41,7 +47,8 @@ class ScreenChangeRelay final : public ScreenNotifier {
 
 /// The main window: the panel's two screens, eight knobs and sixteen lamp keys, the console
 /// with the log, and the menus. It owns the engine thread: starts it when created, restarts it
-/// when the configuration file changed and the user agrees, and stops it when closed.
+/// when the configuration file changed and the user agrees, and stops it when closed. It comes
+/// back where, as large and with the console as the operator left it (the user's settings).
 class CVadEDERDlg final : public QMainWindow {
   Q_OBJECT
 
@@ -72,6 +79,15 @@ class CVadEDERDlg final : public QMainWindow {
   void openReportDirectory();
   void toggleConsole();
   bool consoleShown() const { return consoleShown_; }
+  /// Zoom of the screens, and the panel with them, in percent (one of `kZoomLevels`); anything
+  /// else is ignored.
+  void setZoom(int zoom);
+  int zoom() const { return zoom_; }
+  /// Asks for a file and saves both screens into it as a PNG picture at 1:1.
+  void saveScreenshot();
+  /// Saves both screens as they are now into `path`; false, with the reason shown, on failure.
+  bool saveScreenshotTo(const QString& path);
+  void showAbout();
   /// Asks for a session file and saves (loads) the session on show into (from) it.
   void saveSession();
   void loadSession();
@@ -92,7 +108,14 @@ class CVadEDERDlg final : public QMainWindow {
  private:
   void buildPanel();
   void buildConsole();
+  void buildFileMenu();
   void buildMenus();
+  void buildZoomMenu(QMenu* view);
+  void buildHelpMenu();
+  /// Places and sizes everything for the zoom, the monitor and the console.
+  void layoutPanel();
+  void restoreWindowState();
+  void saveWindowState();
   void updateSessionActions();
   void showLamps(uint32_t word);
   void showTheme(int32_t theme);
@@ -107,7 +130,10 @@ class CVadEDERDlg final : public QMainWindow {
   ConfigWatch configWatch_;
   ConsoleFeed feed_;
 
+  std::unique_ptr<QSettings> settings_;
   QWidget* panel_ = nullptr;
+  std::vector<std::pair<QWidget*, QRect>> places_;  // controls at 100 % on a plain monitor
+  QFont baseFont_;
   std::array<ScreenControl*, 2> screens_{};
   std::array<KnobControl*, 8> knobs_{};
   std::array<KeyButton*, 17> keys_{};  // by key code 1..16
@@ -117,6 +143,7 @@ class CVadEDERDlg final : public QMainWindow {
   QCheckBox* autoscroll_ = nullptr;
   QAction* saveSessionAction_ = nullptr;
   QAction* loadSessionAction_ = nullptr;
+  QActionGroup* zoomActions_ = nullptr;
   QTimer* timer_ = nullptr;
   KeyFilter* keyFilter_ = nullptr;
 
@@ -124,6 +151,7 @@ class CVadEDERDlg final : public QMainWindow {
   int32_t lastTheme_ = 0;
   uint32_t ticks_ = 0;
   bool consoleShown_ = false;
+  int zoom_ = 100;
   Question question_;
   ErrorBox errorBox_;
 };

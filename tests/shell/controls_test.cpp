@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QTest>
+#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -78,6 +79,43 @@ TEST_F(ControlsTest, KnobButtonHeldThenReleasedAndKeysMeanwhile) {
                                               event(13, EventKind::kKeyReleased)}));
 }
 
+TEST_F(ControlsTest, KnobPointerTurnsWithEachStepAndTheKnobShowsPushAndHold) {
+  KnobControl knob(2, context_.input);
+  knob.resize(78, 78);
+  const QPointF centre(39, 39);
+  // The pointer's middle, at `degrees` clockwise from twelve o'clock, is dark on a light cap.
+  auto pointerAt = [&](double degrees) {
+    const double radians = degrees * 3.14159265358979 / 180;
+    const QImage picture = knob.grab().toImage();
+    const QPointF at = centre + QPointF(17 * std::sin(radians), -17 * std::cos(radians));
+    return qGray(picture.pixel(at.toPoint())) < 80;
+  };
+  EXPECT_TRUE(pointerAt(0));
+  EXPECT_FALSE(pointerAt(45));
+  for (int i = 0; i < 3; ++i)
+    knob.turnByWheel(-120);  // towards the user: clockwise
+  EXPECT_TRUE(pointerAt(45));
+  EXPECT_FALSE(pointerAt(0));
+  knob.turnByWheel(6 * 120);  // away from the user: counter-clockwise, past twelve o'clock
+  EXPECT_TRUE(pointerAt(-45));
+  drain();
+
+  EXPECT_EQ(knob.look(), KnobControl::Look::kResting);
+  const QImage resting = knob.grab().toImage();
+  QTest::mousePress(&knob, Qt::LeftButton);
+  EXPECT_EQ(knob.look(), KnobControl::Look::kPushed);
+  const QImage pushed = knob.grab().toImage();
+  EXPECT_NE(pushed, resting);
+  // Held past the hold time the panel resets the knob's item; the knob shows it then.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return knob.look() == KnobControl::Look::kHeld; }, 3000));
+  EXPECT_NE(knob.grab().toImage(), pushed);
+  QTest::mouseRelease(&knob, Qt::LeftButton);
+  EXPECT_EQ(knob.look(), KnobControl::Look::kResting);
+  EXPECT_EQ(knob.grab().toImage(), resting);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(20, EventKind::kKnobPushed),
+                                              event(20, EventKind::kKnobReleased)}));
+}
+
 TEST_F(ControlsTest, ScreenTouchRepeatsWhileHeldAndEndsWithTheButton) {
   ScreenControl right(1, &context_);
   QTest::mousePress(&right, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
@@ -90,6 +128,32 @@ TEST_F(ControlsTest, ScreenTouchRepeatsWhileHeldAndEndsWithTheButton) {
   QTest::mouseRelease(&right, Qt::LeftButton, Qt::NoModifier, QPoint(600, 300));
   clock_.advance(4000);
   EXPECT_EQ(drain(), std::vector<InputEvent>{});
+}
+
+TEST_F(ControlsTest, ScreenRepaintsOnlyWhenAndWhereTheRasterChanged) {
+  ScreenControl screen(0, &context_);
+  screen.setZoom(150);
+  screen.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&screen));
+  QTest::qWait(50);
+  const int paints = screen.paintCount();
+  screen.refresh();
+  QTest::qWait(50);
+  EXPECT_EQ(screen.paintCount(), paints);  // nothing changed, nothing painted
+
+  {
+    std::lock_guard<std::mutex> guard(context_.screenLock);
+    context_.pixels()[271 * kRasterWidth + 479] = 0x00FF8000;  // the last pixel
+    context_.pixels()[kRightScreenColumn] = 0x00FFFFFF;        // the other screen's
+  }
+  screen.refresh();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return screen.paintCount() > paints; }, 1000));
+  const QImage picture = screen.grab().toImage();
+  auto raster = [&](int x, int y) { return context_.pixels()[y * kRasterWidth + x] | 0xFF000000u; };
+  EXPECT_EQ(picture.pixel(719, 407), 0xFFFF8000u);
+  EXPECT_EQ(picture.pixel(718, 407), raster(478, 271));
+  EXPECT_EQ(picture.pixel(719, 406), raster(479, 270));
+  EXPECT_EQ(picture.pixel(0, 0), raster(0, 0));
 }
 
 TEST_F(ControlsTest, ScreensShowTheirHalfOfTheRaster) {

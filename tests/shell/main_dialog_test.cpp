@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QImage>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -19,6 +21,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -29,9 +32,13 @@
 #include "engine/run_engine.h"
 #include "install/installation.h"
 #include "shell/download_dialog.h"
+#include "shell/about.h"
 #include "shell/key_button.h"
+#include "shell/key_filter.h"
 #include "shell/knob_control.h"
 #include "shell/screen_control.h"
+#include "shell/window_settings.h"
+#include "shell/zoom.h"
 
 namespace qelm {
 namespace {
@@ -93,6 +100,8 @@ class MainDialogTest : public ::testing::Test {
       write(folders_.program + "resources/" + name, name);
     write(folders_.program + "configuration/startup.bak", "banner \"Test\"\n");
     prepareFolders(folders_);
+    // Every case starts as on a first run: no window state left by the one before.
+    openWindowSettings()->clear();
   }
   void TearDown() override { fs::remove_all(root_); }
 
@@ -118,11 +127,11 @@ class MainDialogTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QCoreApplication::processEvents();
   }
+  // The menu item with `text`, in any menu or submenu.
   static QAction* action(CVadEDERDlg& dialog, const QString& text) {
-    for (QAction* menu : dialog.menuBar()->actions()) {
-      for (QAction* item : menu->menu()->actions())
-        if (item->text() == text) return item;
-    }
+    for (QAction* item : dialog.menuBar()->findChildren<QAction*>())
+      if (item->text() == text) return item;
+    ADD_FAILURE() << "no menu item " << text.toStdString();
     return nullptr;
   }
   static std::vector<InputEvent> drain(CVadEDERDlg& dialog) {
@@ -156,7 +165,7 @@ TEST_F(MainDialogTest, KeysAndBackgroundFollowTheEnginesLampsAndTheme) {
   auto button = [&](int code) { return dialog->findChild<KeyButton*>(QString("key%1").arg(code)); };
   auto key = [&](PanelKey panelKey) { return button(codeOf(panelKey)); };
   for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code)
-    EXPECT_EQ(button(code)->lampColor(), QColor(0, 255, 0)) << code;
+    EXPECT_EQ(button(code)->lamp(), LampState::kBright) << code;
 
   LampStates lamps{};
   lamps[codeOf(PanelKey::kEnter)] = LampState::kLit;
@@ -170,8 +179,16 @@ TEST_F(MainDialogTest, KeysAndBackgroundFollowTheEnginesLampsAndTheme) {
   EXPECT_EQ(key(PanelKey::kEnter)->lampColor(), QColor(100, 255, 100));
   EXPECT_EQ(key(PanelKey::kDigit1)->lampColor(), QColor(0, 255, 0));
   EXPECT_EQ(key(PanelKey::kDigit0)->lampColor(), face);
+  EXPECT_EQ(key(PanelKey::kDigit0)->lamp(), LampState::kOff);
   EXPECT_EQ(key(PanelKey::kBack)->lampColor(), QColor(100, 255, 100));
   EXPECT_EQ(key(PanelKey::kSelectDevice)->lampColor(), face);
+  // The three states draw three different caps.
+  const QImage off = key(PanelKey::kDigit0)->grab().toImage();
+  const QImage lit = key(PanelKey::kEnter)->grab().toImage();
+  const QImage bright = key(PanelKey::kDigit1)->grab().toImage();
+  const QPoint middle(lit.width() / 2, lit.height() / 4);
+  EXPECT_NE(off.pixel(middle), lit.pixel(middle));
+  EXPECT_NE(lit.pixel(middle), bright.pixel(middle));
 
   auto* panel = dialog->findChild<QWidget*>("panel");
   auto* knob = dialog->findChild<KnobControl*>("knob7");
@@ -338,7 +355,7 @@ TEST_F(MainDialogTest, MenuCommands) {
   // The session commands are offered only while the engine can serve them.
   QAction* save = action(*dialog, "Save Session...");
   QAction* load = action(*dialog, "Load Session...");
-  QMenu* application = dialog->menuBar()->actions().first()->menu();
+  QMenu* application = dialog->menuBar()->actions().at(1)->menu();
   emit application->aboutToShow();
   EXPECT_FALSE(save->isEnabled());
   EXPECT_FALSE(load->isEnabled());
@@ -428,6 +445,157 @@ TEST_F(MainDialogTest, KeyboardAndWheelReachThePanelAndEnterOrEscapeNeverClose) 
   EXPECT_EQ(drain(*dialog),
             (std::vector<InputEvent>{{21, EventKind::kTurnedOtherWay, 1, -1, -1, -1},
                                      {23, EventKind::kTurnedOneWay, 1, -1, -1, -1}}));
+}
+
+TEST_F(MainDialogTest, ZoomScalesTheWholePanelFromMenuAndKeyboardAndIsNoPanelKey) {
+  auto dialog = makeDialog();
+  dialog->show();
+  activate(dialog.get());
+  auto* panel = dialog->findChild<QWidget*>("panel");
+  auto* screen = dialog->findChild<ScreenControl*>("screen1");
+  auto* knob = dialog->findChild<KnobControl*>("knob6");
+  auto* key = dialog->findChild<KeyButton*>("key16");
+  EXPECT_EQ(dialog->zoom(), 100);  // the offscreen monitor is not scaled
+  const QSize panelAt100 = panel->size();
+  const QRect knobAt100 = knob->geometry();
+  const QRect keyAt100 = key->geometry();
+  const int screenRightAt100 = screen->geometry().right();
+
+  action(*dialog, "300 %")->trigger();
+  EXPECT_EQ(dialog->zoom(), 300);
+  EXPECT_EQ(screen->size(), QSize(1440, 816));
+  EXPECT_EQ(panel->size(), panelAt100 * 3);
+  EXPECT_NEAR(knob->x(), knobAt100.x() * 3, 1);
+  EXPECT_NEAR(knob->width(), knobAt100.width() * 3, 1);
+  EXPECT_NEAR(key->y(), keyAt100.y() * 3, 1);
+  // The screens never run into the knobs beside them nor out of the panel.
+  EXPECT_LT(screen->geometry().right(), knob->x());
+  EXPECT_LT(screen->geometry().right(), panel->width());
+  EXPECT_LT(screenRightAt100, knobAt100.x());
+  action(*dialog, "Show &Console")->trigger();
+  auto* console = dialog->findChild<QListWidget*>("console");
+  EXPECT_GT(panel->height(), console->geometry().bottom());
+  EXPECT_GT(console->y(), screen->geometry().bottom());
+
+  // Ctrl - and Ctrl + step through the levels, Ctrl 0 goes back to 100 %; none of them is a
+  // panel key, though "-" and "0" alone are.
+  QTest::keyClick(dialog.get(), Qt::Key_Minus, Qt::ControlModifier);
+  EXPECT_EQ(dialog->zoom(), 200);
+  QTest::keyClick(dialog.get(), Qt::Key_Minus, Qt::ControlModifier);
+  QTest::keyClick(dialog.get(), Qt::Key_Minus, Qt::ControlModifier);
+  QTest::keyClick(dialog.get(), Qt::Key_Minus, Qt::ControlModifier);
+  EXPECT_EQ(dialog->zoom(), 100);
+  QTest::keyClick(dialog.get(), Qt::Key_Equal, Qt::ControlModifier);
+  EXPECT_EQ(dialog->zoom(), 150);
+  QTest::keyClick(dialog.get(), Qt::Key_Plus, Qt::ControlModifier);
+  EXPECT_EQ(dialog->zoom(), 200);
+  EXPECT_TRUE(action(*dialog, "200 %")->isChecked());
+  QTest::keyClick(dialog.get(), Qt::Key_0, Qt::ControlModifier);
+  EXPECT_EQ(dialog->zoom(), 100);
+  EXPECT_EQ(panel->width(), panelAt100.width());
+  EXPECT_TRUE(drain(*dialog).empty());
+  dialog->setZoom(120);  // not a level
+  EXPECT_EQ(dialog->zoom(), 100);
+}
+
+TEST_F(MainDialogTest, PositionZoomAndConsoleComeBackAtTheNextStart) {
+  {
+    auto dialog = makeDialog();
+    dialog->show();
+    dialog->setZoom(150);
+    dialog->toggleConsole();
+    dialog->move(40, 30);
+    QCoreApplication::processEvents();
+    dialog->close();
+  }
+  auto dialog = makeDialog();
+  EXPECT_EQ(dialog->zoom(), 150);
+  EXPECT_TRUE(dialog->consoleShown());
+  EXPECT_TRUE(dialog->findChild<QListWidget*>("console")->isEnabled());
+  EXPECT_EQ(dialog->findChild<ScreenControl*>("screen0")->size(), QSize(720, 408));
+  EXPECT_EQ(dialog->pos(), QPoint(40, 30));
+  dialog->close();
+
+  // A zoom that is not offered, and a place no monitor shows any more, are not restored.
+  {
+    auto settings = openWindowSettings();
+    settings->setValue("window/zoom", 175);
+    settings->setValue("window/position", QPoint(-30000, -30000));
+    settings->setValue("window/console", false);
+    settings->sync();
+  }
+  dialog = makeDialog();
+  EXPECT_EQ(dialog->zoom(), 100);
+  EXPECT_FALSE(dialog->consoleShown());
+  EXPECT_NE(dialog->pos(), QPoint(-30000, -30000));
+  openWindowSettings()->setValue("window/zoom", "large");
+  dialog = makeDialog();
+  EXPECT_EQ(dialog->zoom(), 100);
+}
+
+TEST_F(MainDialogTest, ScreenshotHoldsBothScreensAtOneToOne) {
+  auto dialog = makeDialog();
+  dialog->setZoom(300);  // the picture does not follow the zoom
+  AppContext& context = dialog->runner().context();
+  {
+    std::lock_guard<std::mutex> guard(context.screenLock);
+    context.pixels()[0] = 0x00123456;
+    context.pixels()[271 * kRasterWidth + 479] = 0x00ABCDEF;
+    context.pixels()[kRightScreenColumn + 3] = 0x00FF0000;
+    context.pixels()[500] = 0x0000FF00;  // between the screens: not in the picture
+  }
+  const std::string path = (root_ / "shot.png").string();
+  ASSERT_TRUE(dialog->saveScreenshotTo(QString::fromStdString(path)));
+  const QImage picture(QString::fromStdString(path));
+  ASSERT_EQ(picture.size(), QSize(960, 272));
+  EXPECT_EQ(picture.pixel(0, 0), 0xFF123456u);
+  EXPECT_EQ(picture.pixel(479, 271), 0xFFABCDEFu);
+  EXPECT_EQ(picture.pixel(483, 0), 0xFFFF0000u);
+  for (int x = 0; x < picture.width(); ++x)
+    ASSERT_NE(picture.pixel(x, 0), 0xFF00FF00u) << x;
+  EXPECT_TRUE(errors_.isEmpty());
+
+  // A folder that does not exist: told, not taken for success.
+  EXPECT_FALSE(
+      dialog->saveScreenshotTo(QString::fromStdString((root_ / "no" / "shot.png").string())));
+  ASSERT_EQ(errors_.size(), 1);
+  EXPECT_TRUE(errors_.first().contains("screenshot could not be saved"));
+}
+
+TEST_F(MainDialogTest, TooltipsNameTheKeyboardKeysThatWorkAndAboutNamesTheLibraries) {
+  auto dialog = makeDialog();
+  for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code) {
+    auto* key = dialog->findChild<KeyButton*>(QString("key%1").arg(code));
+    const QString tip = key->toolTip();
+    const qsizetype at = tip.indexOf("keyboard: ");
+    ASSERT_GE(at, 0) << tip.toStdString();
+    for (const QString& name : tip.mid(at + 10).split(" or ")) {
+      const QKeySequence sequence = QKeySequence::fromString(name, QKeySequence::NativeText);
+      ASSERT_EQ(sequence.count(), 1) << name.toStdString();
+      const std::optional<PanelKey> panelKey =
+          panelKeyFor(sequence[0].key(), sequence[0].keyboardModifiers());
+      ASSERT_TRUE(panelKey.has_value()) << name.toStdString();
+      EXPECT_EQ(codeOf(*panelKey), code) << name.toStdString();
+    }
+  }
+  for (int i = 0; i < kKnobCount; ++i) {
+    const QString tip = dialog->findChild<KnobControl*>(QString("knob%1").arg(i))->toolTip();
+    EXPECT_TRUE(tip.startsWith(QString("Knob %1 ").arg(i + 1))) << tip.toStdString();
+  }
+
+  const QString about = aboutText(folders_);
+  EXPECT_TRUE(about.contains("Version " + programVersion()));
+  EXPECT_EQ(programVersion().split('.').size(), 4);
+  const std::vector<LibraryVersion> libraries = libraryVersions();
+  ASSERT_EQ(libraries.size(), 5u);
+  for (const LibraryVersion& library : libraries) {
+    EXPECT_FALSE(library.version.isEmpty()) << library.name.toStdString();
+    EXPECT_TRUE(library.version.front().isDigit()) << library.name.toStdString();
+    EXPECT_TRUE(about.contains(library.name + " " + library.version));
+  }
+  EXPECT_EQ(libraries.front().version, QString(qVersion()));
+  EXPECT_TRUE(about.contains(QString::fromStdString(folders_.data)));
+  EXPECT_TRUE(about.contains(QString::fromStdString(folders_.report)));
 }
 
 TEST(ScreenChangeRelayTest, NoticesFromAnotherThreadArriveQueuedAndFolded) {

@@ -1,9 +1,14 @@
 // One QApplication for the whole test program, on the offscreen platform unless the caller
-// chose another. Made when the tests start, not when they are only listed.
+// chose another. Made when the tests start, not when they are only listed. The user's
+// configuration folder is a fresh temporary one, so no test reads or writes the real settings.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QStandardPaths>
+#include <filesystem>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -11,14 +16,23 @@ class QtEnvironment final : public ::testing::Environment {
  public:
   void SetUp() override {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    config_ = std::filesystem::temp_directory_path() /
+              ("qelm_shell_test_config_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(config_);
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.string()));
+    QStandardPaths::setTestModeEnabled(true);
     application_ = std::make_unique<QApplication>(argc_, argv_);
   }
-  void TearDown() override { application_.reset(); }
+  void TearDown() override {
+    application_.reset();
+    std::filesystem::remove_all(config_);
+  }
 
  private:
   int argc_ = 1;
   char name_[16] = "qelm_shell_test";
   char* argv_[2] = {name_, nullptr};
+  std::filesystem::path config_;
   std::unique_ptr<QApplication> application_;
 };
 
