@@ -81,3 +81,13 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs")
 set(CPACK_STRIP_FILES ON)
 include(CPack)
+
+# What the package holds, built without the tests and benchmarks; `cpack` builds nothing itself
+# (tools/dev package builds this target first).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+add_custom_target(qelm_package_files)
+foreach(target IN ITEMS qelm qelm-engine qelm_man_pages qelm_installation_files)
+  if(TARGET ${target})
+    add_dependencies(qelm_package_files ${target})
+  endif()
+endforeach()
