@@ -65,15 +65,16 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qelm)
 set(CPACK_PACKAGE_VENDOR "Marvex Vurezoz")
 set(CPACK_PACKAGE_CONTACT "QELM panel team <qelm@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "QELM-9000 broadcast control panel (desktop and headless)")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "broadcast control panel for QELM-9000 card frames")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Controls the cards of broadcast frames and monitors programme loudness.\n\
-qelm is the desktop panel (two screens, knobs, keypad); qelm-engine runs the same engine\n\
-without a window, simulates frames and plays a loudness card from a sound file.")
+qelm is the desktop panel (two screens, knobs, keypad); qelm-engine runs the\n\
+same engine without a window, simulates frames and plays a loudness card from\n\
+a sound file.")
 # Library dependencies are computed by dpkg-shlibdeps; these are needed without being linked:
 # Qt's window system plugins and the fallback sans typeface fontconfig picks.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
