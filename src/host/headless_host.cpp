@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <ostream>
@@ -75,7 +77,9 @@ std::string hostUsage() {
          "             \"MS 0 KIND 1 SCREEN X Y\" for a touch (kind 11 down, 2 up)\n"
          "  --lamps    print the final key-lamp word in hexadecimal at exit\n"
          "  --loudness-summary  print each loudness monitor's integrated loudness and range at\n"
-         "             exit, after the shutdown stopped the sessions and wrote their reports\n";
+         "             exit, after the shutdown stopped the sessions and wrote their reports\n"
+         "  --startup-time  end the run once the engine has drawn its first screen and print\n"
+         "             \"startup: N ms\", the time since the process started\n";
 }
 
 ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
@@ -95,6 +99,10 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
     }
     if (word == "--lamps") {
       options.lamps = true;
+      continue;
+    }
+    if (word == "--startup-time") {
+      options.startupTime = true;
       continue;
     }
     const std::optional<OptionName> name = optionName(word);
@@ -289,6 +297,61 @@ bool readScript(const std::string& path, InputScript& script, std::ostream& out)
   return true;
 }
 
+// Milliseconds on the boot-time clock, the clock the kernel records a process's start on.
+double bootClockMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_BOOTTIME, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// When this process started, in milliseconds on the boot-time clock (to the kernel's tick of
+// usually 10 ms), from field 22 of /proc/self/stat; empty when that cannot be read.
+std::optional<double> processStartMs() {
+  std::FILE* file = std::fopen("/proc/self/stat", "re");
+  if (file == nullptr) return std::nullopt;
+  char text[1024];
+  const size_t n = std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  text[n] = '\0';
+  // The name in parentheses may hold spaces and ')'; the fields after its last ')' are plain.
+  const char* at = std::strrchr(text, ')');
+  if (at == nullptr) return std::nullopt;
+  ++at;
+  // Field 3 (the state) follows the name; the start time is field 22.
+  for (int field = 3; field < 22; ++field) {
+    while (*at == ' ')
+      ++at;
+    while (*at != ' ' && *at != '\0')
+      ++at;
+    if (*at == '\0') return std::nullopt;
+  }
+  char* end = nullptr;
+  const unsigned long long ticks = std::strtoull(at, &end, 10);
+  const long perSecond = ::sysconf(_SC_CLK_TCK);
+  if (end == at || perSecond <= 0) return std::nullopt;
+  return static_cast<double>(ticks) * 1e3 / static_cast<double>(perSecond);
+}
+
+// Notes when the engine first tells of drawn screens, as the window's repaint would follow.
+class FirstScreenWatch final : public ScreenNotifier {
+ public:
+  void screenChanged() override {
+    if (!drawn_.load(std::memory_order_relaxed)) {
+      atMs_.store(bootClockMs(), std::memory_order_relaxed);
+      drawn_.store(true, std::memory_order_release);
+    }
+  }
+  /// The boot-clock time of the first notice, or empty before it.
+  std::optional<double> drawnAtMs() const {
+    if (!drawn_.load(std::memory_order_acquire)) return std::nullopt;
+    return atMs_.load(std::memory_order_relaxed);
+  }
+
+ private:
+  std::atomic<bool> drawn_{false};
+  std::atomic<double> atMs_{0};
+};
+
 // Hands every scripted event that is due to the input source, as the window would.
 void playDue(const InputScript& script, size_t& next, uint32_t elapsedMs, AppContext& context) {
   WinInput& input = context.input;
@@ -335,10 +398,24 @@ int runHeadless(const HostOptions& options, std::ostream& out,
   prepareFolders(folders);
   EngineRunner runner(folders);
   runner.context().setStartupFileName("startup.txt");
+  FirstScreenWatch firstScreen;
+  if (options.startupTime) runner.context().notifyWindow.store(&firstScreen);
   ConsolePrinter console;
   const auto started = std::chrono::steady_clock::now();
   runner.start();
   while (!interrupted.load() && !runner.finished()) {
+    if (options.startupTime) {
+      if (const std::optional<double> drawnAt = firstScreen.drawnAtMs()) {
+        // Printed before the stop, so whoever waits for the line does not wait for the stop.
+        console.printNew(out);
+        const std::optional<double> startedAt = processStartMs();
+        if (startedAt)
+          out << "startup: " << std::lround(*drawnAt - *startedAt) << " ms" << std::endl;
+        else
+          out << "startup: unknown (the process start time could not be read)" << std::endl;
+        break;
+      }
+    }
     if (options.seconds) {
       const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
       if (elapsed.count() >= *options.seconds) break;
@@ -352,7 +429,9 @@ int runHeadless(const HostOptions& options, std::ostream& out,
       runner.context().setSessionReply("");
       out << "session: " << reply << '\n';
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(script.events.empty() ? 20 : 2));
+    // A start-up measurement is ended as soon as the screen is drawn, so its runs are short.
+    const int pauseMs = options.startupTime ? 1 : script.events.empty() ? 20 : 2;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
   }
   const bool endedByItself = runner.finished();
   // The screens as the run leaves them: taken before the stop, since a stopped engine shows
@@ -364,6 +443,7 @@ int runHeadless(const HostOptions& options, std::ostream& out,
     screens.assign(pixels, pixels + static_cast<size_t>(kRasterWidth) * kRasterHeight);
   }
   runner.stop();
+  runner.context().notifyWindow.store(nullptr);
   console.printNew(out);
   if (options.loudnessSummary) out << runner.context().loudnessSummary();
   if (options.lamps) {

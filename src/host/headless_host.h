@@ -23,6 +23,7 @@ struct HostOptions {
   std::optional<std::string> input;          ///< --input FILE: a script of timed input events
   bool lamps = false;                        ///< --lamps: print the final lamp word at exit
   bool loudnessSummary = false;  ///< --loudness-summary: each monitor's statistics at exit
+  bool startupTime = false;      ///< --startup-time: end at the first drawn screen, print the time
 };
 
 /// Result of reading the command line: the options, or the reason they were refused.

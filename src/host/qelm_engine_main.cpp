@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/engine_help.h"
 #include "host/headless_host.h"
 #include "host/lm_card.h"
 
@@ -28,6 +29,10 @@ void catchInterrupts() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << qelm::engineHelp();
+    return 0;
+  }
   if (!args.empty() && args[0] == "lmcard") {
     const qelm::ParsedLmCardOptions parsed =
         qelm::parseLmCardOptions(std::vector<std::string>(args.begin() + 1, args.end()));

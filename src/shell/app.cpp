@@ -56,6 +56,10 @@ CVadEDERApp::CVadEDERApp(int& argc, char** argv) : argc_(argc), argv_(argv) {}
 int CVadEDERApp::run() {
   const std::vector<std::string> args(argv_ + 1, argv_ + argc_);
   const CVadEDERCommandLineInfo info = parseCommandLine(args);
+  if (info.help) {
+    std::cout << desktopHelp();
+    return 0;
+  }
   const Folders folders = desktopFolders(info, platform::executableFolder());
 
   if (info.upgrade) {

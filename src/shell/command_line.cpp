@@ -32,6 +32,8 @@ CVadEDERCommandLineInfo parseCommandLine(const std::vector<std::string>& args) {
   std::optional<std::string>* pending = nullptr;  // the folder the next argument gives
   for (const std::string& arg : args) {
     if (arg.find("-upgrade15") != std::string::npos) info.upgrade = true;
+    // Not a folder given after /D or /R: those take any word, "--help" included.
+    if (pending == nullptr && (arg == "--help" || arg == "-h")) info.help = true;
     if (pending != nullptr) {
       if (!arg.empty()) *pending = arg;
       pending = nullptr;
@@ -43,6 +45,43 @@ CVadEDERCommandLineInfo parseCommandLine(const std::vector<std::string>& args) {
     if (flag == "R") pending = &info.reportFolder;
   }
   return info;
+}
+
+std::string desktopHelp() {
+  return "qelm - the QELM-9000 desktop control panel\n"
+         "\n"
+         "Usage:\n"
+         "  qelm [/D DIR] [/R DIR]\n"
+         "  qelm -upgrade15\n"
+         "  qelm --help\n"
+         "\n"
+         "Description:\n"
+         "  The panel in a window: both screens, the knobs, the keypad with its lamps, and the\n"
+         "  console (View menu). The engine runs beside the window; it is restarted when the\n"
+         "  configuration file changed (asked when the window is activated) or a setting needs\n"
+         "  it. The companion program qelm-engine runs the same engine without a window.\n"
+         "\n"
+         "Options:\n"
+         "  /D DIR, -D DIR  data folder: the configuration, the boot environment and the error\n"
+         "                  file (default: the documents folder + VadEDER/)\n"
+         "  /R DIR, -R DIR  report folder: loudness reports and their data files (default: the\n"
+         "                  documents folder + VadEDER/)\n"
+         "  -upgrade15      move the data of an older installation ($XDG_DATA_HOME/VadEDER)\n"
+         "                  into the current folders, run its VadEDER-Uninstall and exit\n"
+         "  --help, -h      print this text and exit\n"
+         "\n"
+         "Files:\n"
+         "  DATA/configuration/startup.txt  the configuration; copied from the program\n"
+         "                  folder's configuration/startup.bak when absent\n"
+         "  DATA/bootenv    the panel's own settings (\"This Control Panel\")\n"
+         "  REPORT/reports/ loudness session reports (html/) and data files (csv/)\n"
+         "  The program folder (fonts, images, resources, the default configuration) is the\n"
+         "  executable's own folder; nothing is written there. The documents folder is the\n"
+         "  XDG documents folder (user-dirs.dirs), else ~/Documents/.\n"
+         "\n"
+         "Environment:\n"
+         "  QELM_DEBUG_OUTPUT=1  copy every log message, with the milliseconds since the\n"
+         "                  first one, to standard error\n";
 }
 
 Folders desktopFolders(const CVadEDERCommandLineInfo& info, const std::string& programFolder) {

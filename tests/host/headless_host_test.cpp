@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -281,6 +282,38 @@ TEST(HeadlessHostTest, PipesAndOversizedScriptsAreRefusedBeforeTheRun) {
   args.insert(args.end(), {"--input", huge.string()});
   EXPECT_EQ(runBounded(args, pipe, printed), 64);
   EXPECT_NE(printed.find("is larger than 16 MiB"), std::string::npos) << printed;
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HeadlessHostTest, AStartupMeasurementEndsAtTheFirstDrawnScreen) {
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_startup";
+  std::filesystem::remove_all(folder);
+  const auto program = makeProgramFolder(folder);
+  ParsedOptions parsed =
+      parse({"run", "--startup-time", "--data", (folder / "data").string(), "--report",
+             folder.string(), "--program", program.string(), "--seconds", "600"});
+  ASSERT_TRUE(parsed.options);
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  std::future<int> run = std::async(std::launch::async,
+                                    [&] { return runHeadless(*parsed.options, out, interrupted); });
+  // Far beyond any start-up: only a run that waits for its --seconds gets here.
+  if (run.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+    interrupted.store(true);
+    run.wait();
+    FAIL() << "the run did not end at its first drawn screen";
+  }
+  EXPECT_EQ(run.get(), 0);
+  const std::string text = out.str();
+  const size_t running = text.find(": Running.\n");
+  const size_t startup = text.find("startup: ");
+  ASSERT_NE(startup, std::string::npos) << text;
+  EXPECT_LT(running, startup) << "the screen is drawn once the engine runs";
+  // The figure is the process's age, which here includes every test run before this one.
+  long ms = -1;
+  EXPECT_EQ(std::sscanf(text.c_str() + startup, "startup: %ld ms\n", &ms), 1) << text;
+  EXPECT_GT(ms, 0);
+  EXPECT_NE(text.find(": Exiting.\n", startup), std::string::npos) << "and stops cleanly";
   std::filesystem::remove_all(folder);
 }
 

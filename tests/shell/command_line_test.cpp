@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "../text/man_page_render.h"
+#include "text/man_page.h"
+
 namespace qelm {
 namespace {
 
@@ -43,6 +46,20 @@ TEST(CommandLineTest, FoldersFollowTheirFlagsInAnySpelling) {
   info = parseCommandLine({"setup", "--x-upgrade15"});
   EXPECT_TRUE(info.upgrade);
   EXPECT_FALSE(info.dataFolder);
+}
+
+TEST(CommandLineTest, HelpIsAskedOnlyWhereNoFolderIsExpected) {
+  EXPECT_TRUE(parseCommandLine({"--help"}).help);
+  EXPECT_TRUE(parseCommandLine({"/R", "r", "-h"}).help);
+  const CVadEDERCommandLineInfo info = parseCommandLine({"/D", "--help", "-R", "-h"});
+  EXPECT_FALSE(info.help);
+  EXPECT_EQ(info.dataFolder, "--help");
+  EXPECT_EQ(info.reportFolder, "-h");
+  // The manual page is made from this text: it must show every line of it as written.
+  const std::optional<std::string> shown =
+      renderedManPage(manPageFromHelp(desktopHelp(), "1", "qelm"));
+  if (!shown) GTEST_SKIP() << "groff is not installed";
+  expectEveryLineShown(desktopHelp(), *shown);
 }
 
 TEST(CommandLineTest, FoldersAreAbsoluteAndDefaultToTheDocumentsFolder) {

@@ -1,0 +1,94 @@
+# Installation and the Debian package (cpack -G DEB from the build tree; tools/dev package).
+#
+# Layout under the prefix (/usr for the package):
+#   lib/qelm/          the program folder: qelm, qelm-engine and the installation files beside
+#                      them (configuration/, fonts/, images/, resources/), as in build/bin/
+#   bin/qelm, bin/qelm-engine   relative links into the program folder; the programs find
+#                      their folder through /proc/self/exe, which resolves the link
+#   share/applications/qelm.desktop, share/icons/hicolor/scalable/apps/qelm.svg
+#   share/man/man1/qelm.1.gz, qelm-engine.1.gz   made from the programs' --help texts
+# The program folder is only read: data and reports go to the user's documents folder.
+
+include(GNUInstallDirs)
+# Not CMAKE_INSTALL_LIBDIR: with the /usr prefix on Debian that is the multiarch library
+# folder, and the program folder holds programs and data, not libraries.
+set(QELM_INSTALL_PROGRAM_DIR lib/qelm)
+
+set(qelm_programs "")
+foreach(program IN ITEMS qelm qelm-engine)
+  if(TARGET ${program})
+    list(APPEND qelm_programs ${program})
+  endif()
+endforeach()
+if(qelm_programs)
+  install(TARGETS ${qelm_programs} RUNTIME DESTINATION ${QELM_INSTALL_PROGRAM_DIR})
+endif()
+
+# The build's program folder, not the source folders: the artwork, the icon font and the test
+# signal are made by the build and exist only there.
+foreach(folder IN ITEMS configuration fonts images resources)
+  install(DIRECTORY ${QELM_PROGRAM_DIR}/${folder} DESTINATION ${QELM_INSTALL_PROGRAM_DIR}
+          PATTERN .keep EXCLUDE)
+endforeach()
+
+file(RELATIVE_PATH qelm_link_prefix /prefix/${CMAKE_INSTALL_BINDIR}
+     /prefix/${QELM_INSTALL_PROGRAM_DIR})
+install(CODE "
+  set(bin_dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  file(MAKE_DIRECTORY \"\${bin_dir}\")
+  foreach(program IN ITEMS ${qelm_programs})
+    message(STATUS \"Installing: \${bin_dir}/\${program} -> ${qelm_link_prefix}/\${program}\")
+    file(CREATE_LINK \"${qelm_link_prefix}/\${program}\" \"\${bin_dir}/\${program}\" SYMBOLIC)
+  endforeach()
+")
+
+if(TARGET qelm)
+  install(CODE "
+    set(QELM_EXEC \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/qelm\")
+    set(desktop_file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/qelm.desktop\")
+    message(STATUS \"Installing: \${desktop_file}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/src/shell/desktop/qelm.desktop.in\" \"\${desktop_file}\"
+                   @ONLY)
+  ")
+  install(FILES ${PROJECT_SOURCE_DIR}/src/shell/desktop/qelm.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+endif()
+
+if(TARGET qelm_man_pages)
+  foreach(program IN LISTS qelm_programs)
+    install(FILES ${QELM_MAN_DIR}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+endif()
+
+# The Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME qelm)
+set(CPACK_PACKAGE_VENDOR "Marvex Vurezoz")
+set(CPACK_PACKAGE_CONTACT "QELM panel team <qelm@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "broadcast control panel for QELM-9000 card frames")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION video)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Controls the cards of broadcast frames and monitors programme loudness.\n\
+qelm is the desktop panel (two screens, knobs, keypad); qelm-engine runs the\n\
+same engine without a window, simulates frames and plays a loudness card from\n\
+a sound file.")
+# Library dependencies are computed by dpkg-shlibdeps; these are needed without being linked:
+# Qt's window system plugins and the fallback sans typeface fontconfig picks.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
+
+# What the package holds, built without the tests and benchmarks; `cpack` builds nothing itself
+# (tools/dev package builds this target first).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+add_custom_target(qelm_package_files)
+foreach(target IN ITEMS qelm qelm-engine qelm_man_pages qelm_installation_files)
+  if(TARGET ${target})
+    add_dependencies(qelm_package_files ${target})
+  endif()
+endforeach()
