@@ -25,6 +25,7 @@ class KeyButton final : public QAbstractButton {
   int32_t code() const { return code_; }
   /// State 1 shows as off, as the panel's lamps do.
   void setLamp(LampState lamp);
+  /// kOff, kLit or kBright.
   LampState lamp() const { return lamp_; }
   /// The colour of the cap: green for a lit lamp, bright green for a bright one, the button
   /// colour of the style when off.

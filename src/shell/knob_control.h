@@ -35,6 +35,7 @@ class KnobControl final : public QWidget {
   /// The colour theme the window last gave it; non-zero draws the dark variant.
   void setTheme(int32_t theme);
   int32_t theme() const { return theme_; }
+  /// How the knob looks now (pushed and held follow the left button and the hold time).
   Look look() const { return look_; }
   /// Turns the knob by a wheel delta (positive: away from the user): one step, and one turn
   /// event, per full notch. Smaller deltas, as touchpads and fine wheels send them, add up.

@@ -87,6 +87,7 @@ class CVadEDERDlg final : public QMainWindow {
   void saveScreenshot();
   /// Saves both screens as they are now into `path`; false, with the reason shown, on failure.
   bool saveScreenshotTo(const QString& path);
+  /// Help -> About: version, libraries and folders.
   void showAbout();
   /// Asks for a session file and saves (loads) the session on show into (from) it.
   void saveSession();

@@ -37,8 +37,10 @@ void ScreenControl::setZoom(int zoom) {
 }
 
 QPoint ScreenControl::screenPixelAt(QPointF position) const {
+  // The pointer sits on whole monitor pixels; the scaled units only carry them as fractions,
+  // which must not round down into the pixel before.
   const auto device = [this](qreal units) {
-    return static_cast<int>(std::floor(units * pixelRatio_));
+    return static_cast<int>(std::floor(units * pixelRatio_ + 1e-6));
   };
   return QPoint(qelm::screenPixelAt(device(position.x()), zoom_, kScreenWidth),
                 qelm::screenPixelAt(device(position.y()), zoom_, kScreenHeight));

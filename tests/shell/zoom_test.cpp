@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QTest>
 #include <cmath>
 #include <mutex>
@@ -53,26 +55,34 @@ class ScreenZoomTest : public ::testing::TestWithParam<int> {
   AppContext context_{Folders{}, clock_};
 };
 
+// Runs at the desktop's scaling too: QT_SCALE_FACTOR=1.5 or 2 in the environment.
 TEST_P(ScreenZoomTest, EveryPointShowsAndTouchesTheSameScreenPixel) {
   const int zoom = GetParam();
   ScreenControl screen(1, &context_);
   screen.setZoom(zoom);
-  ASSERT_EQ(screen.size(), QSize(kScreenWidth * zoom / 100, kScreenHeight * zoom / 100));
+  const double ratio = screen.devicePixelRatioF();
+  const int width = kScreenWidth * zoom / 100;  // in monitor pixels
+  const int height = kScreenHeight * zoom / 100;
+  ASSERT_EQ(screen.size(), QSize(static_cast<int>(std::ceil(width / ratio)),
+                                 static_cast<int>(std::ceil(height / ratio))));
   const QImage picture = screen.grab().toImage();
+  ASSERT_GE(picture.width(), width);
+  // Where the pointer is at monitor pixel (x, y): Qt reports it in scaled units.
+  auto at = [ratio](int x, int y) { return QPointF(x / ratio, y / ratio); };
 
-  // Along one row and one column of the control, every point shows the pixel its touch
+  // Along one row and one column, every monitor pixel shows the screen pixel its touch
   // reaches, and together they reach every pixel of the screen.
   std::set<int> columns;
   std::set<int> rows;
-  const int row = screen.height() / 3;
-  const int column = screen.width() * 2 / 3;
-  for (int x = 0; x < screen.width(); ++x) {
-    const QPoint touched = screen.screenPixelAt(QPointF(x, row));
+  const int row = height / 3;
+  const int column = width * 2 / 3;
+  for (int x = 0; x < width; ++x) {
+    const QPoint touched = screen.screenPixelAt(at(x, row));
     ASSERT_EQ(pixelOf(picture.pixel(x, row)), touched) << "at x " << x;
     columns.insert(touched.x());
   }
-  for (int y = 0; y < screen.height(); ++y) {
-    const QPoint touched = screen.screenPixelAt(QPointF(column, y));
+  for (int y = 0; y < height; ++y) {
+    const QPoint touched = screen.screenPixelAt(at(column, y));
     ASSERT_EQ(pixelOf(picture.pixel(column, y)), touched) << "at y " << y;
     rows.insert(touched.y());
   }
@@ -82,15 +92,18 @@ TEST_P(ScreenZoomTest, EveryPointShowsAndTouchesTheSameScreenPixel) {
   EXPECT_EQ(*rows.rbegin(), kScreenHeight - 1);
 
   // A click at either end of a zoomed pixel reaches the engine as that pixel.
-  // (Not at the origin: a test click there goes to the middle of the control.)
-  for (const QPoint pixel : {QPoint(0, 5), QPoint(313, 97), QPoint(479, 271)}) {
-    const int first = (pixel.x() * zoom + 99) / 100;
-    const int last = ((pixel.x() + 1) * zoom + 99) / 100 - 1;
-    const int y = (pixel.y() * zoom + 99) / 100;
+  for (const QPoint pixel : {QPoint(0, 0), QPoint(313, 97), QPoint(479, 271)}) {
+    const int first = firstZoomedPixel(pixel.x(), zoom);
+    const int last = firstZoomedPixel(pixel.x() + 1, zoom) - 1;
+    const int y = firstZoomedPixel(pixel.y(), zoom);
     for (const int x : {first, last}) {
-      QTest::mousePress(&screen, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+      QMouseEvent press(QEvent::MouseButtonPress, at(x, y), screen.mapToGlobal(at(x, y)),
+                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&screen, &press);
       const auto event = context_.input.nextEvent();
-      QTest::mouseRelease(&screen, Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+      QMouseEvent release(QEvent::MouseButtonRelease, at(x, y), screen.mapToGlobal(at(x, y)),
+                          Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+      QApplication::sendEvent(&screen, &release);
       EXPECT_FALSE(context_.input.nextEvent().has_value());  // the touch ends
       ASSERT_TRUE(event.has_value());
       EXPECT_EQ(*event, (InputEvent{0, EventKind::kTouched, 1, 1, pixel.x(), pixel.y()}))
