@@ -288,29 +288,6 @@ TEST_F(AutoSetterTest, SetFiredBeforeTheConnectionIsUpIsSentOnceWhenItComesUp) {
   EXPECT_EQ(decodeValue(got[0], ValueType::kInt)->i, -3);
 }
 
-TEST_F(AutoSetterTest, LineChangeLeavesInTheSamePassAndTwoFiringsSendOneRequest) {
-  LegacyPortScope legacy(false);
-  const uint32_t address = platform::ipv4(127, 0, 62, 2);
-  TestFrame frame(address);
-  if (!frame.listen()) GTEST_SKIP() << "port 5253 of 127.0.62.2 is taken";
-  addSetter({{address, 2, false}}, *model_.gain, Value::ofInt(11), lineTrigger(5, true));
-  addSetter({{address, 2, false}}, *model_.gain, Value::ofInt(11), lineTrigger(6, true));
-  table_.realizeAll(group_, client_);
-  auto& host = dynamic_cast<ClientHost&>(*group_.hosts()[0]);
-  ASSERT_TRUE(loopback::waitFor([&] {
-    pass(0);
-    return host.status() == LinkStatus::kLive;
-  }));
-  ASSERT_TRUE(frame.accept());
-  EXPECT_TRUE(frame.requests(1, 20).empty()) << "nothing fires with every line low";
-
-  // Lines 5 and 6 rise together: both setters stage the same value on the same target.
-  pass(0b11'0000);
-  const std::vector<ReceivedMessage> got = frame.requests(2);
-  ASSERT_EQ(got.size(), 1u) << "one request, written by the same pass";
-  EXPECT_EQ(decodeValue(got[0], ValueType::kInt)->i, 11);
-}
-
 // --- Monitor actions ---------------------------------------------------------------------------
 
 TEST_F(AutoSetterTest, MonitorActionReachesTheNamedMonitorsOfExistingCardsOnly) {
