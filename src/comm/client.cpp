@@ -76,6 +76,23 @@ void ClientTarget::setValue(const Value& value) {
   if (dirty_ && valuesEqual(value, pending_, parameter().type())) return;
   pending_ = value;
   dirty_ = true;
+  if (!noted_) {
+    noted_ = true;
+    card().group().noteStaged(*this);
+  }
+}
+
+void ClientTarget::sendStaged() {
+  noted_ = false;
+  if (!dirty_ || card().polledStatus() != LinkStatus::kLive) return;
+  sendPending(card().group().loopTime());
+}
+
+void ClientTarget::sendPending(uint32_t now) {
+  sendValue(pending_);
+  lastRequest_ = now;
+  sentTime_ = now;
+  dirty_ = false;
 }
 
 void ClientTarget::sendValue(const Value& value) {
@@ -161,12 +178,7 @@ void ClientTarget::poll() {
     request();
     lastRequest_ = now;
   }
-  if (dirty_) {
-    sendValue(pending_);
-    lastRequest_ = now;
-    sentTime_ = now;
-    dirty_ = false;
-  }
+  if (dirty_) sendPending(now);
   if (pending_.valid && platform::elapsedMs(now, sentTime_) > group.echoWaitMs()) {
     pending_ = Value();
     dirty_ = false;

@@ -47,7 +47,7 @@ class ClientHost final : public Host {
 /// The target behind every parameter the panel shows from a real card: the value last received,
 /// a value staged by the user until the card confirms it, the requests that keep the value
 /// fresh, and the status that says whether it can be trusted. Engine thread only.
-class ClientTarget final : public HardTarget {
+class ClientTarget final : public HardTarget, public StagedValue {
  public:
   /// An unwatched target of `card` for `parameter`, with no values and no times.
   ClientTarget(Card& card, Parameter& parameter);
@@ -83,6 +83,7 @@ class ClientTarget final : public HardTarget {
   void storeReceivedValue(const Value& value) override;
   /// Requests the value when it is stale, sends a staged value, expires a sent one.
   void poll() override;
+  void sendStaged() override;
 
   /// The staged value; invalid when nothing is staged.
   const Value& pending() const { return pending_; }
@@ -105,6 +106,8 @@ class ClientTarget final : public HardTarget {
   LinkStatus updateStatus(LinkStatus cardStatus) const;
   bool withinEchoWait() const;
   void request();
+  // Sends the pending value and starts its echo wait.
+  void sendPending(uint32_t now);
 
   // Every pass reads the times and flags of every watched target: they sit together, ahead of
   // the two values, so one poll touches as few cache lines as it can.
@@ -113,6 +116,8 @@ class ClientTarget final : public HardTarget {
   uint32_t lastReceived_ = 0;
   mutable LinkStatus lastStatus_ = LinkStatus::kUnused;
   bool dirty_ = false;
+  // Noted with the group for its next flush.
+  bool noted_ = false;
   // status() may drop an expired value and flag the change, as the status rule asks.
   mutable bool changed_ = false;
   bool error_ = false;

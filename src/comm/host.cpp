@@ -118,6 +118,10 @@ void HostGroup::poll(uint32_t loopTime) {
 }
 
 void HostGroup::flush() {
+  // Sending cannot stage again, so the list is stable while it is walked.
+  for (StagedValue* target : staged_)
+    target->sendStaged();
+  staged_.clear();
   for (Host* host : activeHosts_)
     host->flush();
 }

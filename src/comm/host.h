@@ -105,6 +105,17 @@ class Host {
 /// The hosts that play one role ("Client", "Simulator", "Auto"): creates them on first use,
 /// finds the target of any parameter of any card, and polls the active ones. Owns its hosts.
 /// Engine thread only.
+/// A target whose value was staged since its card's last poll; the group's `flush` sends it
+/// before the main loop's pause.
+class StagedValue {
+ public:
+  /// Sends the staged value now if the card can take it; else the next poll does.
+  virtual void sendStaged() = 0;
+
+ protected:
+  ~StagedValue() = default;
+};
+
 class HostGroup {
  public:
   /// Silence after which a client card shows "No Card in Slot", in ms.
@@ -141,9 +152,12 @@ class HostGroup {
   void realizeMonitors(const MonitorFactory& factory);
   /// Stores `loopTime` (ms tick of this main-loop pass) and polls every active host once.
   void poll(uint32_t loopTime);
-  /// Writes what the active hosts queued during this pass, so it leaves before the main loop's
-  /// pause instead of at the next poll. Cheap when nothing is queued.
+  /// Sends the values staged during this pass and writes what the active hosts queued, so a
+  /// set leaves before the main loop's pause instead of at the next poll. Cheap when nothing
+  /// is staged or queued.
   void flush();
+  /// Notes `target` for the next `flush` (targets call this when a value is staged).
+  void noteStaged(StagedValue& target) { staged_.push_back(&target); }
 
   /// Puts `host` among the polled hosts (hosts call this themselves).
   void addActiveHost(Host& host);
@@ -195,6 +209,8 @@ class HostGroup {
   platform::Clock& clock_;
   std::mt19937& random_;
   uint32_t loopTime_;
+  // Targets noted by `noteStaged` since the last flush.
+  std::vector<StagedValue*> staged_;
   HardTargetFactory targetFactory_;
   std::vector<std::unique_ptr<Host>> hosts_;
   std::map<uint32_t, Host*> byAddress_;

@@ -368,6 +368,32 @@ TEST_F(ClientServerTest, FlushWritesWhatThePollQueuedWithoutWaitingForTheNextPol
   })) << "the frame got the set with no further client poll";
 }
 
+TEST_F(ClientServerTest, ValueStagedAfterThePollLeavesWithTheFlushOfThatPass) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 7);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.7 is not available";
+  ClientTarget& gain = watched(client_, frame, model_.gain);
+  ASSERT_TRUE(pumpUntil([&] { return gain.status() == LinkStatus::kLive; }));
+
+  // A knob event is handled after the pass's polls: its value must not wait for the next pass.
+  clock_.advance(1);
+  client_.poll(clock_.tick());
+  gain.setValue(Value::ofInt(9));
+  gain.setValue(Value::ofInt(11));  // a second turn in the same pass replaces the first
+  client_.flush();
+  EXPECT_FALSE(gain.dirty());
+  ASSERT_TRUE(loopback::waitFor([&] {
+    clock_.advance(1);
+    simulator_.poll(clock_.tick());
+    return served(frame, model_.gain).receivedValue().i == 11;
+  })) << "the frame got the set with no further client poll";
+
+  // The echo wait started with that send: the next poll sends nothing again.
+  const uint32_t sent = gain.lastRequest();
+  clock_.advance(1);
+  client_.poll(clock_.tick());
+  EXPECT_EQ(gain.lastRequest(), sent);
+}
+
 TEST_F(ClientServerTest, EveryConnectedPanelHearsTheSetResponseOneOfThemCaused) {
   const uint32_t frame = platform::ipv4(127, 47, 0, 2);
   if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.2 is not available";
