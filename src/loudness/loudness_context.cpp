@@ -312,7 +312,20 @@ void LoudnessContext::checkChannelSources(const std::array<std::string, kMeterCh
     record_.channelSources = sources;
     return;
   }
-  if (sources == record_.channelSources) return;
+  // A name that was not known yet when the session started (the card's answer came after its
+  // first payload) is learned, not a change: only a known name that differs ends the session.
+  bool changed = false;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    std::string& remembered = record_.channelSources[i];
+    if (sources[i] == remembered) continue;
+    if (remembered.empty()) {
+      remembered = sources[i];
+      record_.changed = true;
+    } else {
+      changed = true;
+    }
+  }
+  if (!changed) return;
   record_.endReason = "Channel source changed";
   terminate();
 }

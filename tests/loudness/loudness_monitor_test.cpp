@@ -138,6 +138,20 @@ TEST_F(MonitorTest, ChannelSourceChangeTerminatesARunningSession) {
   EXPECT_EQ(log.count("Terminate session"), 1);
 }
 
+TEST_F(MonitorTest, ASourceNameArrivingAfterTheStartIsLearnedNotAChange) {
+  LoudnessMonitor& monitor = addMonitor();
+  makeCurrent(monitor);
+  monitor.doAction("start");
+  feed(PayloadFields{});  // the card's first payload came before its answer with the names
+  deliverText(3413, "Mic R");
+  feed(PayloadFields{});
+  EXPECT_EQ(monitor.context().record().state, SessionState::kRunning);
+  EXPECT_EQ(monitor.context().record().channelSources[1], "Mic R");
+  deliverText(3413, "Mic 3");
+  feed(PayloadFields{});
+  EXPECT_EQ(monitor.context().record().endReason, "Channel source changed");
+}
+
 TEST_F(MonitorTest, LostCardEndsWithItsStatusAsTheReason) {
   LoudnessMonitor& monitor = addMonitor();
   makeCurrent(monitor);
