@@ -157,10 +157,17 @@ void LoudnessMonitor::onMessage(const ReceivedMessage& message) {
   const PayloadType type = classifyPayload(payload);
   if (type != PayloadType::kCurrent) {
     context_.rejectPayload(type);
-    logMessage(kLogLoudness, "LM: Unsupported loudness message (type %d) (length %d)",
-               static_cast<int>(type), static_cast<int>(message.count));
+    // A card that keeps sending a format we cannot read is said once, not ten times a second:
+    // the flood would push every other line out of the log within minutes.
+    const RejectedPayload rejected{static_cast<int>(type), static_cast<int>(message.count)};
+    if (lastRejected_ != rejected) {
+      lastRejected_ = rejected;
+      logMessage(kLogLoudness, "LM: Unsupported loudness message (type %d) (length %d)",
+                 rejected.type, rejected.length);
+    }
     return;
   }
+  lastRejected_.reset();
   const std::optional<DecodedPayload> decoded = decodePayload(payload, card_.secondary());
   if (!decoded) return;
   const uint32_t now = card_.group().loopTime();

@@ -29,6 +29,14 @@ TEST_F(MonitorTest, RefusedPayloadsAreLoggedAndTurnTheStatusASecondLater) {
   EXPECT_EQ(monitor.context().record().status, LinkStatus::kBadLoudnessMessage);
   deliver(3421, std::vector<uint8_t>(10, 0));  // other OIDs are not looked at
   EXPECT_EQ(log.count("LM: Unsupported loudness message (type 1) (length 10)"), 1);
+
+  // A card that keeps sending the same refused payload is said once, until one is read.
+  for (int i = 0; i < 50; ++i)
+    deliver(3420, old);
+  EXPECT_EQ(log.count("LM: Unsupported loudness message (type 2) (length 224)"), 2);
+  feed(PayloadFields{});
+  deliver(3420, old);
+  EXPECT_EQ(log.count("LM: Unsupported loudness message (type 2) (length 224)"), 3);
 }
 
 TEST_F(MonitorTest, SequenceGapIsLoggedOnceAndTheFirstMessageNever) {
