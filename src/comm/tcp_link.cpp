@@ -176,7 +176,8 @@ bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTim
     flushFailed_ = false;
     return false;
   }
-  if (socket_.pendingError() != 0) return false;
+  // A receive reports a pending socket error itself; only a link not reading this pass asks.
+  if (receiveHeld_ && socket_.pendingError() != 0) return false;
   if (!receiveHeld_) {
     std::array<uint8_t, kReceiveChunk> buffer;
     const platform::IoResult received = socket_.receive(buffer.data(), buffer.size());
