@@ -9,8 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -19,13 +17,13 @@
 
 #include "comm/protocol.h"
 #include "engine/engine_run.h"
+#include "engine_installation.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 
 namespace qelm {
 namespace {
 
-namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr uint8_t kSlot = 2;
@@ -66,53 +64,21 @@ class SetFrame {
   bool ok_ = false;
 };
 
-// A data folder whose configuration sets Level to 1 when line 1 rises and to 0 when it falls.
-class LineInstallation {
- public:
-  explicit LineInstallation(const std::string& frame) {
-    folder_ = fs::temp_directory_path() / "qelm_input_line_bench";
-    fs::remove_all(folder_);
-    fs::create_directories(folder_ / "configuration");
-    std::ofstream(folder_ / "configuration" / "startup.txt")
-        << "model Amp\n"
-           "  parameter 0x0101 Level int 0 1\n"
-           "input line 1 high from-model Amp "
-        << frame << " " << int(kSlot)
-        << " set Level 1\n"
-           "input line 1 low from-model Amp "
-        << frame << " " << int(kSlot) << " set Level 0\n";
-    const std::string data = folder_.string() + "/";
-    context_ = std::make_unique<AppContext>(Folders{QELM_PROGRAM_DIR, data, data},
-                                            platform::systemClock());
-    context_->setStartupFileName("startup.txt");
-    state_ = std::make_unique<EngineState>(*context_);
-    run_ = std::make_unique<EngineRun>(*state_);
-    started_ = run_->startUp();
-  }
-  ~LineInstallation() {
-    if (started_) run_->shutDown();
-    run_.reset();
-    state_.reset();
-    context_.reset();
-    fs::remove_all(folder_);
-  }
-  bool started() const { return started_; }
-  EngineRun& run() { return *run_; }
-  AppContext& context() { return *context_; }
-
- private:
-  fs::path folder_;
-  std::unique_ptr<AppContext> context_;
-  std::unique_ptr<EngineState> state_;
-  std::unique_ptr<EngineRun> run_;
-  bool started_ = false;
-};
+// The configuration that sets Level on `frame` to 1 when line 1 rises and to 0 when it falls.
+std::string lineConfiguration(const std::string& frame) {
+  const std::string card = frame + " " + std::to_string(int(kSlot));
+  return "model Amp\n"
+         "  parameter 0x0101 Level int 0 1\n"
+         "input line 1 high from-model Amp " +
+         card + " set Level 1\ninput line 1 low from-model Amp " + card + " set Level 0\n";
+}
 
 void BM_InputLineToWire(benchmark::State& state) {
   const bool wake = state.range(0) != 0;
   SetFrame frame(platform::ipv4(127, 48, 3, 1));
   if (!frame.ok()) return state.SkipWithError("port 5253 of 127.48.3.1 is taken");
-  LineInstallation installation("127.48.3.1");
+  bench::EngineInstallation installation("qelm_input_line_bench", lineConfiguration("127.48.3.1"),
+                                         platform::systemClock());
   if (!installation.started()) return state.SkipWithError("no start-up");
   Message sample(Side::kClient, Command::kSet, kSlot, kOid);
   sample.appendValue(Value::ofInt(1), ValueType::kInt);

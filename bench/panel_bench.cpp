@@ -12,12 +12,14 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "comm/protocol.h"
 #include "engine/engine_run.h"
+#include "engine_installation.h"
 #include "model/target.h"
 #include "panel/displays.h"
 #include "panel/panel_logic.h"
@@ -86,48 +88,34 @@ class RawFrame {
   bool ok_ = false;
 };
 
-// A data folder whose configuration shows one "8-up" page of eight items on the raw frame.
-class BenchInstallation {
+// The configuration of one "8-up" page of eight items on the raw frame 127.48.2.`frameOctet`.
+std::string eightUpConfiguration(uint8_t frameOctet) {
+  std::ostringstream config;
+  config << "model Amp\n";
+  for (int i = 0; i < kItems; ++i)
+    config << "  parameter 0x" << std::hex << (0x101 + i) << std::dec << " \"Level " << i + 1
+           << "\" int -30000 30000 1 unit dB\n";
+  config << "device 1 \"Amp\" page 1 \"Levels\"\n";
+  for (int i = 0; i < kItems; ++i)
+    config << "  item " << i + 1 << " \"Level " << i + 1 << "\" from-model Amp 127.48.2."
+           << int(frameOctet) << " " << int(kSlot) << "\n";
+  return config.str();
+}
+
+// An engine showing the "8-up" page of the raw frame 127.48.2.`frameOctet`.
+class BenchInstallation : public bench::EngineInstallation {
  public:
-  BenchInstallation(platform::Clock& clock, uint8_t frameOctet) {
-    folder_ = fs::temp_directory_path() / ("qelm_panel_bench_" + std::to_string(frameOctet));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_ / "configuration");
-    std::ofstream config(folder_ / "configuration" / "startup.txt");
-    config << "model Amp\n";
-    for (int i = 0; i < kItems; ++i)
-      config << "  parameter 0x" << std::hex << (0x101 + i) << std::dec << " \"Level " << i + 1
-             << "\" int -30000 30000 1 unit dB\n";
-    config << "device 1 \"Amp\" page 1 \"Levels\"\n";
-    for (int i = 0; i < kItems; ++i)
-      config << "  item " << i + 1 << " \"Level " << i + 1 << "\" from-model Amp 127.48.2."
-             << int(frameOctet) << " " << int(kSlot) << "\n";
-    config.close();
-    const std::string data = folder_.string() + "/";
-    context_ = std::make_unique<AppContext>(Folders{QELM_PROGRAM_DIR, data, data}, clock);
-    context_->setStartupFileName("startup.txt");
-    state_ = std::make_unique<EngineState>(*context_);
-    run_ = std::make_unique<EngineRun>(*state_);
-    started_ = run_->startUp();
-  }
-  ~BenchInstallation() {
-    if (started_) run_->shutDown();
-    run_.reset();
-    state_.reset();
-    context_.reset();
-    fs::remove_all(folder_);
-  }
-  bool started() const { return started_; }
-  EngineRun& run() { return *run_; }
-  AppContext& context() { return *context_; }
+  BenchInstallation(platform::Clock& clock, uint8_t frameOctet)
+      : EngineInstallation("qelm_panel_bench_" + std::to_string(frameOctet),
+                           eightUpConfiguration(frameOctet), clock) {}
 
   // Passes until the frame is connected and every item shows a value.
   bool settle(RawFrame& frame) {
     const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
     while (SteadyClock::now() < deadline) {
-      run_->pass();
+      run().pass();
       frame.serve();
-      Page* page = run_->panel()->currentPage();
+      Page* page = run().panel()->currentPage();
       if (page == nullptr || !frame.connected()) continue;
       bool live = true;
       for (int i = 0; i < kItems; ++i) {
@@ -138,13 +126,6 @@ class BenchInstallation {
     }
     return false;
   }
-
- private:
-  fs::path folder_;
-  std::unique_ptr<AppContext> context_;
-  std::unique_ptr<EngineState> state_;
-  std::unique_ptr<EngineRun> run_;
-  bool started_ = false;
 };
 
 void BM_IdlePass8Up(benchmark::State& state) {
