@@ -25,16 +25,6 @@
 namespace qelm {
 namespace {
 
-class BenchWallClock final : public WallClock {
- public:
-  std::tm now() override {
-    std::tm t{};
-    gmtime_r(&seconds, &t);
-    return t;
-  }
-  std::time_t seconds = 1709632800;
-};
-
 class NullHost final : public Host {
  public:
   using Host::Host;
@@ -90,7 +80,7 @@ void BM_PayloadThroughMonitor(benchmark::State& state) {
     model.add(Parameter::makeOpenGear(static_cast<uint16_t>(3412 + i), "Src " + std::to_string(i)))
         ->setString(16);
   LoudnessRegistry registry;
-  BenchWallClock wall;
+  FixedWallClock wall(1709632800);
   Card& card = *host.findCard(1, false, true);
   auto owned = std::make_unique<LoudnessMonitor>(card, model, registry, "", wall);
   LoudnessMonitor& monitor = *owned;
@@ -135,7 +125,7 @@ struct DaySession {
       context.processPayload(decoded(s % 20000 + 1), s + 1, 0);
     }
   }
-  BenchWallClock wall;
+  FixedWallClock wall{1709632800};
   LoudnessContext context;
 };
 

@@ -24,17 +24,6 @@ namespace {
 using namespace qelm;
 namespace fs = std::filesystem;
 
-class BenchClock final : public WallClock {
- public:
-  std::tm now() override {
-    std::tm t{};
-    const std::time_t s = seconds;
-    gmtime_r(&s, &t);
-    return t;
-  }
-  std::time_t seconds = 1709596800;
-};
-
 // 24 hours of payloads at target with a true-peak over every 15 s and a loud minute every hour:
 // about 5,800 error records.
 struct DaySession {
@@ -62,7 +51,7 @@ struct DaySession {
     session = reportSessionOf(context);
   }
 
-  BenchClock clock;
+  FixedWallClock clock{1709596800};
   LoudnessContext context;
   ReportSession session;
 };

@@ -16,16 +16,6 @@
 namespace qelm {
 namespace {
 
-class BenchWallClock final : public WallClock {
- public:
-  std::tm now() override {
-    std::tm t{};
-    gmtime_r(&seconds, &t);
-    return t;
-  }
-  std::time_t seconds = 1709632800;
-};
-
 constexpr uint32_t kDayPayloads = 864000;
 // One payload in this many peaks over the threshold, opening a new record: ~10,000 a day.
 constexpr uint32_t kPeakEvery = 86;
@@ -53,7 +43,7 @@ struct DaySession {
   }
   ~DaySession() { std::filesystem::remove_all(folder); }
 
-  BenchWallClock wall;
+  FixedWallClock wall{1709632800};
   LoudnessContext context;
   std::string folder;
   std::string path;
@@ -77,7 +67,7 @@ BENCHMARK(BM_SaveDaySession)->Unit(benchmark::kMillisecond);
 
 void BM_LoadDaySession(benchmark::State& state) {
   DaySession& day = daySession();
-  BenchWallClock wall;
+  FixedWallClock wall(1709632800);
   LoudnessContext target("Card [4]", wall);
   for (auto _ : state) {
     if (loadSessionFile(target, day.path) != "OK") state.SkipWithError("load failed");

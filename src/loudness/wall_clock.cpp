@@ -18,6 +18,12 @@ std::tm SystemWallClock::now() {
   return t;
 }
 
+std::tm FixedWallClock::now() {
+  std::tm t{};
+  gmtime_r(&seconds, &t);
+  return t;
+}
+
 WallClock& systemWallClock() {
   static SystemWallClock clock;
   return clock;

@@ -21,6 +21,15 @@ class SystemWallClock final : public WallClock {
   std::tm now() override;
 };
 
+/// A wall clock that reads `seconds` (UTC, seconds since 1970) and moves only when that is
+/// changed: for replays, tests and benchmarks.
+class FixedWallClock final : public WallClock {
+ public:
+  explicit FixedWallClock(std::time_t start) : seconds(start) {}
+  std::tm now() override;
+  std::time_t seconds;
+};
+
 /// The process's system wall clock (stateless).
 WallClock& systemWallClock();
 

@@ -13,7 +13,7 @@ namespace {
 
 using namespace qelm;
 
-class FixedWallClock final : public WallClock {
+class TickedWallClock final : public WallClock {
  public:
   std::tm now() override {
     std::tm t{};
@@ -32,7 +32,7 @@ void check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  FixedWallClock wall;
+  TickedWallClock wall;
   LoudnessContext context("Card [1]", wall);
   const uint8_t flags = data[0];
   LoudnessSettings settings;

@@ -13,16 +13,6 @@ namespace {
 
 using namespace qelm;
 
-class FixedWallClock final : public WallClock {
- public:
-  std::tm now() override {
-    std::tm t{};
-    const std::time_t seconds = 1709636390;
-    gmtime_r(&seconds, &t);
-    return t;
-  }
-};
-
 void check(bool condition) {
   if (!condition) __builtin_trap();
 }
@@ -32,7 +22,7 @@ void check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::ScratchFile file(data, size, "session-file-fuzz");
   if (file.path().empty()) return 0;
-  FixedWallClock wall;
+  FixedWallClock wall(1709636390);
   LoudnessContext context("Card [1]", wall);
   context.setStatus(LinkStatus::kLive);
   const std::string reply = loadSessionFile(context, file.path());
