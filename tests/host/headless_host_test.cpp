@@ -202,7 +202,7 @@ TEST(HeadlessHostTest, ScriptedInputLinesFireTheConfiguredSets) {
   std::ofstream(folder / "lines.txt") << "300 lines 0x2\n";
   ParsedOptions parsed =
       parse({"run", "--data", (folder / "data").string(), "--report", folder.string(), "--program",
-             program.string(), "--seconds", "0.8", "--input", (folder / "lines.txt").string()});
+             program.string(), "--seconds", "2.5", "--input", (folder / "lines.txt").string()});
   ASSERT_TRUE(parsed.options) << parsed.error;
   std::ostringstream out;
   std::atomic<bool> interrupted{false};
@@ -210,7 +210,7 @@ TEST(HeadlessHostTest, ScriptedInputLinesFireTheConfiguredSets) {
                         [&] { return runHeadless(*parsed.options, out, interrupted); });
 
   // Lines read 0 until the script's line: the low trigger fires at start-up, the high one at
-  // 300 ms, each sending one set.
+  // 300 ms, each sending one set. The run lasts long enough for an instrumented build's start.
   platform::Socket peer = frame.acceptOne();
   ASSERT_TRUE(peer.isOpen());
   std::vector<ReceivedMessage> sets;
