@@ -30,7 +30,7 @@ void ClientHost::setCardActive(Card& card, bool on) {
 }
 
 void ClientHost::poll() {
-  if (connection_) connection_->poll(group().loopTime());
+  if (connection_) connection_->poll(group().loopTime(), group().socketWatch());
   const LinkStatus now = status();
   Host::poll();
   polledStatus_ = now;
@@ -42,6 +42,10 @@ LinkStatus ClientHost::status() const {
 
 void ClientHost::send(std::unique_ptr<Message> message) {
   if (connection_) connection_->enqueue(std::move(message));
+}
+
+void ClientHost::watchSockets(platform::SocketWatch& watch) {
+  if (connection_) connection_->watch(watch);
 }
 
 void ClientHost::flush() {

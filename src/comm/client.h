@@ -30,6 +30,8 @@ class ClientHost final : public Host {
   void send(std::unique_ptr<Message> message) override;
   /// Writes the connection's queue when the connection is up.
   void flush() override;
+  /// Adds the connection's sockets to `watch`.
+  void watchSockets(platform::SocketWatch& watch) override;
 
   /// The connection; null while no card is active.
   Connection* connection() const { return connection_.get(); }

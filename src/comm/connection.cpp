@@ -76,7 +76,12 @@ void Connection::flush() {
   links_.front()->flush(queue_);
 }
 
-LinkStatus Connection::poll(uint32_t loopTime) {
+void Connection::watch(platform::SocketWatch& watch) {
+  for (auto& link : links_)
+    link->watch(watch);
+}
+
+LinkStatus Connection::poll(uint32_t loopTime, const platform::SocketWatch* watch) {
   if (overflowed_) {
     overflowed_ = false;
     for (auto& link : links_) {
@@ -89,7 +94,7 @@ LinkStatus Connection::poll(uint32_t loopTime) {
   for (size_t i = 0; i < links_.size(); ++i) {
     TcpLink& link = *links_[i];
     const int32_t failuresBefore = link.failures();
-    const LinkStatus result = link.poll(parser_, queue_, loopTime);
+    const LinkStatus result = link.poll(parser_, queue_, loopTime, watch);
     // A message cut short by the failure must not be finished with bytes of the next socket.
     if (link.failures() != failuresBefore) resetParser();
     if (result == LinkStatus::kLive) {

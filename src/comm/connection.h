@@ -43,7 +43,10 @@ class Connection {
   /// Polls the candidates in order at loop time `loopTime` (ms tick). The first that reports 1
   /// wins and every other candidate is destroyed; otherwise the status is 7 when a candidate
   /// reported 7, else 8, and the queue is emptied. Returns the status (1, 7 or 8).
-  LinkStatus poll(uint32_t loopTime);
+  /// With `watch`, sockets it found idle are not asked (see `TcpLink::poll`).
+  LinkStatus poll(uint32_t loopTime, const platform::SocketWatch* watch = nullptr);
+  /// Adds the candidates' sockets to `watch` for the next poll.
+  void watch(platform::SocketWatch& watch);
   /// Queues `message` for sending; the connection owns it from then on (null is ignored).
   void enqueue(std::unique_ptr<Message> message);
   /// Writes the queued messages now when the last poll found the connection up; nothing when

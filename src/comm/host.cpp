@@ -111,10 +111,17 @@ void HostGroup::realizeMonitors(const MonitorFactory& factory) {
   }
 }
 
-void HostGroup::poll(uint32_t loopTime) {
+void HostGroup::poll(uint32_t loopTime, const platform::SocketWatch* watch) {
   loopTime_ = loopTime;
+  watch_ = watch;
   for (Host* host : activeHosts_)
     host->poll();
+  watch_ = nullptr;
+}
+
+void HostGroup::watchSockets(platform::SocketWatch& watch) {
+  for (Host* host : activeHosts_)
+    host->watchSockets(watch);
 }
 
 void HostGroup::flush() {

@@ -14,6 +14,7 @@
 #include "model/card_address.h"
 #include "model/link_status.h"
 #include "platform/clock.h"
+#include "platform/socket_watch.h"
 
 namespace qelm {
 
@@ -69,6 +70,8 @@ class Host {
   virtual void send(std::unique_ptr<Message> message) = 0;
   /// Writes what the host's connections have queued since their poll; nothing by default.
   virtual void flush() {}
+  /// Adds the host's sockets to `watch` for the next poll; nothing by default.
+  virtual void watchSockets(platform::SocketWatch& watch) { (void)watch; }
 
   /// The card at (`slot`, `secondary`); created empty when missing and `create`, else null.
   Card* findCard(int32_t slot, bool secondary, bool create);
@@ -150,8 +153,13 @@ class HostGroup {
   /// Lets every card of every host, in order, create the monitors its models declare through
   /// `factory`, with the log line "RealizeMonitors: host %s".
   void realizeMonitors(const MonitorFactory& factory);
-  /// Stores `loopTime` (ms tick of this main-loop pass) and polls every active host once.
-  void poll(uint32_t loopTime);
+  /// Stores `loopTime` (ms tick of this main-loop pass) and polls every active host once. With
+  /// `watch` (looked at since `watchSockets` filled it), sockets it found idle are not asked.
+  void poll(uint32_t loopTime, const platform::SocketWatch* watch = nullptr);
+  /// Adds the sockets of every active host to `watch`, for the next `poll`.
+  void watchSockets(platform::SocketWatch& watch);
+  /// The watch of the `poll` in progress; null outside one or without a watch.
+  const platform::SocketWatch* socketWatch() const { return watch_; }
   /// Sends the values staged during this pass and writes what the active hosts queued, so a
   /// set leaves before the main loop's pause instead of at the next poll. Cheap when nothing
   /// is staged or queued.
@@ -209,6 +217,7 @@ class HostGroup {
   platform::Clock& clock_;
   std::mt19937& random_;
   uint32_t loopTime_;
+  const platform::SocketWatch* watch_ = nullptr;
   // Targets noted by `noteStaged` since the last flush.
   std::vector<StagedValue*> staged_;
   HardTargetFactory targetFactory_;

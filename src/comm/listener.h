@@ -7,6 +7,7 @@
 #include "comm/protocol.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "platform/socket_watch.h"
 
 namespace qelm {
 
@@ -31,11 +32,13 @@ class Listener {
   Listener& operator=(const Listener&) = delete;
 
   /// One step at loop time `loopTime` (ms tick): tries to listen when due, or drops a listening
-  /// socket that has gone bad.
-  void poll(uint32_t loopTime);
+  /// socket that has gone bad. With `watch`, a socket it found idle is not asked for errors.
+  void poll(uint32_t loopTime, const platform::SocketWatch* watch = nullptr);
   /// Takes one waiting connection as a non-blocking socket (Nagle on); nothing when not
-  /// listening, none is waiting, or accepting failed.
-  std::optional<platform::Socket> accept();
+  /// listening, none is waiting (or `watch` found none), or accepting failed.
+  std::optional<platform::Socket> accept(const platform::SocketWatch* watch = nullptr);
+  /// Adds the listening socket to `watch` for the next poll and accepts.
+  void watch(platform::SocketWatch& watch);
 
   /// "Listener".
   const std::string& name() const { return name_; }
@@ -66,6 +69,8 @@ class Listener {
   int lastError_ = 0;
   bool failureLogged_ = false;
   bool acceptFailureLogged_ = false;
+  // The socket's place in the last watch round; reset whenever the socket changes.
+  platform::SocketWatch::Ticket ticket_;
 };
 
 }  // namespace qelm

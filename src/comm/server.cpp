@@ -26,13 +26,13 @@ void ServerHost::poll() {
   for (auto& peer : peers_) {
     // Requests are answered while their bytes are parsed, inside the peer's poll.
     asking_ = peer.get();
-    peer->poll(now);
+    peer->poll(now, group().socketWatch());
   }
   asking_ = nullptr;
   std::erase_if(peers_, [](const std::unique_ptr<Connection>& peer) {
     return peer->status() != LinkStatus::kLive;
   });
-  listener_.poll(now);
+  listener_.poll(now, group().socketWatch());
   acceptPeers();
   Host::poll();
 }
@@ -42,10 +42,16 @@ void ServerHost::flush() {
     peer->flush();
 }
 
+void ServerHost::watchSockets(platform::SocketWatch& watch) {
+  for (auto& peer : peers_)
+    peer->watch(watch);
+  listener_.watch(watch);
+}
+
 void ServerHost::acceptPeers() {
   for (int taken = 0; taken < kMaxAcceptsPerPoll; ++taken) {
     if (listener_.state() != ListenerState::kListening) return;
-    std::optional<platform::Socket> socket = listener_.accept();
+    std::optional<platform::Socket> socket = listener_.accept(group().socketWatch());
     if (!socket) return;
     if (peers_.size() >= kMaxPeers) {
       if (!limitLogged_) {

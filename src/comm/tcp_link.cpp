@@ -97,6 +97,7 @@ void TcpLink::setState(LinkState state, uint32_t loopTime) {
 void TcpLink::fail(SendQueue& queue, uint32_t loopTime) {
   ++failures_;
   socket_.close();
+  ticket_ = {};
   if (holdsPartial_) {
     // A new socket starts a new byte stream; the message's rest cannot follow on it.
     queue.popFront();
@@ -105,7 +106,18 @@ void TcpLink::fail(SendQueue& queue, uint32_t loopTime) {
   setState(LinkState::kFailed, loopTime);
 }
 
-LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime) {
+void TcpLink::watch(platform::SocketWatch& watch) {
+  const bool connecting = state_ == LinkState::kConnecting;
+  const bool reading =
+      (state_ == LinkState::kConnected || state_ == LinkState::kReceiving) && !receiveHeld_;
+  // The ticket stays set while the socket is the same one, so the watch can trust what it
+  // registered for it; it is reset whenever the socket changes.
+  if (socket_.isOpen() && (connecting || reading))
+    ticket_ = watch.add(socket_.fd(), reading, connecting, ticket_);
+}
+
+LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime,
+                         const platform::SocketWatch* watch) {
   bool ok = true;
   switch (state_) {
     case LinkState::kFailed:
@@ -116,11 +128,11 @@ LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopT
       ok = startConnecting(loopTime);
       break;
     case LinkState::kConnecting:
-      ok = checkConnect(loopTime);
+      ok = checkConnect(loopTime, watch);
       break;
     case LinkState::kConnected:
     case LinkState::kReceiving:
-      ok = exchange(parser, queue, loopTime);
+      ok = exchange(parser, queue, loopTime, watch);
       break;
   }
   if (!ok) {
@@ -152,12 +164,16 @@ bool TcpLink::startConnecting(uint32_t loopTime) {
     return false;
   }
   socket_ = std::move(created.socket);
+  ticket_ = {};
   setState(LinkState::kConnecting, loopTime);
   return true;
 }
 
-bool TcpLink::checkConnect(uint32_t loopTime) {
-  if (socket_.writable()) {
+bool TcpLink::checkConnect(uint32_t loopTime, const platform::SocketWatch* watch) {
+  const platform::Readiness seen = watch ? watch->writing(ticket_) : platform::Readiness::kUnknown;
+  const bool writable = seen == platform::Readiness::kUnknown ? socket_.writable()
+                                                              : seen == platform::Readiness::kReady;
+  if (writable) {
     if (socket_.pendingError() != 0) return false;
     lastReceived_ = 0;
     setState(LinkState::kConnected, loopTime);
@@ -171,14 +187,17 @@ void TcpLink::flush(SendQueue& queue) {
   if (!sendFrom(queue)) flushFailed_ = true;
 }
 
-bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime) {
+bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime,
+                       const platform::SocketWatch* watch) {
   if (flushFailed_) {
     flushFailed_ = false;
     return false;
   }
   // A receive reports a pending socket error itself; only a link not reading this pass asks.
   if (receiveHeld_ && socket_.pendingError() != 0) return false;
-  if (!receiveHeld_) {
+  // A socket the watch found idle has nothing to receive, not even a close or an error.
+  const bool idle = watch && watch->reading(ticket_) == platform::Readiness::kIdle;
+  if (!receiveHeld_ && !idle) {
     std::array<uint8_t, kReceiveChunk> buffer;
     const platform::IoResult received = socket_.receive(buffer.data(), buffer.size());
     if (received.status == platform::IoStatus::kClosed ||

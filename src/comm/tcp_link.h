@@ -10,6 +10,7 @@
 #include "model/link_status.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "platform/socket_watch.h"
 
 namespace qelm {
 
@@ -81,8 +82,14 @@ class TcpLink {
 
   /// One step of the state machine at loop time `loopTime` (ms tick): connects, receives once
   /// into `parser` (complete messages are delivered during the call) and sends from `queue`.
-  /// Returns the status of the state reached (see `linkResult`).
-  LinkStatus poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime);
+  /// Returns the status of the state reached (see `linkResult`). With `watch`, a socket it
+  /// found idle is not asked again: no receive without data, no connect check before the
+  /// socket is writable.
+  LinkStatus poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime,
+                  const platform::SocketWatch* watch = nullptr);
+  /// Adds the socket to `watch` for what the next poll will ask of it (data while connected
+  /// and reading, the end of a connect); nothing without a socket.
+  void watch(platform::SocketWatch& watch);
   /// The failure step: counts a failure, closes the socket, drops a message it had partly
   /// sent from `queue` (its rest can never follow) and goes to state 5 at `loopTime`.
   void fail(SendQueue& queue, uint32_t loopTime);
@@ -120,8 +127,9 @@ class TcpLink {
   void setState(LinkState state, uint32_t loopTime);
   // Each returns false when the failure step is due.
   bool startConnecting(uint32_t loopTime);
-  bool checkConnect(uint32_t loopTime);
-  bool exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime);
+  bool checkConnect(uint32_t loopTime, const platform::SocketWatch* watch);
+  bool exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime,
+                const platform::SocketWatch* watch);
   bool sendFrom(SendQueue& queue);
   uint32_t since(uint32_t time) const;
 
@@ -141,6 +149,8 @@ class TcpLink {
   // A write of `flush` failed; the next poll takes the failure step.
   bool flushFailed_ = false;
   bool socketFailureLogged_ = false;
+  // The socket's place in the last watch round; reset whenever the socket changes.
+  platform::SocketWatch::Ticket ticket_;
 };
 
 }  // namespace qelm

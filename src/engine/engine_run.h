@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/run_engine.h"
+#include "platform/socket_watch.h"
 
 namespace qelm {
 
@@ -68,6 +69,8 @@ class EngineRun {
   std::string imagesFolder_;
   std::string errorFolder_;
   std::string configurationFolder_;
+  // The sockets of the three groups, looked at during the pause before each pass.
+  platform::SocketWatch watch_;
 
   std::unique_ptr<ConfigLoader> loader_;
   std::unique_ptr<StandardFileBootEnv> bootEnv_;

@@ -168,15 +168,17 @@ bool EngineRun::startUp() {
 
 void EngineRun::pass() {
   // The 1 ms pause between passes; an operator action queued meanwhile starts the pass at once.
-  clock().sleepOrWake(1, context_.input.wakeup());
+  // The same system call finds which sockets have something for this pass, so the idle ones
+  // are not asked one by one.
+  clock().sleepWatching(1, context_.input.wakeup(), watch_);
   state_.loopTick = clock().tick();
 
-  simulator_->poll(state_.loopTick);
-  client_->poll(state_.loopTick);
+  simulator_->poll(state_.loopTick, &watch_);
+  client_->poll(state_.loopTick, &watch_);
 
   // Between the client and auto polls, so a set fired by a line change is sent in this pass.
   state_.catalog.inputActions.evaluate(context_.input.inputLines());
-  auto_->poll(state_.loopTick);
+  auto_->poll(state_.loopTick, &watch_);
 
   updateDisplays();
 
@@ -199,6 +201,11 @@ void EngineRun::pass() {
   simulator_->flush();
   client_->flush();
   auto_->flush();
+
+  watch_.clear();
+  simulator_->watchSockets(watch_);
+  client_->watchSockets(watch_);
+  auto_->watchSockets(watch_);
 }
 
 void EngineRun::takeExitRequests() {

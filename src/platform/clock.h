@@ -7,17 +7,33 @@
 
 namespace qelm::platform {
 
+class SocketWatch;
+
 /// Ends a wait early: producers `notify` from any thread; a notification that comes while
-/// nobody waits ends the next wait at once. One waiting thread at a time.
+/// nobody waits ends the next wait at once. One waiting thread at a time. Backed by an event
+/// descriptor, so a wait can include sockets (`SocketWatch::wait`); when the system has no
+/// descriptor to give, by a condition variable.
 class Wakeup {
  public:
+  Wakeup();
+  ~Wakeup();
+  Wakeup(const Wakeup&) = delete;
+  Wakeup& operator=(const Wakeup&) = delete;
+
   /// Wakes the waiting thread, or the next one to wait.
   void notify();
   /// Waits until notified or `ms` milliseconds have passed; true when notified. Clears the
   /// notification.
   bool waitMs(uint32_t ms);
+  /// As `waitMs`, for `ns` nanoseconds.
+  bool waitNs(int64_t ns);
+  /// The event descriptor, readable while a notification is pending; -1 without one.
+  int fd() const { return fd_; }
+  /// Clears a pending notification without waiting.
+  void take();
 
  private:
+  int fd_ = -1;
   std::mutex lock_;
   std::condition_variable signal_;
   bool notified_ = false;
@@ -38,6 +54,9 @@ class Clock {
     (void)wakeup;
     sleepMs(ms);
   }
+  /// Sleeps as `sleepOrWake`, and looks at the sockets of `watch`: a real clock in the same
+  /// system call as the sleep, a driven one after it.
+  virtual void sleepWatching(uint32_t ms, Wakeup& wakeup, SocketWatch& watch);
 };
 
 /// The real clock: CLOCK_MONOTONIC in milliseconds, truncated to 32 bits.
@@ -46,6 +65,7 @@ class SystemClock final : public Clock {
   uint32_t tick() override;
   void sleepMs(uint32_t ms) override;
   void sleepOrWake(uint32_t ms, Wakeup& wakeup) override { wakeup.waitMs(ms); }
+  void sleepWatching(uint32_t ms, Wakeup& wakeup, SocketWatch& watch) override;
 };
 
 /// The process's system clock (stateless, shared by everyone who has no clock of their own).
