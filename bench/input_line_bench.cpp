@@ -20,6 +20,7 @@
 #include "engine_installation.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "wire_latency.h"
 
 namespace qelm {
 namespace {
@@ -31,37 +32,18 @@ constexpr uint16_t kOid = 0x0101;
 
 // The frame the automatic sets go to, on a raw socket: it answers each set as a card would, so
 // the panel's data is acknowledged at once.
-class SetFrame {
+class SetFrame : public bench::FrameSocket {
  public:
-  explicit SetFrame(uint32_t address) {
-    listener_ = platform::Socket::createStream(false).socket;
-    ok_ = listener_.listenOn(address, kFramePort) == 0;
-  }
-  bool ok() const { return ok_; }
-  bool connected() const { return peer_.isOpen(); }
+  using FrameSocket::FrameSocket;
   // Reads what arrived and answers it; the number of bytes read.
   size_t serve() {
-    if (!peer_.isOpen()) peer_ = listener_.accept(false).socket;
-    if (!peer_.isOpen()) return 0;
-    uint8_t buffer[4096];
-    const platform::IoResult in = peer_.receive(buffer, sizeof buffer);
-    if (in.status != platform::IoStatus::kDone || in.bytes == 0) return 0;
+    const size_t got = receive();
+    if (got == 0) return 0;
     Message echo(Side::kServer, Command::kSetResponse, kSlot, kOid);
     echo.appendValue(Value::ofInt(0), ValueType::kInt);
-    peer_.send(echo.data(), static_cast<size_t>(echo.size()));
-    return in.bytes;
+    send(echo);
+    return got;
   }
-  // Blocks until the panel's bytes arrive (or `ms` pass), leaving the processor to the engine.
-  void waitReadable(int ms) {
-    if (!peer_.isOpen()) return;
-    pollfd wanted{peer_.fd(), POLLIN, 0};
-    ::poll(&wanted, 1, ms);
-  }
-
- private:
-  platform::Socket listener_;
-  platform::Socket peer_;
-  bool ok_ = false;
 };
 
 // The configuration that sets Level on `frame` to 1 when line 1 rises and to 0 when it falls.
@@ -93,38 +75,14 @@ void BM_InputLineToWire(benchmark::State& state) {
   }
   if (first < setSize) return state.SkipWithError("the start-up set did not arrive");
 
-  std::atomic<bool> stop{false};
-  std::thread engine([&] {
-    while (!stop.load())
-      installation.run().pass();
-  });
-  std::mt19937 random(11);
-  std::uniform_int_distribution<int> pause(2000, 4000);
-  std::vector<double> latencies;
   uint32_t lines = 0;
-  for (auto _ : state) {
-    const auto resume = SteadyClock::now() + std::chrono::microseconds(pause(random));
-    while (SteadyClock::now() < resume)
-      frame.serve();
-    lines ^= 1u;
-    size_t got = 0;
-    const auto start = SteadyClock::now();
-    installation.context().input.setInputLines(lines);
-    if (wake) installation.context().input.wakeup().notify();
-    while (got < setSize && SteadyClock::now() - start < std::chrono::seconds(1)) {
-      frame.waitReadable(10);
-      got += frame.serve();
-    }
-    const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
-    state.SetIterationTime(seconds);
-    latencies.push_back(seconds * 1e6);
-  }
-  stop = true;
-  engine.join();
-  std::sort(latencies.begin(), latencies.end());
-  state.counters["p50_us"] = latencies[latencies.size() / 2];
-  state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
-  state.counters["max_us"] = latencies.back();
+  bench::timeToWire(
+      state, installation.run(), frame, setSize, 11, [&] { return frame.serve(); },
+      [&] {
+        lines ^= 1u;
+        installation.context().input.setInputLines(lines);
+        if (wake) installation.context().input.wakeup().notify();
+      });
 }
 BENCHMARK(BM_InputLineToWire)
     ->Arg(1)

@@ -25,6 +25,7 @@
 #include "panel/panel_logic.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "wire_latency.h"
 
 namespace qelm {
 namespace {
@@ -44,48 +45,27 @@ class NoSleepClock final : public platform::Clock {
 
 // A frame played by the benchmark on a raw socket: it answers whatever the panel sends with
 // the values of all eight parameters, so the card stays live.
-class RawFrame {
+class RawFrame : public bench::FrameSocket {
  public:
-  explicit RawFrame(uint32_t address) {
-    listener_ = platform::Socket::createStream(false).socket;
-    ok_ = listener_.listenOn(address, kFramePort) == 0;
-  }
-  bool ok() const { return ok_; }
-  bool connected() const { return peer_.isOpen(); }
-  void acceptPending() {
-    if (!peer_.isOpen()) peer_ = listener_.accept(false).socket;
-  }
+  using FrameSocket::FrameSocket;
   // Reads what arrived; answers with the current values when anything did. Returns bytes read.
   size_t serve() {
-    acceptPending();
-    if (!peer_.isOpen()) return 0;
-    uint8_t buffer[4096];
-    const platform::IoResult in = peer_.receive(buffer, sizeof buffer);
-    if (in.status != platform::IoStatus::kDone || in.bytes == 0) return 0;
-    announce();
-    return in.bytes;
+    const size_t got = receive();
+    if (got > 0) announce();
+    return got;
   }
   // Sends every parameter's value unasked.
   void announce() {
     for (int i = 0; i < kItems; ++i) {
       Message m(Side::kServer, Command::kGetResponse, kSlot, static_cast<uint16_t>(0x101 + i));
       m.appendValue(Value::ofInt(values_[i]), ValueType::kInt);
-      peer_.send(m.data(), static_cast<size_t>(m.size()));
+      send(m);
     }
   }
   void setAll(int32_t v) { std::fill(std::begin(values_), std::end(values_), v); }
-  // Blocks until the panel's bytes arrive (or `ms` pass), leaving the processor to the engine.
-  void waitReadable(int ms) {
-    if (!peer_.isOpen()) return;
-    pollfd wanted{peer_.fd(), POLLIN, 0};
-    ::poll(&wanted, 1, ms);
-  }
 
  private:
-  platform::Socket listener_;
-  platform::Socket peer_;
   int32_t values_[kItems] = {};
-  bool ok_ = false;
 };
 
 // The configuration of one "8-up" page of eight items on the raw frame 127.48.2.`frameOctet`.
@@ -213,42 +193,13 @@ void BM_KnobEventToWire(benchmark::State& state) {
   BenchInstallation installation(platform::systemClock(), 3);
   if (!installation.started() || !installation.settle(frame))
     return state.SkipWithError("the page did not come up");
-  std::atomic<bool> stop{false};
-  std::thread engine([&] {
-    while (!stop.load())
-      installation.run().pass();
-  });
   Message sample(Side::kClient, Command::kSet, kSlot, 0x101);
   sample.appendValue(Value::ofInt(1), ValueType::kInt);
-  const size_t setSize = static_cast<size_t>(sample.size());
-  std::mt19937 random(7);
-  std::uniform_int_distribution<int> pause(2000, 4000);
-  std::vector<double> latencies;
-  for (auto _ : state) {
-    // Between turns the frame keeps answering, so the card stays live.
-    const auto resume = SteadyClock::now() + std::chrono::microseconds(pause(random));
-    while (SteadyClock::now() < resume)
-      frame.serve();
-    size_t got = 0;
-    const auto start = SteadyClock::now();
-    // Always upwards: the frame keeps reporting 0, and a value the card already holds would
-    // rightly not be sent at all.
-    installation.context().input.queueKnobTurn(0, false);
-    // The frame sleeps in the kernel until the bytes come, leaving the processor to the engine.
-    while (got < setSize && SteadyClock::now() - start < std::chrono::seconds(1)) {
-      frame.waitReadable(10);
-      got += frame.serve();
-    }
-    const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
-    state.SetIterationTime(seconds);
-    latencies.push_back(seconds * 1e6);
-  }
-  stop = true;
-  engine.join();
-  std::sort(latencies.begin(), latencies.end());
-  state.counters["p50_us"] = latencies[latencies.size() / 2];
-  state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
-  state.counters["max_us"] = latencies.back();
+  // Always upwards: the frame keeps reporting 0, and a value the card already holds would
+  // rightly not be sent at all.
+  bench::timeToWire(
+      state, installation.run(), frame, static_cast<size_t>(sample.size()), 7,
+      [&] { return frame.serve(); }, [&] { installation.context().input.queueKnobTurn(0, false); });
 }
 BENCHMARK(BM_KnobEventToWire)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(1000);
 
