@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "core/raster_geometry.h"
 #include "display/bitmap.h"
@@ -39,43 +40,132 @@ std::array<uint32_t, 16> levelColors(uint32_t foreground, uint32_t background) {
   return colors;
 }
 
+// The colours of one text: each level alone, and each pair of neighbouring columns as a
+// GlyphLevels byte holds it (left level in the low nibble), so that a copy stores two at once.
+struct TextColors {
+  std::array<uint32_t, 16> levels;
+  std::array<std::array<uint32_t, 2>, 256> pairs;
+};
+
+TextColors textColors(uint32_t foreground, uint32_t background) {
+  TextColors colors;
+  colors.levels = levelColors(foreground, background);
+  for (std::size_t pair = 0; pair < colors.pairs.size(); ++pair)
+    colors.pairs[pair] = {colors.levels[pair & 0x0F], colors.levels[pair >> 4]};
+  return colors;
+}
+
+// The pointers never alias, so the table is not read again after every store into the row.
+void copyLevels(uint32_t* __restrict__ to, const uint8_t* __restrict__ columns, int64_t count,
+                const std::array<uint32_t, 2>* __restrict__ pairs) {
+  int64_t i = 0;
+  for (; i + 1 < count; i += 2)
+    std::memcpy(to + i, pairs[columns[i]].data(), sizeof(pairs[0]));
+  if (i < count) to[i] = pairs[columns[i]][0];
+}
+
 // The pen that walks one pixel row of a text. Pixels left of or right of the visible columns
 // are stepped over without writing. While `overlap` is positive the pen is over columns the
 // previous glyph already drew: there a background pixel is not written, so only the glyph's
 // own ink overwrites its neighbour. The overlap counts every column, visible or not, so that a
 // clip never stretches it onto columns no glyph has drawn.
+//
+// Background columns are gathered and written as one fill when ink follows, the pen backs up
+// or the row ends: blank rows and spacing are most of a line, and short fills cost more per
+// pixel than long ones.
 class Pen {
  public:
-  Pen(uint32_t* row, int64_t x, int64_t visibleX0, int64_t visibleX1, uint32_t background)
-      : row_(row), x_(x), x0_(visibleX0), x1_(visibleX1), background_(background) {}
+  Pen(uint32_t* row, int64_t x, int64_t visibleX0, int64_t visibleX1, const TextColors& colors)
+      : row_(row), x_(x), x0_(visibleX0), x1_(visibleX1), colors_(colors) {}
 
+  // `count` pixels of one colour.
   void put(uint32_t color, int64_t count) {
-    while (count > 0 && overlap_ > 0) {
-      if (color != background_ && x_ >= x0_ && x_ < x1_) row_[x_] = color;
-      --overlap_;
-      ++x_;
-      --count;
-    }
     if (count <= 0) return;
+    if (color == background()) return putBackground(count);
+    flush();
+    if (overlap_ > 0) {
+      const int64_t over = std::min(count, overlap_);
+      fillVisible(x_, x_ + over, color);
+      overlap_ -= over;
+      x_ += over;
+      count -= over;
+    }
+    fillVisible(x_, x_ + count, color);
+    x_ += count;
+  }
+
+  // `count` background pixels.
+  void putBackground(int64_t count) {
+    if (count <= 0) return;
+    if (overlap_ > 0) {
+      // Not written over the previous glyph; what is gathered so far ends here.
+      flush();
+      const int64_t over = std::min(count, overlap_);
+      overlap_ -= over;
+      x_ += over;
+      count -= over;
+      if (count == 0) return;
+    }
+    if (!gathering_) {
+      gathering_ = true;
+      gatheredFrom_ = x_;
+    }
+    x_ += count;
+  }
+
+  // `count` pixels of the GlyphLevels columns starting at `columns`.
+  void putLevels(const uint8_t* columns, int64_t count) {
+    if (count <= 0) return;
+    flush();
+    if (overlap_ > 0) {
+      const int64_t over = std::min(count, overlap_);
+      const int64_t to = std::min(x_ + over, x1_);
+      for (int64_t x = std::max(x_, x0_); x < to; ++x) {
+        const uint32_t color = colors_.levels[columns[x - x_] & 0x0F];
+        if (color != background()) row_[x] = color;
+      }
+      overlap_ -= over;
+      x_ += over;
+      columns += over;
+      count -= over;
+    }
     const int64_t from = std::max(x_, x0_);
     const int64_t to = std::min(x_ + count, x1_);
-    if (from < to) std::fill(row_ + from, row_ + to, color);
+    if (from < to) copyLevels(row_ + from, columns + (from - x_), to - from, colors_.pairs.data());
     x_ += count;
   }
 
   // Moves back over `columns` already drawn; the next pixels there only add ink.
   void backUp(int64_t columns) {
+    flush();
     x_ -= columns;
     overlap_ = columns;
   }
 
+  // Writes the background gathered so far; the row is complete after it.
+  void flush() {
+    if (!gathering_) return;
+    gathering_ = false;
+    fillVisible(gatheredFrom_, x_, background());
+  }
+
  private:
+  uint32_t background() const { return colors_.levels[0]; }
+
+  void fillVisible(int64_t from, int64_t to, uint32_t color) {
+    from = std::max(from, x0_);
+    to = std::min(to, x1_);
+    if (from < to) std::fill(row_ + from, row_ + to, color);
+  }
+
   uint32_t* row_;
   int64_t x_;
   int64_t x0_;
   int64_t x1_;
-  uint32_t background_;
+  const TextColors& colors_;
   int64_t overlap_ = 0;
+  bool gathering_ = false;
+  int64_t gatheredFrom_ = 0;
 };
 
 }  // namespace
@@ -158,41 +248,57 @@ void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32
                                 uint32_t background, int32_t lineHeight) {
   const Rect v = intersect(visible, bounds());
   if (v.empty()) return;
-  const std::array<uint32_t, 16> colors = levelColors(foreground, background);
-  const GlyphPlacement& first = placements_.front();
+  const TextColors colors = textColors(foreground, background);
+  glyphLevels_.clear();
+  for (const GlyphPlacement& placement : placements_)
+    glyphLevels_.push_back(placement.glyph->levels(lineHeight));
+  const int32_t lead = placements_.front().glyph->lead();
 
-  for (int32_t k = 0; k < lineHeight; ++k) {
-    const int64_t y = int64_t{textBox.y0} + k;
-    if (y < v.y0 || y >= v.y1) continue;
-    Pen pen(rowStart(static_cast<int32_t>(y)), textBox.x0, v.x0, v.x1, background);
-    if (first.glyph->lead() > 0) pen.put(background, first.glyph->lead());
+  const int32_t firstRow = static_cast<int32_t>(std::max<int64_t>(0, int64_t{v.y0} - textBox.y0));
+  const int32_t endRow =
+      static_cast<int32_t>(std::min<int64_t>(lineHeight, int64_t{v.y1} - textBox.y0));
+  for (int32_t k = firstRow; k < endRow; ++k) {
+    Pen pen(rowStart(textBox.y0 + k), textBox.x0, v.x0, v.x1, colors);
+    if (lead > 0) pen.putBackground(lead);
 
-    for (const GlyphPlacement& placement : placements_) {
-      const Glyph& glyph = *placement.glyph;
-      const int64_t spacing = placement.spacing;
-      const uint8_t* p = glyph.row(k);
-      if (!p) {
+    for (std::size_t i = 0; i < placements_.size(); ++i) {
+      const Glyph& glyph = *placements_[i].glyph;
+      const int64_t spacing = placements_[i].spacing;
+      const GlyphLevels* levels = glyphLevels_[i];
+      const uint8_t* p = nullptr;
+      bool blank = false;
+      if (levels) {
+        const GlyphLevels::Row& row = levels->rows[static_cast<std::size_t>(k)];
+        blank = row.columns == GlyphLevels::kBlankRow;
+        if (!blank) pen.putLevels(levels->levels.data() + row.offset, row.columns);
+      } else {
+        p = glyph.row(k);
+        blank = !p;
+      }
+      if (blank) {
         // A blank row moves the pen exactly as far as an inked one would, so the glyphs after
         // it stay aligned with the rows above and below.
         const int64_t advance = int64_t{glyph.width()} + spacing;
-        if (advance > 0) pen.put(background, advance);
+        if (advance > 0) pen.putBackground(advance);
         if (advance < 0) pen.backUp(-advance);
         continue;
       }
-      while (*p != kRowEnd) {
+      // Only a glyph too large to keep decoded gets here.
+      while (p && *p != kRowEnd) {
         const uint8_t byte = *p++;
         if (isRunByte(byte)) {
-          pen.put(colors[byte & 0x0F], *p++);
+          pen.put(colors.levels[byte & 0x0F], *p++);
         } else {
-          pen.put(colors[byte & 0x0F], 1);
+          pen.put(colors.levels[byte & 0x0F], 1);
         }
       }
       if (spacing >= 0) {
-        pen.put(background, spacing);
+        pen.putBackground(spacing);
       } else {
         pen.backUp(-spacing);
       }
     }
+    pen.flush();
   }
 }
 

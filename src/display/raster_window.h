@@ -65,6 +65,8 @@ class RasterWindow final : public Window {
   uint32_t changeCount_ = 1;
   // Reused by every text so drawing does not allocate once it has grown.
   std::vector<GlyphPlacement> placements_;
+  // The decoded rows of each placement's glyph (nullptr: draw from its encoded rows); reused.
+  std::vector<const GlyphLevels*> glyphLevels_;
 };
 
 }  // namespace qelm
