@@ -249,9 +249,18 @@ void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32
   const Rect v = intersect(visible, bounds());
   if (v.empty()) return;
   const TextColors colors = textColors(foreground, background);
-  glyphLevels_.clear();
-  for (const GlyphPlacement& placement : placements_)
-    glyphLevels_.push_back(placement.glyph->levels(lineHeight));
+  drawnGlyphs_.clear();
+  for (const GlyphPlacement& placement : placements_) {
+    DrawnGlyph drawn;
+    drawn.glyph = placement.glyph;
+    drawn.spacing = placement.spacing;
+    drawn.blankAdvance = int64_t{placement.glyph->width()} + placement.spacing;
+    if (const GlyphLevels* levels = placement.glyph->levels(lineHeight)) {
+      drawn.rows = levels->rows.data();
+      drawn.levels = levels->levels.data();
+    }
+    drawnGlyphs_.push_back(drawn);
+  }
   const int32_t lead = placements_.front().glyph->lead();
 
   const int32_t firstRow = static_cast<int32_t>(std::max<int64_t>(0, int64_t{v.y0} - textBox.y0));
@@ -261,41 +270,32 @@ void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32
     Pen pen(rowStart(textBox.y0 + k), textBox.x0, v.x0, v.x1, colors);
     if (lead > 0) pen.putBackground(lead);
 
-    for (std::size_t i = 0; i < placements_.size(); ++i) {
-      const Glyph& glyph = *placements_[i].glyph;
-      const int64_t spacing = placements_[i].spacing;
-      const GlyphLevels* levels = glyphLevels_[i];
-      const uint8_t* p = nullptr;
-      bool blank = false;
-      if (levels) {
-        const GlyphLevels::Row& row = levels->rows[static_cast<std::size_t>(k)];
-        blank = row.columns == GlyphLevels::kBlankRow;
-        if (!blank) pen.putLevels(levels->levels.data() + row.offset, row.columns);
-      } else {
-        p = glyph.row(k);
-        blank = !p;
-      }
-      if (blank) {
-        // A blank row moves the pen exactly as far as an inked one would, so the glyphs after
-        // it stay aligned with the rows above and below.
-        const int64_t advance = int64_t{glyph.width()} + spacing;
-        if (advance > 0) pen.putBackground(advance);
-        if (advance < 0) pen.backUp(-advance);
-        continue;
-      }
-      // Only a glyph too large to keep decoded gets here.
-      while (p && *p != kRowEnd) {
-        const uint8_t byte = *p++;
-        if (isRunByte(byte)) {
-          pen.put(colors.levels[byte & 0x0F], *p++);
-        } else {
-          pen.put(colors.levels[byte & 0x0F], 1);
+    for (const DrawnGlyph& drawn : drawnGlyphs_) {
+      // A blank row moves the pen exactly as far as an inked one would, so the glyphs after it
+      // stay aligned with the rows above and below.
+      int64_t after = drawn.blankAdvance;
+      if (drawn.rows) {
+        const GlyphLevels::Row row = drawn.rows[k];
+        if (row.columns != GlyphLevels::kBlankRow) {
+          pen.putLevels(drawn.levels + row.offset, row.columns);
+          after = drawn.spacing;
         }
+      } else if (const uint8_t* p = drawn.glyph->row(k)) {
+        // Only a glyph too large to keep decoded gets here.
+        while (*p != kRowEnd) {
+          const uint8_t byte = *p++;
+          if (isRunByte(byte)) {
+            pen.put(colors.levels[byte & 0x0F], *p++);
+          } else {
+            pen.put(colors.levels[byte & 0x0F], 1);
+          }
+        }
+        after = drawn.spacing;
       }
-      if (spacing >= 0) {
-        pen.putBackground(spacing);
+      if (after >= 0) {
+        pen.putBackground(after);
       } else {
-        pen.backUp(-spacing);
+        pen.backUp(-after);
       }
     }
     pen.flush();

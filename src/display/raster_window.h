@@ -65,8 +65,18 @@ class RasterWindow final : public Window {
   uint32_t changeCount_ = 1;
   // Reused by every text so drawing does not allocate once it has grown.
   std::vector<GlyphPlacement> placements_;
-  // The decoded rows of each placement's glyph (nullptr: draw from its encoded rows); reused.
-  std::vector<const GlyphLevels*> glyphLevels_;
+  // One placement as the row loop reads it, worked out once per text.
+  struct DrawnGlyph {
+    // The glyph's decoded rows and levels; nullptr when it is drawn from its encoded rows.
+    const GlyphLevels::Row* rows = nullptr;
+    const uint8_t* levels = nullptr;
+    const Glyph* glyph = nullptr;
+    int64_t spacing = 0;
+    // Columns a blank row moves the pen: width + spacing (backwards when negative).
+    int64_t blankAdvance = 0;
+  };
+  // Reused like the placements.
+  std::vector<DrawnGlyph> drawnGlyphs_;
 };
 
 }  // namespace qelm
