@@ -98,8 +98,7 @@ class Pen {
   void putBackground(int64_t count) {
     if (count <= 0) return;
     if (overlap_ > 0) {
-      // Not written over the previous glyph; what is gathered so far ends here.
-      flush();
+      // Not written over the previous glyph. Nothing is gathered here: backUp ended it.
       const int64_t over = std::min(count, overlap_);
       overlap_ -= over;
       x_ += over;
