@@ -13,6 +13,33 @@ namespace qelm {
 
 namespace {
 
+using FillFunction = void (*)(uint32_t* to, int64_t count, uint32_t color);
+
+void fillPixels(uint32_t* to, int64_t count, uint32_t color) {
+  for (int64_t i = 0; i < count; ++i)
+    to[i] = color;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same compiled for 32-byte stores, where the baseline has 16.
+__attribute__((target("avx2"))) void fillPixelsAvx2(uint32_t* to, int64_t count, uint32_t color) {
+  for (int64_t i = 0; i < count; ++i)
+    to[i] = color;
+}
+
+bool hasAvx2() {
+  return __builtin_cpu_supports("avx2");
+}
+#else
+void fillPixelsAvx2(uint32_t* to, int64_t count, uint32_t color) {
+  fillPixels(to, count, color);
+}
+
+bool hasAvx2() {
+  return false;
+}
+#endif
+
 Rect frameOf(const Drawable* drawable, const Rect& rect) {
   return drawable ? toWindowRect(rect, drawable->rect()) : rect;
 }
@@ -75,8 +102,9 @@ void copyLevels(uint32_t* __restrict__ to, const uint8_t* __restrict__ columns, 
 // pixel than long ones.
 class Pen {
  public:
-  Pen(uint32_t* row, int64_t x, int64_t visibleX0, int64_t visibleX1, const TextColors& colors)
-      : row_(row), x_(x), x0_(visibleX0), x1_(visibleX1), colors_(colors) {}
+  Pen(uint32_t* row, int64_t x, int64_t visibleX0, int64_t visibleX1, const TextColors& colors,
+      FillFunction fill)
+      : row_(row), x_(x), x0_(visibleX0), x1_(visibleX1), colors_(colors), fill_(fill) {}
 
   // `count` pixels of one colour.
   void put(uint32_t color, int64_t count) {
@@ -154,7 +182,7 @@ class Pen {
   void fillVisible(int64_t from, int64_t to, uint32_t color) {
     from = std::max(from, x0_);
     to = std::min(to, x1_);
-    if (from < to) std::fill(row_ + from, row_ + to, color);
+    if (from < to) fill_(row_ + from, to - from, color);
   }
 
   uint32_t* row_;
@@ -162,6 +190,7 @@ class Pen {
   int64_t x0_;
   int64_t x1_;
   const TextColors& colors_;
+  FillFunction fill_;
   int64_t overlap_ = 0;
   bool gathering_ = false;
   int64_t gatheredFrom_ = 0;
@@ -172,7 +201,8 @@ class Pen {
 RasterWindow::RasterWindow(std::string name, const Rect& region, FontRegistry* fonts,
                            uint32_t* raster)
     : Window(std::move(name), intersect(region, Rect{0, 0, kRasterWidth, kRasterHeight}), fonts),
-      raster_(raster) {
+      raster_(raster),
+      fill_(hasAvx2() ? fillPixelsAvx2 : fillPixels) {
   // A region outside the raster leaves an empty window that writes nowhere.
   if (region_.empty()) region_ = Rect{0, 0, 0, 0};
 }
@@ -181,7 +211,7 @@ void RasterWindow::fill(const Rect& rect, uint32_t color) {
   const Rect r = intersect(rect, bounds());
   if (r.empty()) return;
   for (int32_t y = r.y0; y < r.y1; ++y)
-    std::fill_n(rowStart(y) + r.x0, r.width(), color);
+    fill_(rowStart(y) + r.x0, r.width(), color);
 }
 
 TextSize RasterWindow::measureText(std::string_view text, int32_t fontCode) {
@@ -266,7 +296,7 @@ void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32
   const int32_t endRow =
       static_cast<int32_t>(std::min<int64_t>(lineHeight, int64_t{v.y1} - textBox.y0));
   for (int32_t k = firstRow; k < endRow; ++k) {
-    Pen pen(rowStart(textBox.y0 + k), textBox.x0, v.x0, v.x1, colors);
+    Pen pen(rowStart(textBox.y0 + k), textBox.x0, v.x0, v.x1, colors, fill_);
     if (lead > 0) pen.putBackground(lead);
 
     for (const DrawnGlyph& drawn : drawnGlyphs_) {

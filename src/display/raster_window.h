@@ -61,6 +61,8 @@ class RasterWindow final : public Window {
   static constexpr int32_t kStride = kRasterWidth;
 
   uint32_t* raster_;
+  // Writes `count` pixels of one colour, with the widest stores the processor has.
+  void (*fill_)(uint32_t* to, int64_t count, uint32_t color);
   // Unsigned so that wrapping is defined; read as signed.
   uint32_t changeCount_ = 1;
   // Reused by every text so drawing does not allocate once it has grown.
