@@ -4,6 +4,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "core/raster_geometry.h"
 #include "display/bitmap.h"
 #include "display/drawable.h"
@@ -67,11 +71,13 @@ std::array<uint32_t, 16> levelColors(uint32_t foreground, uint32_t background) {
   return colors;
 }
 
-// The colours of one text: each level alone, and each pair of neighbouring columns as a
-// GlyphLevels byte holds it (left level in the low nibble), so that a copy stores two at once.
+// The colours of one text: each level alone; each pair of neighbouring columns as a
+// GlyphLevels byte holds it (left level in the low nibble), so that a copy stores two at once;
+// and each byte of the sixteen colours, for a copy that looks sixteen columns up at once.
 struct TextColors {
   std::array<uint32_t, 16> levels;
   std::array<std::array<uint32_t, 2>, 256> pairs;
+  alignas(16) std::array<std::array<uint8_t, 16>, 4> bytePlanes;
 };
 
 TextColors textColors(uint32_t foreground, uint32_t background) {
@@ -79,17 +85,77 @@ TextColors textColors(uint32_t foreground, uint32_t background) {
   colors.levels = levelColors(foreground, background);
   for (std::size_t pair = 0; pair < colors.pairs.size(); ++pair)
     colors.pairs[pair] = {colors.levels[pair & 0x0F], colors.levels[pair >> 4]};
+  for (std::size_t plane = 0; plane < colors.bytePlanes.size(); ++plane)
+    for (std::size_t level = 0; level < colors.levels.size(); ++level)
+      colors.bytePlanes[plane][level] = static_cast<uint8_t>(colors.levels[level] >> (8 * plane));
   return colors;
 }
 
+// Writes `count` pixels whose GlyphLevels bytes start at `columns`.
+using CopyFunction = void (*)(uint32_t* to, const uint8_t* columns, int64_t count,
+                              const TextColors& colors);
+
 // The pointers never alias, so the table is not read again after every store into the row.
-void copyLevels(uint32_t* __restrict__ to, const uint8_t* __restrict__ columns, int64_t count,
-                const std::array<uint32_t, 2>* __restrict__ pairs) {
+void copyPairs(uint32_t* __restrict__ to, const uint8_t* __restrict__ columns, int64_t count,
+               const std::array<uint32_t, 2>* __restrict__ pairs) {
   int64_t i = 0;
   for (; i + 1 < count; i += 2)
     std::memcpy(to + i, pairs[columns[i]].data(), sizeof(pairs[0]));
   if (i < count) to[i] = pairs[columns[i]][0];
 }
+
+void copyLevels(uint32_t* to, const uint8_t* columns, int64_t count, const TextColors& colors) {
+  copyPairs(to, columns, count, colors.pairs.data());
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Sixteen pixels from sixteen columns: each byte plane of the colours is looked up by the levels
+// with one byte shuffle, and the four planes are interleaved into pixels (x86 is little-endian:
+// blue first).
+__attribute__((target("ssse3"))) inline void copySixteen(uint32_t* to, const uint8_t* columns,
+                                                         const __m128i* planes) {
+  const __m128i levels =
+      _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(columns)), _mm_set1_epi8(15));
+  const __m128i blue = _mm_shuffle_epi8(_mm_load_si128(planes), levels);
+  const __m128i green = _mm_shuffle_epi8(_mm_load_si128(planes + 1), levels);
+  const __m128i red = _mm_shuffle_epi8(_mm_load_si128(planes + 2), levels);
+  const __m128i top = _mm_shuffle_epi8(_mm_load_si128(planes + 3), levels);
+  const __m128i lowBlueGreen = _mm_unpacklo_epi8(blue, green);
+  const __m128i highBlueGreen = _mm_unpackhi_epi8(blue, green);
+  const __m128i lowRedTop = _mm_unpacklo_epi8(red, top);
+  const __m128i highRedTop = _mm_unpackhi_epi8(red, top);
+  auto* out = reinterpret_cast<__m128i*>(to);
+  _mm_storeu_si128(out, _mm_unpacklo_epi16(lowBlueGreen, lowRedTop));
+  _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(lowBlueGreen, lowRedTop));
+  _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(highBlueGreen, highRedTop));
+  _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(highBlueGreen, highRedTop));
+}
+
+// Rows of sixteen columns or more go sixteen at a time; the last sixteen end at the row's end
+// and write some pixels a second time, with the same values. Shorter ones go in pairs.
+__attribute__((target("ssse3"))) void copyLevelsSsse3(uint32_t* to, const uint8_t* columns,
+                                                      int64_t count, const TextColors& colors) {
+  if (count < 16) return copyPairs(to, columns, count, colors.pairs.data());
+  const auto* planes = reinterpret_cast<const __m128i*>(colors.bytePlanes.data());
+  int64_t i = 0;
+  for (; i + 16 <= count; i += 16)
+    copySixteen(to + i, columns + i, planes);
+  if (i < count) copySixteen(to + count - 16, columns + count - 16, planes);
+}
+
+bool hasSsse3() {
+  return __builtin_cpu_supports("ssse3");
+}
+#else
+void copyLevelsSsse3(uint32_t* to, const uint8_t* columns, int64_t count,
+                     const TextColors& colors) {
+  copyLevels(to, columns, count, colors);
+}
+
+bool hasSsse3() {
+  return false;
+}
+#endif
 
 // The pen that walks one pixel row of a text. Pixels left of or right of the visible columns
 // are stepped over without writing. While `overlap` is positive the pen is over columns the
@@ -103,8 +169,14 @@ void copyLevels(uint32_t* __restrict__ to, const uint8_t* __restrict__ columns, 
 class Pen {
  public:
   Pen(uint32_t* row, int64_t x, int64_t visibleX0, int64_t visibleX1, const TextColors& colors,
-      FillFunction fill)
-      : row_(row), x_(x), x0_(visibleX0), x1_(visibleX1), colors_(colors), fill_(fill) {}
+      FillFunction fill, CopyFunction copy)
+      : row_(row),
+        x_(x),
+        x0_(visibleX0),
+        x1_(visibleX1),
+        colors_(colors),
+        fill_(fill),
+        copy_(copy) {}
 
   // `count` pixels of one colour.
   void put(uint32_t color, int64_t count) {
@@ -158,7 +230,7 @@ class Pen {
     }
     const int64_t from = std::max(x_, x0_);
     const int64_t to = std::min(x_ + count, x1_);
-    if (from < to) copyLevels(row_ + from, columns + (from - x_), to - from, colors_.pairs.data());
+    if (from < to) copy_(row_ + from, columns + (from - x_), to - from, colors_);
     x_ += count;
   }
 
@@ -191,6 +263,7 @@ class Pen {
   int64_t x1_;
   const TextColors& colors_;
   FillFunction fill_;
+  CopyFunction copy_;
   int64_t overlap_ = 0;
   bool gathering_ = false;
   int64_t gatheredFrom_ = 0;
@@ -202,7 +275,8 @@ RasterWindow::RasterWindow(std::string name, const Rect& region, FontRegistry* f
                            uint32_t* raster)
     : Window(std::move(name), intersect(region, Rect{0, 0, kRasterWidth, kRasterHeight}), fonts),
       raster_(raster),
-      fill_(hasAvx2() ? fillPixelsAvx2 : fillPixels) {
+      fill_(hasAvx2() ? fillPixelsAvx2 : fillPixels),
+      shuffles_(hasSsse3()) {
   // A region outside the raster leaves an empty window that writes nowhere.
   if (region_.empty()) region_ = Rect{0, 0, 0, 0};
 }
@@ -296,7 +370,8 @@ void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32
   const int32_t endRow =
       static_cast<int32_t>(std::min<int64_t>(lineHeight, int64_t{v.y1} - textBox.y0));
   for (int32_t k = firstRow; k < endRow; ++k) {
-    Pen pen(rowStart(textBox.y0 + k), textBox.x0, v.x0, v.x1, colors, fill_);
+    Pen pen(rowStart(textBox.y0 + k), textBox.x0, v.x0, v.x1, colors, fill_,
+            shuffles_ ? copyLevelsSsse3 : copyLevels);
     if (lead > 0) pen.putBackground(lead);
 
     for (const DrawnGlyph& drawn : drawnGlyphs_) {

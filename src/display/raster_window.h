@@ -63,6 +63,8 @@ class RasterWindow final : public Window {
   uint32_t* raster_;
   // Writes `count` pixels of one colour, with the widest stores the processor has.
   void (*fill_)(uint32_t* to, int64_t count, uint32_t color);
+  // The processor looks sixteen bytes up at once (SSSE3): glyph rows are copied that way.
+  bool shuffles_;
   // Unsigned so that wrapping is defined; read as signed.
   uint32_t changeCount_ = 1;
   // Reused by every text so drawing does not allocate once it has grown.
