@@ -38,9 +38,9 @@ struct GlyphLevels {
   std::vector<uint8_t> levels;
 };
 
-/// Most level bytes one glyph keeps decoded: the widest glyph of the tallest text font needs
-/// about half of it; a glyph above it (only a hand-made or hostile font file) is drawn from its
-/// encoded rows instead.
+/// Most level bytes one glyph keeps decoded: a text font's glyph needs at most about a third of
+/// it (code 3: 100 rows of at most 1.5 cell heights, 231 columns); a glyph above it (only a
+/// hand-made or hostile font file) is drawn from its encoded rows instead.
 inline constexpr std::size_t kMaxGlyphLevelBytes = 64 * 1024;
 /// Most rows of a decoded glyph, for the same reason (a screen has 272).
 inline constexpr int32_t kMaxGlyphLevelRows = 1024;
