@@ -29,6 +29,7 @@ void Glyph::decodeLevels(int32_t height) const {
       decoded->levels.insert(decoded->levels.end(), count, static_cast<uint8_t>(byte & 0x0F));
     }
     entry.columns = static_cast<int32_t>(decoded->levels.size() - entry.offset);
+    if (entry.columns != width_) decoded->rowsAsWide = false;
     for (std::size_t i = entry.offset; i + 1 < decoded->levels.size(); ++i)
       decoded->levels[i] |= static_cast<uint8_t>(decoded->levels[i + 1] << 4);
   }

@@ -30,6 +30,9 @@ struct GlyphLevels {
   };
   /// Rows 0..height-1 of the font's line.
   int32_t height = 0;
+  /// True when every inked row has exactly the glyph's width in columns, as a text font's
+  /// glyphs do: the pen then moves alike over the glyph in every row.
+  bool rowsAsWide = true;
   /// One entry per row, top first.
   std::vector<Row> rows;
   /// Inked rows one after the other, one byte per column: its level in the low nibble and the

@@ -356,25 +356,55 @@ void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32
   for (const GlyphPlacement& placement : placements_) {
     DrawnGlyph drawn;
     drawn.glyph = placement.glyph;
+    drawn.width = placement.glyph->width();
     drawn.spacing = placement.spacing;
-    drawn.blankAdvance = int64_t{placement.glyph->width()} + placement.spacing;
+    drawn.blankAdvance = drawn.width + drawn.spacing;
     if (const GlyphLevels* levels = placement.glyph->levels(lineHeight)) {
       drawn.rows = levels->rows.data();
       drawn.levels = levels->levels.data();
+      drawn.steady = levels->rowsAsWide && drawn.width >= 0;
     }
     drawnGlyphs_.push_back(drawn);
   }
   const int32_t lead = placements_.front().glyph->lead();
 
+  // Steady glyphs wholly left or right of the visible columns are passed over in every row at
+  // once. What they would write lies outside those columns, and an overlap one leaves ends
+  // where its own columns end, outside them too.
+  std::size_t first = 0;
+  int64_t firstX = int64_t{textBox.x0} + std::max(lead, 0);
+  while (first < drawnGlyphs_.size()) {
+    const DrawnGlyph& drawn = drawnGlyphs_[first];
+    if (!drawn.steady || firstX + drawn.width + std::max<int64_t>(drawn.spacing, 0) > v.x0) break;
+    firstX += drawn.blankAdvance;
+    ++first;
+  }
+  // The glyphs from `last` on all start right of the visible columns, and only ink columns
+  // from their start rightwards.
+  std::size_t last = drawnGlyphs_.size();
+  std::size_t i = first;
+  for (int64_t x = firstX; i < drawnGlyphs_.size() && drawnGlyphs_[i].steady; ++i) {
+    if (x < v.x1) {
+      last = drawnGlyphs_.size();
+    } else if (last == drawnGlyphs_.size()) {
+      last = i;
+    }
+    x += drawnGlyphs_[i].blankAdvance;
+  }
+  if (i < drawnGlyphs_.size()) last = drawnGlyphs_.size();
+  const DrawnGlyph* begin = drawnGlyphs_.data() + first;
+  const DrawnGlyph* end = drawnGlyphs_.data() + last;
+
   const int32_t firstRow = static_cast<int32_t>(std::max<int64_t>(0, int64_t{v.y0} - textBox.y0));
   const int32_t endRow =
       static_cast<int32_t>(std::min<int64_t>(lineHeight, int64_t{v.y1} - textBox.y0));
   for (int32_t k = firstRow; k < endRow; ++k) {
-    Pen pen(rowStart(textBox.y0 + k), textBox.x0, v.x0, v.x1, colors, fill_,
+    Pen pen(rowStart(textBox.y0 + k), first > 0 ? firstX : textBox.x0, v.x0, v.x1, colors, fill_,
             shuffles_ ? copyLevelsSsse3 : copyLevels);
-    if (lead > 0) pen.putBackground(lead);
+    if (first == 0 && lead > 0) pen.putBackground(lead);
 
-    for (const DrawnGlyph& drawn : drawnGlyphs_) {
+    for (const DrawnGlyph* glyph = begin; glyph != end; ++glyph) {
+      const DrawnGlyph& drawn = *glyph;
       // A blank row moves the pen exactly as far as an inked one would, so the glyphs after it
       // stay aligned with the rows above and below.
       int64_t after = drawn.blankAdvance;

@@ -75,9 +75,13 @@ class RasterWindow final : public Window {
     const GlyphLevels::Row* rows = nullptr;
     const uint8_t* levels = nullptr;
     const Glyph* glyph = nullptr;
+    int64_t width = 0;
     int64_t spacing = 0;
     // Columns a blank row moves the pen: width + spacing (backwards when negative).
     int64_t blankAdvance = 0;
+    // Decoded, at least 0 columns wide and every inked row that wide: the pen moves by
+    // blankAdvance over it in every row.
+    bool steady = false;
   };
   // Reused like the placements.
   std::vector<DrawnGlyph> drawnGlyphs_;

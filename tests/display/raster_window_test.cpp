@@ -421,6 +421,8 @@ class TextReferenceTest : public ::testing::Test, public testing::RasterFixture 
     edge->add('b', -1, 2, 1, {levelsRow("F0F0"), levelsRow("8"), {}, {0x1F, 0, 0x0F, kRowEnd}});
     // Blank rows that move the pen back.
     edge->add('c', 0, 4, -6, {{}, levelsRow("FFFF"), {}, levelsRow("1234")});
+    // Plain, after a "b" whose first row moves the pen further than its width says.
+    edge->add('d', 0, 3, 1, {levelsRow("F8F"), levelsRow("8F8"), {}, levelsRow("FFF")});
     // Too wide to keep decoded: drawn from its runs, then backs up nearly all the way.
     std::vector<uint8_t> wide;
     for (int i = 0; i < 300; ++i) {
@@ -481,7 +483,7 @@ TEST_F(TextReferenceTest, TextFontsMatchTheReferenceInEveryFraming) {
 }
 
 TEST_F(TextReferenceTest, OddGlyphsMatchTheReferenceInEveryFraming) {
-  const char* const lines[] = {"abcab", "bbacb", "cwab", "wbaw", "ca"};
+  const char* const lines[] = {"abcab", "bbacb", "cwab", "wbaw", "ca", "bbddddddd"};
   for (RasterWindow* window : {&left_, &right_})
     for (const char* line : lines)
       for (const Framing& framing : kFramings)
