@@ -83,8 +83,12 @@ struct TextColors {
 TextColors textColors(uint32_t foreground, uint32_t background) {
   TextColors colors;
   colors.levels = levelColors(foreground, background);
-  for (std::size_t pair = 0; pair < colors.pairs.size(); ++pair)
-    colors.pairs[pair] = {colors.levels[pair & 0x0F], colors.levels[pair >> 4]};
+  // Row by row of the right level, so that the inner loop is a plain interleave.
+  for (std::size_t right = 0; right < 16; ++right) {
+    const uint32_t rightColor = colors.levels[right];
+    for (std::size_t left = 0; left < 16; ++left)
+      colors.pairs[right * 16 + left] = {colors.levels[left], rightColor};
+  }
   for (std::size_t plane = 0; plane < colors.bytePlanes.size(); ++plane)
     for (std::size_t level = 0; level < colors.levels.size(); ++level)
       colors.bytePlanes[plane][level] = static_cast<uint8_t>(colors.levels[level] >> (8 * plane));
