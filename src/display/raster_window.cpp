@@ -1,3 +1,10 @@
+// [SECTION] Fills: the baseline loop and one for the processor's wider stores
+// [SECTION] Geometry and level colours
+// [SECTION] Glyph level copies: two columns per table look-up, or sixteen with SSSE3
+// [SECTION] The pen that walks one row of a text
+// [SECTION] Window: construction, fills, text
+// [SECTION] Window: frames, pixels, lines, scrolling, bitmaps
+
 #include "display/raster_window.h"
 
 #include <algorithm>
@@ -16,6 +23,8 @@
 namespace qelm {
 
 namespace {
+
+// [SECTION] Fills: the baseline loop and one for the processor's wider stores
 
 using FillFunction = void (*)(uint32_t* to, int64_t count, uint32_t color);
 
@@ -44,6 +53,8 @@ bool hasAvx2() {
 }
 #endif
 
+// [SECTION] Geometry and level colours
+
 Rect frameOf(const Drawable* drawable, const Rect& rect) {
   return drawable ? toWindowRect(rect, drawable->rect()) : rect;
 }
@@ -70,6 +81,8 @@ std::array<uint32_t, 16> levelColors(uint32_t foreground, uint32_t background) {
   }
   return colors;
 }
+
+// [SECTION] Glyph level copies: two columns per table look-up, or sixteen with SSSE3
 
 // The colours of one text: each level alone; each pair of neighbouring columns as a
 // GlyphLevels byte holds it (left level in the low nibble), so that a copy stores two at once;
@@ -160,6 +173,8 @@ bool hasSsse3() {
   return false;
 }
 #endif
+
+// [SECTION] The pen that walks one row of a text
 
 // The pen that walks one pixel row of a text. Pixels left of or right of the visible columns
 // are stepped over without writing. While `overlap` is positive the pen is over columns the
@@ -274,6 +289,8 @@ class Pen {
 };
 
 }  // namespace
+
+// [SECTION] Window: construction, fills, text
 
 RasterWindow::RasterWindow(std::string name, const Rect& region, FontRegistry* fonts,
                            uint32_t* raster)
@@ -439,6 +456,8 @@ void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32
     pen.flush();
   }
 }
+
+// [SECTION] Window: frames, pixels, lines, scrolling, bitmaps
 
 void RasterWindow::clear(Drawable* drawable, ColorIndex color) {
   fill(drawable ? drawable->rect() : bounds(), paletteColor(color));

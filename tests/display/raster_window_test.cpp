@@ -1,3 +1,7 @@
+// [SECTION] Rectangles between drawable and window
+// [SECTION] Each primitive and each text rule, pixel-exact with tiny hand-made fonts
+// [SECTION] Text against a reference drawn pixel by pixel
+
 #include "display/raster_window.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +32,8 @@ constexpr int32_t kLineFont = 8;  // height 1
 constexpr int32_t kTallFont = 9;  // height 2
 constexpr uint32_t kGrey = 0x7F7F7F;
 
+// [SECTION] Rectangles between drawable and window
+
 TEST(RectTest, ToWindowRectClampsLowerEdgesUpAndUpperEdgesDownThenShifts) {
   const Rect frame{10, 20, 30, 25};
   EXPECT_EQ(toWindowRect(Rect{-3, 2, 50, 8}, frame), (Rect{10, 22, 30, 25}));
@@ -41,6 +47,8 @@ TEST(RectTest, ToDrawableRectShiftsThenClampsToTheFrame) {
   EXPECT_EQ(toDrawableRect(Rect{5, 15, 40, 24}, frame), (Rect{0, 0, 20, 4}));
   EXPECT_EQ(toDrawableRect(Rect{12, 21, 14, 22}, frame), (Rect{2, 1, 4, 2}));
 }
+
+// [SECTION] Each primitive and each text rule, pixel-exact with tiny hand-made fonts
 
 class RasterWindowTest : public ::testing::Test, public testing::RasterFixture {
  protected:
@@ -310,7 +318,7 @@ TEST_F(RasterWindowTest, TextIsClippedToTheWindowRegion) {
   EXPECT_EQ(picture(986, 0, 994, 1), Picture{"..KWKK.."});
 }
 
-// ---- Text against a reference drawn pixel by pixel ----------------------------------------
+// [SECTION] Text against a reference drawn pixel by pixel
 
 // One line as drawText draws it without a drawable or an area, one pixel at a time straight
 // from the encoded rows: the reference a faster drawing must match exactly. Writes outside the
