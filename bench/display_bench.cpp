@@ -1,5 +1,6 @@
 // Drawing speed of the display: one 30-character line of text in fonts 0 and 2 with every glyph
-// already cached (glyphs per second), and filling a whole screen.
+// already cached (glyphs per second), a short value as a page item shows it, and filling a
+// whole screen.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -49,6 +50,29 @@ void drawTextLine(benchmark::State& state) {
   state.SetLabel("glyphs");
 }
 BENCHMARK(drawTextLine)->Arg(0)->Arg(2);
+
+// A value in its field: a few glyphs, where what each text costs before its first pixel counts
+// as much as the pixels.
+void drawValue(benchmark::State& state) {
+  const int32_t code = static_cast<int32_t>(state.range(0));
+  Screen screen;
+  try {
+    screen.fonts().add(code, std::make_unique<qelm::WinRenderedFont>(code));
+  } catch (const qelm::FontException& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  const std::string value = "-23.0";
+  const qelm::Rect box{300, 100, 420, 140};
+  screen.window().drawText(nullptr, value, code, false, 1, 0, box);  // renders and caches
+  for (auto _ : state) {
+    screen.window().drawText(nullptr, value, code, false, 1, 0, box);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(value.size()));
+  state.SetLabel("glyphs");
+}
+BENCHMARK(drawValue)->Arg(7)->Arg(2);
 
 void fillScreen(benchmark::State& state) {
   Screen screen;

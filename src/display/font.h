@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,6 +18,36 @@ class FontException : public std::runtime_error {
   explicit FontException(const std::string& message) : std::runtime_error(message) {}
 };
 
+/// A glyph's rows decoded to one level byte (0..15) per column, so that drawing copies columns
+/// instead of decoding runs.
+struct GlyphLevels {
+  /// Columns of a blank row (a row the glyph has no encoded row for).
+  static constexpr int32_t kBlankRow = -1;
+  /// Where one row's levels start in `levels`, and its decoded columns (kBlankRow when blank).
+  struct Row {
+    uint32_t offset = 0;
+    int32_t columns = kBlankRow;
+  };
+  /// Rows 0..height-1 of the font's line.
+  int32_t height = 0;
+  /// True when every inked row has exactly the glyph's width in columns, as a text font's
+  /// glyphs do: the pen then moves alike over the glyph in every row.
+  bool rowsAsWide = true;
+  /// One entry per row, top first.
+  std::vector<Row> rows;
+  /// Inked rows one after the other, one byte per column: its level in the low nibble and the
+  /// next column's level in the high nibble (0 after a row's last column), so that a drawing
+  /// can look two columns up at once.
+  std::vector<uint8_t> levels;
+};
+
+/// Most level bytes one glyph keeps decoded: a text font's glyph needs at most about a third of
+/// it (code 3: 100 rows of at most 1.5 cell heights, 231 columns); a glyph above it (only a
+/// hand-made or hostile font file) is drawn from its encoded rows instead.
+inline constexpr std::size_t kMaxGlyphLevelBytes = 64 * 1024;
+/// Most rows of a decoded glyph, for the same reason (a screen has 272).
+inline constexpr int32_t kMaxGlyphLevelRows = 1024;
+
 /// One character's picture: `width` pixel columns between `lead` and `trail` blank columns, and
 /// one encoded row (see glyph_row.h) per row of the font's line.
 class Glyph {
@@ -24,7 +55,7 @@ class Glyph {
   Glyph() = default;
   /// Columns; lead and trail may be negative.
   Glyph(int32_t lead, int32_t width, int32_t trail) : lead_(lead), width_(width), trail_(trail) {}
-  virtual ~Glyph() = default;
+  virtual ~Glyph();
   Glyph(const Glyph&) = delete;
   Glyph& operator=(const Glyph&) = delete;
 
@@ -39,10 +70,24 @@ class Glyph {
   /// Blank columns after the pixel columns; may be negative.
   int32_t trail() const { return trail_; }
 
+  /// Rows 0..`height`-1 decoded, built on the first call and kept with the glyph (engine thread
+  /// only); nullptr when they would exceed kMaxGlyphLevelBytes or kMaxGlyphLevelRows.
+  const GlyphLevels* levels(int32_t height) const {
+    if (height != levelsHeight_) decodeLevels(height);
+    return levels_.get();
+  }
+
  protected:
   int32_t lead_ = 0;
   int32_t width_ = 0;
   int32_t trail_ = 0;
+
+ private:
+  void decodeLevels(int32_t height) const;
+
+  // A cache of what row() describes: it changes no observable state of the glyph.
+  mutable std::unique_ptr<GlyphLevels> levels_;
+  mutable int32_t levelsHeight_ = -1;
 };
 
 /// One laid-out character: its glyph (owned by the font) and the blank columns to leave after

@@ -61,10 +61,30 @@ class RasterWindow final : public Window {
   static constexpr int32_t kStride = kRasterWidth;
 
   uint32_t* raster_;
+  // Writes `count` pixels of one colour, with the widest stores the processor has.
+  void (*fill_)(uint32_t* to, int64_t count, uint32_t color);
+  // The processor looks sixteen bytes up at once (SSSE3): glyph rows are copied that way.
+  bool shuffles_;
   // Unsigned so that wrapping is defined; read as signed.
   uint32_t changeCount_ = 1;
   // Reused by every text so drawing does not allocate once it has grown.
   std::vector<GlyphPlacement> placements_;
+  // One placement as the row loop reads it, worked out once per text.
+  struct DrawnGlyph {
+    // The glyph's decoded rows and levels; nullptr when it is drawn from its encoded rows.
+    const GlyphLevels::Row* rows = nullptr;
+    const uint8_t* levels = nullptr;
+    const Glyph* glyph = nullptr;
+    int64_t width = 0;
+    int64_t spacing = 0;
+    // Columns a blank row moves the pen: width + spacing (backwards when negative).
+    int64_t blankAdvance = 0;
+    // Decoded, at least 0 columns wide and every inked row that wide: the pen moves by
+    // blankAdvance over it in every row.
+    bool steady = false;
+  };
+  // Reused like the placements.
+  std::vector<DrawnGlyph> drawnGlyphs_;
 };
 
 }  // namespace qelm

@@ -1,14 +1,22 @@
+// [SECTION] Rectangles between drawable and window
+// [SECTION] Each primitive and each text rule, pixel-exact with tiny hand-made fonts
+// [SECTION] Text against a reference drawn pixel by pixel
+
 #include "display/raster_window.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "display/bitmap.h"
 #include "display/drawable.h"
+#include "display/glyph_row.h"
 #include "display/palette.h"
+#include "display/win_rendered_font.h"
 #include "display_test_support.h"
 
 namespace qelm {
@@ -24,6 +32,8 @@ constexpr int32_t kLineFont = 8;  // height 1
 constexpr int32_t kTallFont = 9;  // height 2
 constexpr uint32_t kGrey = 0x7F7F7F;
 
+// [SECTION] Rectangles between drawable and window
+
 TEST(RectTest, ToWindowRectClampsLowerEdgesUpAndUpperEdgesDownThenShifts) {
   const Rect frame{10, 20, 30, 25};
   EXPECT_EQ(toWindowRect(Rect{-3, 2, 50, 8}, frame), (Rect{10, 22, 30, 25}));
@@ -37,6 +47,8 @@ TEST(RectTest, ToDrawableRectShiftsThenClampsToTheFrame) {
   EXPECT_EQ(toDrawableRect(Rect{5, 15, 40, 24}, frame), (Rect{0, 0, 20, 4}));
   EXPECT_EQ(toDrawableRect(Rect{12, 21, 14, 22}, frame), (Rect{2, 1, 4, 2}));
 }
+
+// [SECTION] Each primitive and each text rule, pixel-exact with tiny hand-made fonts
 
 class RasterWindowTest : public ::testing::Test, public testing::RasterFixture {
  protected:
@@ -304,6 +316,205 @@ TEST_F(RasterWindowTest, BlankRowsKeepLaterGlyphsAlignedUnderNegativeSpacing) {
 TEST_F(RasterWindowTest, TextIsClippedToTheWindowRegion) {
   right_.drawText(nullptr, "mm", kLineFont, false, 1, 0, Rect{476, 0, 490, 1});
   EXPECT_EQ(picture(986, 0, 994, 1), Picture{"..KWKK.."});
+}
+
+// [SECTION] Text against a reference drawn pixel by pixel
+
+// One line as drawText draws it without a drawable or an area, one pixel at a time straight
+// from the encoded rows: the reference a faster drawing must match exactly. Writes outside the
+// window's region are dropped, as the window drops them.
+void drawReferenceText(std::vector<uint32_t>& raster, const Rect& region, OFont& font,
+                       std::string_view text, bool centred, uint32_t fg, uint32_t bg,
+                       const Rect& box, const std::optional<Rect>& clip) {
+  auto put = [&](int64_t x, int64_t y, uint32_t color) {
+    if (x < 0 || y < 0 || x >= region.width() || y >= region.height()) return;
+    raster[static_cast<std::size_t>((region.y0 + y) * kRasterWidth + region.x0 + x)] = color;
+  };
+  auto fill = [&](const Rect& r, uint32_t color) {
+    for (int64_t y = r.y0; y < r.y1; ++y)
+      for (int64_t x = r.x0; x < r.x1; ++x)
+        put(x, y, color);
+  };
+  const Rect k = clip ? *clip : box;
+  std::vector<GlyphPlacement> placements;
+  font.layout(text, placements);
+  if (placements.empty()) return fill(k, bg);
+
+  const int64_t w = textWidth(placements);
+  const int32_t h = font.height();
+  Rect t;
+  t.y0 = (box.y0 + box.y1) / 2 - h / 2;
+  t.y1 = t.y0 + h;
+  t.x0 = static_cast<int32_t>(centred ? (box.x0 + box.x1) / 2 - w / 2 : box.x0);
+  t.x1 = static_cast<int32_t>(t.x0 + w);
+  const Rect v = intersect(t, k);
+  if (v.y0 > k.y0) fill({k.x0, k.y0, k.x1, v.y0}, bg);
+  if (v.x0 > k.x0) fill({k.x0, v.y0, v.x0, v.y1}, bg);
+  if (v.x1 < k.x1) fill({v.x1, v.y0, k.x1, v.y1}, bg);
+  if (v.y1 < k.y1) fill({k.x0, v.y1, k.x1, k.y1}, bg);
+
+  std::array<uint32_t, 16> colors{};
+  for (uint32_t level = 0; level < 16; ++level)
+    for (int shift = 0; shift < 32; shift += 8) {
+      const uint32_t b = (bg >> shift) & 0xFF;
+      const uint32_t f = (fg >> shift) & 0xFF;
+      const uint32_t mixed = level == 15 ? f : (b * (16 - level) + f * level) >> 4;
+      colors[level] |= mixed << shift;
+    }
+  for (int32_t row = 0; row < h; ++row) {
+    const int64_t y = int64_t{t.y0} + row;
+    if (y < v.y0 || y >= v.y1) continue;
+    int64_t x = t.x0;
+    int64_t overlap = 0;
+    // The overlap counts every column, visible or not.
+    auto pixel = [&](uint32_t color) {
+      const bool visible = x >= v.x0 && x < v.x1;
+      if (visible && (overlap == 0 || color != bg)) put(x, y, color);
+      if (overlap > 0) --overlap;
+      ++x;
+    };
+    auto advance = [&](int64_t columns) {
+      if (columns >= 0) {
+        for (int64_t i = 0; i < columns; ++i)
+          pixel(bg);
+      } else {
+        x += columns;
+        overlap = -columns;
+      }
+    };
+    for (int32_t i = 0; i < placements.front().glyph->lead(); ++i)
+      pixel(bg);
+    for (const GlyphPlacement& placement : placements) {
+      const uint8_t* encoded = placement.glyph->row(row);
+      if (!encoded) {
+        advance(int64_t{placement.glyph->width()} + placement.spacing);
+        continue;
+      }
+      for (uint8_t level : decodeGlyphRow(encoded))
+        pixel(colors[level]);
+      advance(placement.spacing);
+    }
+  }
+}
+
+constexpr int32_t kEdgeFont = 10;  // hand-made glyphs, height 4
+
+// Boxes and clips that put the text wholly inside, cut it at each side and through its rows,
+// and push it over the window's edges.
+struct Framing {
+  Rect box;
+  std::optional<Rect> clip;
+};
+const Framing kFramings[] = {
+    {{10, 20, 470, 70}, {}},
+    {{100, 100, 200, 150}, {}},
+    {{-50, 0, 300, 50}, {}},
+    {{300, 232, 700, 282}, {}},
+    {{20, 30, 460, 90}, Rect{27, 41, 211, 63}},
+    {{0, -15, 480, 20}, Rect{-10, -15, 133, 20}},
+    {{-76100, 60, 400, 64}, {}},
+};
+
+class TextReferenceTest : public ::testing::Test, public testing::RasterFixture {
+ protected:
+  void SetUp() override {
+    fillPalette(ColorTheme::kLight);
+    fonts_.add(2, std::make_unique<WinRenderedFont>(2));
+    fonts_.add(7, std::make_unique<WinRenderedFont>(7));
+
+    auto edge = std::make_unique<testing::TestFont>(4);
+    // Backs up past its own start; its third row is one run.
+    edge->add('a', 2, 3, -5, {levelsRow("F8F"), {}, {0x1F, 3, kRowEnd}, levelsRow("0F0")});
+    // Rows that decode to more and fewer columns than the width, and a run of no columns.
+    edge->add('b', -1, 2, 1, {levelsRow("F0F0"), levelsRow("8"), {}, {0x1F, 0, 0x0F, kRowEnd}});
+    // Blank rows that move the pen back.
+    edge->add('c', 0, 4, -6, {{}, levelsRow("FFFF"), {}, levelsRow("1234")});
+    // Plain, after a "b" whose first row moves the pen further than its width says.
+    edge->add('d', 0, 3, 1, {levelsRow("F8F"), levelsRow("8F8"), {}, levelsRow("FFF")});
+    // Too wide to keep decoded: drawn from its runs, then backs up nearly all the way.
+    std::vector<uint8_t> wide;
+    for (int i = 0; i < 300; ++i) {
+      wide.push_back(static_cast<uint8_t>(kRunMarker | (i % 3 == 0 ? 0 : i % 16)));
+      wide.push_back(255);
+    }
+    wide.push_back(kRowEnd);
+    edge->add('w', 0, 76500, -76450, {wide, {}, levelsRow("F"), wide});
+    edge->kern('b', 'a', -3);
+    fonts_.add(kEdgeFont, std::move(edge));
+
+    for (std::size_t i = 0; i < raster_.size(); ++i)
+      raster_[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFF;
+  }
+  void TearDown() override { fillPalette(ColorTheme::kLight); }
+
+  // Draws the line in `window` and the reference on a copy of the raster taken before, then
+  // compares every pixel of the raster.
+  void expectAsReference(RasterWindow& window, int32_t code, std::string_view text, bool centred,
+                         ColorIndex fg, ColorIndex bg, const Framing& framing) {
+    SCOPED_TRACE(std::string(window.name()) + " code " + std::to_string(code) + " \"" +
+                 std::string(text) + "\" " + (centred ? "centred" : "left") + " box x0 " +
+                 std::to_string(framing.box.x0) + " y0 " + std::to_string(framing.box.y0) +
+                 (framing.clip ? " clipped" : ""));
+    std::vector<uint32_t> expected = raster_;
+    drawReferenceText(expected, window.region(), *fonts_.find(code), text, centred,
+                      paletteColor(fg), paletteColor(bg), framing.box, framing.clip);
+    window.drawText(nullptr, text, code, centred, fg, bg, framing.box,
+                    framing.clip ? &*framing.clip : nullptr);
+    std::size_t differing = 0;
+    std::size_t first = 0;
+    for (std::size_t i = raster_.size(); i-- > 0;) {
+      if (raster_[i] == expected[i]) continue;
+      ++differing;
+      first = i;
+    }
+    EXPECT_EQ(differing, 0u) << "first at raster (" << first % kRasterWidth << ", "
+                             << first / kRasterWidth << "): " << std::hex << raster_[first]
+                             << " instead of " << expected[first];
+  }
+};
+
+TEST_F(TextReferenceTest, TextFontsMatchTheReferenceInEveryFraming) {
+  // The second line has negative spacing in both codes ("fj", "Tj", "_j", "ff") and starts
+  // with a glyph whose lead is negative.
+  const char* const lines[] = {"Integrated -23.0 LUFS, Gain 12", "j_fjord Tj ff_j"};
+  int32_t colour = 0;
+  for (RasterWindow* window : {&left_, &right_})
+    for (int32_t code : {2, 7})
+      for (const char* line : lines)
+        for (const Framing& framing : kFramings)
+          for (bool centred : {false, true}) {
+            // Black on white, red on blue, and a foreground equal to the background.
+            const ColorIndex colours[][2] = {{1, 0}, {4, 5}, {14, 20}};
+            const auto& [fg, bg] = colours[colour++ % 3];
+            expectAsReference(*window, code, line, centred, fg, bg, framing);
+          }
+}
+
+TEST_F(TextReferenceTest, OddGlyphsMatchTheReferenceInEveryFraming) {
+  const char* const lines[] = {"abcab", "bbacb", "cwab", "wbaw", "ca", "bbddddddd"};
+  for (RasterWindow* window : {&left_, &right_})
+    for (const char* line : lines)
+      for (const Framing& framing : kFramings)
+        for (bool centred : {false, true}) {
+          expectAsReference(*window, kEdgeFont, line, centred, 1, 0, framing);
+          expectAsReference(*window, kEdgeFont, line, centred, 14, 20, framing);
+        }
+}
+
+TEST_F(TextReferenceTest, DecodedGlyphsStayWithinTheirBound) {
+  std::vector<GlyphPlacement> placements;
+  fonts_.find(kEdgeFont)->layout("aw", placements);
+  ASSERT_EQ(placements.size(), 2u);
+  const GlyphLevels* small = placements[0].glyph->levels(4);
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(small->levels.size(), 9u);
+  // The wide glyph would need 76500 columns a row: it keeps none and is drawn from its runs.
+  EXPECT_EQ(placements[1].glyph->levels(4), nullptr);
+  // Asked for another height, a glyph decodes again rather than reading past its rows.
+  const GlyphLevels* taller = placements[0].glyph->levels(6);
+  ASSERT_NE(taller, nullptr);
+  EXPECT_EQ(taller->rows.size(), 6u);
+  EXPECT_EQ(taller->rows[5].columns, GlyphLevels::kBlankRow);
 }
 
 }  // namespace
