@@ -326,6 +326,10 @@ const WinRenderedGlyph& WinRenderedFont::glyphFor(std::string_view character) {
 
 void WinRenderedFont::layout(std::string_view text, std::vector<GlyphPlacement>& placements) {
   const std::size_t start = placements.size();
+  // Texts come from cards too: one sending ever new byte sequences must not grow the cache for
+  // as long as the panel runs. Earlier placements point into the cache, so it is dropped only
+  // when the list is empty.
+  if (start == 0 && cache_.size() >= kMaxCachedGlyphs) cache_.clear();
   while (!text.empty()) {
     const std::size_t length = characterLength(text);
     const WinRenderedGlyph& glyph = glyphFor(text.substr(0, length));

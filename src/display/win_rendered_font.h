@@ -86,6 +86,10 @@ class WinRenderedFont final : public OFont {
 
   /// Rows kept: bottom row - top row + 1, at most the target height.
   int32_t height() const override { return bottomRow_ - topRow_ + 1; }
+  /// Glyphs kept at most (one per distinct byte sequence); past it a layout into an empty list
+  /// starts the cache afresh.
+  static constexpr std::size_t kMaxCachedGlyphs = 1024;
+
   /// One placement per UTF-8 character; each character's lead is added to the previous
   /// placement's spacing; the spacing of the last is its trail.
   void layout(std::string_view text, std::vector<GlyphPlacement>& placements) override;

@@ -175,6 +175,41 @@ TEST_F(WinRenderedFontTest, GlyphsAreCachedByTheirBytes) {
   EXPECT_EQ(font0_->cachedGlyphCount(), before + 3);
 }
 
+// A card sending a new character in every value must not grow the cache for as long as the
+// panel runs; what is drawn after the cache starts afresh is the same.
+TEST_F(WinRenderedFontTest, TheCacheIsBoundedAndDrawsTheSameAfterStartingAfresh) {
+  std::vector<GlyphPlacement> placements;
+  font0_->layout("Q", placements);
+  const int32_t width = textWidth(placements);
+  const std::vector<Bytes> qLevels = levels(font0_->glyphFor("Q"), font0_->height());
+  for (uint32_t n = 0; n < 3 * WinRenderedFont::kMaxCachedGlyphs; ++n) {
+    // Three-byte sequences, each a different character.
+    const char bytes[] = {static_cast<char>(0xE4 + (n >> 12)),
+                          static_cast<char>(0x80 | ((n >> 6) & 0x3F)),
+                          static_cast<char>(0x80 | (n & 0x3F)), 0};
+    placements.clear();
+    font0_->layout(bytes, placements);
+    ASSERT_EQ(placements.size(), 1u);
+    EXPECT_LE(font0_->cachedGlyphCount(), WinRenderedFont::kMaxCachedGlyphs);
+  }
+  placements.clear();
+  font0_->layout("Q", placements);
+  EXPECT_EQ(textWidth(placements), width);
+  EXPECT_EQ(levels(font0_->glyphFor("Q"), font0_->height()), qLevels);
+
+  // A layout appending to earlier placements keeps the glyphs they point to.
+  placements.clear();
+  font0_->layout("A", placements);
+  const Glyph* first = placements[0].glyph;
+  for (uint32_t n = 0; n < WinRenderedFont::kMaxCachedGlyphs; ++n) {
+    const char bytes[] = {static_cast<char>(0xE8), static_cast<char>(0x80 | ((n >> 6) & 0x3F)),
+                          static_cast<char>(0x80 | (n & 0x3F)), 0};
+    font0_->layout(bytes, placements);
+  }
+  EXPECT_EQ(placements[0].glyph, first);
+  EXPECT_EQ(first, &font0_->glyphFor("A"));
+}
+
 TEST_F(WinRenderedFontTest, LayoutGivesEveryCharacterAPlacement) {
   std::vector<GlyphPlacement> placements;
   font0_->layout("A\xC3V\xE2\x82\xAC", placements);
