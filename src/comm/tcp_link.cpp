@@ -107,13 +107,15 @@ void TcpLink::fail(SendQueue& queue, uint32_t loopTime) {
 }
 
 void TcpLink::watch(platform::SocketWatch& watch) {
+  if (!socket_.isOpen()) return;
+  // A link that is holding back its reads stays in the watch with nothing asked, so its
+  // unread bytes do not end the pause early.
   const bool connecting = state_ == LinkState::kConnecting;
   const bool reading =
       (state_ == LinkState::kConnected || state_ == LinkState::kReceiving) && !receiveHeld_;
   // The ticket stays set while the socket is the same one, so the watch can trust what it
   // registered for it; it is reset whenever the socket changes.
-  if (socket_.isOpen() && (connecting || reading))
-    ticket_ = watch.add(socket_.fd(), reading, connecting, ticket_);
+  ticket_ = watch.add(socket_.fd(), reading, connecting, ticket_);
 }
 
 LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime,

@@ -53,9 +53,12 @@ SocketWatch::Ticket SocketWatch::add(int fd, bool read, bool write, Ticket previ
 }
 
 void SocketWatch::synchronize(int wakeFd) {
-  if (wakeFd != wakeFd_) {
-    if (wakeFd_ >= 0) control(epoll_, EPOLL_CTL_DEL, wakeFd_, 0);
-    wakeFd_ = wakeFd >= 0 && control(epoll_, EPOLL_CTL_ADD, wakeFd, EPOLLIN) ? wakeFd : -1;
+  // Only descriptors their owners hold open at this moment are told to the system: a fresh
+  // socket is added, a known one changed. A descriptor is never removed by number, since a
+  // closed socket has left the set by itself and its number may already be another thread's
+  // file. A wakeup given up stays in the set; its notifications are not counted any more.
+  if (wakeFd != wakeFd_ && wakeFd >= 0) {
+    if (control(epoll_, EPOLL_CTL_ADD, wakeFd, EPOLLIN) || errno == EEXIST) wakeFd_ = wakeFd;
   }
   for (Entry& entry : entries_) {
     const auto known = registered_.find(entry.fd);
@@ -63,7 +66,8 @@ void SocketWatch::synchronize(int wakeFd) {
       entry.registered = known->second.events == entry.events ||
                          control(epoll_, EPOLL_CTL_MOD, entry.fd, entry.events);
     } else {
-      // A closed descriptor left the set by itself; a number in use again is added anew.
+      // A number in use again may still carry the registration of a socket that another
+      // process shares for a moment (a child between fork and exec): then it is changed.
       entry.registered =
           control(epoll_, EPOLL_CTL_ADD, entry.fd, entry.events) ||
           (errno == EEXIST && control(epoll_, EPOLL_CTL_MOD, entry.fd, entry.events));
@@ -74,16 +78,9 @@ void SocketWatch::synchronize(int wakeFd) {
       registered_.erase(entry.fd);
     }
   }
-  // Sockets no longer asked about leave the set, so their traffic does not cut pauses short.
-  // One already closed has left it; the call then fails harmlessly.
-  for (auto it = registered_.begin(); it != registered_.end();) {
-    if (it->second.round == round_) {
-      ++it;
-      continue;
-    }
-    control(epoll_, EPOLL_CTL_DEL, it->first, 0);
-    it = registered_.erase(it);
-  }
+  // Sockets not asked about this round were closed (and left the set) or are still their
+  // owners' to add again; either way what is remembered of them can no longer be trusted.
+  std::erase_if(registered_, [this](const auto& known) { return known.second.round != round_; });
 }
 
 int SocketWatch::collect(int timeoutMs, int wakeFd) {
