@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QSettings>
 #include <QStandardPaths>
 #include <filesystem>
 #include <memory>
@@ -21,6 +22,10 @@ class QtEnvironment final : public ::testing::Environment {
     std::filesystem::create_directories(config_);
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.string()));
     QStandardPaths::setTestModeEnabled(true);
+    // Test mode alone would put the window settings in ~/.qttest, one file for every test
+    // program running at the same time: each program gets its own.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(config_.string()));
     application_ = std::make_unique<QApplication>(argc_, argv_);
   }
   void TearDown() override {
