@@ -30,7 +30,9 @@ class Screen {
   qelm::RasterWindow window_;
 };
 
-void drawTextLine(benchmark::State& state) {
+// Draws `text` in `box` with font `code` (state.range(0)), glyphs cached beforehand.
+void drawCachedText(benchmark::State& state, const std::string& text, const qelm::Rect& box,
+                    bool centred) {
   const int32_t code = static_cast<int32_t>(state.range(0));
   Screen screen;
   try {
@@ -39,38 +41,24 @@ void drawTextLine(benchmark::State& state) {
     state.SkipWithError(e.what());
     return;
   }
-  const std::string line = kLine;
-  const qelm::Rect box{0, 100, qelm::kScreenWidth, 150};
-  screen.window().drawText(nullptr, line, code, true, 1, 0, box);  // renders and caches
+  screen.window().drawText(nullptr, text, code, centred, 1, 0, box);  // renders and caches
   for (auto _ : state) {
-    screen.window().drawText(nullptr, line, code, true, 1, 0, box);
+    screen.window().drawText(nullptr, text, code, centred, 1, 0, box);
     benchmark::ClobberMemory();
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(line.size()));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(text.size()));
   state.SetLabel("glyphs");
+}
+
+void drawTextLine(benchmark::State& state) {
+  drawCachedText(state, kLine, qelm::Rect{0, 100, qelm::kScreenWidth, 150}, true);
 }
 BENCHMARK(drawTextLine)->Arg(0)->Arg(2);
 
 // A value in its field: a few glyphs, where what each text costs before its first pixel counts
 // as much as the pixels.
 void drawValue(benchmark::State& state) {
-  const int32_t code = static_cast<int32_t>(state.range(0));
-  Screen screen;
-  try {
-    screen.fonts().add(code, std::make_unique<qelm::WinRenderedFont>(code));
-  } catch (const qelm::FontException& e) {
-    state.SkipWithError(e.what());
-    return;
-  }
-  const std::string value = "-23.0";
-  const qelm::Rect box{300, 100, 420, 140};
-  screen.window().drawText(nullptr, value, code, false, 1, 0, box);  // renders and caches
-  for (auto _ : state) {
-    screen.window().drawText(nullptr, value, code, false, 1, 0, box);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(value.size()));
-  state.SetLabel("glyphs");
+  drawCachedText(state, "-23.0", qelm::Rect{300, 100, 420, 140}, false);
 }
 BENCHMARK(drawValue)->Arg(7)->Arg(2);
 
