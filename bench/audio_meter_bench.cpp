@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "loudness/audio_meter.h"
+#include "audio/audio_meter.h"
 
 namespace {
 

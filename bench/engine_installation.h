@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/engine_run.h"
+#include "engine/engine_life.h"
 #include "platform/clock.h"
 
 namespace qelm::bench {
@@ -25,7 +25,7 @@ class EngineInstallation {
     context_ = std::make_unique<AppContext>(Folders{QELM_PROGRAM_DIR, data, data}, clock);
     context_->setStartupFileName("startup.txt");
     state_ = std::make_unique<EngineState>(*context_);
-    run_ = std::make_unique<EngineRun>(*state_);
+    run_ = std::make_unique<EngineLife>(*state_);
     started_ = run_->startUp();
   }
   ~EngineInstallation() {
@@ -40,14 +40,14 @@ class EngineInstallation {
 
   /// The configuration loaded and the engine is ready for passes.
   bool started() const { return started_; }
-  EngineRun& run() { return *run_; }
+  EngineLife& run() { return *run_; }
   AppContext& context() { return *context_; }
 
  private:
   std::filesystem::path folder_;
   std::unique_ptr<AppContext> context_;
   std::unique_ptr<EngineState> state_;
-  std::unique_ptr<EngineRun> run_;
+  std::unique_ptr<EngineLife> run_;
   bool started_ = false;
 };
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/engine_run.h"
+#include "engine/engine_life.h"
 #include "platform/clock.h"
 
 namespace qelm {
@@ -63,7 +63,7 @@ void measureEngine(benchmark::State& state, const std::string& configuration) {
     AppContext context(Folders{QELM_PROGRAM_DIR, data, data});
     context.setStartupFileName("startup.txt");
     EngineState engineState(context);
-    EngineRun run(engineState);
+    EngineLife run(engineState);
     if (!run.startUp()) return state.SkipWithError("the configuration did not start");
     const auto settled = SteadyClock::now() + std::chrono::seconds(2);
     while (SteadyClock::now() < settled)

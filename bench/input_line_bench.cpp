@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "comm/protocol.h"
-#include "engine/engine_run.h"
+#include "engine/engine_life.h"
 #include "engine_installation.h"
 #include "platform/clock.h"
 #include "platform/socket.h"

@@ -7,10 +7,10 @@
 
 #include "core/raster_geometry.h"
 #include "display/raster_window.h"
-#include "loudness/history_graph.h"
 #include "loudness/loudness_context.h"
-#include "loudness/loudness_views.h"
 #include "loudness/wall_clock.h"
+#include "loudness_views/history_graph.h"
+#include "loudness_views/loudness_views.h"
 
 namespace qelm {
 namespace {

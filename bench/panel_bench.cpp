@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "comm/protocol.h"
-#include "engine/engine_run.h"
+#include "engine/engine_life.h"
 #include "engine_installation.h"
 #include "model/target.h"
 #include "panel/displays.h"
@@ -135,7 +135,7 @@ void BM_IdlePassSettingsTimePage(benchmark::State& state) {
   AppContext context(Folders{QELM_PROGRAM_DIR, data, data}, clock);
   context.setStartupFileName("startup.txt");
   EngineState engineState(context);
-  EngineRun run(engineState);
+  EngineLife run(engineState);
   if (!run.startUp()) return state.SkipWithError("no start-up");
   // Select Submenu, 8, Enter: "Control Panel Time".
   for (const PanelKey key : {PanelKey::kSelectSubmenu, PanelKey::kDigit8, PanelKey::kEnter})

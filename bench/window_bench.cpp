@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/run_engine.h"
+#include "engine/engine_state.h"
 #include "shell/main_dialog.h"
 #include "shell/screen_control.h"
 

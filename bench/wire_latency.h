@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "comm/protocol.h"
-#include "engine/engine_run.h"
+#include "engine/engine_life.h"
 #include "platform/socket.h"
 
 namespace qelm::bench {
@@ -61,7 +61,7 @@ class FrameSocket {
 /// `requestSize` bytes read by `serve()` (the frame's read-and-answer step, bytes read), which
 /// also keeps the frame answering between actions. Reports p50_us, p99_us and max_us.
 template <typename Serve, typename Act>
-void timeToWire(benchmark::State& state, EngineRun& run, FrameSocket& frame, size_t requestSize,
+void timeToWire(benchmark::State& state, EngineLife& run, FrameSocket& frame, size_t requestSize,
                 uint32_t seed, Serve serve, Act act) {
   using SteadyClock = std::chrono::steady_clock;
   std::atomic<bool> stop{false};

@@ -71,13 +71,9 @@ void defaultChoice(Parameter& parameter, int32_t value) {
   parameter.setDefault(Value::ofInt(value));
 }
 
-}  // namespace
-
-std::unique_ptr<Model> buildGlobalsModel() {
-  auto owned = std::make_unique<Model>("globals");
-  Model& m = *owned;
+// The network status and the fixed network settings.
+void addNetworkSettings(Model& m) {
   using C = GlobalCode;
-
   address(add(m, C::kCurrentIpAddress, "Current IP Address"));
   address(add(m, C::kCurrentNetmask, "Current Netmask"));
   address(add(m, C::kCurrentGateway, "Current Gateway"));
@@ -97,7 +93,11 @@ std::unique_ptr<Model> buildGlobalsModel() {
   Parameter& gateway = add(m, C::kGateway, "Gateway", "gateway");
   address(gateway, true, 0);
   gateway.setSlow(true);
+}
 
+// The build and hardware information, read only.
+void addSystemInformation(Model& m) {
+  using C = GlobalCode;
   for (const auto& [code, label] : {std::pair{C::kApplicationBuild, "Application Build"},
                                     std::pair{C::kKernelBuild, "Kernel Build"},
                                     std::pair{C::kProcessorVersion, "Processor Version"},
@@ -106,7 +106,11 @@ std::unique_ptr<Model> buildGlobalsModel() {
     text(p, 20);
     p.setReadOnly(true);
   }
+}
 
+// The screens, the keys and knobs, the legacy port and the firmware action.
+void addUserInterfaceSettings(Model& m) {
+  using C = GlobalCode;
   Parameter& backlight = add(m, C::kBacklightLevel, "Backlight Level", "backlight");
   backlight.setInt32Range(1, 100, 1);
   backlight.setUnit("%");
@@ -139,7 +143,11 @@ std::unique_ptr<Model> buildGlobalsModel() {
   choices(add(m, C::kSelectAction, "Select Action"),
           {{0, "No Action"}, {1, "Update", install.c_str()}});
   choices(add(m, C::kBeginAction, "Begin Action"), {{0, "Go"}});
+}
 
+// The session count and the channel meters.
+void addMeterSettings(Model& m) {
+  using C = GlobalCode;
   Parameter& active = add(m, C::kActiveSessions, "Active Sessions");
   active.setInt32Range(0, 2147483647, 1);
   active.setReadOnly(true);
@@ -152,12 +160,20 @@ std::unique_ptr<Model> buildGlobalsModel() {
   floatRange(add(m, C::kPeakThreshold, "Peak Threshold", "lm_pt"), -60, 0, 0.1, "dBFS", -1);
   floatRange(add(m, C::kVuYellow, "VU Yellow", "lm_gy"), -60, 0, 0.1, "dBFS", -20);
   floatRange(add(m, C::kVuRed, "VU Red", "lm_yr"), -60, 0, 0.1, "dBFS", -10);
+}
 
+// The network time client.
+void addTimeServerSettings(Model& m) {
+  using C = GlobalCode;
   defaultChoice(choices(add(m, C::kNetworkTimeProtocol, "Network Time Protocol", "ntpen"),
                         {{0, "Disabled"}, {1, "Enabled"}}),
                 1);
   address(add(m, C::kNtpTimeServer, "NTP Time Server", "ntpip"), true, kDefaultNtpServer);
+}
 
+// The automated start and stop of sessions.
+void addTriggerSettings(Model& m) {
+  using C = GlobalCode;
   defaultChoice(choices(add(m, C::kAutomatedTriggering, "Automated Triggering", "lm_sbst_e"),
                         {{0, "Disabled"}, {1, "Signal"}, {2, "Timecode"}}),
                 0);
@@ -171,11 +187,19 @@ std::unique_ptr<Model> buildGlobalsModel() {
        StringFormat::kOptionalTimeOfDay);
   text(add(m, C::kStopTriggerTimecode, "Stop Trigger Timecode", "lm_tcbst_stop_tc"), 10,
        StringFormat::kOptionalTimeOfDay);
+}
 
+// The admin and factory presets.
+void addPresetActions(Model& m) {
+  using C = GlobalCode;
   goAction(add(m, C::kSaveAdminPresets, "Save Admin Presets"));
   goAction(add(m, C::kLoadAdminPresets, "Load Admin Presets"));
   goAction(add(m, C::kLoadFactoryPresets, "Load Factory Presets"));
+}
 
+// The loudness display, the reports, the panel-wide session commands and dialnorm.
+void addSessionSettings(Model& m) {
+  using C = GlobalCode;
   defaultChoice(
       choices(add(m, C::kBarDisplayResponse, "Short-term LKFS/LUFS Bar Display Response", "lm_lb"),
               {{0, "Moving Average"}, {1, "1 Second Average"}}),
@@ -200,7 +224,11 @@ std::unique_ptr<Model> buildGlobalsModel() {
                 0);
   floatRange(add(m, C::kDialnormCheckTolerance, "Dialnorm Check Tolerance", "lm_dnt"), 0, 20, 1,
              "dB", 6);
+}
 
+// The panel's date, time and time zone.
+void addClockSettings(Model& m) {
+  using C = GlobalCode;
   // Long enough for "mm/dd/yyyy" and "hh:mm:ss".
   text(add(m, C::kCurrentDate, "Current Date"), 10, StringFormat::kDate);
   text(add(m, C::kCurrentTime, "Current Time"), 8, StringFormat::kTimeOfDay);
@@ -211,7 +239,11 @@ std::unique_ptr<Model> buildGlobalsModel() {
     zone.addChoice(row + 1, row, name, name);
     ++row;
   }
+}
 
+// The loudness view and the graph modes, preset and custom.
+void addGraphSettings(Model& m) {
+  using C = GlobalCode;
   // Value 1 is the one that puts the history graph on the left screen (the graph knobs and the
   // loudness views follow it), so it carries the name "Graph"; 0 shows the channel meters.
   defaultChoice(choices(add(m, C::kCurrentLoudnessView, "Current Loudness View", "lm2_view"),
@@ -255,7 +287,11 @@ std::unique_ptr<Model> buildGlobalsModel() {
                 0);
   defaultChoice(
       choices(add(m, C::kUnits, "Units", "lm_custom_use_lufs"), {{0, "LKFS"}, {1, "LUFS"}}), 0);
+}
 
+// The error thresholds, the session rollover and the data log.
+void addErrorAndRolloverSettings(Model& m) {
+  using C = GlobalCode;
   Parameter& high = add(m, C::kHighErrorThreshold, "High error threshold", "lm_hst");
   floatRange(high, 0, 40.1, 0.1, "LU", 8);
   high.addNamedValue(quantizeFloat(40.1), "Disabled");
@@ -275,6 +311,24 @@ std::unique_ptr<Model> buildGlobalsModel() {
   defaultChoice(choices(add(m, C::kLogEverySample, "Log Every Sample", "log_every_sample"),
                         {{0, "No"}, {1, "Yes"}}),
                 0);
+}
+
+}  // namespace
+
+// Parameters are added in the order the model lists them; each step adds the next group.
+std::unique_ptr<Model> buildGlobalsModel() {
+  auto owned = std::make_unique<Model>("globals");
+  addNetworkSettings(*owned);
+  addSystemInformation(*owned);
+  addUserInterfaceSettings(*owned);
+  addMeterSettings(*owned);
+  addTimeServerSettings(*owned);
+  addTriggerSettings(*owned);
+  addPresetActions(*owned);
+  addSessionSettings(*owned);
+  addClockSettings(*owned);
+  addGraphSettings(*owned);
+  addErrorAndRolloverSettings(*owned);
   return owned;
 }
 

@@ -1,7 +1,7 @@
 #include "host/engine_help.h"
 
 #include "host/headless_host.h"
-#include "host/lm_card.h"
+#include "lmcard/lm_card.h"
 
 namespace qelm {
 

@@ -50,10 +50,6 @@ void LoudnessRegistry::restartAll() {
     monitor->context().stop(true);
 }
 
-void LoudnessRegistry::applySettings(GlobalSettings& settings) {
-  setSettings(loudnessSettingsFrom(settings));
-}
-
 void LoudnessRegistry::finishPendingReports() {
   for (LoudnessMonitor* monitor : monitors_)
     monitor->context().finishPendingReport();

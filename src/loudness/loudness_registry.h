@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "globals/loudness_sessions.h"
 #include "loudness/loudness_settings.h"
 
 namespace qelm {
@@ -14,7 +13,7 @@ class LoudnessMonitor;
 /// Every loudness monitor of the process: the panel-wide session commands, the active-session
 /// count, the hand-over of changed settings and the uniqueness of session names. The engine
 /// uses the one `loudnessRegistry`; tests make their own. Engine thread only.
-class LoudnessRegistry final : public LoudnessSessions {
+class LoudnessRegistry final {
  public:
   /// Adds `monitor`, which takes the current settings.
   void add(LoudnessMonitor& monitor);
@@ -30,14 +29,17 @@ class LoudnessRegistry final : public LoudnessSessions {
   /// Gives `settings` to every monitor and to those registered later.
   void setSettings(const LoudnessSettings& settings);
 
-  int32_t activeSessionCount() const override;
-  void startAll() override;
-  void stopAll() override;
+  /// Number of sessions that are not stopped.
+  int32_t activeSessionCount() const;
+  /// Starts every session.
+  void startAll();
+  /// Stops every session.
+  void stopAll();
   /// Stops every session with a restart once its report is written.
-  void restartAll() override;
-  /// Reads the loudness settings from `settings` and hands them to every monitor.
-  void applySettings(GlobalSettings& settings) override;
-  void finishPendingReports() override;
+  void restartAll();
+  /// Runs every pending report job to completion, so that reports of running sessions are
+  /// written before the engine ends.
+  void finishPendingReports();
 
  private:
   std::vector<LoudnessMonitor*> monitors_;

@@ -5,8 +5,6 @@
 
 namespace qelm {
 
-class GlobalSettings;
-
 /// Automated session triggering ("lm_sbst_e").
 enum class TriggerMode : int32_t {
   kDisabled = 0,
@@ -90,8 +88,5 @@ struct ModeValues {
 
 /// The values of the settings' graph mode.
 ModeValues modeValues(const LoudnessSettings& settings);
-
-/// Reads every loudness setting from the panel's global settings.
-LoudnessSettings loudnessSettingsFrom(GlobalSettings& globals);
 
 }  // namespace qelm

@@ -3,14 +3,24 @@
 #include <memory>
 #include <string>
 
-#include "loudness/loudness_pages.h"
 #include "loudness/session_file.h"
 
 namespace qelm {
 
+class LoudnessMonitor;
+
+/// The window's Save Session and Load Session as the loudness pages reach them.
+class SessionFiles {
+ public:
+  virtual ~SessionFiles() = default;
+  /// "OK" or the failure text.
+  virtual std::string load(LoudnessMonitor& monitor, const std::string& path) = 0;
+  virtual std::string save(LoudnessMonitor& monitor, const std::string& path) = 0;
+};
+
 /// The window's Save Session and Load Session for a loudness page: the session file, and on a
 /// save the session's HTML report and data lines beside it. Engine thread only.
-class SessionRequests final : public LoudnessPages::SessionFiles, private SessionReports {
+class SessionRequests final : public SessionFiles, private SessionReports {
  public:
   /// `reportTemplatePath` is the HTML report template, read once now.
   explicit SessionRequests(const std::string& reportTemplatePath);

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/engine_runner.h"
+#include "engine/engine_thread.h"
 #include "shell/config_watch.h"
 #include "shell/console_feed.h"
 

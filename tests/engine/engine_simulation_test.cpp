@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "comm/host.h"
-#include "engine/engine_runner.h"
+#include "engine/engine_thread.h"
 #include "model/model.h"
 #include "model/parameter.h"
 #include "model/target.h"

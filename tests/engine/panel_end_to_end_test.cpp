@@ -13,7 +13,7 @@
 
 #include "comm/host.h"
 #include "display/screenshot.h"
-#include "engine/engine_run.h"
+#include "engine/engine_life.h"
 #include "model/model.h"
 #include "model/target.h"
 #include "panel/displays.h"
@@ -61,7 +61,7 @@ class PanelEndToEndTest : public ::testing::Test {
                                             platform::systemClock());
     context_->setStartupFileName("startup.txt");
     state_ = std::make_unique<EngineState>(*context_);
-    run_ = std::make_unique<EngineRun>(*state_);
+    run_ = std::make_unique<EngineLife>(*state_);
     ASSERT_TRUE(run_->startUp());
     camera_ = state_->catalog.models.at("Video Processor").get();
   }
@@ -134,7 +134,7 @@ class PanelEndToEndTest : public ::testing::Test {
   fs::path folder_;
   std::unique_ptr<AppContext> context_;
   std::unique_ptr<EngineState> state_;
-  std::unique_ptr<EngineRun> run_;
+  std::unique_ptr<EngineLife> run_;
   Model* camera_ = nullptr;
   uint32_t frame2_ = 0;  // the cameras' frame
 };

@@ -9,7 +9,7 @@
 #include "core/boot_env.h"
 #include "core/log.h"
 #include "display/palette.h"
-#include "engine/engine_run.h"
+#include "engine/engine_life.h"
 #include "globals/global_settings.h"
 #include "panel/displays.h"
 #include "panel/panel_logic.h"
@@ -46,10 +46,10 @@ class SettingsEndToEndTest : public ::testing::Test {
   }
 
   // A new run of the engine on the same folders, as a restart makes one.
-  EngineRun& start() {
+  EngineLife& start() {
     stop();
     state_ = std::make_unique<EngineState>(*context_);
-    run_ = std::make_unique<EngineRun>(*state_);
+    run_ = std::make_unique<EngineLife>(*state_);
     EXPECT_TRUE(run_->startUp());
     passes(2);
     return *run_;
@@ -79,11 +79,11 @@ class SettingsEndToEndTest : public ::testing::Test {
   platform::ManualClock clock_{1000};
   std::unique_ptr<AppContext> context_;
   std::unique_ptr<EngineState> state_;
-  std::unique_ptr<EngineRun> run_;
+  std::unique_ptr<EngineLife> run_;
 };
 
 TEST_F(SettingsEndToEndTest, ThemeIsRepaintedAtOnceStoredOnLeavingAndKeptUntilTheFileIsDamaged) {
-  EngineRun& run = start();
+  EngineLife& run = start();
   EXPECT_EQ(run.panel()->currentDevice()->number(), 0) << "the only device: the panel's own";
   openPage(kUserInterfacePage);
   ASSERT_EQ(run.panel()->currentPage()->longName(), "User Interface");
@@ -126,7 +126,7 @@ TEST_F(SettingsEndToEndTest, ThemeIsRepaintedAtOnceStoredOnLeavingAndKeptUntilTh
 }
 
 TEST_F(SettingsEndToEndTest, FixedAddressAsksForTheRestartOnlyWhenThePageIsLeft) {
-  EngineRun& run = start();
+  EngineLife& run = start();
   openPage(kUserInterfacePage);
   Value address = Value::ofAddress(0x0A010203);  // 10.1.2.3
   run.globals()->targetFor(kFixedIpAddressCode).setValue(address);

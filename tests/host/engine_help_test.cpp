@@ -4,7 +4,7 @@
 
 #include "../text/man_page_render.h"
 #include "host/headless_host.h"
-#include "host/lm_card.h"
+#include "lmcard/lm_card.h"
 #include "text/man_page.h"
 
 namespace qelm {

@@ -16,12 +16,12 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/engine_run.h"
-#include "host/lm_card.h"
+#include "../lmcard/wav_file.h"
+#include "engine/engine_life.h"
+#include "lmcard/lm_card.h"
 #include "loudness/loudness_monitor.h"
 #include "loudness/loudness_registry.h"
 #include "text/text.h"
-#include "wav_file.h"
 
 namespace qelm {
 namespace {
@@ -96,7 +96,7 @@ device 2 "Surround"
                                             platform::systemClock());
     context_->setStartupFileName("startup.txt");
     state_ = std::make_unique<EngineState>(*context_);
-    run_ = std::make_unique<EngineRun>(*state_);
+    run_ = std::make_unique<EngineLife>(*state_);
     ASSERT_TRUE(run_->startUp());
   }
   void TearDown() override {
@@ -143,7 +143,7 @@ device 2 "Surround"
   fs::path folder_;
   std::unique_ptr<AppContext> context_;
   std::unique_ptr<EngineState> state_;
-  std::unique_ptr<EngineRun> run_;
+  std::unique_ptr<EngineLife> run_;
   std::atomic<bool> interrupted_{false};
   std::vector<std::thread> cards_;
   std::array<int, 2> results_{-1, -1};  // each card's thread writes its own

@@ -29,7 +29,7 @@
 
 #include "../download/http_test_server.h"
 #include "core/log.h"
-#include "engine/run_engine.h"
+#include "engine/engine_state.h"
 #include "install/installation.h"
 #include "shell/about.h"
 #include "shell/download_dialog.h"
