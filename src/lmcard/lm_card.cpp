@@ -137,6 +137,209 @@ void sendPayload(Card& card, const std::array<uint8_t, audio::kLoudnessPayloadSi
   card.send(std::move(message));
 }
 
+// ---- Serving ----------------------------------------------------------------------------------
+
+// Exit codes of a run.
+constexpr int kExitDone = 0;          // interrupted, or the file (not looping) ended
+constexpr int kExitSourceFailed = 2;  // the source is unusable, failed or (a stream) ended
+
+// The audio a card meters: the source and a meter for its rate and channels.
+struct MeteredSource {
+  std::unique_ptr<AudioSource> source;
+  audio::AudioMeter meter;
+  int rate = 0;
+  int channels = 0;
+};
+
+// Opens the source the options name and its meter; nothing, with the reason written to `err`,
+// when the file cannot be opened or the meter refuses its format. Standard input is opened
+// only once the meter has taken its rate and channels.
+std::optional<MeteredSource> openMeteredSource(const LmCardOptions& options, std::ostream& err) {
+  std::string error;
+  std::unique_ptr<AudioSource> source;
+  if (options.file) {
+    source = openSoundFile(*options.file, options.loop, error);
+    if (!source) {
+      err << "lmcard: " << error << "\n";
+      return std::nullopt;
+    }
+  }
+  const int rate = source ? source->sampleRate() : options.stdinRate;
+  const int channels = source ? source->channels() : options.stdinChannels;
+  std::optional<audio::AudioMeter> meter = audio::AudioMeter::create(rate, channels, error);
+  if (!meter) {
+    err << "lmcard: " << (source ? source->describe() : "standard input") << ": " << error << "\n";
+    return std::nullopt;
+  }
+  if (!source) source = openPcmStream(options.inputFd, rate, channels);
+  return MeteredSource{std::move(source), std::move(*meter), rate, channels};
+}
+
+// One run of the card: meters the source at the pace of the wall clock and serves a payload
+// for every block on the card's slot, answering requests between blocks.
+class LmCardRun {
+ public:
+  LmCardRun(const LmCardOptions& options, std::ostream& err, MeteredSource metered);
+  LmCardRun(const LmCardRun&) = delete;
+  LmCardRun& operator=(const LmCardRun&) = delete;
+
+  // Says what is metered and where it is served.
+  void announce();
+  // Serves until `interrupted` is set or the source ends; the exit code.
+  int serve(const std::atomic<bool>& interrupted);
+
+ private:
+  uint64_t dueFrames(SteadyClock::time_point now);
+  bool readDueAudio(SteadyClock::time_point now);
+  void sendBlocks();
+  void reportListener();
+  int finish();
+  void sleepUntilNextBlock() const;
+
+  const LmCardOptions& options_;
+  std::ostream& err_;
+  MeteredSource metered_;
+  // The model outlives the group: targets point at its parameters.
+  const std::unique_ptr<Model> model_;
+  std::mt19937 random_;
+  platform::Clock& clock_;
+  HostGroup group_;
+  ServerHost* host_ = nullptr;
+  Card* card_ = nullptr;
+
+  std::vector<float> samples_;
+  std::vector<audio::AudioBlock> blocks_;
+  uint64_t fed_ = 0;         // frames measured since the start
+  uint64_t nextBlock_ = 0;   // index of the next block the meter completes
+  uint64_t blockStart_ = 0;  // first frame of that block
+  uint32_t sequence_ = 1;
+  bool ended_ = false;
+  std::optional<ListenerState> reported_;
+  // Frame f is due at anchor + f / rate. Only stalls and long suspensions move the anchor, so
+  // the payloads keep the audio's pace with no drift however long the run.
+  SteadyClock::time_point anchor_;
+};
+
+LmCardRun::LmCardRun(const LmCardOptions& options, std::ostream& err, MeteredSource metered)
+    : options_(options),
+      err_(err),
+      metered_(std::move(metered)),
+      model_(makeCardModel(options, metered_.channels)),
+      random_(kFramePort),
+      clock_(platform::systemClock()),
+      group_("Simulator", GroupKind::kSimulator, clock_, random_),
+      samples_(kReadFrames * static_cast<size_t>(metered_.channels)) {
+  group_.setLoopTime(clock_.tick());
+  const CardAddress at{options.address, options.slot, false};
+  for (const auto& parameter : model_->parameters())
+    group_.getTarget(at, *parameter);
+  host_ = &static_cast<ServerHost&>(group_.findOrCreateHost(options.address));
+  card_ = host_->findCard(options.slot, false, true);
+}
+
+void LmCardRun::announce() {
+  err_ << "lmcard: slot " << options_.slot << " of " << platform::addressText(options_.address)
+       << " port " << kFramePort << ", metering " << metered_.source->describe() << " ("
+       << metered_.rate << " Hz, " << metered_.channels << " channels)\n";
+}
+
+int LmCardRun::serve(const std::atomic<bool>& interrupted) {
+  anchor_ = SteadyClock::now();
+  while (!interrupted.load()) {
+    if (!readDueAudio(SteadyClock::now())) return kExitSourceFailed;
+    sendBlocks();
+    group_.poll(clock_.tick());
+    reportListener();
+    if (ended_) return finish();
+    sleepUntilNextBlock();
+  }
+  return kExitDone;
+}
+
+// The frames due by `now`.
+uint64_t LmCardRun::dueFrames(SteadyClock::time_point now) {
+  const int rate = metered_.rate;
+  const uint64_t due = framesIn(now - anchor_, rate);
+  if (due <= fed_ + static_cast<uint64_t>(rate)) return due;
+  // More than a second behind (the process was stopped): carry on from now, no burst.
+  anchor_ = now - timeOf(fed_, rate);
+  return fed_;
+}
+
+// Meters the audio due by `now` that the source has; false when a read failed.
+bool LmCardRun::readDueAudio(SteadyClock::time_point now) {
+  const uint64_t due = dueFrames(now);
+  AudioSource& source = *metered_.source;
+  while (fed_ < due && !ended_) {
+    const AudioRead got = source.read(samples_.data(), std::min<uint64_t>(due - fed_, kReadFrames));
+    if (got.status == AudioReadStatus::kData) {
+      metered_.meter.feed(std::span<const float>(samples_.data(), got.frames * metered_.channels),
+                          blocks_);
+      fed_ += got.frames;
+    } else if (got.status == AudioReadStatus::kNoData) {
+      // A stalled stream: the audio that comes later is due from when it comes.
+      anchor_ = now - timeOf(fed_, metered_.rate);
+      break;
+    } else if (got.status == AudioReadStatus::kFailed) {
+      err_ << "lmcard: reading " << source.describe() << " failed: " << source.error() << "\n";
+      return false;
+    } else {
+      ended_ = true;
+    }
+  }
+  return true;
+}
+
+// Sends a payload for every block the meter completed.
+void LmCardRun::sendBlocks() {
+  for (const audio::AudioBlock& block : blocks_) {
+    audio::PayloadHeader header{sequence_++, options_.dialnorm, std::nullopt};
+    if (options_.timecode)
+      header.timecode = audio::advanceTimecode(
+          *options_.timecode, blockStart_ * static_cast<uint64_t>(options_.fps) / metered_.rate,
+          options_.fps);
+    sendPayload(*card_, audio::encodeLoudnessPayload(block, header));
+    blockStart_ += static_cast<uint64_t>(block.frames);
+    nextBlock_ = block.index + 1;
+  }
+  blocks_.clear();
+}
+
+// Says when the listener starts listening or cannot.
+void LmCardRun::reportListener() {
+  const Listener& listener = host_->listener();
+  const ListenerState state = listener.state();
+  if (state == reported_) return;
+  if (state == ListenerState::kListening)
+    err_ << "lmcard: listening on " << platform::addressText(options_.address) << ":" << kFramePort
+         << "\n";
+  else if (reported_ || listener.lastError() != 0)
+    err_ << "lmcard: cannot listen on " << platform::addressText(options_.address) << ":"
+         << kFramePort << " (" << std::strerror(listener.lastError()) << "); trying again every "
+         << Listener::kRetryIntervalMs / 1000 << " s\n";
+  reported_ = state;
+}
+
+// The source has ended: lets the last payloads leave and says why the run ends.
+int LmCardRun::finish() {
+  // Give the last payloads a moment to leave.
+  std::this_thread::sleep_for(kMaxWait);
+  group_.poll(clock_.tick());
+  if (options_.fromStdin) {
+    err_ << "lmcard: standard input ended\n";
+    return kExitSourceFailed;
+  }
+  err_ << "lmcard: end of " << metered_.source->describe() << "\n";
+  return kExitDone;
+}
+
+// Sleeps until the next block is complete, but at most kMaxWait.
+void LmCardRun::sleepUntilNextBlock() const {
+  const SteadyClock::time_point wake =
+      anchor_ + timeOf(blockEnd(nextBlock_, metered_.rate), metered_.rate);
+  std::this_thread::sleep_until(std::min(wake, SteadyClock::now() + kMaxWait));
+}
+
 }  // namespace
 
 ParsedLmCardOptions parseLmCardOptions(const std::vector<std::string>& args) {
@@ -228,116 +431,11 @@ std::string lmCardUsage() {
 
 int runLmCard(const LmCardOptions& options, std::ostream& err,
               const std::atomic<bool>& interrupted) {
-  std::string error;
-  std::unique_ptr<AudioSource> source;
-  if (options.file) {
-    source = openSoundFile(*options.file, options.loop, error);
-    if (!source) {
-      err << "lmcard: " << error << "\n";
-      return 2;
-    }
-  }
-  const int rate = source ? source->sampleRate() : options.stdinRate;
-  const int channels = source ? source->channels() : options.stdinChannels;
-  std::optional<audio::AudioMeter> meter = audio::AudioMeter::create(rate, channels, error);
-  if (!meter) {
-    err << "lmcard: " << (source ? source->describe() : "standard input") << ": " << error << "\n";
-    return 2;
-  }
-  if (!source) source = openPcmStream(options.inputFd, rate, channels);
-
-  // The model outlives the group: targets point at its parameters.
-  const std::unique_ptr<Model> model = makeCardModel(options, channels);
-  std::mt19937 random(kFramePort);
-  platform::Clock& clock = platform::systemClock();
-  HostGroup group("Simulator", GroupKind::kSimulator, clock, random);
-  group.setLoopTime(clock.tick());
-  const CardAddress at{options.address, options.slot, false};
-  for (const auto& parameter : model->parameters())
-    group.getTarget(at, *parameter);
-  auto& host = static_cast<ServerHost&>(group.findOrCreateHost(options.address));
-  Card& card = *host.findCard(options.slot, false, true);
-
-  err << "lmcard: slot " << options.slot << " of " << platform::addressText(options.address)
-      << " port " << kFramePort << ", metering " << source->describe() << " (" << rate << " Hz, "
-      << channels << " channels)\n";
-
-  std::vector<float> samples(kReadFrames * static_cast<size_t>(channels));
-  std::vector<audio::AudioBlock> blocks;
-  uint64_t fed = 0;         // frames measured since the start
-  uint64_t nextBlock = 0;   // index of the next block the meter completes
-  uint64_t blockStart = 0;  // first frame of that block
-  uint32_t sequence = 1;
-  bool ended = false;
-  std::optional<ListenerState> reported;
-  // Frame f is due at anchor + f / rate. Only stalls and long suspensions move the anchor, so
-  // the payloads keep the audio's pace with no drift however long the run.
-  SteadyClock::time_point anchor = SteadyClock::now();
-
-  while (!interrupted.load()) {
-    const SteadyClock::time_point now = SteadyClock::now();
-    uint64_t due = framesIn(now - anchor, rate);
-    if (due > fed + static_cast<uint64_t>(rate)) {
-      // More than a second behind (the process was stopped): carry on from now, no burst.
-      anchor = now - timeOf(fed, rate);
-      due = fed;
-    }
-    while (fed < due && !ended) {
-      const AudioRead got =
-          source->read(samples.data(), std::min<uint64_t>(due - fed, kReadFrames));
-      if (got.status == AudioReadStatus::kData) {
-        meter->feed(std::span<const float>(samples.data(), got.frames * channels), blocks);
-        fed += got.frames;
-      } else if (got.status == AudioReadStatus::kNoData) {
-        // A stalled stream: the audio that comes later is due from when it comes.
-        anchor = now - timeOf(fed, rate);
-        break;
-      } else if (got.status == AudioReadStatus::kFailed) {
-        err << "lmcard: reading " << source->describe() << " failed: " << source->error() << "\n";
-        return 2;
-      } else {
-        ended = true;
-      }
-    }
-    for (const audio::AudioBlock& block : blocks) {
-      audio::PayloadHeader header{sequence++, options.dialnorm, std::nullopt};
-      if (options.timecode)
-        header.timecode = audio::advanceTimecode(
-            *options.timecode, blockStart * static_cast<uint64_t>(options.fps) / rate, options.fps);
-      sendPayload(card, audio::encodeLoudnessPayload(block, header));
-      blockStart += static_cast<uint64_t>(block.frames);
-      nextBlock = block.index + 1;
-    }
-    blocks.clear();
-    group.poll(clock.tick());
-
-    const ListenerState state = host.listener().state();
-    if (state != reported) {
-      if (state == ListenerState::kListening)
-        err << "lmcard: listening on " << platform::addressText(options.address) << ":"
-            << kFramePort << "\n";
-      else if (reported || host.listener().lastError() != 0)
-        err << "lmcard: cannot listen on " << platform::addressText(options.address) << ":"
-            << kFramePort << " (" << std::strerror(host.listener().lastError())
-            << "); trying again every " << Listener::kRetryIntervalMs / 1000 << " s\n";
-      reported = state;
-    }
-
-    if (ended) {
-      // Give the last payloads a moment to leave.
-      std::this_thread::sleep_for(kMaxWait);
-      group.poll(clock.tick());
-      if (options.fromStdin) {
-        err << "lmcard: standard input ended\n";
-        return 2;
-      }
-      err << "lmcard: end of " << source->describe() << "\n";
-      return 0;
-    }
-    const SteadyClock::time_point wake = anchor + timeOf(blockEnd(nextBlock, rate), rate);
-    std::this_thread::sleep_until(std::min(wake, SteadyClock::now() + kMaxWait));
-  }
-  return 0;
+  std::optional<MeteredSource> metered = openMeteredSource(options, err);
+  if (!metered) return kExitSourceFailed;
+  LmCardRun run(options, err, std::move(*metered));
+  run.announce();
+  return run.serve(interrupted);
 }
 
 }  // namespace qelm

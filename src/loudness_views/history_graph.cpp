@@ -47,6 +47,20 @@ bool known(const GraphRow row) {
   return row != kNoRow;
 }
 
+// Moves window rows [yBegin, yEnd) `by` pixels to the left between the window columns `left`
+// and `right` (already inside the window); rows outside the window are skipped.
+void scrollLeft(Window& w, int32_t yBegin, int32_t yEnd, int32_t left, int32_t right, int32_t by) {
+  if (right - left <= by) return;
+  const Rect& region = w.region();
+  uint32_t* raster = w.pixels();
+  for (int32_t y = yBegin; y < yEnd; ++y) {
+    if (y < 0 || y >= region.height()) continue;
+    uint32_t* line = raster + static_cast<size_t>(region.y0 + y) * kRasterWidth + region.x0;
+    std::memmove(line + left, line + left + by,
+                 sizeof(uint32_t) * static_cast<size_t>(right - left - by));
+  }
+}
+
 enum class Side { kFromPrevious, kToNext };
 enum class Role { kFarPrevious, kPrevious, kNext, kFarNext };
 
@@ -380,88 +394,17 @@ void Graph::paint() {
   if (!w) return;
   const bool clearing = clearPending_;
   const auto started = std::chrono::steady_clock::now();
-  bool drew = false;
-
-  if (fullRepaint_) {
-    w->drawFrame(this, frame_, kGraphText, false);
-    w->fillRect(this, scaleStrip_, kGraphBackground);
-    const Rect clip = {scaleStrip_.x0, scaleStrip_.y0, scaleStrip_.x1, scaleStrip_.y1};
-    for (const GridLine& line : grid_) {
-      if (line.label.empty()) continue;
-      const int32_t y = line.row + line.labelOffset;
-      w->drawText(this, line.label, kScaleFont, true, kGraphText, kGraphBackground,
-                  {scaleStrip_.x0, y - 6, scaleStrip_.x1, y + 6}, &clip);
-    }
-    drew = true;
-  }
-
   const int64_t advanced = counter_ - paintedCounter_;
-  const Rect& region = w->region();
-  const int32_t plotLeft = rect().x0 + plot_.x0;
-  const int32_t plotRight = rect().x0 + plot_.x1;
-  if (clearing) {
-    if (counter_ < kColumns + 1)
-      w->fillRect(this, {1, 1, static_cast<int32_t>(436 - counter_), 197}, kGraphBackground);
-    for (int i = 0; i < count_; ++i)
-      at(i)->drawn = false;
-    drew = true;
-  } else if (advanced > 0 && advanced < kColumns) {
-    const int32_t v = static_cast<int32_t>(advanced);
-    uint32_t* raster = w->pixels();
-    const int32_t left = std::max(plotLeft, 0);
-    const int32_t right = std::min(plotRight, region.width());
-    for (int row = 0; row < kRows && right - left > v; ++row) {
-      const int32_t y = rect().y0 + plot_.y0 + row;
-      if (y < 0 || y >= region.height()) continue;
-      uint32_t* line = raster + static_cast<size_t>(region.y0 + y) * kRasterWidth + region.x0;
-      std::memmove(line + left, line + left + v,
-                   sizeof(uint32_t) * static_cast<size_t>(right - left - v));
-    }
-    for (int i = 0; i < count_; ++i)
-      at(i)->drawnX -= v;
-  } else if (advanced >= kColumns) {
-    for (int i = 0; i < count_; ++i)
-      at(i)->drawn = false;
-  }
 
-  bool stripDirty = false;
-  for (int i = 0; i < count_; ++i) {
-    Sample* s = at(i);
-    const int32_t x = plotLeft + kColumns - static_cast<int32_t>(counter_ - s->timeIndex);
-    if (s->hasMarker && s->marker != "m") {
-      const bool shown = x >= plotLeft + labelWidth_ / 2 && x < plotRight - labelWidth_ / 2;
-      if (shown != s->labelShown) {
-        s->labelShown = shown;
-        stripDirty = true;
-      }
-    }
-    if (x < plotLeft || x >= plotRight || (s->drawn && s->drawnX == x)) continue;
-    computeCells(i, buffer_[static_cast<size_t>(batchSize_)]);
-    batchX_[static_cast<size_t>(batchSize_)] = x;
-    ++batchSize_;
-    s->drawn = true;
-    s->drawnX = x;
+  bool drew = false;
+  if (fullRepaint_) {
+    drawFrameAndScale(*w);
     drew = true;
-    if (batchSize_ == 4 || (x & 3) == 3) writeBatch();
   }
-  writeBatch();
-
-  if (stripDirty || clearing) {
-    drawTimeStrip();
-    drew = true;
-  } else if (advanced > 0 && advanced < timeStrip_.width()) {
-    const int32_t v = static_cast<int32_t>(advanced);
-    uint32_t* raster = w->pixels();
-    const int32_t left = std::max(rect().x0 + timeStrip_.x0, 0);
-    const int32_t right = std::min(rect().x0 + timeStrip_.x1, region.width());
-    for (int32_t y = rect().y0 + timeStrip_.y0; y < rect().y0 + timeStrip_.y1 && right - left > v;
-         ++y) {
-      if (y < 0 || y >= region.height()) continue;
-      uint32_t* line = raster + static_cast<size_t>(region.y0 + y) * kRasterWidth + region.x0;
-      std::memmove(line + left, line + left + v,
-                   sizeof(uint32_t) * static_cast<size_t>(right - left - v));
-    }
-  }
+  drew |= preparePlot(*w, clearing, advanced);
+  const ColumnPass columns = drawColumns();
+  drew |= columns.drew;
+  drew |= moveTimeStrip(*w, clearing || columns.labelsMoved, advanced);
 
   paintedCounter_ = counter_;
   fullRepaint_ = false;
@@ -472,6 +415,80 @@ void Graph::paint() {
         std::chrono::steady_clock::now() - started);
     logMessage(1, "timing for graph redraw: %d ", static_cast<int>(ms.count()));
   }
+}
+
+void Graph::drawFrameAndScale(Window& w) {
+  w.drawFrame(this, frame_, kGraphText, false);
+  w.fillRect(this, scaleStrip_, kGraphBackground);
+  const Rect clip = {scaleStrip_.x0, scaleStrip_.y0, scaleStrip_.x1, scaleStrip_.y1};
+  for (const GridLine& line : grid_) {
+    if (line.label.empty()) continue;
+    const int32_t y = line.row + line.labelOffset;
+    w.drawText(this, line.label, kScaleFont, true, kGraphText, kGraphBackground,
+               {scaleStrip_.x0, y - 6, scaleStrip_.x1, y + 6}, &clip);
+  }
+}
+
+bool Graph::preparePlot(Window& w, bool clearing, int64_t advanced) {
+  if (clearing) {
+    if (counter_ < kColumns + 1)
+      w.fillRect(this, {1, 1, static_cast<int32_t>(436 - counter_), 197}, kGraphBackground);
+    for (int i = 0; i < count_; ++i)
+      at(i)->drawn = false;
+    return true;
+  }
+  if (advanced > 0 && advanced < kColumns) {
+    const int32_t v = static_cast<int32_t>(advanced);
+    const int32_t top = rect().y0 + plot_.y0;
+    scrollLeft(w, top, top + kRows, std::max(rect().x0 + plot_.x0, 0),
+               std::min(rect().x0 + plot_.x1, w.region().width()), v);
+    for (int i = 0; i < count_; ++i)
+      at(i)->drawnX -= v;
+  } else if (advanced >= kColumns) {
+    for (int i = 0; i < count_; ++i)
+      at(i)->drawn = false;
+  }
+  return false;
+}
+
+Graph::ColumnPass Graph::drawColumns() {
+  ColumnPass pass;
+  const int32_t plotLeft = rect().x0 + plot_.x0;
+  const int32_t plotRight = rect().x0 + plot_.x1;
+  for (int i = 0; i < count_; ++i) {
+    Sample* s = at(i);
+    const int32_t x = plotLeft + kColumns - static_cast<int32_t>(counter_ - s->timeIndex);
+    if (s->hasMarker && s->marker != "m") {
+      const bool shown = x >= plotLeft + labelWidth_ / 2 && x < plotRight - labelWidth_ / 2;
+      if (shown != s->labelShown) {
+        s->labelShown = shown;
+        pass.labelsMoved = true;
+      }
+    }
+    if (x < plotLeft || x >= plotRight || (s->drawn && s->drawnX == x)) continue;
+    computeCells(i, buffer_[static_cast<size_t>(batchSize_)]);
+    batchX_[static_cast<size_t>(batchSize_)] = x;
+    ++batchSize_;
+    s->drawn = true;
+    s->drawnX = x;
+    pass.drew = true;
+    if (batchSize_ == 4 || (x & 3) == 3) writeBatch();
+  }
+  writeBatch();
+  return pass;
+}
+
+bool Graph::moveTimeStrip(Window& w, bool redraw, int64_t advanced) {
+  if (redraw) {
+    drawTimeStrip();
+    return true;
+  }
+  if (advanced > 0 && advanced < timeStrip_.width())
+    scrollLeft(w, rect().y0 + timeStrip_.y0, rect().y0 + timeStrip_.y1,
+               std::max(rect().x0 + timeStrip_.x0, 0),
+               std::min(rect().x0 + timeStrip_.x1, w.region().width()),
+               static_cast<int32_t>(advanced));
+  return false;
 }
 
 }  // namespace qelm

@@ -120,9 +120,20 @@ class Graph final : public Drawable {
     return position < 0 || position >= count_ ? nullptr
                                               : &samples_[ring_[(start_ + position) % kRingSize]];
   }
+  // What drawing the columns did: wrote one, or showed or hid a time label.
+  struct ColumnPass {
+    bool drew = false;
+    bool labelsMoved = false;
+  };
+
   void computeCells(int position, Cells& cells) const;
   void writeBatch();
   void drawTimeStrip();
+  // The steps of `paint`, in order; those returning a flag return whether they drew.
+  void drawFrameAndScale(Window& w);
+  bool preparePlot(Window& w, bool clearing, int64_t advanced);
+  ColumnPass drawColumns();
+  bool moveTimeStrip(Window& w, bool redraw, int64_t advanced);
 
   bool fullRepaint_ = true;
   bool clearPending_ = true;

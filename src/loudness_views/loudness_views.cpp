@@ -1,3 +1,5 @@
+// Sections: [Settings] [Scale] [LoudnessView] [LoudnessChannelGraph] [LoudnessChannelView]
+// [LoudnessLeftPanelBase] [LoudnessSessionView]
 #include "loudness_views/loudness_views.h"
 
 #include <algorithm>
@@ -446,6 +448,72 @@ ColorIndex dialnormColor(ErrorType type) {
   }
 }
 
+// The session line: the state, with the report's progress while busy.
+std::string sessionStateText(const SessionRecord& r) {
+  switch (r.state) {
+    case SessionState::kStopped:
+      return r.endReason.empty() ? "SESSION: STOPPED" : "SESSION: TERMINATED";
+    case SessionState::kRunning:
+      return "SESSION: RUNNING";
+    case SessionState::kPaused:
+      return "SESSION: PAUSED";
+    case SessionState::kWaiting:
+      return "SESSION: WAITING";
+    case SessionState::kBusy: {
+      char text[48];
+      std::snprintf(text, sizeof text, "SESSION: BUSY (%d%%)", r.reportProgress);
+      return text;
+    }
+  }
+  return "";
+}
+
+// The "worst" cell of an error row: the session's extreme when `showMaxValue`, otherwise the
+// worst error record (`worst`, null: none); empty while there is nothing to show.
+std::string worstText(ErrorCategory category, const SessionRecord& r, const LoudnessError* worst,
+                      bool showMaxValue) {
+  switch (category) {
+    case ErrorCategory::kPeak: {
+      if (!(showMaxValue ? r.maxPeakSeen : worst != nullptr)) return "";
+      float value = r.maxTruePeak;
+      int channel = r.maxPeakChannel;
+      if (!showMaxValue) {
+        value = worst->worst;
+        const auto* peak = dynamic_cast<const ChannelPeakError*>(worst);
+        channel = peak ? peak->peakChannel : 0;
+      }
+      return levelText(value, "N/A") + " dBFS (" + channelName(channel) + ")";
+    }
+    case ErrorCategory::kHigh:
+    case ErrorCategory::kLow: {
+      if (!(showMaxValue ? r.shortTermSeen : worst != nullptr)) return "";
+      const float extreme = category == ErrorCategory::kHigh ? r.maxShortTerm : r.minShortTerm;
+      const float value = (showMaxValue ? extreme : worst->worst) - r.displayOffset;
+      return levelText(value, "N/A") + " " + r.unitText;
+    }
+    case ErrorCategory::kDialnorm:
+      if (!(showMaxValue ? r.maxDialnormSeen : worst != nullptr)) return "";
+      return levelText(showMaxValue ? r.maxDialnorm : worst->worst, "N/A") + " LUFS";
+  }
+  return "";
+}
+
+// Colour of a whole error row: the category's colour while it has a worst record (`worst`),
+// the dialnorm row by the last dialnorm error.
+ColorIndex rowColor(ErrorCategory category, const SessionRecord& r, const LoudnessError* worst) {
+  switch (category) {
+    case ErrorCategory::kPeak:
+      return worst ? kWarn : kText;
+    case ErrorCategory::kHigh:
+      return worst ? kHigh : kText;
+    case ErrorCategory::kLow:
+      return worst ? kLow : kText;
+    case ErrorCategory::kDialnorm:
+      return dialnormColor(r.lastDialnormError);
+  }
+  return kText;
+}
+
 }  // namespace
 
 LoudnessSessionView::LoudnessSessionView(std::string imagesFolder)
@@ -506,43 +574,32 @@ void LoudnessSessionView::layout() {
 
 void LoudnessSessionView::update() {
   if (!source_ || !bound_) return;
-  const LoudnessContext& context = source_->context;
-  const SessionRecord& r = context.record();
-  const LoudnessViewSettings& s = source_->settings;
+  const SessionRecord& r = source_->context.record();
+  showStateLeds(r);
+  showSessionTexts(r);
+  showIntegratedLoudness(source_->context);
+  showDialnormAndTarget(r);
+  showErrorTable(r, source_->settings.showMaxValue);
+}
 
+void LoudnessSessionView::showStateLeds(const SessionRecord& r) {
   start_->setState(r.state == SessionState::kRunning ? 1 : 0);
   stop_->setState(r.state == SessionState::kStopped || r.state == SessionState::kBusy ? 1 : 0);
   pause_->setState(r.state == SessionState::kPaused ? 1 : 0);
+}
 
-  std::string state;
-  switch (r.state) {
-    case SessionState::kStopped:
-      state = r.endReason.empty() ? "SESSION: STOPPED" : "SESSION: TERMINATED";
-      break;
-    case SessionState::kRunning:
-      state = "SESSION: RUNNING";
-      break;
-    case SessionState::kPaused:
-      state = "SESSION: PAUSED";
-      break;
-    case SessionState::kWaiting:
-      state = "SESSION: WAITING";
-      break;
-    case SessionState::kBusy: {
-      char text[48];
-      std::snprintf(text, sizeof text, "SESSION: BUSY (%d%%)", r.reportProgress);
-      state = text;
-      break;
-    }
-  }
-  label("session_status")->setText(state);
+void LoudnessSessionView::showSessionTexts(const SessionRecord& r) {
+  label("session_status")->setText(sessionStateText(r));
   label("session_error")->setText(r.endReason);
   label("session_time")->setText("Session: " + runningTime(r.runningTicks));
   label("timecode_time")->setText("Timecode: " + r.timecode);
   label("device_name")->setText(r.sessionName);
   label("device_status")->setText(r.statusText);
   label("infinite_lkfs_label")->setText("SESSION " + r.unitText + ":");
+}
 
+void LoudnessSessionView::showIntegratedLoudness(const LoudnessContext& context) {
+  const SessionRecord& r = context.record();
   const int16_t integrated = context.history().integratedTenths(r.gating);
   std::string integratedText = "--";
   if (isLoudness(integrated)) {
@@ -550,72 +607,36 @@ void LoudnessSessionView::update() {
     integratedText = format(v >= 10.0 ? "%2.1f" : "%+2.1f", v);
   }
   label("infinite_lkfs_value")->setText(integratedText);
+}
 
+void LoudnessSessionView::showDialnormAndTarget(const SessionRecord& r) {
   const LoudnessError* openDialnorm =
       r.error(r.openError[static_cast<size_t>(ErrorCategory::kDialnorm)]);
   setLabel(*label("dialnorm_value"), r.dialnormPresent ? levelText(r.dialnorm, "---") : "---",
            openDialnorm ? dialnormColor(openDialnorm->type) : kText);
   label("target_label")->setText("Target " + std::string(r.lufs ? "LUFS" : "LKFS"));
   label("target_value")->setText(levelText(r.target, "---"));
-  label("header_worst")->setText(s.showMaxValue ? "MAX VALUE" : "MAX ERROR");
+}
+
+void LoudnessSessionView::showErrorTable(const SessionRecord& r, bool showMaxValue) {
+  label("header_worst")->setText(showMaxValue ? "MAX VALUE" : "MAX ERROR");
   table_[1][0]->setText(r.unitText + " High");
   table_[2][0]->setText(r.unitText + " Low");
+  for (size_t row = 0; row < kErrorRows; ++row)
+    showErrorRow(row, r, showMaxValue);
+}
 
-  for (size_t row = 0; row < kErrorRows; ++row) {
-    const uint32_t inError = r.timeInError[row];
-    table_[row][1]->setText(format("%.2f", inError / 10.0));
-    table_[row][2]->setText(r.runningTicks == 0 ? std::string("---")
-                                                : format("%.1f", inError * 100.0 / r.runningTicks));
-    const LoudnessError* worst = r.error(r.worstError[row]);
-    std::string worstText;
-    switch (static_cast<ErrorCategory>(row)) {
-      case ErrorCategory::kPeak:
-        if (s.showMaxValue ? r.maxPeakSeen : worst != nullptr) {
-          float value = r.maxTruePeak;
-          int channel = r.maxPeakChannel;
-          if (!s.showMaxValue) {
-            value = worst->worst;
-            const auto* peak = dynamic_cast<const ChannelPeakError*>(worst);
-            channel = peak ? peak->peakChannel : 0;
-          }
-          worstText = levelText(value, "N/A") + " dBFS (" + channelName(channel) + ")";
-        }
-        break;
-      case ErrorCategory::kHigh:
-      case ErrorCategory::kLow:
-        if (s.showMaxValue ? r.shortTermSeen : worst != nullptr) {
-          const float extreme = static_cast<ErrorCategory>(row) == ErrorCategory::kHigh
-                                    ? r.maxShortTerm
-                                    : r.minShortTerm;
-          const float value = (s.showMaxValue ? extreme : worst->worst) - r.displayOffset;
-          worstText = levelText(value, "N/A") + " " + r.unitText;
-        }
-        break;
-      case ErrorCategory::kDialnorm:
-        if (s.showMaxValue ? r.maxDialnormSeen : worst != nullptr)
-          worstText = levelText(s.showMaxValue ? r.maxDialnorm : worst->worst, "N/A") + " LUFS";
-        break;
-    }
-    table_[row][3]->setText(worstText);
-
-    ColorIndex color = kText;
-    switch (static_cast<ErrorCategory>(row)) {
-      case ErrorCategory::kPeak:
-        color = worst ? kWarn : kText;
-        break;
-      case ErrorCategory::kHigh:
-        color = worst ? kHigh : kText;
-        break;
-      case ErrorCategory::kLow:
-        color = worst ? kLow : kText;
-        break;
-      case ErrorCategory::kDialnorm:
-        color = dialnormColor(r.lastDialnormError);
-        break;
-    }
-    for (Label* cell : table_[row])
-      setLabel(*cell, cell->props().text, color);
-  }
+void LoudnessSessionView::showErrorRow(size_t row, const SessionRecord& r, bool showMaxValue) {
+  const ErrorCategory category = static_cast<ErrorCategory>(row);
+  const uint32_t inError = r.timeInError[row];
+  table_[row][1]->setText(format("%.2f", inError / 10.0));
+  table_[row][2]->setText(r.runningTicks == 0 ? std::string("---")
+                                              : format("%.1f", inError * 100.0 / r.runningTicks));
+  const LoudnessError* worst = r.error(r.worstError[row]);
+  table_[row][3]->setText(worstText(category, r, worst, showMaxValue));
+  const ColorIndex color = rowColor(category, r, worst);
+  for (Label* cell : table_[row])
+    setLabel(*cell, cell->props().text, color);
 }
 
 void LoudnessSessionView::onShow() {

@@ -14,6 +14,7 @@ namespace qelm {
 class GlobalSettings;
 class LoudnessContext;
 class LoudnessHistoryView;
+struct SessionRecord;
 
 /// The global settings the loudness views show by (read live: the operator turns them on the
 /// loudness page).
@@ -201,6 +202,13 @@ class LoudnessSessionView final : public LoudnessView {
  private:
   Label& addLabel(const std::string& name, const Rect& rect, int32_t font, ColorIndex foreground,
                   bool centred, const std::string& text);
+  // The steps of `update`, in the order it takes them.
+  void showStateLeds(const SessionRecord& r);
+  void showSessionTexts(const SessionRecord& r);
+  void showIntegratedLoudness(const LoudnessContext& context);
+  void showDialnormAndTarget(const SessionRecord& r);
+  void showErrorTable(const SessionRecord& r, bool showMaxValue);
+  void showErrorRow(size_t row, const SessionRecord& r, bool showMaxValue);
 
   BitmapCache bitmaps_;
   const Bitmap* background_ = nullptr;
