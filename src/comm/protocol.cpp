@@ -63,6 +63,32 @@ const std::string& sentText(const Value& value) {
   return value.text.size() > kLongestSentText - 1 ? kEmpty : value.text;
 }
 
+// A 16-bit field arrives high byte first: the high byte alone, then the field with its low byte.
+uint16_t highByteOf(uint8_t byte) {
+  return static_cast<uint16_t>(byte << 8);
+}
+
+uint16_t withLowByte(uint16_t field, uint8_t byte) {
+  return static_cast<uint16_t>(field | byte);
+}
+
+// The length field counts from the status on: at least the status and the OID, and never more
+// than the largest message.
+bool lengthAllowed(uint16_t length) {
+  return length >= 3 && length <= kMaxMessageSize;
+}
+
+// A get request ends with its OID.
+bool endsAfterOid(const ReceivedMessage& message) {
+  return message.command == static_cast<uint8_t>(Command::kGet);
+}
+
+// An element get request, and any element message with a non-zero status, end with the
+// element index.
+bool endsAfterElement(const ReceivedMessage& message) {
+  return message.command == static_cast<uint8_t>(Command::kGetElement) || message.status != 0;
+}
+
 // Text made of `size` bytes ending at the first zero byte.
 std::string textOf(const uint8_t* bytes, size_t size) {
   const void* zero = std::memchr(bytes, 0, size);
@@ -224,16 +250,16 @@ void MessageParser::feed(uint8_t byte) {
       }
       break;
     case State::kLengthHigh:
-      length_ = static_cast<uint16_t>(byte << 8);
+      length_ = highByteOf(byte);
       state_ = State::kLengthLow;
       break;
     case State::kLengthLow:
-      length_ = static_cast<uint16_t>(length_ | byte);
-      if (length_ < 3 || length_ > kMaxMessageSize) {
-        state_ = State::kWaitMagic;
-      } else {
+      length_ = withLowByte(length_, byte);
+      if (lengthAllowed(length_)) {
         counter_ = 0;
         state_ = State::kStatus;
+      } else {
+        state_ = State::kWaitMagic;
       }
       break;
     case State::kStatus:
@@ -241,25 +267,23 @@ void MessageParser::feed(uint8_t byte) {
       state_ = State::kOidHigh;
       break;
     case State::kOidHigh:
-      message_.oid = static_cast<uint16_t>(byte << 8);
+      message_.oid = highByteOf(byte);
       state_ = State::kOidLow;
       break;
     case State::kOidLow:
-      message_.oid = static_cast<uint16_t>(message_.oid | byte);
-      if (message_.command == static_cast<uint8_t>(Command::kGet))
+      message_.oid = withLowByte(message_.oid, byte);
+      if (endsAfterOid(message_))
         complete();
-      else if (hasElementIndex(message_.command))
-        state_ = State::kElementHigh;
       else
-        state_ = State::kCount;
+        state_ = hasElementIndex(message_.command) ? State::kElementHigh : State::kCount;
       break;
     case State::kElementHigh:
-      message_.element = static_cast<uint16_t>(byte << 8);
+      message_.element = highByteOf(byte);
       state_ = State::kElementLow;
       break;
     case State::kElementLow:
-      message_.element = static_cast<uint16_t>(message_.element | byte);
-      if (message_.command == static_cast<uint8_t>(Command::kGetElement) || message_.status != 0)
+      message_.element = withLowByte(message_.element, byte);
+      if (endsAfterElement(message_))
         complete();
       else
         state_ = State::kCount;
@@ -273,6 +297,7 @@ void MessageParser::feed(uint8_t byte) {
         state_ = State::kValue;
       break;
     case State::kValue:
+      // In bounds: `count` is one byte, and the value holds 255.
       message_.value[static_cast<size_t>(counter_++)] = byte;
       if (counter_ >= message_.count) complete();
       break;

@@ -1,4 +1,6 @@
 // The "model" directive: a model's parameters and monitor modules.
+#include <array>
+
 #include "config/config_catalog.h"
 #include "config/config_loader.h"
 #include "config/directive_support.h"
@@ -91,114 +93,158 @@ void failUnlessUntyped(ConfigLoader& loader, const Parameter& parameter) {
   }
 }
 
+void parseIntType(ConfigLoader& loader, Parameter& parameter) {
+  ConfigToken& token = loader.token();
+  failUnlessUntyped(loader, parameter);
+  if (!token.asShort(true)) loader.fail("bad minimum value in integer parameter definition");
+  const int32_t minimum = token.signedShort();
+  loader.advance();
+  if (!token.asShort(true)) loader.fail("bad maximum value in integer parameter definition");
+  const int32_t maximum = token.signedShort();
+  loader.advance();
+  int32_t step = 1;
+  if (token.asShort(true)) {
+    step = token.signedShort();
+    loader.advance();
+  }
+  parameter.setIntegerRange(minimum, maximum, step);
+}
+
+void parseFloatType(ConfigLoader& loader, Parameter& parameter) {
+  ConfigToken& token = loader.token();
+  failUnlessUntyped(loader, parameter);
+  if (!token.asFloat()) loader.fail("bad minimum value in float parameter definition");
+  const float minimum = token.floatValue();
+  loader.advance();
+  if (!token.asFloat()) loader.fail("bad maximum value in float parameter definition");
+  const float maximum = token.floatValue();
+  loader.advance();
+  if (!token.asFloat()) loader.fail("bad step size in float parameter definition");
+  const float step = token.floatValue();
+  loader.advance();
+  parameter.setFloatRange(minimum, maximum, step);
+}
+
+void parseStringType(ConfigLoader& loader, Parameter& parameter) {
+  ConfigToken& token = loader.token();
+  failUnlessUntyped(loader, parameter);
+  if (!token.asShort(false)) loader.fail("bad length in string parameter definition");
+  parameter.setString(token.unsignedShort());
+  loader.advance();
+}
+
+// One choice more; the first makes the parameter a choice, the later ones add to it.
+void parseChoice(ConfigLoader& loader, Parameter& parameter) {
+  ConfigToken& token = loader.token();
+  if (parameter.type() != ValueType::kNone && parameter.type() != ValueType::kChoice) {
+    loader.fail("conflicting types in parameter definition");
+  }
+  if (!token.asShort(true)) loader.fail("bad data value in choice parameter definition");
+  const int32_t value = token.signedShort();
+  loader.advance();
+  if (!token.asString()) loader.fail("bad short name in choice parameter definition");
+  std::string shortName = token.text();
+  loader.advance();
+  if (!token.asString()) loader.fail("bad long name in choice parameter definition");
+  std::string longName = token.text();
+  loader.advance();
+  const int32_t number = parameter.choices().count() + 1;
+  if (!parameter.addChoice(number, value, std::move(shortName), std::move(longName))) {
+    loader.fail(formattedText("duplicate data value (%d, 0x%04X) in choice parameter definition",
+                              value, static_cast<unsigned>(value)));
+  }
+}
+
+void parseUnit(ConfigLoader& loader, Parameter& parameter) {
+  ConfigToken& token = loader.token();
+  if (!token.asString()) loader.fail("bad unit name in parameter definition");
+  parameter.setUnit(token.text());
+  loader.advance();
+}
+
+void parseSlow(ConfigLoader&, Parameter& parameter) {
+  parameter.setSlow(true);
+}
+
+void parseReadonly(ConfigLoader& loader, Parameter& parameter) {
+  if (parameter.needsConfirmation()) {
+    loader.fail("readonly conflicts with slow in parameter definition");
+  }
+  parameter.setReadOnly(true);
+}
+
+void parsePeriodic(ConfigLoader& loader, Parameter& parameter) {
+  ConfigToken& token = loader.token();
+  if (!token.asShort(false)) loader.fail("bad periodic interval in parameter definition");
+  parameter.setPeriodic(token.unsignedShort());
+  loader.advance();
+}
+
+void parseDefault(ConfigLoader& loader, Parameter& parameter) {
+  Value value;
+  if (!readValueFor(loader, parameter, value)) {
+    loader.fail("default value is incompatible with parameter");
+  }
+  parameter.setDefault(std::move(value));
+}
+
+void parseDisplayRange(ConfigLoader& loader, Parameter& parameter) {
+  if (parameter.type() != ValueType::kInt && parameter.type() != ValueType::kFloat) {
+    loader.fail("display range allowed only for int or float parameters");
+  }
+  Value minimum;
+  Value maximum;
+  if (!readValueFor(loader, parameter, minimum) || !readValueFor(loader, parameter, maximum)) {
+    loader.fail("minimum display value is missing or incompatible with parameter");
+  }
+  parameter.setDisplayRange(std::move(minimum), std::move(maximum));
+}
+
+void parseNamedValue(ConfigLoader& loader, Parameter& parameter) {
+  ConfigToken& token = loader.token();
+  if (!token.asFloat()) loader.fail("named value is incompatible with parameter");
+  const float key = token.floatValue();
+  loader.advance();
+  if (!token.asString()) loader.fail("named value must be followed by name");
+  std::string name = token.text();
+  loader.advance();
+  if (!parameter.addNamedValue(key, std::move(name))) {
+    loader.fail("named value is duplicated or illegal for this parameter");
+  }
+}
+
+// An attribute keyword and the reader of what follows it.
+struct Attribute {
+  Keyword keyword;
+  void (*parse)(ConfigLoader& loader, Parameter& parameter);
+};
+
+// The attribute keywords of a parameter definition, each with its reader.
+constexpr std::array<Attribute, 11> kAttributes = {{
+    {Keyword::kInt, parseIntType},
+    {Keyword::kFloat, parseFloatType},
+    {Keyword::kString, parseStringType},
+    {Keyword::kChoice, parseChoice},
+    {Keyword::kUnit, parseUnit},
+    {Keyword::kSlow, parseSlow},
+    {Keyword::kReadonly, parseReadonly},
+    {Keyword::kPeriodic, parsePeriodic},
+    {Keyword::kDefault, parseDefault},
+    {Keyword::kDisplay, parseDisplayRange},
+    {Keyword::kName, parseNamedValue},
+}};
+
 // Reads one attribute; false when the current token is not an attribute keyword.
 bool parseAttribute(ConfigLoader& loader, Parameter& parameter) {
   ConfigToken& token = loader.token();
-  if (token.isKeyword(Keyword::kInt)) {
-    loader.advance();
-    failUnlessUntyped(loader, parameter);
-    if (!token.asShort(true)) loader.fail("bad minimum value in integer parameter definition");
-    const int32_t minimum = token.signedShort();
-    loader.advance();
-    if (!token.asShort(true)) loader.fail("bad maximum value in integer parameter definition");
-    const int32_t maximum = token.signedShort();
-    loader.advance();
-    int32_t step = 1;
-    if (token.asShort(true)) {
-      step = token.signedShort();
+  for (const Attribute& attribute : kAttributes) {
+    if (token.isKeyword(attribute.keyword)) {
       loader.advance();
+      attribute.parse(loader, parameter);
+      return true;
     }
-    parameter.setIntegerRange(minimum, maximum, step);
-  } else if (token.isKeyword(Keyword::kFloat)) {
-    loader.advance();
-    failUnlessUntyped(loader, parameter);
-    if (!token.asFloat()) loader.fail("bad minimum value in float parameter definition");
-    const float minimum = token.floatValue();
-    loader.advance();
-    if (!token.asFloat()) loader.fail("bad maximum value in float parameter definition");
-    const float maximum = token.floatValue();
-    loader.advance();
-    if (!token.asFloat()) loader.fail("bad step size in float parameter definition");
-    const float step = token.floatValue();
-    loader.advance();
-    parameter.setFloatRange(minimum, maximum, step);
-  } else if (token.isKeyword(Keyword::kString)) {
-    loader.advance();
-    failUnlessUntyped(loader, parameter);
-    if (!token.asShort(false)) loader.fail("bad length in string parameter definition");
-    parameter.setString(token.unsignedShort());
-    loader.advance();
-  } else if (token.isKeyword(Keyword::kChoice)) {
-    loader.advance();
-    if (parameter.type() != ValueType::kNone && parameter.type() != ValueType::kChoice) {
-      loader.fail("conflicting types in parameter definition");
-    }
-    if (!token.asShort(true)) loader.fail("bad data value in choice parameter definition");
-    const int32_t value = token.signedShort();
-    loader.advance();
-    if (!token.asString()) loader.fail("bad short name in choice parameter definition");
-    std::string shortName = token.text();
-    loader.advance();
-    if (!token.asString()) loader.fail("bad long name in choice parameter definition");
-    std::string longName = token.text();
-    loader.advance();
-    const int32_t number = parameter.choices().count() + 1;
-    if (!parameter.addChoice(number, value, std::move(shortName), std::move(longName))) {
-      loader.fail(formattedText("duplicate data value (%d, 0x%04X) in choice parameter definition",
-                                value, static_cast<unsigned>(value)));
-    }
-  } else if (token.isKeyword(Keyword::kUnit)) {
-    loader.advance();
-    if (!token.asString()) loader.fail("bad unit name in parameter definition");
-    parameter.setUnit(token.text());
-    loader.advance();
-  } else if (token.isKeyword(Keyword::kSlow)) {
-    loader.advance();
-    parameter.setSlow(true);
-  } else if (token.isKeyword(Keyword::kReadonly)) {
-    loader.advance();
-    if (parameter.needsConfirmation()) {
-      loader.fail("readonly conflicts with slow in parameter definition");
-    }
-    parameter.setReadOnly(true);
-  } else if (token.isKeyword(Keyword::kPeriodic)) {
-    loader.advance();
-    if (!token.asShort(false)) loader.fail("bad periodic interval in parameter definition");
-    parameter.setPeriodic(token.unsignedShort());
-    loader.advance();
-  } else if (token.isKeyword(Keyword::kDefault)) {
-    loader.advance();
-    Value value;
-    if (!readValueFor(loader, parameter, value)) {
-      loader.fail("default value is incompatible with parameter");
-    }
-    parameter.setDefault(std::move(value));
-  } else if (token.isKeyword(Keyword::kDisplay)) {
-    loader.advance();
-    if (parameter.type() != ValueType::kInt && parameter.type() != ValueType::kFloat) {
-      loader.fail("display range allowed only for int or float parameters");
-    }
-    Value minimum;
-    Value maximum;
-    if (!readValueFor(loader, parameter, minimum) || !readValueFor(loader, parameter, maximum)) {
-      loader.fail("minimum display value is missing or incompatible with parameter");
-    }
-    parameter.setDisplayRange(std::move(minimum), std::move(maximum));
-  } else if (token.isKeyword(Keyword::kName)) {
-    loader.advance();
-    if (!token.asFloat()) loader.fail("named value is incompatible with parameter");
-    const float key = token.floatValue();
-    loader.advance();
-    if (!token.asString()) loader.fail("named value must be followed by name");
-    std::string name = token.text();
-    loader.advance();
-    if (!parameter.addNamedValue(key, std::move(name))) {
-      loader.fail("named value is duplicated or illegal for this parameter");
-    }
-  } else {
-    return false;
   }
-  return true;
+  return false;
 }
 
 void parseParameter(ConfigLoader& loader, Model& model) {

@@ -3,6 +3,7 @@
 // [SECTION] Glyph level copies: two columns per table look-up, or sixteen with SSSE3
 // [SECTION] The pen that walks one row of a text
 // [SECTION] Window: construction, fills, text
+// [SECTION] Window: the glyphs of a text, row by row
 // [SECTION] Window: frames, pixels, lines, scrolling, bitmaps
 
 #include "display/raster_window.h"
@@ -288,6 +289,19 @@ class Pen {
   int64_t gatheredFrom_ = 0;
 };
 
+// One encoded glyph row, up to its end byte. Only a glyph too large to keep decoded is drawn
+// from these.
+inline void putEncodedRow(Pen& pen, const uint8_t* p, const TextColors& colors) {
+  while (*p != kRowEnd) {
+    const uint8_t byte = *p++;
+    if (isRunByte(byte)) {
+      pen.put(colors.levels[byte & 0x0F], *p++);
+    } else {
+      pen.put(colors.levels[byte & 0x0F], 1);
+    }
+  }
+}
+
 }  // namespace
 
 // [SECTION] Window: construction, fills, text
@@ -368,11 +382,37 @@ void RasterWindow::drawText(Drawable* drawable, std::string_view text, int32_t f
   ++changeCount_;
 }
 
-void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32_t foreground,
-                                uint32_t background, int32_t lineHeight) {
-  const Rect v = intersect(visible, bounds());
-  if (v.empty()) return;
-  const TextColors colors = textColors(foreground, background);
+// [SECTION] Window: the glyphs of a text, row by row
+
+// Puts pixel row `k` of the glyphs [begin, end) through a pen.
+struct RasterWindow::GlyphRow {
+  static void put(Pen& pen, const DrawnGlyph* begin, const DrawnGlyph* end, int32_t k,
+                  const TextColors& colors) {
+    for (const DrawnGlyph* glyph = begin; glyph != end; ++glyph) {
+      const DrawnGlyph& drawn = *glyph;
+      // A blank row moves the pen exactly as far as an inked one would, so the glyphs after it
+      // stay aligned with the rows above and below.
+      int64_t after = drawn.blankAdvance;
+      if (drawn.rows) {
+        const GlyphLevels::Row row = drawn.rows[k];
+        if (row.columns != GlyphLevels::kBlankRow) {
+          pen.putLevels(drawn.levels + row.offset, row.columns);
+          after = drawn.spacing;
+        }
+      } else if (const uint8_t* p = drawn.glyph->row(k)) {
+        putEncodedRow(pen, p, colors);
+        after = drawn.spacing;
+      }
+      if (after >= 0) {
+        pen.putBackground(after);
+      } else {
+        pen.backUp(-after);
+      }
+    }
+  }
+};
+
+inline void RasterWindow::prepareDrawnGlyphs(int32_t lineHeight) {
   drawnGlyphs_.clear();
   for (const GlyphPlacement& placement : placements_) {
     DrawnGlyph drawn;
@@ -387,72 +427,58 @@ void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32
     }
     drawnGlyphs_.push_back(drawn);
   }
-  const int32_t lead = placements_.front().glyph->lead();
+}
 
+inline RasterWindow::GlyphSpan RasterWindow::glyphsToDraw(int64_t startX,
+                                                          const Rect& visible) const {
   // Steady glyphs wholly left or right of the visible columns are passed over in every row at
   // once. What they would write lies outside those columns, and an overlap one leaves ends
   // where its own columns end, outside them too.
-  std::size_t first = 0;
-  int64_t firstX = int64_t{textBox.x0} + std::max(lead, 0);
-  while (first < drawnGlyphs_.size()) {
-    const DrawnGlyph& drawn = drawnGlyphs_[first];
-    if (!drawn.steady || firstX + drawn.width + std::max<int64_t>(drawn.spacing, 0) > v.x0) break;
-    firstX += drawn.blankAdvance;
-    ++first;
+  GlyphSpan span;
+  span.firstX = startX;
+  while (span.first < drawnGlyphs_.size()) {
+    const DrawnGlyph& drawn = drawnGlyphs_[span.first];
+    if (!drawn.steady ||
+        span.firstX + drawn.width + std::max<int64_t>(drawn.spacing, 0) > visible.x0)
+      break;
+    span.firstX += drawn.blankAdvance;
+    ++span.first;
   }
   // The glyphs from `last` on all start right of the visible columns, and only ink columns
   // from their start rightwards.
-  std::size_t last = drawnGlyphs_.size();
-  std::size_t i = first;
-  for (int64_t x = firstX; i < drawnGlyphs_.size() && drawnGlyphs_[i].steady; ++i) {
-    if (x < v.x1) {
-      last = drawnGlyphs_.size();
-    } else if (last == drawnGlyphs_.size()) {
-      last = i;
+  span.last = drawnGlyphs_.size();
+  std::size_t i = span.first;
+  for (int64_t x = span.firstX; i < drawnGlyphs_.size() && drawnGlyphs_[i].steady; ++i) {
+    if (x < visible.x1) {
+      span.last = drawnGlyphs_.size();
+    } else if (span.last == drawnGlyphs_.size()) {
+      span.last = i;
     }
     x += drawnGlyphs_[i].blankAdvance;
   }
-  if (i < drawnGlyphs_.size()) last = drawnGlyphs_.size();
-  const DrawnGlyph* begin = drawnGlyphs_.data() + first;
-  const DrawnGlyph* end = drawnGlyphs_.data() + last;
+  if (i < drawnGlyphs_.size()) span.last = drawnGlyphs_.size();
+  return span;
+}
+
+void RasterWindow::renderGlyphs(const Rect& textBox, const Rect& visible, uint32_t foreground,
+                                uint32_t background, int32_t lineHeight) {
+  const Rect v = intersect(visible, bounds());
+  if (v.empty()) return;
+  const TextColors colors = textColors(foreground, background);
+  prepareDrawnGlyphs(lineHeight);
+  const int32_t lead = placements_.front().glyph->lead();
+  const GlyphSpan span = glyphsToDraw(int64_t{textBox.x0} + std::max(lead, 0), v);
+  const DrawnGlyph* begin = drawnGlyphs_.data() + span.first;
+  const DrawnGlyph* end = drawnGlyphs_.data() + span.last;
 
   const int32_t firstRow = static_cast<int32_t>(std::max<int64_t>(0, int64_t{v.y0} - textBox.y0));
   const int32_t endRow =
       static_cast<int32_t>(std::min<int64_t>(lineHeight, int64_t{v.y1} - textBox.y0));
   for (int32_t k = firstRow; k < endRow; ++k) {
-    Pen pen(rowStart(textBox.y0 + k), first > 0 ? firstX : textBox.x0, v.x0, v.x1, colors, fill_,
-            shuffles_ ? copyLevelsSsse3 : copyLevels);
-    if (first == 0 && lead > 0) pen.putBackground(lead);
-
-    for (const DrawnGlyph* glyph = begin; glyph != end; ++glyph) {
-      const DrawnGlyph& drawn = *glyph;
-      // A blank row moves the pen exactly as far as an inked one would, so the glyphs after it
-      // stay aligned with the rows above and below.
-      int64_t after = drawn.blankAdvance;
-      if (drawn.rows) {
-        const GlyphLevels::Row row = drawn.rows[k];
-        if (row.columns != GlyphLevels::kBlankRow) {
-          pen.putLevels(drawn.levels + row.offset, row.columns);
-          after = drawn.spacing;
-        }
-      } else if (const uint8_t* p = drawn.glyph->row(k)) {
-        // Only a glyph too large to keep decoded gets here.
-        while (*p != kRowEnd) {
-          const uint8_t byte = *p++;
-          if (isRunByte(byte)) {
-            pen.put(colors.levels[byte & 0x0F], *p++);
-          } else {
-            pen.put(colors.levels[byte & 0x0F], 1);
-          }
-        }
-        after = drawn.spacing;
-      }
-      if (after >= 0) {
-        pen.putBackground(after);
-      } else {
-        pen.backUp(-after);
-      }
-    }
+    Pen pen(rowStart(textBox.y0 + k), span.first > 0 ? span.firstX : textBox.x0, v.x0, v.x1, colors,
+            fill_, shuffles_ ? copyLevelsSsse3 : copyLevels);
+    if (span.first == 0 && lead > 0) pen.putBackground(lead);
+    GlyphRow::put(pen, begin, end, k, colors);
     pen.flush();
   }
 }

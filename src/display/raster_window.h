@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,6 +58,19 @@ class RasterWindow final : public Window {
   void fill(const Rect& rect, uint32_t color);
   void renderGlyphs(const Rect& textBox, const Rect& visible, uint32_t foreground,
                     uint32_t background, int32_t lineHeight);
+  // The glyphs of drawnGlyphs_ every row of a text walks: [first, last), the first starting at
+  // column firstX; the glyphs before it lie wholly left of the visible columns.
+  struct GlyphSpan {
+    std::size_t first = 0;
+    std::size_t last = 0;
+    int64_t firstX = 0;
+  };
+  // Fills drawnGlyphs_ from the placements, with their decoded rows at `lineHeight`.
+  void prepareDrawnGlyphs(int32_t lineHeight);
+  // The glyphs every row must walk when the first placement starts at column `startX`.
+  GlyphSpan glyphsToDraw(int64_t startX, const Rect& visible) const;
+  // Puts one pixel row of glyphs through a pen (raster_window.cpp).
+  struct GlyphRow;
 
   static constexpr int32_t kStride = kRasterWidth;
 

@@ -32,6 +32,11 @@ namespace qelm {
 
 namespace {
 
+// Exit codes of the commands, as the help lists them.
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 2;  // a configuration could not be processed, a screenshot not written
+constexpr int kExitRefused = 64;  // the command line, or a file it names, was refused
+
 enum class OptionName { kData, kReport, kProgram, kSeconds, kScreenshot, kInput };
 
 std::optional<OptionName> optionName(const std::string& word) {
@@ -206,10 +211,10 @@ int checkConfiguration(const std::string& file, std::ostream& out) {
   ConfigLoader loader(std::string(), folderOf(file), catalog);
   if (!loader.load(file)) {
     out << lastLogLine() << '\n';
-    return 2;
+    return kExitFailed;
   }
   out << "OK\n";
-  return 0;
+  return kExitDone;
 }
 
 int exportConfiguration(const std::vector<std::string>& arguments, std::ostream& out) {
@@ -227,10 +232,10 @@ int exportConfiguration(const std::vector<std::string>& arguments, std::ostream&
   ConfigLoader loader(std::string(), folderOf(file), catalog);
   if (!loader.load(file, binaryOut, exportFolder)) {
     out << lastLogLine() << '\n';
-    return 2;
+    return kExitFailed;
   }
   out << "OK\n";
-  return 0;
+  return kExitDone;
 }
 
 int runHostCommand(const HostOptions& options, std::ostream& out,
@@ -378,44 +383,53 @@ void playDue(const InputScript& script, size_t& next, uint32_t elapsedMs, AppCon
   }
 }
 
-}  // namespace
-
-int runHeadless(const HostOptions& options, std::ostream& out,
-                const std::atomic<bool>& interrupted) {
-  InputScript script;
-  if (options.input && !readScript(*options.input, script, out)) return 64;
-  if (options.screenshot) {
-    // Refused now rather than after the run: opening a pipe with no reader would never end.
-    std::error_code error;
-    const auto status = std::filesystem::status(*options.screenshot, error);
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-      out << "Screenshot file \"" << *options.screenshot << "\" is not a regular file\n";
-      return 64;
-    }
+// False, with the reason printed, when the screenshot's path names something other than a
+// regular file. Refused before the run rather than after it: opening a pipe with no reader
+// would never end.
+bool screenshotFileUsable(const std::string& path, std::ostream& out) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    out << "Screenshot file \"" << path << "\" is not a regular file\n";
+    return false;
   }
+  return true;
+}
+
+// Prints the start-up time once the first screen is drawn; false before that.
+bool printedStartupTime(const FirstScreenWatch& firstScreen, ConsolePrinter& console,
+                        std::ostream& out) {
+  const std::optional<double> drawnAt = firstScreen.drawnAtMs();
+  if (!drawnAt) return false;
+  // Printed before the stop, so whoever waits for the line does not wait for the stop.
+  console.printNew(out);
+  const std::optional<double> startedAt = processStartMs();
+  if (startedAt)
+    out << "startup: " << std::lround(*drawnAt - *startedAt) << " ms" << std::endl;
+  else
+    out << "startup: unknown (the process start time could not be read)" << std::endl;
+  return true;
+}
+
+// The engine's answer to a scripted save or load, as the window would show it.
+void printSessionReply(AppContext& context, std::ostream& out) {
+  if (const std::string reply = context.sessionReply(); !reply.empty()) {
+    context.setSessionReply("");
+    out << "session: " << reply << '\n';
+  }
+}
+
+// Starts the engine, then plays the script, copies the log and shows session replies until the
+// run is interrupted, its time is up, the engine ends by itself or, for a start-up measurement,
+// the first screen is drawn.
+void runUntilDone(const HostOptions& options, const InputScript& script, EngineRunner& runner,
+                  const FirstScreenWatch& firstScreen, ConsolePrinter& console, std::ostream& out,
+                  const std::atomic<bool>& interrupted) {
   size_t nextEvent = 0;
-  const Folders folders = resolveFolders(options);
-  prepareFolders(folders);
-  EngineRunner runner(folders);
-  runner.context().setStartupFileName("startup.txt");
-  FirstScreenWatch firstScreen;
-  if (options.startupTime) runner.context().notifyWindow.store(&firstScreen);
-  ConsolePrinter console;
   const auto started = std::chrono::steady_clock::now();
   runner.start();
   while (!interrupted.load() && !runner.finished()) {
-    if (options.startupTime) {
-      if (const std::optional<double> drawnAt = firstScreen.drawnAtMs()) {
-        // Printed before the stop, so whoever waits for the line does not wait for the stop.
-        console.printNew(out);
-        const std::optional<double> startedAt = processStartMs();
-        if (startedAt)
-          out << "startup: " << std::lround(*drawnAt - *startedAt) << " ms" << std::endl;
-        else
-          out << "startup: unknown (the process start time could not be read)" << std::endl;
-        break;
-      }
-    }
+    if (options.startupTime && printedStartupTime(firstScreen, console, out)) break;
     if (options.seconds) {
       const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
       if (elapsed.count() >= *options.seconds) break;
@@ -424,42 +438,68 @@ int runHeadless(const HostOptions& options, std::ostream& out,
         std::chrono::steady_clock::now() - started;
     playDue(script, nextEvent, static_cast<uint32_t>(sinceStart.count()), runner.context());
     console.printNew(out);
-    // The engine's answer to a scripted save or load, as the window would show it.
-    if (const std::string reply = runner.context().sessionReply(); !reply.empty()) {
-      runner.context().setSessionReply("");
-      out << "session: " << reply << '\n';
-    }
+    printSessionReply(runner.context(), out);
     // A start-up measurement is ended as soon as the screen is drawn, so its runs are short.
     const int pauseMs = options.startupTime ? 1 : script.events.empty() ? 20 : 2;
     std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
   }
+}
+
+// The whole raster (both screens side by side), read under the screen lock.
+std::vector<uint32_t> copyScreens(AppContext& context) {
+  std::lock_guard<std::mutex> guard(context.screenLock);
+  const uint32_t* pixels = context.pixels();
+  return std::vector<uint32_t>(pixels, pixels + static_cast<size_t>(kRasterWidth) * kRasterHeight);
+}
+
+// What the options ask to be told at the end, after the engine has stopped.
+void printEndFigures(const HostOptions& options, AppContext& context, std::ostream& out) {
+  if (options.loudnessSummary) out << context.loudnessSummary();
+  if (options.lamps) {
+    char word[16];
+    std::snprintf(word, sizeof word, "%08X", context.lampWord.load());
+    out << "lamps: 0x" << word << '\n';
+  }
+}
+
+bool writeScreenshot(const std::vector<uint32_t>& screens, const std::string& path,
+                     std::ostream& out) {
+  std::string error;
+  if (!writeScreensPng(screens.data(), path, error)) {
+    out << "Could not write screenshot: " << error << '\n';
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int runHeadless(const HostOptions& options, std::ostream& out,
+                const std::atomic<bool>& interrupted) {
+  InputScript script;
+  if (options.input && !readScript(*options.input, script, out)) return kExitRefused;
+  if (options.screenshot && !screenshotFileUsable(*options.screenshot, out)) return kExitRefused;
+  const Folders folders = resolveFolders(options);
+  prepareFolders(folders);
+  EngineRunner runner(folders);
+  runner.context().setStartupFileName("startup.txt");
+  FirstScreenWatch firstScreen;
+  if (options.startupTime) runner.context().notifyWindow.store(&firstScreen);
+  ConsolePrinter console;
+  runUntilDone(options, script, runner, firstScreen, console, out, interrupted);
   const bool endedByItself = runner.finished();
   // The screens as the run leaves them: taken before the stop, since a stopped engine shows
   // its idle noise.
   std::vector<uint32_t> screens;
-  if (options.screenshot) {
-    std::lock_guard<std::mutex> guard(runner.context().screenLock);
-    const uint32_t* pixels = runner.context().pixels();
-    screens.assign(pixels, pixels + static_cast<size_t>(kRasterWidth) * kRasterHeight);
-  }
+  if (options.screenshot) screens = copyScreens(runner.context());
   runner.stop();
   runner.context().notifyWindow.store(nullptr);
   console.printNew(out);
-  if (options.loudnessSummary) out << runner.context().loudnessSummary();
-  if (options.lamps) {
-    char word[16];
-    std::snprintf(word, sizeof word, "%08X", runner.context().lampWord.load());
-    out << "lamps: 0x" << word << '\n';
-  }
-  if (options.screenshot) {
-    std::string error;
-    if (!writeScreensPng(screens.data(), *options.screenshot, error)) {
-      out << "Could not write screenshot: " << error << '\n';
-      return 2;
-    }
-  }
-  if (endedByItself && runner.result() == static_cast<int>(ExitCode::kConfigFailed)) return 2;
-  return 0;
+  printEndFigures(options, runner.context(), out);
+  if (options.screenshot && !writeScreenshot(screens, *options.screenshot, out)) return kExitFailed;
+  if (endedByItself && runner.result() == static_cast<int>(ExitCode::kConfigFailed))
+    return kExitFailed;
+  return kExitDone;
 }
 
 }  // namespace qelm
