@@ -40,9 +40,11 @@ void AutoTarget::sendValue(const Value& value) {
 }
 
 void AutoTarget::poll() {
-  // The card polls its targets right after the connection's poll, so "up" here means the
-  // request is written in this pass (at the latest by the pass's closing flush).
-  if (!staged_ || card().host().status() != LinkStatus::kLive) return;
+  // The card polls its targets right after the connection's poll, so "connected" here means
+  // the request is written in this pass (at the latest by the pass's closing flush). A frame
+  // that came up after the panel, or restarted, may never speak first: waiting for its status
+  // to turn live would hold the set for ever.
+  if (!staged_ || !card().host().connected()) return;
   staged_ = false;
   sendValue(stagedValue_);
 }

@@ -67,8 +67,9 @@ class AutoTarget final : public HardTarget {
   void sendValue(const Value& value) override;
   /// Messages for an automatic set are never read.
   void handleMessage(const ReceivedMessage& message) override { (void)message; }
-  /// Sends the staged value once, as soon as the host's connection is up; until then the value
-  /// stays staged (a request queued on a connection that is not up would be dropped).
+  /// Sends the staged value once, as soon as the host's socket is established, whether or not
+  /// the frame has said anything on it yet; until then the value stays staged (a request queued
+  /// on a connection without a socket would be dropped).
   void poll() override;
 
   /// Whether a value waits to be sent.

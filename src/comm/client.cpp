@@ -40,6 +40,10 @@ LinkStatus ClientHost::status() const {
   return connection_ ? connection_->status() : LinkStatus::kInactive;
 }
 
+bool ClientHost::connected() const {
+  return connection_ && connection_->connected();
+}
+
 void ClientHost::send(std::unique_ptr<Message> message) {
   if (connection_) connection_->enqueue(std::move(message));
 }

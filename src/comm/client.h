@@ -26,9 +26,11 @@ class ClientHost final : public Host {
   void poll() override;
   /// The connection's status (1, 7 or 8); 12 ("Inactive") without a connection.
   LinkStatus status() const override;
+  /// Whether the connection has an established socket (see `Connection::connected`).
+  bool connected() const override;
   /// Queues `message` on the connection; without one it is dropped.
   void send(std::unique_ptr<Message> message) override;
-  /// Writes the connection's queue when the connection is up.
+  /// Writes the connection's queue when a socket of it is established.
   void flush() override;
   /// Adds the connection's sockets to `watch`.
   void watchSockets(platform::SocketWatch& watch) override;

@@ -1,5 +1,6 @@
 #include "comm/connection.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "comm/legacy_port.h"
@@ -70,10 +71,19 @@ void Connection::enqueue(std::unique_ptr<Message> message) {
   queue_.push(std::move(message));
 }
 
+bool Connection::connected() const {
+  return std::any_of(links_.begin(), links_.end(), [](const std::unique_ptr<TcpLink>& link) {
+    return link->state() == LinkState::kConnected || link->state() == LinkState::kReceiving;
+  });
+}
+
 void Connection::flush() {
-  // Up means one candidate has won: only its socket may carry the queue.
-  if (queue_.empty() || status_ != LinkStatus::kLive || links_.size() != 1) return;
-  links_.front()->flush(queue_);
+  if (queue_.empty()) return;
+  // Once up, one candidate has won and only its socket is left. Before that, an established
+  // candidate (a reconnected frame that has not spoken yet) writes the queue as its poll would;
+  // a link that is not established writes nothing.
+  for (auto& link : links_)
+    link->flush(queue_);
 }
 
 void Connection::watch(platform::SocketWatch& watch) {

@@ -49,12 +49,16 @@ class Connection {
   void watch(platform::SocketWatch& watch);
   /// Queues `message` for sending; the connection owns it from then on (null is ignored).
   void enqueue(std::unique_ptr<Message> message);
-  /// Writes the queued messages now when the last poll found the connection up; nothing when
-  /// the queue is empty. Receives nothing and changes no status.
+  /// Writes the queued messages now through the established candidates, as their next poll
+  /// would (the winner alone once the connection is up); nothing when the queue is empty.
+  /// Receives nothing and changes no status.
   void flush();
 
   /// The status of the last poll: 1, 7 (first connect in progress) or 8; 7 before any poll.
   LinkStatus status() const { return status_; }
+  /// Whether a candidate's socket is established (states 3 and 4), so that what is queued now
+  /// is written: also while the status waits for a reconnected peer's first data.
+  bool connected() const;
   /// True for a connection over an accepted socket.
   bool accepted() const { return accepted_; }
   /// "a.b.c.d:port" of the peer of the first candidate's socket; "unknown" without one.

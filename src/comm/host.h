@@ -66,6 +66,10 @@ class Host {
   virtual void poll();
   /// The host's link status; 1 for a host that is always up.
   virtual LinkStatus status() const { return LinkStatus::kLive; }
+  /// Whether a message handed to `send` now is written to the frame: the host is up, or its
+  /// socket is established though the frame has not said anything on it yet (which `status`
+  /// does not count as up).
+  virtual bool connected() const { return status() == LinkStatus::kLive; }
   /// Takes `message` and transmits it (or drops it when there is nowhere to send it).
   virtual void send(std::unique_ptr<Message> message) = 0;
   /// Writes what the host's connections have queued since their poll; nothing by default.

@@ -83,12 +83,13 @@ void parseSimulatorDefinition(ConfigLoader& loader) {
   const std::string modelName = token.text();
   loader.advance();
   Model* model = loader.findModel(modelName);
-  if (model == nullptr) loader.fail("unrecognized model name in simulator definition");
+  if (model == nullptr) loader.failAtPrevious("unrecognized model name in simulator definition");
+  const int64_t addressLine = loader.tokenLine();
   const CardAddress address = readCardAddress(loader, "bad IP address in simulator definition",
                                               "bad slot number in simulator definition");
   if (!loader.catalog().simulators.try_emplace(address, model).second) {
-    loader.fail(formattedText("duplicate simulator address (%s slot %d)",
-                              ipv4Text(address.address).c_str(), address.slot));
+    loader.failAt(addressLine, formattedText("duplicate simulator address (%s slot %d)",
+                                             ipv4Text(address.address).c_str(), address.slot));
   }
 }
 
@@ -119,10 +120,12 @@ void parseInputDefinition(ConfigLoader& loader) {
     const std::string modelName = token.text();
     loader.advance();
     Model* model = loader.findModel(modelName);
-    if (model == nullptr) loader.fail("unrecognized model name in input from-model directive");
+    if (model == nullptr)
+      loader.failAtPrevious("unrecognized model name in input from-model directive");
     const std::vector<CardAddress> addresses = readAddressList(loader);
     if (addresses.empty()) {
-      loader.fail("input from-model specification must include IP address(es) and slot number(s)");
+      loader.failAtPrevious(
+          "input from-model specification must include IP address(es) and slot number(s)");
     }
     for (;;) {
       if (token.isKeyword(Keyword::kSet)) {
@@ -149,16 +152,18 @@ void parseCardDefinition(ConfigLoader& loader) {
     const std::string modelName = token.text();
     loader.advance();
     Model* model = loader.findModel(modelName);
-    if (model == nullptr) loader.fail("unrecognized model name in card from-model directive");
+    if (model == nullptr)
+      loader.failAtPrevious("unrecognized model name in card from-model directive");
     while (token.isKeyword(Keyword::kLocal)) {
       loader.advance();
       if (!token.asString()) loader.fail("missing parameter name in card local directive");
       std::string name = token.text();
+      const int64_t nameLine = loader.tokenLine();
       loader.advance();
       Parameter* parameter = model->findByName(name);
       if (parameter == nullptr) {
-        loader.fail("while processing card directive, local parameter \"" + name +
-                    "\" was not found in model \"" + model->name() + "\"");
+        loader.failAt(nameLine, "while processing card directive, local parameter \"" + name +
+                                    "\" was not found in model \"" + model->name() + "\"");
       }
       LocalCardValue setting{parameter, name, {}};
       // A value that does not read would be stored as "no value" and silently do nothing at
@@ -172,8 +177,8 @@ void parseCardDefinition(ConfigLoader& loader) {
         return entry.parameter == parameter;
       });
       if (repeated) {
-        loader.fail("multiple values for local parameter \"" + name + "\" on card \"" +
-                    card.text() + "\"");
+        loader.failAt(nameLine, "multiple values for local parameter \"" + name + "\" on card \"" +
+                                    card.text() + "\"");
       }
       values.push_back(std::move(setting));
     }

@@ -104,6 +104,8 @@ struct ConfigLoader::Impl {
   const uint8_t* end = nullptr;
   std::string binaryPath;
   uint64_t tokensRead = 0;
+  // Line of the token before the current one; 0 for none (and in binary files).
+  int64_t previousLine = 0;
 
   // Export: `recording` is where advance() appends, null when nothing is recorded.
   std::vector<uint8_t>* recording = nullptr;
@@ -195,11 +197,13 @@ void ConfigLoader::Impl::release() {
 bool ConfigLoader::Impl::loadOnDemand(ConfigLoader& owner, const std::string& path,
                                       const char* what) {
   const Impl& self = *owner.impl_;
+  // Every directive looks a name up after consuming it: the name is the token before the
+  // current one.
   if (std::find(self.chain.begin(), self.chain.end(), normalPath(path)) != self.chain.end())
-    owner.fail(std::string(what) + " file " + quoted(path) + " refers to itself");
+    owner.failAtPrevious(std::string(what) + " file " + quoted(path) + " refers to itself");
   if (self.chain.size() >= kMaxNesting)
-    owner.fail(std::string(what) + " file " + quoted(path) + " is nested more than " +
-               std::to_string(kMaxNesting) + " files deep");
+    owner.failAtPrevious(std::string(what) + " file " + quoted(path) + " is nested more than " +
+                         std::to_string(kMaxNesting) + " files deep");
   ConfigLoader nested(self.errorFile, self.configurationFolder, owner.catalog_);
   nested.impl_->chain = self.chain;
   return nested.load(path);
@@ -224,6 +228,7 @@ bool ConfigLoader::load(const std::string& path, const std::string& binaryOutput
   s.release();
   s.binary = false;
   s.tokensRead = 0;
+  s.previousLine = 0;
   if (!s.openInput(path)) {
     s.release();
     return false;
@@ -271,6 +276,7 @@ void ConfigLoader::advance() {
       fail("binary form of the configuration exceeds " + std::to_string(kBinaryConfigMaxData) +
            " bytes");
   }
+  s.previousLine = tokenLine();
   if (s.binary) {
     token_.readBinary(s.cursor, s.end);
   } else {
@@ -281,11 +287,24 @@ void ConfigLoader::advance() {
 }
 
 void ConfigLoader::fail(const std::string& message) {
+  failAt(tokenLine(), message);
+}
+
+int64_t ConfigLoader::tokenLine() const {
+  // The reader counts lines as it fetches them, and fetches the next one only for the token
+  // after the current one.
+  return impl_->binary ? 0 : impl_->reader.lineNumber();
+}
+
+void ConfigLoader::failAt(int64_t line, const std::string& message) {
   const Impl& s = *impl_;
-  const std::string location = s.binary
-                                   ? s.binaryPath + " [binary]"
-                                   : s.reader.path() + ":" + std::to_string(s.reader.lineNumber());
+  const std::string location =
+      s.binary ? s.binaryPath + " [binary]" : s.reader.path() + ":" + std::to_string(line);
   throw ConfigException("at " + location + " " + message);
+}
+
+void ConfigLoader::failAtPrevious(const std::string& message) {
+  failAt(impl_->previousLine, message);
 }
 
 void ConfigLoader::Impl::dispatch(ConfigLoader& owner) {
@@ -338,12 +357,14 @@ void ConfigLoader::Impl::defineExported(ConfigLoader& owner, const char* folder,
   s.definitionRecording.clear();
   s.definitionRecording.reserve(kDefinitionReserve);
   s.recording = &s.definitionRecording;
+  // The name follows the keyword, on its line unless the text breaks it off.
+  const int64_t line = owner.tokenLine();
   const std::string name = parse(owner);
   s.recording = &s.mainRecording;
 
   // A name ending in ".txt" would share its file with the text copy of another definition.
   if (!isPlainFileName(name) || name.ends_with(".txt"))
-    owner.fail("name " + quoted(name) + " cannot be used as a file name for export");
+    owner.failAt(line, "name " + quoted(name) + " cannot be used as a file name for export");
   std::error_code ignored;
   std::filesystem::create_directories(s.exportFolder + folder, ignored);
   const std::string target = s.exportFolder + folder + name;

@@ -40,6 +40,13 @@ class ConfigLoader {
   void advance();
   /// Raises a ConfigException: "at " + location of the current token + " " + `message`.
   [[noreturn]] void fail(const std::string& message);
+  /// Line of the current token in a text file; 0 in a binary file (its errors name no line).
+  int64_t tokenLine() const;
+  /// Raises a ConfigException like `fail`, located at `line` (read by `tokenLine` before the
+  /// parser moved on): for a fault that shows only once the tokens after it have been read.
+  [[noreturn]] void failAt(int64_t line, const std::string& message);
+  /// `failAt` the line of the token before the current one, the last one consumed.
+  [[noreturn]] void failAtPrevious(const std::string& message);
 
   /// The model of that exact name, loading "models/<name>" on demand; null when unknown.
   Model* findModel(const std::string& name);

@@ -18,19 +18,22 @@ constexpr int32_t kMaxItemNumber = 32767;
 // What the items of one device definition may refer to.
 struct DeviceSource {
   const Template* from = nullptr;      // "from-template", or null
+  int64_t fromLine = 0;                // line of the template's name
   std::vector<CardAddress> addresses;  // the device's addresses, as written
 };
 
+// `referenceLine`: where the reference was written; the reader has moved on since.
 Parameter* findInModel(ConfigLoader& loader, const Model& model,
-                       const ParameterReference& reference, const char* whichModel) {
+                       const ParameterReference& reference, int64_t referenceLine,
+                       const char* whichModel) {
   Parameter* parameter = reference.find(model);
   if (parameter == nullptr) {
     if (reference.byOid) {
-      loader.fail("device item directive uses an oid " + reference.text() + " not defined in the " +
-                  whichModel + " model");
+      loader.failAt(referenceLine, "device item directive uses an oid " + reference.text() +
+                                       " not defined in the " + whichModel + " model");
     }
-    loader.fail("device item directive uses a parameter (\"" + reference.text() +
-                "\") not defined in the " + whichModel + " model");
+    loader.failAt(referenceLine, "device item directive uses a parameter (\"" + reference.text() +
+                                     "\") not defined in the " + whichModel + " model");
   }
   return parameter;
 }
@@ -52,9 +55,11 @@ std::vector<CardAddress> readAddressIndexes(ConfigLoader& loader, const DeviceSo
     loader.advance();
   }
   // An item without cards could only be bound to a panel setting, which no configured model
-  // has; refusing it here keeps unbindable items away from realization.
+  // has; refusing it here keeps unbindable items away from realization. The item's parameter
+  // was its last token.
   if (addresses.empty()) {
-    loader.fail("device item directive without from-model must give at least one address index");
+    loader.failAtPrevious(
+        "device item directive without from-model must give at least one address index");
   }
   return addresses;
 }
@@ -65,9 +70,11 @@ void parseDeviceItem(ConfigLoader& loader, const DeviceSource& source, Page& pag
   if (!number || *number < 1 || *number > kMaxItemNumber) {
     loader.fail("bad item number in device item definition");
   }
+  const int64_t numberLine = loader.tokenLine();
   loader.advance();
   const std::optional<ParameterReference> reference = currentParameterReference(loader);
   if (!reference) loader.fail("Error parsing oid in device item definition");
+  const int64_t referenceLine = loader.tokenLine();
   loader.advance();
 
   Parameter* parameter = nullptr;
@@ -78,18 +85,20 @@ void parseDeviceItem(ConfigLoader& loader, const DeviceSource& source, Page& pag
     const std::string modelName = token.text();
     loader.advance();
     const Model* model = loader.findModel(modelName);
-    if (model == nullptr) loader.fail("unrecognized model name in device from-model directive");
-    parameter = findInModel(loader, *model, *reference, "requested");
+    if (model == nullptr)
+      loader.failAtPrevious("unrecognized model name in device from-model directive");
+    parameter = findInModel(loader, *model, *reference, referenceLine, "requested");
     addresses = readAddressList(loader);
     if (addresses.empty()) {
-      loader.fail(
+      loader.failAtPrevious(
           "device item from-model specification must include IP address(es) and slot number(s)");
     }
   } else {
     if (source.from == nullptr) {
-      loader.fail("item definition in a device without from-template must specify from-model");
+      loader.failAt(referenceLine,
+                    "item definition in a device without from-template must specify from-model");
     }
-    parameter = findInModel(loader, source.from->model(), *reference, "template");
+    parameter = findInModel(loader, source.from->model(), *reference, referenceLine, "template");
     addresses = readAddressIndexes(loader, source);
   }
 
@@ -125,7 +134,7 @@ void parseDeviceItem(ConfigLoader& loader, const DeviceSource& source, Page& pag
 
   if (!page.addItem(*number - 1, parameter, std::move(addresses), std::move(displayName),
                     std::move(setValue), std::move(setText))) {
-    loader.fail(formattedText("item number (%d) is illegal for page type", *number));
+    loader.failAt(numberLine, formattedText("item number (%d) is illegal for page type", *number));
   }
 }
 
@@ -138,16 +147,19 @@ int32_t readPageNumber(ConfigLoader& loader, const char* message) {
 }
 
 // Template items whose address indexes all lie beyond the device's addresses end up bound to no
-// card; like device items without addresses they cannot be realized.
+// card; like device items without addresses they cannot be realized. Reported where the
+// template and its addresses were named.
 void refuseItemsWithoutAddresses(ConfigLoader& loader, const DeviceSource& source,
                                  const std::map<int32_t, std::unique_ptr<Page>>& pages) {
   for (const auto& [number, page] : pages) {
     for (const PageItem& item : page->items()) {
       if (!item.addresses.empty()) continue;
-      loader.fail(formattedText(
-          "item %d of page %d from template \"%s\" uses only addresses beyond the %d provided",
-          item.index + 1, number, source.from != nullptr ? source.from->name().c_str() : "",
-          static_cast<int>(source.addresses.size())));
+      loader.failAt(
+          source.fromLine,
+          formattedText(
+              "item %d of page %d from template \"%s\" uses only addresses beyond the %d provided",
+              item.index + 1, number, source.from != nullptr ? source.from->name().c_str() : "",
+              static_cast<int>(source.addresses.size())));
     }
   }
 }
@@ -161,6 +173,7 @@ void parseDeviceDefinition(ConfigLoader& loader) {
   if (!number || *number < 1 || *number > kMaxDeviceNumber) {
     loader.fail("bad device number in device definition");
   }
+  const int64_t numberLine = loader.tokenLine();
   loader.advance();
   if (!token.asString()) loader.fail("bad device name in device definition");
   auto device = std::make_unique<Device>(*number, token.text());
@@ -172,12 +185,14 @@ void parseDeviceDefinition(ConfigLoader& loader) {
     loader.advance();
     if (!token.asString()) loader.fail("bad template name in device definition");
     const std::string templateName = token.text();
+    source.fromLine = loader.tokenLine();
     loader.advance();
     source.from = loader.findTemplate(templateName);
-    if (source.from == nullptr) loader.fail("unrecognized template name in device definition");
+    if (source.from == nullptr)
+      loader.failAtPrevious("unrecognized template name in device definition");
     source.addresses = readAddressList(loader);
     if (source.addresses.empty()) {
-      loader.fail(
+      loader.failAtPrevious(
           "device from-template specification must include IP address(es) and slot number(s)");
     }
     for (auto& page : source.from->makePages(source.addresses)) {
@@ -222,7 +237,8 @@ void parseDeviceDefinition(ConfigLoader& loader) {
   // A device left without pages would show nothing; it is dropped without a message.
   if (device->pages().empty()) return;
   if (!loader.catalog().devices.add(std::move(device))) {
-    loader.fail(formattedText("duplicate device number (%d) in device definition", *number));
+    loader.failAt(numberLine,
+                  formattedText("duplicate device number (%d) in device definition", *number));
   }
 }
 

@@ -21,10 +21,9 @@ bool readValueFor(ConfigLoader& loader, const Parameter& parameter, Value& value
       } else {
         return false;
       }
-      loader.advance();
       if (position < 0) return false;
       value = Value::ofInt(choices.at(position)->value());
-      return true;
+      break;
     }
     case ValueType::kFloat:
       if (!token.asFloat()) return false;
@@ -57,7 +56,9 @@ std::vector<CardAddress> readAddressList(ConfigLoader& loader) {
   bool waitingForSlot = false;
   for (;;) {
     if (token.asIpAddress()) {
-      if (waitingForSlot) loader.fail("IP address must be followed by at least one slot number");
+      // The address before this one is at fault.
+      if (waitingForSlot)
+        loader.failAtPrevious("IP address must be followed by at least one slot number");
       address = token.address();
       waitingForSlot = true;
     } else if (token.asShort(false)) {
@@ -72,7 +73,8 @@ std::vector<CardAddress> readAddressList(ConfigLoader& loader) {
     }
     loader.advance();
   }
-  if (waitingForSlot) loader.fail("IP address must be followed by at least one slot number");
+  if (waitingForSlot)
+    loader.failAtPrevious("IP address must be followed by at least one slot number");
   return list;
 }
 

@@ -17,8 +17,9 @@ namespace qelm {
 class ConfigLoader;
 
 /// Reads a value of `parameter`'s type from the current token and consumes it; false when the
-/// token does not fit the type (then it is consumed only for a Choice number or name that names
-/// no entry). Values are not checked against the range.
+/// token does not fit the type (a Choice number or name that names no entry included), and then
+/// the token stays current, so the caller's error names its line. Values are not checked
+/// against the range.
 bool readValueFor(ConfigLoader& loader, const Parameter& parameter, Value& value);
 
 /// Reads an address list: ["secondary-channels"] address slot {slot} {address slot {slot}}.

@@ -17,7 +17,7 @@ void parseMonitor(ConfigLoader& loader, Model& model) {
   const std::string name = token.text();
   loader.advance();
   if (lowerCaseCopy(name) != "lm") {
-    loader.fail("unknown monitor name \"" + name + "\" in module definition");
+    loader.failAtPrevious("unknown monitor name \"" + name + "\" in module definition");
   }
   model.addMonitorModule(name);
 }
@@ -54,9 +54,9 @@ Parameter& addNewParameter(ConfigLoader& loader, Model& model) {
   }
   Parameter* added = model.add(std::move(made));
   if (added == nullptr) {
-    if (local) loader.fail("duplicate name \"" + name + "\" in parameter definition");
-    loader.fail("duplicate name \"" + name + "\" or oid " +
-                oidMessageText(oid, hasElement, element) + " in parameter definition");
+    if (local) loader.failAtPrevious("duplicate name \"" + name + "\" in parameter definition");
+    loader.failAtPrevious("duplicate name \"" + name + "\" or oid " +
+                          oidMessageText(oid, hasElement, element) + " in parameter definition");
   }
   return *added;
 }
@@ -69,8 +69,8 @@ void parseLike(ConfigLoader& loader, Model& model, Parameter& parameter) {
     loader.advance();
     found = reference->find(model);
     if (found == nullptr) {
-      loader.fail("oid number " + reference->text() +
-                  " in \"like\" directive does not exist in model");
+      loader.failAtPrevious("oid number " + reference->text() +
+                            " in \"like\" directive does not exist in model");
     }
   } else {
     if (!token.asString()) loader.fail("Error parsing \"like\" directive");
@@ -78,18 +78,20 @@ void parseLike(ConfigLoader& loader, Model& model, Parameter& parameter) {
     loader.advance();
     found = model.findByName(name);
     if (found == nullptr) {
-      loader.fail("parameter name \"" + name + "\" in \"like\" directive does not exist in model");
+      loader.failAtPrevious("parameter name \"" + name +
+                            "\" in \"like\" directive does not exist in model");
     }
   }
   // The parameter is already in the model, so it can find itself; it has no type to copy and
   // would be left without one.
-  if (found == &parameter) loader.fail("\"like\" directive refers to the parameter being defined");
+  if (found == &parameter)
+    loader.failAtPrevious("\"like\" directive refers to the parameter being defined");
   parameter.copyTypeFrom(*found);
 }
 
 void failUnlessUntyped(ConfigLoader& loader, const Parameter& parameter) {
   if (parameter.type() != ValueType::kNone) {
-    loader.fail("conflicting types in parameter definition");
+    loader.failAtPrevious("conflicting types in parameter definition");
   }
 }
 
@@ -137,7 +139,7 @@ void parseStringType(ConfigLoader& loader, Parameter& parameter) {
 void parseChoice(ConfigLoader& loader, Parameter& parameter) {
   ConfigToken& token = loader.token();
   if (parameter.type() != ValueType::kNone && parameter.type() != ValueType::kChoice) {
-    loader.fail("conflicting types in parameter definition");
+    loader.failAtPrevious("conflicting types in parameter definition");
   }
   if (!token.asShort(true)) loader.fail("bad data value in choice parameter definition");
   const int32_t value = token.signedShort();
@@ -150,8 +152,9 @@ void parseChoice(ConfigLoader& loader, Parameter& parameter) {
   loader.advance();
   const int32_t number = parameter.choices().count() + 1;
   if (!parameter.addChoice(number, value, std::move(shortName), std::move(longName))) {
-    loader.fail(formattedText("duplicate data value (%d, 0x%04X) in choice parameter definition",
-                              value, static_cast<unsigned>(value)));
+    loader.failAtPrevious(
+        formattedText("duplicate data value (%d, 0x%04X) in choice parameter definition", value,
+                      static_cast<unsigned>(value)));
   }
 }
 
@@ -168,7 +171,7 @@ void parseSlow(ConfigLoader&, Parameter& parameter) {
 
 void parseReadonly(ConfigLoader& loader, Parameter& parameter) {
   if (parameter.needsConfirmation()) {
-    loader.fail("readonly conflicts with slow in parameter definition");
+    loader.failAtPrevious("readonly conflicts with slow in parameter definition");
   }
   parameter.setReadOnly(true);
 }
@@ -190,7 +193,7 @@ void parseDefault(ConfigLoader& loader, Parameter& parameter) {
 
 void parseDisplayRange(ConfigLoader& loader, Parameter& parameter) {
   if (parameter.type() != ValueType::kInt && parameter.type() != ValueType::kFloat) {
-    loader.fail("display range allowed only for int or float parameters");
+    loader.failAtPrevious("display range allowed only for int or float parameters");
   }
   Value minimum;
   Value maximum;
@@ -209,7 +212,7 @@ void parseNamedValue(ConfigLoader& loader, Parameter& parameter) {
   std::string name = token.text();
   loader.advance();
   if (!parameter.addNamedValue(key, std::move(name))) {
-    loader.fail("named value is duplicated or illegal for this parameter");
+    loader.failAtPrevious("named value is duplicated or illegal for this parameter");
   }
 }
 
@@ -257,7 +260,7 @@ void parseParameter(ConfigLoader& loader, Model& model) {
   while (parseAttribute(loader, parameter)) {
   }
   if (parameter.type() == ValueType::kNone) {
-    loader.fail("parameter definition does not specify a parameter type");
+    loader.failAtPrevious("parameter definition does not specify a parameter type");
   }
 }
 
@@ -271,7 +274,7 @@ std::string parseModelDefinition(ConfigLoader& loader) {
   loader.advance();
   const auto [it, inserted] =
       loader.catalog().models.try_emplace(name, std::make_unique<Model>(name));
-  if (!inserted) loader.fail("duplicate model name \"" + name + "\"");
+  if (!inserted) loader.failAtPrevious("duplicate model name \"" + name + "\"");
   Model& model = *it->second;
   for (;;) {
     if (token.isKeyword(Keyword::kParameter)) {

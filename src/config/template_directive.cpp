@@ -13,6 +13,7 @@ void parseTemplateItem(ConfigLoader& loader, const Model& model, TemplatePage& p
   ConfigToken& token = loader.token();
   const std::optional<int32_t> number = currentNumber(loader);
   if (!number) loader.fail("bad item number in template item definition");
+  const int64_t numberLine = loader.tokenLine();
   loader.advance();
 
   TemplateItem item;
@@ -22,11 +23,11 @@ void parseTemplateItem(ConfigLoader& loader, const Model& model, TemplatePage& p
   item.parameter = reference->find(model);
   if (item.parameter == nullptr) {
     if (reference->byOid) {
-      loader.fail("oid number " + reference->text() +
-                  " in template item definition does not exist in associated model");
+      loader.failAtPrevious("oid number " + reference->text() +
+                            " in template item definition does not exist in associated model");
     }
-    loader.fail("parameter name \"" + reference->text() +
-                "\" in template item definition does not exist in associated model");
+    loader.failAtPrevious("parameter name \"" + reference->text() +
+                          "\" in template item definition does not exist in associated model");
   }
 
   while (const std::optional<int32_t> index = currentNumber(loader)) {
@@ -70,8 +71,9 @@ void parseTemplateItem(ConfigLoader& loader, const Model& model, TemplatePage& p
 
   item.index = *number - 1;
   if (*number == 0 || !page.addItem(std::move(item))) {
-    loader.fail(formattedText("illegal or duplicate item number (%d) in template item definition",
-                              *number));
+    loader.failAt(numberLine,
+                  formattedText("illegal or duplicate item number (%d) in template item definition",
+                                *number));
   }
 }
 
@@ -79,6 +81,7 @@ void parseTemplatePage(ConfigLoader& loader, Template& definition) {
   ConfigToken& token = loader.token();
   const std::optional<int32_t> number = currentNumber(loader);
   if (!number || *number > 999) loader.fail("bad page number in template page definition");
+  const int64_t numberLine = loader.tokenLine();
   loader.advance();
   if (!token.asString()) loader.fail("bad page name in template page definition");
   std::string name = token.text();
@@ -86,7 +89,8 @@ void parseTemplatePage(ConfigLoader& loader, Template& definition) {
   const PageType type = readPageType(loader);
   TemplatePage* page = definition.addPage(*number, std::move(name), type);
   if (page == nullptr) {
-    loader.fail(formattedText("duplicate page number (%d) in template page definition", *number));
+    loader.failAt(numberLine,
+                  formattedText("duplicate page number (%d) in template page definition", *number));
   }
   while (token.isKeyword(Keyword::kItem)) {
     loader.advance();
@@ -101,18 +105,19 @@ std::string parseTemplateDefinition(ConfigLoader& loader) {
   loader.advance();
   if (!token.asString()) loader.fail("bad name in template definition");
   const std::string name = token.text();
+  const int64_t nameLine = loader.tokenLine();
   loader.advance();
   if (!token.asString()) loader.fail("bad model name in template definition");
   const std::string modelName = token.text();
   loader.advance();
   Model* model = loader.findModel(modelName);
   if (model == nullptr) {
-    loader.fail("unrecognized model name \"" + modelName + "\" in template definition");
+    loader.failAtPrevious("unrecognized model name \"" + modelName + "\" in template definition");
   }
 
   auto& templates = loader.catalog().templates;
   if (templates.contains(name)) {
-    loader.fail("duplicate template name \"" + name + "\" in template definition");
+    loader.failAt(nameLine, "duplicate template name \"" + name + "\" in template definition");
   }
   Template& definition =
       *templates.emplace(name, std::make_unique<Template>(name, *model)).first->second;
@@ -120,7 +125,9 @@ std::string parseTemplateDefinition(ConfigLoader& loader) {
     loader.advance();
     parseTemplatePage(loader, definition);
   }
-  if (definition.pages().empty()) loader.fail("template definition contains no page definitions");
+  // Without a page the model name was the definition's last token.
+  if (definition.pages().empty())
+    loader.failAtPrevious("template definition contains no page definitions");
   return name;
 }
 

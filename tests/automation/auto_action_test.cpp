@@ -212,11 +212,11 @@ TEST_F(AutoSetterTest, TargetStagesOneValueAndBuildsTheSetRequestOfItsParameterK
 }
 
 // A frame on 127.0.62.x:5253 played by the test: it accepts the auto host's connection, speaks
-// first (a reconnected link counts as up only once its peer has said something) and parses
-// what the panel sends.
+// first unless `silent` (a reconnected link counts as up only once its peer has said
+// something) and parses what the panel sends.
 class TestFrame {
  public:
-  explicit TestFrame(uint32_t address) : address_(address) {}
+  explicit TestFrame(uint32_t address, bool silent = false) : address_(address), silent_(silent) {}
   bool listen() {
     server_ = std::make_unique<loopback::TestServer>(address_, kFramePort);
     return server_->error == 0;
@@ -224,6 +224,7 @@ class TestFrame {
   bool accept() {
     peer_ = server_->acceptOne();
     if (!peer_.isOpen()) return false;
+    if (silent_) return true;
     Message hello(Side::kServer, Command::kNotification, 2, 0x7000);
     hello.appendValue(Value::ofInt(0), ValueType::kInt);
     return loopback::sendAll(peer_, loopback::bytesOf(hello));
@@ -243,6 +244,7 @@ class TestFrame {
 
  private:
   uint32_t address_;
+  bool silent_;
   std::unique_ptr<loopback::TestServer> server_;
   platform::Socket peer_;
   std::vector<ReceivedMessage> received_;
@@ -286,6 +288,53 @@ TEST_F(AutoSetterTest, SetFiredBeforeTheConnectionIsUpIsSentOnceWhenItComesUp) {
   EXPECT_EQ(got[0].destination, 16 + 2);
   EXPECT_EQ(got[0].oid, testing::kGainOid);
   EXPECT_EQ(decodeValue(got[0], ValueType::kInt)->i, -3);
+}
+
+TEST_F(AutoSetterTest, SilentFrameGetsEverySetOnceItsConnectionIsEstablished) {
+  LegacyPortScope legacy(false);
+  const uint32_t address = platform::ipv4(127, 0, 62, 2);
+  // A frame that came up after the panel and never says anything on its own.
+  TestFrame frame(address, true);
+  addSetter({{address, 2, false}}, *model_.gain, Value::ofInt(-3), lineTrigger(3, true));
+  addSetter({{address, 2, false}}, *model_.gain, Value::ofInt(9), lineTrigger(4, true));
+  table_.realizeAll(group_, client_);
+  AutoTarget& target = *dynamic_cast<AutoSetter&>(*table_.actions()[0]).targets()[0];
+  auto& host = dynamic_cast<ClientHost&>(target.card().host());
+  constexpr uint32_t line3 = 1u << 2;
+
+  pass(line3);
+  ASSERT_TRUE(loopback::waitFor([&] {
+    pass(line3);
+    return host.status() == LinkStatus::kNoConnection1;
+  }));
+  EXPECT_TRUE(target.staged()) << "kept while there is no socket";
+
+  if (!frame.listen()) GTEST_SKIP() << "port 5253 of 127.0.62.2 is taken";
+  advance(TcpLink::kRetryDelayMs);
+  ASSERT_TRUE(loopback::waitFor([&] {
+    pass(line3);
+    return host.connection()->candidates()[0]->state() == LinkState::kConnected;
+  }));
+  ASSERT_TRUE(frame.accept());
+  ASSERT_TRUE(loopback::waitFor([&] {
+    pass(line3);
+    return !target.staged();
+  })) << "held for ever while the frame stays silent";
+  EXPECT_EQ(host.status(), LinkStatus::kNoConnection1) << "not live until the frame speaks";
+  std::vector<ReceivedMessage> got = frame.requests(1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(decodeValue(got[0], ValueType::kInt)->i, -3);
+
+  // Long after, with the frame still silent, line 4 rises: the pass that reads it writes the set.
+  for (int i = 0; i < 3; ++i) {
+    advance(TcpLink::kReceiveTimeoutMs);
+    pass(line3);
+  }
+  pass(line3 | 1u << 3);
+  got = frame.requests(2);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(decodeValue(got[1], ValueType::kInt)->i, 9);
+  EXPECT_EQ(host.status(), LinkStatus::kNoConnection1);
 }
 
 // --- Monitor actions ---------------------------------------------------------------------------

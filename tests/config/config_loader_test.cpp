@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@
 #include "config/binary_config.h"
 #include "config/config_catalog.h"
 #include "config/template.h"
+#include "config_test_support.h"
 #include "core/log.h"
 #include "describe_catalog.h"
 #include "model/model.h"
@@ -463,6 +463,58 @@ TEST_F(ConfigLoaderTest, NestingIsLimited) {
   EXPECT_THAT(logged(), Contains(HasSubstr("is nested more than 16 files deep")));
   EXPECT_THAT(errorText(), HasSubstr("unrecognized model name \"M0\""));
 }
+
+// --- Errors found after reading on -----------------------------------------------------------
+
+// The reader looks at the token after a directive's last one (often lines further down) to see
+// whether the directive goes on; a fault found only then is reported on its own token's line.
+class LookAheadErrorTest : public ConfigTest,
+                           public ::testing::WithParamInterface<ConfigErrorCase> {};
+
+TEST_P(LookAheadErrorTest, NamesTheLineOfTheTokenAtFault) {
+  ConfigErrorCase c = GetParam();
+  const std::string text = std::string(kProcAmp) + c.text;
+  c.text = text.c_str();
+  c.line += 6;  // the model takes six lines
+  expectFailure(c);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directives, LookAheadErrorTest,
+    ::testing::Values(
+        ConfigErrorCase{"template T \"Proc Amp\" page 1 X\n  item 1 \"Video Gian\"\n\n"
+                        "  # the next item\n  item 2 Label\n",
+                        2,
+                        "parameter name \"Video Gian\" in template item definition does not "
+                        "exist in associated model"},
+        ConfigErrorCase{"template T \"Proc Amp\" page 1 X\n  item 2 Label\n  item 2\n"
+                        "    Label name\n    \"Second\"\n",
+                        3, "illegal or duplicate item number (2) in template item definition"},
+        ConfigErrorCase{"model A parameter 1 Mode\n  choice 0 Off \"Off\"\n"
+                        "  choice 0 On \"On\"\n\nmodel B",
+                        3, "duplicate data value (0, 0x0000) in choice parameter definition"},
+        ConfigErrorCase{"model A parameter 1 N int 0 1 slow readonly\n# read-only\nmodel B", 1,
+                        "readonly conflicts with slow in parameter definition"},
+        ConfigErrorCase{"model A parameter 1 Mode choice 0 Off Off default\n  Of\n\nmodel B", 2,
+                        "default value is incompatible with parameter"},
+        ConfigErrorCase{"template T \"Proc Amp\" page 1 X item 1 Label\n"
+                        "device 1 D from-template T 10.0.0.1 1\n"
+                        "  page 2 P item 1 \"Video Gian\"\n    1\n",
+                        3,
+                        "device item directive uses a parameter (\"Video Gian\") not defined in "
+                        "the template model"},
+        ConfigErrorCase{"device 1 D page 1 \"Main\" type 4-up\n  item 5 \"Video Gain\"\n"
+                        "    from-model \"Proc Amp\" 10.0.0.1 1\n",
+                        2, "item number (5) is illegal for page type"},
+        ConfigErrorCase{"input line 1 high from-model \"Proc Amp\" 10.0.0.1\n\n10.0.0.2 3", 1,
+                        "IP address must be followed by at least one slot number"},
+        ConfigErrorCase{"card 10.0.0.5 3 from-model \"Proc Amp\"\n  local Label \"A\"\n"
+                        "  local Label\n    \"B\"\n",
+                        3,
+                        "multiple values for local parameter \"Label\" on card \"10.0.0.5 [3]\""},
+        ConfigErrorCase{"simulator \"Proc Amp\" 10.0.0.5 3\nsimulator \"Proc Amp\" 10.0.0.5 3\n"
+                        "\nmodel B",
+                        2, "duplicate simulator address (10.0.0.5 slot 3)"}));
 
 }  // namespace
 }  // namespace qelm

@@ -270,12 +270,12 @@ INSTANTIATE_TEST_SUITE_P(
                         "nothing following text keyword in device item set definition"},
         ConfigErrorCase{"device 1 A page 1 \"Main\" type 4-up item 5 Gain from-model M 10.0.0.1 1",
                         1, "item number (5) is illegal for page type"},
-        ConfigErrorCase{"device 1 A from-template T 10.0.0.1 1\nmodel X", 2,
+        ConfigErrorCase{"device 1 A from-template T 10.0.0.1 1\nmodel X", 1,
                         "item 1 of page 3 from template \"T\" uses only addresses beyond the 1 "
                         "provided"},
         ConfigErrorCase{"device 1 A page 1 P item 1 Gain from-model M 10.0.0.1 1\n"
                         "device 1 B page 1 P item 1 Gain from-model M 10.0.0.1 1\nmodel X",
-                        3, "duplicate device number (1) in device definition"}));
+                        2, "duplicate device number (1) in device definition"}));
 
 }  // namespace
 }  // namespace qelm

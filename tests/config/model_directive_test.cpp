@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "\"like\" directive refers to the parameter being defined"},
         ConfigErrorCase{"model A parameter 1 N like 1 model B", 1,
                         "\"like\" directive refers to the parameter being defined"},
-        ConfigErrorCase{"model A parameter 1 N unit \"dB\"\nmodel B", 2,
+        ConfigErrorCase{"model A parameter 1 N unit \"dB\"\nmodel B", 1,
                         "parameter definition does not specify a parameter type"},
         ConfigErrorCase{"model A parameter 1 N string 4 int 0 1", 1,
                         "conflicting types in parameter definition"},

@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "unrecognized model name \"Nope\" in template definition"},
         ConfigErrorCase{"template T \"Proc Amp\" page 1 P\ntemplate T \"Proc Amp\" page 1 P", 2,
                         "duplicate template name \"T\" in template definition"},
-        ConfigErrorCase{"template T \"Proc Amp\"\nmodel X", 2,
+        ConfigErrorCase{"template T \"Proc Amp\"\nmodel X", 1,
                         "template definition contains no page definitions"},
         ConfigErrorCase{"template T \"Proc Amp\" page 1000 X", 1,
                         "bad page number in template page definition"},
