@@ -472,11 +472,7 @@ class LookAheadErrorTest : public ConfigTest,
                            public ::testing::WithParamInterface<ConfigErrorCase> {};
 
 TEST_P(LookAheadErrorTest, NamesTheLineOfTheTokenAtFault) {
-  ConfigErrorCase c = GetParam();
-  const std::string text = std::string(kProcAmp) + c.text;
-  c.text = text.c_str();
-  c.line += 6;  // the model takes six lines
-  expectFailure(c);
+  expectFailureAfterProcAmp(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -79,6 +79,9 @@ class ConfigTest : public ::testing::Test {
     EXPECT_EQ(errorText(), expectedError(c.line, c.message));
   }
 
+  /// As `expectFailure`, with `c.text` and its line following the sample model `kProcAmp`.
+  void expectFailureAfterProcAmp(ConfigErrorCase c);
+
   std::string errorPath() const { return (folder_ / "error.txt").string(); }
 
   std::filesystem::path folder_;
@@ -94,6 +97,13 @@ inline constexpr const char* kProcAmp =
     "  parameter 0x0200:3 \"Delay 4\" float 0 10 0.5 unit \"ms\"\n"
     "  parameter local Label string 16\n"
     "  monitor lm\n";
+
+inline void ConfigTest::expectFailureAfterProcAmp(ConfigErrorCase c) {
+  const std::string text = std::string(kProcAmp) + c.text;
+  c.text = text.c_str();
+  c.line += 6;  // the model takes six lines
+  expectFailure(c);
+}
 
 /// Path of a sample configuration in the test data folder.
 inline std::string sampleFile(const char* name) {
