@@ -2,9 +2,13 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 
 #include "download/fragment_reader.h"
 
@@ -101,6 +105,47 @@ std::string fetch(const TrelkInstance& instance, const std::string& url, Fragmen
   return {};
 }
 
+// A NUL byte is never configuration text; the loader would end the line at it and quietly drop
+// the rest. The message for the user, or empty.
+std::string nulByteIn(const TrelkInstance& instance, const std::string& text) {
+  const size_t at = text.find('\0');
+  if (at == std::string::npos) return {};
+  const auto line = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n');
+  return failedFrom(instance.host, "line " + std::to_string(line + 1) +
+                                       " of the answer holds a NUL byte, which is no text");
+}
+
+// Whether loading `text` would define nothing: it holds only white space (byte-order marks
+// included) and comments.
+bool definesNothing(std::string_view text) {
+  constexpr std::string_view kMark = kByteOrderMark;
+  for (size_t at = 0; at < text.size();) {
+    if (text.substr(at, kMark.size()) == kMark) {
+      at += kMark.size();
+    } else if (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r')) {
+      ++at;
+    } else if (text[at] == '#') {
+      at = text.find('\n', at);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The loader names the file it read; that file was only the download's scratch copy, so its
+// lines are called lines of the download.
+std::string locatedInDownload(std::string message, const std::string& scratch) {
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{scratch + ":", "line "},
+                                 {scratch, "the downloaded configuration"}}) {
+    for (size_t at = message.find(from); at != std::string::npos; at = message.find(from, at)) {
+      message.replace(at, from.size(), to);
+      at += to.size();
+    }
+  }
+  return message;
+}
+
 std::string withCrLf(const std::string& text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16 + 8);
@@ -146,7 +191,8 @@ std::string startupFilePath(const std::string& dataFolder) {
 namespace {
 
 DownloadResult download(const std::string& dataFolder, const std::vector<TrelkInstance>& instances,
-                        const DownloadOptions& options) {
+                        const ConfigurationCheck& check, const DownloadOptions& options) {
+  assert(check && "a download must be checked before it replaces the configuration");
   DownloadResult result;
   // Nothing to fetch would leave an empty configuration in place of a working one.
   if (instances.empty()) {
@@ -162,8 +208,12 @@ DownloadResult download(const std::string& dataFolder, const std::vector<TrelkIn
     report.url =
         instanceUrl(instance.host, instanceQuery(instance.prefix, firstInstance, firstDevice));
     if (firstDevice != 1) report.firstAsked = firstDevice;
-    FragmentReader reader(options.maxBytes - output.size());
+    // A fragment without a final line end is ended before the next one is joined to it, or its
+    // last line would swallow the next one's first.
+    const size_t lineEnd = !output.empty() && output.back() != '\n' ? 1 : 0;
+    FragmentReader reader(options.maxBytes - std::min(options.maxBytes, output.size() + lineEnd));
     result.error = fetch(instance, report.url, reader, options);
+    if (result.error.empty()) result.error = nulByteIn(instance, reader.text());
     if (!result.error.empty()) return result;
     // An instance that ignores first-device numbers its devices from 1 again, over the
     // devices of the instances before it.
@@ -175,12 +225,25 @@ DownloadResult download(const std::string& dataFolder, const std::vector<TrelkIn
     report.bytes = reader.text().size();
     report.devices = reader.deviceCount();
     report.lastDevice = reader.lastDevice();
+    if (!reader.text().empty() && lineEnd != 0) output += '\n';
     output += reader.text();
     if (reader.lastDevice() && *reader.lastDevice() > 0) firstDevice = *reader.lastDevice() + 1;
     firstInstance = false;
     result.instances.push_back(std::move(report));
   }
-  result.error = replaceFile(startupFilePath(dataFolder), kByteOrderMark + withCrLf(output));
+  const std::string path = startupFilePath(dataFolder);
+  const std::string keptOld = ", so \"" + path + "\" was left as it was.";
+  if (definesNothing(output)) {
+    result.error = "The downloaded configuration is empty" + keptOld;
+    return result;
+  }
+  result.error = replaceFile(path, kByteOrderMark + withCrLf(output),
+                             [&](const std::string& scratch) -> std::string {
+                               const std::string error = check(scratch);
+                               if (error.empty()) return {};
+                               return "The downloaded configuration does not load" + keptOld +
+                                      "\n\nReason: " + cut(locatedInDownload(error, scratch));
+                             });
   return result;
 }
 
@@ -188,9 +251,10 @@ DownloadResult download(const std::string& dataFolder, const std::vector<TrelkIn
 
 DownloadResult downloadConfiguration(const std::string& dataFolder,
                                      const std::vector<TrelkInstance>& instances,
+                                     const ConfigurationCheck& check,
                                      const DownloadOptions& options) {
   try {
-    return download(dataFolder, instances, options);
+    return download(dataFolder, instances, check, options);
   } catch (const std::exception& error) {
     DownloadResult result;
     result.error = "Unable to download configuration.\n\nReason: " + cut(error.what());

@@ -27,6 +27,8 @@ class HttpTestServer {
     int status = 200;
     std::string body;
     Behaviour behaviour = Behaviour::kAnswer;
+    /// Further header lines, each ending "\r\n".
+    std::string headers = {};
   };
   /// Gets the request target ("/cgi-bin/qelm.pl?..."), returns what to send.
   using Handler = std::function<Reply(const std::string& target)>;
@@ -112,9 +114,11 @@ class HttpTestServer {
       // Closing early announces twice the body it sends.
       const size_t announced =
           reply.body.size() * (reply.behaviour == Behaviour::kCloseMidBody ? 2 : 1);
-      sendAll(fd, "HTTP/1.1 " + std::to_string(reply.status) +
-                      " Test\r\nContent-Length: " + std::to_string(announced) +
-                      "\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n" + reply.body);
+      const std::string head = "HTTP/1.1 " + std::to_string(reply.status) +
+                               " Test\r\nContent-Length: " + std::to_string(announced) +
+                               "\r\nContent-Type: text/plain\r\nConnection: close\r\n" +
+                               reply.headers + "\r\n";
+      sendAll(fd, head + reply.body);
       ::close(fd);
     }
   }
