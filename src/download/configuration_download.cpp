@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -55,21 +56,64 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return cancel != nullptr && cancel->load() ? 1 : 0;
 }
 
-// Fetches `url` into `reader`; the message for the user, or empty on success.
-std::string fetch(const TrelkInstance& instance, const std::string& url, FragmentReader& reader,
-                  const DownloadOptions& options) {
+struct CurlUrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+
+// Where a URL leads: its host name, lower case, and its port as written (empty when none) and
+// as used (the scheme's own when none is written).
+struct Authority {
+  std::string host;
+  std::string writtenPort;
+  std::string port;
+};
+
+struct CurlFree {
+  void operator()(char* text) const { curl_free(text); }
+};
+
+std::optional<std::string> urlPart(CURLU* url, CURLUPart what, unsigned int flags) {
+  char* text = nullptr;
+  const CURLUcode code = curl_url_get(url, what, &text, flags);
+  const std::unique_ptr<char, CurlFree> owned(text);
+  if (code != CURLUE_OK || !owned) return std::nullopt;
+  return std::string(owned.get());
+}
+
+std::optional<Authority> authorityOf(const std::string& address) {
+  CurlUrl url(curl_url());
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK)
+    return std::nullopt;
+  std::optional<std::string> host = urlPart(url.get(), CURLUPART_HOST, 0);
+  std::optional<std::string> port = urlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  if (!host || !port) return std::nullopt;
+  Authority authority{*host, urlPart(url.get(), CURLUPART_PORT, 0).value_or(""), *port};
+  for (char& c : authority.host)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return authority;
+}
+
+// Whether a redirect from `from` to `to` stays on the listed server: the same host name and the
+// same port (or, moving from http to https, the scheme's own port on both sides). Another host
+// could hand out any configuration in the listed host's name.
+bool sameServer(const Authority& from, const Authority& to) {
+  return from.host == to.host &&
+         (from.port == to.port || (from.writtenPort.empty() && to.writtenPort.empty()));
+}
+
+// A transfer handle that writes into `reader`, reports into `errorText` (CURL_ERROR_SIZE bytes)
+// and keeps the limits of `options`. Redirects are left to the caller, which looks at each
+// target first.
+CurlHandle openTransfer(FragmentReader& reader, char* errorText, const DownloadOptions& options) {
   initialiseCurl();
   CurlHandle curl(curl_easy_init());
   if (!curl) throw std::runtime_error("the transfer library could not start");
-  char errorText[CURL_ERROR_SIZE] = {};
   CURL* handle = curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(handle, CURLOPT_USERAGENT, "qelm");
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reader);
@@ -84,8 +128,12 @@ std::string fetch(const TrelkInstance& instance, const std::string& url, Fragmen
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.timeoutSeconds);
   }
-  const CURLcode code = curl_easy_perform(handle);
-  reader.finish();
+  return curl;
+}
+
+// Why one request failed, or empty when it was answered.
+std::string transferFailure(const TrelkInstance& instance, CURLcode code, const char* errorText,
+                            const FragmentReader& reader, const DownloadOptions& options) {
   if (reader.overflowed())
     return failedFrom(instance.host, "the configuration is larger than " +
                                          std::to_string(options.maxBytes) + " bytes");
@@ -95,6 +143,25 @@ std::string fetch(const TrelkInstance& instance, const std::string& url, Fragmen
                       "no answer within " + std::to_string(options.timeoutSeconds) + " seconds");
   if (code != CURLE_OK)
     return failedFrom(instance.host, errorText[0] != '\0' ? errorText : curl_easy_strerror(code));
+  return {};
+}
+
+// Why the redirect to `next` must not be followed (another server than the listed one, or one
+// redirect too many), or empty when it may.
+std::string refusedRedirect(const TrelkInstance& instance, const std::optional<Authority>& listed,
+                            const char* next, long redirects) {
+  const std::optional<Authority> target = authorityOf(next);
+  if (!listed || !target || !sameServer(*listed, *target))
+    return failedFrom(instance.host,
+                      "the server redirected the request to another host (\"" +
+                          (target ? target->host + ":" + target->port : std::string("?")) + "\")");
+  if (redirects == kMaxRedirects)
+    return failedFrom(instance.host, "more than " + std::to_string(kMaxRedirects) + " redirects");
+  return {};
+}
+
+// Why the final answer is not configuration, or empty.
+std::string refusedStatus(const TrelkInstance& instance, CURL* handle) {
   long status = 0;
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
   if (status == kNotFound) return "Unable to resolve host \"" + instance.host + "\" (ERROR 404)";
@@ -103,6 +170,31 @@ std::string fetch(const TrelkInstance& instance, const std::string& url, Fragmen
     return failedFrom(instance.host,
                       "the server answered with HTTP status " + std::to_string(status));
   return {};
+}
+
+// Fetches `url` into `reader`, made anew for every redirect with room for `maxBytes`; the
+// message for the user, or empty on success.
+std::string fetch(const TrelkInstance& instance, const std::string& url, size_t maxBytes,
+                  FragmentReader& reader, const DownloadOptions& options) {
+  char errorText[CURL_ERROR_SIZE] = {};
+  const CurlHandle curl = openTransfer(reader, errorText, options);
+  CURL* handle = curl.get();
+  const std::optional<Authority> listed = authorityOf(url);
+  std::string address = url;
+  for (long redirects = 0;; ++redirects) {
+    curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
+    reader = FragmentReader(maxBytes);
+    const CURLcode code = curl_easy_perform(handle);
+    reader.finish();
+    std::string error = transferFailure(instance, code, errorText, reader, options);
+    if (!error.empty()) return error;
+    const char* next = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &next);
+    if (next == nullptr) return refusedStatus(instance, handle);
+    error = refusedRedirect(instance, listed, next, redirects);
+    if (!error.empty()) return error;
+    address = next;
+  }
 }
 
 // A NUL byte is never configuration text; the loader would end the line at it and quietly drop
@@ -211,8 +303,10 @@ DownloadResult download(const std::string& dataFolder, const std::vector<TrelkIn
     // A fragment without a final line end is ended before the next one is joined to it, or its
     // last line would swallow the next one's first.
     const size_t lineEnd = !output.empty() && output.back() != '\n' ? 1 : 0;
-    FragmentReader reader(options.maxBytes - std::min(options.maxBytes, output.size() + lineEnd));
-    result.error = fetch(instance, report.url, reader, options);
+    FragmentReader reader(0);
+    result.error = fetch(instance, report.url,
+                         options.maxBytes - std::min(options.maxBytes, output.size() + lineEnd),
+                         reader, options);
     if (result.error.empty()) result.error = nulByteIn(instance, reader.text());
     if (!result.error.empty()) return result;
     // An instance that ignores first-device numbers its devices from 1 again, over the

@@ -62,9 +62,9 @@ std::string startupFilePath(const std::string& dataFolder);
 /// Fetches the instances in order, each numbering its devices on from the last one before it,
 /// and, only when all of them answered and `check` loads their joined text, replaces the data
 /// folder's "configuration/startup.txt" with the UTF-8 byte-order mark and that text with CR LF
-/// line ends; a fragment without a final line end gets one before the next fragment. On any failure
-/// the old file is left as it was and `error` says why. Blocks until done or timed out. `check`
-/// must be set.
+/// line ends; a fragment without a final line end gets one before the next fragment. A redirect is
+/// followed only on the listed host and port. On any failure the old file is left as it was and
+/// `error` says why. Blocks until done or timed out. `check` must be set.
 DownloadResult downloadConfiguration(const std::string& dataFolder,
                                      const std::vector<TrelkInstance>& instances,
                                      const ConfigurationCheck& check,

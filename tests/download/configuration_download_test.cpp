@@ -248,6 +248,36 @@ TEST_F(DownloadTest, OnlyAConfigurationThatLoadsReplacesTheFile) {
   EXPECT_EQ(fs::path(checked_[0].first).parent_path(), fs::path(path).parent_path());
 }
 
+TEST_F(DownloadTest, RedirectsAreFollowedOnlyOnTheListedHost) {
+  HttpTestServer elsewhere([](const std::string&) { return Reply{200, "device 9 \"Else\"\n"}; });
+  const auto redirect = [](const std::string& to) {
+    return Reply{302, "moved", HttpTestServer::Behaviour::kAnswer, "Location: " + to + "\r\n"};
+  };
+  HttpTestServer listed([&](const std::string& target) {
+    if (target.find("%4F%46%46") != std::string::npos)
+      return redirect("http://" + elsewhere.host() + "/cgi-bin/qelm.pl");
+    if (target.find("%4C%4F%4F%50") != std::string::npos) return redirect(target);
+    if (target.find("/moved") != std::string::npos) return Reply{200, "device 1 \"Here\"\n"};
+    return redirect("/moved");
+  });
+  const auto from = [&](const std::string& prefix) {
+    return downloadConfiguration(data_, {{listed.host(), prefix}}, check_).error;
+  };
+  const std::string failedFrom =
+      "Unable to download configuration from \"" + listed.host() + "\".\n\nReason: ";
+  EXPECT_EQ(from("OFF"), failedFrom + "the server redirected the request to another host (\"" +
+                             elsewhere.host() + "\")");
+  EXPECT_TRUE(elsewhere.targets().empty());
+  EXPECT_EQ(from("LOOP"), failedFrom + "more than 5 redirects");
+  expectStartupUntouched();
+
+  ASSERT_EQ(from(""), "");
+  EXPECT_EQ(startup(),
+            "\xEF\xBB\xBF"
+            "device 1 \"Here\"\r\n");
+  EXPECT_EQ(listed.targets().back(), "/moved");
+}
+
 TEST_F(DownloadTest, AnUnwritableConfigurationFolderIsReported) {
   HttpTestServer server([](const std::string&) { return Reply{200, devices(1, 1)}; });
   fs::remove_all(data_ + "configuration");
