@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -102,6 +103,25 @@ bool sameServer(const Authority& from, const Authority& to) {
          (from.port == to.port || (from.writtenPort.empty() && to.writtenPort.empty()));
 }
 
+using Clock = std::chrono::steady_clock;
+// libcurl's timers count whole milliseconds from its own start and may fire that much before
+// the deadline as this clock sees it.
+constexpr std::chrono::milliseconds kTimerSlack{100};
+
+// Why a transfer ran out of time: the instance's deadline, no answer at all, or one too slow.
+std::string timedOut(CURL* handle, Clock::time_point deadline, const DownloadOptions& options) {
+  if (options.deadlineSeconds > 0 && Clock::now() + kTimerSlack >= deadline)
+    return "no complete answer within " + std::to_string(options.deadlineSeconds) + " seconds";
+  long headerBytes = 0;
+  curl_off_t bodyBytes = 0;
+  curl_easy_getinfo(handle, CURLINFO_HEADER_SIZE, &headerBytes);
+  curl_easy_getinfo(handle, CURLINFO_SIZE_DOWNLOAD_T, &bodyBytes);
+  if (headerBytes == 0 && bodyBytes == 0)
+    return "no answer within " + std::to_string(options.timeoutSeconds) + " seconds";
+  return "the answer came slower than " + std::to_string(options.minBytesPerSecond) +
+         " bytes a second for " + std::to_string(options.timeoutSeconds) + " seconds";
+}
+
 // A transfer handle that writes into `reader`, reports into `errorText` (CURL_ERROR_SIZE bytes)
 // and keeps the limits of `options`. Redirects are left to the caller, which looks at each
 // target first.
@@ -123,24 +143,24 @@ CurlHandle openTransfer(FragmentReader& reader, char* errorText, const DownloadO
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, options.cancel);
   }
   if (options.timeoutSeconds > 0) {
-    // A server that stops sending, or never starts, is given up after the time-out.
+    // A server that never starts, stops sending or only trickles is given up after the time-out.
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, options.timeoutSeconds);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, options.minBytesPerSecond));
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.timeoutSeconds);
   }
   return curl;
 }
 
 // Why one request failed, or empty when it was answered.
-std::string transferFailure(const TrelkInstance& instance, CURLcode code, const char* errorText,
-                            const FragmentReader& reader, const DownloadOptions& options) {
+std::string transferFailure(const TrelkInstance& instance, CURL* handle, CURLcode code,
+                            const char* errorText, const FragmentReader& reader,
+                            Clock::time_point deadline, const DownloadOptions& options) {
   if (reader.overflowed())
     return failedFrom(instance.host, "the configuration is larger than " +
                                          std::to_string(options.maxBytes) + " bytes");
   if (code == CURLE_ABORTED_BY_CALLBACK) return failedFrom(instance.host, "interrupted");
-  if (code == CURLE_OPERATION_TIMEDOUT && options.timeoutSeconds > 0)
-    return failedFrom(instance.host,
-                      "no answer within " + std::to_string(options.timeoutSeconds) + " seconds");
+  if (code == CURLE_OPERATION_TIMEDOUT)
+    return failedFrom(instance.host, timedOut(handle, deadline, options));
   if (code != CURLE_OK)
     return failedFrom(instance.host, errorText[0] != '\0' ? errorText : curl_easy_strerror(code));
   return {};
@@ -172,21 +192,29 @@ std::string refusedStatus(const TrelkInstance& instance, CURL* handle) {
   return {};
 }
 
-// Fetches `url` into `reader`, made anew for every redirect with room for `maxBytes`; the
-// message for the user, or empty on success.
+// Fetches `url` into `reader`, made anew for every redirect with room for `maxBytes`, all within
+// the instance's deadline; the message for the user, or empty on success.
 std::string fetch(const TrelkInstance& instance, const std::string& url, size_t maxBytes,
                   FragmentReader& reader, const DownloadOptions& options) {
   char errorText[CURL_ERROR_SIZE] = {};
   const CurlHandle curl = openTransfer(reader, errorText, options);
   CURL* handle = curl.get();
   const std::optional<Authority> listed = authorityOf(url);
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.deadlineSeconds);
   std::string address = url;
   for (long redirects = 0;; ++redirects) {
+    if (options.deadlineSeconds > 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return failedFrom(instance.host, timedOut(handle, deadline, options));
+      curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(left));
+    }
     curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
     reader = FragmentReader(maxBytes);
     const CURLcode code = curl_easy_perform(handle);
     reader.finish();
-    std::string error = transferFailure(instance, code, errorText, reader, options);
+    std::string error =
+        transferFailure(instance, handle, code, errorText, reader, deadline, options);
     if (!error.empty()) return error;
     const char* next = nullptr;
     curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &next);

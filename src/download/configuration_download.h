@@ -22,8 +22,14 @@ using ConfigurationCheck = std::function<std::string(const std::string& file)>;
 
 /// Limits of one download.
 struct DownloadOptions {
-  /// Seconds to wait for a connection, and for the next byte of an answer; 0 = no limit.
+  /// Seconds to wait for a connection, and how long an answer may stay slower than
+  /// `minBytesPerSecond` (silence included) before it is given up; 0 = neither limit.
   long timeoutSeconds = 30;
+  /// Slowest rate, in bytes a second, an answer may keep up for `timeoutSeconds`.
+  long minBytesPerSecond = 1024;
+  /// Seconds each instance has from its request to the end of its answer, redirects included;
+  /// 0 = no limit.
+  long deadlineSeconds = 120;
   /// Most bytes of configuration taken from all instances together.
   size_t maxBytes = 16u << 20;
   /// When set (by another thread or a signal handler), the download stops soon; may be null.
@@ -62,9 +68,9 @@ std::string startupFilePath(const std::string& dataFolder);
 /// Fetches the instances in order, each numbering its devices on from the last one before it,
 /// and, only when all of them answered and `check` loads their joined text, replaces the data
 /// folder's "configuration/startup.txt" with the UTF-8 byte-order mark and that text with CR LF
-/// line ends; a fragment without a final line end gets one before the next fragment. A redirect is
-/// followed only on the listed host and port. On any failure the old file is left as it was and
-/// `error` says why. Blocks until done or timed out. `check` must be set.
+/// line ends; a fragment without a final line end gets one before the next fragment. A redirect
+/// is followed only on the listed host and port. On any failure the old file is left as it was
+/// and `error` says why. Blocks until done or timed out. `check` must be set.
 DownloadResult downloadConfiguration(const std::string& dataFolder,
                                      const std::vector<TrelkInstance>& instances,
                                      const ConfigurationCheck& check,

@@ -278,6 +278,39 @@ TEST_F(DownloadTest, RedirectsAreFollowedOnlyOnTheListedHost) {
   EXPECT_EQ(listed.targets().back(), "/moved");
 }
 
+TEST_F(DownloadTest, ATricklingServerIsGivenUpAtTheMinimumRateOrTheDeadline) {
+  // 2 bytes a second; and 5000 bytes a second, but for 8 seconds. Each server serves one
+  // connection at a time, so they are two: the first one drips on for a while after it is left.
+  HttpTestServer dripping([](const std::string&) {
+    return Reply{200, devices(1, 2), HttpTestServer::Behaviour::kDrip};
+  });
+  HttpTestServer endless([](const std::string&) {
+    Reply fast{200, std::string(40000, '\n'), HttpTestServer::Behaviour::kDrip};
+    fast.dripBytes = 500;
+    fast.dripPause = std::chrono::milliseconds(100);
+    return fast;
+  });
+  DownloadOptions options;
+  options.timeoutSeconds = 1;
+  options.minBytesPerSecond = 100;
+  options.deadlineSeconds = 30;
+  const auto failedFrom = [](const HttpTestServer& server, const std::string& reason) {
+    return "Unable to download configuration from \"" + server.host() + "\".\n\nReason: " + reason;
+  };
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(downloadConfiguration(data_, {{dripping.host(), ""}}, check_, options).error,
+            failedFrom(dripping, "the answer came slower than 100 bytes a second for 1 seconds"));
+  // Generous for a loaded machine; unchecked, the answer would take half a minute.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+  options.deadlineSeconds = 2;
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(downloadConfiguration(data_, {{endless.host(), ""}}, check_, options).error,
+            failedFrom(endless, "no complete answer within 2 seconds"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(7));
+  expectStartupUntouched();
+}
+
 TEST_F(DownloadTest, AnUnwritableConfigurationFolderIsReported) {
   HttpTestServer server([](const std::string&) { return Reply{200, devices(1, 1)}; });
   fs::remove_all(data_ + "configuration");
