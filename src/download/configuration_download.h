@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,10 +15,21 @@ namespace qelm {
 /// Caption of every download failure shown to the user.
 inline constexpr const char* kDownloadFailedCaption = "Configuration Failed";
 
+/// Loads the configuration file `file` as the start-up does, taking models and templates on
+/// demand from the file's own folder (`file` lies beside "startup.txt"). Returns the loader's
+/// message ("at FILE:LINE TEXT", or why the file could not be read), or empty when it loads.
+using ConfigurationCheck = std::function<std::string(const std::string& file)>;
+
 /// Limits of one download.
 struct DownloadOptions {
-  /// Seconds to wait for a connection, and for the next byte of an answer; 0 = no limit.
+  /// Seconds to wait for a connection, and how long an answer may stay slower than
+  /// `minBytesPerSecond` (silence included) before it is given up; 0 = neither limit.
   long timeoutSeconds = 30;
+  /// Slowest rate, in bytes a second, an answer may keep up for `timeoutSeconds`.
+  long minBytesPerSecond = 1024;
+  /// Seconds each instance has from its request to the end of its answer, redirects included;
+  /// 0 = no limit.
+  long deadlineSeconds = 120;
   /// Most bytes of configuration taken from all instances together.
   size_t maxBytes = 16u << 20;
   /// When set (by another thread or a signal handler), the download stops soon; may be null.
@@ -54,11 +66,14 @@ std::string instanceUrl(const std::string& host, const std::string& query);
 std::string startupFilePath(const std::string& dataFolder);
 
 /// Fetches the instances in order, each numbering its devices on from the last one before it,
-/// and, only when all of them answered, replaces the data folder's "configuration/startup.txt"
-/// with the UTF-8 byte-order mark and their joined text with CR LF line ends. On any failure the
-/// old file is left as it was and `error` says why. Blocks until done or timed out.
+/// and, only when all of them answered and `check` loads their joined text, replaces the data
+/// folder's "configuration/startup.txt" with the UTF-8 byte-order mark and that text with CR LF
+/// line ends; a fragment without a final line end gets one before the next fragment. A redirect
+/// is followed only on the listed host and port. On any failure the old file is left as it was
+/// and `error` says why. Blocks until done or timed out. `check` must be set.
 DownloadResult downloadConfiguration(const std::string& dataFolder,
                                      const std::vector<TrelkInstance>& instances,
+                                     const ConfigurationCheck& check,
                                      const DownloadOptions& options = {});
 
 }  // namespace qelm

@@ -63,6 +63,15 @@ struct Descriptor {
   }
 };
 
+// Unlinks a file when it leaves scope, unless it was kept.
+struct RemovedUnlessKept {
+  const std::string& path;
+  bool kept = false;
+  ~RemovedUnlessKept() {
+    if (!kept) ::unlink(path.c_str());
+  }
+};
+
 std::string folderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
@@ -106,40 +115,31 @@ std::vector<TrelkInstance> readInstancesFile(const std::string& path) {
   return parseInstances(text);
 }
 
-std::string replaceFile(const std::string& path, std::string_view text) {
+std::string replaceFile(const std::string& path, std::string_view text, const AcceptFile& accept) {
   const auto failure = [&path](int error) {
     return "Could not create \"" + path + "\": " + std::strerror(error);
   };
   std::string temporary = folderOf(path) + ".download-XXXXXX";
   Descriptor file{::mkstemp(temporary.data())};
   if (file.fd < 0) return failure(errno);
-  bool written = true;
-  int error = 0;
+  // Whatever ends this function early, an exception included, takes the temporary file away.
+  RemovedUnlessKept scratch{temporary};
   for (size_t done = 0; done < text.size();) {
     const ssize_t n = ::write(file.fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : ENOSPC;
-      written = false;
-      break;
-    }
+    if (n <= 0) return failure(n < 0 ? errno : ENOSPC);
     done += static_cast<size_t>(n);
   }
+  if (accept) {
+    std::string refusal = accept(temporary);
+    if (!refusal.empty()) return refusal;
+  }
   // The new file must be on disk before it takes the old one's name.
-  if (written && ::fsync(file.fd) != 0) {
-    error = errno;
-    written = false;
-  }
+  if (::fsync(file.fd) != 0) return failure(errno);
   // mkstemp makes the file private; the configuration is readable as the user's files are.
-  if (written) ::fchmod(file.fd, 0644);
-  if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = errno;
-    written = false;
-  }
-  if (!written) {
-    ::unlink(temporary.c_str());
-    return failure(error);
-  }
+  ::fchmod(file.fd, 0644);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) return failure(errno);
+  scratch.kept = true;
   return {};
 }
 

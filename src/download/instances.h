@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,9 +36,15 @@ std::string formatInstances(const std::vector<TrelkInstance>& instances);
 /// Reads the instances file at `path`; a missing or unreadable file gives an empty list.
 std::vector<TrelkInstance> readInstancesFile(const std::string& path);
 
+/// Looks at the written temporary file (its path given) before it takes the old file's place;
+/// returns why it must not, or empty.
+using AcceptFile = std::function<std::string(const std::string& temporary)>;
+
 /// Replaces the file at `path` with `text`: written under a temporary name in the same folder,
 /// flushed to disk and renamed into place, so a failure leaves the old file as it was. Returns
-/// "Could not create \"PATH\": REASON", or empty on success.
-std::string replaceFile(const std::string& path, std::string_view text);
+/// "Could not create \"PATH\": REASON", what `accept` (when set) refused the new file for, or
+/// empty on success.
+std::string replaceFile(const std::string& path, std::string_view text,
+                        const AcceptFile& accept = {});
 
 }  // namespace qelm

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "download/instances.h"
+#include "host/headless_host.h"
 
 namespace qelm {
 
@@ -27,7 +28,8 @@ int downloadCommand(const std::string& dataFolder, std::ostream& out,
     out << "No TRELK instances in \"" << path << "\"\n";
     return 2;
   }
-  const DownloadResult result = downloadConfiguration(dataFolder, instances, options);
+  const DownloadResult result =
+      downloadConfiguration(dataFolder, instances, configurationError, options);
   if (!result.error.empty()) {
     out << result.error << '\n';
     return 2;

@@ -205,12 +205,19 @@ std::string lastLogLine() {
 
 }  // namespace
 
-int checkConfiguration(const std::string& file, std::ostream& out) {
+std::string configurationError(const std::string& file) {
   ConfigCatalog catalog;
   catalog.banner = kProductName;
   ConfigLoader loader(std::string(), folderOf(file), catalog);
-  if (!loader.load(file)) {
-    out << lastLogLine() << '\n';
+  if (loader.load(file)) return {};
+  const std::string message = lastLogLine();
+  return message.empty() ? "\"" + file + "\" could not be loaded" : message;
+}
+
+int checkConfiguration(const std::string& file, std::ostream& out) {
+  const std::string error = configurationError(file);
+  if (!error.empty()) {
+    out << error << '\n';
     return kExitFailed;
   }
   out << "OK\n";

@@ -54,6 +54,11 @@ class ConsolePrinter {
   int32_t next_ = 0;
 };
 
+/// Loads the configuration FILE as the start-up does (configuration folder = the file's folder);
+/// the loader's message (located error, or why the file could not be read), or empty when it
+/// loads.
+std::string configurationError(const std::string& file);
+
 /// `check FILE`: loads the configuration as the start-up does (configuration folder = the
 /// file's folder) and prints "OK", or the error message. Returns 0 or 2.
 int checkConfiguration(const std::string& file, std::ostream& out);

@@ -12,11 +12,32 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "config/config_catalog.h"
+#include "config/config_loader.h"
+#include "core/log.h"
+#include "engine/engine_state.h"
+
 namespace qelm {
 
 namespace {
 
 constexpr int kColumnWidth = 200;  // pixels, both columns
+
+// Loads the downloaded file as the start-up will, with models and templates on demand from its
+// own folder (the configuration folder); the loader's message, or empty when it loads. The
+// engine thread logs meanwhile, so the message is the last one that names the file.
+std::string configurationError(const std::string& file) {
+  ConfigCatalog catalog;
+  catalog.banner = kProductName;
+  const int32_t first = messageCount();
+  ConfigLoader loader(std::string(), file.substr(0, file.rfind('/') + 1), catalog);
+  if (loader.load(file)) return {};
+  for (int32_t number = messageCount() - 1; number >= first; --number) {
+    std::string text = messageText(number);
+    if (text.find(file) != std::string::npos) return text;
+  }
+  return "\"" + file + "\" could not be loaded";
+}
 
 QPushButton* makeButton(const char* text, const char* name, QWidget* parent) {
   auto* button = new QPushButton(text, parent);
@@ -215,7 +236,8 @@ void CTrelkConfigDownload::download() {
     return;
   }
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const DownloadResult result = downloadConfiguration(dataFolder_, instances_, options_);
+  const DownloadResult result =
+      downloadConfiguration(dataFolder_, instances_, configurationError, options_);
   QApplication::restoreOverrideCursor();
   if (!result.error.empty()) {
     messageBox_(kDownloadFailedCaption, QString::fromStdString(result.error));

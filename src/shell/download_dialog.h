@@ -53,7 +53,8 @@ class CTrelkConfigDownload final : public QDialog {
   /// Add / Save: appends the fields as a new instance, or in edit mode stores them into the
   /// instance being edited; refuses a host that is empty without its double quotes.
   void addOrSave();
-  /// Writes the instances file, downloads, and closes with Accepted only on success.
+  /// Writes the instances file, downloads, and closes with Accepted only when every instance
+  /// answered and the joined configuration loads as the start-up will load it.
   void download();
 
  private:

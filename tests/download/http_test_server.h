@@ -1,6 +1,6 @@
 // A small HTTP server on 127.0.0.1 for the download tests: answers each GET from a handler, one
 // connection at a time, and can also misbehave as broken servers do (close in the middle of the
-// body, or never answer at all).
+// body, never answer at all, or send the body a few bytes at a time).
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -22,11 +23,16 @@ namespace qelm {
 
 class HttpTestServer {
  public:
-  enum class Behaviour { kAnswer, kCloseMidBody, kNeverAnswer };
+  enum class Behaviour { kAnswer, kCloseMidBody, kNeverAnswer, kDrip };
   struct Reply {
     int status = 200;
     std::string body;
     Behaviour behaviour = Behaviour::kAnswer;
+    /// Further header lines, each ending "\r\n".
+    std::string headers = {};
+    /// kDrip: the body goes out `dripBytes` at a time, each piece after `dripPause`.
+    size_t dripBytes = 1;
+    std::chrono::milliseconds dripPause{500};
   };
   /// Gets the request target ("/cgi-bin/qelm.pl?..."), returns what to send.
   using Handler = std::function<Reply(const std::string& target)>;
@@ -72,12 +78,23 @@ class HttpTestServer {
     return false;
   }
 
-  void sendAll(int fd, const std::string& bytes) {
+  bool sendAll(int fd, const std::string& bytes) {
     for (size_t done = 0; done < bytes.size();) {
       const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
+      if (n <= 0) return false;
       done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // Sends the body piece by piece until it is all out, the client has gone or the server stops.
+  void drip(int fd, const Reply& reply) {
+    for (size_t at = 0; at < reply.body.size(); at += reply.dripBytes) {
+      const auto due = std::chrono::steady_clock::now() + reply.dripPause;
+      while (!stop_ && std::chrono::steady_clock::now() < due)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (stop_ || !sendAll(fd, reply.body.substr(at, reply.dripBytes))) return;
     }
   }
 
@@ -112,9 +129,15 @@ class HttpTestServer {
       // Closing early announces twice the body it sends.
       const size_t announced =
           reply.body.size() * (reply.behaviour == Behaviour::kCloseMidBody ? 2 : 1);
-      sendAll(fd, "HTTP/1.1 " + std::to_string(reply.status) +
-                      " Test\r\nContent-Length: " + std::to_string(announced) +
-                      "\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n" + reply.body);
+      const std::string head = "HTTP/1.1 " + std::to_string(reply.status) +
+                               " Test\r\nContent-Length: " + std::to_string(announced) +
+                               "\r\nContent-Type: text/plain\r\nConnection: close\r\n" +
+                               reply.headers + "\r\n";
+      if (reply.behaviour == Behaviour::kDrip) {
+        if (sendAll(fd, head)) drip(fd, reply);
+      } else {
+        sendAll(fd, head + reply.body);
+      }
       ::close(fd);
     }
   }

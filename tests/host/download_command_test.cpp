@@ -72,5 +72,34 @@ TEST_F(DownloadCommandTest, OneLinePerInstanceOrTheErrorWithExitCodeTwo) {
   EXPECT_EQ(startup(), joined);
 }
 
+TEST_F(DownloadCommandTest, TheJoinedConfigurationMustLoadAsTheStartUpLoadsIt) {
+  // The device's template comes on demand from the configuration folder, as at start-up.
+  fs::create_directories(data_ + "/configuration/models");
+  fs::create_directories(data_ + "/configuration/templates");
+  std::ofstream(data_ + "/configuration/models/M") << "model M parameter 0x0101 Gain int -5 5\n";
+  std::ofstream(data_ + "/configuration/templates/T")
+      << "template T M page 1 \"Main\" item 1 Gain 1\n";
+  std::atomic<bool> broken{false};
+  HttpTestServer server([&](const std::string&) {
+    return Reply{200, broken ? "# header\ndevise 6 Amp\n"
+                             : "# header\ndevice 5 Amp from-template T 10.0.0.2 3\n"};
+  });
+  std::ofstream(data_ + "/configuration/instances.txt") << server.host() << "\n";
+  EXPECT_EQ(run(), std::make_pair(0, server.host() + ": 49 bytes, 1 device, last 5\n"));
+  const std::string loads = "\xEF\xBB\xBF# header\r\ndevice 5 Amp from-template T 10.0.0.2 3\r\n";
+  EXPECT_EQ(startup(), loads);
+
+  broken = true;
+  const std::string path = data_ + "/configuration/startup.txt";
+  EXPECT_EQ(run(), std::make_pair(2, "The downloaded configuration does not load, so \"" + path +
+                                         "\" was left as it was.\n\nReason: at line 2 directive "
+                                         "\"devise\" unrecognized or invalid in this context\n"));
+  EXPECT_EQ(startup(), loads);
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(data_ + "/configuration"))
+    ++files;
+  EXPECT_EQ(files, 4u) << "startup.txt, instances.txt, models/, templates/; no scratch file";
+}
+
 }  // namespace
 }  // namespace qelm

@@ -7,9 +7,12 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "../download/http_test_server.h"
 
 namespace qelm {
 namespace {
@@ -185,6 +188,33 @@ TEST_F(DownloadDialogTest, CancelKeepsTheFilesAndAFailedDownloadKeepsTheDialog) 
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(read(instancesFilePath(data_)), "\"127.0.0.1:1\" \"P \"\n");
   EXPECT_EQ(read(startup), "old");
+}
+
+TEST_F(DownloadDialogTest, OnlyAConfigurationThatLoadsReplacesTheStartUpFile) {
+  std::atomic<bool> broken{true};
+  HttpTestServer server([&](const std::string&) {
+    return HttpTestServer::Reply{200, broken ? "devise 1 \"A\"\n" : "device 1 \"A\"\n"};
+  });
+  writeInstances(server.host() + "\n");
+  const std::string startup = data_ + "configuration/startup.txt";
+  std::ofstream(startup, std::ios::binary) << "old";
+  auto dialog = open();
+  click(*dialog, "download");
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_EQ(messages_[0].toStdString(),
+            "Configuration Failed|The downloaded configuration does not load, so \"" + startup +
+                "\" was left as it was.\n\nReason: at line 1 directive \"devise\" unrecognized or "
+                "invalid in this context");
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(read(startup), "old");
+
+  broken = false;
+  click(*dialog, "download");
+  EXPECT_EQ(messages_.size(), 1);
+  EXPECT_EQ(dialog->result(), QDialog::Accepted);
+  EXPECT_EQ(read(startup),
+            "\xEF\xBB\xBF"
+            "device 1 \"A\"\r\n");
 }
 
 }  // namespace
