@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <numbers>
 #include <random>
 #include <sstream>
@@ -274,6 +276,24 @@ TEST_F(LmCardTest, SourcesItCannotUseEndWithExitCode2AndTheReason) {
   options.file = folder_ + "text.wav";
   EXPECT_EQ(run(options, messages), 2);
   EXPECT_NE(messages.find("cannot read"), std::string::npos) << messages;
+
+  // A named pipe nobody writes to: opening it to read would wait for a writer for good.
+  const std::string fifo = folder_ + "fifo.wav";
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  options.file = fifo;
+  std::string fifoMessages;
+  auto fifoRun = std::async(std::launch::async, [&] { return run(options, fifoMessages); });
+  if (fifoRun.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "lmcard waits on a named pipe";
+    close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // a writer comes and goes: it ends
+  }
+  EXPECT_EQ(fifoRun.get(), 2);
+  EXPECT_NE(fifoMessages.find("\"" + fifo + "\" is not a regular file"), std::string::npos)
+      << fifoMessages;
+  options.file = folder_;
+  EXPECT_EQ(run(options, messages), 2);
+  EXPECT_NE(messages.find("is not a regular file"), std::string::npos) << messages;
 
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);
