@@ -220,6 +220,7 @@ TEST_F(LmCardTest, AStalledStreamKeepsAnsweringAndSendsOnlyWhenAudioComes) {
     LmCardRun card(options);
     ASSERT_TRUE(card.connect());
     card.request(Command::kGet, kLoudnessRequestOid);
+    card.request(Command::kGet, kLoudnessFormatOid);
     card.request(Command::kGet, kChannelSourceOid + 1);
     card.request(Command::kGet, kChannelSourceOid + 2);
     card.request(Command::kSet, kChannelSourceOid, Value::ofText("Mic"), ValueType::kString);
@@ -229,6 +230,11 @@ TEST_F(LmCardTest, AStalledStreamKeepsAnsweringAndSendsOnlyWhenAudioComes) {
     const ReceivedMessage* request = card.answer(0xC9, kLoudnessRequestOid);
     ASSERT_TRUE(request);
     EXPECT_EQ(decodeValue(*request, ValueType::kChoice)->i, 1);
+    // The panel keeps the format watched with the request and the sources: it is answered.
+    const ReceivedMessage* format = card.answer(0xC9, kLoudnessFormatOid);
+    ASSERT_TRUE(format);
+    EXPECT_EQ(decodeValue(*format, ValueType::kInt)->i,
+              static_cast<int32_t>(audio::kLoudnessPayloadFormat));
     EXPECT_EQ(decodeValue(*card.answer(0xC9, kChannelSourceOid + 1), ValueType::kString)->text,
               "Desk R");
     EXPECT_EQ(decodeValue(*card.answer(0xC9, kChannelSourceOid + 2), ValueType::kString)->text,
