@@ -38,7 +38,8 @@ class Descriptor {
 
 // Opens `path` for reading only when it names a regular file. The library would open a pipe or
 // a device itself and wait there for a writer before anything could look at what it opened;
-// here the open cannot wait and the check comes first. -1, with the reason in `error`, else.
+// here the open cannot wait and the check comes first. Holds -1, with the reason in `error`,
+// when the file cannot be used.
 Descriptor openRegularFile(const std::string& path, std::string& error) {
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
