@@ -71,11 +71,11 @@ int writeWhole(const std::string& to, const char* bytes, size_t size, const std:
   // Non-blocking, so a pipe in the program folder cannot hold the start; it is refused below.
   Descriptor source(from != nullptr ? ::open(from->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)
                                     : -1);
+  struct stat sourceInfo {};
   if (from != nullptr) {
-    struct stat info {};
     if (source.get() < 0) return errno;
-    if (::fstat(source.get(), &info) != 0) return errno;
-    if (!S_ISREG(info.st_mode)) return EINVAL;
+    if (::fstat(source.get(), &sourceInfo) != 0) return errno;
+    if (!S_ISREG(sourceInfo.st_mode)) return EINVAL;
   }
   std::string temporary = to + ".XXXXXX";
   Descriptor target(::mkostemp(temporary.data(), O_CLOEXEC));
@@ -92,6 +92,9 @@ int writeWhole(const std::string& to, const char* bytes, size_t size, const std:
       if (got <= 0) break;
       if ((error = writeAll(target.get(), buffer, static_cast<size_t>(got))) != 0) break;
     }
+    // A copy keeps the permissions of its source, as the platform's file copy does (best
+    // effort: the temporary file's own are private).
+    ::fchmod(target.get(), sourceInfo.st_mode & 0777);
   }
   if (error == 0 && ::fsync(target.get()) != 0) error = errno;
   if (const int closed = target.close(); error == 0) error = closed;
@@ -127,12 +130,10 @@ std::string createFolder(const std::string& folder, const char* what) {
          "\": " + error.message();
 }
 
-// Copies `from` over `to`; returns the system error code, 0 on success.
+// Copies `from` over `to`, written whole under a temporary name first, so an interrupted copy
+// leaves the file that was there; returns the system error code, 0 on success.
 int copyOver(const std::string& from, const std::string& to) {
-  std::error_code error;
-  if (fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) return 0;
-  // A failure the library reports without a system code still has to stop the migration.
-  return error ? error.value() : EIO;
+  return writeWhole(to, nullptr, 0, &from, true);
 }
 
 // The names of the regular files directly in `folder`, sorted; none when it cannot be read.

@@ -40,9 +40,10 @@ struct MigrationResult {
 
 /// Moves the data of an older installation in `oldFolder` (ending with "/") into the current
 /// folders, overwriting: "bootenv", then every file of "configuration/", then every file of
-/// "reports/" (in name order), and finally runs its uninstaller and waits for it. Stops at the
-/// first copy that fails, with that copy's message; nothing after it runs. Does nothing when
-/// `oldFolder` does not exist.
+/// "reports/" (in name order), and finally runs its uninstaller and waits for it. Each copy is
+/// written under a temporary name and renamed over the target when complete, so a copy that
+/// fails leaves the file that was there. Stops at the first copy that fails, with that copy's
+/// message; nothing after it runs. Does nothing when `oldFolder` does not exist.
 MigrationResult migrateOldInstallation(const Folders& folders, const std::string& oldFolder);
 
 }  // namespace qelm

@@ -1,12 +1,15 @@
 #include "lmcard/audio_source.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace qelm {
 
@@ -16,11 +19,53 @@ struct SndfileCloser {
   void operator()(SNDFILE* file) const { sf_close(file); }
 };
 
+// Owns a file descriptor; -1 = none.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor& operator=(Descriptor&&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Opens `path` for reading only when it names a regular file. The library would open a pipe or
+// a device itself and wait there for a writer before anything could look at what it opened;
+// here the open cannot wait and the check comes first. Holds -1, with the reason in `error`,
+// when the file cannot be used.
+Descriptor openRegularFile(const std::string& path, std::string& error) {
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) {
+    error = "cannot read \"" + path + "\": " + std::strerror(errno);
+    return fd;
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = "\"" + path + "\" is not a regular file (use --stdin for streams)";
+    return Descriptor(-1);
+  }
+  // A regular file never makes a read wait; the library gets the descriptor as a plain one.
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
 class SoundFileSource final : public AudioSource {
  public:
-  SoundFileSource(std::string path, std::unique_ptr<SNDFILE, SndfileCloser> file,
+  SoundFileSource(std::string path, Descriptor fd, std::unique_ptr<SNDFILE, SndfileCloser> file,
                   const SF_INFO& info, bool loop)
-      : path_(std::move(path)), file_(std::move(file)), info_(info), loop_(loop) {}
+      : path_(std::move(path)),
+        fd_(std::move(fd)),
+        file_(std::move(file)),
+        info_(info),
+        loop_(loop) {}
 
   int sampleRate() const override { return info_.samplerate; }
   int channels() const override { return info_.channels; }
@@ -47,6 +92,8 @@ class SoundFileSource final : public AudioSource {
 
  private:
   std::string path_;
+  // The library reads through the descriptor and is closed before it.
+  Descriptor fd_;
   std::unique_ptr<SNDFILE, SndfileCloser> file_;
   SF_INFO info_;
   bool loop_;
@@ -120,8 +167,10 @@ class PcmStreamSource final : public AudioSource {
 }  // namespace
 
 std::unique_ptr<AudioSource> openSoundFile(const std::string& path, bool loop, std::string& error) {
+  Descriptor fd = openRegularFile(path, error);
+  if (fd.get() < 0) return nullptr;
   SF_INFO info{};
-  std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(path.c_str(), SFM_READ, &info));
+  std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
   if (!file) {
     error = "cannot read \"" + path + "\": " + sf_strerror(nullptr);
     return nullptr;
@@ -130,13 +179,8 @@ std::unique_ptr<AudioSource> openSoundFile(const std::string& path, bool loop, s
     error = "\"" + path + "\" holds no audio";
     return nullptr;
   }
-  // Reading a pipe would wait for its writer and stall the card's connections with it.
-  if (!info.seekable) {
-    error = "\"" + path + "\" is a stream, not a file (use --stdin for streams)";
-    return nullptr;
-  }
   error.clear();
-  return std::make_unique<SoundFileSource>(path, std::move(file), info, loop);
+  return std::make_unique<SoundFileSource>(path, std::move(fd), std::move(file), info, loop);
 }
 
 std::unique_ptr<AudioSource> openPcmStream(int fd, int sampleRate, int channels) {

@@ -41,8 +41,8 @@ class AudioSource {
 };
 
 /// A sound file in any format libsndfile reads; `loop` starts it again at its end. None, with
-/// the reason in `error`, when it cannot be opened, holds no audio, or is a pipe (whose reads
-/// would wait).
+/// the reason in `error`, when it cannot be opened, holds no audio, or is not a regular file (a
+/// pipe or a device is refused before it is read, since its reads could wait for good).
 std::unique_ptr<AudioSource> openSoundFile(const std::string& path, bool loop, std::string& error);
 
 /// Signed 16-bit little-endian interleaved PCM from `fd` (a pipe, terminal or file; read only

@@ -110,6 +110,10 @@ std::unique_ptr<Model> makeCardModel(const LmCardOptions& options, int channels)
   request->addChoice(0, 0, "Off", "Off");
   request->addChoice(1, 1, "On", "On");
   request->setDefault(Value::ofInt(1));
+  Parameter* format = model->add(Parameter::makeOpenGear(kLoudnessFormatOid, "Loudness Format"));
+  format->setIntegerRange(0, 255, 1);
+  format->setReadOnly(true);
+  format->setDefault(Value::ofInt(static_cast<int32_t>(audio::kLoudnessPayloadFormat)));
   for (int channel = 0; channel < kSourceChannels; ++channel) {
     Parameter* source =
         model->add(Parameter::makeOpenGear(static_cast<uint16_t>(kChannelSourceOid + channel),

@@ -15,6 +15,9 @@ namespace qelm {
 inline constexpr uint16_t kLoudnessPayloadOid = 3420;
 /// OID the panel sets about once a second to keep a loudness card sending (Choice, 1 = send).
 inline constexpr uint16_t kLoudnessRequestOid = 3410;
+/// OID of the payload format the card sends (Int, read-only, `audio::kLoudnessPayloadFormat`);
+/// the panel keeps it watched with the request and the channel sources.
+inline constexpr uint16_t kLoudnessFormatOid = 3411;
 /// OID of the first of eight channel source names (text), channels L .. Aux R.
 inline constexpr uint16_t kChannelSourceOid = 3412;
 /// Longest channel source name, in bytes.

@@ -25,6 +25,19 @@ bool moveWithoutReplacing(const std::string& from, const std::string& to) {
   return true;
 }
 
+// Makes a rename in the folder of `path` durable; best effort, since the file is already
+// complete under its name and only a crash right now could take the name back.
+void syncFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
 }  // namespace
 
 std::string numberedPath(const std::string& path, int number) {
@@ -80,12 +93,16 @@ bool ReportFile::flush() {
 
 bool ReportFile::commit() {
   if (!file_) return false;
-  bool ok = !failed_ && std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+  // The content reaches the disk before the file takes its name: after a crash the name never
+  // shows an empty or cut report.
+  bool ok = !failed_ && std::fflush(file_.get()) == 0 && !std::ferror(file_.get()) &&
+            ::fsync(fileno(file_.get())) == 0;
   ok = std::fclose(file_.release()) == 0 && ok;
   if (ok) {
     for (int n = 1; n <= kMostNames; ++n) {
       const std::string target = n == 1 ? finalPath_ : numberedPath(finalPath_, n);
       if (moveWithoutReplacing(temporaryPath_, target)) {
+        syncFolderOf(target);
         committedPath_ = target;
         temporaryPath_.clear();
         return true;

@@ -27,8 +27,9 @@ class ReportFile {
   bool write(std::string_view text);
   /// Hands what was written to the system, so a crash of the program loses none of it.
   bool flush();
-  /// Closes the file and moves it to its final name; false (and the temporary file removed)
-  /// when anything failed.
+  /// Syncs the file to the disk, closes it and moves it to its final name, then syncs the
+  /// folder so that the name lasts too; false (and the temporary file removed) when anything
+  /// failed.
   bool commit();
   /// Closes and removes the temporary file.
   void discard();

@@ -1,5 +1,7 @@
 #include "shell/app.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -19,12 +21,34 @@ namespace qelm {
 
 namespace {
 
-// Set by SIGINT and SIGTERM. A signal handler can reach nothing but process-wide state, and
-// signals are delivered to the process as a whole.
-std::atomic<bool> closeRequested{false};
+// How long a start-up that has not reached the event loop yet gets, after SIGINT or SIGTERM, to
+// get there and close the window in order. The start-up may never get there: Qt starts its
+// file reads again after every signal, so a read of a named pipe waits for good.
+constexpr unsigned kStartupGraceSeconds = 2;
 
-extern "C" void onCloseSignal(int) {
+// The state the signal handlers share; a handler can reach nothing but process-wide state, and
+// signals are delivered to the process as a whole.
+// Set by SIGINT and SIGTERM; the window closes when its event loop sees it.
+std::atomic<bool> closeRequested{false};
+// Whether the event loop runs and looks at `closeRequested`.
+std::atomic<bool> closeWatched{false};
+// The first close signal that came before that: the one that ends a start-up that is stuck.
+std::atomic<int> startupSignal{0};
+
+extern "C" void onCloseSignal(int number) {
   closeRequested.store(true);
+  if (!closeWatched.load() && startupSignal.exchange(number) == 0) alarm(kStartupGraceSeconds);
+}
+
+// The grace is over and the event loop has not taken the request: the close signal takes its
+// default action, as if it had never been caught.
+extern "C" void onStartupGraceOver(int) {
+  const int number = startupSignal.load();
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(number, &action, nullptr);
+  raise(number);
 }
 
 void catchCloseSignals() {
@@ -33,6 +57,14 @@ void catchCloseSignals() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = onStartupGraceOver;
+  sigaction(SIGALRM, &action, nullptr);
+}
+
+// From now on the event loop serves close requests, including one that came during start-up.
+void watchCloseRequests() {
+  closeWatched.store(true);
+  alarm(0);
 }
 
 // A message box can be shown only where there is a display; the offscreen and minimal platforms
@@ -94,6 +126,7 @@ int CVadEDERApp::run() {
     if (closeRequested.exchange(false)) dialog.close();
   });
   signalWatch.start(100);
+  watchCloseRequests();
   return application.exec();
 }
 

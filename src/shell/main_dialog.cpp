@@ -368,7 +368,7 @@ void CVadEDERDlg::layoutPanel() {
 }
 
 void CVadEDERDlg::restoreWindowState() {
-  const WindowState state = loadWindowState(*settings_);
+  const WindowState state = settings_ ? loadWindowState(*settings_) : WindowState{};
   consoleShown_ = state.consoleShown;
   for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
                            static_cast<QWidget*>(autoscroll_)})
@@ -383,7 +383,7 @@ void CVadEDERDlg::saveWindowState() {
   state.position = pos();
   state.zoom = zoom_;
   state.consoleShown = consoleShown_;
-  qelm::saveWindowState(*settings_, state);
+  if (settings_) qelm::saveWindowState(*settings_, state);
 }
 
 void CVadEDERDlg::showAbout() {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace qelm {
 
@@ -21,12 +22,19 @@ struct WindowState {
   bool consoleShown = false;
 };
 
-/// The user's window settings (never shared with other users).
+/// Path of the window settings file: the user's configuration folder ($XDG_CONFIG_HOME when it
+/// is an absolute path, else ~/.config/) + "qelm/qelm.conf", where Qt keeps the settings of
+/// this organisation and application.
+std::string windowSettingsPath();
+/// The user's window settings (never shared with other users). None when the file, or the lock
+/// file beside it, exists and is not a regular file: reading a named pipe would wait for a
+/// writer for good. That is logged; the window then starts with its defaults and saves nothing.
 std::unique_ptr<QSettings> openWindowSettings();
 /// Reads the state; entries that are missing or not valid (a zoom not offered, a position that
 /// is not a point) are left out rather than guessed.
 WindowState loadWindowState(const QSettings& settings);
-/// Writes the state; an absent position or zoom removes the stored one.
+/// Writes the state; an absent position or zoom removes the stored one. Nothing is written (it
+/// is logged) when the file has meanwhile become something other than a regular file.
 void saveWindowState(QSettings& settings, const WindowState& state);
 /// True when a window of `size` with its frame at `position` would show enough of its top edge
 /// on one of the desktop's screens to be dragged back (a monitor may have been unplugged).

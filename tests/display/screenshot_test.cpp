@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../file_size_limit.h"
 #include "core/app_context.h"
 
 namespace qelm {
@@ -67,6 +70,43 @@ TEST(ScreenshotTest, UnwritablePathIsReported) {
   EXPECT_FALSE(writeScreensPng(raster.data(), pipe.string(), error));
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
   fs::remove(pipe);
+}
+
+std::string contentsOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+TEST(ScreenshotTest, AFailedWriteLeavesTheOldPictureWholeAndNoCutOne) {
+  const fs::path folder =
+      fs::temp_directory_path() / ("qelm-shot-replace-" + std::to_string(getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string path = (folder / "screens.png").string();
+  std::vector<uint32_t> raster(static_cast<std::size_t>(kRasterWidth) * kRasterHeight, 0x102030);
+  std::string error;
+  ASSERT_TRUE(writeScreensPng(raster.data(), path, error)) << error;
+  const std::string old = contentsOf(path);
+
+  // A disk that fills up halfway through the new picture (noise does not compress).
+  for (std::size_t i = 0; i < raster.size(); ++i)
+    raster[i] = static_cast<uint32_t>(i * 2654435761u);
+  {
+    const testing::FileSizeLimit disk(old.size() + 100);
+    EXPECT_FALSE(writeScreensPng(raster.data(), path, error));
+  }
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(contentsOf(path) == old) << "the old picture stays whole";
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
+      << "no temporary file is left behind";
+
+  // With room again the new picture replaces the old one.
+  ASSERT_TRUE(writeScreensPng(raster.data(), path, error)) << error;
+  EXPECT_GT(contentsOf(path).size(), old.size() + 100);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -314,6 +316,37 @@ TEST(HeadlessHostTest, AStartupMeasurementEndsAtTheFirstDrawnScreen) {
   EXPECT_EQ(std::sscanf(text.c_str() + startup, "startup: %ld ms\n", &ms), 1) << text;
   EXPECT_GT(ms, 0);
   EXPECT_NE(text.find(": Exiting.\n", startup), std::string::npos) << "and stops cleanly";
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HeadlessHostTest, AFreshStartOfTheShippedConfigurationLogsNoWarning) {
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_shipped";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "data" / "configuration");
+  std::ifstream shipped(QELM_SOURCE_DIR "configuration/startup.bak", std::ios::binary);
+  std::ostringstream read;
+  read << shipped.rdbuf();
+  std::string text = read.str();
+  ASSERT_NE(text.find("monitor lm"), std::string::npos) << "loudness cards are part of it";
+  // Frames of its own (127.0.74.x), so that runs side by side never meet.
+  const std::string own = "127.0.74.";
+  for (size_t at = text.find("127.0.0."); at != std::string::npos;
+       at = text.find("127.0.0.", at + own.size()))
+    text.replace(at, own.size() - 1, own);
+  std::ofstream(folder / "data" / "configuration" / "startup.txt", std::ios::binary) << text;
+
+  ParsedOptions parsed =
+      parse({"run", "--data", (folder / "data").string(), "--report", (folder / "report").string(),
+             "--program", QELM_PROGRAM_DIR, "--seconds", "1.5"});
+  ASSERT_TRUE(parsed.options);
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
+  std::string lower = out.str();
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  EXPECT_NE(lower.find(": running.\n"), std::string::npos) << out.str();
+  EXPECT_EQ(lower.find("warning"), std::string::npos) << out.str();
   std::filesystem::remove_all(folder);
 }
 

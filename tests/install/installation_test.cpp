@@ -180,5 +180,32 @@ TEST_F(MigrationTest, StopsAtTheFirstFailingCopyWithItsMessage) {
   EXPECT_FALSE(fs::exists(old_ + "uninstalled"));
 }
 
+TEST_F(MigrationTest, AnInterruptedCopyLeavesTheCurrentFileWhole) {
+  write(folders_.data + "configuration/startup.txt", "current startup");
+  write(old_ + "configuration/startup.txt", std::string(10000, '#'));
+  writeUninstaller();
+
+  MigrationResult result;
+  {
+    const testing::FileSizeLimit disk(4096);
+    result = migrateOldInstallation(folders_, old_);
+  }
+  EXPECT_EQ(result.message, "Unable to migrate file startup.txt, reason " + std::to_string(EFBIG));
+  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"), "current startup");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folders_.data + "configuration"),
+                          fs::directory_iterator()),
+            1)
+      << "no temporary file is left behind";
+  EXPECT_FALSE(fs::exists(old_ + "uninstalled"));
+
+  // With room again the older file takes the place of the current one, with its permissions.
+  fs::permissions(old_ + "configuration/startup.txt",
+                  fs::perms::owner_read | fs::perms::group_read);
+  ASSERT_TRUE(migrateOldInstallation(folders_, old_).ok);
+  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"), std::string(10000, '#'));
+  EXPECT_EQ(fs::status(folders_.data + "configuration/startup.txt").permissions(),
+            fs::perms::owner_read | fs::perms::group_read);
+}
+
 }  // namespace
 }  // namespace qelm

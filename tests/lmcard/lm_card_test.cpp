@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <numbers>
 #include <random>
 #include <sstream>
@@ -218,6 +220,7 @@ TEST_F(LmCardTest, AStalledStreamKeepsAnsweringAndSendsOnlyWhenAudioComes) {
     LmCardRun card(options);
     ASSERT_TRUE(card.connect());
     card.request(Command::kGet, kLoudnessRequestOid);
+    card.request(Command::kGet, kLoudnessFormatOid);
     card.request(Command::kGet, kChannelSourceOid + 1);
     card.request(Command::kGet, kChannelSourceOid + 2);
     card.request(Command::kSet, kChannelSourceOid, Value::ofText("Mic"), ValueType::kString);
@@ -227,6 +230,11 @@ TEST_F(LmCardTest, AStalledStreamKeepsAnsweringAndSendsOnlyWhenAudioComes) {
     const ReceivedMessage* request = card.answer(0xC9, kLoudnessRequestOid);
     ASSERT_TRUE(request);
     EXPECT_EQ(decodeValue(*request, ValueType::kChoice)->i, 1);
+    // The panel keeps the format watched with the request and the sources: it is answered.
+    const ReceivedMessage* format = card.answer(0xC9, kLoudnessFormatOid);
+    ASSERT_TRUE(format);
+    EXPECT_EQ(decodeValue(*format, ValueType::kInt)->i,
+              static_cast<int32_t>(audio::kLoudnessPayloadFormat));
     EXPECT_EQ(decodeValue(*card.answer(0xC9, kChannelSourceOid + 1), ValueType::kString)->text,
               "Desk R");
     EXPECT_EQ(decodeValue(*card.answer(0xC9, kChannelSourceOid + 2), ValueType::kString)->text,
@@ -274,6 +282,24 @@ TEST_F(LmCardTest, SourcesItCannotUseEndWithExitCode2AndTheReason) {
   options.file = folder_ + "text.wav";
   EXPECT_EQ(run(options, messages), 2);
   EXPECT_NE(messages.find("cannot read"), std::string::npos) << messages;
+
+  // A named pipe nobody writes to: opening it to read would wait for a writer for good.
+  const std::string fifo = folder_ + "fifo.wav";
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  options.file = fifo;
+  std::string fifoMessages;
+  auto fifoRun = std::async(std::launch::async, [&] { return run(options, fifoMessages); });
+  if (fifoRun.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "lmcard waits on a named pipe";
+    close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // a writer comes and goes: it ends
+  }
+  EXPECT_EQ(fifoRun.get(), 2);
+  EXPECT_NE(fifoMessages.find("\"" + fifo + "\" is not a regular file"), std::string::npos)
+      << fifoMessages;
+  options.file = folder_;
+  EXPECT_EQ(run(options, messages), 2);
+  EXPECT_NE(messages.find("is not a regular file"), std::string::npos) << messages;
 
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);

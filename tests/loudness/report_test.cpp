@@ -4,9 +4,12 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "loudness/loudness_context.h"
@@ -19,6 +22,57 @@ namespace qelm::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+/// One fsync as the writer asked for it: what it synced and, for a folder, what the folder
+/// held at that moment.
+struct SyncSeen {
+  std::string path;
+  std::vector<std::string> entries;
+};
+
+std::mutex syncMutex;
+std::vector<SyncSeen>* syncLog = nullptr;
+
+/// Keeps every fsync of this program in `log` while it lives.
+class SyncRecorder {
+ public:
+  explicit SyncRecorder(std::vector<SyncSeen>& log) {
+    std::lock_guard<std::mutex> lock(syncMutex);
+    syncLog = &log;
+  }
+  ~SyncRecorder() {
+    std::lock_guard<std::mutex> lock(syncMutex);
+    syncLog = nullptr;
+  }
+  SyncRecorder(const SyncRecorder&) = delete;
+  SyncRecorder& operator=(const SyncRecorder&) = delete;
+};
+
+void noteSync(int fd) {
+  std::lock_guard<std::mutex> lock(syncMutex);
+  if (syncLog == nullptr) return;
+  std::error_code error;
+  SyncSeen seen{fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string(), {}};
+  if (fs::is_directory(seen.path, error)) {
+    for (const auto& entry : fs::directory_iterator(seen.path, error))
+      seen.entries.push_back(entry.path().filename().string());
+    std::sort(seen.entries.begin(), seen.entries.end());
+  }
+  syncLog->push_back(std::move(seen));
+}
+
+}  // namespace
+}  // namespace qelm::testing
+
+// Every fsync of this test program passes here on its way to the system, so that a test sees
+// what was synced and when.
+extern "C" int fsync(int fd) {
+  qelm::testing::noteSync(fd);
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+namespace qelm::testing {
+namespace {
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -441,6 +495,22 @@ TEST_F(ReportJobTest, AnExistingReportIsNeverReplaced) {
   EXPECT_EQ(job.writtenPath(), (folder_.path() / "r-2.html").string());
   EXPECT_EQ(readFile(path), "earlier report");
   EXPECT_NE(readFile(folder_.path() / "r-2.html").find("href=\"main.css\""), std::string::npos);
+}
+
+TEST_F(ReportJobTest, AReportReachesTheDiskBeforeItTakesItsName) {
+  const fs::path folder = fs::canonical(folder_.path());
+  std::vector<SyncSeen> syncs;
+  {
+    const SyncRecorder recorder(syncs);
+    HtmlReportJob job(template_, sessionWithRows(3), (folder / "r.html").string(), false);
+    ASSERT_TRUE(run(job));
+  }
+  // The file while it still has its temporary name, then the folder once it holds the name.
+  ASSERT_EQ(syncs.size(), 2u);
+  EXPECT_TRUE(syncs[0].path.starts_with((folder / "r.html.").string())) << syncs[0].path;
+  EXPECT_TRUE(syncs[0].path.ends_with(".part")) << syncs[0].path;
+  EXPECT_EQ(syncs[1].path, folder.string());
+  EXPECT_EQ(syncs[1].entries, std::vector<std::string>{"r.html"});
 }
 
 TEST_F(ReportJobTest, AFailedWriteLeavesNoPartialReport) {

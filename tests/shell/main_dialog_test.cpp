@@ -1,7 +1,9 @@
 #include "shell/main_dialog.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -21,6 +23,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -531,6 +534,61 @@ TEST_F(MainDialogTest, PositionZoomAndConsoleComeBackAtTheNextStart) {
   openWindowSettings()->setValue("window/zoom", "large");
   dialog = makeDialog();
   EXPECT_EQ(dialog->zoom(), 100);
+}
+
+TEST_F(MainDialogTest, WindowSettingsThatAreAPipeGiveTheDefaultsAndAreNeverWritten) {
+  const std::string path = windowSettingsPath();
+  struct RemovedAtEnd {
+    std::string path;
+    ~RemovedAtEnd() { fs::remove(path); }
+  } removed{path};
+  // Opens the settings, or gives up after five seconds of waiting for a writer to the pipe.
+  const auto openedWithoutWaiting = [&](std::unique_ptr<QSettings>& settings) {
+    auto opened = std::async(std::launch::async, [] { return openWindowSettings(); });
+    if (opened.wait_for(5s) == std::future_status::ready) {
+      settings = opened.get();
+      return true;
+    }
+    ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));  // a writer comes and goes: it ends
+    opened.get();
+    return false;
+  };
+
+  fs::create_directories(fs::path(path).parent_path());
+  fs::remove(path);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  const int32_t firstLine = messageCount();
+  std::unique_ptr<QSettings> settings;
+  ASSERT_TRUE(openedWithoutWaiting(settings)) << "the start waits on a pipe";
+  EXPECT_EQ(settings, nullptr);
+  bool logged = false;
+  for (int32_t n = firstLine; n != messageCount(); ++n)
+    logged = logged ||
+             messageText(n).find("\"" + path + "\" are not a regular file") != std::string::npos;
+  EXPECT_TRUE(logged);
+  {
+    auto dialog = makeDialog();
+    dialog->show();
+    EXPECT_FALSE(dialog->consoleShown());
+    dialog->toggleConsole();
+    dialog->close();
+  }
+  EXPECT_TRUE(fs::is_fifo(path)) << "written over";
+
+  // A file that has become a pipe since it was opened is not written either.
+  fs::remove(path);
+  ASSERT_TRUE(openedWithoutWaiting(settings));
+  ASSERT_NE(settings, nullptr);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  WindowState state;
+  state.consoleShown = true;
+  auto saved = std::async(std::launch::async, [&] { saveWindowState(*settings, state); });
+  if (saved.wait_for(5s) != std::future_status::ready) {
+    ADD_FAILURE() << "saving waits on a pipe";
+    ::close(::open(path.c_str(), O_RDWR | O_NONBLOCK));
+  }
+  saved.get();
+  EXPECT_TRUE(fs::is_fifo(path)) << "written over";
 }
 
 TEST_F(MainDialogTest, ScreenshotHoldsBothScreensAtOneToOne) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,7 @@ class ProgramTest : public ::testing::Test {
                                     "XDG_DATA_HOME=" + (home_ / ".local" / "share").string(),
                                     "XDG_RUNTIME_DIR=" + root_.string()};
     if (window) env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.insert(env.end(), extraEnv_.begin(), extraEnv_.end());
     for (const char* name : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS",
                              "TSAN_OPTIONS", "LD_LIBRARY_PATH"}) {
       if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
@@ -118,9 +120,19 @@ class ProgramTest : public ::testing::Test {
     return wait(pid);
   }
 
+  // Whether the program ends within `limit`; its wait status in `status`.
+  static bool endsWithin(pid_t pid, std::chrono::milliseconds limit, int& status) {
+    for (auto waited = 0ms; waited < limit; waited += 10ms) {
+      if (waitpid(pid, &status, WNOHANG) == pid) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
   fs::path root_;
   fs::path home_;
   std::string documents_;
+  std::vector<std::string> extraEnv_;  ///< more environment for the program
 };
 
 TEST_F(ProgramTest, FirstStartSeedsTheFoldersAndLaterStartsKeepTheUsersFiles) {
@@ -156,6 +168,45 @@ TEST_F(ProgramTest, DataFolderThatCannotBeCreatedIsReported) {
                            }),
             0)
       << read(stderrFile);
+}
+
+TEST_F(ProgramTest, WindowSettingsThatAreAPipeAreIgnoredAndTheWindowRuns) {
+  const fs::path settings = home_ / ".config" / "qelm" / "qelm.conf";
+  fs::create_directories(settings.parent_path());
+  ASSERT_EQ(mkfifo(settings.c_str(), 0600), 0);
+  // The console's lines reach sys.log only once the window runs.
+  const std::string sysLog = documents_ + "sys.log";
+  write(sysLog, "");
+  const std::string line = "Window settings \"" + settings.string() + "\" are not a regular file";
+  EXPECT_EQ(runWindowUntil({}, [&] { return read(sysLog).find(line) != std::string::npos; }), 0)
+      << read((root_ / "stderr.txt").string());
+  EXPECT_TRUE(fs::is_fifo(settings)) << "written over";
+}
+
+TEST_F(ProgramTest, ASignalEndsAStartUpThatWaitsOnAFile) {
+  // Qt reads its logging rules while the program starts, and reads again after every signal:
+  // from a pipe that never sends anything it would wait for good.
+  const fs::path rules = root_ / "logging-rules";
+  ASSERT_EQ(mkfifo(rules.c_str(), 0600), 0);
+  extraEnv_.push_back("QT_LOGGING_CONF=" + rules.string());
+  const pid_t pid = start({}, true);
+  ASSERT_GT(pid, 0);
+  int writer = -1;  // opens once the program has the pipe open to read
+  for (int i = 0; i < 3000 && writer < 0; ++i) {
+    writer = ::open(rules.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer < 0) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_GE(writer, 0);
+  kill(pid, SIGTERM);
+  int status = 0;
+  const bool ended = endsWithin(pid, 5000ms, status);
+  ::close(writer);  // a program still waiting reads the end now and runs on
+  if (!ended) {
+    ADD_FAILURE() << "SIGTERM did not end a start-up that waits";
+    wait(pid);
+    return;
+  }
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
 }
 
 TEST_F(ProgramTest, UpgradeRunMovesAnOlderInstallationWithoutAWindow) {
