@@ -9,7 +9,8 @@
 namespace qelm {
 
 int64_t lastWriteTime(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK a pipe in the file's place would stall the window at the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
   struct stat info {};
   const bool known = ::fstat(fd, &info) == 0;

@@ -1,6 +1,7 @@
 #include "shell/console_feed.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,7 +34,15 @@ std::string localTimeText(std::time_t when) {
 }
 
 SystemLogFile::SystemLogFile(const std::string& path)
-    : fd_(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC)) {}
+    : fd_(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK)) {
+  // Only a regular file is a log: a pipe or a device put in its place would stall the window
+  // on every line, or at the open itself without O_NONBLOCK.
+  struct stat info {};
+  if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
 
 SystemLogFile::~SystemLogFile() {
   if (fd_ >= 0) ::close(fd_);

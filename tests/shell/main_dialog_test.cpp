@@ -35,6 +35,8 @@
 #include "engine/engine_state.h"
 #include "install/installation.h"
 #include "shell/about.h"
+#include "shell/config_watch.h"
+#include "shell/console_feed.h"
 #include "shell/download_dialog.h"
 #include "shell/key_button.h"
 #include "shell/key_filter.h"
@@ -589,6 +591,23 @@ TEST_F(MainDialogTest, WindowSettingsThatAreAPipeGiveTheDefaultsAndAreNeverWritt
   }
   saved.get();
   EXPECT_TRUE(fs::is_fifo(path)) << "written over";
+}
+
+// The console's file log and the configuration watch open files the user can replace; a pipe
+// in their place must never stall the window.
+TEST_F(MainDialogTest, APipeInPlaceOfTheLogOrTheConfigurationIsNeverWaitedOn) {
+  const std::string pipe = folders_.report + "sys.log";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const auto withoutWaiting = [&](auto open) {
+    auto opened = std::async(std::launch::async, open);
+    if (opened.wait_for(5s) == std::future_status::ready) return opened.get();
+    ::close(::open(pipe.c_str(), O_RDWR | O_NONBLOCK));  // a peer comes and goes: it ends
+    ADD_FAILURE() << "waits on a pipe";
+    return opened.get();
+  };
+  EXPECT_FALSE(withoutWaiting([&] { return SystemLogFile(pipe).isOpen(); }));
+  EXPECT_EQ(withoutWaiting([&] { return lastWriteTime(pipe) != 0; }), true);
+  EXPECT_TRUE(fs::is_fifo(pipe));
 }
 
 TEST_F(MainDialogTest, ScreenshotHoldsBothScreensAtOneToOne) {
