@@ -366,34 +366,112 @@ void LoudnessContext::poll(uint32_t tick, uint32_t loopMs) {
 
 // ---- [per payload] ------------------------------------------------------------------------------
 
+namespace {
+
+// What the signal trigger sees in one payload.
+struct SignalInputs {
+  bool start = false;    // a considered channel is above the start threshold
+  bool present = false;  // a considered channel is at or above the stop threshold
+};
+
+// Signal trigger inputs: L, R, and C, Ls, Rs with all channels; never LFE.
+SignalInputs signalInputs(const LoudnessSettings& settings, const DecodedPayload& payload) {
+  SignalInputs signal;
+  if (settings.trigger != TriggerMode::kSignal) return signal;
+  static constexpr int kConsidered[] = {0, 1, 2, 4, 5};
+  const int considered = settings.allChannels ? 5 : 2;
+  for (int k = 0; k < considered; ++k) {
+    const float peak = payload.truePeakDb[static_cast<size_t>(kConsidered[k])];
+    signal.start = signal.start || peak > settings.startThreshold;
+    signal.present = signal.present ||
+                     (settings.stopThreshold > kStopThresholdOff && peak >= settings.stopThreshold);
+  }
+  return signal;
+}
+
+// The dialnorm error of a payload; none unless dialnorm is checked.
+ErrorType dialnormError(const LoudnessSettings& settings, float target,
+                        const DecodedPayload& payload) {
+  if (settings.dialnormMode != DialnormMode::kCheck) return ErrorType::kNone;
+  // Checked against the target in every display: an absolute display's offset of 0 would flag
+  // every ordinary dialnorm as too low.
+  if (!payload.dialnormPresent) return ErrorType::kNoDialnorm;
+  if (payload.dialnorm > target + settings.dialnormTolerance) return ErrorType::kDialnormHigh;
+  if (payload.dialnorm < target - settings.dialnormTolerance) return ErrorType::kDialnormLow;
+  return ErrorType::kNone;
+}
+
+}  // namespace
+
 void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tick,
                                      uint32_t loopMs) {
   now_ = tick;
   loopMs_ = loopMs;
-  SessionRecord& r = record_;
-  r.lastPayloadType = PayloadType::kCurrent;
-  r.dataSeen = true;
+  record_.lastPayloadType = PayloadType::kCurrent;
+  record_.dataSeen = true;
+  countDroppedMessages(payload.sequence);
+  takeLatestValues(payload);
 
-  const uint32_t dropped = droppedMessages(lastSequence_, payload.sequence);
+  const PeakOvers overs = updatePeakLevels(payload, loopMs);
+  const SignalInputs signal = signalInputs(settings_, payload);
+  if (record_.state == SessionState::kWaiting) startOnTrigger(payload, signal.start);
+  if (record_.state == SessionState::kRunning && settings_.trigger == TriggerMode::kSignal)
+    checkSignalStop(signal.present, tick);
+  if (record_.state == SessionState::kRunning && settings_.trigger == TriggerMode::kTimecode)
+    checkTimecodeStop(payload);
+
+  // The triggers have had their say: only a session running now counts this payload.
+  const bool running = record_.state == SessionState::kRunning;
+  if (running) {
+    takeStartTimecode(payload);
+    trackPeakError(overs.any, overs.channels, payload, tick);
+    noteHighestDialnorm(payload);
+  }
+  const double power = measureChannelLoudness(payload);
+  measureShortTerm(power, tick);
+  if (running) accumulateSessionStatistics(power);
+  const LoudnessLimits limits = checkLoudnessLimits();
+  if (running) {
+    trackLoudnessError(ErrorCategory::kHigh, limits.high, tick);
+    trackLoudnessError(ErrorCategory::kLow, limits.low, tick);
+  }
+  const ErrorType dialnorm = dialnormError(settings_, mode_.target, payload);
+  record_.dialnormState = dialnorm;
+  if (running) {
+    trackDialnormError(dialnorm, tick);
+    logDataLine(limits, dialnorm != ErrorType::kNone, tick);
+  }
+  advanceTimes(payload, tick, running);
+  if (running) checkDailyRollover();
+  record_.changed = true;
+}
+
+void LoudnessContext::countDroppedMessages(uint32_t sequence) {
+  SessionRecord& r = record_;
+  const uint32_t dropped = droppedMessages(lastSequence_, sequence);
   if (dropped > 0) {
     logMessage(kLogInfo, "Dropped %u message(s)\n", dropped);
     r.droppedMessages =
         dropped > UINT32_MAX - r.droppedMessages ? UINT32_MAX : r.droppedMessages + dropped;
     history_.pushGap(dropped);
   }
-  lastSequence_ = payload.sequence;
+  lastSequence_ = sequence;
+}
+
+void LoudnessContext::takeLatestValues(const DecodedPayload& payload) {
+  SessionRecord& r = record_;
   r.timecode = payload.timecode;
   r.meterDb = payload.meterDb;
   r.dialnormPresent = payload.dialnormPresent;
   r.dialnorm = payload.dialnorm;
   peakNow_ = payload.truePeakDb;
+}
 
-  const bool running = r.state == SessionState::kRunning;
+LoudnessContext::PeakOvers LoudnessContext::updatePeakLevels(const DecodedPayload& payload,
+                                                             uint32_t loopMs) {
+  SessionRecord& r = record_;
   const int reportedPeaks = settings_.allChannels ? kMeterChannels : 2;
-
-  // 1. Peak levels and indicators.
-  bool peakError = false;
-  std::array<bool, kMeterChannels> peakFlags{};
+  PeakOvers overs;
   float maxPeak = kNoSignalDb;
   int maxPeakChannel = 0;
   for (int i = 0; i < kMeterChannels; ++i) {
@@ -410,89 +488,73 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
       r.peakOver[c] = true;
       peakSetAt_[c] = loopMs;
       if (i < reportedPeaks) {
-        peakError = true;
-        peakFlags[c] = true;
+        overs.any = true;
+        overs.channels[c] = true;
       }
     }
   }
-  if (running && (!r.maxPeakSeen || maxPeak > r.maxTruePeak)) {
+  if (r.state == SessionState::kRunning && (!r.maxPeakSeen || maxPeak > r.maxTruePeak)) {
     r.maxPeakSeen = true;
     r.maxTruePeak = maxPeak;
     r.maxPeakChannel = maxPeakChannel;
   }
+  return overs;
+}
 
-  // 2. Signal trigger inputs: L, R, and C, Ls, Rs with all channels; never LFE.
-  bool signalStart = false;
-  bool signalPresent = false;
-  if (settings_.trigger == TriggerMode::kSignal) {
-    static constexpr int kConsidered[] = {0, 1, 2, 4, 5};
-    const int considered = settings_.allChannels ? 5 : 2;
-    for (int k = 0; k < considered; ++k) {
-      const float peak = payload.truePeakDb[static_cast<size_t>(kConsidered[k])];
-      signalStart = signalStart || peak > settings_.startThreshold;
-      signalPresent = signalPresent || (settings_.stopThreshold > kStopThresholdOff &&
-                                        peak >= settings_.stopThreshold);
+void LoudnessContext::startOnTrigger(const DecodedPayload& payload, bool signalStart) {
+  const bool timecodeStart = settings_.trigger == TriggerMode::kTimecode &&
+                             !payload.timecode.empty() && !settings_.startTimecode.empty() &&
+                             compareTimecodes(payload.timecode, settings_.startTimecode) >= 0;
+  if ((settings_.trigger == TriggerMode::kSignal && signalStart) || timecodeStart) start();
+}
+
+void LoudnessContext::checkSignalStop(bool signalPresent, uint32_t tick) {
+  if (!signalPresent) {
+    if (!silentTail_) {
+      silentTail_ = true;
+      silentTick_ = tick;
+      silentDate_ = wallClock_.format("%m/%d/%Y");
+      silentTime_ = wallClock_.format("%H:%M:%S");
     }
-  }
-
-  // 3. Automatic start from waiting.
-  if (r.state == SessionState::kWaiting) {
-    const bool timecodeStart = settings_.trigger == TriggerMode::kTimecode &&
-                               !payload.timecode.empty() && !settings_.startTimecode.empty() &&
-                               compareTimecodes(payload.timecode, settings_.startTimecode) >= 0;
-    if ((settings_.trigger == TriggerMode::kSignal && signalStart) || timecodeStart) start();
-  }
-
-  // 4. Signal stop with its silent tail.
-  if (r.state == SessionState::kRunning && settings_.trigger == TriggerMode::kSignal) {
-    if (!signalPresent) {
-      if (!silentTail_) {
-        silentTail_ = true;
-        silentTick_ = tick;
-        silentDate_ = wallClock_.format("%m/%d/%Y");
-        silentTime_ = wallClock_.format("%H:%M:%S");
-      }
-      const float seconds = std::max(settings_.stopDuration, 0.0f);
-      if (ticksSince(tick, silentTick_) >= static_cast<uint32_t>(std::lround(seconds * 10.0f))) {
-        endSilentTail(tick);
-        stop(false);
-      }
-    } else if (silentTail_) {
-      for (std::string& line : heldLines_)
-        queueLine(std::move(line));
-      heldLines_.clear();
-      silentTail_ = false;
-    }
-  }
-
-  // 5. Timecode stop.
-  if (r.state == SessionState::kRunning && settings_.trigger == TriggerMode::kTimecode) {
-    if (payload.timecode.empty()) {
-      r.endReason = "Missing timecode";
-      terminate();
-    } else if (!settings_.stopTimecode.empty() &&
-               compareTimecodes(payload.timecode, settings_.stopTimecode) >= 0) {
+    const float seconds = std::max(settings_.stopDuration, 0.0f);
+    if (ticksSince(tick, silentTick_) >= static_cast<uint32_t>(std::lround(seconds * 10.0f))) {
+      endSilentTail(tick);
       stop(false);
     }
+  } else if (silentTail_) {
+    for (std::string& line : heldLines_)
+      queueLine(std::move(line));
+    heldLines_.clear();
+    silentTail_ = false;
   }
+}
 
-  const bool nowRunning = r.state == SessionState::kRunning;
-  if (nowRunning && !startTimecodeTaken_) {
-    r.startTimecode = payload.timecode;
-    startTimecodeTaken_ = true;
+void LoudnessContext::checkTimecodeStop(const DecodedPayload& payload) {
+  if (payload.timecode.empty()) {
+    record_.endReason = "Missing timecode";
+    terminate();
+  } else if (!settings_.stopTimecode.empty() &&
+             compareTimecodes(payload.timecode, settings_.stopTimecode) >= 0) {
+    stop(false);
   }
+}
 
-  // 6. Channel peak error.
-  if (nowRunning) trackPeakError(peakError, peakFlags, payload, tick);
+void LoudnessContext::takeStartTimecode(const DecodedPayload& payload) {
+  if (startTimecodeTaken_) return;
+  record_.startTimecode = payload.timecode;
+  startTimecodeTaken_ = true;
+}
 
-  // 7. Highest dialnorm.
-  if (nowRunning && payload.dialnormPresent &&
-      (!r.maxDialnormSeen || payload.dialnorm > r.maxDialnorm)) {
+void LoudnessContext::noteHighestDialnorm(const DecodedPayload& payload) {
+  SessionRecord& r = record_;
+  if (payload.dialnormPresent && (!r.maxDialnormSeen || payload.dialnorm > r.maxDialnorm)) {
     r.maxDialnormSeen = true;
     r.maxDialnorm = payload.dialnorm;
   }
+}
 
-  // 8. Channel loudness and the momentary power sum.
+double LoudnessContext::measureChannelLoudness(const DecodedPayload& payload) {
+  SessionRecord& r = record_;
   const int reportedLoudness = settings_.allChannels ? kLoudnessChannels : 2;
   double sum = 0.0;
   for (int i = 0; i < kLoudnessChannels; ++i) {
@@ -507,91 +569,82 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   }
   momentaryPower_ = sum;
   r.momentaryLoudness = powerToLoudness(sum);
+  return sum;
+}
 
-  // 9. History and short-term loudness.
-  const int16_t shortTerm = history_.push(sum, tick);
+void LoudnessContext::measureShortTerm(double power, uint32_t tick) {
+  SessionRecord& r = record_;
+  const int16_t shortTerm = history_.push(power, tick);
   r.shortTermValid = isLoudness(shortTerm);
   r.shortTermLoudness = r.shortTermValid ? static_cast<float>(shortTerm / 10.0) : kNoSignalDb;
-  if (nowRunning) {
-    runningSum_ += sum;
-    ++runningCount_;
-    const double mean = runningSum_ / runningCount_;
-    r.sessionAverage =
-        mean > 0.0 ? static_cast<float>(10.0 * std::log10(mean) + kLoudnessOffsetDb) : kNoSignalDb;
-    if (r.shortTermValid) {
-      if (!r.shortTermSeen || r.shortTermLoudness > r.maxShortTerm)
-        r.maxShortTerm = r.shortTermLoudness;
-      if (!r.shortTermSeen || r.shortTermLoudness < r.minShortTerm)
-        r.minShortTerm = r.shortTermLoudness;
-      r.shortTermSeen = true;
-    }
-  }
+}
 
-  // 10. High and low loudness errors.
+void LoudnessContext::accumulateSessionStatistics(double power) {
+  SessionRecord& r = record_;
+  runningSum_ += power;
+  ++runningCount_;
+  const double mean = runningSum_ / runningCount_;
+  r.sessionAverage =
+      mean > 0.0 ? static_cast<float>(10.0 * std::log10(mean) + kLoudnessOffsetDb) : kNoSignalDb;
+  if (r.shortTermValid) {
+    if (!r.shortTermSeen || r.shortTermLoudness > r.maxShortTerm)
+      r.maxShortTerm = r.shortTermLoudness;
+    if (!r.shortTermSeen || r.shortTermLoudness < r.minShortTerm)
+      r.minShortTerm = r.shortTermLoudness;
+    r.shortTermSeen = true;
+  }
+}
+
+LoudnessContext::LoudnessLimits LoudnessContext::checkLoudnessLimits() {
+  SessionRecord& r = record_;
   const float st = r.shortTermLoudness;
-  const bool high =
+  LoudnessLimits limits;
+  limits.high =
       r.shortTermValid && settings_.highEnabled() && st > mode_.target + settings_.highThreshold;
-  const bool low =
+  limits.low =
       r.shortTermValid && settings_.lowEnabled() && st < mode_.target + settings_.lowThreshold;
-  r.loudnessState = high ? 2 : low ? -2 : 0;
+  r.loudnessState = limits.high ? 2 : limits.low ? -2 : 0;
   r.contributing.fill(false);
-  if (high || low) {
-    r.loudnessLimit = mode_.target + (high ? settings_.highThreshold : settings_.lowThreshold);
+  if (limits.high || limits.low) {
+    r.loudnessLimit =
+        mode_.target + (limits.high ? settings_.highThreshold : settings_.lowThreshold);
     const float margin = settings_.allChannels ? kContributionAll : kContributionStereo;
     for (size_t c = 0; c < kLoudnessChannels; ++c)
       r.contributing[c] = r.channelLoudness[c] > r.loudnessLimit - margin;
   }
-  if (nowRunning) {
-    trackLoudnessError(ErrorCategory::kHigh, high, tick);
-    trackLoudnessError(ErrorCategory::kLow, low, tick);
-  }
+  return limits;
+}
 
-  // 11. Dialnorm errors.
-  ErrorType dialnormType = ErrorType::kNone;
-  if (settings_.dialnormMode == DialnormMode::kCheck) {
-    // Checked against the target in every display: an absolute display's offset of 0 would
-    // flag every ordinary dialnorm as too low.
-    const float reference = mode_.target;
-    if (!payload.dialnormPresent)
-      dialnormType = ErrorType::kNoDialnorm;
-    else if (payload.dialnorm > reference + settings_.dialnormTolerance)
-      dialnormType = ErrorType::kDialnormHigh;
-    else if (payload.dialnorm < reference - settings_.dialnormTolerance)
-      dialnormType = ErrorType::kDialnormLow;
-  }
-  r.dialnormState = dialnormType;
-  if (nowRunning) trackDialnormError(dialnormType, tick);
+void LoudnessContext::logDataLine(const LoudnessLimits& limits, bool dialnorm, uint32_t tick) {
+  if (logInterval_ != 0 && lineLogged_ && ticksSince(tick, lastLineTick_) < logInterval_) return;
+  lineLogged_ = true;
+  lastLineTick_ = tick;
+  std::string line = dataLine(limits.high, limits.low, dialnorm);
+  if (silentTail_)
+    heldLines_.push_back(std::move(line));
+  else
+    queueLine(std::move(line));
+}
 
-  // 12. Data line.
-  if (nowRunning &&
-      (logInterval_ == 0 || !lineLogged_ || ticksSince(tick, lastLineTick_) >= logInterval_)) {
-    lineLogged_ = true;
-    lastLineTick_ = tick;
-    std::string line = dataLine(high, low, dialnormType != ErrorType::kNone);
-    if (silentTail_)
-      heldLines_.push_back(std::move(line));
-    else
-      queueLine(std::move(line));
-  }
-
-  // 13. Times.
+void LoudnessContext::advanceTimes(const DecodedPayload& payload, uint32_t tick, bool running) {
+  SessionRecord& r = record_;
   const uint32_t delta = lastTimesTick_ ? ticksSince(tick, *lastTimesTick_) : 0;
   lastTimesTick_ = tick;
-  if (nowRunning) r.runningTicks += delta;
-  if (nowRunning || r.state == SessionState::kPaused) {
+  if (running) r.runningTicks += delta;
+  if (running || r.state == SessionState::kPaused) {
     r.elapsedTicks += delta;
     r.endDate = wallClock_.format("%m/%d/%Y");
     r.endTime = wallClock_.format("%H:%M:%S");
     r.endTimecode = payload.timecode;
   }
+}
 
-  // 14. Daily rollover.
-  if (nowRunning && settings_.rolloverEnabled && r.runningTicks > kRolloverMinimumTicks &&
-      wallClock_.format("%H:%M:%S").substr(0, 5) == settings_.rolloverTime.substr(0, 5)) {
-    logMessage(kLogInfo, "Loudness Meter Rollover\n");
-    stop(true);
-  }
-  r.changed = true;
+void LoudnessContext::checkDailyRollover() {
+  if (!settings_.rolloverEnabled || record_.runningTicks <= kRolloverMinimumTicks ||
+      wallClock_.format("%H:%M:%S").substr(0, 5) != settings_.rolloverTime.substr(0, 5))
+    return;
+  logMessage(kLogInfo, "Loudness Meter Rollover\n");
+  stop(true);
 }
 
 // ---- [error records] ----------------------------------------------------------------------------

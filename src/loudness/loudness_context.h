@@ -141,6 +141,34 @@ class LoudnessContext {
                       WorkingValues values, std::deque<std::string> queue);
 
  private:
+  // The reported channels whose true peak is over the peak threshold in one payload.
+  struct PeakOvers {
+    bool any = false;
+    std::array<bool, kMeterChannels> channels{};
+  };
+  // Whether the short-term loudness is beyond the high or the low threshold.
+  struct LoudnessLimits {
+    bool high = false;
+    bool low = false;
+  };
+
+  // The steps of `processPayload`, in the order it takes them.
+  void countDroppedMessages(uint32_t sequence);
+  void takeLatestValues(const DecodedPayload& payload);
+  PeakOvers updatePeakLevels(const DecodedPayload& payload, uint32_t loopMs);
+  void startOnTrigger(const DecodedPayload& payload, bool signalStart);
+  void checkSignalStop(bool signalPresent, uint32_t tick);
+  void checkTimecodeStop(const DecodedPayload& payload);
+  void takeStartTimecode(const DecodedPayload& payload);
+  void noteHighestDialnorm(const DecodedPayload& payload);
+  double measureChannelLoudness(const DecodedPayload& payload);
+  void measureShortTerm(double power, uint32_t tick);
+  void accumulateSessionStatistics(double power);
+  LoudnessLimits checkLoudnessLimits();
+  void logDataLine(const LoudnessLimits& limits, bool dialnorm, uint32_t tick);
+  void advanceTimes(const DecodedPayload& payload, uint32_t tick, bool running);
+  void checkDailyRollover();
+
   void clearSession();
   void enterRunning();
   void openDataLog();

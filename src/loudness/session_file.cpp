@@ -219,15 +219,15 @@ void writeError(Writer& w, const LoudnessError& e) {
   }
 }
 
-void writeContext(Writer& w, const LoudnessContext& context) {
-  const LoudnessSettings& s = context.settings();
-  const ModeValues& m = context.mode();
-  const SessionRecord& r = context.record();
-  const HistoryEngine& h = context.history();
-  const LoudnessContext::WorkingValues v = context.workingValues();
-
-  w.i32(kSessionFileMark);  // 1-2
+// Items 1-2.
+void writeHeader(Writer& w) {
+  w.i32(kSessionFileMark);
   w.i32(kSessionFileVersion);
+}
+
+// Items 3-11: the session's settings.
+void writeSettings(Writer& w, const LoudnessSettings& s, const ModeValues& m,
+                   const SessionRecord& r) {
   w.text(r.sessionName);  // 3
   w.i32(m.periodSeconds);
   w.real(s.peakThreshold);  // 5
@@ -243,13 +243,21 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   w.boolean(s.allChannels);  // 10
   w.boolean(s.logEverySample);
   w.text(s.rolloverTime);
+}
+
+// Items 12-13: the record's ten texts and the channel sources.
+void writeRecordTexts(Writer& w, const SessionRecord& r) {
   for (const std::string* t :
        {&r.title, &r.operatorName, &r.sessionName, &r.deviceName, &r.startDate, &r.startTime,
         &r.endDate, &r.endTime, &r.startTimecode, &r.endTimecode})
     w.text(*t);
   w.texts(r.channelSources);  // 13
+}
 
-  w.boolean(r.dataSeen);  // 14
+// Item 14: latest values and statistics.
+void writeLatestValues(Writer& w, const LoudnessSettings& s, const SessionRecord& r,
+                       const LoudnessContext::WorkingValues& v) {
+  w.boolean(r.dataSeen);
   w.text(r.timecode);
   w.boolean(false);
   w.real(kLevelScalingDb);
@@ -286,8 +294,11 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   w.i32(0);
   for (const uint32_t t : r.timeInError)
     w.u32(t);
+}
 
-  if (r.errors.size() > static_cast<size_t>(kMostErrorRecords))  // 15
+// Items 15-16: the error records, then their open and worst positions.
+void writeErrorRecords(Writer& w, const SessionRecord& r) {
+  if (r.errors.size() > static_cast<size_t>(kMostErrorRecords))
     fail("Unable to write value to file");
   w.i32(static_cast<int32_t>(r.errors.size()));
   for (const auto& e : r.errors)
@@ -296,8 +307,11 @@ void writeContext(Writer& w, const LoudnessContext& context) {
     w.i32(at);
   for (const int32_t at : r.worstError)
     w.i32(at);
+}
 
-  w.i32(static_cast<int32_t>(r.lastDialnormError));  // 17
+// Item 17: the rest of the record.
+void writeRecordRest(Writer& w, const SessionRecord& r, bool reportPending) {
+  w.i32(static_cast<int32_t>(r.lastDialnormError));
   w.boolean(r.maxDialnormSeen);
   w.real(r.maxDialnorm);
   w.boolean(false);
@@ -323,9 +337,13 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   w.i16(r.highTenths);
   w.i16(r.lowTenths);
   w.i32(static_cast<int32_t>(r.lastPayloadType));
-  w.boolean(context.reportPending());
+  w.boolean(reportPending);
+}
 
-  w.u32(v.masterTick);  // 18
+// Item 18: working values (the timing integers as the index at the top lists them).
+void writeWorkingValues(Writer& w, const SessionRecord& r,
+                        const LoudnessContext::WorkingValues& v) {
+  w.u32(v.masterTick);
   w.u32(v.loopMs);
   for (int i = 0; i < 4; ++i)
     w.i32(0);
@@ -348,25 +366,32 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   w.text("");
   w.text(v.fileBase.empty() ? std::string() : v.fileBase + ".csv");
   w.text(v.fileBase.empty() ? std::string() : v.fileBase + ".html");
+}
 
-  w.texts(context.queuedLines());  // 19
-
-  w.u32(v.lastLineTick);  // 20
+// Item 20: data-log timers.
+void writeDataLogTimers(Writer& w, const LoudnessContext::WorkingValues& v) {
+  w.u32(v.lastLineTick);
   w.u32(v.logInterval);
   w.i32(v.lineLogged ? 1 : 0);
   w.i32(v.queueHour.empty() ? 0
                             : static_cast<int32_t>(std::strtol(v.queueHour.c_str(), nullptr, 10)));
   w.boolean(v.startTimecodeTaken);
   w.i32(v.delayedStart ? static_cast<int32_t>(*v.delayedStart) : -1);
+}
 
-  w.i32(static_cast<int32_t>(h.mode()));  // 21
+// Item 21: the 400 ms histogram with single-precision power sums.
+void writeHistogram(Writer& w, const HistoryEngine& h) {
+  w.i32(static_cast<int32_t>(h.mode()));
   for (int bin = 0; bin < kBins; ++bin) {
     w.i32(h.binCount(bin));
     w.real(powerReal(h.binPower(bin)));
   }
   w.i32(h.totalCount());
   w.i16(static_cast<int16_t>(h.relativeGate() * 10));
+}
 
+// Our trailing block: the range histogram, then the 400 ms power sums in double precision.
+void writeRangeBlock(Writer& w, const HistoryEngine& h) {
   w.i32(kRangeBlockMark);
   w.i32(kRangeBlockVersion);
   w.boolean(h.rangeExact());
@@ -376,6 +401,25 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   }
   for (int bin = 0; bin < kBins; ++bin)
     w.dbl(h.binPower(bin));
+}
+
+void writeContext(Writer& w, const LoudnessContext& context) {
+  const LoudnessSettings& s = context.settings();
+  const SessionRecord& r = context.record();
+  const HistoryEngine& h = context.history();
+  const LoudnessContext::WorkingValues v = context.workingValues();
+
+  writeHeader(w);
+  writeSettings(w, s, context.mode(), r);
+  writeRecordTexts(w, r);
+  writeLatestValues(w, s, r, v);
+  writeErrorRecords(w, r);
+  writeRecordRest(w, r, context.reportPending());
+  writeWorkingValues(w, r, v);
+  w.texts(context.queuedLines());  // 19
+  writeDataLogTimers(w, v);
+  writeHistogram(w, h);
+  writeRangeBlock(w, h);
 }
 
 // ---- [reading] ----------------------------------------------------------------------------------
@@ -541,14 +585,14 @@ struct Loaded {
   std::deque<std::string> queue;
 };
 
-void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
-  LoudnessSettings& s = out.settings;
-  SessionRecord& r = out.record;
-  LoudnessContext::WorkingValues& v = out.values;
-  s = current.settings();
-
-  if (rd.i32() != kSessionFileMark) badFormat();  // 1-2
+// Items 1-2.
+void readHeader(Reader& rd) {
+  if (rd.i32() != kSessionFileMark) badFormat();
   if (rd.i32() != kSessionFileVersion) fail("Unsupported version number");
+}
+
+// Items 3-11: the session's settings. Returns the moving-average period in seconds.
+int32_t readSettings(Reader& rd, LoudnessSettings& s, SessionRecord& r) {
   r.sessionName = rd.text();  // 3
   const int32_t period = rd.ranged(1, 60);
   s.peakThreshold = rd.real();  // 5
@@ -564,14 +608,23 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
   s.allChannels = rd.boolean();  // 10
   s.logEverySample = rd.boolean();
   s.rolloverTime = rd.text();
+  return period;
+}
+
+// Items 12-13: the record's ten texts and the channel sources.
+void readRecordTexts(Reader& rd, SessionRecord& r) {
   for (std::string* t : {&r.title, &r.operatorName, &r.sessionName, &r.deviceName, &r.startDate,
                          &r.startTime, &r.endDate, &r.endTime, &r.startTimecode, &r.endTimecode})
     *t = rd.text();
   const int32_t sources = rd.count(kMeterChannels, kTextMinBytes);  // 13
   for (int32_t i = 0; i < sources; ++i)
     r.channelSources[static_cast<size_t>(i)] = rd.text();
+}
 
-  r.dataSeen = rd.boolean();  // 14
+// Item 14: latest values and statistics.
+void readLatestValues(Reader& rd, LoudnessSettings& s, SessionRecord& r,
+                      LoudnessContext::WorkingValues& v) {
+  r.dataSeen = rd.boolean();
   r.timecode = rd.text();
   rd.boolean();  // channel-meter display settings: the panel's own, not the session's
   rd.real();
@@ -613,8 +666,12 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
   rd.i32();
   for (uint32_t& t : r.timeInError)
     t = rd.u32();
+}
 
-  const int32_t errors = rd.count(kMostErrorRecords, kErrorMinBytes);  // 15
+// Items 15-16: the error records, then their open and worst positions, each of a record that
+// fits its category.
+void readErrorRecords(Reader& rd, SessionRecord& r) {
+  const int32_t errors = rd.count(kMostErrorRecords, kErrorMinBytes);
   r.errors.reserve(static_cast<size_t>(errors));
   for (int32_t i = 0; i < errors; ++i)
     r.errors.push_back(readError(rd));
@@ -625,8 +682,11 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
       (*positions)[static_cast<size_t>(category)] = at;
     }
   }
+}
 
-  const int32_t lastDialnorm = rd.ranged(0, 8);  // 17
+// Item 17: the rest of the record.
+void readRecordRest(Reader& rd, SessionRecord& r) {
+  const int32_t lastDialnorm = rd.ranged(0, 8);
   if (lastDialnorm != 0 && lastDialnorm < 6) badFormat();
   r.lastDialnormError = static_cast<ErrorType>(lastDialnorm);
   r.maxDialnormSeen = rd.boolean();
@@ -655,8 +715,21 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
   r.lowTenths = rd.i16();
   r.lastPayloadType = static_cast<PayloadType>(rd.ranged(0, 3));
   rd.boolean();  // a waiting report job is not carried over: saving ran it to its end
+}
 
-  for (int i = 0; i < 6; ++i)  // 18
+// The file base of a data file path: other panels write the whole path; the file base is its
+// last name without ".csv".
+std::string fileBaseOf(std::string csvPath) {
+  const size_t slash = csvPath.find_last_of("\\/");
+  if (slash != std::string::npos) csvPath.erase(0, slash + 1);
+  if (csvPath.size() >= 4 && csvPath.compare(csvPath.size() - 4, 4, ".csv") == 0)
+    csvPath.resize(csvPath.size() - 4);
+  return csvPath;
+}
+
+// Item 18: working values (the timing integers as the index at the top lists them).
+void readWorkingValues(Reader& rd, SessionRecord& r, LoudnessContext::WorkingValues& v) {
+  for (int i = 0; i < 6; ++i)
     rd.i32();
   rd.reals(v.peakNow);
   rd.reals(v.peakStore);
@@ -673,77 +746,116 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
   v.silentTime = rd.text();
   rd.text();
   rd.text();
-  std::string csvPath = rd.text();
+  v.fileBase = fileBaseOf(rd.text());
   rd.text();
-  // Other panels write the whole path; the file base is its last name without ".csv".
-  const size_t slash = csvPath.find_last_of("\\/");
-  if (slash != std::string::npos) csvPath.erase(0, slash + 1);
-  if (csvPath.size() >= 4 && csvPath.compare(csvPath.size() - 4, 4, ".csv") == 0)
-    csvPath.resize(csvPath.size() - 4);
-  v.fileBase = csvPath;
+}
 
-  rd.texts(out.queue, kMostDataLines);  // 19
-
-  v.lastLineTick = rd.u32();  // 20
+// Item 20: data-log timers.
+void readDataLogTimers(Reader& rd, LoudnessContext::WorkingValues& v) {
+  v.lastLineTick = rd.u32();
   v.logInterval = rd.u32();
   v.lineLogged = rd.i32() != 0;
   const int32_t hour = rd.i32();
   v.queueHour = hour > 0 ? std::to_string(hour) : std::string();
   v.startTimecodeTaken = rd.boolean();
   rd.i32();
+}
 
-  // 21
-  out.history = HistoryEngine(period);
-  out.history.setMode(static_cast<HistoryEngine::Mode>(rd.ranged(0, 2)));
+// The 400 ms histogram of item 21 (after its mode) as the file gives it.
+struct BlockHistogram {
   std::array<int32_t, kBins> counts{};
   std::array<double, kBins> powers{};
+  int32_t total = 0;
+  int16_t gate = 0;  // relative gate, tenths of LU: 80 or 100
+};
+
+// The short-term histogram behind the loudness range.
+struct RangeHistogram {
+  std::array<int32_t, kBins> counts{};
+  std::array<double, kBins> powers{};
+  bool exact = false;
+};
+
+// Item 21 after its mode: bins with single-precision power sums, their total and the gate.
+BlockHistogram readBlockHistogram(Reader& rd) {
+  BlockHistogram h;
   int64_t sum = 0;
   for (int bin = 0; bin < kBins; ++bin) {
     const auto b = static_cast<size_t>(bin);
-    counts[b] = rd.ranged(0, std::numeric_limits<int32_t>::max());
-    powers[b] = rd.real();
-    if (powers[b] < 0.0) badFormat();
-    sum += counts[b];
+    h.counts[b] = rd.ranged(0, std::numeric_limits<int32_t>::max());
+    h.powers[b] = rd.real();
+    if (h.powers[b] < 0.0) badFormat();
+    sum += h.counts[b];
   }
-  const int32_t total = rd.i32();
-  if (total != sum) badFormat();
-  const int16_t gate = rd.i16();
-  if (gate != 80 && gate != 100) badFormat();
-  out.history.setRelativeGate(gate / 10);
+  h.total = rd.i32();
+  if (h.total != sum) badFormat();
+  h.gate = rd.i16();
+  if (h.gate != 80 && h.gate != 100) badFormat();
+  return h;
+}
 
-  std::array<int32_t, kBins> rangeCounts = counts;
-  std::array<double, kBins> rangePowers = powers;
-  bool exact = false;
-  if (rd.mark(kRangeBlockMark)) {
-    if (rd.i32() != kRangeBlockVersion) fail("Unsupported version number");
-    exact = rd.boolean();
-    for (int bin = 0; bin < kBins; ++bin) {
-      const auto b = static_cast<size_t>(bin);
-      rangeCounts[b] = rd.ranged(0, std::numeric_limits<int32_t>::max());
-      rangePowers[b] = rd.dbl();
-      if (!(rangePowers[b] >= 0.0 && rangePowers[b] <= kMostPowerSum)) badFormat();
-    }
-    for (int bin = 0; bin < kBins; ++bin) {
-      const double p = rd.dbl();
-      if (!(p >= 0.0 && p <= kMostPowerSum)) badFormat();
-      powers[static_cast<size_t>(bin)] = p;
-    }
+// Our optional trailing block: the range histogram, and the 400 ms power sums in double
+// precision, which replace the single-precision ones. Without it the range is rebuilt from the
+// 400 ms blocks and is not exact.
+RangeHistogram readRangeBlock(Reader& rd, BlockHistogram& blocks) {
+  RangeHistogram range{blocks.counts, blocks.powers, false};
+  if (!rd.mark(kRangeBlockMark)) return range;
+  if (rd.i32() != kRangeBlockVersion) fail("Unsupported version number");
+  range.exact = rd.boolean();
+  for (int bin = 0; bin < kBins; ++bin) {
+    const auto b = static_cast<size_t>(bin);
+    range.counts[b] = rd.ranged(0, std::numeric_limits<int32_t>::max());
+    range.powers[b] = rd.dbl();
+    if (!(range.powers[b] >= 0.0 && range.powers[b] <= kMostPowerSum)) badFormat();
   }
+  for (int bin = 0; bin < kBins; ++bin) {
+    const double p = rd.dbl();
+    if (!(p >= 0.0 && p <= kMostPowerSum)) badFormat();
+    blocks.powers[static_cast<size_t>(bin)] = p;
+  }
+  return range;
+}
+
+// Item 21 and our range block into a history of `period` seconds. Returns the relative gate in
+// tenths of LU.
+int16_t readHistory(Reader& rd, int32_t period, HistoryEngine& history) {
+  history = HistoryEngine(period);
+  history.setMode(static_cast<HistoryEngine::Mode>(rd.ranged(0, 2)));
+  BlockHistogram blocks = readBlockHistogram(rd);
+  history.setRelativeGate(blocks.gate / 10);
+  const RangeHistogram range = readRangeBlock(rd, blocks);
   // Anything after the common items that is not our block belongs to someone else: ignored.
-  out.history.setHistogram(counts, powers, total);
-  out.history.setRangeHistogram(rangeCounts, rangePowers, exact);
+  history.setHistogram(blocks.counts, blocks.powers, blocks.total);
+  history.setRangeHistogram(range.counts, range.powers, range.exact);
+  return blocks.gate;
+}
 
-  // A custom mode's values live in the settings; the loaded mode must give the same ones.
+// A custom mode's values live in the settings; the loaded mode must give the same ones.
+void keepCustomMode(LoudnessSettings& s, const SessionRecord& r, int32_t period, int16_t gate) {
   s.graphMode = r.graphMode;
-  if (r.graphMode == GraphMode::kCustom) {
-    s.customTarget = r.target;
-    s.customRelative = r.relative;
-    s.customRange = r.rangeIndex;
-    s.customPeriod = static_cast<float>(period);
-    s.customGating = r.gating;
-    s.customGate10 = gate == 100;
-    s.customLufs = r.lufs;
-  }
+  if (r.graphMode != GraphMode::kCustom) return;
+  s.customTarget = r.target;
+  s.customRelative = r.relative;
+  s.customRange = r.rangeIndex;
+  s.customPeriod = static_cast<float>(period);
+  s.customGating = r.gating;
+  s.customGate10 = gate == 100;
+  s.customLufs = r.lufs;
+}
+
+void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
+  out.settings = current.settings();
+  readHeader(rd);
+  const int32_t period = readSettings(rd, out.settings, out.record);
+  readRecordTexts(rd, out.record);
+  readLatestValues(rd, out.settings, out.record, out.values);
+  readErrorRecords(rd, out.record);
+  readRecordRest(rd, out.record);
+  readWorkingValues(rd, out.record, out.values);
+  rd.texts(out.queue, kMostDataLines);  // 19
+  readDataLogTimers(rd, out.values);
+  const int16_t gate = readHistory(rd, period, out.history);
+  keepCustomMode(out.settings, out.record, period, gate);
 }
 
 }  // namespace
