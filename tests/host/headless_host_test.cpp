@@ -15,6 +15,7 @@
 #include "../comm/loopback.h"
 #include "comm/protocol.h"
 #include "core/log.h"
+#include "lmcard/lm_card.h"
 
 namespace qelm {
 namespace {
@@ -228,6 +229,49 @@ TEST(HeadlessHostTest, ScriptedInputLinesFireTheConfiguredSets) {
   EXPECT_EQ(decodeValue(sets[0], ValueType::kInt)->i, 9);
   EXPECT_EQ(decodeValue(sets[1], ValueType::kInt)->i, 5);
   EXPECT_EQ(sets[1].oid, 0x0101);
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HeadlessHostTest, AClickWhosePressAndReleaseComeInOnePassStartsALoudnessSession) {
+  const uint32_t cardAddress = platform::ipv4(127, 0, 67, 1);
+  if (loopback::TestServer(cardAddress, kFramePort).error != 0)
+    GTEST_SKIP() << "port 5253 of 127.0.67.1 is taken";
+  LmCardOptions card;
+  card.address = cardAddress;
+  card.file = QELM_PROGRAM_DIR "resources/lm_test_signal.wav";
+  card.loop = true;
+  std::atomic<bool> cardStop{false};
+  std::ostringstream cardErrors;
+  auto cardRun =
+      std::async(std::launch::async, [&] { return runLmCard(card, cardErrors, cardStop); });
+
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_click";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "data" / "configuration");
+  std::ofstream(folder / "data" / "configuration" / "startup.txt")
+      << "model Meter\n"
+         "  parameter 0x0D52 \"Loudness Data\" choice 0 Off \"Off\" choice 1 On \"On\"\n"
+         "  monitor lm\n"
+         "device 1 Meter page 1 Loudness type lm\n"
+         "  item 9 \"Loudness Data\" from-model Meter 127.0.67.1 1\n";
+  // The start button of the right screen, pressed and released in the same millisecond.
+  std::ofstream(folder / "click.txt") << "2000 0 11 1 1 40 60\n2000 0 2 1 1 40 60\n";
+  ParsedOptions parsed =
+      parse({"run", "--data", (folder / "data").string(), "--report", folder.string(), "--program",
+             QELM_PROGRAM_DIR, "--seconds", "3.5", "--input", (folder / "click.txt").string()});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
+  cardStop = true;
+  if (cardRun.get() != 0) GTEST_SKIP() << "the loudness card could not play: " << cardErrors.str();
+
+  EXPECT_NE(out.str().find(": Starting session\n"), std::string::npos) << out.str();
+  // A session that ran leaves its report when the shutdown stops it.
+  bool reported = false;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / "reports"))
+    reported = reported || entry.path().extension() == ".html";
+  EXPECT_TRUE(reported) << out.str();
   std::filesystem::remove_all(folder);
 }
 
