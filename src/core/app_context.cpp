@@ -98,6 +98,15 @@ bool AppContext::canLoadSession() const {
   return canLoadSession_;
 }
 
+std::string AppContext::configurationError() const {
+  return readText(configurationError_);
+}
+
+void AppContext::setConfigurationError(const std::string& error) {
+  std::lock_guard<std::mutex> guard(stateLock_);
+  configurationError_ = error;
+}
+
 void AppContext::setSessionFlags(bool canSave, bool canLoad) {
   std::lock_guard<std::mutex> guard(stateLock_);
   canSaveSession_ = canSave;

@@ -85,6 +85,13 @@ class AppContext {
   /// Stores both session flags at once.
   void setSessionFlags(bool canSave, bool canLoad);
 
+  /// Why the last configuration load failed: the loader's message ("at FILE:LINE MESSAGE", or
+  /// why the start-up file could not be read); empty once a load succeeded. Written by the
+  /// engine; the window reads it to tell the operator when a run ends with a configuration
+  /// failure.
+  std::string configurationError() const;
+  void setConfigurationError(const std::string& error);
+
  private:
   std::string readText(const std::string& field) const;
 
@@ -99,6 +106,7 @@ class AppContext {
   std::string loadSessionPath_;
   std::string sessionReply_;
   std::string loudnessSummary_;
+  std::string configurationError_;
   bool canSaveSession_ = false;
   bool canLoadSession_ = false;
 };

@@ -61,6 +61,7 @@ void WinInput::setTouch(int32_t screen, int32_t x, int32_t y, bool pressed) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     TouchState& touch = touches_[static_cast<size_t>(screen)];
+    if (pressed && touch.downs.size() < kMaxPendingTouches) touch.downs.push_back({x, y});
     touch.currentX = x;
     touch.currentY = y;
     touch.pressed = pressed;
@@ -91,6 +92,17 @@ size_t WinInput::queuedCount() {
 
 std::optional<InputEvent> WinInput::nextTouch(int32_t screen, uint32_t tick) {
   TouchState& touch = touches_[static_cast<size_t>(screen)];
+  if (!touch.downs.empty()) {
+    // A button-down starts a touch whether or not the button is still down: the release of a
+    // quick click may have come in the same pass.
+    const Point down = touch.downs.front();
+    touch.downs.pop_front();
+    touch.reportedX = down.x;
+    touch.reportedY = down.y;
+    touch.firstTick = tick;
+    touch.repeatTick = 0;
+    return InputEvent{kTouchCode, EventKind::kTouched, 1, screen, down.x, down.y};
+  }
   touch.reportedX = touch.currentX;
   touch.reportedY = touch.currentY;
   if (!touch.pressed) {

@@ -20,6 +20,8 @@ class WinInput final : public InputBase {
   static constexpr uint32_t kHoldTimeMs = 1000;
   /// A touch still pressed after this long is reported again.
   static constexpr uint32_t kTouchRepeatMs = 3000;
+  /// Button-downs one screen keeps until the engine takes them; further ones are dropped.
+  static constexpr size_t kMaxPendingTouches = 8;
 
   explicit WinInput(platform::Clock& clock);
 
@@ -35,7 +37,8 @@ class WinInput final : public InputBase {
   void queueKnobTurn(int32_t knob, bool positive);
   /// Queues knob `knob`'s push (down) or release.
   void queueKnobButton(int32_t knob, bool down);
-  /// Records the mouse button on screen `screen` (0, 1) going down or up at (x, y).
+  /// Records the mouse button on screen `screen` (0, 1) going down or up at (x, y). Every
+  /// button-down is reported as a touch, even when its button-up comes before the engine looks.
   void setTouch(int32_t screen, int32_t x, int32_t y, bool pressed);
   /// Sets the input-line mask (always 0 on the desktop; scripts and tests may set it).
   void setInputLines(uint32_t mask);
@@ -48,7 +51,14 @@ class WinInput final : public InputBase {
 
  private:
   platform::Wakeup wakeup_;
+  struct Point {
+    int32_t x = -1;
+    int32_t y = -1;
+  };
   struct TouchState {
+    // Button-downs not yet reported, oldest first; a quick click is gone from `pressed` by the
+    // time the engine looks, but not from here.
+    std::deque<Point> downs;
     uint32_t firstTick = 0;   // 0 = not touching
     uint32_t repeatTick = 0;  // 0 = not repeating
     uint32_t repeatDelay = kTouchRepeatMs;

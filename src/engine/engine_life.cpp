@@ -1,6 +1,8 @@
 #include "engine/engine_life.h"
 
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -25,6 +27,7 @@
 #include "loudness_views/loudness_screens.h"
 #include "model/model.h"
 #include "panel/displays.h"
+#include "panel/error_screens.h"
 #include "panel/panel_logic.h"
 #include "text/text.h"
 
@@ -90,11 +93,40 @@ bool EngineLife::loadConfiguration() {
   const uint32_t loadStart = clock().tick();
   state_.catalog.banner = kProductName;
   loader_ = std::make_unique<ConfigLoader>(errorFolder_, configurationFolder_, state_.catalog);
+  const int32_t firstMessage = messageCount();
   const bool loaded = loader_->load(startupFile_);
+  // The loader reports why it failed as its last message: the located error it also wrote to
+  // the error file, or why the start-up file could not be read.
+  const int32_t lastMessage = messageCount() - 1;
+  const std::string error =
+      loaded || lastMessage < firstMessage ? std::string() : messageText(lastMessage);
   logMessage(kLogInfo, "Processed configuration in %d ticks\n",
              static_cast<int>(platform::elapsedMs(clock().tick(), loadStart)));
-  if (!loaded) loader_.reset();
-  return loaded;
+  context_.setConfigurationError(error);
+  if (loaded) {
+    // The error of an earlier load no longer holds.
+    std::error_code ignored;
+    std::filesystem::remove(errorFolder_, ignored);
+    return true;
+  }
+  loader_.reset();
+  // No run follows to light them; lamps of an earlier run would invite keys that do nothing.
+  context_.lampWord.store(0, std::memory_order_relaxed);
+  state_.errorOnScreens = showConfigurationError(error);
+  return false;
+}
+
+bool EngineLife::showConfigurationError(const std::string& error) {
+  // The fonts a normal run draws with; without them the runner's noise is all there is to show.
+  FontRegistry fonts;
+  createFonts(fonts, fontsFolder_);
+  bool drawn = false;
+  {
+    std::lock_guard<std::mutex> guard(context_.screenLock);
+    drawn = drawConfigurationError(context_.pixels(), fonts, error);
+  }
+  if (drawn) notifyScreenChange();
+  return drawn;
 }
 
 void EngineLife::readBootEnvironment() {
@@ -250,9 +282,13 @@ void EngineLife::updateDisplays() {
   }
   if (changeSum != notifiedChangeSum_) {
     notifiedChangeSum_ = changeSum;
-    if (ScreenNotifier* notifier = context_.notifyWindow.load(std::memory_order_relaxed))
-      notifier->screenChanged();
+    notifyScreenChange();
   }
+}
+
+void EngineLife::notifyScreenChange() {
+  if (ScreenNotifier* notifier = context_.notifyWindow.load(std::memory_order_relaxed))
+    notifier->screenChanged();
 }
 
 void EngineLife::serveSessionRequests() {

@@ -69,7 +69,11 @@ class EngineLife {
   void initializeDisplays();
   void setUpPanelLogic();
 
+  // Draws the failed load's `error` on the screens with the run's fonts; false when they could
+  // not be made.
+  bool showConfigurationError(const std::string& error);
   void takeExitRequests();
+  void notifyScreenChange();
   void updateDisplays();
   void serveSessionRequests();
   platform::Clock& clock();

@@ -26,6 +26,9 @@ struct EngineState {
   std::mt19937 random;
   /// What the configuration defines: models, templates, devices, simulators, actions, values.
   ConfigCatalog catalog;
+  /// Set by a run whose configuration failed once it has drawn the error on the screens: the
+  /// runner leaves them as they are instead of filling them with noise.
+  bool errorOnScreens = false;
 };
 
 }  // namespace qelm

@@ -34,6 +34,7 @@ void EngineRunner::loop() {
   std::minstd_rand noise(clock.tick() | 1u);
   int result = 0;
   while (!context_.stopRequested.load(std::memory_order_relaxed)) {
+    bool errorOnScreens = false;
     {
       EngineState state(context_);
       try {
@@ -46,9 +47,11 @@ void EngineRunner::loop() {
         // error instead, so an operator keeps a panel that can restart.
         logMessage(kLogInfo, "Engine stopped: %s\n", error.what());
       }
+      errorOnScreens = state.errorOnScreens;
     }
     result_.store(result, std::memory_order_release);
-    {
+    // A configuration error drawn on the screens stays there for the operator to read.
+    if (!errorOnScreens) {
       // The window copies the raster under the screen lock, so the noise fill takes it too.
       std::lock_guard<std::mutex> guard(context_.screenLock);
       context_.fillNoise(noise);

@@ -86,6 +86,37 @@ TEST_F(WinInputTest, HeldTouchRepeatsEveryThreeSecondsAtTheButtonDownPoint) {
       << "a new touch starts over without the repeat kind";
 }
 
+TEST_F(WinInputTest, EveryButtonDownIsATouchEvenWhenItsReleaseCameFirst) {
+  // Press and release before the engine looks, as remote desktops and automation click.
+  input_.setTouch(1, 40, 50, true);
+  input_.setTouch(1, 41, 51, false);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{{0, EventKind::kTouched, 1, 1, 40, 50}}));
+  clock_.advance(4000);
+  EXPECT_TRUE(drain().empty()) << "a released touch does not repeat";
+
+  // Two clicks in one pass are two touches, in order.
+  input_.setTouch(0, 1, 2, true);
+  input_.setTouch(0, 1, 2, false);
+  input_.setTouch(0, 3, 4, true);
+  input_.setTouch(0, 3, 4, false);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{{0, EventKind::kTouched, 1, 0, 1, 2},
+                                              {0, EventKind::kTouched, 1, 0, 3, 4}}));
+
+  // A button released outside the screen leaves the touch pressed; the next click still counts.
+  input_.setTouch(0, 5, 6, true);
+  drain();
+  input_.setTouch(0, 7, 8, true);
+  EXPECT_EQ(drain(), (std::vector<InputEvent>{{0, EventKind::kTouched, 1, 0, 7, 8}}));
+  input_.setTouch(0, 7, 8, false);
+
+  // A flood of clicks keeps a bounded number.
+  for (int i = 0; i < 100; ++i) {
+    input_.setTouch(1, i, i, true);
+    input_.setTouch(1, i, i, false);
+  }
+  EXPECT_EQ(drain().size(), WinInput::kMaxPendingTouches);
+}
+
 TEST_F(WinInputTest, TouchesComeBeforeQueuedEventsLeftScreenFirst) {
   input_.queueKey(3);
   input_.setTouch(1, 1, 2, true);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -119,6 +120,23 @@ TEST(EngineRunnerTest, ConfigurationFailureEndsTheThreadAndLeavesNoise) {
   EXPECT_EQ(runner.result(), 2);
   EXPECT_EQ(runs.count(), 1u);
   EXPECT_TRUE(isNoise(runner.context()));
+}
+
+TEST(EngineRunnerTest, AConfigurationErrorDrawnOnTheScreensStaysThere) {
+  platform::ManualClock clock;
+  EngineRunner runner(kFolders, clock, [&](EngineState& state) {
+    std::lock_guard<std::mutex> guard(state.context->screenLock);
+    std::fill_n(state.context->pixels(), kRasterWidth * kRasterHeight, 0xFFFFFFFFu);
+    state.errorOnScreens = true;
+    return 2;
+  });
+  runner.start();
+  ASSERT_TRUE(waitUntil([&] { return runner.finished(); }));
+  EXPECT_EQ(runner.result(), 2);
+  std::lock_guard<std::mutex> guard(runner.context().screenLock);
+  const uint32_t* pixels = runner.context().pixels();
+  EXPECT_EQ(std::count(pixels, pixels + kRasterWidth * kRasterHeight, 0xFFFFFFFFu),
+            kRasterWidth * kRasterHeight);
 }
 
 TEST(EngineRunnerTest, StopDuringThePauseEndsWithoutAnotherRun) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@
 #include "../comm/loopback.h"
 #include "comm/protocol.h"
 #include "core/log.h"
+#include "display/screenshot.h"
+#include "lmcard/lm_card.h"
 
 namespace qelm {
 namespace {
@@ -127,18 +130,59 @@ TEST(HeadlessHostTest, RunsTheEngineForTheGivenTimeAndShutsDownCleanly) {
   std::filesystem::remove_all(folder);
 }
 
-TEST(HeadlessHostTest, ABrokenConfigurationEndsTheProgramWithExitCodeTwo) {
+// The screenshot at `path` as 0xRRGGBB pixels, 960 x 272; empty when it cannot be read.
+std::vector<uint32_t> readScreenshot(const std::filesystem::path& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return {};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) == 0 ||
+      image.width != kScreenshotWidth || image.height != kScreenshotHeight)
+    return {};
+  std::vector<uint32_t> pixels;
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+    pixels.push_back(uint32_t{rgb[i]} << 16 | uint32_t{rgb[i + 1]} << 8 | rgb[i + 2]);
+  return pixels;
+}
+
+TEST(HeadlessHostTest, ABrokenConfigurationEndsWithCodeTwoAndItsErrorOnTheScreens) {
   const auto folder = std::filesystem::temp_directory_path() / "headless_host_broken";
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder / "data" / "configuration");
   std::ofstream(folder / "data" / "configuration" / "startup.txt") << "nonsense\n";
   ParsedOptions parsed = parse({"run", "--data", (folder / "data").string(), "--report",
-                                folder.string(), "--program", folder.string(), "--seconds", "20"});
+                                folder.string(), "--program", folder.string(), "--seconds", "20",
+                                "--screenshot", (folder / "shot.png").string(), "--lamps"});
   ASSERT_TRUE(parsed.options);
   std::ostringstream out;
   std::atomic<bool> interrupted{false};
   EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 2);
   EXPECT_NE(out.str().find("directive \"nonsense\" unrecognized"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("lamps: 0x00000000\n"), std::string::npos) << out.str();
+
+  // Each screen: a header bar, then one background with text in its first rows (22 pixels each
+  // from row 36); the left screen's message in the error colour.
+  const std::vector<uint32_t> shot = readScreenshot(folder / "shot.png");
+  ASSERT_EQ(shot.size(), static_cast<size_t>(kScreenshotWidth) * kScreenshotHeight);
+  const auto count = [&](int x0, int x1, int y0, int y1, auto&& counted) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x)
+        n += counted(shot[static_cast<size_t>(y) * kScreenshotWidth + x]) ? 1 : 0;
+    return n;
+  };
+  const uint32_t background = shot[static_cast<size_t>(kScreenshotHeight - 1) * kScreenshotWidth];
+  const auto is = [](uint32_t colour) { return [colour](uint32_t p) { return p == colour; }; };
+  for (const int x0 : {0, kScreenWidth}) {
+    const int x1 = x0 + kScreenWidth;
+    EXPECT_EQ(count(x0, x1, 1, 2, is(0x0000FF)), kScreenWidth) << "header bar at " << x0;
+    EXPECT_GT(count(x0, x1, 30, 272, is(background)), 242 * kScreenWidth * 9 / 10);
+    EXPECT_GT(count(x0, x1, 36, 58, [&](uint32_t p) { return p != background; }), 200);
+    EXPECT_EQ(count(x0, x1, 200, 272, is(background)), 72 * kScreenWidth) << "below the text";
+  }
+  EXPECT_GT(count(0, kScreenWidth, 30, 200, is(0xFF0000)), 200) << "the message, in red";
+  EXPECT_EQ(count(kScreenWidth, kScreenshotWidth, 30, 200, is(0xFF0000)), 0);
   std::filesystem::remove_all(folder);
 }
 
@@ -230,6 +274,49 @@ TEST(HeadlessHostTest, ScriptedInputLinesFireTheConfiguredSets) {
   EXPECT_EQ(decodeValue(sets[0], ValueType::kInt)->i, 9);
   EXPECT_EQ(decodeValue(sets[1], ValueType::kInt)->i, 5);
   EXPECT_EQ(sets[1].oid, 0x0101);
+  std::filesystem::remove_all(folder);
+}
+
+TEST(HeadlessHostTest, AClickWhosePressAndReleaseComeInOnePassStartsALoudnessSession) {
+  const uint32_t cardAddress = platform::ipv4(127, 0, 67, 1);
+  if (loopback::TestServer(cardAddress, kFramePort).error != 0)
+    GTEST_SKIP() << "port 5253 of 127.0.67.1 is taken";
+  LmCardOptions card;
+  card.address = cardAddress;
+  card.file = QELM_PROGRAM_DIR "resources/lm_test_signal.wav";
+  card.loop = true;
+  std::atomic<bool> cardStop{false};
+  std::ostringstream cardErrors;
+  auto cardRun =
+      std::async(std::launch::async, [&] { return runLmCard(card, cardErrors, cardStop); });
+
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_click";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "data" / "configuration");
+  std::ofstream(folder / "data" / "configuration" / "startup.txt")
+      << "model Meter\n"
+         "  parameter 0x0D52 \"Loudness Data\" choice 0 Off \"Off\" choice 1 On \"On\"\n"
+         "  monitor lm\n"
+         "device 1 Meter page 1 Loudness type lm\n"
+         "  item 9 \"Loudness Data\" from-model Meter 127.0.67.1 1\n";
+  // The start button of the right screen, pressed and released in the same millisecond.
+  std::ofstream(folder / "click.txt") << "2000 0 11 1 1 40 60\n2000 0 2 1 1 40 60\n";
+  ParsedOptions parsed =
+      parse({"run", "--data", (folder / "data").string(), "--report", folder.string(), "--program",
+             QELM_PROGRAM_DIR, "--seconds", "3.5", "--input", (folder / "click.txt").string()});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
+  cardStop = true;
+  if (cardRun.get() != 0) GTEST_SKIP() << "the loudness card could not play: " << cardErrors.str();
+
+  EXPECT_NE(out.str().find(": Starting session\n"), std::string::npos) << out.str();
+  // A session that ran leaves its report when the shutdown stops it.
+  bool reported = false;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / "reports"))
+    reported = reported || entry.path().extension() == ".html";
+  EXPECT_TRUE(reported) << out.str();
   std::filesystem::remove_all(folder);
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/win_input.h"
 #include "model/model.h"
 #include "panel_logic_fakes.h"
 
@@ -670,6 +671,35 @@ TEST_F(PanelLogicTest, LoudnessPagesWorkTheirSettingsAndTheirMonitor) {
   press(kSelectSubmenu);
   EXPECT_EQ(logic_->sessionRequest(SessionOperation::kLoad, "a.ses"), "");
   EXPECT_FALSE(logic_->sessionStopped());
+}
+
+TEST_F(PanelLogicTest, ScreenButtonsActOnClicksWhosePressAndReleaseCameInOnePass) {
+  start();
+  press(kSelectDevice);
+  type("7");
+  press(kEnter);
+  FakeTarget& view = card("view", Value::ofInt(0));
+  settings_.targets[codeOf(GlobalCode::kCurrentLoudnessView)] = &view;
+  FakeLoudness loudness(journal_);
+  logic_->setLoudnessControl(&loudness);
+  journal_.lines.clear();
+
+  // Each click is pressed and released before the pass hands the input to the panel.
+  platform::ManualClock clock(1000);
+  WinInput input(clock);
+  const auto click = [&](Screen screen, int32_t x, int32_t y) {
+    input.setTouch(codeOf(screen), x, y, true);
+    input.setTouch(codeOf(screen), x, y, false);
+    while (const std::optional<InputEvent> event = input.nextEvent())
+      send(*event);
+    clock.advance(1);
+  };
+  click(Screen::kRight, 40, 60);
+  click(Screen::kRight, 120, 60);
+  click(Screen::kRight, 200, 60);
+  EXPECT_THAT(journal_.lines, ElementsAre("start", "stop", "pause"));
+  click(Screen::kLeft, 450, 20);
+  EXPECT_EQ(view.currentValue().i, 1) << "the view toggle";
 }
 
 }  // namespace
