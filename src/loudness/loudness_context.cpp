@@ -354,6 +354,7 @@ void LoudnessContext::poll(uint32_t tick, uint32_t loopMs) {
     record_.endReason = record_.statusText;
   }
   if (!queue_.empty() && ticksSince(tick, queuedAt_) >= kDataFlushTicks) flushDataLog();
+  logDroppedMessages(tick);
   if (job_) {
     const bool more = job_->step();
     record_.reportProgress = job_->progress();
@@ -409,7 +410,7 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   loopMs_ = loopMs;
   record_.lastPayloadType = PayloadType::kCurrent;
   record_.dataSeen = true;
-  countDroppedMessages(payload.sequence);
+  countDroppedMessages(payload.sequence, tick);
   takeLatestValues(payload);
 
   const PeakOvers overs = updatePeakLevels(payload, loopMs);
@@ -446,16 +447,27 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   record_.changed = true;
 }
 
-void LoudnessContext::countDroppedMessages(uint32_t sequence) {
+void LoudnessContext::countDroppedMessages(uint32_t sequence, uint32_t tick) {
   SessionRecord& r = record_;
   const uint32_t dropped = droppedMessages(lastSequence_, sequence);
   if (dropped > 0) {
-    logMessage(kLogInfo, "Dropped %u message(s)\n", dropped);
+    unloggedDrops_ = dropped > UINT32_MAX - unloggedDrops_ ? UINT32_MAX : unloggedDrops_ + dropped;
     r.droppedMessages =
         dropped > UINT32_MAX - r.droppedMessages ? UINT32_MAX : r.droppedMessages + dropped;
     history_.pushGap(dropped);
   }
+  logDroppedMessages(tick);
   lastSequence_ = sequence;
+}
+
+// A card that drops messages all the time would fill the log: one line a second at most, with
+// the sum of the gaps since the last one.
+void LoudnessContext::logDroppedMessages(uint32_t tick) {
+  if (unloggedDrops_ == 0 || (dropsLoggedAt_ && ticksSince(tick, *dropsLoggedAt_) < kDropLogTicks))
+    return;
+  logMessage(kLogInfo, "Dropped %u message(s)\n", unloggedDrops_);
+  unloggedDrops_ = 0;
+  dropsLoggedAt_ = tick;
 }
 
 void LoudnessContext::takeLatestValues(const DecodedPayload& payload) {

@@ -1,5 +1,6 @@
 // The session state machine with its log lines, the error records, the signal and timecode
 // triggers, the data lines, and the daily rollover, on a loudness context driven tick by tick.
+#include <cstdio>
 #include <deque>
 
 #include "loudness/loudness_context.h"
@@ -423,6 +424,29 @@ TEST_F(SessionTest, DroppedMessagesAreLoggedCountedAndLeaveGapsInTheHistory) {
   EXPECT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(record().droppedMessages, 3u);
   EXPECT_EQ(context_.history().ring(0).filled(), before + 4);
+}
+
+TEST_F(SessionTest, DropsAreLoggedAtMostOnceASecondWithTheirSum) {
+  context_.start();
+  feed(-23);
+  LogLines log;
+  // A card that loses every other message for three seconds.
+  for (int i = 0; i < 30; ++i) {
+    ++sequence_;
+    feed(-23);
+  }
+  tick_ += 10;
+  poll();
+  const std::vector<std::string> lines = log.lines();
+  EXPECT_LE(lines.size(), 4u);
+  uint32_t logged = 0;
+  for (const std::string& line : lines) {
+    unsigned n = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "Dropped %u message(s)", &n), 1) << line;
+    logged += n;
+  }
+  EXPECT_EQ(logged, 30u);
+  EXPECT_EQ(record().droppedMessages, 30u);
 }
 
 TEST_F(SessionTest, DisplayTextsFollowTheMode) {
