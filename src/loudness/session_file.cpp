@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,7 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "core/log.h"
@@ -885,10 +887,21 @@ std::string folderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A temporary name beside `target`: the target's name + ".XXXXXX", or a short hidden name in
+// its folder when that suffix would make the name too long for the folder.
+std::string temporaryNameFor(const std::string& target) {
+  constexpr std::string_view kSuffix = ".XXXXXX";
+  const size_t slash = target.find_last_of('/');
+  const size_t nameBytes = slash == std::string::npos ? target.size() : target.size() - slash - 1;
+  if (nameBytes + kSuffix.size() <= NAME_MAX) return target + std::string(kSuffix);
+  return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) +
+         ".qelm-XXXXXX";
+}
+
 // A temporary file beside the target that is removed unless it was renamed into place.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(const std::string& target) : name_(target + ".XXXXXX") {
+  explicit TemporaryFile(const std::string& target) : name_(temporaryNameFor(target)) {
     const int fd = mkstemp(name_.data());
     if (fd < 0) {
       name_.clear();

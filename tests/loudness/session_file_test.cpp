@@ -430,6 +430,25 @@ TEST_F(SessionFileTest, SavingWritesTheReportsBesideTheFile) {
             "Evening news " + file("night.html").string() + " " + file("night.csv").string());
 }
 
+// Stands in for the report writer: writes the report and remembers where.
+struct RecordedReports final : SessionReports {
+  void write(const LoudnessContext&, const std::string& html, const std::string&) override {
+    calls.push_back(html);
+    writeBytes(html, "report");
+  }
+  std::vector<std::string> calls;
+};
+
+TEST_F(SessionFileTest, ANameThatFitsTheFolderButNotWithASuffixIsSaved) {
+  RecordedReports reports;
+  const std::string longest = std::string(246, 'n') + ".SES";
+  ASSERT_EQ(saveSessionFile(context_, file(longest.c_str()).string(), &reports), "OK");
+  EXPECT_EQ(reports.calls.size(), 1u);
+  ASSERT_EQ(loadFresh(file(longest.c_str())), "OK");
+  EXPECT_EQ(fresh_->record().title, "Evening news");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
+}
+
 // Regenerates the fuzz seeds (run with --gtest_also_run_disabled_tests and QELM_SEED_DIR set)
 // when the format changes.
 TEST_F(SessionFileTest, DISABLED_WriteFuzzSeeds) {
