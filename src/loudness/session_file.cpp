@@ -946,15 +946,16 @@ class TemporaryFile {
 std::string saveSessionFile(const LoudnessContext& context, const std::string& path,
                             SessionReports* reports) {
   try {
-    if (reports) {
-      const SessionReportPaths paths = sessionReportPaths(path);
-      reports->write(context, paths.html, paths.csv);
-    }
+    const SessionReportPaths paths = sessionReportPaths(path);
+    // The report would be written first and then replaced by the session file.
+    if (reports && (path == paths.html || path == paths.csv)) fail(kOwnReportName);
     TemporaryFile temporary(path);
     if (!temporary.file()) cannotOpen(path, "writing");
     Writer writer(temporary.file());
     writeContext(writer, context);
     if (!temporary.commit(path)) fail("Unable to write value to file");
+    // Only a saved session gets its reports: a failed save leaves nothing that looks saved.
+    if (reports) reports->write(context, paths.html, paths.csv);
     return "OK";
   } catch (const std::exception& e) {
     return failure(e);

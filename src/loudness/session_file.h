@@ -54,9 +54,14 @@ struct SessionReportPaths {
 /// name, never of a folder) replaced, or ".html" and ".csv" appended when it has none.
 SessionReportPaths sessionReportPaths(const std::string& sessionPath);
 
-/// Writes the reports (when `reports` is set) and then `context` to the session file `path`,
-/// through a synced temporary file renamed over it, so a failure leaves any old file whole.
-/// Returns "OK" or the failure text, which is also logged.
+/// Reply to a save whose path is that of its own HTML report or data file.
+inline constexpr const char* kOwnReportName =
+    "A session file cannot take the name of its own report or data file";
+
+/// Writes `context` to the session file `path`, through a synced temporary file renamed over
+/// it, so a failure leaves any old file whole; then, when `reports` is set and the file was
+/// saved, its reports. A path equal to one of its report paths is refused before anything is
+/// written. Returns "OK" or the failure text, which is also logged.
 std::string saveSessionFile(const LoudnessContext& context, const std::string& path,
                             SessionReports* reports = nullptr);
 

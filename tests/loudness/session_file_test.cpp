@@ -439,6 +439,24 @@ struct RecordedReports final : SessionReports {
   std::vector<std::string> calls;
 };
 
+TEST_F(SessionFileTest, APathThatIsItsOwnReportIsRefusedBeforeAnythingIsWritten) {
+  RecordedReports reports;
+  for (const char* name : {"run.html", "run.csv"}) {
+    EXPECT_EQ(saveSessionFile(context_, file(name).string(), &reports), kOwnReportName);
+    EXPECT_FALSE(fs::exists(file(name)));
+  }
+  EXPECT_TRUE(reports.calls.empty());
+}
+
+TEST_F(SessionFileTest, AFailedSaveWritesNoReports) {
+  RecordedReports reports;
+  context_.record().title.assign(70000, 'x');  // more than a text item holds
+  EXPECT_EQ(saveSessionFile(context_, file("long.ses").string(), &reports),
+            "Unable to write value to file");
+  EXPECT_TRUE(reports.calls.empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 0);
+}
+
 TEST_F(SessionFileTest, ANameThatFitsTheFolderButNotWithASuffixIsSaved) {
   RecordedReports reports;
   const std::string longest = std::string(246, 'n') + ".SES";
