@@ -61,8 +61,6 @@ const char* dialnormModeText(DialnormMode mode) {
 constexpr float kLevelScalingDb = -20.0f;
 constexpr float kYellowDb = -20.0f;
 constexpr float kRedDb = -10.0f;
-constexpr int32_t kGraphSpanMs = 100;
-constexpr const char* kGraphSpanName = "45 seconds";
 
 [[noreturn]] void fail(const char* text) {
   throw std::runtime_error(text);
@@ -312,11 +310,12 @@ void writeErrorRecords(Writer& w, const SessionRecord& r) {
 }
 
 // Item 17: the rest of the record.
-void writeRecordRest(Writer& w, const SessionRecord& r, bool reportPending) {
+void writeRecordRest(Writer& w, const LoudnessSettings& s, const SessionRecord& r,
+                     bool reportPending) {
   w.i32(static_cast<int32_t>(r.lastDialnormError));
   w.boolean(r.maxDialnormSeen);
   w.real(r.maxDialnorm);
-  w.boolean(false);
+  w.boolean(s.views.worstChoice);
   w.real(r.maxTruePeak);
   w.i32(r.maxPeakChannel);
   w.boolean(r.maxPeakSeen);
@@ -326,9 +325,9 @@ void writeRecordRest(Writer& w, const SessionRecord& r, bool reportPending) {
   w.text(r.statusText);
   w.text(r.endReason);
   w.i32(r.reportProgress);
-  w.i32(0);
-  w.i32(kGraphSpanMs);
-  w.text(kGraphSpanName);
+  w.i32(s.views.viewChoice);
+  w.i32(s.views.spanMs);
+  w.text(s.views.spanName);
   w.i32(static_cast<int32_t>(r.graphMode));
   w.text(graphModeName(r.graphMode));
   w.i32(r.periodSeconds);
@@ -416,7 +415,7 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   writeRecordTexts(w, r);
   writeLatestValues(w, s, r, v);
   writeErrorRecords(w, r);
-  writeRecordRest(w, r, context.reportPending());
+  writeRecordRest(w, s, r, context.reportPending());
   writeWorkingValues(w, r, v);
   w.texts(context.queuedLines());  // 19
   writeDataLogTimers(w, v);
@@ -686,14 +685,15 @@ void readErrorRecords(Reader& rd, SessionRecord& r) {
   }
 }
 
-// Item 17: the rest of the record.
-void readRecordRest(Reader& rd, SessionRecord& r) {
+// Item 17: the rest of the record, with the view settings it was saved under (kept until the
+// panel's own settings next reach the context).
+void readRecordRest(Reader& rd, LoudnessSettings& s, SessionRecord& r) {
   const int32_t lastDialnorm = rd.ranged(0, 8);
   if (lastDialnorm != 0 && lastDialnorm < 6) badFormat();
   r.lastDialnormError = static_cast<ErrorType>(lastDialnorm);
   r.maxDialnormSeen = rd.boolean();
   r.maxDialnorm = rd.real();
-  rd.boolean();
+  s.views.worstChoice = rd.boolean();
   r.maxTruePeak = rd.real();
   r.maxPeakChannel = rd.ranged(0, kMeterChannels - 1);
   r.maxPeakSeen = rd.boolean();
@@ -703,9 +703,9 @@ void readRecordRest(Reader& rd, SessionRecord& r) {
   r.statusText = rd.text();
   r.endReason = rd.text();
   r.reportProgress = rd.ranged(0, 100);
-  rd.i32();  // graph view and span: the panel's own display settings
-  rd.i32();
-  rd.text();
+  s.views.viewChoice = rd.i32();
+  s.views.spanMs = rd.i32();
+  s.views.spanName = rd.text();
   r.graphMode = static_cast<GraphMode>(rd.ranged(0, 3));
   rd.text();
   r.periodSeconds = rd.ranged(1, 60);
@@ -852,7 +852,7 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
   readRecordTexts(rd, out.record);
   readLatestValues(rd, out.settings, out.record, out.values);
   readErrorRecords(rd, out.record);
-  readRecordRest(rd, out.record);
+  readRecordRest(rd, out.settings, out.record);
   readWorkingValues(rd, out.record, out.values);
   rd.texts(out.queue, kMostDataLines);  // 19
   readDataLogTimers(rd, out.values);

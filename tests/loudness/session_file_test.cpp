@@ -467,6 +467,19 @@ TEST_F(SessionFileTest, ANameThatFitsTheFolderButNotWithASuffixIsSaved) {
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
 }
 
+TEST_F(SessionFileTest, ViewSettingsAreSavedAndLoaded) {
+  LoudnessSettings s = context_.settings();
+  s.views = {true, 1, 800, "6 minutes"};
+  context_.applySettings(s);
+  ASSERT_EQ(saveSessionFile(context_, file("views.ses").string()), "OK");
+  ASSERT_EQ(loadFresh(file("views.ses")), "OK");
+  const SessionViewSettings& v = fresh_->settings().views;
+  EXPECT_TRUE(v.worstChoice);
+  EXPECT_EQ(v.viewChoice, 1);
+  EXPECT_EQ(v.spanMs, 800);
+  EXPECT_EQ(v.spanName, "6 minutes");
+}
+
 // Regenerates the fuzz seeds (run with --gtest_also_run_disabled_tests and QELM_SEED_DIR set)
 // when the format changes.
 TEST_F(SessionFileTest, DISABLED_WriteFuzzSeeds) {
