@@ -186,6 +186,7 @@ class LoudnessContext {
   void trackDialnormError(ErrorType type, uint32_t tick);
   LoudnessError& openRecord(ErrorCategory category, std::unique_ptr<LoudnessError> error,
                             uint32_t tick);
+  LoudnessError& mergeRecord(ErrorCategory category, const LoudnessError& fresh, uint32_t tick);
   void extendRecord(ErrorCategory category, LoudnessError& error, uint32_t tick);
   void recomputeWorst(ErrorCategory category);
   bool worse(ErrorCategory category, const LoudnessError& a, const LoudnessError& b) const;

@@ -46,6 +46,9 @@ namespace {
 // ---- [encoding] ---------------------------------------------------------------------------------
 
 constexpr int kBins = HistoryEngine::kBins;
+// Whatever a session holds can be saved and loaded again: its records, summaries included,
+// stay within what a file may hold.
+static_assert(kMostSessionErrors + kErrorTypes <= static_cast<size_t>(kMostErrorRecords));
 // Smallest encodings, for checking counts against what is left of the file.
 constexpr int64_t kTextMinBytes = 4;
 constexpr int64_t kErrorMinBytes = 5 + 8 + 8 + 8 + 4 + 4 + 8;
@@ -404,6 +407,16 @@ void writeRangeBlock(Writer& w, const HistoryEngine& h) {
     w.dbl(h.binPower(bin));
 }
 
+// Our second trailing block: per type code, the summary record's position and merged count.
+void writeSummaryBlock(Writer& w, const SessionRecord& r) {
+  w.i32(kSummaryBlockMark);
+  w.i32(kSummaryBlockVersion);
+  for (size_t type = 0; type < kErrorTypes; ++type) {
+    w.i32(r.summaryError[type]);
+    w.u32(r.mergedErrors[type]);
+  }
+}
+
 void writeContext(Writer& w, const LoudnessContext& context) {
   const LoudnessSettings& s = context.settings();
   const SessionRecord& r = context.record();
@@ -421,6 +434,7 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   writeDataLogTimers(w, v);
   writeHistogram(w, h);
   writeRangeBlock(w, h);
+  writeSummaryBlock(w, r);
 }
 
 // ---- [reading] ----------------------------------------------------------------------------------
@@ -832,6 +846,20 @@ int16_t readHistory(Reader& rd, int32_t period, HistoryEngine& history) {
   return blocks.gate;
 }
 
+// Our optional summary block; without it no record is a summary.
+void readSummaryBlock(Reader& rd, SessionRecord& r) {
+  if (!rd.mark(kSummaryBlockMark)) return;
+  if (rd.i32() != kSummaryBlockVersion) fail("Unsupported version number");
+  const auto records = static_cast<int32_t>(r.errors.size());
+  for (size_t type = 0; type < kErrorTypes; ++type) {
+    const int32_t at = rd.ranged(-1, records - 1);
+    if (at >= 0 && static_cast<size_t>(r.error(at)->type) != type) badFormat();
+    r.summaryError[type] = at;
+    const uint32_t merged = rd.u32();
+    r.mergedErrors[type] = at >= 0 ? merged : 0;
+  }
+}
+
 // A custom mode's values live in the settings; the loaded mode must give the same ones.
 void keepCustomMode(LoudnessSettings& s, const SessionRecord& r, int32_t period, int16_t gate) {
   s.graphMode = r.graphMode;
@@ -857,6 +885,7 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
   rd.texts(out.queue, kMostDataLines);  // 19
   readDataLogTimers(rd, out.values);
   const int16_t gate = readHistory(rd, period, out.history);
+  readSummaryBlock(rd, out.record);
   keepCustomMode(out.settings, out.record, period, gate);
 }
 

@@ -65,8 +65,10 @@ size_t itemsOf(const LoudnessError& e) {
 
 // Items before the error-record count when no lines are held back (items 1 to 14).
 constexpr size_t kErrorCountItem = 106;
-// Items of the trailing range block.
-constexpr size_t kRangeBlockItems = 3 + 2 * HistoryEngine::kBins + HistoryEngine::kBins;
+// Items of the trailing summary block, and of it with the range block before it.
+constexpr size_t kSummaryBlockItems = 2 + 2 * kErrorTypes;
+constexpr size_t kRangeBlockItems =
+    3 + 2 * HistoryEngine::kBins + HistoryEngine::kBins + kSummaryBlockItems;
 
 class SessionFileTest : public ::testing::Test {
  protected:
@@ -177,6 +179,8 @@ class SessionFileTest : public ::testing::Test {
     EXPECT_EQ(x.openError, y.openError);
     EXPECT_EQ(x.worstError, y.worstError);
     EXPECT_EQ(x.lastDialnormError, y.lastDialnormError);
+    EXPECT_EQ(x.summaryError, y.summaryError);
+    EXPECT_EQ(x.mergedErrors, y.mergedErrors);
     ASSERT_EQ(x.errors.size(), y.errors.size());
     for (size_t i = 0; i < x.errors.size(); ++i) {
       const LoudnessError& e = *x.errors[i];
@@ -478,6 +482,24 @@ TEST_F(SessionFileTest, ViewSettingsAreSavedAndLoaded) {
   EXPECT_EQ(v.viewChoice, 1);
   EXPECT_EQ(v.spanMs, 800);
   EXPECT_EQ(v.spanName, "6 minutes");
+}
+
+// A card whose peak and dialnorm flip every payload: past the record limit the session keeps a
+// summary per type, and saves and loads as it stands.
+TEST_F(SessionFileTest, FlappingSessionPastTheRecordLimitSavesAndLoads) {
+  context_.start();
+  while (context_.record().errors.size() < kMostSessionErrors)
+    feed(context_, -23, sequence_ % 2 ? -0.5 : -10, sequence_ % 2 ? -1 : 31);
+  for (int i = 0; i < 2000; ++i)
+    feed(context_, -23, sequence_ % 2 ? -0.5 : -10, sequence_ % 2 ? -1 : 31);
+  const SessionRecord& r = context_.record();
+  EXPECT_LE(r.errors.size(), kMostSessionErrors + kErrorTypes);
+  EXPECT_GT(r.mergedErrors[static_cast<size_t>(ErrorType::kPeak)], 900u);
+  EXPECT_GT(r.mergedErrors[static_cast<size_t>(ErrorType::kNoDialnorm)], 900u);
+  context_.pause();
+  ASSERT_EQ(saveSessionFile(context_, file("flap.ses").string()), "OK");
+  ASSERT_EQ(loadFresh(file("flap.ses")), "OK");
+  expectSameSession(context_, *fresh_);
 }
 
 // Regenerates the fuzz seeds (run with --gtest_also_run_disabled_tests and QELM_SEED_DIR set)
