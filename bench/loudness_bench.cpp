@@ -179,5 +179,41 @@ void BM_MemoryOf24hSession(benchmark::State& state) {
 }
 BENCHMARK(BM_MemoryOf24hSession);
 
+// A week of a card whose peak and dialnorm flip every payload: about 15 error records a second
+// until the session's limit, then summaries. The bytes stay those of the limit.
+void BM_MemoryOfAWeekOfFlapping(benchmark::State& state) {
+  constexpr uint32_t kWeekPayloads = 7 * kDayPayloads;
+  FixedWallClock wall{1709632800};
+  LoudnessContext context("Card [1]", wall);
+  LoudnessSettings settings;
+  settings.dialnormMode = DialnormMode::kCheck;
+  context.applySettings(settings);
+  context.setStatus(LinkStatus::kLive);
+  context.poll(1, 0);
+  context.start();
+  DecodedPayload over = decoded(1);
+  over.truePeakDb.fill(-0.5f);
+  over.dialnormPresent = false;
+  DecodedPayload fine = decoded(1);
+  fine.truePeakDb.fill(-10.0f);
+  fine.dialnormPresent = true;
+  fine.dialnorm = -23.0f;
+  for (uint32_t s = 1; s <= kWeekPayloads; ++s) {
+    wall.seconds += s % 10 == 0;
+    DecodedPayload& p = s % 2 ? over : fine;
+    p.sequence = s;
+    context.processPayload(p, s + 1, s * 100);
+  }
+  for (auto _ : state)
+    benchmark::DoNotOptimize(context.memoryBytes());
+  uint64_t merged = 0;
+  for (const uint32_t n : context.record().mergedErrors)
+    merged += n;
+  state.counters["bytes"] = static_cast<double>(context.memoryBytes());
+  state.counters["error_records"] = static_cast<double>(context.record().errors.size());
+  state.counters["merged_records"] = static_cast<double>(merged);
+}
+BENCHMARK(BM_MemoryOfAWeekOfFlapping)->Iterations(1);
+
 }  // namespace
 }  // namespace qelm

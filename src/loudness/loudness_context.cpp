@@ -135,6 +135,8 @@ void LoudnessContext::clearSession() {
   r.endReason.clear();
   r.channelSources = currentSources_;
   r.errors.clear();
+  r.summaryError.fill(-1);
+  r.mergedErrors.fill(0);
   r.openError.fill(-1);
   r.worstError.fill(-1);
   r.lastDialnormError = ErrorType::kNone;
@@ -354,6 +356,7 @@ void LoudnessContext::poll(uint32_t tick, uint32_t loopMs) {
     record_.endReason = record_.statusText;
   }
   if (!queue_.empty() && ticksSince(tick, queuedAt_) >= kDataFlushTicks) flushDataLog();
+  logDroppedMessages(tick);
   if (job_) {
     const bool more = job_->step();
     record_.reportProgress = job_->progress();
@@ -409,7 +412,7 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   loopMs_ = loopMs;
   record_.lastPayloadType = PayloadType::kCurrent;
   record_.dataSeen = true;
-  countDroppedMessages(payload.sequence);
+  countDroppedMessages(payload.sequence, tick);
   takeLatestValues(payload);
 
   const PeakOvers overs = updatePeakLevels(payload, loopMs);
@@ -446,16 +449,27 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   record_.changed = true;
 }
 
-void LoudnessContext::countDroppedMessages(uint32_t sequence) {
+void LoudnessContext::countDroppedMessages(uint32_t sequence, uint32_t tick) {
   SessionRecord& r = record_;
   const uint32_t dropped = droppedMessages(lastSequence_, sequence);
   if (dropped > 0) {
-    logMessage(kLogInfo, "Dropped %u message(s)\n", dropped);
+    unloggedDrops_ = dropped > UINT32_MAX - unloggedDrops_ ? UINT32_MAX : unloggedDrops_ + dropped;
     r.droppedMessages =
         dropped > UINT32_MAX - r.droppedMessages ? UINT32_MAX : r.droppedMessages + dropped;
     history_.pushGap(dropped);
   }
+  logDroppedMessages(tick);
   lastSequence_ = sequence;
+}
+
+// A card that drops messages all the time would fill the log: one line a second at most, with
+// the sum of the gaps since the last one.
+void LoudnessContext::logDroppedMessages(uint32_t tick) {
+  if (unloggedDrops_ == 0 || (dropsLoggedAt_ && ticksSince(tick, *dropsLoggedAt_) < kDropLogTicks))
+    return;
+  logMessage(kLogInfo, "Dropped %u message(s)\n", unloggedDrops_);
+  unloggedDrops_ = 0;
+  dropsLoggedAt_ = tick;
 }
 
 void LoudnessContext::takeLatestValues(const DecodedPayload& payload) {
@@ -651,6 +665,15 @@ void LoudnessContext::checkDailyRollover() {
 
 LoudnessError& LoudnessContext::openRecord(ErrorCategory category,
                                            std::unique_ptr<LoudnessError> error, uint32_t tick) {
+  if (record_.errors.size() >= kMostSessionErrors) {
+    // The latest record of the type becomes its summary; only a type never seen adds one.
+    const auto type = static_cast<size_t>(error->type);
+    int32_t& summary = record_.summaryError[type];
+    for (size_t i = record_.errors.size(); summary < 0 && i-- > 0;)
+      if (record_.errors[i]->type == error->type) summary = static_cast<int32_t>(i);
+    if (summary >= 0) return mergeRecord(category, *error, tick);
+    summary = static_cast<int32_t>(record_.errors.size());
+  }
   error->startTick = tick;
   error->startElapsed = record_.elapsedTicks;
   error->startTimecode = record_.timecode;
@@ -659,6 +682,32 @@ LoudnessError& LoudnessContext::openRecord(ErrorCategory category,
   record_.errors.push_back(std::move(error));
   record_.openError[at(category)] = static_cast<int32_t>(record_.errors.size() - 1);
   return *record_.errors.back();
+}
+
+// Past the limit a new record of a type becomes part of that type's summary record: its
+// worst values are taken in, and the summary stays open as the new record would have.
+LoudnessError& LoudnessContext::mergeRecord(ErrorCategory category, const LoudnessError& fresh,
+                                            uint32_t tick) {
+  SessionRecord& r = record_;
+  const auto type = static_cast<size_t>(fresh.type);
+  const int32_t summary = r.summaryError[type];
+  LoudnessError& into = *r.errors[static_cast<size_t>(summary)];
+  if (r.mergedErrors[type] < UINT32_MAX) ++r.mergedErrors[type];
+  const bool lower = fresh.type == ErrorType::kLow || fresh.type == ErrorType::kDialnormLow;
+  const auto pick = [lower](float a, float b) { return lower ? std::min(a, b) : std::max(a, b); };
+  // Peak records get their values from the caller, as a new one would.
+  if (category != ErrorCategory::kPeak) into.worst = pick(into.worst, fresh.worst);
+  if (category == ErrorCategory::kHigh || category == ErrorCategory::kLow) {
+    auto& l = static_cast<ITU1770Error&>(into);
+    const auto& f = static_cast<const ITU1770Error&>(fresh);
+    for (size_t c = 0; c < kLoudnessChannels; ++c) {
+      l.channelWorst[c] = pick(l.channelWorst[c], f.channelWorst[c]);
+      l.contributing[c] = l.contributing[c] || f.contributing[c];
+    }
+  }
+  into.lastTick = tick;
+  r.openError[at(category)] = summary;
+  return into;
 }
 
 void LoudnessContext::extendRecord(ErrorCategory category, LoudnessError& error, uint32_t tick) {
@@ -801,6 +850,12 @@ void LoudnessContext::endSilentTail(uint32_t tick) {
                                                          : at(ErrorCategory::kDialnorm);
     r.timeInError[category] -= std::min(r.timeInError[category], e.lastTick - e.startTick);
     r.errors.pop_back();
+  }
+  for (size_t type = 0; type < kErrorTypes; ++type) {
+    if (r.summaryError[type] >= static_cast<int32_t>(r.errors.size())) {
+      r.summaryError[type] = -1;
+      r.mergedErrors[type] = 0;
+    }
   }
   for (size_t category = 0; category < kErrorCategories; ++category) {
     LoudnessError* e =

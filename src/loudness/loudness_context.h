@@ -32,6 +32,8 @@ class LoudnessContext {
   static constexpr size_t kMostQueuedLines = 60000;
   /// Longest a queued data line waits for the data log, in ticks (a crash loses no more).
   static constexpr uint32_t kDataFlushTicks = 600;
+  /// Shortest time between two "Dropped N message(s)" lines, in ticks; N sums the gaps between.
+  static constexpr uint32_t kDropLogTicks = 10;
 
   /// A stopped session of the card named `deviceName`, with default settings; `output`
   /// receives data lines and makes reports (null: nothing is written).
@@ -153,7 +155,8 @@ class LoudnessContext {
   };
 
   // The steps of `processPayload`, in the order it takes them.
-  void countDroppedMessages(uint32_t sequence);
+  void countDroppedMessages(uint32_t sequence, uint32_t tick);
+  void logDroppedMessages(uint32_t tick);
   void takeLatestValues(const DecodedPayload& payload);
   PeakOvers updatePeakLevels(const DecodedPayload& payload, uint32_t loopMs);
   void startOnTrigger(const DecodedPayload& payload, bool signalStart);
@@ -183,6 +186,7 @@ class LoudnessContext {
   void trackDialnormError(ErrorType type, uint32_t tick);
   LoudnessError& openRecord(ErrorCategory category, std::unique_ptr<LoudnessError> error,
                             uint32_t tick);
+  LoudnessError& mergeRecord(ErrorCategory category, const LoudnessError& fresh, uint32_t tick);
   void extendRecord(ErrorCategory category, LoudnessError& error, uint32_t tick);
   void recomputeWorst(ErrorCategory category);
   bool worse(ErrorCategory category, const LoudnessError& a, const LoudnessError& b) const;
@@ -199,6 +203,8 @@ class LoudnessContext {
   uint32_t now_ = 0;
   uint32_t loopMs_ = 0;
   std::optional<uint32_t> lastSequence_;
+  uint32_t unloggedDrops_ = 0;             // dropped messages not yet logged
+  std::optional<uint32_t> dropsLoggedAt_;  // tick of the last "Dropped" line
   std::array<float, kMeterChannels> peakNow_{};
   std::array<float, kMeterChannels> peakStore_{};
   std::array<uint32_t, kMeterChannels> peakSetAt_{};

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "model/link_status.h"
 #include "core/loudness_session.h"
 #include "loudness/loudness_levels.h"
 #include "loudness/loudness_payload.h"
 #include "loudness/loudness_settings.h"
+#include "model/link_status.h"
 
 namespace qelm {
 
@@ -65,6 +65,13 @@ struct ChannelPeakError final : LoudnessError {
 
 /// A missing dialnorm or one outside the tolerance; `worst` is the value furthest out.
 struct DialnormError final : LoudnessError {};
+
+/// Number of error record type codes (0..8).
+inline constexpr int kErrorTypes = 9;
+/// Error records a session keeps one by one: five days of programme that is wrong every few
+/// seconds. Past it each type's later records merge into one summary record of that type, so a
+/// session of a card whose values flap holds a few MB however long it runs.
+inline constexpr size_t kMostSessionErrors = 50000;
 
 /// Categories of error records, each with its time in error and open and worst record.
 enum class ErrorCategory : int32_t {
@@ -146,6 +153,11 @@ struct SessionRecord {
   /// Index into `errors` of the worst record per category; -1 = none.
   std::array<int32_t, kErrorCategories> worstError{-1, -1, -1, -1};
   ErrorType lastDialnormError = ErrorType::kNone;
+  /// Per type code: index into `errors` of the summary record that later records of that type
+  /// merge into once `kMostSessionErrors` are kept; -1 = none yet.
+  std::array<int32_t, kErrorTypes> summaryError{-1, -1, -1, -1, -1, -1, -1, -1, -1};
+  /// Per type code: records merged into the summary record.
+  std::array<uint32_t, kErrorTypes> mergedErrors{};
 
   int32_t reportProgress = 0;  ///< percent
 

@@ -36,6 +36,15 @@ inline constexpr float kLowDisabledFrom = -40.05f;
 /// A stop trigger threshold at or below this never sees a channel above it, in dBFS.
 inline constexpr float kStopThresholdOff = -100.05f;
 
+/// The loudness views' own settings that a session file carries; the views side fills them in
+/// from the panel's global settings (defaults are those settings' defaults).
+struct SessionViewSettings {
+  bool worstChoice = false;             ///< "lm_wcd"
+  int32_t viewChoice = 0;               ///< "lm2_view"
+  int32_t spanMs = 100;                 ///< "lm2_scale": ms of one graph column
+  std::string spanName = "45 seconds";  ///< the span's name as the settings list shows it
+};
+
 /// What a loudness session takes from the panel's global settings; defaults are the settings'
 /// own defaults.
 struct LoudnessSettings {
@@ -63,6 +72,7 @@ struct LoudnessSettings {
   bool customGating = false;    ///< "lm_custom_integated_gating"
   bool customGate10 = false;    ///< "lm_custom_rel_gating_baseline": -10 LU (else -8 LU)
   bool customLufs = false;      ///< "lm_custom_use_lufs"
+  SessionViewSettings views;    ///< saved with a session, not used by it
 
   /// Whether high loudness errors are checked.
   bool highEnabled() const { return highThreshold < kHighDisabledFrom; }

@@ -191,13 +191,18 @@ ReportSession reportSessionOf(const LoudnessContext& context, bool withRows) {
   s.errorCount = r.errors.size();
   if (!withRows) return s;
   s.rows.reserve(r.errors.size());
-  for (const auto& e : r.errors) {
+  for (size_t i = 0; i < r.errors.size(); ++i) {
+    const auto& e = r.errors[i];
     ReportRow row;
     row.type = e->type;
     row.startElapsed = e->startElapsed;
     row.durationTicks = e->lastTick >= e->startTick ? e->lastTick - e->startTick + 1 : 1;
     row.startTimecode = e->startTimecode;
     row.startDateTime = e->startDateTime;
+    // A session past its record limit folds later records of a type into one summary row.
+    const auto type = static_cast<size_t>(e->type);
+    if (type < kErrorTypes && r.summaryError[type] == static_cast<int32_t>(i))
+      row.startDateTime += " (+" + std::to_string(r.mergedErrors[type]) + " later merged)";
     row.worst = e->worst;
     row.channelValue.fill(kNoSignalDb);
     if (const auto* peak = dynamic_cast<const ChannelPeakError*>(e.get())) {

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,7 @@
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "core/log.h"
@@ -44,6 +46,9 @@ namespace {
 // ---- [encoding] ---------------------------------------------------------------------------------
 
 constexpr int kBins = HistoryEngine::kBins;
+// Whatever a session holds can be saved and loaded again: its records, summaries included,
+// stay within what a file may hold.
+static_assert(kMostSessionErrors + kErrorTypes <= static_cast<size_t>(kMostErrorRecords));
 // Smallest encodings, for checking counts against what is left of the file.
 constexpr int64_t kTextMinBytes = 4;
 constexpr int64_t kErrorMinBytes = 5 + 8 + 8 + 8 + 4 + 4 + 8;
@@ -59,8 +64,6 @@ const char* dialnormModeText(DialnormMode mode) {
 constexpr float kLevelScalingDb = -20.0f;
 constexpr float kYellowDb = -20.0f;
 constexpr float kRedDb = -10.0f;
-constexpr int32_t kGraphSpanMs = 100;
-constexpr const char* kGraphSpanName = "45 seconds";
 
 [[noreturn]] void fail(const char* text) {
   throw std::runtime_error(text);
@@ -310,11 +313,12 @@ void writeErrorRecords(Writer& w, const SessionRecord& r) {
 }
 
 // Item 17: the rest of the record.
-void writeRecordRest(Writer& w, const SessionRecord& r, bool reportPending) {
+void writeRecordRest(Writer& w, const LoudnessSettings& s, const SessionRecord& r,
+                     bool reportPending) {
   w.i32(static_cast<int32_t>(r.lastDialnormError));
   w.boolean(r.maxDialnormSeen);
   w.real(r.maxDialnorm);
-  w.boolean(false);
+  w.boolean(s.views.worstChoice);
   w.real(r.maxTruePeak);
   w.i32(r.maxPeakChannel);
   w.boolean(r.maxPeakSeen);
@@ -324,9 +328,9 @@ void writeRecordRest(Writer& w, const SessionRecord& r, bool reportPending) {
   w.text(r.statusText);
   w.text(r.endReason);
   w.i32(r.reportProgress);
-  w.i32(0);
-  w.i32(kGraphSpanMs);
-  w.text(kGraphSpanName);
+  w.i32(s.views.viewChoice);
+  w.i32(s.views.spanMs);
+  w.text(s.views.spanName);
   w.i32(static_cast<int32_t>(r.graphMode));
   w.text(graphModeName(r.graphMode));
   w.i32(r.periodSeconds);
@@ -403,6 +407,16 @@ void writeRangeBlock(Writer& w, const HistoryEngine& h) {
     w.dbl(h.binPower(bin));
 }
 
+// Our second trailing block: per type code, the summary record's position and merged count.
+void writeSummaryBlock(Writer& w, const SessionRecord& r) {
+  w.i32(kSummaryBlockMark);
+  w.i32(kSummaryBlockVersion);
+  for (size_t type = 0; type < kErrorTypes; ++type) {
+    w.i32(r.summaryError[type]);
+    w.u32(r.mergedErrors[type]);
+  }
+}
+
 void writeContext(Writer& w, const LoudnessContext& context) {
   const LoudnessSettings& s = context.settings();
   const SessionRecord& r = context.record();
@@ -414,12 +428,13 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   writeRecordTexts(w, r);
   writeLatestValues(w, s, r, v);
   writeErrorRecords(w, r);
-  writeRecordRest(w, r, context.reportPending());
+  writeRecordRest(w, s, r, context.reportPending());
   writeWorkingValues(w, r, v);
   w.texts(context.queuedLines());  // 19
   writeDataLogTimers(w, v);
   writeHistogram(w, h);
   writeRangeBlock(w, h);
+  writeSummaryBlock(w, r);
 }
 
 // ---- [reading] ----------------------------------------------------------------------------------
@@ -684,14 +699,15 @@ void readErrorRecords(Reader& rd, SessionRecord& r) {
   }
 }
 
-// Item 17: the rest of the record.
-void readRecordRest(Reader& rd, SessionRecord& r) {
+// Item 17: the rest of the record, with the view settings it was saved under (kept until the
+// panel's own settings next reach the context).
+void readRecordRest(Reader& rd, LoudnessSettings& s, SessionRecord& r) {
   const int32_t lastDialnorm = rd.ranged(0, 8);
   if (lastDialnorm != 0 && lastDialnorm < 6) badFormat();
   r.lastDialnormError = static_cast<ErrorType>(lastDialnorm);
   r.maxDialnormSeen = rd.boolean();
   r.maxDialnorm = rd.real();
-  rd.boolean();
+  s.views.worstChoice = rd.boolean();
   r.maxTruePeak = rd.real();
   r.maxPeakChannel = rd.ranged(0, kMeterChannels - 1);
   r.maxPeakSeen = rd.boolean();
@@ -701,9 +717,9 @@ void readRecordRest(Reader& rd, SessionRecord& r) {
   r.statusText = rd.text();
   r.endReason = rd.text();
   r.reportProgress = rd.ranged(0, 100);
-  rd.i32();  // graph view and span: the panel's own display settings
-  rd.i32();
-  rd.text();
+  s.views.viewChoice = rd.i32();
+  s.views.spanMs = rd.i32();
+  s.views.spanName = rd.text();
   r.graphMode = static_cast<GraphMode>(rd.ranged(0, 3));
   rd.text();
   r.periodSeconds = rd.ranged(1, 60);
@@ -830,6 +846,20 @@ int16_t readHistory(Reader& rd, int32_t period, HistoryEngine& history) {
   return blocks.gate;
 }
 
+// Our optional summary block; without it no record is a summary.
+void readSummaryBlock(Reader& rd, SessionRecord& r) {
+  if (!rd.mark(kSummaryBlockMark)) return;
+  if (rd.i32() != kSummaryBlockVersion) fail("Unsupported version number");
+  const auto records = static_cast<int32_t>(r.errors.size());
+  for (size_t type = 0; type < kErrorTypes; ++type) {
+    const int32_t at = rd.ranged(-1, records - 1);
+    if (at >= 0 && static_cast<size_t>(r.error(at)->type) != type) badFormat();
+    r.summaryError[type] = at;
+    const uint32_t merged = rd.u32();
+    r.mergedErrors[type] = at >= 0 ? merged : 0;
+  }
+}
+
 // A custom mode's values live in the settings; the loaded mode must give the same ones.
 void keepCustomMode(LoudnessSettings& s, const SessionRecord& r, int32_t period, int16_t gate) {
   s.graphMode = r.graphMode;
@@ -850,11 +880,12 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
   readRecordTexts(rd, out.record);
   readLatestValues(rd, out.settings, out.record, out.values);
   readErrorRecords(rd, out.record);
-  readRecordRest(rd, out.record);
+  readRecordRest(rd, out.settings, out.record);
   readWorkingValues(rd, out.record, out.values);
   rd.texts(out.queue, kMostDataLines);  // 19
   readDataLogTimers(rd, out.values);
   const int16_t gate = readHistory(rd, period, out.history);
+  readSummaryBlock(rd, out.record);
   keepCustomMode(out.settings, out.record, period, gate);
 }
 
@@ -885,10 +916,21 @@ std::string folderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A temporary name beside `target`: the target's name + ".XXXXXX", or a short hidden name in
+// its folder when that suffix would make the name too long for the folder.
+std::string temporaryNameFor(const std::string& target) {
+  constexpr std::string_view kSuffix = ".XXXXXX";
+  const size_t slash = target.find_last_of('/');
+  const size_t nameBytes = slash == std::string::npos ? target.size() : target.size() - slash - 1;
+  if (nameBytes + kSuffix.size() <= NAME_MAX) return target + std::string(kSuffix);
+  return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) +
+         ".qelm-XXXXXX";
+}
+
 // A temporary file beside the target that is removed unless it was renamed into place.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(const std::string& target) : name_(target + ".XXXXXX") {
+  explicit TemporaryFile(const std::string& target) : name_(temporaryNameFor(target)) {
     const int fd = mkstemp(name_.data());
     if (fd < 0) {
       name_.clear();
@@ -933,15 +975,16 @@ class TemporaryFile {
 std::string saveSessionFile(const LoudnessContext& context, const std::string& path,
                             SessionReports* reports) {
   try {
-    if (reports) {
-      const SessionReportPaths paths = sessionReportPaths(path);
-      reports->write(context, paths.html, paths.csv);
-    }
+    const SessionReportPaths paths = sessionReportPaths(path);
+    // The report would be written first and then replaced by the session file.
+    if (reports && (path == paths.html || path == paths.csv)) fail(kOwnReportName);
     TemporaryFile temporary(path);
     if (!temporary.file()) cannotOpen(path, "writing");
     Writer writer(temporary.file());
     writeContext(writer, context);
     if (!temporary.commit(path)) fail("Unable to write value to file");
+    // Only a saved session gets its reports: a failed save leaves nothing that looks saved.
+    if (reports) reports->write(context, paths.html, paths.csv);
     return "OK";
   } catch (const std::exception& e) {
     return failure(e);

@@ -7,7 +7,9 @@
 // panel knows, our files carry an optional trailing block with the short-term histogram behind
 // the loudness range (and the 400 ms histogram's power sums in double precision); readers that
 // know only the common items stop before it. A file without the block loads with its range
-// rebuilt from the 400 ms histogram and flagged `HistoryEngine::rangeExact() == false`.
+// rebuilt from the 400 ms histogram and flagged `HistoryEngine::rangeExact() == false`. A second
+// optional block follows: per error type, the summary record that later records were merged
+// into and how many (a session past `kMostSessionErrors`); without it no record is a summary.
 
 #include <cstdint>
 #include <string>
@@ -24,6 +26,10 @@ inline constexpr int32_t kSessionFileVersion = 3;
 inline constexpr int32_t kRangeBlockMark = 0x3658AAFB;
 /// Version of the trailing range block.
 inline constexpr int32_t kRangeBlockVersion = 1;
+/// First integer of the trailing block of the summary records (after the range block).
+inline constexpr int32_t kSummaryBlockMark = 0x3658AAFC;
+/// Version of the trailing summary block.
+inline constexpr int32_t kSummaryBlockVersion = 1;
 /// Longest text item, bytes.
 inline constexpr uint32_t kMostTextBytes = 0x10000;
 /// Most error records a file may hold: over 100 times what a day of bad programme opens.
@@ -54,9 +60,14 @@ struct SessionReportPaths {
 /// name, never of a folder) replaced, or ".html" and ".csv" appended when it has none.
 SessionReportPaths sessionReportPaths(const std::string& sessionPath);
 
-/// Writes the reports (when `reports` is set) and then `context` to the session file `path`,
-/// through a synced temporary file renamed over it, so a failure leaves any old file whole.
-/// Returns "OK" or the failure text, which is also logged.
+/// Reply to a save whose path is that of its own HTML report or data file.
+inline constexpr const char* kOwnReportName =
+    "A session file cannot take the name of its own report or data file";
+
+/// Writes `context` to the session file `path`, through a synced temporary file renamed over
+/// it, so a failure leaves any old file whole; then, when `reports` is set and the file was
+/// saved, its reports. A path equal to one of its report paths is refused before anything is
+/// written. Returns "OK" or the failure text, which is also logged.
 std::string saveSessionFile(const LoudnessContext& context, const std::string& path,
                             SessionReports* reports = nullptr);
 

@@ -7,7 +7,32 @@
 
 namespace qelm {
 
-SessionRequests::SessionRequests(const std::string& reportTemplatePath) {
+namespace {
+
+constexpr const char* kDataTemplateName = "lmdatatemplate.txt";
+
+// The data template beside the report template at `reportTemplatePath`.
+std::string dataTemplateBeside(const std::string& reportTemplatePath) {
+  const size_t slash = reportTemplatePath.find_last_of('/');
+  return (slash == std::string::npos ? std::string() : reportTemplatePath.substr(0, slash + 1)) +
+         kDataTemplateName;
+}
+
+// The header of a data file beside a session file, as the data log heads its own files.
+std::string dataHeader(const LoudnessContext& context, const std::string& dataTemplatePath) {
+  const std::string section =
+      applyChannelRule(templateSection(loadTemplate(dataTemplatePath), "lmheader"), false);
+  if (section.empty()) return kMissingDataHeader;
+  return substitute(section,
+                    reportPlaceholders(reportSessionOf(context, false), "", TextEscape::kPlain));
+}
+
+}  // namespace
+
+SessionRequests::SessionRequests(const std::string& reportTemplatePath,
+                                 std::string dataTemplatePath)
+    : dataTemplatePath_(dataTemplatePath.empty() ? dataTemplateBeside(reportTemplatePath)
+                                                 : std::move(dataTemplatePath)) {
   std::string text = loadTemplate(reportTemplatePath);
   if (text.empty()) text = kMissingReportTemplate;
   reportTemplate_ = std::make_shared<const std::string>(std::move(text));
@@ -28,7 +53,7 @@ void SessionRequests::write(const LoudnessContext& context, const std::string& h
   while (job.step()) {
   }
   ReportFile csv;
-  if (!csv.open(csvPath)) return;
+  if (!csv.open(csvPath) || !csv.write(dataHeader(context, dataTemplatePath_))) return;
   for (const std::string& line : context.queuedLines()) {
     if (!csv.write(line)) return;
   }

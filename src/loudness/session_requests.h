@@ -22,8 +22,11 @@ class SessionFiles {
 /// save the session's HTML report and data lines beside it. Engine thread only.
 class SessionRequests final : public SessionFiles, private SessionReports {
  public:
-  /// `reportTemplatePath` is the HTML report template, read once now.
-  explicit SessionRequests(const std::string& reportTemplatePath);
+  /// `reportTemplatePath` is the HTML report template, read once now; `dataTemplatePath` the
+  /// data file header template, read at every save (empty: "lmdatatemplate.txt" in the report
+  /// template's folder, where the installation puts both).
+  explicit SessionRequests(const std::string& reportTemplatePath,
+                           std::string dataTemplatePath = {});
 
   std::string load(LoudnessMonitor& monitor, const std::string& path) override;
   std::string save(LoudnessMonitor& monitor, const std::string& path) override;
@@ -33,6 +36,7 @@ class SessionRequests final : public SessionFiles, private SessionReports {
              const std::string& csvPath) override;
 
   std::shared_ptr<const std::string> reportTemplate_;
+  std::string dataTemplatePath_;
 };
 
 }  // namespace qelm

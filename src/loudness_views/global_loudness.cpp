@@ -3,6 +3,7 @@
 #include "core/global_codes.h"
 #include "globals/global_settings.h"
 #include "loudness/loudness_registry.h"
+#include "loudness_views/loudness_views.h"
 
 namespace qelm {
 
@@ -67,6 +68,8 @@ LoudnessSettings loudnessSettingsFrom(GlobalSettings& globals) {
   s.customGating = r.flag(GlobalCode::kUseEbuRelativeGating);
   s.customGate10 = r.flag(GlobalCode::kRelativeGatingThreshold);
   s.customLufs = r.flag(GlobalCode::kUnits);
+  const LoudnessViewSettings views = loudnessViewSettingsFrom(globals);
+  s.views = {views.showMaxValue, views.viewChoice, views.spanMs, spanName(views.spanMs)};
   return s;
 }
 

@@ -36,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(record.openError[static_cast<size_t>(i)] < static_cast<int32_t>(record.errors.size()));
     check(record.worstError[static_cast<size_t>(i)] < static_cast<int32_t>(record.errors.size()));
   }
+  for (const int32_t at : record.summaryError)
+    check(at < static_cast<int32_t>(record.errors.size()));
   const int16_t integrated = context.integratedTenths();
   check(integrated == kTenthsNoData || integrated == kTenthsSilence ||
         (integrated >= kTenthsMinimum && integrated <= kTenthsMaximum));

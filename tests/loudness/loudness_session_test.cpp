@@ -1,8 +1,10 @@
 // The session state machine with its log lines, the error records, the signal and timecode
 // triggers, the data lines, and the daily rollover, on a loudness context driven tick by tick.
+#include <cstdio>
 #include <deque>
 
 #include "loudness/loudness_context.h"
+#include "loudness/report_template.h"
 #include "loudness_support.h"
 
 namespace qelm::testing {
@@ -423,6 +425,69 @@ TEST_F(SessionTest, DroppedMessagesAreLoggedCountedAndLeaveGapsInTheHistory) {
   EXPECT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(record().droppedMessages, 3u);
   EXPECT_EQ(context_.history().ring(0).filled(), before + 4);
+}
+
+TEST_F(SessionTest, DropsAreLoggedAtMostOnceASecondWithTheirSum) {
+  context_.start();
+  feed(-23);
+  LogLines log;
+  // A card that loses every other message for three seconds.
+  for (int i = 0; i < 30; ++i) {
+    ++sequence_;
+    feed(-23);
+  }
+  tick_ += 10;
+  poll();
+  const std::vector<std::string> lines = log.lines();
+  EXPECT_LE(lines.size(), 4u);
+  uint32_t logged = 0;
+  for (const std::string& line : lines) {
+    unsigned n = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "Dropped %u message(s)", &n), 1) << line;
+    logged += n;
+  }
+  EXPECT_EQ(logged, 30u);
+  EXPECT_EQ(record().droppedMessages, 30u);
+}
+
+// A card whose peak and dialnorm flip every payload opens records without end; past the limit
+// they merge into one summary per type, which the time in error and the worst values follow.
+TEST_F(SessionTest, FlappingRecordsMergeIntoASummaryPerTypePastTheLimit) {
+  LoudnessSettings s;
+  s.dialnormMode = DialnormMode::kCheck;
+  context_.applySettings(s);
+  context_.start();
+  DecodedPayload over = payload(-23);
+  over.truePeakDb[0] = -0.5f;
+  DecodedPayload fine = payload(-23);
+  fine.dialnormPresent = true;
+  fine.dialnorm = -23.0f;
+  while (record().errors.size() < kMostSessionErrors) {
+    feed(over);
+    feed(fine);
+  }
+  const size_t bytesAtLimit = context_.memoryBytes();
+  const uint32_t peakTime = record().timeInError[0];
+  over.truePeakDb[1] = 3.0f;
+  for (int i = 0; i < 5000; ++i) {
+    feed(over);
+    feed(fine);
+  }
+  const SessionRecord& r = record();
+  EXPECT_LE(r.errors.size(), kMostSessionErrors + kErrorTypes);
+  const int32_t summary = r.summaryError[static_cast<size_t>(ErrorType::kPeak)];
+  ASSERT_GE(summary, 0);
+  EXPECT_EQ(r.mergedErrors[static_cast<size_t>(ErrorType::kPeak)], 5000u);
+  EXPECT_EQ(r.error(r.worstError[0]), r.error(summary));
+  EXPECT_EQ(r.error(summary)->worst, 3.0f);
+  EXPECT_EQ(r.error(summary)->lastTick, tick_ - 1);
+  EXPECT_EQ(r.timeInError[0], peakTime);  // one payload each: no time in error, as before
+  EXPECT_LT(context_.memoryBytes(), bytesAtLimit + 4096);
+  EXPECT_LT(context_.memoryBytes(), size_t{20} << 20);
+  // The report says which row stands for the merged records.
+  const ReportSession report = reportSessionOf(context_);
+  EXPECT_NE(report.rows[static_cast<size_t>(summary)].startDateTime.find("(+5000 later merged)"),
+            std::string::npos);
 }
 
 TEST_F(SessionTest, DisplayTextsFollowTheMode) {

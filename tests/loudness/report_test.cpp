@@ -13,9 +13,11 @@
 #include <sstream>
 
 #include "loudness/loudness_context.h"
+#include "loudness/loudness_monitor.h"
 #include "loudness/report_job.h"
 #include "loudness/report_output.h"
 #include "loudness/report_template.h"
+#include "loudness/session_requests.h"
 #include "loudness_support.h"
 
 namespace qelm::testing {
@@ -464,6 +466,36 @@ TEST_F(ReportFilesTest, MissingTemplatesGiveTheFixedTexts) {
 }
 
 // ---- Whole files or none -----------------------------------------------------------------------
+
+// The window's Save Session on a monitor's page: the data file beside the session file is
+// headed like every other data file, then holds the queued lines.
+class SessionSaveTest : public MonitorFixture {};
+
+TEST_F(SessionSaveTest, TheDataFileBesideASessionFileHasItsHeader) {
+  TempFolder folder;
+  fs::create_directories(folder.path() / "resources");
+  writeFile(folder.path() / "resources/lmtemplate.html", kTemplate);
+  writeFile(folder.path() / "resources/lmdatatemplate.txt", kDataTemplate);
+  SessionRequests requests(folder.slash() + "resources/lmtemplate.html");
+  LoudnessMonitor& monitor = addMonitor();
+  makeCurrent(monitor);
+  monitor.context().start();
+  for (int i = 0; i < 20; ++i)
+    feed(PayloadFields{});
+  monitor.context().pause();
+  std::string lines;
+  for (const std::string& line : monitor.context().queuedLines())
+    lines += line;
+  ASSERT_FALSE(lines.empty());
+
+  ASSERT_EQ(requests.save(monitor, folder.slash() + "run.SES"), "OK");
+  const std::string csv = readFile(folder.path() / "run.csv");
+  const std::string header = "Session " + monitor.context().record().sessionName + " from ";
+  EXPECT_EQ(csv.substr(0, header.size()), header);
+  EXPECT_NE(csv.find("Elapsed,Timecode,Date,Target,Dialnorm,Short-term,Peak,Flags\n" + lines),
+            std::string::npos)
+      << csv;
+}
 
 class ReportJobTest : public ::testing::Test {
  protected:

@@ -65,8 +65,10 @@ size_t itemsOf(const LoudnessError& e) {
 
 // Items before the error-record count when no lines are held back (items 1 to 14).
 constexpr size_t kErrorCountItem = 106;
-// Items of the trailing range block.
-constexpr size_t kRangeBlockItems = 3 + 2 * HistoryEngine::kBins + HistoryEngine::kBins;
+// Items of the trailing summary block, and of it with the range block before it.
+constexpr size_t kSummaryBlockItems = 2 + 2 * kErrorTypes;
+constexpr size_t kRangeBlockItems =
+    3 + 2 * HistoryEngine::kBins + HistoryEngine::kBins + kSummaryBlockItems;
 
 class SessionFileTest : public ::testing::Test {
  protected:
@@ -177,6 +179,8 @@ class SessionFileTest : public ::testing::Test {
     EXPECT_EQ(x.openError, y.openError);
     EXPECT_EQ(x.worstError, y.worstError);
     EXPECT_EQ(x.lastDialnormError, y.lastDialnormError);
+    EXPECT_EQ(x.summaryError, y.summaryError);
+    EXPECT_EQ(x.mergedErrors, y.mergedErrors);
     ASSERT_EQ(x.errors.size(), y.errors.size());
     for (size_t i = 0; i < x.errors.size(); ++i) {
       const LoudnessError& e = *x.errors[i];
@@ -428,6 +432,74 @@ TEST_F(SessionFileTest, SavingWritesTheReportsBesideTheFile) {
   ASSERT_EQ(reports.calls.size(), 1u);
   EXPECT_EQ(reports.calls[0],
             "Evening news " + file("night.html").string() + " " + file("night.csv").string());
+}
+
+// Stands in for the report writer: writes the report and remembers where.
+struct RecordedReports final : SessionReports {
+  void write(const LoudnessContext&, const std::string& html, const std::string&) override {
+    calls.push_back(html);
+    writeBytes(html, "report");
+  }
+  std::vector<std::string> calls;
+};
+
+TEST_F(SessionFileTest, APathThatIsItsOwnReportIsRefusedBeforeAnythingIsWritten) {
+  RecordedReports reports;
+  for (const char* name : {"run.html", "run.csv"}) {
+    EXPECT_EQ(saveSessionFile(context_, file(name).string(), &reports), kOwnReportName);
+    EXPECT_FALSE(fs::exists(file(name)));
+  }
+  EXPECT_TRUE(reports.calls.empty());
+}
+
+TEST_F(SessionFileTest, AFailedSaveWritesNoReports) {
+  RecordedReports reports;
+  context_.record().title.assign(70000, 'x');  // more than a text item holds
+  EXPECT_EQ(saveSessionFile(context_, file("long.ses").string(), &reports),
+            "Unable to write value to file");
+  EXPECT_TRUE(reports.calls.empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 0);
+}
+
+TEST_F(SessionFileTest, ANameThatFitsTheFolderButNotWithASuffixIsSaved) {
+  RecordedReports reports;
+  const std::string longest = std::string(246, 'n') + ".SES";
+  ASSERT_EQ(saveSessionFile(context_, file(longest.c_str()).string(), &reports), "OK");
+  EXPECT_EQ(reports.calls.size(), 1u);
+  ASSERT_EQ(loadFresh(file(longest.c_str())), "OK");
+  EXPECT_EQ(fresh_->record().title, "Evening news");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
+}
+
+TEST_F(SessionFileTest, ViewSettingsAreSavedAndLoaded) {
+  LoudnessSettings s = context_.settings();
+  s.views = {true, 1, 800, "6 minutes"};
+  context_.applySettings(s);
+  ASSERT_EQ(saveSessionFile(context_, file("views.ses").string()), "OK");
+  ASSERT_EQ(loadFresh(file("views.ses")), "OK");
+  const SessionViewSettings& v = fresh_->settings().views;
+  EXPECT_TRUE(v.worstChoice);
+  EXPECT_EQ(v.viewChoice, 1);
+  EXPECT_EQ(v.spanMs, 800);
+  EXPECT_EQ(v.spanName, "6 minutes");
+}
+
+// A card whose peak and dialnorm flip every payload: past the record limit the session keeps a
+// summary per type, and saves and loads as it stands.
+TEST_F(SessionFileTest, FlappingSessionPastTheRecordLimitSavesAndLoads) {
+  context_.start();
+  while (context_.record().errors.size() < kMostSessionErrors)
+    feed(context_, -23, sequence_ % 2 ? -0.5 : -10, sequence_ % 2 ? -1 : 31);
+  for (int i = 0; i < 2000; ++i)
+    feed(context_, -23, sequence_ % 2 ? -0.5 : -10, sequence_ % 2 ? -1 : 31);
+  const SessionRecord& r = context_.record();
+  EXPECT_LE(r.errors.size(), kMostSessionErrors + kErrorTypes);
+  EXPECT_GT(r.mergedErrors[static_cast<size_t>(ErrorType::kPeak)], 900u);
+  EXPECT_GT(r.mergedErrors[static_cast<size_t>(ErrorType::kNoDialnorm)], 900u);
+  context_.pause();
+  ASSERT_EQ(saveSessionFile(context_, file("flap.ses").string()), "OK");
+  ASSERT_EQ(loadFresh(file("flap.ses")), "OK");
+  expectSameSession(context_, *fresh_);
 }
 
 // Regenerates the fuzz seeds (run with --gtest_also_run_disabled_tests and QELM_SEED_DIR set)
