@@ -172,8 +172,9 @@ void EngineLife::realizeClientTargets() {
 
 void EngineLife::realizeSimulatorTargets() {
   logMessage(kLogInfo, "Realizing simulator targets.\n");
-  sessionRequests_ = std::make_unique<SessionRequests>(
-      ReportLocations::fromSettings(*settings_).reportTemplatePath);
+  const ReportLocations locations = ReportLocations::fromSettings(*settings_);
+  sessionRequests_ =
+      std::make_unique<SessionRequests>(locations.reportTemplatePath, locations.dataTemplatePath);
   loudnessPages_ = std::make_unique<LoudnessPages>(sessionRequests_.get());
   loudnessPages_->bindAll(state_.catalog.devices);
   simulator_ =
