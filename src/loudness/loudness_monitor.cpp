@@ -212,6 +212,11 @@ std::string LoudnessMonitor::preferredName() {
   return card_.secondary() ? card_.name() + "-secondary" : card_.name();
 }
 
+void LoudnessMonitor::setGivenName(std::string name) {
+  givenName_ = std::move(name);
+  updateSessionName();
+}
+
 void LoudnessMonitor::updateSessionName() {
   std::string name = preferredName();
   if (lastNameSource_ && *lastNameSource_ == name) return;

@@ -60,6 +60,9 @@ class LoudnessMonitor final : public Monitor {
   uint32_t masterClock() const { return masterClock_; }
   /// The session name.
   const std::string& sessionName() const { return context_.record().sessionName; }
+  /// Names the monitor (an "lm" page gives it its device's name): the session takes this name
+  /// when the card's "lm-name" names none.
+  void setGivenName(std::string name);
   /// The card monitored.
   Card& card() const { return card_; }
   /// Asks the card for loudness data (sets OID 3410), at most once per request interval.

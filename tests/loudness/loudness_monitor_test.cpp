@@ -99,6 +99,18 @@ TEST_F(MonitorTest, SessionNamesAreUniqueAndCleaned) {
   EXPECT_TRUE(registry_.nameInUse("Studio", &b));
 }
 
+TEST_F(MonitorTest, ANameGivenByThePageNamesTheSessionButNotTheDevice) {
+  LoudnessMonitor& monitor = addMonitor(3);
+  monitor.setGivenName("Programme Loudness");
+  EXPECT_EQ(monitor.sessionName(), "Programme Loudness");
+  EXPECT_EQ(monitor.context().record().deviceName, "Card [3]");
+  monitor.context().clear();
+  EXPECT_EQ(monitor.context().record().deviceName, "Card [3]") << "a clear keeps it";
+  deliverText(0x500, "Studio 4", 3);
+  pass(1);
+  EXPECT_EQ(monitor.sessionName(), "Studio 4") << "the card's own name comes first";
+}
+
 TEST_F(MonitorTest, AutostartFollowsTwoSecondsAfterTheCardTurnsCurrent) {
   LoudnessSettings settings;
   settings.autostart = true;
