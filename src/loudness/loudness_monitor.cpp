@@ -6,6 +6,7 @@
 
 #include "comm/card.h"
 #include "comm/hard_target.h"
+#include "comm/virtual_target.h"
 #include "core/log.h"
 #include "loudness/loudness_registry.h"
 #include "model/model.h"
@@ -195,16 +196,31 @@ std::string LoudnessMonitor::describe() const {
   return "LM " + card_.name();
 }
 
+// The target holding the card's "lm-name" value: a card parameter, or a local one that the
+// configuration's card line sets.
+const Target* LoudnessMonitor::nameTarget() const {
+  const Parameter* naming = model_.findByName(kNameParameter);
+  if (naming == nullptr || naming->type() != ValueType::kString) return nullptr;
+  switch (naming->kind()) {
+    case ParameterKind::kOpenGear:
+      return plainTarget(card_, naming->oid());
+    case ParameterKind::kLocal: {
+      const auto found = card_.localTargets().find(naming->name());
+      return found != card_.localTargets().end() ? found->second.get() : nullptr;
+    }
+    case ParameterKind::kArrayElement:
+    case ParameterKind::kGlobal:
+      break;
+  }
+  return nullptr;
+}
+
 std::string LoudnessMonitor::preferredName() {
-  if (const Parameter* naming = model_.findByName(kNameParameter);
-      naming && naming->type() == ValueType::kString &&
-      naming->kind() == ParameterKind::kOpenGear) {
-    if (const HardTarget* target = plainTarget(card_, naming->oid())) {
-      const Value value = target->currentValue();
-      if (value.valid) {
-        std::string name = fileNameText(value.text);
-        if (!name.empty()) return name;
-      }
+  if (const Target* target = nameTarget()) {
+    const Value value = target->currentValue();
+    if (value.valid) {
+      std::string name = fileNameText(value.text);
+      if (!name.empty()) return name;
     }
   }
   std::string given = withoutNameCharacters(givenName_);

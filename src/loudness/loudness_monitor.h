@@ -17,6 +17,7 @@ namespace qelm {
 class Card;
 class LoudnessRegistry;
 class Model;
+class Target;
 
 /// Whether an automatic action may name monitor `kind` with `action`: "lm" with "start",
 /// "stop", "pause", "clear" or "toggle", both ignoring case.
@@ -73,6 +74,7 @@ class LoudnessMonitor final : public Monitor {
 
   void updateStatus();
   void updateSessionName();
+  const Target* nameTarget() const;
   std::string preferredName();
   std::array<std::string, kMeterChannels> channelSources() const;
 

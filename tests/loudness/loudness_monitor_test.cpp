@@ -3,6 +3,7 @@
 #include "loudness/loudness_monitor.h"
 
 #include "loudness_support.h"
+#include "model/target.h"
 
 namespace qelm::testing {
 namespace {
@@ -109,6 +110,26 @@ TEST_F(MonitorTest, ANameGivenByThePageNamesTheSessionButNotTheDevice) {
   deliverText(0x500, "Studio 4", 3);
   pass(1);
   EXPECT_EQ(monitor.sessionName(), "Studio 4") << "the card's own name comes first";
+}
+
+TEST_F(MonitorTest, ALocalNameParameterNamesTheSession) {
+  auto model = std::make_unique<Model>("LocalName");
+  Parameter* naming = model->add(Parameter::makeLocal("lm-name"));
+  naming->setString(32);
+  Card& card = *host_.findCard(6, false, true);
+  Target* local = card.getTarget(*naming);
+  ASSERT_NE(local, nullptr);
+  local->sendValue(Value::ofText("Studio/9"));  // as a configured card line sets it
+  auto owned = std::make_unique<LoudnessMonitor>(card, *model, registry_, "Device", wall_);
+  LoudnessMonitor& monitor = *owned;
+  card.addMonitor("lm", std::move(owned));
+  EXPECT_EQ(monitor.sessionName(), "Studio9");
+  local->sendValue(Value::ofText("Studio 10"));
+  pass(1);
+  EXPECT_EQ(monitor.sessionName(), "Studio 10");
+  local->sendValue(Value::ofText(""));
+  pass(1);
+  EXPECT_EQ(monitor.sessionName(), "Device") << "an empty value names nothing";
 }
 
 TEST_F(MonitorTest, AutostartFollowsTwoSecondsAfterTheCardTurnsCurrent) {
