@@ -158,17 +158,18 @@ void LoudnessMonitor::onMessage(const ReceivedMessage& message) {
   const PayloadType type = classifyPayload(payload);
   if (type != PayloadType::kCurrent) {
     context_.rejectPayload(type);
-    // A card that keeps sending a format we cannot read is said once, not ten times a second:
-    // the flood would push every other line out of the log within minutes.
-    const RejectedPayload rejected{static_cast<int>(type), static_cast<int>(message.count)};
-    if (lastRejected_ != rejected) {
-      lastRejected_ = rejected;
+    // A card that keeps sending what we cannot read is said once per run of such payloads, not
+    // ten times a second: the flood would push every other line out of the log within minutes.
+    // Whatever their type or length (a card changing the length must not defeat it); the
+    // status tells which kind the latest was.
+    if (!refusing_) {
+      refusing_ = true;
       logMessage(kLogLoudness, "LM: Unsupported loudness message (type %d) (length %d)",
-                 rejected.type, rejected.length);
+                 static_cast<int>(type), static_cast<int>(message.count));
     }
     return;
   }
-  lastRejected_.reset();
+  refusing_ = false;
   const std::optional<DecodedPayload> decoded = decodePayload(payload, card_.secondary());
   if (!decoded) return;
   const uint32_t now = card_.group().loopTime();

@@ -90,13 +90,8 @@ class LoudnessMonitor final : public Monitor {
   std::optional<uint32_t> lastAcceptedMs_;
   bool becameCurrent_ = false;
   std::optional<std::string> lastNameSource_;
-  // The kind of the last payload refused since the last one read, as logged.
-  struct RejectedPayload {
-    int type = 0;
-    int length = 0;
-    bool operator==(const RejectedPayload&) const = default;
-  };
-  std::optional<RejectedPayload> lastRejected_;
+  // Payloads have been refused since the last one read, and the first was logged.
+  bool refusing_ = false;
 };
 
 /// The simulated loudness card of a simulated frame: sends a 112-byte format-1 payload as an
