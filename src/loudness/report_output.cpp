@@ -9,6 +9,7 @@
 #include "loudness/loudness_context.h"
 #include "loudness/report_job.h"
 #include "loudness/report_template.h"
+#include "text/readers.h"
 
 namespace qelm {
 
@@ -41,9 +42,10 @@ ReportLocations ReportLocations::fromFolders(const std::string& reportFolder,
 }
 
 std::string folderName(const std::string& name) {
-  if (name.empty()) return "_";
   if (name == "." || name == "..") return "_" + name;
-  std::string out = name;
+  // A longer name (from a card or a session file) would make every file of the session fail.
+  std::string out = cutText(name, kMostNameBytes);
+  if (out.empty()) return "_";
   for (char& c : out) {
     if (c == '/' || static_cast<unsigned char>(c) < 32) c = '_';
   }

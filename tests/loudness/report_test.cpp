@@ -450,6 +450,23 @@ TEST_F(ReportFilesTest, DataLinesReachTheDiskWithinAMinuteAndTheFileItsNameOnlyA
   EXPECT_EQ(filesBelow(csv), (std::vector<std::string>{"2024-03-05_10-00-00.csv"}));
 }
 
+TEST_F(ReportFilesTest, ANameTooLongForAFolderIsCutBetweenCharacters) {
+  LoudnessContext& context = makeContext();
+  std::string name = "A";
+  for (int i = 0; i < 150; ++i)
+    name += "\u00e9";  // two bytes each: 301 in all
+  context.record().sessionName = name;
+  context.start();
+  feed(700);  // past the minute after which queued lines are written
+  context.stop();
+  finishReport();
+  const std::string folder = name.substr(0, 255);  // "A" and 127 whole characters
+  EXPECT_EQ(
+      filesBelow(folder_.path() / "reports" / folder),
+      (std::vector<std::string>{"csv/2024-03-05_10-00-00.csv", "html/2024-03-05_10-00-00.html"}));
+  EXPECT_EQ(folderName(name.substr(0, 256)), folder) << "never half a character";
+}
+
 TEST_F(ReportFilesTest, MissingTemplatesGiveTheFixedTexts) {
   fs::remove(folder_.path() / "program/resources/lmtemplate.html");
   fs::remove(folder_.path() / "program/resources/lmdatatemplate.txt");
