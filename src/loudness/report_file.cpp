@@ -1,18 +1,22 @@
 #include "loudness/report_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
-#include <vector>
+
+#include "text/readers.h"
 
 namespace qelm {
 
 namespace {
 
-constexpr const char* kTemporarySuffix = ".XXXXXX.part";
-constexpr int kSuffixLength = 5;  // ".part", after the six random characters
+constexpr std::string_view kTemporarySuffix = ".part";
+constexpr size_t kRandomLetters = 6;
+constexpr int kMostTemporaryTries = 100;
 constexpr size_t kBufferBytes = 64 * 1024;
 
 // Moves `from` to `to` unless `to` exists; errno EEXIST when it does.
@@ -38,6 +42,40 @@ void syncFolderOf(const std::string& path) {
   ::close(fd);
 }
 
+// A name for the temporary file of `finalPath` with `letters` in place of its random part:
+// "<final name>.<letters>.part" beside it, or, when that would be longer than a name may be,
+// the final name cut short to make room (always in the same folder, so the rename stays
+// within one file system).
+std::string temporaryPathOf(const std::string& finalPath, std::string_view letters) {
+  const size_t slash = finalPath.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t extra = 1 + letters.size() + kTemporarySuffix.size();
+  std::string name = finalPath.substr(nameStart);
+  if (name.size() + extra > ReportFile::kMostTemporaryNameBytes)
+    name = cutText(name, ReportFile::kMostTemporaryNameBytes - extra);
+  return finalPath.substr(0, nameStart) + name + "." + std::string(letters) +
+         std::string(kTemporarySuffix);
+}
+
+// Creates a new temporary file for `finalPath`; its path goes to `path`. -1 when none can be
+// made.
+int createTemporary(const std::string& finalPath, std::string& path) {
+  static constexpr std::string_view kLetters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < kMostTemporaryTries; ++attempt) {
+    std::array<unsigned char, kRandomLetters> random{};
+    if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size()))
+      return -1;
+    std::string letters;
+    for (const unsigned char r : random)
+      letters.push_back(kLetters[r % kLetters.size()]);
+    path = temporaryPathOf(finalPath, letters);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 }  // namespace
 
 std::string numberedPath(const std::string& path, int number) {
@@ -58,15 +96,12 @@ bool ReportFile::open(const std::string& finalPath) {
   failed_ = false;
   committedPath_.clear();
   finalPath_ = finalPath;
-  std::vector<char> name(finalPath.begin(), finalPath.end());
-  name.insert(name.end(), kTemporarySuffix,
-              kTemporarySuffix + std::char_traits<char>::length(kTemporarySuffix));
-  name.push_back('\0');
-  const int fd = ::mkostemps(name.data(), kSuffixLength, O_CLOEXEC);
+  std::string path;
+  const int fd = createTemporary(finalPath, path);
   if (fd < 0) return false;
-  // mkstemp makes the file private; a report is for everyone who may read the folder.
+  // A report is for everyone who may read the folder.
   ::fchmod(fd, 0644);
-  temporaryPath_ = name.data();
+  temporaryPath_ = std::move(path);
   file_.reset(::fdopen(fd, "wb"));
   if (!file_) {
     ::close(fd);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -7,13 +9,16 @@
 
 namespace qelm {
 
-/// A file written under a temporary name beside its final one and moved into place only when
-/// complete: a crash or a failed write never leaves a partial file under the final name, and an
-/// existing file is never replaced (the new one takes the next free name, "name-2.ext", ...).
+/// A file written under a temporary name beside its final one ("<name>.XXXXXX.part", the name
+/// cut short when that would be too long) and moved into place only when complete: a crash or
+/// a failed write never leaves a partial file under the final name, and an existing file is
+/// never replaced (the new one takes the next free name, "name-2.ext", ...).
 class ReportFile {
  public:
   /// Most alternative names tried when the final name is taken.
   static constexpr int kMostNames = 1000;
+  /// Longest temporary file name, in bytes: as long as any name may be.
+  static constexpr size_t kMostTemporaryNameBytes = NAME_MAX;
 
   ReportFile() = default;
   ReportFile(const ReportFile&) = delete;

@@ -514,6 +514,15 @@ TEST_F(ReportJobTest, AnExistingReportIsNeverReplaced) {
   EXPECT_NE(readFile(folder_.path() / "r-2.html").find("href=\"main.css\""), std::string::npos);
 }
 
+TEST_F(ReportJobTest, AReportNamedAsLongAsANameMayBeIsWritten) {
+  // The temporary name cannot simply add its suffix to such a name.
+  const fs::path path = folder_.path() / (std::string(250, 'r') + ".html");
+  HtmlReportJob job(template_, sessionWithRows(1), path.string(), true);
+  ASSERT_TRUE(run(job));
+  EXPECT_EQ(job.writtenPath(), path.string());
+  EXPECT_EQ(filesBelow(folder_.path()), std::vector<std::string>{path.filename().string()});
+}
+
 TEST_F(ReportJobTest, AReportReachesTheDiskBeforeItTakesItsName) {
   const fs::path folder = fs::canonical(folder_.path());
   std::vector<SyncSeen> syncs;
