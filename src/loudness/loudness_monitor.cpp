@@ -292,6 +292,8 @@ std::string LoudnessSimulator::describe() const {
 
 MonitorFactory loudnessMonitorFactory(LoudnessRegistry& registry,
                                       std::optional<ReportLocations> reports) {
+  // Data files left by a crash are looked for once, as the report side is set up.
+  if (reports) recoverDataFiles(reports->reportDirectory);
   return [&registry, reports](const std::string& name, Model& model,
                               Card& card) -> std::unique_ptr<Monitor> {
     if (name != "lm") return nullptr;

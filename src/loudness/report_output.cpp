@@ -65,6 +65,35 @@ std::string fileBaseOf(const std::string& startDate, const std::string& startTim
          "_" + startTime.substr(0, 2) + "-" + startTime.substr(3, 2) + "-" + startTime.substr(6, 2);
 }
 
+void recoverDataFiles(const std::string& reportDirectory) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (fs::directory_iterator session(reportDirectory, error), end; !error && session != end;
+       session.increment(error)) {
+    std::error_code inner;
+    if (!session->is_directory(inner)) continue;
+    const fs::path csv = session->path() / "csv";
+    for (fs::directory_iterator file(csv, inner); !inner && file != end; file.increment(inner)) {
+      const std::string path = file->path().string();
+      const std::string finalPath = temporaryFinalPath(path);
+      if (finalPath.empty() || !finalPath.ends_with(".csv")) continue;
+      const RecoveredFile recovered = recoverLeftFile(path, finalPath);
+      switch (recovered.outcome) {
+        case RecoveryOutcome::kCompleted:
+          logMessage(kLogInfo, "Completed the loudness data file %s left by an earlier run\n",
+                     recovered.path.c_str());
+          break;
+        case RecoveryOutcome::kFailed:
+          logMessage(kLogInfo, "Could not complete the loudness data file %s\n", path.c_str());
+          break;
+        case RecoveryOutcome::kEmpty:
+        case RecoveryOutcome::kInUse:
+          break;
+      }
+    }
+  }
+}
+
 FileLoudnessOutput::FileLoudnessOutput(ReportLocations locations,
                                        std::shared_ptr<const std::string> reportTemplate)
     : locations_(std::move(locations)), reportTemplate_(std::move(reportTemplate)) {
@@ -134,7 +163,8 @@ void FileLoudnessOutput::writeDataLines(const SessionRecord& record, const std::
   for (const std::string& line : lines)
     dataFile_.write(line);
   if (!dataFile_.flush()) {
-    dataFile_.abandon();
+    // What did reach the file would be cut short: nothing is left to pass for a data file.
+    dataFile_.discard();
     dataFailed_ = true;
     logMessage(kLogInfo, "Could not write the loudness data file %s\n",
                (sessionFolder_ + "csv/" + fileBase + ".csv").c_str());

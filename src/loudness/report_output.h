@@ -73,6 +73,11 @@ inline constexpr size_t kMostNameBytes = NAME_MAX;
 /// "/" and control characters become "_"; "", "." and ".." become "_", "_." and "_..".
 std::string folderName(const std::string& name);
 
+/// Completes the data files that a crash left under their temporary names in the session
+/// folders below `reportDirectory` (their whole lines, under their final names), and logs
+/// each; files that a running engine is writing are left alone.
+void recoverDataFiles(const std::string& reportDirectory);
+
 /// The file base "%Y-%m-%d_%H-%M-%S" of a session start date "%m/%d/%Y" and time "%H:%M:%S";
 /// "session" when they are not in those forms.
 std::string fileBaseOf(const std::string& startDate, const std::string& startTime);
