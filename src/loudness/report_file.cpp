@@ -176,8 +176,7 @@ bool ReportFile::open(const std::string& finalPath) {
   std::string path;
   const int fd = createTemporary(finalPath, path);
   if (fd < 0) return false;
-  // A report is for everyone who may read the folder.
-  ::fchmod(fd, 0644);
+  ::fchmod(fd, kPermissions);
   // Held while the file is written: a start-up that looks for files left by a crash leaves
   // alone those that another running engine is still writing.
   ::flock(fd, LOCK_EX | LOCK_NB);

@@ -18,6 +18,9 @@ class ReportFile {
  public:
   /// Most alternative names tried when the final name is taken.
   static constexpr int kMostNames = 1000;
+  /// Permissions of every report file: readable by everyone who may read the folder. The
+  /// report resources copied beside reports get the same.
+  static constexpr unsigned kPermissions = 0644;
   /// Longest temporary file name, in bytes: as long as any name may be.
   static constexpr size_t kMostTemporaryNameBytes = NAME_MAX;
 
