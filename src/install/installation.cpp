@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
 #include "core/log.h"
+#include "loudness/report_file.h"
 #include "platform/folders.h"
 
 extern char** environ;
@@ -63,11 +65,12 @@ int writeAll(int fd, const char* bytes, size_t size) {
 
 // Copies `from` (a regular file) into a temporary file beside `to`, every write checked and the
 // data flushed, and only then gives it the name `to` (never replacing what is there when not
-// `replace`). A full disk therefore leaves no half-written target. 0 on success (or when `to`
-// already exists and may not be replaced), ENOENT when the source is missing, else the errno
-// of the step that failed.
+// `replace`). A full disk therefore leaves no half-written target. A copy gets `permissions`,
+// or those of its source when none are given. 0 on success (or when `to` already exists and
+// may not be replaced), ENOENT when the source is missing, else the errno of the step that
+// failed.
 int writeWhole(const std::string& to, const char* bytes, size_t size, const std::string* from,
-               bool replace) {
+               bool replace, std::optional<mode_t> permissions = std::nullopt) {
   // Non-blocking, so a pipe in the program folder cannot hold the start; it is refused below.
   Descriptor source(from != nullptr ? ::open(from->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)
                                     : -1);
@@ -92,9 +95,9 @@ int writeWhole(const std::string& to, const char* bytes, size_t size, const std:
       if (got <= 0) break;
       if ((error = writeAll(target.get(), buffer, static_cast<size_t>(got))) != 0) break;
     }
-    // A copy keeps the permissions of its source, as the platform's file copy does (best
-    // effort: the temporary file's own are private).
-    ::fchmod(target.get(), sourceInfo.st_mode & 0777);
+    // A copy keeps the permissions of its source, as the platform's file copy does, unless told
+    // otherwise (best effort: the temporary file's own are private).
+    ::fchmod(target.get(), permissions.value_or(sourceInfo.st_mode & 0777));
   }
   if (error == 0 && ::fsync(target.get()) != 0) error = errno;
   if (const int closed = target.close(); error == 0) error = closed;
@@ -112,10 +115,11 @@ int writeWhole(const std::string& to, const char* bytes, size_t size, const std:
 
 // Copies `from` to `to` unless `to` exists. A missing source leaves the target absent without
 // a word; any other failure is returned as a sentence for the log.
-std::string copyIfAbsent(const std::string& from, const std::string& to) {
+std::string copyIfAbsent(const std::string& from, const std::string& to,
+                         std::optional<mode_t> permissions = std::nullopt) {
   std::error_code error;
   if (fs::exists(fs::symlink_status(to, error))) return {};
-  const int code = writeWhole(to, nullptr, 0, &from, false);
+  const int code = writeWhole(to, nullptr, 0, &from, false, permissions);
   if (code == 0 || code == ENOENT) return {};
   return "Could not copy \"" + from + "\" to \"" + to + "\": " + std::strerror(code);
 }
@@ -201,7 +205,9 @@ std::string prepareFolders(const Folders& folders) {
 std::string copyReportResources(const Folders& folders, const std::string& folder) {
   std::string first;
   for (const char* name : kReportResources) {
-    const std::string problem = copyIfAbsent(folders.program + "resources/" + name, folder + name);
+    // The reports' own permissions, whatever the installation gave the sources.
+    const std::string problem = copyIfAbsent(folders.program + "resources/" + name, folder + name,
+                                             ReportFile::kPermissions);
     if (problem.empty()) continue;
     logMessage(kLogInfo, "%s\n", problem.c_str());
     if (first.empty()) first = problem;

@@ -6,6 +6,7 @@
 
 #include "comm/card.h"
 #include "comm/hard_target.h"
+#include "comm/virtual_target.h"
 #include "core/log.h"
 #include "loudness/loudness_registry.h"
 #include "model/model.h"
@@ -157,17 +158,18 @@ void LoudnessMonitor::onMessage(const ReceivedMessage& message) {
   const PayloadType type = classifyPayload(payload);
   if (type != PayloadType::kCurrent) {
     context_.rejectPayload(type);
-    // A card that keeps sending a format we cannot read is said once, not ten times a second:
-    // the flood would push every other line out of the log within minutes.
-    const RejectedPayload rejected{static_cast<int>(type), static_cast<int>(message.count)};
-    if (lastRejected_ != rejected) {
-      lastRejected_ = rejected;
+    // A card that keeps sending what we cannot read is said once per run of such payloads, not
+    // ten times a second: the flood would push every other line out of the log within minutes.
+    // Whatever their type or length (a card changing the length must not defeat it); the
+    // status tells which kind the latest was.
+    if (!refusing_) {
+      refusing_ = true;
       logMessage(kLogLoudness, "LM: Unsupported loudness message (type %d) (length %d)",
-                 rejected.type, rejected.length);
+                 static_cast<int>(type), static_cast<int>(message.count));
     }
     return;
   }
-  lastRejected_.reset();
+  refusing_ = false;
   const std::optional<DecodedPayload> decoded = decodePayload(payload, card_.secondary());
   if (!decoded) return;
   const uint32_t now = card_.group().loopTime();
@@ -195,21 +197,41 @@ std::string LoudnessMonitor::describe() const {
   return "LM " + card_.name();
 }
 
+// The target holding the card's "lm-name" value: a card parameter, or a local one that the
+// configuration's card line sets.
+const Target* LoudnessMonitor::nameTarget() const {
+  const Parameter* naming = model_.findByName(kNameParameter);
+  if (naming == nullptr || naming->type() != ValueType::kString) return nullptr;
+  switch (naming->kind()) {
+    case ParameterKind::kOpenGear:
+      return plainTarget(card_, naming->oid());
+    case ParameterKind::kLocal: {
+      const auto found = card_.localTargets().find(naming->name());
+      return found != card_.localTargets().end() ? found->second.get() : nullptr;
+    }
+    case ParameterKind::kArrayElement:
+    case ParameterKind::kGlobal:
+      break;
+  }
+  return nullptr;
+}
+
 std::string LoudnessMonitor::preferredName() {
-  if (const Parameter* naming = model_.findByName(kNameParameter);
-      naming && naming->type() == ValueType::kString &&
-      naming->kind() == ParameterKind::kOpenGear) {
-    if (const HardTarget* target = plainTarget(card_, naming->oid())) {
-      const Value value = target->currentValue();
-      if (value.valid) {
-        std::string name = fileNameText(value.text);
-        if (!name.empty()) return name;
-      }
+  if (const Target* target = nameTarget()) {
+    const Value value = target->currentValue();
+    if (value.valid) {
+      std::string name = fileNameText(value.text);
+      if (!name.empty()) return name;
     }
   }
   std::string given = withoutNameCharacters(givenName_);
   if (!given.empty()) return given;
   return card_.secondary() ? card_.name() + "-secondary" : card_.name();
+}
+
+void LoudnessMonitor::setGivenName(std::string name) {
+  givenName_ = std::move(name);
+  updateSessionName();
 }
 
 void LoudnessMonitor::updateSessionName() {
@@ -270,6 +292,8 @@ std::string LoudnessSimulator::describe() const {
 
 MonitorFactory loudnessMonitorFactory(LoudnessRegistry& registry,
                                       std::optional<ReportLocations> reports) {
+  // Data files left by a crash are looked for once, as the report side is set up.
+  if (reports) recoverDataFiles(reports->reportDirectory);
   return [&registry, reports](const std::string& name, Model& model,
                               Card& card) -> std::unique_ptr<Monitor> {
     if (name != "lm") return nullptr;

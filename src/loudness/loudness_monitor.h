@@ -17,6 +17,7 @@ namespace qelm {
 class Card;
 class LoudnessRegistry;
 class Model;
+class Target;
 
 /// Whether an automatic action may name monitor `kind` with `action`: "lm" with "start",
 /// "stop", "pause", "clear" or "toggle", both ignoring case.
@@ -60,6 +61,9 @@ class LoudnessMonitor final : public Monitor {
   uint32_t masterClock() const { return masterClock_; }
   /// The session name.
   const std::string& sessionName() const { return context_.record().sessionName; }
+  /// Names the monitor (an "lm" page gives it its device's name): the session takes this name
+  /// when the card's "lm-name" names none.
+  void setGivenName(std::string name);
   /// The card monitored.
   Card& card() const { return card_; }
   /// Asks the card for loudness data (sets OID 3410), at most once per request interval.
@@ -70,6 +74,7 @@ class LoudnessMonitor final : public Monitor {
 
   void updateStatus();
   void updateSessionName();
+  const Target* nameTarget() const;
   std::string preferredName();
   std::array<std::string, kMeterChannels> channelSources() const;
 
@@ -85,13 +90,8 @@ class LoudnessMonitor final : public Monitor {
   std::optional<uint32_t> lastAcceptedMs_;
   bool becameCurrent_ = false;
   std::optional<std::string> lastNameSource_;
-  // The kind of the last payload refused since the last one read, as logged.
-  struct RejectedPayload {
-    int type = 0;
-    int length = 0;
-    bool operator==(const RejectedPayload&) const = default;
-  };
-  std::optional<RejectedPayload> lastRejected_;
+  // Payloads have been refused since the last one read, and the first was logged.
+  bool refusing_ = false;
 };
 
 /// The simulated loudness card of a simulated frame: sends a 112-byte format-1 payload as an

@@ -9,6 +9,7 @@
 #include "loudness/loudness_context.h"
 #include "loudness/report_job.h"
 #include "loudness/report_template.h"
+#include "text/readers.h"
 
 namespace qelm {
 
@@ -41,9 +42,10 @@ ReportLocations ReportLocations::fromFolders(const std::string& reportFolder,
 }
 
 std::string folderName(const std::string& name) {
-  if (name.empty()) return "_";
   if (name == "." || name == "..") return "_" + name;
-  std::string out = name;
+  // A longer name (from a card or a session file) would make every file of the session fail.
+  std::string out = cutText(name, kMostNameBytes);
+  if (out.empty()) return "_";
   for (char& c : out) {
     if (c == '/' || static_cast<unsigned char>(c) < 32) c = '_';
   }
@@ -61,6 +63,35 @@ std::string fileBaseOf(const std::string& startDate, const std::string& startTim
   if (!dateOk || !timeOk) return "session";
   return startDate.substr(6, 4) + "-" + startDate.substr(0, 2) + "-" + startDate.substr(3, 2) +
          "_" + startTime.substr(0, 2) + "-" + startTime.substr(3, 2) + "-" + startTime.substr(6, 2);
+}
+
+void recoverDataFiles(const std::string& reportDirectory) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (fs::directory_iterator session(reportDirectory, error), end; !error && session != end;
+       session.increment(error)) {
+    std::error_code inner;
+    if (!session->is_directory(inner)) continue;
+    const fs::path csv = session->path() / "csv";
+    for (fs::directory_iterator file(csv, inner); !inner && file != end; file.increment(inner)) {
+      const std::string path = file->path().string();
+      const std::string finalPath = temporaryFinalPath(path);
+      if (finalPath.empty() || !finalPath.ends_with(".csv")) continue;
+      const RecoveredFile recovered = recoverLeftFile(path, finalPath);
+      switch (recovered.outcome) {
+        case RecoveryOutcome::kCompleted:
+          logMessage(kLogInfo, "Completed the loudness data file %s left by an earlier run\n",
+                     recovered.path.c_str());
+          break;
+        case RecoveryOutcome::kFailed:
+          logMessage(kLogInfo, "Could not complete the loudness data file %s\n", path.c_str());
+          break;
+        case RecoveryOutcome::kEmpty:
+        case RecoveryOutcome::kInUse:
+          break;
+      }
+    }
+  }
 }
 
 FileLoudnessOutput::FileLoudnessOutput(ReportLocations locations,
@@ -132,7 +163,8 @@ void FileLoudnessOutput::writeDataLines(const SessionRecord& record, const std::
   for (const std::string& line : lines)
     dataFile_.write(line);
   if (!dataFile_.flush()) {
-    dataFile_.abandon();
+    // What did reach the file would be cut short: nothing is left to pass for a data file.
+    dataFile_.discard();
     dataFailed_ = true;
     logMessage(kLogInfo, "Could not write the loudness data file %s\n",
                (sessionFolder_ + "csv/" + fileBase + ".csv").c_str());

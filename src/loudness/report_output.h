@@ -1,5 +1,7 @@
 #pragma once
 
+#include <climits>
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <string>
@@ -64,9 +66,17 @@ class FileLoudnessOutput final : public LoudnessOutput {
   bool dataFailed_ = false;
 };
 
-/// `name` as one folder name: "/" and control characters become "_"; "", "." and ".." become
-/// "_", "_." and "_..".
+/// Longest name of one folder or file that the file systems take, in bytes.
+inline constexpr size_t kMostNameBytes = NAME_MAX;
+
+/// `name` as one folder name: at most `kMostNameBytes` bytes, cut between UTF-8 characters;
+/// "/" and control characters become "_"; "", "." and ".." become "_", "_." and "_..".
 std::string folderName(const std::string& name);
+
+/// Completes the data files that a crash left under their temporary names in the session
+/// folders below `reportDirectory` (their whole lines, under their final names), and logs
+/// each; files that a running engine is writing are left alone.
+void recoverDataFiles(const std::string& reportDirectory);
 
 /// The file base "%Y-%m-%d_%H-%M-%S" of a session start date "%m/%d/%Y" and time "%H:%M:%S";
 /// "session" when they are not in those forms.

@@ -33,8 +33,7 @@ LoudnessMonitor* LoudnessPages::monitorOf(const Page& page) {
 void LoudnessPages::bindAll(const DeviceList& devices) {
   for (const auto& [number, device] : devices.devices()) {
     for (const auto& [pageNumber, page] : device->pages()) {
-      if (LoudnessMonitor* monitor = monitorOf(*page))
-        monitor->context().setDeviceName(device->longName());
+      if (LoudnessMonitor* monitor = monitorOf(*page)) monitor->setGivenName(device->longName());
     }
   }
 }
@@ -109,7 +108,7 @@ void LoudnessPages::activate(const Page& page) {
   LoudnessMonitor* monitor = monitorOf(page);
   if (monitor == nullptr) return;
   monitor->requestData();
-  if (const Device* device = page.device()) monitor->context().setDeviceName(device->longName());
+  if (const Device* device = page.device()) monitor->setGivenName(device->longName());
   monitor->context().record().changed = true;
 }
 

@@ -3,6 +3,7 @@
 // loopback answer, and the screens show what the cards hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -10,10 +11,13 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "comm/host.h"
 #include "display/screenshot.h"
 #include "engine/engine_life.h"
+#include "loudness/loudness_monitor.h"
+#include "loudness/loudness_registry.h"
 #include "model/model.h"
 #include "model/target.h"
 #include "panel/displays.h"
@@ -48,7 +52,9 @@ class PanelEndToEndTest : public ::testing::Test {
         "  item 1 \"Video Gain\" from-model \"Video Processor\" 127.0.0.9 1\n";
     // Each test has frames of its own (127.0.N.x), so tests running side by side never meet.
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    const int network = test.find("Operator") != std::string::npos ? 71 : 72;
+    const int network = test.find("Operator") != std::string::npos   ? 71
+                        : test.find("Loudness") != std::string::npos ? 73
+                                                                     : 72;
     const std::string prefix = "127.0." + std::to_string(network) + ".";
     for (size_t at = text.find("127.0.0."); at != std::string::npos;
          at = text.find("127.0.0.", at + prefix.size()))
@@ -269,6 +275,17 @@ TEST_F(PanelEndToEndTest, PageShowsLinkTroubleAndChangesMadeByAnotherPanel) {
   Target* dead = run_->panel()->currentPage()->firstTarget(0);
   ASSERT_NE(dead, nullptr);
   EXPECT_EQ(shown(0), linkStatusName(dead->status()));
+}
+
+TEST_F(PanelEndToEndTest, LoudnessSessionsAreNamedAfterTheirDevices) {
+  // The report folders and the "$id$" of the reports carry the session names; "$addr$" the card.
+  std::vector<std::string> sessions;
+  for (const LoudnessMonitor* monitor : loudnessRegistry().monitors()) {
+    sessions.push_back(monitor->sessionName());
+    EXPECT_EQ(monitor->context().record().deviceName, "Card [1]");
+  }
+  std::sort(sessions.begin(), sessions.end());
+  EXPECT_EQ(sessions, (std::vector<std::string>{"Loudness Simulator", "Programme Loudness"}));
 }
 
 }  // namespace

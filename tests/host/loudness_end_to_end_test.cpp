@@ -126,7 +126,7 @@ device 2 "Surround"
 
   LoudnessMonitor* monitorOf(const std::string& device) {
     for (LoudnessMonitor* monitor : loudnessRegistry().monitors()) {
-      if (monitor->context().record().deviceName == device) return monitor;
+      if (monitor->sessionName() == device) return monitor;
     }
     return nullptr;
   }

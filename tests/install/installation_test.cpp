@@ -10,6 +10,7 @@
 
 #include "../file_size_limit.h"
 #include "core/log.h"
+#include "loudness/report_file.h"
 
 namespace qelm {
 namespace {
@@ -51,6 +52,22 @@ TEST_F(InstallationTest, FirstStartCreatesAndSeedsTheFolders) {
   EXPECT_EQ(read(folders_.data + "configuration/startup.txt"), "banner \"Default\"\n");
   for (const char* name : kReportResources)
     EXPECT_EQ(read(folders_.report + "reports/" + name), std::string("resource ") + name);
+}
+
+TEST_F(InstallationTest, ReportResourcesGetTheReportsPermissions) {
+  for (const char* name : kReportResources)
+    fs::permissions(folders_.program + "resources/" + name, fs::perms::owner_all);
+  const std::string beside = (root_ / "saved").string() + "/";
+  fs::create_directories(beside);
+  prepareFolders(folders_);
+  copyReportResources(folders_, beside);  // beside a saved session's report
+  for (const std::string& folder : {folders_.report + "reports/", beside}) {
+    for (const char* name : kReportResources) {
+      struct stat info {};
+      ASSERT_EQ(::stat((folder + name).c_str(), &info), 0) << folder << name;
+      EXPECT_EQ(info.st_mode & 0777, ReportFile::kPermissions) << folder << name;
+    }
+  }
 }
 
 TEST_F(InstallationTest, WhatTheUserHasIsNeverOverwritten) {

@@ -3,6 +3,7 @@
 #include "loudness/loudness_monitor.h"
 
 #include "loudness_support.h"
+#include "model/target.h"
 
 namespace qelm::testing {
 namespace {
@@ -28,15 +29,19 @@ TEST_F(MonitorTest, RefusedPayloadsAreLoggedAndTurnTheStatusASecondLater) {
   pass(1);
   EXPECT_EQ(monitor.context().record().status, LinkStatus::kBadLoudnessMessage);
   deliver(3421, std::vector<uint8_t>(10, 0));  // other OIDs are not looked at
-  EXPECT_EQ(log.count("LM: Unsupported loudness message (type 1) (length 10)"), 1);
+  EXPECT_EQ(log.lines().size(), 1u) << "one notice for the whole run of refused payloads";
 
-  // A card that keeps sending the same refused payload is said once, until one is read.
-  for (int i = 0; i < 50; ++i)
-    deliver(3420, old);
-  EXPECT_EQ(log.count("LM: Unsupported loudness message (type 2) (length 224)"), 2);
+  // A card that keeps sending refused payloads, of whatever kind or length, is said once until
+  // one is read.
+  for (size_t i = 0; i < 50; ++i) {
+    std::vector<uint8_t> longer = old;
+    longer.resize(old.size() + i % 20);
+    deliver(3420, i % 7 ? longer : std::vector<uint8_t>(10, 0));
+  }
+  EXPECT_EQ(log.lines().size(), 1u);
   feed(PayloadFields{});
   deliver(3420, old);
-  EXPECT_EQ(log.count("LM: Unsupported loudness message (type 2) (length 224)"), 3);
+  EXPECT_EQ(log.count("LM: Unsupported loudness message (type 2) (length 224)"), 2);
 }
 
 TEST_F(MonitorTest, SequenceGapIsLoggedOnceAndTheFirstMessageNever) {
@@ -97,6 +102,38 @@ TEST_F(MonitorTest, SessionNamesAreUniqueAndCleaned) {
   pass(1);
   EXPECT_EQ(b.sessionName(), "MyStudio");  // taken: the change is refused
   EXPECT_TRUE(registry_.nameInUse("Studio", &b));
+}
+
+TEST_F(MonitorTest, ANameGivenByThePageNamesTheSessionButNotTheDevice) {
+  LoudnessMonitor& monitor = addMonitor(3);
+  monitor.setGivenName("Programme Loudness");
+  EXPECT_EQ(monitor.sessionName(), "Programme Loudness");
+  EXPECT_EQ(monitor.context().record().deviceName, "Card [3]");
+  monitor.context().clear();
+  EXPECT_EQ(monitor.context().record().deviceName, "Card [3]") << "a clear keeps it";
+  deliverText(0x500, "Studio 4", 3);
+  pass(1);
+  EXPECT_EQ(monitor.sessionName(), "Studio 4") << "the card's own name comes first";
+}
+
+TEST_F(MonitorTest, ALocalNameParameterNamesTheSession) {
+  auto model = std::make_unique<Model>("LocalName");
+  Parameter* naming = model->add(Parameter::makeLocal("lm-name"));
+  naming->setString(32);
+  Card& card = *host_.findCard(6, false, true);
+  Target* local = card.getTarget(*naming);
+  ASSERT_NE(local, nullptr);
+  local->sendValue(Value::ofText("Studio/9"));  // as a configured card line sets it
+  auto owned = std::make_unique<LoudnessMonitor>(card, *model, registry_, "Device", wall_);
+  LoudnessMonitor& monitor = *owned;
+  card.addMonitor("lm", std::move(owned));
+  EXPECT_EQ(monitor.sessionName(), "Studio9");
+  local->sendValue(Value::ofText("Studio 10"));
+  pass(1);
+  EXPECT_EQ(monitor.sessionName(), "Studio 10");
+  local->sendValue(Value::ofText(""));
+  pass(1);
+  EXPECT_EQ(monitor.sessionName(), "Device") << "an empty value names nothing";
 }
 
 TEST_F(MonitorTest, AutostartFollowsTwoSecondsAfterTheCardTurnsCurrent) {

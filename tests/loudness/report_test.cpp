@@ -452,6 +452,71 @@ TEST_F(ReportFilesTest, DataLinesReachTheDiskWithinAMinuteAndTheFileItsNameOnlyA
   EXPECT_EQ(filesBelow(csv), (std::vector<std::string>{"2024-03-05_10-00-00.csv"}));
 }
 
+TEST_F(ReportFilesTest, ANameTooLongForAFolderIsCutBetweenCharacters) {
+  LoudnessContext& context = makeContext();
+  std::string name = "A";
+  for (int i = 0; i < 150; ++i)
+    name += "\u00e9";  // two bytes each: 301 in all
+  context.record().sessionName = name;
+  context.start();
+  feed(700);  // past the minute after which queued lines are written
+  context.stop();
+  finishReport();
+  const std::string folder = name.substr(0, 255);  // "A" and 127 whole characters
+  EXPECT_EQ(
+      filesBelow(folder_.path() / "reports" / folder),
+      (std::vector<std::string>{"csv/2024-03-05_10-00-00.csv", "html/2024-03-05_10-00-00.html"}));
+  EXPECT_EQ(folderName(name.substr(0, 256)), folder) << "never half a character";
+}
+
+TEST_F(ReportFilesTest, AFullDiskLeavesNoUnfinishedDataFiles) {
+  LoudnessContext& context = makeContext();
+  // A file-size limit makes the data file's writes fail, as a full disk would.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (int run = 0; run < 2; ++run) {
+    context.start();
+    feed(700);  // past the minute after which queued lines are written
+    context.stop();
+    finishReport();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(filesBelow(sessionFolder() / "csv").empty());
+}
+
+TEST_F(ReportFilesTest, DataFilesLeftByACrashAreCompletedOnce) {
+  const fs::path csv = folder_.path() / "reports/News/csv";
+  fs::create_directories(csv);
+  writeFile(csv / "2024-03-05_10-00-00.csv.Ab1234.part", "Header\nline 1\nline");
+  writeFile(csv / "2024-03-05_11-00-00.csv", "an earlier file");
+  writeFile(csv / "2024-03-05_11-00-00.csv.Cd5678.part", "Header\n");
+  writeFile(csv / "2024-03-05_12-00-00.csv.Ef9012.part", "cut header");
+  ReportFile running;  // another engine's file, still being written
+  ASSERT_TRUE(running.open((csv / "2024-03-05_13-00-00.csv").string()));
+  ASSERT_TRUE(running.write("Header\n") && running.flush());
+  const std::string runningName = fs::path(running.temporaryPath()).filename().string();
+
+  LogLines log;
+  recoverDataFiles(folder_.slash() + "reports/");
+  EXPECT_EQ(filesBelow(csv),
+            (std::vector<std::string>{"2024-03-05_10-00-00.csv", "2024-03-05_11-00-00-2.csv",
+                                      "2024-03-05_11-00-00.csv", runningName}));
+  EXPECT_EQ(readFile(csv / "2024-03-05_10-00-00.csv"), "Header\nline 1\n");
+  EXPECT_EQ(readFile(csv / "2024-03-05_11-00-00.csv"), "an earlier file");
+  EXPECT_EQ(log.lines().size(), 2u);
+  EXPECT_EQ(log.count("Completed the loudness data file " +
+                      (csv / "2024-03-05_10-00-00.csv").string() + " left by an earlier run"),
+            1);
+  recoverDataFiles(folder_.slash() + "reports/");
+  EXPECT_EQ(log.lines().size(), 2u) << "said once";
+  EXPECT_TRUE(running.commit());
+}
+
 TEST_F(ReportFilesTest, MissingTemplatesGiveTheFixedTexts) {
   fs::remove(folder_.path() / "program/resources/lmtemplate.html");
   fs::remove(folder_.path() / "program/resources/lmdatatemplate.txt");
@@ -527,6 +592,15 @@ TEST_F(ReportJobTest, AnExistingReportIsNeverReplaced) {
   EXPECT_EQ(job.writtenPath(), (folder_.path() / "r-2.html").string());
   EXPECT_EQ(readFile(path), "earlier report");
   EXPECT_NE(readFile(folder_.path() / "r-2.html").find("href=\"main.css\""), std::string::npos);
+}
+
+TEST_F(ReportJobTest, AReportNamedAsLongAsANameMayBeIsWritten) {
+  // The temporary name cannot simply add its suffix to such a name.
+  const fs::path path = folder_.path() / (std::string(250, 'r') + ".html");
+  HtmlReportJob job(template_, sessionWithRows(1), path.string(), true);
+  ASSERT_TRUE(run(job));
+  EXPECT_EQ(job.writtenPath(), path.string());
+  EXPECT_EQ(filesBelow(folder_.path()), std::vector<std::string>{path.filename().string()});
 }
 
 TEST_F(ReportJobTest, AReportReachesTheDiskBeforeItTakesItsName) {
