@@ -27,7 +27,7 @@ class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::temp_directory_path() /
-            ("program_test_" +
+            ("program_test_" + std::to_string(::getpid()) + "_" +
              std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
     const fs::path program = root_ / "program";
