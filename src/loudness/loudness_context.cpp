@@ -299,6 +299,16 @@ void LoudnessContext::finishPendingReport() {
   if (record_.state == SessionState::kBusy) record_.state = SessionState::kStopped;
 }
 
+namespace {
+
+// Running, paused or waiting: a session that has not ended.
+bool sessionGoesOn(SessionState state) {
+  return state == SessionState::kRunning || state == SessionState::kPaused ||
+         state == SessionState::kWaiting;
+}
+
+}  // namespace
+
 // ---- [inputs] -----------------------------------------------------------------------------------
 
 void LoudnessContext::setStatus(LinkStatus status) {
@@ -306,6 +316,9 @@ void LoudnessContext::setStatus(LinkStatus status) {
   record_.status = status;
   record_.statusText = linkStatusName(status);
   record_.changed = true;
+  // While a session goes on, its end reason only ever holds the status copied by `poll`: once
+  // the card is back that text is no longer true, and left standing it reads as a fault.
+  if (status == LinkStatus::kLive && sessionGoesOn(record_.state)) record_.endReason.clear();
 }
 
 void LoudnessContext::checkChannelSources(const std::array<std::string, kMeterChannels>& sources) {
@@ -351,9 +364,12 @@ void LoudnessContext::poll(uint32_t tick, uint32_t loopMs) {
         record_.changed = true;
       }
     }
-  } else if (record_.state == SessionState::kRunning || record_.state == SessionState::kPaused ||
-             record_.state == SessionState::kWaiting) {
+  } else if (sessionGoesOn(record_.state)) {
     record_.endReason = record_.statusText;
+  }
+  if (lastPayloadMs_ && !record_.dataStale && loopMs - *lastPayloadMs_ >= kNoDataMs) {
+    record_.dataStale = true;
+    record_.changed = true;
   }
   if (!queue_.empty() && ticksSince(tick, queuedAt_) >= kDataFlushTicks) flushDataLog();
   logDroppedMessages(tick);
@@ -412,6 +428,8 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   loopMs_ = loopMs;
   record_.lastPayloadType = PayloadType::kCurrent;
   record_.dataSeen = true;
+  record_.dataStale = false;
+  lastPayloadMs_ = loopMs;
   countDroppedMessages(payload.sequence, tick);
   takeLatestValues(payload);
 

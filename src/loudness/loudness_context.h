@@ -34,6 +34,9 @@ class LoudnessContext {
   static constexpr uint32_t kDataFlushTicks = 600;
   /// Shortest time between two "Dropped N message(s)" lines, in ticks; N sums the gaps between.
   static constexpr uint32_t kDropLogTicks = 10;
+  /// Loop time without a payload after which the levels count as stale, in ms: two of the
+  /// once-a-second data requests have gone unanswered.
+  static constexpr uint32_t kNoDataMs = 2000;
 
   /// A stopped session of the card named `deviceName`, with default settings; `output`
   /// receives data lines and makes reports (null: nothing is written).
@@ -72,7 +75,8 @@ class LoudnessContext {
 
   // --- Inputs from the monitor ----------------------------------------------------------------
 
-  /// The monitor's status; a change stores its text.
+  /// The monitor's status; a change stores its text. Turning 1 clears the end reason that a
+  /// session still going took from the status while the card was lost.
   void setStatus(LinkStatus status);
   /// The card's channel sources of this message: remembered while not running; a change while
   /// running terminates the session ("Channel source changed").
@@ -82,7 +86,8 @@ class LoudnessContext {
   /// One decoded payload at master tick `tick` and loop time `loopMs`: sequence check, then the
   /// accumulation and checks in order.
   void processPayload(const DecodedPayload& payload, uint32_t tick, uint32_t loopMs);
-  /// Periodic work: delayed start, indicators, end reason, report job, history time keeping.
+  /// Periodic work: delayed start, indicators, end reason, stale data, report job, history
+  /// time keeping.
   void poll(uint32_t tick, uint32_t loopMs);
   /// Runs a pending report job to its end and leaves the session stopped.
   void finishPendingReport();
@@ -203,6 +208,7 @@ class LoudnessContext {
   uint32_t now_ = 0;
   uint32_t loopMs_ = 0;
   std::optional<uint32_t> lastSequence_;
+  std::optional<uint32_t> lastPayloadMs_;  // loop time of the latest decoded payload
   uint32_t unloggedDrops_ = 0;             // dropped messages not yet logged
   std::optional<uint32_t> dropsLoggedAt_;  // tick of the last "Dropped" line
   std::array<float, kMeterChannels> peakNow_{};

@@ -111,8 +111,15 @@ void LoudnessMonitor::requestData() {
   if (lastRequest_ && masterClock_ - *lastRequest_ <= kRequestIntervalTicks) return;
   lastRequest_ = masterClock_;
   HardTarget* feature = plainTarget(card_, kFeatureOid);
-  if (feature && feature->parameter().type() == ValueType::kChoice)
-    feature->setValue(Value::ofInt(1));
+  if (!feature || feature->parameter().type() != ValueType::kChoice) return;
+  if (card_.polledStatus() != LinkStatus::kLive && card_.host().connected()) {
+    // A staged value waits until the card counts as live, and a frame that has just come back
+    // counts as live only once something arrives on the new socket, which a loudness card
+    // sends only when asked: so ask on the socket at once instead of waiting.
+    feature->sendValue(Value::ofInt(1));
+    return;
+  }
+  feature->setValue(Value::ofInt(1));
 }
 
 void LoudnessMonitor::updateStatus() {
@@ -175,6 +182,8 @@ void LoudnessMonitor::onMessage(const ReceivedMessage& message) {
   const uint32_t now = card_.group().loopTime();
   context_.processPayload(*decoded, masterClock_, now);
   lastAcceptedMs_ = now;
+  // The status follows the data at once rather than at the next poll.
+  updateStatus();
 }
 
 void LoudnessMonitor::doAction(const std::string& action) {

@@ -116,7 +116,10 @@ struct SessionRecord {
   LinkStatus status = LinkStatus::kUnused;
   PayloadType lastPayloadType = PayloadType::kNone;
   bool dataSeen = false;  ///< a payload has been decoded
-  bool changed = false;   ///< set with every accepted payload; views clear it
+  /// No payload for `LoudnessContext::kNoDataMs` after data had flowed: the levels are old.
+  /// Live state of the card, never saved.
+  bool dataStale = false;
+  bool changed = false;  ///< set with every accepted payload; views clear it
 
   std::array<float, kMeterChannels> meterDb{};             ///< dBFS; -1000 = no signal
   std::array<float, kMeterChannels> heldPeakDb{};          ///< dBFS

@@ -373,7 +373,7 @@ void LoudnessHistoryView::updateTexts(bool force) {
   momentary_->setLevel(momentary == kNoRow ? 1 : ((196 - momentary) >> 2) + 1);
 
   std::array<MiniSixChan::Channel, 6> channels{};
-  if (r.dataSeen) {
+  if (r.dataSeen && !r.dataStale) {  // levels the card no longer sends are not shown
     for (size_t k = 0; k < channels.size(); ++k) {
       const int32_t c = miniRow(r.meterDb[k]);
       const int32_t e = miniRow(r.heldPeakDb[k]);

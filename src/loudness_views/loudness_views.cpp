@@ -23,6 +23,8 @@ constexpr int32_t kDefaultFont = 7;
 constexpr int32_t kBarTop = 82;
 constexpr int32_t kBarBottom = 256;
 constexpr int32_t kMarkerMostRow = 158;
+// Shown in place of the link status while the card sends no loudness data.
+constexpr const char* kNoDataFromCard = "No data from card";
 constexpr std::array<int32_t, LoudnessChannelView::kChannels> kStripX = {39,  80,  122, 163,
                                                                          205, 246, 305, 346};
 
@@ -313,10 +315,12 @@ void LoudnessChannelView::update() {
   cscale_->setState(s.channelRelative ? 1 : 0);
   const int32_t type = s.channelRelative ? 1 : 0;
   const float reference = s.channelRelative ? s.levelScaling : 0.0f;
+  // Levels the card no longer sends are not shown as if they were live.
+  const bool current = r.dataSeen && !r.dataStale;
   for (size_t i = 0; i < kChannels; ++i) {
     const bool contributing = i < r.contributing.size() && r.contributing[i];
     if (errors_[i]) errors_[i]->setState(contributing ? 1 : 0);
-    if (r.dataSeen) {
+    if (current) {
       peaks_[i]->setState(r.peakOver[i] ? 1 : 0);
       bars_[i]->setLevel(type, reference, r.meterDb[i], s.yellow, s.red);
       bars_[i]->setMarker(
@@ -332,11 +336,13 @@ void LoudnessChannelView::update() {
 
   const bool highOpen = r.openError[static_cast<size_t>(ErrorCategory::kHigh)] >= 0;
   const bool lowOpen = r.openError[static_cast<size_t>(ErrorCategory::kLow)] >= 0;
-  const float shortTerm = r.shortTermValid ? r.shortTermLoudness : -200.0f;
+  const float shortTerm = current && r.shortTermValid ? r.shortTermLoudness : -200.0f;
   setLabel(*tloud_, levelText(shortTerm, "---"), highOpen ? kHigh : lowOpen ? kLow : kText);
 
   total_->setStripIndex(0);
-  if (r.dataSeen) {
+  if (!current) {
+    if (total_->segments() != LoudnessChannelGraph::Segments{}) total_->clear();
+  } else {
     const float shown = s.oneSecondBar ? r.momentaryLoudness : shortTerm;
     const int32_t row = channelScaleRow(0, 0.0f, shown);
     switch (r.loudnessState) {
@@ -594,7 +600,7 @@ void LoudnessSessionView::showSessionTexts(const SessionRecord& r) {
   label("session_time")->setText("Session: " + runningTime(r.runningTicks));
   label("timecode_time")->setText("Timecode: " + r.timecode);
   label("device_name")->setText(r.sessionName);
-  label("device_status")->setText(r.statusText);
+  label("device_status")->setText(r.dataStale ? kNoDataFromCard : r.statusText);
   label("infinite_lkfs_label")->setText("SESSION " + r.unitText + ":");
 }
 

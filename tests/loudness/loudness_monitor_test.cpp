@@ -81,13 +81,7 @@ TEST_F(MonitorTest, RequestsDataEverySecondAndWatchesItsParameters) {
   host_.sent.clear();
   pass(1);
   pass(1);
-  const auto sets = [&] {
-    int n = 0;
-    for (const auto& bytes : host_.sent)
-      n += bytes.size() > 11 && bytes[6] == 0x4A && (bytes[10] << 8 | bytes[11]) == 3410;
-    return n;
-  };
-  EXPECT_EQ(sets(), 1);
+  EXPECT_EQ(setRequests(host_.sent, 3410), 1);
 }
 
 TEST_F(MonitorTest, SessionNamesAreUniqueAndCleaned) {
@@ -204,6 +198,37 @@ TEST_F(MonitorTest, LostCardEndsWithItsStatusAsTheReason) {
   pass(6000);  // nothing from the slot for longer than the card time-out
   EXPECT_EQ(monitor.context().record().status, LinkStatus::kNoCardInSlot);
   EXPECT_EQ(monitor.context().record().endReason, "No Card in Slot");
+}
+
+// The frame drops off the network for 30 s while a session runs, then comes back.
+TEST_F(MonitorTest, ACardThatComesBackIsAskedAtOnceAndItsStatusClearsWithItsData) {
+  LoudnessMonitor& monitor = addMonitor();
+  makeCurrent(monitor);
+  monitor.doAction("start");
+  const SessionRecord& r = monitor.context().record();
+  host_.linkStatus = LinkStatus::kNoConnection1;
+  host_.socketUp = false;
+  for (int i = 0; i < 300; ++i)
+    pass(100);
+  EXPECT_EQ(r.statusText, "No Conn (1)");
+  EXPECT_EQ(r.endReason, "No Conn (1)");
+  EXPECT_TRUE(r.dataStale);
+
+  // The new socket is up, but the link counts as up only once the frame says something, and
+  // the card says nothing until asked.
+  host_.socketUp = true;
+  host_.sent.clear();
+  for (int i = 0; i < 11; ++i)
+    pass(100);
+  EXPECT_EQ(setRequests(host_.sent, 3410), 1);
+
+  host_.linkStatus = LinkStatus::kLive;
+  feed(PayloadFields{});
+  EXPECT_EQ(r.status, LinkStatus::kLive);
+  EXPECT_EQ(r.statusText, "");
+  EXPECT_EQ(r.endReason, "");
+  EXPECT_FALSE(r.dataStale);
+  EXPECT_EQ(r.state, SessionState::kRunning);
 }
 
 TEST_F(MonitorTest, MasterClockCountsTickWrapsWithoutRollover) {

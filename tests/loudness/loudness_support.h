@@ -144,15 +144,28 @@ class LogLines {
   int32_t start_;
 };
 
-/// A host that keeps what it sends and is always up.
+/// A host that keeps what it sends; up unless a test says otherwise.
 class SilentHost final : public Host {
  public:
   using Host::Host;
+  LinkStatus status() const override { return linkStatus; }
+  bool connected() const override { return socketUp; }
   void send(std::unique_ptr<Message> message) override {
     sent.emplace_back(message->data(), message->data() + message->size());
   }
   std::vector<std::vector<uint8_t>> sent;
+  LinkStatus linkStatus = LinkStatus::kLive;
+  /// Whether a message sent now reaches the frame (a reconnected socket may not count as up).
+  bool socketUp = true;
 };
+
+/// Set requests (command 0x4A) for `oid` among `sent`.
+inline int setRequests(const std::vector<std::vector<uint8_t>>& sent, uint16_t oid) {
+  int n = 0;
+  for (const auto& bytes : sent)
+    n += bytes.size() > 11 && bytes[6] == 0x4A && (bytes[10] << 8 | bytes[11]) == oid;
+  return n;
+}
 
 /// A loudness card model: feature (3410, choice), channel sources (3412..3419, text), payload
 /// (3420, text) and "lm-name", declaring the monitor "lm".

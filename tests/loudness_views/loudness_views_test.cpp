@@ -264,6 +264,59 @@ TEST_F(LoudnessScreensTest, AClearedSessionEmptiesBarsAndGraph) {
   displays_.update();
 }
 
+// A card that stops sending: its meters go blank within two seconds and the session view says
+// why; its next payload brings both back.
+TEST_F(LoudnessScreensTest, ACardThatStopsSendingBlanksTheMetersUntilItSendsAgain) {
+  uint32_t ms = 50000;
+  uint32_t sequence = 0;
+  LoudnessContext& card = *b_;
+  card.setStatus(LinkStatus::kLive);
+  const auto payload = [&] {
+    DecodedPayload p;
+    p.sequence = ++sequence;
+    p.meterDb.fill(-10.0f);
+    p.truePeakDb.fill(-8.0f);
+    p.powers.fill(0.005);
+    card.processPayload(p, ms / 100, ms);
+  };
+  const auto wait = [&](uint32_t span) {
+    for (uint32_t end = ms + span; ms < end;) {
+      ms += 100;
+      card.poll(ms / 100, ms);
+    }
+    screens_.refresh(true);
+    displays_.update();
+  };
+  // What the bars draw (the painting itself is ChannelGraphTest's).
+  const auto lit = [&] {
+    int n = channel().totalBar().segments() != Segments{};
+    for (int i = 0; i < LoudnessChannelView::kChannels; ++i)
+      n += channel().bar(i).segments() != Segments{};
+    return n;
+  };
+  show(pageB_);
+  EXPECT_EQ(lit(), 0);
+  for (int i = 0; i < 30; ++i) {
+    payload();
+    wait(100);
+  }
+  ASSERT_EQ(lit(), LoudnessChannelView::kChannels + 1);
+  EXPECT_EQ(text("device_status"), "");
+
+  wait(1800);  // quiet, but not yet for two seconds
+  EXPECT_EQ(lit(), LoudnessChannelView::kChannels + 1);
+  wait(200);
+  EXPECT_EQ(lit(), 0);
+  EXPECT_EQ(channel().bar(0).marker(), -1);
+  EXPECT_EQ(channel().totalLabel().props().text, "---");
+  EXPECT_EQ(text("device_status"), "No data from card");
+
+  payload();
+  screens_.refresh(true);
+  EXPECT_EQ(text("device_status"), "");
+  EXPECT_EQ(lit(), LoudnessChannelView::kChannels + 1);
+}
+
 // Writes both screens of each view to PNG files in $QELM_VIEW_PICTURES (skipped without it).
 TEST_F(LoudnessScreensTest, Pictures) {
   const char* folder = std::getenv("QELM_VIEW_PICTURES");
