@@ -24,7 +24,9 @@
 #include <QWindow>
 #include <cmath>
 #include <ctime>
+#include <fstream>
 #include <mutex>
+#include <regex>
 
 #include "core/input.h"
 #include "core/log.h"
@@ -61,6 +63,7 @@ constexpr int kConsoleShownHeight = 352;  // and the console below them
 constexpr int kTimerPeriodMs = 100;
 constexpr uint32_t kTicksPerMinute = 600;
 constexpr int kConsoleMaxLines = 10000;
+constexpr std::streamsize kErrorFileMaxBytes = 4096;  // far more than one located error
 
 const char* const kTitle = "Marvex Vurezoz QELM";
 const char* const kSessionFilter = "Session Files (*.SES);;All Files (*.*)";
@@ -156,7 +159,37 @@ QIcon makeWindowIcon() {
   return icon;
 }
 
+// The located error the loader wrote into the data folder's "error" file; empty without one.
+std::string readErrorFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text(static_cast<size_t>(kErrorFileMaxBytes), '\0');
+  in.read(text.data(), kErrorFileMaxBytes);
+  text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    text.pop_back();
+  return text;
+}
+
 }  // namespace
+
+QString configurationErrorText(const std::string& errorFileText) {
+  const QString error =
+      errorFileText.empty()
+          ? QString("The console shows why.")
+          : QString::fromUtf8(errorFileText.data(), static_cast<qsizetype>(errorFileText.size()));
+  return QString(
+             "The configuration could not be loaded:\n\n%1\n\nPlease fix the file and choose "
+             "Reload.")
+      .arg(error);
+}
+
+std::string configurationErrorFile(const std::string& errorFileText) {
+  // The path comes first; a path holding ":digits " is less likely than such a message.
+  static const std::regex located(R"(^at (.+?):(\d+) )");
+  std::smatch match;
+  if (!std::regex_search(errorFileText, match, located)) return std::string();
+  return match[1].str();
+}
 
 ScreenChangeRelay::ScreenChangeRelay(QObject* receiver, std::function<void()> onChange)
     : receiver_(receiver), onChange_(std::move(onChange)) {}
@@ -443,6 +476,11 @@ void CVadEDERDlg::timerTick() {
 
   for (ScreenControl* screen : screens_)
     screen->refresh();
+  if (!configErrorShown_ && runner_->finished() &&
+      runner_->result() == static_cast<int>(ExitCode::kConfigFailed)) {
+    configErrorShown_ = true;
+    showConfigurationError();
+  }
   const uint32_t word = context.lampWord.load(std::memory_order_relaxed);
   if (word != lastLampWord_) showLamps(word);
   const int32_t theme = context.colorTheme.load(std::memory_order_relaxed);
@@ -479,7 +517,30 @@ void CVadEDERDlg::checkConfigurationChange() {
   if (!configWatch_.takeChange()) return;
   if (question_("Configuration File Changed",
                 "The configuration file has changed.  Would you like to reload?"))
-    runner_->start();
+    restartEngine();
+}
+
+void CVadEDERDlg::restartEngine() {
+  configErrorShown_ = false;
+  runner_->start();
+}
+
+void CVadEDERDlg::showConfigurationError() {
+  const std::string error = readErrorFile(folders_.data + "error");
+  std::string file = configurationErrorFile(error);
+  if (file.empty()) file = configWatch_.path();
+  QMessageBox box(QMessageBox::Critical, "Configuration Error", configurationErrorText(error),
+                  QMessageBox::NoButton, this);
+  box.setObjectName("configurationError");
+  QPushButton* open = box.addButton("Open File", QMessageBox::ActionRole);
+  QPushButton* reload = box.addButton("Reload", QMessageBox::AcceptRole);
+  box.addButton(QMessageBox::Close);
+  box.setDefaultButton(open);
+  box.exec();
+  if (box.clickedButton() == open)
+    QDesktopServices::openUrl(QUrl::fromLocalFile(fromLocal(file)));
+  else if (box.clickedButton() == reload)
+    restartEngine();
 }
 
 void CVadEDERDlg::closeEvent(QCloseEvent* event) {

@@ -45,6 +45,11 @@ class ScreenChangeRelay final : public ScreenNotifier {
   std::atomic<bool> pending_{false};
 };
 
+/// The text of the configuration error box for the contents of the "error" file.
+QString configurationErrorText(const std::string& errorFileText);
+/// The configuration file named in the error file's "at PATH:LINE message", or empty.
+std::string configurationErrorFile(const std::string& errorFileText);
+
 /// The main window: the panel's two screens, eight knobs and sixteen lamp keys, the console
 /// with the log, and the menus. It owns the engine thread: starts it when created, restarts it
 /// when the configuration file changed and the user agrees, and stops it when closed. It comes
@@ -73,6 +78,9 @@ class CVadEDERDlg final : public QMainWindow {
   /// On activation: asks once per change of the configuration file whether to reload it, and
   /// restarts the engine on Yes.
   void checkConfigurationChange();
+  /// Shown once per run that ended on a configuration failure: the located error from the data
+  /// folder's "error" file, with buttons to open the file and to reload.
+  void showConfigurationError();
 
   // Commands.
   void editConfiguration();
@@ -118,6 +126,8 @@ class CVadEDERDlg final : public QMainWindow {
   void restoreWindowState();
   void saveWindowState();
   void updateSessionActions();
+  /// Runs the engine afresh, loading the configuration again.
+  void restartEngine();
   void showLamps(uint32_t word);
   void showTheme(int32_t theme);
   /// Hands a session request to the engine and waits for its reply; the reply, or the reason
@@ -152,6 +162,7 @@ class CVadEDERDlg final : public QMainWindow {
   int32_t lastTheme_ = 0;
   uint32_t ticks_ = 0;
   bool consoleShown_ = false;
+  bool configErrorShown_ = false;  // for the engine's current run
   int zoom_ = 100;
   Question question_;
   ErrorBox errorBox_;

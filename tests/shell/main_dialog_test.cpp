@@ -13,7 +13,9 @@
 #include <QImage>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -327,6 +329,63 @@ TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
   activate(&other);
   activate(dialog.get());
   EXPECT_EQ(asked, QStringList{"Configuration File Changed"});
+}
+
+// A run that fails on the configuration as the loader does: the located error in the data
+// folder's "error" file, then the result 2.
+TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
+  const std::string located = "at " + folders_.data +
+                              "configuration/startup.txt:7 directive \"bogus\" unrecognized or "
+                              "invalid in this context";
+  std::atomic<int> runs{0};
+  CVadEDERDlg dialog(folders_, [&](EngineState&) {
+    ++runs;
+    write(folders_.data + "error", located + "\n");
+    return static_cast<int>(ExitCode::kConfigFailed);
+  });
+  for (int i = 0; i < 5000 && !dialog.runner().finished(); ++i)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(dialog.runner().finished());
+
+  // Each case answers the box with one of its buttons and records what it showed.
+  auto answer = [&](const QString& button) {
+    QString shown;
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      shown = box->windowTitle() + "|" + box->text();
+      for (QAbstractButton* item : box->buttons())
+        buttons << item->text();
+      for (QAbstractButton* item : box->buttons())
+        if (item->text() == button) item->click();
+    });
+    dialog.timerTick();
+    return std::make_pair(shown, buttons);
+  };
+  auto awaitFailure = [&](int run) {
+    for (int i = 0; i < 5000 && (runs.load() < run || !dialog.runner().finished()); ++i)
+      std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(dialog.runner().finished());
+  };
+  const auto [shown, buttons] = answer("Reload");
+  EXPECT_EQ(shown, "Configuration Error|The configuration could not be loaded:\n\n" +
+                       QString::fromStdString(located) +
+                       "\n\nPlease fix the file and choose Reload.");
+  EXPECT_EQ(QSet<QString>(buttons.begin(), buttons.end()),
+            (QSet<QString>{"Open File", "Reload", "Close"}));
+  // Reload runs the engine again, and its failure is shown again.
+  awaitFailure(2);
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "open");
+  EXPECT_FALSE(answer("Open File").first.isEmpty());
+  QDesktopServices::unsetUrlHandler("file");
+  EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(
+                              folders_.data + "configuration/startup.txt"))});
+  // Shown once per failed run: the next tick asks nothing.
+  EXPECT_TRUE(answer("Reload").first.isEmpty());
+  EXPECT_EQ(runs.load(), 2);
+  EXPECT_EQ(configurationErrorFile("at /x/config.bin [binary] bad record"), "");
 }
 
 TEST_F(MainDialogTest, MenuCommands) {
