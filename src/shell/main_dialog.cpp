@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
@@ -66,7 +67,6 @@ constexpr int kConsoleMaxLines = 10000;
 constexpr std::streamsize kErrorFileMaxBytes = 4096;  // far more than one located error
 
 const char* const kTitle = "Marvex Vurezoz QELM";
-const char* const kSessionFilter = "Session Files (*.SES);;All Files (*.*)";
 const QColor kDarkBackground(0, 19, 130);
 constexpr int32_t kDarkBackgroundsTheme = 1;
 
@@ -232,6 +232,9 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   buildFileMenu();
   buildMenus();
   buildHelpMenu();
+  // Says what a command did, and where a file it wrote went.
+  statusBar()->setObjectName("status");
+  statusBar()->setSizeGripEnabled(false);
   // The window is exactly as large as its panel: the console appears by growing it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   restoreWindowState();
@@ -333,6 +336,7 @@ void CVadEDERDlg::buildMenus() {
   application->addSeparator();
   connect(application->addAction("&Exit"), &QAction::triggered, this, &QWidget::close);
   connect(application, &QMenu::aboutToShow, this, &CVadEDERDlg::updateSessionActions);
+  application->setToolTipsVisible(true);
   updateSessionActions();
 
   QMenu* view = menuBar()->addMenu("&View");
@@ -451,8 +455,15 @@ bool CVadEDERDlg::saveScreenshotTo(const QString& path) {
 
 void CVadEDERDlg::updateSessionActions() {
   const AppContext& context = runner_->context();
-  saveSessionAction_->setEnabled(context.canSaveSession());
-  loadSessionAction_->setEnabled(context.canLoadSession());
+  const bool canSave = context.canSaveSession();
+  const bool canLoad = context.canLoadSession();
+  saveSessionAction_->setEnabled(canSave);
+  loadSessionAction_->setEnabled(canLoad);
+  // A greyed-out item says what would make it available.
+  saveSessionAction_->setToolTip(canSave ? "Save the session on show to a file"
+                                         : kSaveSessionUnavailable);
+  loadSessionAction_->setToolTip(canLoad ? "Load a saved session into the session on show"
+                                         : kLoadSessionUnavailable);
 }
 
 void CVadEDERDlg::timerTick() {
@@ -606,12 +617,18 @@ void CVadEDERDlg::saveSessionTo(const QString& path) {
   // Unlike the original fire-and-forget save, the reply is awaited: a reply left to arrive
   // later would be taken for the answer to the next load, and a failed save must be told.
   const std::string reply = requestSession(file, false);
-  if (reply != "OK") errorBox_(QString::fromUtf8(reply));
+  if (reply != "OK")
+    errorBox_(QString::fromUtf8(reply));
+  else
+    statusBar()->showMessage("Session saved to " + path);
 }
 
 void CVadEDERDlg::loadSessionFrom(const QString& path) {
   const std::string reply = requestSession(toLocal(path), true);
-  if (reply != "OK") errorBox_(QString::fromUtf8(reply));
+  if (reply != "OK")
+    errorBox_(QString::fromUtf8(reply));
+  else
+    statusBar()->showMessage("Session loaded from " + path);
 }
 
 std::string CVadEDERDlg::requestSession(const std::string& path, bool load) {

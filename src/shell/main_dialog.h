@@ -60,6 +60,13 @@ class CVadEDERDlg final : public QMainWindow {
  public:
   /// A session request is given up when the engine has not answered within this time.
   static constexpr uint32_t kSessionReplyLimitMs = 10000;
+  /// Both session dialogs show the files Save Session writes (".dat") and older ".SES" ones.
+  static constexpr const char* kSessionFilter = "Session Files (*.dat *.SES);;All Files (*)";
+  /// Why Save Session (Load Session) is greyed out in the menu.
+  static constexpr const char* kSaveSessionUnavailable =
+      "Save Session is available while the session on show is paused";
+  static constexpr const char* kLoadSessionUnavailable =
+      "Load Session is available while the session on show is stopped";
   /// Asks a Yes/No question (caption, text); true for Yes.
   using Question = std::function<bool(const QString& caption, const QString& text)>;
   /// Shows an error message.

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QImage>
 #include <QListWidget>
 #include <QMenuBar>
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -437,6 +440,8 @@ TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
   auto dialog = makeDialog();
   dialog->loadSessionFrom(QString::fromStdString((root_ / "good.ses").string()));
   EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(dialog->statusBar()->currentMessage(),
+            QString::fromStdString("Session loaded from " + (root_ / "good.ses").string()));
   dialog->loadSessionFrom(QString::fromStdString((root_ / "bad.ses").string()));
   EXPECT_EQ(errors_, QStringList{"Bad session file"});
 
@@ -450,6 +455,8 @@ TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
   write((root_ / "out" / "main.css").string(), "mine");
   dialog->saveSessionTo(QString::fromStdString(saved));
   EXPECT_EQ(errors_.size(), 2);
+  EXPECT_EQ(dialog->statusBar()->currentMessage(),
+            QString::fromStdString("Session saved to " + saved));
   {
     std::lock_guard<std::mutex> guard(engine_.mutex);
     EXPECT_EQ(engine_.lastSave, saved);
@@ -457,6 +464,36 @@ TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
   EXPECT_EQ(read((root_ / "out" / "logo.jpg").string()), "logo.jpg");
   EXPECT_EQ(read((root_ / "out" / "main.css").string()), "mine");  // never overwritten
   EXPECT_TRUE(dialog->runner().context().sessionReply().empty());
+}
+
+// Save writes NAME.dat; the load dialog must show it, and the old .SES files too.
+TEST_F(MainDialogTest, SessionDialogsShowTheFilesSaveWrites) {
+  auto dialog = makeDialog();
+  dialog->runner().context().setSessionFlags(true, true);
+  QMenu* application = dialog->menuBar()->actions().at(1)->menu();
+  emit application->aboutToShow();
+  for (const QString& name : {QString("Save Session..."), QString("Load Session...")}) {
+    QStringList filters;
+    QString suffix;
+    QTimer::singleShot(0, [&] {
+      auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (files == nullptr) return;
+      filters = files->nameFilters();
+      suffix = files->defaultSuffix();
+      files->reject();
+    });
+    action(*dialog, name)->trigger();
+    EXPECT_EQ(suffix, "dat") << name.toStdString();
+    ASSERT_FALSE(filters.isEmpty()) << name.toStdString();
+    const QStringList patterns = filters.front().section('(', 1).chopped(1).split(' ');
+    EXPECT_TRUE(QDir::match(patterns, "show.dat") && QDir::match(patterns, "OLD.SES"))
+        << name.toStdString() << ": " << filters.front().toStdString();
+  }
+
+  // A greyed-out Save Session says why.
+  dialog->runner().context().setSessionFlags(false, false);
+  emit application->aboutToShow();
+  EXPECT_EQ(action(*dialog, "Save Session...")->toolTip(), CVadEDERDlg::kSaveSessionUnavailable);
 }
 
 TEST_F(MainDialogTest, SessionWaitEndsAfterTenSecondsWithAnError) {
