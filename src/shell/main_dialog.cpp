@@ -7,8 +7,10 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QLayout>
@@ -220,7 +222,8 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
         return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
                QMessageBox::Yes;
       }),
-      errorBox_([this](const QString& text) { QMessageBox::critical(this, kTitle, text); }) {
+      errorBox_([this](const QString& text) { QMessageBox::critical(this, kTitle, text); }),
+      opener_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   AppContext& context = runner_->context();
   context.notifyWindow.store(&relay_);
   setWindowTitle(kTitle);
@@ -235,6 +238,8 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   // Says what a command did, and where a file it wrote went.
   statusBar()->setObjectName("status");
   statusBar()->setSizeGripEnabled(false);
+  // Reports written before this window opened are not news.
+  reportSeen_ = std::max(newestReport().second, QDateTime::currentDateTime());
   // The window is exactly as large as its panel: the console appears by growing it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   restoreWindowState();
@@ -448,7 +453,10 @@ bool CVadEDERDlg::saveScreenshotTo(const QString& path) {
     std::copy_n(context.pixels(), raster.size(), raster.data());
   }
   std::string error;
-  if (writeScreensPng(raster.data(), toLocal(path), error)) return true;
+  if (writeScreensPng(raster.data(), toLocal(path), error)) {
+    statusBar()->showMessage("Screenshot saved to " + path);
+    return true;
+  }
   errorBox_(QString("The screenshot could not be saved: %1").arg(fromLocal(error)));
   return false;
 }
@@ -487,6 +495,7 @@ void CVadEDERDlg::timerTick() {
 
   for (ScreenControl* screen : screens_)
     screen->refresh();
+  if (ticks_ % kReportCheckTicks == 0) checkNewReports();
   if (!configErrorShown_ && runner_->finished() &&
       runner_->result() == static_cast<int>(ExitCode::kConfigFailed)) {
     configErrorShown_ = true;
@@ -534,6 +543,33 @@ void CVadEDERDlg::checkConfigurationChange() {
 void CVadEDERDlg::restartEngine() {
   configErrorShown_ = false;
   runner_->start();
+  statusBar()->showMessage("Configuration reloaded");
+}
+
+void CVadEDERDlg::openPath(const std::string& path) {
+  const QString local = fromLocal(path);
+  if (!opener_(QUrl::fromLocalFile(local)))
+    statusBar()->showMessage("No program opens " + local + " on this desktop");
+}
+
+std::pair<QString, QDateTime> CVadEDERDlg::newestReport() const {
+  // Each session keeps its pages in reports/SESSION/html/.
+  std::pair<QString, QDateTime> newest;
+  const QDir reports(fromLocal(folders_.report + "reports"));
+  for (const QString& session : reports.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    const QDir html(reports.filePath(session + "/html"));
+    for (const QFileInfo& page : html.entryInfoList({"*.html"}, QDir::Files)) {
+      if (page.lastModified() > newest.second) newest = {page.filePath(), page.lastModified()};
+    }
+  }
+  return newest;
+}
+
+void CVadEDERDlg::checkNewReports() {
+  const auto [path, time] = newestReport();
+  if (path.isEmpty() || time <= reportSeen_) return;
+  reportSeen_ = time;
+  statusBar()->showMessage("Report written to " + path);
 }
 
 void CVadEDERDlg::showConfigurationError() {
@@ -549,7 +585,7 @@ void CVadEDERDlg::showConfigurationError() {
   box.setDefaultButton(open);
   box.exec();
   if (box.clickedButton() == open)
-    QDesktopServices::openUrl(QUrl::fromLocalFile(fromLocal(file)));
+    openPath(file);
   else if (box.clickedButton() == reload)
     restartEngine();
 }
@@ -573,11 +609,11 @@ bool CVadEDERDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CVadEDERDlg::editConfiguration() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(fromLocal(configWatch_.path())));
+  openPath(configWatch_.path());
 }
 
 void CVadEDERDlg::openReportDirectory() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(fromLocal(folders_.report + "reports")));
+  openPath(folders_.report + "reports");
 }
 
 void CVadEDERDlg::toggleConsole() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFont>
 #include <QMainWindow>
 #include <array>
@@ -23,6 +24,7 @@ class QMenu;
 class QPushButton;
 class QSettings;
 class QTimer;
+class QUrl;
 
 namespace qelm {
 
@@ -71,6 +73,10 @@ class CVadEDERDlg final : public QMainWindow {
   using Question = std::function<bool(const QString& caption, const QString& text)>;
   /// Shows an error message.
   using ErrorBox = std::function<void(const QString& text)>;
+  /// Hands a file or folder to the desktop; false when nothing opens it.
+  using Opener = std::function<bool(const QUrl& url)>;
+  /// How often the window looks for new reports, in timer ticks.
+  static constexpr uint32_t kReportCheckTicks = 10;
 
   /// `run` is one run of the engine and `clock` its clock (tests put in their own).
   explicit CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run = runEngine,
@@ -114,6 +120,9 @@ class CVadEDERDlg final : public QMainWindow {
   /// Replace the message boxes (tests answer them without a user).
   void setQuestion(Question question) { question_ = std::move(question); }
   void setErrorBox(ErrorBox errorBox) { errorBox_ = std::move(errorBox); }
+  void setOpener(Opener opener) { opener_ = std::move(opener); }
+  /// Shows "Report written to PATH" for the newest report page written since the last look.
+  void checkNewReports();
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -135,6 +144,11 @@ class CVadEDERDlg final : public QMainWindow {
   void updateSessionActions();
   /// Runs the engine afresh, loading the configuration again.
   void restartEngine();
+  /// Opens `path` with the desktop's program for it; where there is none, the status line shows
+  /// the path instead.
+  void openPath(const std::string& path);
+  /// The newest report page under the report folder's "reports/" and its time.
+  std::pair<QString, QDateTime> newestReport() const;
   void showLamps(uint32_t word);
   void showTheme(int32_t theme);
   /// Hands a session request to the engine and waits for its reply; the reply, or the reason
@@ -173,6 +187,8 @@ class CVadEDERDlg final : public QMainWindow {
   int zoom_ = 100;
   Question question_;
   ErrorBox errorBox_;
+  Opener opener_;
+  QDateTime reportSeen_;  // time of the newest report page already told
 };
 
 }  // namespace qelm

@@ -299,6 +299,7 @@ TEST_F(MainDialogTest, ConfigurationChangeIsAskedAboutOnceOnActivation) {
   for (int i = 0; i < 5000 && engine_.runs.load() < 2; ++i)
     std::this_thread::sleep_for(1ms);
   EXPECT_EQ(engine_.runs.load(), 2);  // Yes restarted the engine
+  EXPECT_EQ(dialog->statusBar()->currentMessage(), "Configuration reloaded");
 }
 
 TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
@@ -389,6 +390,34 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
   EXPECT_TRUE(answer("Reload").first.isEmpty());
   EXPECT_EQ(runs.load(), 2);
   EXPECT_EQ(configurationErrorFile("at /x/config.bin [binary] bad record"), "");
+}
+
+TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentAndWhatCouldNotBeOpened) {
+  const std::string html = folders_.report + "reports/Show/html/";
+  write(html + "old.html", "before the window");
+  auto dialog = makeDialog();
+  QStatusBar* status = dialog->statusBar();
+  dialog->checkNewReports();
+  EXPECT_TRUE(status->currentMessage().isEmpty());  // written before the window opened
+  write(html + "new.html", "report");
+  fs::last_write_time(html + "new.html", fs::last_write_time(html + "new.html") + 2s);
+  for (uint32_t i = 0; i < CVadEDERDlg::kReportCheckTicks; ++i)
+    dialog->timerTick();
+  EXPECT_EQ(status->currentMessage(),
+            QString::fromStdString("Report written to " + html + "new.html"));
+  status->clearMessage();
+  dialog->checkNewReports();
+  EXPECT_TRUE(status->currentMessage().isEmpty());  // told once
+
+  const QString picture = QString::fromStdString((root_ / "screens.png").string());
+  ASSERT_TRUE(dialog->saveScreenshotTo(picture));
+  EXPECT_EQ(status->currentMessage(), "Screenshot saved to " + picture);
+
+  // A desktop without a program for folders gets the path to look up by hand.
+  dialog->setOpener([](const QUrl&) { return false; });
+  action(*dialog, "Report Directory")->trigger();
+  EXPECT_EQ(status->currentMessage(), QString::fromStdString("No program opens " + folders_.report +
+                                                             "reports on this desktop"));
 }
 
 TEST_F(MainDialogTest, MenuCommands) {
