@@ -84,6 +84,11 @@ class AppContext {
   bool canLoadSession() const;
   /// Stores both session flags at once.
   void setSessionFlags(bool canSave, bool canLoad);
+  /// Names of the loudness sessions that are not stopped (running, paused, waiting or busy):
+  /// those a quit or a reload would stop. Published by the engine whenever the set changes.
+  std::vector<std::string> runningSessions() const;
+  /// Stores `names` unless they equal the stored ones; true when they changed.
+  bool setRunningSessions(const std::vector<std::string>& names);
 
  private:
   std::string readText(const std::string& field) const;
@@ -101,6 +106,7 @@ class AppContext {
   std::string loudnessSummary_;
   bool canSaveSession_ = false;
   bool canLoadSession_ = false;
+  std::vector<std::string> runningSessions_;
 };
 
 }  // namespace qelm

@@ -535,9 +535,33 @@ void CVadEDERDlg::changeEvent(QEvent* event) {
 void CVadEDERDlg::checkConfigurationChange() {
   if (isMinimized()) return;
   if (!configWatch_.takeChange()) return;
-  if (question_("Configuration File Changed",
-                "The configuration file has changed.  Would you like to reload?"))
-    restartEngine();
+  QString text = "The configuration file has changed.  Would you like to reload?";
+  if (const auto sessions = sessionsToStop(); !sessions.empty())
+    text += "\n\n" + stopSessionsText("Reloading the configuration", sessions);
+  if (question_("Configuration File Changed", text)) restartEngine();
+}
+
+std::vector<std::string> CVadEDERDlg::sessionsToStop() {
+  // A run that has ended left its last list behind.
+  if (runner_->finished()) return {};
+  return runner_->context().runningSessions();
+}
+
+QString CVadEDERDlg::stopSessionsText(const QString& action,
+                                      const std::vector<std::string>& sessions) const {
+  QStringList names;
+  for (const std::string& name : sessions)
+    names << "\u201C" + QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) +
+                 "\u201D";
+  return QString("%1 stops the running loudness %2 %3. %4 written to %5.")
+      .arg(action, sessions.size() == 1 ? "session" : "sessions", names.join(", "),
+           sessions.size() == 1 ? "Its report is" : "Their reports are",
+           fromLocal(folders_.report + "reports/"));
+}
+
+void CVadEDERDlg::closeUnasked() {
+  askBeforeClose_ = false;
+  close();
 }
 
 void CVadEDERDlg::restartEngine() {
@@ -591,6 +615,15 @@ void CVadEDERDlg::showConfigurationError() {
 }
 
 void CVadEDERDlg::closeEvent(QCloseEvent* event) {
+  if (askBeforeClose_) {
+    if (const auto sessions = sessionsToStop(); !sessions.empty()) {
+      const QString text = stopSessionsText("Quitting", sessions) + "\n\nQuit anyway?";
+      if (!question_("Stop Running Sessions", text)) {
+        event->ignore();
+        return;
+      }
+    }
+  }
   saveWindowState();
   runner_->stop();
   event->accept();

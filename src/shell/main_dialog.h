@@ -117,6 +117,13 @@ class CVadEDERDlg final : public QMainWindow {
   void saveSessionTo(const QString& path);
   void loadSessionFrom(const QString& path);
 
+  /// Closes the window without asking about running sessions (a close signal: the system is
+  /// going down and nobody may be there to answer).
+  void closeUnasked();
+  /// The question that confirms stopping the running loudness sessions `sessions` by `action`
+  /// ("Quitting", "Reloading the configuration"), naming where their reports go.
+  QString stopSessionsText(const QString& action, const std::vector<std::string>& sessions) const;
+
   /// Replace the message boxes (tests answer them without a user).
   void setQuestion(Question question) { question_ = std::move(question); }
   void setErrorBox(ErrorBox errorBox) { errorBox_ = std::move(errorBox); }
@@ -142,6 +149,8 @@ class CVadEDERDlg final : public QMainWindow {
   void restoreWindowState();
   void saveWindowState();
   void updateSessionActions();
+  /// The loudness sessions a stop of the engine would end now.
+  std::vector<std::string> sessionsToStop();
   /// Runs the engine afresh, loading the configuration again.
   void restartEngine();
   /// Opens `path` with the desktop's program for it; where there is none, the status line shows
@@ -184,6 +193,7 @@ class CVadEDERDlg final : public QMainWindow {
   uint32_t ticks_ = 0;
   bool consoleShown_ = false;
   bool configErrorShown_ = false;  // for the engine's current run
+  bool askBeforeClose_ = true;
   int zoom_ = 100;
   Question question_;
   ErrorBox errorBox_;

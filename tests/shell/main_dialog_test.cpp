@@ -420,6 +420,59 @@ TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentAndWhatCouldNotBeOpened) {
                                                              "reports on this desktop"));
 }
 
+TEST_F(MainDialogTest, QuitAndReloadNameTheSessionsTheyWouldStop) {
+  auto dialog = makeDialog();
+  QStringList asked;
+  bool answer = false;
+  dialog->setQuestion([&](const QString& caption, const QString& text) {
+    asked.push_back(caption + "|" + text);
+    return answer;
+  });
+  dialog->show();
+  dialog->close();  // nothing runs: nothing to ask
+  EXPECT_TRUE(asked.empty());
+  EXPECT_FALSE(dialog->isVisible());
+  dialog->runner().start();
+  dialog->show();
+  for (int i = 0; i < 5000 && engine_.runs.load() < 2; ++i)
+    std::this_thread::sleep_for(1ms);
+
+  dialog->runner().context().setRunningSessions({"Evening News", "Sport"});
+  const QString stops = QString::fromStdString(
+      "stops the running loudness sessions \u201CEvening News\u201D, \u201CSport\u201D. Their "
+      "reports are written to " +
+      folders_.report + "reports/.");
+  action(*dialog, "&Exit")->trigger();
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_EQ(asked[0], "Stop Running Sessions|Quitting " + stops + "\n\nQuit anyway?");
+  EXPECT_TRUE(dialog->isVisible());  // No keeps the window and its sessions
+  EXPECT_FALSE(dialog->runner().finished());
+
+  const std::string startup = folders_.data + "configuration/startup.txt";
+  fs::last_write_time(startup, fs::last_write_time(startup) + 10s);
+  dialog->checkConfigurationChange();
+  ASSERT_EQ(asked.size(), 2);
+  EXPECT_EQ(asked[1],
+            "Configuration File Changed|The configuration file has changed.  Would you like to "
+            "reload?\n\nReloading the configuration " +
+                stops);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(engine_.runs.load(), 2);  // No: no reload
+
+  answer = true;
+  dialog->close();
+  EXPECT_EQ(asked.size(), 3);
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(dialog->runner().finished());
+
+  // A close signal asks nobody.
+  dialog->runner().start();
+  dialog->show();
+  dialog->closeUnasked();
+  EXPECT_EQ(asked.size(), 3);
+  EXPECT_FALSE(dialog->isVisible());
+}
+
 TEST_F(MainDialogTest, MenuCommands) {
   auto dialog = makeDialog();
   EXPECT_TRUE(action(*dialog, "Download TRELK Configuration")->isEnabled());
