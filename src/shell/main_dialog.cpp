@@ -7,12 +7,16 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLayout>
 #include <QListWidget>
 #include <QMenuBar>
@@ -21,8 +25,10 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWindow>
 #include <cmath>
@@ -105,14 +111,19 @@ const QPoint kKnobPlaces[] = {{151, 7}, {151, 149}, {501, 7}, {501, 149},
                               {529, 7}, {529, 149}, {877, 7}, {877, 149}};
 const QPoint kScreenPlaces[] = {{179, 7}, {556, 7}};
 
-// A key's tooltip: its name and the keyboard keys that stand for it.
-QString keyToolTip(const KeyPlace& place) {
+// A panel key's name and the keyboard keys that stand for it.
+Shortcut keyShortcut(const KeyPlace& place) {
   QString name = QString::fromUtf8(place.text).replace('\n', ' ');
   if (place.key == PanelKey::kBack) name += " (back)";
   QStringList keys;
   for (const int key : place.keyboard)
     if (key != 0) keys << QKeySequence(key).toString(QKeySequence::NativeText);
-  return QString("%1 \u2014 keyboard: %2").arg(name, keys.join(" or "));
+  return {name, keys.join(" or ")};
+}
+
+QString keyToolTip(const KeyPlace& place) {
+  const Shortcut shortcut = keyShortcut(place);
+  return QString("%1 \u2014 keyboard: %2").arg(shortcut.what, shortcut.keys);
 }
 
 QString knobToolTip(int index) {
@@ -324,6 +335,10 @@ void CVadEDERDlg::buildFileMenu() {
   QMenu* file = menuBar()->addMenu("&File");
   connect(file->addAction("Save &Screenshot..."), &QAction::triggered, this,
           &CVadEDERDlg::saveScreenshot);
+  file->addSeparator();
+  QAction* quit = file->addAction("&Quit");
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(quit, &QAction::triggered, this, &QWidget::close);
 }
 
 void CVadEDERDlg::buildMenus() {
@@ -332,7 +347,7 @@ void CVadEDERDlg::buildMenus() {
           &CVadEDERDlg::editConfiguration);
   // Closing the download dialog activates the window again, whose change check offers the
   // reload.
-  connect(application->addAction("Download TRELK Configuration"), &QAction::triggered, this,
+  connect(application->addAction("Download TRELK Configuration..."), &QAction::triggered, this,
           [this] { CTrelkConfigDownload(folders_.data, this).exec(); });
   saveSessionAction_ = application->addAction("Save Session...");
   connect(saveSessionAction_, &QAction::triggered, this, &CVadEDERDlg::saveSession);
@@ -375,6 +390,8 @@ void CVadEDERDlg::buildZoomMenu(QMenu* view) {
 
 void CVadEDERDlg::buildHelpMenu() {
   QMenu* help = menuBar()->addMenu("&Help");
+  connect(help->addAction("&Keyboard Shortcuts..."), &QAction::triggered, this,
+          &CVadEDERDlg::showKeyboardShortcuts);
   connect(help->addAction("&About..."), &QAction::triggered, this, &CVadEDERDlg::showAbout);
 }
 
@@ -430,6 +447,46 @@ void CVadEDERDlg::saveWindowState() {
 
 void CVadEDERDlg::showAbout() {
   QMessageBox::about(this, "About Marvex Vurezoz QELM", aboutText(folders_));
+}
+
+std::vector<Shortcut> CVadEDERDlg::keyboardShortcuts() const {
+  std::vector<Shortcut> shortcuts;
+  for (const KeyPlace& place : kKeys)
+    shortcuts.push_back(keyShortcut(place));
+  for (QAction* action : menuBar()->findChildren<QAction*>()) {
+    if (action->shortcuts().isEmpty()) continue;
+    QStringList keys;
+    for (const QKeySequence& sequence : action->shortcuts())
+      keys << sequence.toString(QKeySequence::NativeText);
+    shortcuts.push_back({action->text().remove('&'), keys.join(" or ")});
+  }
+  return shortcuts;
+}
+
+void CVadEDERDlg::showKeyboardShortcuts() {
+  const std::vector<Shortcut> shortcuts = keyboardShortcuts();
+  QDialog dialog(this);
+  dialog.setWindowTitle("Keyboard Shortcuts");
+  auto* table = new QTableWidget(static_cast<int>(shortcuts.size()), 2, &dialog);
+  table->setObjectName("shortcuts");
+  table->setHorizontalHeaderLabels({"Panel key or command", "Keyboard"});
+  table->verticalHeader()->hide();
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  for (int row = 0; row < static_cast<int>(shortcuts.size()); ++row) {
+    table->setItem(row, 0, new QTableWidgetItem(shortcuts[row].what));
+    table->setItem(row, 1, new QTableWidgetItem(shortcuts[row].keys));
+  }
+  table->resizeColumnsToContents();
+  table->horizontalHeader()->setStretchLastSection(true);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(
+      new QLabel("The mouse wheel turns the knob the pointer last passed over.", &dialog));
+  layout->addWidget(table);
+  layout->addWidget(buttons);
+  dialog.resize(460, 520);
+  dialog.exec();
 }
 
 void CVadEDERDlg::saveScreenshot() {

@@ -47,6 +47,12 @@ class ScreenChangeRelay final : public ScreenNotifier {
   std::atomic<bool> pending_{false};
 };
 
+/// One line of Help -> Keyboard Shortcuts: what a key does and the keyboard keys for it.
+struct Shortcut {
+  QString what;
+  QString keys;
+};
+
 /// The text of the configuration error box for the contents of the "error" file.
 QString configurationErrorText(const std::string& errorFileText);
 /// The configuration file named in the error file's "at PATH:LINE message", or empty.
@@ -110,6 +116,10 @@ class CVadEDERDlg final : public QMainWindow {
   bool saveScreenshotTo(const QString& path);
   /// Help -> About: version, libraries and folders.
   void showAbout();
+  /// The panel keys, as their tooltips name them, then the menu commands that have a shortcut.
+  std::vector<Shortcut> keyboardShortcuts() const;
+  /// Help -> Keyboard Shortcuts: `keyboardShortcuts` as a table.
+  void showKeyboardShortcuts();
   /// Asks for a session file and saves (loads) the session on show into (from) it.
   void saveSession();
   void loadSession();

@@ -20,6 +20,7 @@
 #include <QSet>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -323,7 +324,7 @@ TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
       result = download->result();
     }
   });
-  action(*dialog, "Download TRELK Configuration")->trigger();
+  action(*dialog, "Download TRELK Configuration...")->trigger();
   EXPECT_EQ(result, QDialog::Accepted);
   EXPECT_EQ(read(folders_.data + "configuration/startup.txt"),
             "\xEF\xBB\xBF"
@@ -475,7 +476,7 @@ TEST_F(MainDialogTest, QuitAndReloadNameTheSessionsTheyWouldStop) {
 
 TEST_F(MainDialogTest, MenuCommands) {
   auto dialog = makeDialog();
-  EXPECT_TRUE(action(*dialog, "Download TRELK Configuration")->isEnabled());
+  EXPECT_TRUE(action(*dialog, "Download TRELK Configuration...")->isEnabled());
 
   auto* panel = dialog->findChild<QWidget*>("panel");
   auto* console = dialog->findChild<QListWidget*>("console");
@@ -833,6 +834,21 @@ TEST_F(MainDialogTest, TooltipsNameTheKeyboardKeysThatWorkAndAboutNamesTheLibrar
       EXPECT_EQ(codeOf(*panelKey), code) << name.toStdString();
     }
   }
+  // Help -> Keyboard Shortcuts lists what the tooltips say, and the menu's shortcuts.
+  QStringList listed;
+  QTimer::singleShot(0, [&] {
+    QWidget* shown = QApplication::activeModalWidget();
+    auto* table = shown == nullptr ? nullptr : shown->findChild<QTableWidget*>("shortcuts");
+    for (int row = 0; table != nullptr && row < table->rowCount(); ++row)
+      listed << table->item(row, 0)->text() + " \u2014 keyboard: " + table->item(row, 1)->text();
+    if (shown != nullptr) shown->close();
+  });
+  action(*dialog, "&Keyboard Shortcuts...")->trigger();
+  for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code) {
+    const QString tip = dialog->findChild<KeyButton*>(QString("key%1").arg(code))->toolTip();
+    EXPECT_TRUE(listed.contains(tip)) << tip.toStdString();
+  }
+  EXPECT_TRUE(listed.contains("Quit \u2014 keyboard: Ctrl+Q")) << listed.join("\n").toStdString();
   for (int i = 0; i < kKnobCount; ++i) {
     const QString tip = dialog->findChild<KnobControl*>(QString("knob%1").arg(i))->toolTip();
     EXPECT_TRUE(tip.startsWith(QString("Knob %1 ").arg(i + 1))) << tip.toStdString();
