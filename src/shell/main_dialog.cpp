@@ -76,6 +76,7 @@ constexpr std::streamsize kErrorFileMaxBytes = 4096;  // far more than one locat
 
 const char* const kTitle = "Marvex Vurezoz QELM";
 const QColor kDarkBackground(0, 19, 130);
+const QColor kWarningColor(176, 32, 0);  // console warnings: dark red, readable on white
 constexpr int32_t kDarkBackgroundsTheme = 1;
 
 struct KeyPlace {
@@ -326,9 +327,30 @@ void CVadEDERDlg::buildConsole() {
   places_.emplace_back(autoscroll_, dlu(329, 234, 47, 10));
   autoscroll_->setFocusPolicy(Qt::NoFocus);
   autoscroll_->setChecked(true);
+  // The operator view leaves out font sizing and timing; the full log is one click away.
+  allMessages_ = new QCheckBox("All messages", panel_);
+  allMessages_->setObjectName("allMessages");
+  places_.emplace_back(allMessages_, dlu(329, 248, 47, 10));
+  allMessages_->setFocusPolicy(Qt::NoFocus);
+  connect(allMessages_, &QCheckBox::toggled, this, &CVadEDERDlg::filterConsole);
+}
+
+void CVadEDERDlg::filterConsole() {
+  const bool all = allMessages_->isChecked();
+  for (int row = 0; row < console_->count(); ++row) {
+    QListWidgetItem* item = console_->item(row);
+    item->setHidden(!all && item->data(Qt::UserRole).toInt() ==
+                                static_cast<int>(ConsoleLineKind::kDiagnostic));
+  }
+  if (autoscroll_->isChecked()) console_->scrollToBottom();
+}
+
+void CVadEDERDlg::showConsoleControls() {
   for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
-                           static_cast<QWidget*>(autoscroll_)})
-    control->setEnabled(false);
+                           static_cast<QWidget*>(autoscroll_), static_cast<QWidget*>(allMessages_)})
+    control->setEnabled(consoleShown_);
+  if (consoleAction_ != nullptr)
+    consoleAction_->setText(consoleShown_ ? "Hide &Console" : "Show &Console");
 }
 
 void CVadEDERDlg::buildFileMenu() {
@@ -362,7 +384,8 @@ void CVadEDERDlg::buildMenus() {
   QMenu* view = menuBar()->addMenu("&View");
   connect(view->addAction("Report Directory"), &QAction::triggered, this,
           &CVadEDERDlg::openReportDirectory);
-  connect(view->addAction("Show &Console"), &QAction::triggered, this, &CVadEDERDlg::toggleConsole);
+  consoleAction_ = view->addAction("Show &Console");
+  connect(consoleAction_, &QAction::triggered, this, &CVadEDERDlg::toggleConsole);
   buildZoomMenu(view);
 }
 
@@ -420,6 +443,16 @@ void CVadEDERDlg::layoutPanel() {
       control->setGeometry(scaled(place, scale));
     }
   }
+  // The check boxes keep their whole label: wider than their place, they grow to the left, under
+  // the Clear button's right edge, where nothing else is.
+  for (QCheckBox* box : {autoscroll_, allMessages_}) {
+    QRect place = box->geometry();
+    const int width = std::max(place.width(), box->sizeHint().width());
+    place.setLeft(clear_->geometry().right() + 1 - width);
+    place.setWidth(width);
+    place.setHeight(std::max(place.height(), box->sizeHint().height()));
+    box->setGeometry(place);
+  }
   panel_->setFixedSize(scaled(QRect(0, 0, dluX(kPanelWidth),
                                     dluY(consoleShown_ ? kConsoleShownHeight : kCompactHeight)),
                               scale)
@@ -429,9 +462,7 @@ void CVadEDERDlg::layoutPanel() {
 void CVadEDERDlg::restoreWindowState() {
   const WindowState state = settings_ ? loadWindowState(*settings_) : WindowState{};
   consoleShown_ = state.consoleShown;
-  for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
-                           static_cast<QWidget*>(autoscroll_)})
-    control->setEnabled(consoleShown_);
+  showConsoleControls();
   setZoom(state.zoom.value_or(defaultZoomFor(devicePixelRatioF())));
   adjustSize();
   if (state.position && reachableOnDesktop(*state.position, size())) move(*state.position);
@@ -539,8 +570,14 @@ void CVadEDERDlg::timerTick() {
   const auto messages = feed_.take();
   if (!messages.empty()) {
     const std::string now = localTimeText(std::time(nullptr));
+    const bool all = allMessages_->isChecked();
     for (const auto& [number, text] : messages) {
-      console_->addItem(QString("%1: %2").arg(number).arg(QString::fromUtf8(text)));
+      auto* item =
+          new QListWidgetItem(QString("%1: %2").arg(number).arg(QString::fromUtf8(text)), console_);
+      const ConsoleLineKind kind = consoleLineKind(text);
+      item->setData(Qt::UserRole, static_cast<int>(kind));
+      if (kind == ConsoleLineKind::kWarning) item->setForeground(kWarningColor);
+      item->setHidden(kind == ConsoleLineKind::kDiagnostic && !all);
       sysLog_.write(number, now, text);
     }
     if (autoscroll_->isChecked()) {
@@ -709,9 +746,7 @@ void CVadEDERDlg::openReportDirectory() {
 void CVadEDERDlg::toggleConsole() {
   consoleShown_ = !consoleShown_;
   layoutPanel();
-  for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
-                           static_cast<QWidget*>(autoscroll_)})
-    control->setEnabled(consoleShown_);
+  showConsoleControls();
   panel_->setFocus();
 }
 

@@ -157,6 +157,10 @@ class CVadEDERDlg final : public QMainWindow {
   /// Places and sizes everything for the zoom, the monitor and the console.
   void layoutPanel();
   void restoreWindowState();
+  /// Console shown or hidden, with its controls and the menu item that says which.
+  void showConsoleControls();
+  /// Shows the diagnostic console lines only with "All messages".
+  void filterConsole();
   void saveWindowState();
   void updateSessionActions();
   /// The loudness sessions a stop of the engine would end now.
@@ -192,6 +196,8 @@ class CVadEDERDlg final : public QMainWindow {
   QListWidget* console_ = nullptr;
   QPushButton* clear_ = nullptr;
   QCheckBox* autoscroll_ = nullptr;
+  QCheckBox* allMessages_ = nullptr;
+  QAction* consoleAction_ = nullptr;
   QAction* saveSessionAction_ = nullptr;
   QAction* loadSessionAction_ = nullptr;
   QActionGroup* zoomActions_ = nullptr;

@@ -248,6 +248,54 @@ TEST_F(MainDialogTest, ConsoleTakesAtMost101MessagesPerTickAndMirrorsThemToSysLo
   EXPECT_EQ(burst, 250);
 }
 
+TEST(ConsoleLineKindTest, FontSizingAndTimingAreDiagnosticsAndFailuresWarnings) {
+  for (const char* text :
+       {"With Windows cell height of 16, 13 pixels (2..14) are used (extremes are \"A\" and \"g\")",
+        "Processed configuration in 12 ticks"})
+    EXPECT_EQ(consoleLineKind(text), ConsoleLineKind::kDiagnostic) << text;
+  for (const char* text : {"WARNING: card 1 local target \"x\" was instantiated from model \"a\"",
+                           "Could not open error file \"/x/error\".", "Engine stopped: No target",
+                           "Problem occurred during font cache initialization: bad.",
+                           "at /data/configuration/startup.txt:7 parse error"})
+    EXPECT_EQ(consoleLineKind(text), ConsoleLineKind::kWarning) << text;
+  for (const char* text : {"Processing configuration.", "Running.", "Setting up UI logic.",
+                           "12/10/26 02:00:00 -- System is running"})
+    EXPECT_EQ(consoleLineKind(text), ConsoleLineKind::kNormal) << text;
+}
+
+TEST_F(MainDialogTest, ConsoleOperatorViewLeavesOutDiagnosticsAndColoursWarnings) {
+  auto dialog = makeDialog();
+  catchUp(*dialog);
+  auto* console = dialog->findChild<QListWidget*>("console");
+  auto* all = dialog->findChild<QCheckBox*>("allMessages");
+  console->clear();
+  logMessage(kLogInfo, "Processed configuration in 12 ticks\n");
+  logMessage(kLogInfo, "Could not write error file \"x\".\n");
+  logMessage(kLogInfo, "Running.\n");
+  dialog->timerTick();
+  ASSERT_EQ(console->count(), 3);
+  EXPECT_TRUE(console->item(0)->isHidden());
+  EXPECT_FALSE(console->item(1)->isHidden());
+  EXPECT_NE(console->item(1)->foreground().color(), console->item(2)->foreground().color());
+  all->setChecked(true);
+  EXPECT_FALSE(console->item(0)->isHidden());  // the full log, one click away
+  all->setChecked(false);
+  EXPECT_TRUE(console->item(0)->isHidden());
+
+  // The menu says what it will do; the check boxes keep their labels whole at every zoom.
+  action(*dialog, "Show &Console")->trigger();
+  EXPECT_TRUE(dialog->consoleShown());
+  ASSERT_NE(action(*dialog, "Hide &Console"), nullptr);
+  for (const int zoom : kZoomLevels) {
+    dialog->setZoom(zoom);
+    for (const char* name : {"autoscroll", "allMessages"}) {
+      auto* box = dialog->findChild<QCheckBox*>(name);
+      EXPECT_GE(box->width(), box->sizeHint().width()) << name << " at " << zoom;
+      EXPECT_LT(box->geometry().right(), console->geometry().left()) << name << " at " << zoom;
+    }
+  }
+}
+
 TEST_F(MainDialogTest, ConsoleSkipsMessagesDroppedFromTheLog) {
   auto dialog = makeDialog();
   catchUp(*dialog);
@@ -487,7 +535,7 @@ TEST_F(MainDialogTest, MenuCommands) {
   EXPECT_TRUE(console->isEnabled());
   EXPECT_TRUE(dialog->findChild<QCheckBox*>("autoscroll")->isEnabled());
   EXPECT_GT(panel->height(), console->geometry().bottom());
-  action(*dialog, "Show &Console")->trigger();
+  action(*dialog, "Hide &Console")->trigger();
   EXPECT_EQ(panel->height(), compact);
   EXPECT_FALSE(console->isEnabled());
 
