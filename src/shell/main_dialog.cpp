@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -267,7 +268,9 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   panel_->setFocus();
   // A monitor with other scaling keeps the zoom in its own pixels.
   winId();
-  connect(windowHandle(), &QWindow::screenChanged, this, [this] { layoutPanel(); });
+  // Queued: the move that changed the monitor is over by then, and the window's place is known.
+  connect(windowHandle(), &QWindow::screenChanged, this, &CVadEDERDlg::fitToScreen,
+          Qt::QueuedConnection);
 }
 
 CVadEDERDlg::~CVadEDERDlg() {
@@ -402,7 +405,12 @@ void CVadEDERDlg::buildZoomMenu(QMenu* view) {
   zoom->addSeparator();
   QAction* in = zoom->addAction("Zoom &In");
   in->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-  connect(in, &QAction::triggered, this, [this] { setZoom(steppedZoom(zoom_, 1)); });
+  connect(in, &QAction::triggered, this, [this] {
+    // Only as far as the monitor has room.
+    const std::vector<int> offered = offeredZoomLevels();
+    const int next = steppedZoom(zoom_, 1);
+    if (std::find(offered.begin(), offered.end(), next) != offered.end()) setZoom(next);
+  });
   QAction* out = zoom->addAction("Zoom &Out");
   out->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
   connect(out, &QAction::triggered, this, [this] { setZoom(steppedZoom(zoom_, -1)); });
@@ -418,12 +426,58 @@ void CVadEDERDlg::buildHelpMenu() {
   connect(help->addAction("&About..."), &QAction::triggered, this, &CVadEDERDlg::showAbout);
 }
 
+std::vector<int> CVadEDERDlg::offeredZoomLevels() const {
+  const QScreen* monitor = screen();
+  if (monitor == nullptr) return {kZoomLevels.front()};
+  // In monitor pixels: the panel is laid out for them, the menu bar, status line and frame are
+  // not zoomed.
+  const double ratio = devicePixelRatioF();
+  auto pixels = [ratio](QSize size) {
+    return QSize(qRound(size.width() * ratio), qRound(size.height() * ratio));
+  };
+  const QSize panelAt100(dluX(kPanelWidth),
+                         dluY(consoleShown_ ? kConsoleShownHeight : kCompactHeight));
+  const QSize frame = frameGeometry().size() - geometry().size();
+  const QSize fixed = pixels(QSize(frame.width(), frame.height() + menuBar()->sizeHint().height() +
+                                                      statusBar()->sizeHint().height()));
+  return fittingZoomLevels(panelAt100 + fixed, fixed, pixels(monitor->availableGeometry().size()));
+}
+
 void CVadEDERDlg::setZoom(int zoom) {
   if (!isZoomLevel(zoom)) return;
+  const std::vector<int> offered = offeredZoomLevels();
+  if (std::find(offered.begin(), offered.end(), zoom) == offered.end()) return;
   zoom_ = zoom;
   for (QAction* action : zoomActions_->actions())
     action->setChecked(action->data().toInt() == zoom);
   layoutPanel();
+  keepOnScreen();
+}
+
+void CVadEDERDlg::fitToScreen() {
+  const std::vector<int> offered = offeredZoomLevels();
+  for (QAction* action : zoomActions_->actions())
+    action->setVisible(std::find(offered.begin(), offered.end(), action->data().toInt()) !=
+                       offered.end());
+  // A zoom larger than this monitor has room for gives way to the largest that fits; a monitor
+  // with other scaling keeps the zoom in its own pixels.
+  if (std::find(offered.begin(), offered.end(), zoom_) == offered.end()) zoom_ = offered.back();
+  setZoom(zoom_);
+}
+
+void CVadEDERDlg::keepOnScreen() {
+  const QScreen* monitor = screen();
+  if (monitor == nullptr || !isVisible()) return;
+  adjustSize();
+  const QRect free = monitor->availableGeometry();
+  const QRect frame = frameGeometry();
+  QPoint place = frame.topLeft();
+  if (frame.right() > free.right()) place.setX(free.right() + 1 - frame.width());
+  if (frame.bottom() > free.bottom()) place.setY(free.bottom() + 1 - frame.height());
+  // Too large for the monitor even so: its top left corner, where the menu is, stays on it.
+  place.setX(std::max(place.x(), free.left()));
+  place.setY(std::max(place.y(), free.top()));
+  if (place != frame.topLeft()) move(place);
 }
 
 void CVadEDERDlg::layoutPanel() {
@@ -463,7 +517,9 @@ void CVadEDERDlg::restoreWindowState() {
   const WindowState state = settings_ ? loadWindowState(*settings_) : WindowState{};
   consoleShown_ = state.consoleShown;
   showConsoleControls();
-  setZoom(state.zoom.value_or(defaultZoomFor(devicePixelRatioF())));
+  const int zoom = state.zoom.value_or(defaultZoomFor(devicePixelRatioF()));
+  zoom_ = isZoomLevel(zoom) ? zoom : kZoomLevels.front();
+  fitToScreen();
   adjustSize();
   if (state.position && reachableOnDesktop(*state.position, size())) move(*state.position);
 }
@@ -745,7 +801,7 @@ void CVadEDERDlg::openReportDirectory() {
 
 void CVadEDERDlg::toggleConsole() {
   consoleShown_ = !consoleShown_;
-  layoutPanel();
+  fitToScreen();  // taller now: a zoom may no longer fit
   showConsoleControls();
   panel_->setFocus();
 }

@@ -106,9 +106,11 @@ class CVadEDERDlg final : public QMainWindow {
   void openReportDirectory();
   void toggleConsole();
   bool consoleShown() const { return consoleShown_; }
-  /// Zoom of the screens, and the panel with them, in percent (one of `kZoomLevels`); anything
-  /// else is ignored.
+  /// Zoom of the screens, and the panel with them, in percent: one of `offeredZoomLevels`;
+  /// anything else is ignored. The window is moved back on its monitor where it grew off it.
   void setZoom(int zoom);
+  /// The zoom levels at which the window fits on the monitor it is on (100 % always).
+  std::vector<int> offeredZoomLevels() const;
   int zoom() const { return zoom_; }
   /// Asks for a file and saves both screens into it as a PNG picture at 1:1.
   void saveScreenshot();
@@ -156,6 +158,11 @@ class CVadEDERDlg final : public QMainWindow {
   void buildHelpMenu();
   /// Places and sizes everything for the zoom, the monitor and the console.
   void layoutPanel();
+  /// After a move to another monitor: offers its zoom levels, takes the largest that fits if
+  /// the zoom does not, and keeps the window on it.
+  void fitToScreen();
+  /// Moves the window so that it lies on its monitor's free area, as far as it can.
+  void keepOnScreen();
   void restoreWindowState();
   /// Console shown or hidden, with its controls and the menu item that says which.
   void showConsoleControls();

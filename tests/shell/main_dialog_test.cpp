@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QSettings>
 #include <QStatusBar>
@@ -25,6 +26,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -728,6 +730,48 @@ TEST_F(MainDialogTest, ZoomScalesTheWholePanelFromMenuAndKeyboardAndIsNoPanelKey
   EXPECT_TRUE(drain(*dialog).empty());
   dialog->setZoom(120);  // not a level
   EXPECT_EQ(dialog->zoom(), 100);
+}
+
+// The test desktop: "desk" (5120 x 2880) with "laptop" (2560 x 1440) to its right.
+TEST_F(MainDialogTest, ZoomFitsTheMonitorAndTheWindowStaysOnIt) {
+  QScreen* laptop = nullptr;
+  for (QScreen* monitor : QGuiApplication::screens())
+    if (monitor->name() == "laptop") laptop = monitor;
+  ASSERT_NE(laptop, nullptr);
+  auto dialog = makeDialog();
+  dialog->show();
+  dialog->move(100, 100);
+  auto offered = [&] {
+    QStringList levels;
+    for (QAction* item : dialog->menuBar()->findChildren<QAction*>())
+      if (item->text().endsWith(" %") && item->isVisible()) levels << item->text();
+    return levels;
+  };
+  EXPECT_EQ(offered(), (QStringList{"100 %", "150 %", "200 %", "300 %"}));
+  dialog->setZoom(300);
+  ASSERT_EQ(dialog->zoom(), 300);
+
+  // Onto the smaller monitor: 200 % and 300 % no longer fit.
+  dialog->move(laptop->geometry().topLeft() + QPoint(900, 700));
+  QCoreApplication::processEvents();
+  if (dialog->screen() != laptop) dialog->windowHandle()->setScreen(laptop);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(offered(), (QStringList{"100 %", "150 %"}));
+  EXPECT_EQ(dialog->zoom(), 150);
+  EXPECT_TRUE(laptop->availableGeometry().contains(dialog->frameGeometry()))
+      << dialog->frameGeometry().x() << "," << dialog->frameGeometry().y();
+  dialog->setZoom(300);  // not offered here
+  EXPECT_EQ(dialog->zoom(), 150);
+  action(*dialog, "Zoom &In")->trigger();
+  EXPECT_EQ(dialog->zoom(), 150);
+
+  // A larger zoom moves the window back where it would run off the monitor.
+  dialog->setZoom(100);
+  dialog->move(laptop->availableGeometry().topRight() - QPoint(dialog->width() / 2, -100));
+  QCoreApplication::processEvents();
+  dialog->setZoom(150);
+  EXPECT_TRUE(laptop->availableGeometry().contains(dialog->frameGeometry()))
+      << dialog->frameGeometry().x() << "," << dialog->frameGeometry().y();
 }
 
 TEST_F(MainDialogTest, PositionZoomAndConsoleComeBackAtTheNextStart) {
