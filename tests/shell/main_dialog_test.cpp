@@ -371,6 +371,7 @@ TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
   QTimer::singleShot(0, [&] {
     if (auto* download = qobject_cast<CTrelkConfigDownload*>(QApplication::activeModalWidget())) {
       download->findChild<QPushButton*>("download")->click();
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !download->downloading(); }, 60000));
       result = download->result();
     }
   });
