@@ -1,3 +1,12 @@
+// The main window, in this order:
+//   layout tables and small helpers (dialog units, key and knob places, tooltips, icon);
+//   the configuration error text; the screen-change relay;
+//   construction: panel, console, menus;
+//   zoom: the levels a monitor has room for, keeping the window on its monitor, layout;
+//   window state, About, Keyboard Shortcuts, screenshot;
+//   the 100 ms timer: console, lamps, theme, reports, configuration failure;
+//   configuration change and reload, the stop-sessions question, opening files, close;
+//   console toggle and session save and load.
 #include "shell/main_dialog.h"
 
 #include <QAction>
