@@ -655,7 +655,8 @@ void CVadEDERDlg::timerTick() {
   for (ScreenControl* screen : screens_)
     screen->refresh();
   if (ticks_ % kReportCheckTicks == 0) checkNewReports();
-  if (!configErrorShown_ && runner_->finished() &&
+  // Not once the window is closed: a box then would keep the program from ending.
+  if (!configErrorShown_ && isVisible() && runner_->finished() &&
       runner_->result() == static_cast<int>(ExitCode::kConfigFailed)) {
     configErrorShown_ = true;
     showConfigurationError();
@@ -719,6 +720,9 @@ QString CVadEDERDlg::stopSessionsText(const QString& action,
 }
 
 void CVadEDERDlg::closeUnasked() {
+  // A message box left open would keep the program running after the window has closed.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this)
+    modal->close();
   askBeforeClose_ = false;
   close();
 }

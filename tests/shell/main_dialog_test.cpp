@@ -399,6 +399,7 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
     write(folders_.data + "error", located + "\n");
     return static_cast<int>(ExitCode::kConfigFailed);
   });
+  dialog.show();
   for (int i = 0; i < 5000 && !dialog.runner().finished(); ++i)
     std::this_thread::sleep_for(1ms);
   ASSERT_TRUE(dialog.runner().finished());
@@ -417,6 +418,7 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
         if (item->text() == button) item->click();
     });
     dialog.timerTick();
+    QCoreApplication::processEvents();  // the answer runs even when no box came
     return std::make_pair(shown, buttons);
   };
   auto awaitFailure = [&](int run) {
@@ -441,6 +443,16 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
   // Shown once per failed run: the next tick asks nothing.
   EXPECT_TRUE(answer("Reload").first.isEmpty());
   EXPECT_EQ(runs.load(), 2);
+  // A close signal while the box is open ends both; a closed window shows no box.
+  dialog.setQuestion([](const QString&, const QString&) { return true; });
+  const std::string startup = folders_.data + "configuration/startup.txt";
+  fs::last_write_time(startup, fs::last_write_time(startup) + 10s);
+  dialog.checkConfigurationChange();
+  awaitFailure(3);
+  QTimer::singleShot(0, [&] { dialog.closeUnasked(); });
+  dialog.timerTick();
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(configurationErrorFile("at /x/config.bin [binary] bad record"), "");
 }
 
