@@ -113,4 +113,16 @@ void AppContext::setSessionFlags(bool canSave, bool canLoad) {
   canLoadSession_ = canLoad;
 }
 
+std::vector<std::string> AppContext::runningSessions() const {
+  std::lock_guard<std::mutex> guard(stateLock_);
+  return runningSessions_;
+}
+
+bool AppContext::setRunningSessions(const std::vector<std::string>& names) {
+  std::lock_guard<std::mutex> guard(stateLock_);
+  if (names == runningSessions_) return false;
+  runningSessions_ = names;
+  return true;
+}
+
 }  // namespace qelm

@@ -84,6 +84,11 @@ class AppContext {
   bool canLoadSession() const;
   /// Stores both session flags at once.
   void setSessionFlags(bool canSave, bool canLoad);
+  /// Names of the loudness sessions that are not stopped (running, paused, waiting or busy):
+  /// those a quit or a reload would stop. Published by the engine whenever the set changes.
+  std::vector<std::string> runningSessions() const;
+  /// Stores `names` unless they equal the stored ones; true when they changed.
+  bool setRunningSessions(const std::vector<std::string>& names);
 
   /// Why the last configuration load failed: the loader's message ("at FILE:LINE MESSAGE", or
   /// why the start-up file could not be read); empty once a load succeeded. Written by the
@@ -109,6 +114,7 @@ class AppContext {
   std::string configurationError_;
   bool canSaveSession_ = false;
   bool canLoadSession_ = false;
+  std::vector<std::string> runningSessions_;
 };
 
 }  // namespace qelm

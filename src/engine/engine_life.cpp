@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "comm/group_target_resolver.h"
 #include "comm/host.h"
@@ -255,6 +256,12 @@ void EngineLife::pass() {
   context_.setSessionFlags(pageShown && panel_->sessionPaused(),
                            pageShown && panel_->sessionStopped());
   serveSessionRequests();
+  // The window names these before a quit or a reload would stop them.
+  std::vector<std::string> sessions;
+  for (const LoudnessMonitor* monitor : loudnessRegistry().monitors())
+    if (monitor->context().record().state != SessionState::kStopped)
+      sessions.push_back(monitor->sessionName());
+  context_.setRunningSessions(sessions);
 
   // What this pass queued leaves now rather than at the next pass's poll, one pause later.
   simulator_->flush();

@@ -123,7 +123,7 @@ int CVadEDERApp::run() {
   }
   QTimer signalWatch;
   QObject::connect(&signalWatch, &QTimer::timeout, &dialog, [&dialog] {
-    if (closeRequested.exchange(false)) dialog.close();
+    if (closeRequested.exchange(false)) dialog.closeUnasked();
   });
   signalWatch.start(100);
   watchCloseRequests();

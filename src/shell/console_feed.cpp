@@ -25,6 +25,30 @@ std::vector<std::pair<int32_t, std::string>> ConsoleFeed::take(int limit) {
   return messages;
 }
 
+ConsoleLineKind consoleLineKind(std::string_view text) {
+  auto startsWith = [&](std::string_view head) { return text.substr(0, head.size()) == head; };
+  auto contains = [&](std::string_view word) {
+    // Case-blind: the engine writes "WARNING", "Could not" and "could not" alike.
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (size_t at = 0; at + word.size() <= text.size(); ++at) {
+      size_t i = 0;
+      while (i < word.size() && lower(text[at + i]) == word[i])
+        ++i;
+      if (i == word.size()) return true;
+    }
+    return false;
+  };
+  // The font cache tells how each font was sized; the loader how long it took.
+  if (startsWith("With Windows cell height of ") || startsWith("Processed configuration in "))
+    return ConsoleLineKind::kDiagnostic;
+  for (const std::string_view word :
+       {"warning", "error", "could not", "cannot", "failed", "problem", "unable", "engine stopped"})
+    if (contains(word)) return ConsoleLineKind::kWarning;
+  // A configuration error: "at FILE:LINE message".
+  if (startsWith("at /")) return ConsoleLineKind::kWarning;
+  return ConsoleLineKind::kNormal;
+}
+
 std::string localTimeText(std::time_t when) {
   std::tm local{};
   localtime_r(&when, &local);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,16 @@ class ConsoleFeed {
  private:
   int32_t next_ = 0;  // the log numbers its messages from 0
 };
+
+/// What a console line is to an operator.
+enum class ConsoleLineKind : int32_t {
+  kNormal = 0,      ///< progress and notices
+  kWarning = 1,     ///< something failed or needs attention: shown in colour
+  kDiagnostic = 2,  ///< font sizing and timing: shown only with "All messages"
+};
+
+/// The kind of the log message `text`.
+ConsoleLineKind consoleLineKind(std::string_view text);
 
 /// `when` in local time as "%m/%d/%y %H:%M:%S", the console's and the system log's time stamp.
 std::string localTimeText(std::time_t when);

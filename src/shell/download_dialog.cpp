@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -22,6 +23,7 @@ namespace qelm {
 namespace {
 
 constexpr int kColumnWidth = 200;  // pixels, both columns
+constexpr int kProgressPeriodMs = 1000;
 
 // Loads the downloaded file as the start-up will, with models and templates on demand from its
 // own folder (the configuration folder); the loader's message, or empty when it loads. The
@@ -101,7 +103,9 @@ CTrelkConfigDownload::CTrelkConfigDownload(std::string dataFolder, QWidget* pare
   layout->addWidget(group);
 
   auto* dialogButtons = new QHBoxLayout;
-  dialogButtons->addStretch();
+  progress_ = new QLabel(this);
+  progress_->setObjectName("progress");
+  dialogButtons->addWidget(progress_, 1);
   download_ = makeButton("Download", "download", this);
   close_ = makeButton("Cancel", "cancel", this);
   dialogButtons->addWidget(download_);
@@ -120,9 +124,20 @@ CTrelkConfigDownload::CTrelkConfigDownload(std::string dataFolder, QWidget* pare
   connect(download_, &QPushButton::clicked, this, &CTrelkConfigDownload::download);
   connect(close_, &QPushButton::clicked, this, &QDialog::reject);
 
+  progressTimer_ = new QTimer(this);
+  connect(progressTimer_, &QTimer::timeout, this, [this] {
+    ++elapsedSeconds_;
+    showProgress();
+  });
+
   instances_ = readInstancesFile(instancesFilePath(dataFolder_));
   fillList();
   updateButtons();
+}
+
+CTrelkConfigDownload::~CTrelkConfigDownload() {
+  cancel_.store(true);
+  if (worker_.joinable()) worker_.join();
 }
 
 int CTrelkConfigDownload::selectedRow() const {
@@ -153,15 +168,19 @@ void CTrelkConfigDownload::fillList() {
 void CTrelkConfigDownload::updateButtons() {
   const int sel = selectedRow();
   const int count = static_cast<int>(instances_.size());
-  const bool editing = editMode();
+  // During a download only Cancel works.
+  const bool editing = editMode() || downloading();
   download_->setEnabled(!editing && count > 0);
   moveUp_->setEnabled(!editing && sel >= 1);
   moveDown_->setEnabled(!editing && sel >= 0 && sel + 1 < count);
   remove_->setEnabled(!editing && sel >= 0);
   edit_->setEnabled(!editing && sel >= 0);
   cancelEdit_->setEnabled(editing);
-  addSave_->setEnabled(true);
-  addSave_->setText(editing ? "Save" : "Add");
+  addSave_->setEnabled(!downloading());
+  addSave_->setText(editMode() ? "Save" : "Add");
+  list_->setEnabled(!downloading());
+  host_->setEnabled(!downloading());
+  prefix_->setEnabled(!downloading());
 }
 
 void CTrelkConfigDownload::swapRows(int row, int other) {
@@ -228,17 +247,57 @@ void CTrelkConfigDownload::addOrSave() {
 }
 
 void CTrelkConfigDownload::download() {
-  if (editMode() || instances_.empty()) return;
+  if (editMode() || instances_.empty() || downloading()) return;
   const std::string written =
       replaceFile(instancesFilePath(dataFolder_), formatInstances(instances_));
   if (!written.empty()) {
     messageBox_(kDownloadFailedCaption, QString::fromStdString(written));
     return;
   }
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const DownloadResult result =
-      downloadConfiguration(dataFolder_, instances_, configurationError, options_);
-  QApplication::restoreOverrideCursor();
+  cancel_.store(false);
+  DownloadOptions options = options_;
+  options.cancel = &cancel_;
+  // The thread works on copies; its result comes back as a queued call, which the dialog's
+  // destructor never sees arrive: it joins the thread first, and a QObject drops the calls
+  // still posted to it.
+  worker_ = std::thread([this, folder = dataFolder_, instances = instances_, options] {
+    DownloadResult result = downloadConfiguration(folder, instances, configurationError, options);
+    QMetaObject::invokeMethod(
+        this, [this, result = std::move(result)] { finishDownload(result); }, Qt::QueuedConnection);
+  });
+  elapsedSeconds_ = 0;
+  showProgress();
+  progressTimer_->start(kProgressPeriodMs);
+  updateButtons();
+}
+
+void CTrelkConfigDownload::showProgress() {
+  const size_t count = instances_.size();
+  progress_->setText(cancel_.load() ? QString("Cancelling the download\u2026")
+                                    : QString("Downloading from %1 TRELK instance%2\u2026 %3 s")
+                                          .arg(count)
+                                          .arg(count == 1 ? "" : "s")
+                                          .arg(elapsedSeconds_));
+}
+
+void CTrelkConfigDownload::reject() {
+  if (!downloading()) {
+    QDialog::reject();
+    return;
+  }
+  cancel_.store(true);
+  showProgress();
+}
+
+void CTrelkConfigDownload::finishDownload(const DownloadResult& result) {
+  if (worker_.joinable()) worker_.join();
+  progressTimer_->stop();
+  progress_->clear();
+  updateButtons();
+  if (cancel_.load()) {
+    QDialog::reject();
+    return;
+  }
   if (!result.error.empty()) {
     messageBox_(kDownloadFailedCaption, QString::fromStdString(result.error));
     return;

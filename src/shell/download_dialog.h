@@ -1,15 +1,19 @@
 #pragma once
 
 #include <QDialog>
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/configuration_download.h"
 #include "download/instances.h"
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class QTreeWidget;
 
 namespace qelm {
@@ -27,6 +31,8 @@ class CTrelkConfigDownload final : public QDialog {
   /// `dataFolder` ends with "/"; `options` limit each download.
   explicit CTrelkConfigDownload(std::string dataFolder, QWidget* parent = nullptr,
                                 DownloadOptions options = {});
+  /// Stops a download still running and waits for its thread.
+  ~CTrelkConfigDownload() override;
 
   /// The instances as listed, in order.
   const std::vector<TrelkInstance>& instances() const { return instances_; }
@@ -53,14 +59,23 @@ class CTrelkConfigDownload final : public QDialog {
   /// Add / Save: appends the fields as a new instance, or in edit mode stores them into the
   /// instance being edited; refuses a host that is empty without its double quotes.
   void addOrSave();
-  /// Writes the instances file, downloads, and closes with Accepted only when every instance
+  /// Writes the instances file and starts the download on a thread of its own; the dialog
+  /// stays responsive, shows a progress line, and closes with Accepted only when every instance
   /// answered and the joined configuration loads as the start-up will load it.
   void download();
+  /// Whether a download is running.
+  bool downloading() const { return worker_.joinable(); }
+  /// Cancel, Escape or the close box: during a download, stops it (the files stay as they
+  /// were) and closes once it has ended.
+  void reject() override;
 
  private:
   void fillList();
   void updateButtons();
   void swapRows(int row, int other);
+  /// On the dialog's thread, when the download thread has ended.
+  void finishDownload(const DownloadResult& result);
+  void showProgress();
 
   std::string dataFolder_;
   DownloadOptions options_;
@@ -68,6 +83,11 @@ class CTrelkConfigDownload final : public QDialog {
   int editRow_ = -1;        // the row whose fields are in the edit boxes; -1 = not editing
   bool selecting_ = false;  // the dialog itself is changing the selection
   MessageBox messageBox_;
+  std::atomic<bool> cancel_{false};  // read by the download thread
+  std::thread worker_;               // the download, while one runs
+  int elapsedSeconds_ = 0;
+  QTimer* progressTimer_ = nullptr;
+  QLabel* progress_ = nullptr;
 
   QTreeWidget* list_ = nullptr;
   QPushButton* moveUp_ = nullptr;

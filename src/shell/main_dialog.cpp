@@ -1,3 +1,12 @@
+// The main window, in this order:
+//   layout tables and small helpers (dialog units, key and knob places, tooltips, icon);
+//   the configuration error text; the screen-change relay;
+//   construction: panel, console, menus;
+//   zoom: the levels a monitor has room for, keeping the window on its monitor, layout;
+//   window state, About, Keyboard Shortcuts, screenshot;
+//   the 100 ms timer: console, lamps, theme, reports, configuration failure;
+//   configuration change and reload, the stop-sessions question, opening files, close;
+//   console toggle and session save and load.
 #include "shell/main_dialog.h"
 
 #include <QAction>
@@ -7,24 +16,36 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLayout>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
+#include <QStatusBar>
+#include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWindow>
 #include <cmath>
 #include <ctime>
+#include <fstream>
 #include <mutex>
+#include <regex>
 
 #include "core/input.h"
 #include "core/log.h"
@@ -61,10 +82,11 @@ constexpr int kConsoleShownHeight = 352;  // and the console below them
 constexpr int kTimerPeriodMs = 100;
 constexpr uint32_t kTicksPerMinute = 600;
 constexpr int kConsoleMaxLines = 10000;
+constexpr std::streamsize kErrorFileMaxBytes = 4096;  // far more than one located error
 
 const char* const kTitle = "Marvex Vurezoz QELM";
-const char* const kSessionFilter = "Session Files (*.SES);;All Files (*.*)";
 const QColor kDarkBackground(0, 19, 130);
+const QColor kWarningColor(176, 32, 0);  // console warnings: dark red, readable on white
 constexpr int32_t kDarkBackgroundsTheme = 1;
 
 struct KeyPlace {
@@ -100,14 +122,19 @@ const QPoint kKnobPlaces[] = {{151, 7}, {151, 149}, {501, 7}, {501, 149},
                               {529, 7}, {529, 149}, {877, 7}, {877, 149}};
 const QPoint kScreenPlaces[] = {{179, 7}, {556, 7}};
 
-// A key's tooltip: its name and the keyboard keys that stand for it.
-QString keyToolTip(const KeyPlace& place) {
+// A panel key's name and the keyboard keys that stand for it.
+Shortcut keyShortcut(const KeyPlace& place) {
   QString name = QString::fromUtf8(place.text).replace('\n', ' ');
   if (place.key == PanelKey::kBack) name += " (back)";
   QStringList keys;
   for (const int key : place.keyboard)
     if (key != 0) keys << QKeySequence(key).toString(QKeySequence::NativeText);
-  return QString("%1 \u2014 keyboard: %2").arg(name, keys.join(" or "));
+  return {name, keys.join(" or ")};
+}
+
+QString keyToolTip(const KeyPlace& place) {
+  const Shortcut shortcut = keyShortcut(place);
+  return QString("%1 \u2014 keyboard: %2").arg(shortcut.what, shortcut.keys);
 }
 
 QString knobToolTip(int index) {
@@ -156,7 +183,37 @@ QIcon makeWindowIcon() {
   return icon;
 }
 
+// The located error the loader wrote into the data folder's "error" file; empty without one.
+std::string readErrorFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text(static_cast<size_t>(kErrorFileMaxBytes), '\0');
+  in.read(text.data(), kErrorFileMaxBytes);
+  text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    text.pop_back();
+  return text;
+}
+
 }  // namespace
+
+QString configurationErrorText(const std::string& errorFileText) {
+  const QString error =
+      errorFileText.empty()
+          ? QString("The console shows why.")
+          : QString::fromUtf8(errorFileText.data(), static_cast<qsizetype>(errorFileText.size()));
+  return QString(
+             "The configuration could not be loaded:\n\n%1\n\nPlease fix the file and choose "
+             "Reload.")
+      .arg(error);
+}
+
+std::string configurationErrorFile(const std::string& errorFileText) {
+  // The path comes first; a path holding ":digits " is less likely than such a message.
+  static const std::regex located(R"(^at (.+?):(\d+) )");
+  std::smatch match;
+  if (!std::regex_search(errorFileText, match, located)) return std::string();
+  return match[1].str();
+}
 
 ScreenChangeRelay::ScreenChangeRelay(QObject* receiver, std::function<void()> onChange)
     : receiver_(receiver), onChange_(std::move(onChange)) {}
@@ -187,7 +244,8 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
         return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) ==
                QMessageBox::Yes;
       }),
-      errorBox_([this](const QString& text) { QMessageBox::critical(this, kTitle, text); }) {
+      errorBox_([this](const QString& text) { QMessageBox::critical(this, kTitle, text); }),
+      opener_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   AppContext& context = runner_->context();
   context.notifyWindow.store(&relay_);
   setWindowTitle(kTitle);
@@ -199,6 +257,11 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   buildFileMenu();
   buildMenus();
   buildHelpMenu();
+  // Says what a command did, and where a file it wrote went.
+  statusBar()->setObjectName("status");
+  statusBar()->setSizeGripEnabled(false);
+  // Reports written before this window opened are not news.
+  reportSeen_ = std::max(newestReport().second, QDateTime::currentDateTime());
   // The window is exactly as large as its panel: the console appears by growing it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   restoreWindowState();
@@ -214,7 +277,9 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   panel_->setFocus();
   // A monitor with other scaling keeps the zoom in its own pixels.
   winId();
-  connect(windowHandle(), &QWindow::screenChanged, this, [this] { layoutPanel(); });
+  // Queued: the move that changed the monitor is over by then, and the window's place is known.
+  connect(windowHandle(), &QWindow::screenChanged, this, &CVadEDERDlg::fitToScreen,
+          Qt::QueuedConnection);
 }
 
 CVadEDERDlg::~CVadEDERDlg() {
@@ -274,15 +339,40 @@ void CVadEDERDlg::buildConsole() {
   places_.emplace_back(autoscroll_, dlu(329, 234, 47, 10));
   autoscroll_->setFocusPolicy(Qt::NoFocus);
   autoscroll_->setChecked(true);
+  // The operator view leaves out font sizing and timing; the full log is one click away.
+  allMessages_ = new QCheckBox("All messages", panel_);
+  allMessages_->setObjectName("allMessages");
+  places_.emplace_back(allMessages_, dlu(329, 248, 47, 10));
+  allMessages_->setFocusPolicy(Qt::NoFocus);
+  connect(allMessages_, &QCheckBox::toggled, this, &CVadEDERDlg::filterConsole);
+}
+
+void CVadEDERDlg::filterConsole() {
+  const bool all = allMessages_->isChecked();
+  for (int row = 0; row < console_->count(); ++row) {
+    QListWidgetItem* item = console_->item(row);
+    item->setHidden(!all && item->data(Qt::UserRole).toInt() ==
+                                static_cast<int>(ConsoleLineKind::kDiagnostic));
+  }
+  if (autoscroll_->isChecked()) console_->scrollToBottom();
+}
+
+void CVadEDERDlg::showConsoleControls() {
   for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
-                           static_cast<QWidget*>(autoscroll_)})
-    control->setEnabled(false);
+                           static_cast<QWidget*>(autoscroll_), static_cast<QWidget*>(allMessages_)})
+    control->setEnabled(consoleShown_);
+  if (consoleAction_ != nullptr)
+    consoleAction_->setText(consoleShown_ ? "Hide &Console" : "Show &Console");
 }
 
 void CVadEDERDlg::buildFileMenu() {
   QMenu* file = menuBar()->addMenu("&File");
   connect(file->addAction("Save &Screenshot..."), &QAction::triggered, this,
           &CVadEDERDlg::saveScreenshot);
+  file->addSeparator();
+  QAction* quit = file->addAction("&Quit");
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(quit, &QAction::triggered, this, &QWidget::close);
 }
 
 void CVadEDERDlg::buildMenus() {
@@ -291,7 +381,7 @@ void CVadEDERDlg::buildMenus() {
           &CVadEDERDlg::editConfiguration);
   // Closing the download dialog activates the window again, whose change check offers the
   // reload.
-  connect(application->addAction("Download TRELK Configuration"), &QAction::triggered, this,
+  connect(application->addAction("Download TRELK Configuration..."), &QAction::triggered, this,
           [this] { CTrelkConfigDownload(folders_.data, this).exec(); });
   saveSessionAction_ = application->addAction("Save Session...");
   connect(saveSessionAction_, &QAction::triggered, this, &CVadEDERDlg::saveSession);
@@ -300,12 +390,14 @@ void CVadEDERDlg::buildMenus() {
   application->addSeparator();
   connect(application->addAction("&Exit"), &QAction::triggered, this, &QWidget::close);
   connect(application, &QMenu::aboutToShow, this, &CVadEDERDlg::updateSessionActions);
+  application->setToolTipsVisible(true);
   updateSessionActions();
 
   QMenu* view = menuBar()->addMenu("&View");
   connect(view->addAction("Report Directory"), &QAction::triggered, this,
           &CVadEDERDlg::openReportDirectory);
-  connect(view->addAction("Show &Console"), &QAction::triggered, this, &CVadEDERDlg::toggleConsole);
+  consoleAction_ = view->addAction("Show &Console");
+  connect(consoleAction_, &QAction::triggered, this, &CVadEDERDlg::toggleConsole);
   buildZoomMenu(view);
 }
 
@@ -322,7 +414,12 @@ void CVadEDERDlg::buildZoomMenu(QMenu* view) {
   zoom->addSeparator();
   QAction* in = zoom->addAction("Zoom &In");
   in->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-  connect(in, &QAction::triggered, this, [this] { setZoom(steppedZoom(zoom_, 1)); });
+  connect(in, &QAction::triggered, this, [this] {
+    // Only as far as the monitor has room.
+    const std::vector<int> offered = offeredZoomLevels();
+    const int next = steppedZoom(zoom_, 1);
+    if (std::find(offered.begin(), offered.end(), next) != offered.end()) setZoom(next);
+  });
   QAction* out = zoom->addAction("Zoom &Out");
   out->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
   connect(out, &QAction::triggered, this, [this] { setZoom(steppedZoom(zoom_, -1)); });
@@ -333,15 +430,63 @@ void CVadEDERDlg::buildZoomMenu(QMenu* view) {
 
 void CVadEDERDlg::buildHelpMenu() {
   QMenu* help = menuBar()->addMenu("&Help");
+  connect(help->addAction("&Keyboard Shortcuts..."), &QAction::triggered, this,
+          &CVadEDERDlg::showKeyboardShortcuts);
   connect(help->addAction("&About..."), &QAction::triggered, this, &CVadEDERDlg::showAbout);
+}
+
+std::vector<int> CVadEDERDlg::offeredZoomLevels() const {
+  const QScreen* monitor = screen();
+  if (monitor == nullptr) return {kZoomLevels.front()};
+  // In monitor pixels: the panel is laid out for them, the menu bar, status line and frame are
+  // not zoomed.
+  const double ratio = devicePixelRatioF();
+  auto pixels = [ratio](QSize size) {
+    return QSize(qRound(size.width() * ratio), qRound(size.height() * ratio));
+  };
+  const QSize panelAt100(dluX(kPanelWidth),
+                         dluY(consoleShown_ ? kConsoleShownHeight : kCompactHeight));
+  const QSize frame = frameGeometry().size() - geometry().size();
+  const QSize fixed = pixels(QSize(frame.width(), frame.height() + menuBar()->sizeHint().height() +
+                                                      statusBar()->sizeHint().height()));
+  return fittingZoomLevels(panelAt100 + fixed, fixed, pixels(monitor->availableGeometry().size()));
 }
 
 void CVadEDERDlg::setZoom(int zoom) {
   if (!isZoomLevel(zoom)) return;
+  const std::vector<int> offered = offeredZoomLevels();
+  if (std::find(offered.begin(), offered.end(), zoom) == offered.end()) return;
   zoom_ = zoom;
   for (QAction* action : zoomActions_->actions())
     action->setChecked(action->data().toInt() == zoom);
   layoutPanel();
+  keepOnScreen();
+}
+
+void CVadEDERDlg::fitToScreen() {
+  const std::vector<int> offered = offeredZoomLevels();
+  for (QAction* action : zoomActions_->actions())
+    action->setVisible(std::find(offered.begin(), offered.end(), action->data().toInt()) !=
+                       offered.end());
+  // A zoom larger than this monitor has room for gives way to the largest that fits; a monitor
+  // with other scaling keeps the zoom in its own pixels.
+  if (std::find(offered.begin(), offered.end(), zoom_) == offered.end()) zoom_ = offered.back();
+  setZoom(zoom_);
+}
+
+void CVadEDERDlg::keepOnScreen() {
+  const QScreen* monitor = screen();
+  if (monitor == nullptr || !isVisible()) return;
+  adjustSize();
+  const QRect free = monitor->availableGeometry();
+  const QRect frame = frameGeometry();
+  QPoint place = frame.topLeft();
+  if (frame.right() > free.right()) place.setX(free.right() + 1 - frame.width());
+  if (frame.bottom() > free.bottom()) place.setY(free.bottom() + 1 - frame.height());
+  // Too large for the monitor even so: its top left corner, where the menu is, stays on it.
+  place.setX(std::max(place.x(), free.left()));
+  place.setY(std::max(place.y(), free.top()));
+  if (place != frame.topLeft()) move(place);
 }
 
 void CVadEDERDlg::layoutPanel() {
@@ -361,6 +506,16 @@ void CVadEDERDlg::layoutPanel() {
       control->setGeometry(scaled(place, scale));
     }
   }
+  // The check boxes keep their whole label: wider than their place, they grow to the left, under
+  // the Clear button's right edge, where nothing else is.
+  for (QCheckBox* box : {autoscroll_, allMessages_}) {
+    QRect place = box->geometry();
+    const int width = std::max(place.width(), box->sizeHint().width());
+    place.setLeft(clear_->geometry().right() + 1 - width);
+    place.setWidth(width);
+    place.setHeight(std::max(place.height(), box->sizeHint().height()));
+    box->setGeometry(place);
+  }
   panel_->setFixedSize(scaled(QRect(0, 0, dluX(kPanelWidth),
                                     dluY(consoleShown_ ? kConsoleShownHeight : kCompactHeight)),
                               scale)
@@ -370,10 +525,10 @@ void CVadEDERDlg::layoutPanel() {
 void CVadEDERDlg::restoreWindowState() {
   const WindowState state = settings_ ? loadWindowState(*settings_) : WindowState{};
   consoleShown_ = state.consoleShown;
-  for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
-                           static_cast<QWidget*>(autoscroll_)})
-    control->setEnabled(consoleShown_);
-  setZoom(state.zoom.value_or(defaultZoomFor(devicePixelRatioF())));
+  showConsoleControls();
+  const int zoom = state.zoom.value_or(defaultZoomFor(devicePixelRatioF()));
+  zoom_ = isZoomLevel(zoom) ? zoom : kZoomLevels.front();
+  fitToScreen();
   adjustSize();
   if (state.position && reachableOnDesktop(*state.position, size())) move(*state.position);
 }
@@ -388,6 +543,46 @@ void CVadEDERDlg::saveWindowState() {
 
 void CVadEDERDlg::showAbout() {
   QMessageBox::about(this, "About Marvex Vurezoz QELM", aboutText(folders_));
+}
+
+std::vector<Shortcut> CVadEDERDlg::keyboardShortcuts() const {
+  std::vector<Shortcut> shortcuts;
+  for (const KeyPlace& place : kKeys)
+    shortcuts.push_back(keyShortcut(place));
+  for (QAction* action : menuBar()->findChildren<QAction*>()) {
+    if (action->shortcuts().isEmpty()) continue;
+    QStringList keys;
+    for (const QKeySequence& sequence : action->shortcuts())
+      keys << sequence.toString(QKeySequence::NativeText);
+    shortcuts.push_back({action->text().remove('&'), keys.join(" or ")});
+  }
+  return shortcuts;
+}
+
+void CVadEDERDlg::showKeyboardShortcuts() {
+  const std::vector<Shortcut> shortcuts = keyboardShortcuts();
+  QDialog dialog(this);
+  dialog.setWindowTitle("Keyboard Shortcuts");
+  auto* table = new QTableWidget(static_cast<int>(shortcuts.size()), 2, &dialog);
+  table->setObjectName("shortcuts");
+  table->setHorizontalHeaderLabels({"Panel key or command", "Keyboard"});
+  table->verticalHeader()->hide();
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  for (int row = 0; row < static_cast<int>(shortcuts.size()); ++row) {
+    table->setItem(row, 0, new QTableWidgetItem(shortcuts[row].what));
+    table->setItem(row, 1, new QTableWidgetItem(shortcuts[row].keys));
+  }
+  table->resizeColumnsToContents();
+  table->horizontalHeader()->setStretchLastSection(true);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(
+      new QLabel("The mouse wheel turns the knob the pointer last passed over.", &dialog));
+  layout->addWidget(table);
+  layout->addWidget(buttons);
+  dialog.resize(460, 520);
+  dialog.exec();
 }
 
 void CVadEDERDlg::saveScreenshot() {
@@ -411,15 +606,25 @@ bool CVadEDERDlg::saveScreenshotTo(const QString& path) {
     std::copy_n(context.pixels(), raster.size(), raster.data());
   }
   std::string error;
-  if (writeScreensPng(raster.data(), toLocal(path), error)) return true;
+  if (writeScreensPng(raster.data(), toLocal(path), error)) {
+    statusBar()->showMessage("Screenshot saved to " + path);
+    return true;
+  }
   errorBox_(QString("The screenshot could not be saved: %1").arg(fromLocal(error)));
   return false;
 }
 
 void CVadEDERDlg::updateSessionActions() {
   const AppContext& context = runner_->context();
-  saveSessionAction_->setEnabled(context.canSaveSession());
-  loadSessionAction_->setEnabled(context.canLoadSession());
+  const bool canSave = context.canSaveSession();
+  const bool canLoad = context.canLoadSession();
+  saveSessionAction_->setEnabled(canSave);
+  loadSessionAction_->setEnabled(canLoad);
+  // A greyed-out item says what would make it available.
+  saveSessionAction_->setToolTip(canSave ? "Save the session on show to a file"
+                                         : kSaveSessionUnavailable);
+  loadSessionAction_->setToolTip(canLoad ? "Load a saved session into the session on show"
+                                         : kLoadSessionUnavailable);
 }
 
 void CVadEDERDlg::timerTick() {
@@ -430,8 +635,14 @@ void CVadEDERDlg::timerTick() {
   const auto messages = feed_.take();
   if (!messages.empty()) {
     const std::string now = localTimeText(std::time(nullptr));
+    const bool all = allMessages_->isChecked();
     for (const auto& [number, text] : messages) {
-      console_->addItem(QString("%1: %2").arg(number).arg(QString::fromUtf8(text)));
+      auto* item =
+          new QListWidgetItem(QString("%1: %2").arg(number).arg(QString::fromUtf8(text)), console_);
+      const ConsoleLineKind kind = consoleLineKind(text);
+      item->setData(Qt::UserRole, static_cast<int>(kind));
+      if (kind == ConsoleLineKind::kWarning) item->setForeground(kWarningColor);
+      item->setHidden(kind == ConsoleLineKind::kDiagnostic && !all);
       sysLog_.write(number, now, text);
     }
     if (autoscroll_->isChecked()) {
@@ -443,6 +654,13 @@ void CVadEDERDlg::timerTick() {
 
   for (ScreenControl* screen : screens_)
     screen->refresh();
+  if (ticks_ % kReportCheckTicks == 0) checkNewReports();
+  // Not once the window is closed: a box then would keep the program from ending.
+  if (!configErrorShown_ && isVisible() && runner_->finished() &&
+      runner_->result() == static_cast<int>(ExitCode::kConfigFailed)) {
+    configErrorShown_ = true;
+    showConfigurationError();
+  }
   const uint32_t word = context.lampWord.load(std::memory_order_relaxed);
   if (word != lastLampWord_) showLamps(word);
   const int32_t theme = context.colorTheme.load(std::memory_order_relaxed);
@@ -477,12 +695,98 @@ void CVadEDERDlg::changeEvent(QEvent* event) {
 void CVadEDERDlg::checkConfigurationChange() {
   if (isMinimized()) return;
   if (!configWatch_.takeChange()) return;
-  if (question_("Configuration File Changed",
-                "The configuration file has changed.  Would you like to reload?"))
-    runner_->start();
+  QString text = "The configuration file has changed.  Would you like to reload?";
+  if (const auto sessions = sessionsToStop(); !sessions.empty())
+    text += "\n\n" + stopSessionsText("Reloading the configuration", sessions);
+  if (question_("Configuration File Changed", text)) restartEngine();
+}
+
+std::vector<std::string> CVadEDERDlg::sessionsToStop() {
+  // A run that has ended left its last list behind.
+  if (runner_->finished()) return {};
+  return runner_->context().runningSessions();
+}
+
+QString CVadEDERDlg::stopSessionsText(const QString& action,
+                                      const std::vector<std::string>& sessions) const {
+  QStringList names;
+  for (const std::string& name : sessions)
+    names << "\u201C" + QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) +
+                 "\u201D";
+  return QString("%1 stops the running loudness %2 %3. %4 written to %5.")
+      .arg(action, sessions.size() == 1 ? "session" : "sessions", names.join(", "),
+           sessions.size() == 1 ? "Its report is" : "Their reports are",
+           fromLocal(folders_.report + "reports/"));
+}
+
+void CVadEDERDlg::closeUnasked() {
+  // A message box left open would keep the program running after the window has closed.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this)
+    modal->close();
+  askBeforeClose_ = false;
+  close();
+}
+
+void CVadEDERDlg::restartEngine() {
+  configErrorShown_ = false;
+  runner_->start();
+  statusBar()->showMessage("Configuration reloaded");
+}
+
+void CVadEDERDlg::openPath(const std::string& path) {
+  const QString local = fromLocal(path);
+  if (!opener_(QUrl::fromLocalFile(local)))
+    statusBar()->showMessage("No program opens " + local + " on this desktop");
+}
+
+std::pair<QString, QDateTime> CVadEDERDlg::newestReport() const {
+  // Each session keeps its pages in reports/SESSION/html/.
+  std::pair<QString, QDateTime> newest;
+  const QDir reports(fromLocal(folders_.report + "reports"));
+  for (const QString& session : reports.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    const QDir html(reports.filePath(session + "/html"));
+    for (const QFileInfo& page : html.entryInfoList({"*.html"}, QDir::Files)) {
+      if (page.lastModified() > newest.second) newest = {page.filePath(), page.lastModified()};
+    }
+  }
+  return newest;
+}
+
+void CVadEDERDlg::checkNewReports() {
+  const auto [path, time] = newestReport();
+  if (path.isEmpty() || time <= reportSeen_) return;
+  reportSeen_ = time;
+  statusBar()->showMessage("Report written to " + path);
+}
+
+void CVadEDERDlg::showConfigurationError() {
+  const std::string error = readErrorFile(folders_.data + "error");
+  std::string file = configurationErrorFile(error);
+  if (file.empty()) file = configWatch_.path();
+  QMessageBox box(QMessageBox::Critical, "Configuration Error", configurationErrorText(error),
+                  QMessageBox::NoButton, this);
+  box.setObjectName("configurationError");
+  QPushButton* open = box.addButton("Open File", QMessageBox::ActionRole);
+  QPushButton* reload = box.addButton("Reload", QMessageBox::AcceptRole);
+  box.addButton(QMessageBox::Close);
+  box.setDefaultButton(open);
+  box.exec();
+  if (box.clickedButton() == open)
+    openPath(file);
+  else if (box.clickedButton() == reload)
+    restartEngine();
 }
 
 void CVadEDERDlg::closeEvent(QCloseEvent* event) {
+  if (askBeforeClose_) {
+    if (const auto sessions = sessionsToStop(); !sessions.empty()) {
+      const QString text = stopSessionsText("Quitting", sessions) + "\n\nQuit anyway?";
+      if (!question_("Stop Running Sessions", text)) {
+        event->ignore();
+        return;
+      }
+    }
+  }
   saveWindowState();
   runner_->stop();
   event->accept();
@@ -501,19 +805,17 @@ bool CVadEDERDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CVadEDERDlg::editConfiguration() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(fromLocal(configWatch_.path())));
+  openPath(configWatch_.path());
 }
 
 void CVadEDERDlg::openReportDirectory() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(fromLocal(folders_.report + "reports")));
+  openPath(folders_.report + "reports");
 }
 
 void CVadEDERDlg::toggleConsole() {
   consoleShown_ = !consoleShown_;
-  layoutPanel();
-  for (QWidget* control : {static_cast<QWidget*>(console_), static_cast<QWidget*>(clear_),
-                           static_cast<QWidget*>(autoscroll_)})
-    control->setEnabled(consoleShown_);
+  fitToScreen();  // taller now: a zoom may no longer fit
+  showConsoleControls();
   panel_->setFocus();
 }
 
@@ -545,12 +847,18 @@ void CVadEDERDlg::saveSessionTo(const QString& path) {
   // Unlike the original fire-and-forget save, the reply is awaited: a reply left to arrive
   // later would be taken for the answer to the next load, and a failed save must be told.
   const std::string reply = requestSession(file, false);
-  if (reply != "OK") errorBox_(QString::fromUtf8(reply));
+  if (reply != "OK")
+    errorBox_(QString::fromUtf8(reply));
+  else
+    statusBar()->showMessage("Session saved to " + path);
 }
 
 void CVadEDERDlg::loadSessionFrom(const QString& path) {
   const std::string reply = requestSession(toLocal(path), true);
-  if (reply != "OK") errorBox_(QString::fromUtf8(reply));
+  if (reply != "OK")
+    errorBox_(QString::fromUtf8(reply));
+  else
+    statusBar()->showMessage("Session loaded from " + path);
 }
 
 std::string CVadEDERDlg::requestSession(const std::string& path, bool load) {

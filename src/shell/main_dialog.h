@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFont>
 #include <QMainWindow>
 #include <array>
@@ -23,6 +24,7 @@ class QMenu;
 class QPushButton;
 class QSettings;
 class QTimer;
+class QUrl;
 
 namespace qelm {
 
@@ -45,6 +47,17 @@ class ScreenChangeRelay final : public ScreenNotifier {
   std::atomic<bool> pending_{false};
 };
 
+/// One line of Help -> Keyboard Shortcuts: what a key does and the keyboard keys for it.
+struct Shortcut {
+  QString what;
+  QString keys;
+};
+
+/// The text of the configuration error box for the contents of the "error" file.
+QString configurationErrorText(const std::string& errorFileText);
+/// The configuration file named in the error file's "at PATH:LINE message", or empty.
+std::string configurationErrorFile(const std::string& errorFileText);
+
 /// The main window: the panel's two screens, eight knobs and sixteen lamp keys, the console
 /// with the log, and the menus. It owns the engine thread: starts it when created, restarts it
 /// when the configuration file changed and the user agrees, and stops it when closed. It comes
@@ -55,10 +68,21 @@ class CVadEDERDlg final : public QMainWindow {
  public:
   /// A session request is given up when the engine has not answered within this time.
   static constexpr uint32_t kSessionReplyLimitMs = 10000;
+  /// Both session dialogs show the files Save Session writes (".dat") and older ".SES" ones.
+  static constexpr const char* kSessionFilter = "Session Files (*.dat *.SES);;All Files (*)";
+  /// Why Save Session (Load Session) is greyed out in the menu.
+  static constexpr const char* kSaveSessionUnavailable =
+      "Save Session is available while the session on show is paused";
+  static constexpr const char* kLoadSessionUnavailable =
+      "Load Session is available while the session on show is stopped";
   /// Asks a Yes/No question (caption, text); true for Yes.
   using Question = std::function<bool(const QString& caption, const QString& text)>;
   /// Shows an error message.
   using ErrorBox = std::function<void(const QString& text)>;
+  /// Hands a file or folder to the desktop; false when nothing opens it.
+  using Opener = std::function<bool(const QUrl& url)>;
+  /// How often the window looks for new reports, in timer ticks.
+  static constexpr uint32_t kReportCheckTicks = 10;
 
   /// `run` is one run of the engine and `clock` its clock (tests put in their own).
   explicit CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run = runEngine,
@@ -73,15 +97,20 @@ class CVadEDERDlg final : public QMainWindow {
   /// On activation: asks once per change of the configuration file whether to reload it, and
   /// restarts the engine on Yes.
   void checkConfigurationChange();
+  /// Shown once per run that ended on a configuration failure: the located error from the data
+  /// folder's "error" file, with buttons to open the file and to reload.
+  void showConfigurationError();
 
   // Commands.
   void editConfiguration();
   void openReportDirectory();
   void toggleConsole();
   bool consoleShown() const { return consoleShown_; }
-  /// Zoom of the screens, and the panel with them, in percent (one of `kZoomLevels`); anything
-  /// else is ignored.
+  /// Zoom of the screens, and the panel with them, in percent: one of `offeredZoomLevels`;
+  /// anything else is ignored. The window is moved back on its monitor where it grew off it.
   void setZoom(int zoom);
+  /// The zoom levels at which the window fits on the monitor it is on (100 % always).
+  std::vector<int> offeredZoomLevels() const;
   int zoom() const { return zoom_; }
   /// Asks for a file and saves both screens into it as a PNG picture at 1:1.
   void saveScreenshot();
@@ -89,6 +118,10 @@ class CVadEDERDlg final : public QMainWindow {
   bool saveScreenshotTo(const QString& path);
   /// Help -> About: version, libraries and folders.
   void showAbout();
+  /// The panel keys, as their tooltips name them, then the menu commands that have a shortcut.
+  std::vector<Shortcut> keyboardShortcuts() const;
+  /// Help -> Keyboard Shortcuts: `keyboardShortcuts` as a table.
+  void showKeyboardShortcuts();
   /// Asks for a session file and saves (loads) the session on show into (from) it.
   void saveSession();
   void loadSession();
@@ -96,9 +129,19 @@ class CVadEDERDlg final : public QMainWindow {
   void saveSessionTo(const QString& path);
   void loadSessionFrom(const QString& path);
 
+  /// Closes the window without asking about running sessions (a close signal: the system is
+  /// going down and nobody may be there to answer).
+  void closeUnasked();
+  /// The question that confirms stopping the running loudness sessions `sessions` by `action`
+  /// ("Quitting", "Reloading the configuration"), naming where their reports go.
+  QString stopSessionsText(const QString& action, const std::vector<std::string>& sessions) const;
+
   /// Replace the message boxes (tests answer them without a user).
   void setQuestion(Question question) { question_ = std::move(question); }
   void setErrorBox(ErrorBox errorBox) { errorBox_ = std::move(errorBox); }
+  void setOpener(Opener opener) { opener_ = std::move(opener); }
+  /// Shows "Report written to PATH" for the newest report page written since the last look.
+  void checkNewReports();
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -115,9 +158,27 @@ class CVadEDERDlg final : public QMainWindow {
   void buildHelpMenu();
   /// Places and sizes everything for the zoom, the monitor and the console.
   void layoutPanel();
+  /// After a move to another monitor: offers its zoom levels, takes the largest that fits if
+  /// the zoom does not, and keeps the window on it.
+  void fitToScreen();
+  /// Moves the window so that it lies on its monitor's free area, as far as it can.
+  void keepOnScreen();
   void restoreWindowState();
+  /// Console shown or hidden, with its controls and the menu item that says which.
+  void showConsoleControls();
+  /// Shows the diagnostic console lines only with "All messages".
+  void filterConsole();
   void saveWindowState();
   void updateSessionActions();
+  /// The loudness sessions a stop of the engine would end now.
+  std::vector<std::string> sessionsToStop();
+  /// Runs the engine afresh, loading the configuration again.
+  void restartEngine();
+  /// Opens `path` with the desktop's program for it; where there is none, the status line shows
+  /// the path instead.
+  void openPath(const std::string& path);
+  /// The newest report page under the report folder's "reports/" and its time.
+  std::pair<QString, QDateTime> newestReport() const;
   void showLamps(uint32_t word);
   void showTheme(int32_t theme);
   /// Hands a session request to the engine and waits for its reply; the reply, or the reason
@@ -142,6 +203,8 @@ class CVadEDERDlg final : public QMainWindow {
   QListWidget* console_ = nullptr;
   QPushButton* clear_ = nullptr;
   QCheckBox* autoscroll_ = nullptr;
+  QCheckBox* allMessages_ = nullptr;
+  QAction* consoleAction_ = nullptr;
   QAction* saveSessionAction_ = nullptr;
   QAction* loadSessionAction_ = nullptr;
   QActionGroup* zoomActions_ = nullptr;
@@ -152,9 +215,13 @@ class CVadEDERDlg final : public QMainWindow {
   int32_t lastTheme_ = 0;
   uint32_t ticks_ = 0;
   bool consoleShown_ = false;
+  bool configErrorShown_ = false;  // for the engine's current run
+  bool askBeforeClose_ = true;
   int zoom_ = 100;
   Question question_;
   ErrorBox errorBox_;
+  Opener opener_;
+  QDateTime reportSeen_;  // time of the newest report page already told
 };
 
 }  // namespace qelm

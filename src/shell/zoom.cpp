@@ -30,6 +30,19 @@ int steppedZoom(int zoom, int step) {
   return zoom;
 }
 
+std::vector<int> fittingZoomLevels(QSize windowAt100, QSize fixed, QSize available) {
+  std::vector<int> levels{kZoomLevels.front()};
+  const QSize grows = windowAt100 - fixed;
+  for (const int zoom : kZoomLevels) {
+    if (zoom == kZoomLevels.front()) continue;
+    const QSize needed =
+        fixed + QSize(zoomedLength(grows.width(), zoom), zoomedLength(grows.height(), zoom));
+    if (needed.width() <= available.width() && needed.height() <= available.height())
+      levels.push_back(zoom);
+  }
+  return levels;
+}
+
 void zoomNearest(const uint32_t* source, int stride, int width, int height, int zoom,
                  QImage& zoomed, int firstRow, int lastRow) {
   const int columns = std::min(zoomed.width(), zoomedLength(width, zoom));

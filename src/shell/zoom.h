@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QImage>
+#include <QSize>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace qelm {
 
@@ -17,6 +19,11 @@ bool isZoomLevel(int zoom);
 int defaultZoomFor(double devicePixelRatio);
 /// The next larger (`step` > 0) or smaller level than `zoom`; `zoom` itself at either end.
 int steppedZoom(int zoom, int step);
+
+/// The levels at which a window fits into `available` monitor pixels: `windowAt100` is its size
+/// at 100 %, of which `fixed` (menu bar, status line, frame) does not grow with the zoom. 100 %
+/// is always among them, fitting or not.
+std::vector<int> fittingZoomLevels(QSize windowAt100, QSize fixed, QSize available);
 
 /// Monitor pixels covered by `pixels` screen pixels at `zoom` percent (exact for every level).
 constexpr int zoomedLength(int pixels, int zoom) {

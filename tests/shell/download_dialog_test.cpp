@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -56,6 +58,10 @@ class DownloadDialogTest : public ::testing::Test {
   }
   static void click(CTrelkConfigDownload& dialog, const char* name) {
     QTest::mouseClick(button(dialog, name), Qt::LeftButton);
+  }
+  // The download runs on a thread of its own; the dialog's events go on meanwhile.
+  static void awaitDownload(CTrelkConfigDownload& dialog) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.downloading(); }, 60000));
   }
   // Selects a row as the user does, with the mouse.
   static void clickRow(CTrelkConfigDownload& dialog, int row) {
@@ -181,6 +187,7 @@ TEST_F(DownloadDialogTest, CancelKeepsTheFilesAndAFailedDownloadKeepsTheDialog) 
   type(*dialog, "127.0.0.1:1", "P ");
   click(*dialog, "addSave");
   click(*dialog, "download");
+  awaitDownload(*dialog);
   ASSERT_EQ(messages_.size(), 1);
   EXPECT_TRUE(messages_[0].startsWith(
       "Configuration Failed|Unable to download configuration from \"127.0.0.1:1\".\n\nReason: "))
@@ -200,6 +207,7 @@ TEST_F(DownloadDialogTest, OnlyAConfigurationThatLoadsReplacesTheStartUpFile) {
   std::ofstream(startup, std::ios::binary) << "old";
   auto dialog = open();
   click(*dialog, "download");
+  awaitDownload(*dialog);
   ASSERT_EQ(messages_.size(), 1);
   EXPECT_EQ(messages_[0].toStdString(),
             "Configuration Failed|The downloaded configuration does not load, so \"" + startup +
@@ -210,11 +218,45 @@ TEST_F(DownloadDialogTest, OnlyAConfigurationThatLoadsReplacesTheStartUpFile) {
 
   broken = false;
   click(*dialog, "download");
+  awaitDownload(*dialog);
   EXPECT_EQ(messages_.size(), 1);
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_EQ(read(startup),
             "\xEF\xBB\xBF"
             "device 1 \"A\"\r\n");
+}
+
+// An instance that takes the request and never answers: the dialog stays responsive, says what
+// it is doing, and Cancel ends the download at once, long before its 30 s time limit.
+TEST_F(DownloadDialogTest, CancelStopsADownloadThatGetsNoAnswer) {
+  HttpTestServer server([](const std::string&) {
+    return HttpTestServer::Reply{200, "", HttpTestServer::Behaviour::kNeverAnswer};
+  });
+  writeInstances(server.host() + "\n");
+  const std::string startup = data_ + "configuration/startup.txt";
+  std::ofstream(startup, std::ios::binary) << "old";
+  auto dialog = open();
+  click(*dialog, "download");
+  ASSERT_TRUE(dialog->downloading());
+  QTest::qWait(300);  // events go on meanwhile
+  EXPECT_TRUE(dialog->findChild<QLabel*>("progress")
+                  ->text()
+                  .startsWith("Downloading from 1 TRELK instance"));
+  EXPECT_FALSE(button(*dialog, "download")->isEnabled());
+
+  const auto start = std::chrono::steady_clock::now();
+  click(*dialog, "cancel");
+  awaitDownload(*dialog);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(dialog->result(), QDialog::Rejected);
+  EXPECT_TRUE(messages_.isEmpty());
+  EXPECT_EQ(read(startup), "old");
+
+  // Closing the dialog during a download stops it too.
+  auto again = open();
+  click(*again, "download");
+  ASSERT_TRUE(again->downloading());
+  again.reset();
 }
 
 }  // namespace

@@ -10,15 +10,23 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QImage>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QSet>
 #include <QSettings>
+#include <QStatusBar>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -242,6 +250,54 @@ TEST_F(MainDialogTest, ConsoleTakesAtMost101MessagesPerTickAndMirrorsThemToSysLo
   EXPECT_EQ(burst, 250);
 }
 
+TEST(ConsoleLineKindTest, FontSizingAndTimingAreDiagnosticsAndFailuresWarnings) {
+  for (const char* text :
+       {"With Windows cell height of 16, 13 pixels (2..14) are used (extremes are \"A\" and \"g\")",
+        "Processed configuration in 12 ticks"})
+    EXPECT_EQ(consoleLineKind(text), ConsoleLineKind::kDiagnostic) << text;
+  for (const char* text : {"WARNING: card 1 local target \"x\" was instantiated from model \"a\"",
+                           "Could not open error file \"/x/error\".", "Engine stopped: No target",
+                           "Problem occurred during font cache initialization: bad.",
+                           "at /data/configuration/startup.txt:7 parse error"})
+    EXPECT_EQ(consoleLineKind(text), ConsoleLineKind::kWarning) << text;
+  for (const char* text : {"Processing configuration.", "Running.", "Setting up UI logic.",
+                           "12/10/26 02:00:00 -- System is running"})
+    EXPECT_EQ(consoleLineKind(text), ConsoleLineKind::kNormal) << text;
+}
+
+TEST_F(MainDialogTest, ConsoleOperatorViewLeavesOutDiagnosticsAndColoursWarnings) {
+  auto dialog = makeDialog();
+  catchUp(*dialog);
+  auto* console = dialog->findChild<QListWidget*>("console");
+  auto* all = dialog->findChild<QCheckBox*>("allMessages");
+  console->clear();
+  logMessage(kLogInfo, "Processed configuration in 12 ticks\n");
+  logMessage(kLogInfo, "Could not write error file \"x\".\n");
+  logMessage(kLogInfo, "Running.\n");
+  dialog->timerTick();
+  ASSERT_EQ(console->count(), 3);
+  EXPECT_TRUE(console->item(0)->isHidden());
+  EXPECT_FALSE(console->item(1)->isHidden());
+  EXPECT_NE(console->item(1)->foreground().color(), console->item(2)->foreground().color());
+  all->setChecked(true);
+  EXPECT_FALSE(console->item(0)->isHidden());  // the full log, one click away
+  all->setChecked(false);
+  EXPECT_TRUE(console->item(0)->isHidden());
+
+  // The menu says what it will do; the check boxes keep their labels whole at every zoom.
+  action(*dialog, "Show &Console")->trigger();
+  EXPECT_TRUE(dialog->consoleShown());
+  ASSERT_NE(action(*dialog, "Hide &Console"), nullptr);
+  for (const int zoom : kZoomLevels) {
+    dialog->setZoom(zoom);
+    for (const char* name : {"autoscroll", "allMessages"}) {
+      auto* box = dialog->findChild<QCheckBox*>(name);
+      EXPECT_GE(box->width(), box->sizeHint().width()) << name << " at " << zoom;
+      EXPECT_LT(box->geometry().right(), console->geometry().left()) << name << " at " << zoom;
+    }
+  }
+}
+
 TEST_F(MainDialogTest, ConsoleSkipsMessagesDroppedFromTheLog) {
   auto dialog = makeDialog();
   catchUp(*dialog);
@@ -294,6 +350,7 @@ TEST_F(MainDialogTest, ConfigurationChangeIsAskedAboutOnceOnActivation) {
   for (int i = 0; i < 5000 && engine_.runs.load() < 2; ++i)
     std::this_thread::sleep_for(1ms);
   EXPECT_EQ(engine_.runs.load(), 2);  // Yes restarted the engine
+  EXPECT_EQ(dialog->statusBar()->currentMessage(), "Configuration reloaded");
 }
 
 TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
@@ -314,10 +371,11 @@ TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
   QTimer::singleShot(0, [&] {
     if (auto* download = qobject_cast<CTrelkConfigDownload*>(QApplication::activeModalWidget())) {
       download->findChild<QPushButton*>("download")->click();
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !download->downloading(); }, 60000));
       result = download->result();
     }
   });
-  action(*dialog, "Download TRELK Configuration")->trigger();
+  action(*dialog, "Download TRELK Configuration...")->trigger();
   EXPECT_EQ(result, QDialog::Accepted);
   EXPECT_EQ(read(folders_.data + "configuration/startup.txt"),
             "\xEF\xBB\xBF"
@@ -329,9 +387,159 @@ TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
   EXPECT_EQ(asked, QStringList{"Configuration File Changed"});
 }
 
+// A run that fails on the configuration as the loader does: the located error in the data
+// folder's "error" file, then the result 2.
+TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
+  const std::string located = "at " + folders_.data +
+                              "configuration/startup.txt:7 directive \"bogus\" unrecognized or "
+                              "invalid in this context";
+  std::atomic<int> runs{0};
+  CVadEDERDlg dialog(folders_, [&](EngineState&) {
+    ++runs;
+    write(folders_.data + "error", located + "\n");
+    return static_cast<int>(ExitCode::kConfigFailed);
+  });
+  dialog.show();
+  for (int i = 0; i < 5000 && !dialog.runner().finished(); ++i)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(dialog.runner().finished());
+
+  // Each case answers the box with one of its buttons and records what it showed.
+  auto answer = [&](const QString& button) {
+    QString shown;
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      shown = box->windowTitle() + "|" + box->text();
+      for (QAbstractButton* item : box->buttons())
+        buttons << item->text();
+      for (QAbstractButton* item : box->buttons())
+        if (item->text() == button) item->click();
+    });
+    dialog.timerTick();
+    QCoreApplication::processEvents();  // the answer runs even when no box came
+    return std::make_pair(shown, buttons);
+  };
+  auto awaitFailure = [&](int run) {
+    for (int i = 0; i < 5000 && (runs.load() < run || !dialog.runner().finished()); ++i)
+      std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(dialog.runner().finished());
+  };
+  const auto [shown, buttons] = answer("Reload");
+  EXPECT_EQ(shown, "Configuration Error|The configuration could not be loaded:\n\n" +
+                       QString::fromStdString(located) +
+                       "\n\nPlease fix the file and choose Reload.");
+  EXPECT_EQ(QSet<QString>(buttons.begin(), buttons.end()),
+            (QSet<QString>{"Open File", "Reload", "Close"}));
+  // Reload runs the engine again, and its failure is shown again.
+  awaitFailure(2);
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "open");
+  EXPECT_FALSE(answer("Open File").first.isEmpty());
+  QDesktopServices::unsetUrlHandler("file");
+  EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(
+                              folders_.data + "configuration/startup.txt"))});
+  // Shown once per failed run: the next tick asks nothing.
+  EXPECT_TRUE(answer("Reload").first.isEmpty());
+  EXPECT_EQ(runs.load(), 2);
+  // A close signal while the box is open ends both; a closed window shows no box.
+  dialog.setQuestion([](const QString&, const QString&) { return true; });
+  const std::string startup = folders_.data + "configuration/startup.txt";
+  fs::last_write_time(startup, fs::last_write_time(startup) + 10s);
+  dialog.checkConfigurationChange();
+  awaitFailure(3);
+  QTimer::singleShot(0, [&] { dialog.closeUnasked(); });
+  dialog.timerTick();
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(configurationErrorFile("at /x/config.bin [binary] bad record"), "");
+}
+
+TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentAndWhatCouldNotBeOpened) {
+  const std::string html = folders_.report + "reports/Show/html/";
+  write(html + "old.html", "before the window");
+  auto dialog = makeDialog();
+  QStatusBar* status = dialog->statusBar();
+  dialog->checkNewReports();
+  EXPECT_TRUE(status->currentMessage().isEmpty());  // written before the window opened
+  write(html + "new.html", "report");
+  fs::last_write_time(html + "new.html", fs::last_write_time(html + "new.html") + 2s);
+  for (uint32_t i = 0; i < CVadEDERDlg::kReportCheckTicks; ++i)
+    dialog->timerTick();
+  EXPECT_EQ(status->currentMessage(),
+            QString::fromStdString("Report written to " + html + "new.html"));
+  status->clearMessage();
+  dialog->checkNewReports();
+  EXPECT_TRUE(status->currentMessage().isEmpty());  // told once
+
+  const QString picture = QString::fromStdString((root_ / "screens.png").string());
+  ASSERT_TRUE(dialog->saveScreenshotTo(picture));
+  EXPECT_EQ(status->currentMessage(), "Screenshot saved to " + picture);
+
+  // A desktop without a program for folders gets the path to look up by hand.
+  dialog->setOpener([](const QUrl&) { return false; });
+  action(*dialog, "Report Directory")->trigger();
+  EXPECT_EQ(status->currentMessage(), QString::fromStdString("No program opens " + folders_.report +
+                                                             "reports on this desktop"));
+}
+
+TEST_F(MainDialogTest, QuitAndReloadNameTheSessionsTheyWouldStop) {
+  auto dialog = makeDialog();
+  QStringList asked;
+  bool answer = false;
+  dialog->setQuestion([&](const QString& caption, const QString& text) {
+    asked.push_back(caption + "|" + text);
+    return answer;
+  });
+  dialog->show();
+  dialog->close();  // nothing runs: nothing to ask
+  EXPECT_TRUE(asked.empty());
+  EXPECT_FALSE(dialog->isVisible());
+  dialog->runner().start();
+  dialog->show();
+  for (int i = 0; i < 5000 && engine_.runs.load() < 2; ++i)
+    std::this_thread::sleep_for(1ms);
+
+  dialog->runner().context().setRunningSessions({"Evening News", "Sport"});
+  const QString stops = QString::fromStdString(
+      "stops the running loudness sessions \u201CEvening News\u201D, \u201CSport\u201D. Their "
+      "reports are written to " +
+      folders_.report + "reports/.");
+  action(*dialog, "&Exit")->trigger();
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_EQ(asked[0], "Stop Running Sessions|Quitting " + stops + "\n\nQuit anyway?");
+  EXPECT_TRUE(dialog->isVisible());  // No keeps the window and its sessions
+  EXPECT_FALSE(dialog->runner().finished());
+
+  const std::string startup = folders_.data + "configuration/startup.txt";
+  fs::last_write_time(startup, fs::last_write_time(startup) + 10s);
+  dialog->checkConfigurationChange();
+  ASSERT_EQ(asked.size(), 2);
+  EXPECT_EQ(asked[1],
+            "Configuration File Changed|The configuration file has changed.  Would you like to "
+            "reload?\n\nReloading the configuration " +
+                stops);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(engine_.runs.load(), 2);  // No: no reload
+
+  answer = true;
+  dialog->close();
+  EXPECT_EQ(asked.size(), 3);
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(dialog->runner().finished());
+
+  // A close signal asks nobody.
+  dialog->runner().start();
+  dialog->show();
+  dialog->closeUnasked();
+  EXPECT_EQ(asked.size(), 3);
+  EXPECT_FALSE(dialog->isVisible());
+}
+
 TEST_F(MainDialogTest, MenuCommands) {
   auto dialog = makeDialog();
-  EXPECT_TRUE(action(*dialog, "Download TRELK Configuration")->isEnabled());
+  EXPECT_TRUE(action(*dialog, "Download TRELK Configuration...")->isEnabled());
 
   auto* panel = dialog->findChild<QWidget*>("panel");
   auto* console = dialog->findChild<QListWidget*>("console");
@@ -342,7 +550,7 @@ TEST_F(MainDialogTest, MenuCommands) {
   EXPECT_TRUE(console->isEnabled());
   EXPECT_TRUE(dialog->findChild<QCheckBox*>("autoscroll")->isEnabled());
   EXPECT_GT(panel->height(), console->geometry().bottom());
-  action(*dialog, "Show &Console")->trigger();
+  action(*dialog, "Hide &Console")->trigger();
   EXPECT_EQ(panel->height(), compact);
   EXPECT_FALSE(console->isEnabled());
 
@@ -378,6 +586,8 @@ TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
   auto dialog = makeDialog();
   dialog->loadSessionFrom(QString::fromStdString((root_ / "good.ses").string()));
   EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(dialog->statusBar()->currentMessage(),
+            QString::fromStdString("Session loaded from " + (root_ / "good.ses").string()));
   dialog->loadSessionFrom(QString::fromStdString((root_ / "bad.ses").string()));
   EXPECT_EQ(errors_, QStringList{"Bad session file"});
 
@@ -391,6 +601,8 @@ TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
   write((root_ / "out" / "main.css").string(), "mine");
   dialog->saveSessionTo(QString::fromStdString(saved));
   EXPECT_EQ(errors_.size(), 2);
+  EXPECT_EQ(dialog->statusBar()->currentMessage(),
+            QString::fromStdString("Session saved to " + saved));
   {
     std::lock_guard<std::mutex> guard(engine_.mutex);
     EXPECT_EQ(engine_.lastSave, saved);
@@ -398,6 +610,36 @@ TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
   EXPECT_EQ(read((root_ / "out" / "logo.jpg").string()), "logo.jpg");
   EXPECT_EQ(read((root_ / "out" / "main.css").string()), "mine");  // never overwritten
   EXPECT_TRUE(dialog->runner().context().sessionReply().empty());
+}
+
+// Save writes NAME.dat; the load dialog must show it, and the old .SES files too.
+TEST_F(MainDialogTest, SessionDialogsShowTheFilesSaveWrites) {
+  auto dialog = makeDialog();
+  dialog->runner().context().setSessionFlags(true, true);
+  QMenu* application = dialog->menuBar()->actions().at(1)->menu();
+  emit application->aboutToShow();
+  for (const QString& name : {QString("Save Session..."), QString("Load Session...")}) {
+    QStringList filters;
+    QString suffix;
+    QTimer::singleShot(0, [&] {
+      auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (files == nullptr) return;
+      filters = files->nameFilters();
+      suffix = files->defaultSuffix();
+      files->reject();
+    });
+    action(*dialog, name)->trigger();
+    EXPECT_EQ(suffix, "dat") << name.toStdString();
+    ASSERT_FALSE(filters.isEmpty()) << name.toStdString();
+    const QStringList patterns = filters.front().section('(', 1).chopped(1).split(' ');
+    EXPECT_TRUE(QDir::match(patterns, "show.dat") && QDir::match(patterns, "OLD.SES"))
+        << name.toStdString() << ": " << filters.front().toStdString();
+  }
+
+  // A greyed-out Save Session says why.
+  dialog->runner().context().setSessionFlags(false, false);
+  emit application->aboutToShow();
+  EXPECT_EQ(action(*dialog, "Save Session...")->toolTip(), CVadEDERDlg::kSaveSessionUnavailable);
 }
 
 TEST_F(MainDialogTest, SessionWaitEndsAfterTenSecondsWithAnError) {
@@ -501,6 +743,48 @@ TEST_F(MainDialogTest, ZoomScalesTheWholePanelFromMenuAndKeyboardAndIsNoPanelKey
   EXPECT_TRUE(drain(*dialog).empty());
   dialog->setZoom(120);  // not a level
   EXPECT_EQ(dialog->zoom(), 100);
+}
+
+// The test desktop: "desk" (5120 x 2880) with "laptop" (2560 x 1440) to its right.
+TEST_F(MainDialogTest, ZoomFitsTheMonitorAndTheWindowStaysOnIt) {
+  QScreen* laptop = nullptr;
+  for (QScreen* monitor : QGuiApplication::screens())
+    if (monitor->name() == "laptop") laptop = monitor;
+  ASSERT_NE(laptop, nullptr);
+  auto dialog = makeDialog();
+  dialog->show();
+  dialog->move(100, 100);
+  auto offered = [&] {
+    QStringList levels;
+    for (QAction* item : dialog->menuBar()->findChildren<QAction*>())
+      if (item->text().endsWith(" %") && item->isVisible()) levels << item->text();
+    return levels;
+  };
+  EXPECT_EQ(offered(), (QStringList{"100 %", "150 %", "200 %", "300 %"}));
+  dialog->setZoom(300);
+  ASSERT_EQ(dialog->zoom(), 300);
+
+  // Onto the smaller monitor: 200 % and 300 % no longer fit.
+  dialog->move(laptop->geometry().topLeft() + QPoint(900, 700));
+  QCoreApplication::processEvents();
+  if (dialog->screen() != laptop) dialog->windowHandle()->setScreen(laptop);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(offered(), (QStringList{"100 %", "150 %"}));
+  EXPECT_EQ(dialog->zoom(), 150);
+  EXPECT_TRUE(laptop->availableGeometry().contains(dialog->frameGeometry()))
+      << dialog->frameGeometry().x() << "," << dialog->frameGeometry().y();
+  dialog->setZoom(300);  // not offered here
+  EXPECT_EQ(dialog->zoom(), 150);
+  action(*dialog, "Zoom &In")->trigger();
+  EXPECT_EQ(dialog->zoom(), 150);
+
+  // A larger zoom moves the window back where it would run off the monitor.
+  dialog->setZoom(100);
+  dialog->move(laptop->availableGeometry().topRight() - QPoint(dialog->width() / 2, -100));
+  QCoreApplication::processEvents();
+  dialog->setZoom(150);
+  EXPECT_TRUE(laptop->availableGeometry().contains(dialog->frameGeometry()))
+      << dialog->frameGeometry().x() << "," << dialog->frameGeometry().y();
 }
 
 TEST_F(MainDialogTest, PositionZoomAndConsoleComeBackAtTheNextStart) {
@@ -655,6 +939,21 @@ TEST_F(MainDialogTest, TooltipsNameTheKeyboardKeysThatWorkAndAboutNamesTheLibrar
       EXPECT_EQ(codeOf(*panelKey), code) << name.toStdString();
     }
   }
+  // Help -> Keyboard Shortcuts lists what the tooltips say, and the menu's shortcuts.
+  QStringList listed;
+  QTimer::singleShot(0, [&] {
+    QWidget* shown = QApplication::activeModalWidget();
+    auto* table = shown == nullptr ? nullptr : shown->findChild<QTableWidget*>("shortcuts");
+    for (int row = 0; table != nullptr && row < table->rowCount(); ++row)
+      listed << table->item(row, 0)->text() + " \u2014 keyboard: " + table->item(row, 1)->text();
+    if (shown != nullptr) shown->close();
+  });
+  action(*dialog, "&Keyboard Shortcuts...")->trigger();
+  for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code) {
+    const QString tip = dialog->findChild<KeyButton*>(QString("key%1").arg(code))->toolTip();
+    EXPECT_TRUE(listed.contains(tip)) << tip.toStdString();
+  }
+  EXPECT_TRUE(listed.contains("Quit \u2014 keyboard: Ctrl+Q")) << listed.join("\n").toStdString();
   for (int i = 0; i < kKnobCount; ++i) {
     const QString tip = dialog->findChild<KnobControl*>(QString("knob%1").arg(i))->toolTip();
     EXPECT_TRUE(tip.startsWith(QString("Knob %1 ").arg(i + 1))) << tip.toStdString();

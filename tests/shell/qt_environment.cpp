@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -16,10 +17,22 @@ namespace {
 class QtEnvironment final : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     config_ = std::filesystem::temp_directory_path() /
               ("qelm_shell_test_config_" + std::to_string(::getpid()));
     std::filesystem::create_directories(config_);
+    // The offscreen platform's own monitor (800 x 600) has room for no zoom but 100 %. The
+    // tests get a large desktop monitor with a 2560-pixel one to its right.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == "offscreen") {
+      const std::filesystem::path screens = config_ / "screens.json";
+      std::ofstream(screens) << R"({"screens": [
+        {"name": "desk", "x": 0, "y": 0, "width": 5120, "height": 2880,
+         "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+        {"name": "laptop", "x": 5120, "y": 0, "width": 2560, "height": 1440,
+         "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+      qputenv("QT_QPA_PLATFORM",
+              QByteArray("offscreen:configfile=") + QByteArray::fromStdString(screens.string()));
+    }
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.string()));
     QStandardPaths::setTestModeEnabled(true);
     // Test mode alone would put the window settings in ~/.qttest, one file for every test

@@ -17,6 +17,22 @@
 namespace qelm {
 namespace {
 
+// The window: a 1362 x 293 panel at 100 % under a 60-pixel menu bar and status line.
+TEST(ZoomTest, OnlyLevelsThatFitTheMonitorAreOffered) {
+  const QSize fixed(0, 60);
+  const QSize window = QSize(1362, 293) + fixed;
+  // 200 % would be 2724 pixels wide: more than a 2560-pixel monitor has.
+  EXPECT_EQ(fittingZoomLevels(window, fixed, QSize(2560, 1400)), (std::vector<int>{100, 150}));
+  EXPECT_EQ(fittingZoomLevels(window, fixed, QSize(4086, 1400)),
+            (std::vector<int>{100, 150, 200, 300}));
+  EXPECT_EQ(fittingZoomLevels(window, fixed, QSize(4085, 1400)), (std::vector<int>{100, 150, 200}));
+  // Height counts too, and the menu bar and status line do not grow with the zoom.
+  EXPECT_EQ(fittingZoomLevels(window, fixed, QSize(5000, 646)), (std::vector<int>{100, 150, 200}));
+  EXPECT_EQ(fittingZoomLevels(window, fixed, QSize(5000, 645)), (std::vector<int>{100, 150}));
+  // 100 % is offered even where nothing fits.
+  EXPECT_EQ(fittingZoomLevels(window, fixed, QSize(800, 600)), (std::vector<int>{100}));
+}
+
 TEST(ZoomTest, DefaultFollowsTheMonitorsScalingAndStepsStayOnTheLevels) {
   EXPECT_EQ(defaultZoomFor(1.0), 100);
   EXPECT_EQ(defaultZoomFor(1.25), 150);  // a tie goes to the larger
