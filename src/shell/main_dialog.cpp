@@ -662,7 +662,11 @@ void CVadEDERDlg::timerTick() {
     showConfigurationError();
   }
   const uint32_t word = context.lampWord.load(std::memory_order_relaxed);
-  if (word != lastLampWord_) showLamps(word);
+  // The keys stay bright until the engine first lights them, but a run that ended on a
+  // configuration error darkens them: nothing can be done on the panel until it is fixed.
+  const bool failed =
+      runner_->finished() && runner_->result() == static_cast<int>(ExitCode::kConfigFailed);
+  if (word != lastLampWord_ || failed) showLamps(word);
   const int32_t theme = context.colorTheme.load(std::memory_order_relaxed);
   if (theme != lastTheme_) showTheme(theme);
 }

@@ -440,6 +440,11 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
   QDesktopServices::unsetUrlHandler("file");
   EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(
                               folders_.data + "configuration/startup.txt"))});
+  // The keys go dark with the failed run, though the lamp word never left 0.
+  for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code) {
+    EXPECT_EQ(dialog.findChild<KeyButton*>(QString("key%1").arg(code))->lamp(), LampState::kOff)
+        << code;
+  }
   // Shown once per failed run: the next tick asks nothing.
   EXPECT_TRUE(answer("Reload").first.isEmpty());
   EXPECT_EQ(runs.load(), 2);
