@@ -18,6 +18,7 @@
 #include "config/template.h"
 #include "core/log.h"
 #include "model/model.h"
+#include "platform/descriptor.h"
 
 namespace qelm {
 namespace {
@@ -33,21 +34,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// An open file descriptor, closed when it goes; -1 when none.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  bool valid() const { return fd_ >= 0; }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using platform::Descriptor;
 
 // Reads up to `size` bytes, fewer only at the end of the file or on an error; the count read.
 std::size_t readFully(int fd, void* buffer, std::size_t size) {

@@ -17,6 +17,7 @@
 
 #include "core/log.h"
 #include "loudness/report_file.h"
+#include "platform/descriptor.h"
 #include "platform/folders.h"
 
 extern char** environ;
@@ -27,26 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Owns a descriptor; -1 = none.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now; 0 or the errno of close (a delayed write error can surface only here).
-  int close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd >= 0 && ::close(fd) != 0 ? errno : 0;
-  }
-
- private:
-  int fd_;
-};
+using platform::Descriptor;
 
 // Writes all `size` bytes; 0 or the errno of the write that failed.
 int writeAll(int fd, const char* bytes, size_t size) {

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/descriptor.h"
+
 namespace qelm {
 
 namespace {
@@ -19,22 +21,7 @@ struct SndfileCloser {
   void operator()(SNDFILE* file) const { sf_close(file); }
 };
 
-// Owns a file descriptor; -1 = none.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  Descriptor& operator=(Descriptor&&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using platform::Descriptor;
 
 // Opens `path` for reading only when it names a regular file. The library would open a pipe or
 // a device itself and wait there for a writer before anything could look at what it opened;

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 
+#include "platform/descriptor.h"
 #include "text/readers.h"
 
 namespace qelm {
@@ -91,20 +92,7 @@ std::string moveToFreeName(const std::string& temporary, const std::string& fina
   return {};
 }
 
-// Owns a descriptor; -1 = none.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using platform::Descriptor;
 
 // Size of the whole lines at the start of the file `fd` of `size` bytes: up to its last "\n".
 off_t wholeLinesSize(int fd, off_t size) {
