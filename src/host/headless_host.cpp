@@ -428,22 +428,28 @@ void printSessionReply(AppContext& context, std::ostream& out) {
 
 // Starts the engine, then plays the script, copies the log and shows session replies until the
 // run is interrupted, its time is up, the engine ends by itself or, for a start-up measurement,
-// the first screen is drawn.
+// the first screen is drawn. The script's times count from the first drawn screen, which
+// follows the engine's first pass: a slow start (a loaded machine, an instrumented build) moves
+// the whole script rather than running its first events before the engine reads any input.
 void runUntilDone(const HostOptions& options, const InputScript& script, EngineRunner& runner,
                   const FirstScreenWatch& firstScreen, ConsolePrinter& console, std::ostream& out,
                   const std::atomic<bool>& interrupted) {
+  using Clock = std::chrono::steady_clock;
   size_t nextEvent = 0;
-  const auto started = std::chrono::steady_clock::now();
+  const auto started = Clock::now();
+  std::optional<Clock::time_point> running;
   runner.start();
   while (!interrupted.load() && !runner.finished()) {
     if (options.startupTime && printedStartupTime(firstScreen, console, out)) break;
     if (options.seconds) {
-      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+      const std::chrono::duration<double> elapsed = Clock::now() - started;
       if (elapsed.count() >= *options.seconds) break;
     }
-    const std::chrono::duration<double, std::milli> sinceStart =
-        std::chrono::steady_clock::now() - started;
-    playDue(script, nextEvent, static_cast<uint32_t>(sinceStart.count()), runner.context());
+    if (!running && firstScreen.drawnAtMs()) running = Clock::now();
+    if (running) {
+      const std::chrono::duration<double, std::milli> sinceRunning = Clock::now() - *running;
+      playDue(script, nextEvent, static_cast<uint32_t>(sinceRunning.count()), runner.context());
+    }
     console.printNew(out);
     printSessionReply(runner.context(), out);
     // A start-up measurement is ended as soon as the screen is drawn, so its runs are short.
@@ -491,7 +497,7 @@ int runHeadless(const HostOptions& options, std::ostream& out,
   EngineRunner runner(folders);
   runner.context().setStartupFileName("startup.txt");
   FirstScreenWatch firstScreen;
-  if (options.startupTime) runner.context().notifyWindow.store(&firstScreen);
+  runner.context().notifyWindow.store(&firstScreen);
   ConsolePrinter console;
   runUntilDone(options, script, runner, firstScreen, console, out, interrupted);
   const bool endedByItself = runner.finished();
