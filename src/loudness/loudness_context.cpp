@@ -153,6 +153,8 @@ void LoudnessContext::clearSession() {
   r.runningTicks = 0;
   r.elapsedTicks = 0;
   r.droppedMessages = 0;
+  r.noDataTicks = 0;
+  r.dataGaps = 0;
   r.reportProgress = 0;
   r.loudnessState = 0;
   r.dialnormState = ErrorType::kNone;
@@ -164,6 +166,7 @@ void LoudnessContext::clearSession() {
   startTimecodeTaken_ = false;
   silentTail_ = false;
   heldLines_.clear();
+  silentGapTicks_ = 0;
   lineLogged_ = false;
   queue_.clear();
   logInterval_ = settings_.logEverySample ? 0 : 5 * static_cast<uint32_t>(mode_.periodSeconds) * 10;
@@ -231,6 +234,7 @@ void LoudnessContext::stop(bool restart) {
       break;
     case SessionState::kRunning:
     case SessionState::kPaused:
+      if (record_.state == SessionState::kRunning) closeOpenDataGap();
       closeOpenErrors();
       for (std::string& line : heldLines_)
         queue_.push_back(std::move(line));
@@ -444,6 +448,7 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   // The triggers have had their say: only a session running now counts this payload.
   const bool running = record_.state == SessionState::kRunning;
   if (running) {
+    noteDataGap(tick);
     takeStartTimecode(payload);
     trackPeakError(overs.any, overs.channels, payload, tick);
     noteHighestDialnorm(payload);
@@ -558,6 +563,7 @@ void LoudnessContext::checkSignalStop(bool signalPresent, uint32_t tick) {
       queueLine(std::move(line));
     heldLines_.clear();
     silentTail_ = false;
+    silentGapTicks_ = 0;
   }
 }
 
@@ -656,6 +662,45 @@ void LoudnessContext::logDataLine(const LoudnessLimits& limits, bool dialnorm, u
     heldLines_.push_back(std::move(line));
   else
     queueLine(std::move(line));
+}
+
+// A running session's payload that follows a gap: the gap counts as time without data, and
+// the data log gets a line flagged "N" at the gap's start (the time, timecode and date of the
+// last payload before it), so the log shows where the card fell silent and, by its next line,
+// for how long.
+void LoudnessContext::noteDataGap(uint32_t tick) {
+  if (!lastTimesTick_) return;
+  const uint32_t gap = ticksSince(tick, *lastTimesTick_);
+  if (gap < kNoDataTicks) return;
+  SessionRecord& r = record_;
+  r.noDataTicks = gap > UINT32_MAX - r.noDataTicks ? UINT32_MAX : r.noDataTicks + gap;
+  if (r.dataGaps < UINT32_MAX) ++r.dataGaps;
+  if (silentTail_) silentGapTicks_ += gap;
+  // Before the session's first payload the gap began at its start.
+  const bool measured = !r.endDate.empty();
+  std::string line = tickTime(r.elapsedTicks) + ',' + (measured ? r.endTimecode : r.startTimecode) +
+                     ',' +
+                     (measured ? r.endDate + ' ' + r.endTime : r.startDate + ' ' + r.startTime) +
+                     ',' + realText(mode_.target) + ",,,-150,N\n";
+  if (silentTail_)
+    heldLines_.push_back(std::move(line));
+  else
+    queueLine(std::move(line));
+}
+
+// A running session stopped while its card sends nothing: the time since the last payload
+// ran too, without data; the session ends now rather than at that payload.
+void LoudnessContext::closeOpenDataGap() {
+  if (!lastTimesTick_) return;
+  const uint32_t gap = ticksSince(now_, *lastTimesTick_);
+  if (gap < kNoDataTicks) return;
+  noteDataGap(now_);
+  SessionRecord& r = record_;
+  r.runningTicks += gap;
+  r.elapsedTicks += gap;
+  lastTimesTick_ = now_;
+  r.endDate = wallClock_.format("%m/%d/%Y");
+  r.endTime = wallClock_.format("%H:%M:%S");
 }
 
 void LoudnessContext::advanceTimes(const DecodedPayload& payload, uint32_t tick, bool running) {
@@ -889,6 +934,10 @@ void LoudnessContext::endSilentTail(uint32_t tick) {
   }
   r.runningTicks -= std::min(r.runningTicks, tail);
   r.elapsedTicks -= std::min(r.elapsedTicks, tail);
+  // A gap inside the silence went with it.
+  r.noDataTicks =
+      std::min(r.noDataTicks - std::min(r.noDataTicks, silentGapTicks_), r.runningTicks);
+  silentGapTicks_ = 0;
   heldLines_.clear();
   silentTail_ = false;
   // The session ends when the silence began; the tick arriving now is not counted.
@@ -998,6 +1047,7 @@ void LoudnessContext::restoreSession(const LoudnessSettings& settings, SessionRe
   silentTick_ = values.silentTick;
   silentDate_ = std::move(values.silentDate);
   silentTime_ = std::move(values.silentTime);
+  silentGapTicks_ = 0;  // not in the file: a gap in a loaded silence stays counted
   heldLines_ = std::move(values.heldLines);
   lineLogged_ = values.lineLogged;
   lastLineTick_ = values.lastLineTick;

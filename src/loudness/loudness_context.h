@@ -37,6 +37,9 @@ class LoudnessContext {
   /// Loop time without a payload after which the levels count as stale, in ms: two of the
   /// once-a-second data requests have gone unanswered.
   static constexpr uint32_t kNoDataMs = 2000;
+  /// `kNoDataMs` in master-clock ticks: a longer time between two payloads of a running
+  /// session counts as time without data.
+  static constexpr uint32_t kNoDataTicks = kNoDataMs / 100;
 
   /// A stopped session of the card named `deviceName`, with default settings; `output`
   /// receives data lines and makes reports (null: nothing is written).
@@ -174,6 +177,8 @@ class LoudnessContext {
   void accumulateSessionStatistics(double power);
   LoudnessLimits checkLoudnessLimits();
   void logDataLine(const LoudnessLimits& limits, bool dialnorm, uint32_t tick);
+  void noteDataGap(uint32_t tick);
+  void closeOpenDataGap();
   void advanceTimes(const DecodedPayload& payload, uint32_t tick, bool running);
   void checkDailyRollover();
 
@@ -227,6 +232,7 @@ class LoudnessContext {
   std::string silentDate_;
   std::string silentTime_;
   std::deque<std::string> heldLines_;
+  uint32_t silentGapTicks_ = 0;  // time without data inside the current silent tail
 
   bool lineLogged_ = false;
   uint32_t lastLineTick_ = 0;

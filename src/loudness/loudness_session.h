@@ -148,6 +148,10 @@ struct SessionRecord {
   uint32_t elapsedTicks = 0;
   std::array<uint32_t, kErrorCategories> timeInError{};  ///< ticks per category
   uint32_t droppedMessages = 0;
+  /// Running time in which the card sent nothing for `LoudnessContext::kNoDataMs` or more,
+  /// in ticks (within `runningTicks`), and the number of such gaps.
+  uint32_t noDataTicks = 0;
+  uint32_t dataGaps = 0;
 
   /// Every record in the order opened.
   std::vector<std::unique_ptr<LoudnessError>> errors;

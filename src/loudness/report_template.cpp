@@ -178,6 +178,8 @@ ReportSession reportSessionOf(const LoudnessContext& context, bool withRows) {
   s.allChannels = settings.allChannels;
   s.elapsedTicks = r.elapsedTicks;
   s.runningTicks = r.runningTicks;
+  s.noDataTicks = r.noDataTicks;
+  s.dataGaps = r.dataGaps;
   s.integratedTenths = context.integratedTenths();
   s.rangeTenths = context.rangeTenths();
   s.target = context.mode().target;
@@ -257,6 +259,9 @@ Placeholders reportPlaceholders(const ReportSession& s, const std::string& resou
   p["$dialnormmode$"] = dialnormModeText(s.dialnormMode);
   p["$total_duration$"] = ticksText(s.elapsedTicks);
   p["$active_duration$"] = ticksText(s.runningTicks);
+  // Our own: how long the card sent nothing while the session ran, and in how many gaps.
+  p["$time_without_data$"] = ticksText(s.noDataTicks);
+  p["$data_gaps$"] = std::to_string(s.dataGaps);
   static constexpr const char* kSources[kMeterChannels] = {"$src_l$",    "$src_r$",   "$src_c$",
                                                            "$src_lfe$",  "$src_ls$",  "$src_rs$",
                                                            "$src_auxl$", "$src_auxr$"};

@@ -81,6 +81,8 @@ struct ReportSession {
   bool allChannels = true;
   uint32_t elapsedTicks = 0;
   uint32_t runningTicks = 0;
+  uint32_t noDataTicks = 0;                  ///< running time in which the card sent nothing
+  uint32_t dataGaps = 0;                     ///< the gaps that time was made of
   int16_t integratedTenths = kTenthsNoData;  ///< -2001 = no data
   int16_t rangeTenths = kTenthsNoData;       ///< -2001 = no data
   float target = -23.0f;                     ///< LKFS

@@ -4,7 +4,7 @@
 //  1-2 mark and version; 3-11 the session's settings; 12 the record's ten texts; 13 channel
 //  sources; 14 latest values and statistics; 15-16 error records and their open and worst
 //  positions; 17 the rest of the record; 18 working values; 19 queued data lines; 20 data-log
-//  timers; 21 the 400 ms histogram; then our optional range block.
+//  timers; 21 the 400 ms histogram; then our optional range, summary and data-gap blocks.
 //
 // The timing integers of items 18 and 20, in order:
 //  18: master tick, loop ms, 4 reserved (the monitor owns the other timers); 8 peak-indicator
@@ -417,6 +417,14 @@ void writeSummaryBlock(Writer& w, const SessionRecord& r) {
   }
 }
 
+// Our third trailing block: the running time without data and its number of gaps.
+void writeDataGapBlock(Writer& w, const SessionRecord& r) {
+  w.i32(kDataGapBlockMark);
+  w.i32(kDataGapBlockVersion);
+  w.u32(r.noDataTicks);
+  w.u32(r.dataGaps);
+}
+
 void writeContext(Writer& w, const LoudnessContext& context) {
   const LoudnessSettings& s = context.settings();
   const SessionRecord& r = context.record();
@@ -435,6 +443,7 @@ void writeContext(Writer& w, const LoudnessContext& context) {
   writeHistogram(w, h);
   writeRangeBlock(w, h);
   writeSummaryBlock(w, r);
+  writeDataGapBlock(w, r);
 }
 
 // ---- [reading] ----------------------------------------------------------------------------------
@@ -860,6 +869,15 @@ void readSummaryBlock(Reader& rd, SessionRecord& r) {
   }
 }
 
+// Our optional data-gap block; without it the session had no time without data. Never more
+// than the running time it is part of.
+void readDataGapBlock(Reader& rd, SessionRecord& r) {
+  if (!rd.mark(kDataGapBlockMark)) return;
+  if (rd.i32() != kDataGapBlockVersion) fail("Unsupported version number");
+  r.noDataTicks = std::min(rd.u32(), r.runningTicks);
+  r.dataGaps = rd.u32();
+}
+
 // A custom mode's values live in the settings; the loaded mode must give the same ones.
 void keepCustomMode(LoudnessSettings& s, const SessionRecord& r, int32_t period, int16_t gate) {
   s.graphMode = r.graphMode;
@@ -886,6 +904,7 @@ void readContext(Reader& rd, const LoudnessContext& current, Loaded& out) {
   readDataLogTimers(rd, out.values);
   const int16_t gate = readHistory(rd, period, out.history);
   readSummaryBlock(rd, out.record);
+  readDataGapBlock(rd, out.record);
   keepCustomMode(out.settings, out.record, period, gate);
 }
 

@@ -30,6 +30,10 @@ inline constexpr int32_t kRangeBlockVersion = 1;
 inline constexpr int32_t kSummaryBlockMark = 0x3658AAFC;
 /// Version of the trailing summary block.
 inline constexpr int32_t kSummaryBlockVersion = 1;
+/// First integer of the trailing block of the time without data (after the summary block).
+inline constexpr int32_t kDataGapBlockMark = 0x3658AAFD;
+/// Version of the trailing data-gap block.
+inline constexpr int32_t kDataGapBlockVersion = 1;
 /// Longest text item, bytes.
 inline constexpr uint32_t kMostTextBytes = 0x10000;
 /// Most error records a file may hold: over 100 times what a day of bad programme opens.

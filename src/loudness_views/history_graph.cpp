@@ -16,6 +16,8 @@ constexpr ColorIndex kGraphText = 17;
 constexpr int32_t kScaleFont = 41;
 constexpr int32_t kTimeFont = 7;
 constexpr int kTableSize = 65536;
+// Rows between the lines that hatch a column without data.
+constexpr int kHatchSpacing = 6;
 
 // g[n] = 0xFF0000 / n: the per-row step of a ramp over n rows, in 1/65536ths of full.
 const std::array<uint32_t, 256>& ramp() {
@@ -210,7 +212,7 @@ uint32_t Graph::tableColor(int zone, uint16_t code) const {
 }
 
 void Graph::addSample(GraphRow main, GraphRow bandTop, GraphRow bandBottom,
-                      std::optional<std::string> marker) {
+                      std::optional<std::string> marker, bool noData) {
   const int64_t t = counter_++;
   while (count_ > 0 && at(0)->timeIndex <= t - kRingSize) {
     free_.push_back(ring_[static_cast<size_t>(start_)]);
@@ -227,6 +229,7 @@ void Graph::addSample(GraphRow main, GraphRow bandTop, GraphRow bandBottom,
   s.bottom = bandBottom < kRows ? bandBottom : kNoRow;
   s.drawn = false;
   s.labelShown = false;
+  s.noData = noData;
   s.hasMarker = marker.has_value();
   if (marker) {
     s.marker = std::move(*marker);
@@ -312,6 +315,17 @@ void Graph::computeCells(int position, Cells& cells) const {
                             level(tooHigh(self), tooHigh(prev) || tooHigh(next)) << kHighShift |
                             level(tooLow(self), tooLow(prev) || tooLow(next)) << kLowShift);
   cells.fill(start);
+  if (self->noData) {
+    // Diagonal hatching in the faint grid shade, rising to the right.
+    constexpr uint16_t kMinorField = 3 << kMinorShift;
+    for (int row =
+             static_cast<int>((kHatchSpacing - self->timeIndex % kHatchSpacing) % kHatchSpacing);
+         row < kRows; row += kHatchSpacing) {
+      uint16_t& c = cells[static_cast<size_t>(row)];
+      if ((c & kMinorField) >> kMinorShift < 2)
+        c = static_cast<uint16_t>((c & ~kMinorField) | (2 << kMinorShift));
+    }
+  }
 
   for (const GridLine& line : grid_) {
     if (line.kind != 1 && line.kind != 2) continue;

@@ -60,9 +60,11 @@ class Graph final : public Drawable {
   /// Measures the time labels; call once after placement.
   void layout();
 
-  /// Appends a sample (rows 0..195 or kNoRow); `marker` is a time-of-day label or "m".
+  /// Appends a sample (rows 0..195 or kNoRow); `marker` is a time-of-day label or "m". A
+  /// `noData` sample (the card sent nothing) is drawn hatched, so an outage reads as a gap
+  /// rather than as silence or an empty scale.
   void addSample(GraphRow main, GraphRow bandTop, GraphRow bandBottom,
-                 std::optional<std::string> marker = std::nullopt);
+                 std::optional<std::string> marker = std::nullopt, bool noData = false);
   /// Forgets every sample; the next paint blanks the plot.
   void clear();
   /// Replaces the grid lines; follow with requestFullRepaint.
@@ -111,6 +113,7 @@ class Graph final : public Drawable {
     bool drawn = false;
     bool hasMarker = false;
     bool labelShown = false;
+    bool noData = false;
     std::string marker;
   };
   using Cells = std::array<uint16_t, kRows>;

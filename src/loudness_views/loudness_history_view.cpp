@@ -344,7 +344,10 @@ void LoudnessHistoryView::feed(int level, int64_t count, int n) {
   const HistoryRing& ring = source_->context.history().ring(level);
   for (int k = 0; k < n; ++k) {
     const int64_t i = count - n + k;
-    const HistorySample sample = ring.at(n - 1 - k);
+    const int age = n - 1 - k;
+    const HistorySample sample = ring.at(age);
+    // A sample older than the history is the empty time before it, not an outage.
+    const bool noData = sample.average == kTenthsNoData && age < ring.filled();
     const int64_t time = epochSeconds_ + i * span_ / 1000;
     std::optional<std::string> marker;
     if (nextMajor_ != 0 && time >= nextMajor_) {
@@ -360,7 +363,7 @@ void LoudnessHistoryView::feed(int level, int64_t count, int n) {
       nextMinor_ += minorInterval_;
     }
     graph_->addSample(row(sample.average), row(sample.maximum), row(sample.minimum),
-                      std::move(marker));
+                      std::move(marker), noData);
   }
 }
 

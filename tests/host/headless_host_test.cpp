@@ -277,28 +277,66 @@ TEST(HeadlessHostTest, ScriptedInputLinesFireTheConfiguredSets) {
   std::filesystem::remove_all(folder);
 }
 
+// A loudness card playing the test signal in a loop at `address`, and a data folder whose one
+// device shows it on a loudness page.
+struct LoudnessCardRun {
+  LoudnessCardRun(uint32_t address, std::filesystem::path where) : folder(std::move(where)) {
+    options.address = address;
+    options.file = QELM_PROGRAM_DIR "resources/lm_test_signal.wav";
+    options.loop = true;
+    run = std::async(std::launch::async, [this] { return runLmCard(options, errors, stop); });
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder / "data" / "configuration");
+    std::ofstream(folder / "data" / "configuration" / "startup.txt")
+        << "model Meter\n"
+           "  parameter 0x0D52 \"Loudness Data\" choice 0 Off \"Off\" choice 1 On \"On\"\n"
+           "  monitor lm\n"
+           "device 1 Meter page 1 Loudness type lm\n"
+           "  item 9 \"Loudness Data\" from-model Meter "
+        << platform::addressText(address) << " 1\n";
+  }
+  ~LoudnessCardRun() {
+    stop = true;
+    if (run.valid()) run.wait();
+    std::filesystem::remove_all(folder);
+  }
+  /// Stops the card; false when it could not play at all.
+  bool end() {
+    stop = true;
+    return run.get() == 0;
+  }
+  /// Whether a session has made its data folder.
+  bool sessionStarted() const {
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(folder / "reports", error), end;
+         !error && it != end; it.increment(error)) {
+      if (it->path().filename() == "csv") return true;
+    }
+    return false;
+  }
+  /// The text of the session's HTML report; empty without one.
+  std::string report() const {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / "reports")) {
+      if (entry.path().extension() != ".html") continue;
+      std::ifstream in(entry.path());
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return {};
+  }
+
+  std::filesystem::path folder;
+  LmCardOptions options;
+  std::atomic<bool> stop{false};
+  std::ostringstream errors;
+  std::future<int> run;
+};
+
 TEST(HeadlessHostTest, AClickWhosePressAndReleaseComeInOnePassStartsALoudnessSession) {
   const uint32_t cardAddress = platform::ipv4(127, 0, 67, 1);
   if (loopback::TestServer(cardAddress, kFramePort).error != 0)
     GTEST_SKIP() << "port 5253 of 127.0.67.1 is taken";
-  LmCardOptions card;
-  card.address = cardAddress;
-  card.file = QELM_PROGRAM_DIR "resources/lm_test_signal.wav";
-  card.loop = true;
-  std::atomic<bool> cardStop{false};
-  std::ostringstream cardErrors;
-  auto cardRun =
-      std::async(std::launch::async, [&] { return runLmCard(card, cardErrors, cardStop); });
-
   const auto folder = std::filesystem::temp_directory_path() / "headless_host_click";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder / "data" / "configuration");
-  std::ofstream(folder / "data" / "configuration" / "startup.txt")
-      << "model Meter\n"
-         "  parameter 0x0D52 \"Loudness Data\" choice 0 Off \"Off\" choice 1 On \"On\"\n"
-         "  monitor lm\n"
-         "device 1 Meter page 1 Loudness type lm\n"
-         "  item 9 \"Loudness Data\" from-model Meter 127.0.67.1 1\n";
+  LoudnessCardRun card(cardAddress, folder);
   // The start button of the right screen, pressed and released in the same millisecond.
   std::ofstream(folder / "click.txt") << "2000 0 11 1 1 40 60\n2000 0 2 1 1 40 60\n";
   ParsedOptions parsed =
@@ -308,16 +346,48 @@ TEST(HeadlessHostTest, AClickWhosePressAndReleaseComeInOnePassStartsALoudnessSes
   std::ostringstream out;
   std::atomic<bool> interrupted{false};
   EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
-  cardStop = true;
-  if (cardRun.get() != 0) GTEST_SKIP() << "the loudness card could not play: " << cardErrors.str();
+  if (!card.end()) GTEST_SKIP() << "the loudness card could not play: " << card.errors.str();
 
   EXPECT_NE(out.str().find(": Starting session\n"), std::string::npos) << out.str();
   // A session that ran leaves its report when the shutdown stops it.
-  bool reported = false;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / "reports"))
-    reported = reported || entry.path().extension() == ".html";
-  EXPECT_TRUE(reported) << out.str();
-  std::filesystem::remove_all(folder);
+  EXPECT_FALSE(card.report().empty()) << out.str();
+}
+
+TEST(HeadlessHostTest, TheReportOfASessionWhoseCardWentAwayNamesTheTimeWithoutData) {
+  const uint32_t cardAddress = platform::ipv4(127, 0, 69, 1);
+  if (loopback::TestServer(cardAddress, kFramePort).error != 0)
+    GTEST_SKIP() << "port 5253 of 127.0.69.1 is taken";
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_outage";
+  LoudnessCardRun card(cardAddress, folder);
+  std::ofstream(folder / "start.txt") << "500 0 11 1 1 40 60\n520 0 2 1 1 40 60\n";
+  ParsedOptions parsed =
+      parse({"run", "--data", (folder / "data").string(), "--report", folder.string(), "--program",
+             QELM_PROGRAM_DIR, "--seconds", "60", "--input", (folder / "start.txt").string()});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  auto run = std::async(std::launch::async,
+                        [&] { return runHeadless(*parsed.options, out, interrupted); });
+  // The session has started once its data folder is there; a second later the card goes away,
+  // and the panel is shut down (stopping the session) three seconds after that.
+  const bool started = loopback::waitFor([&] { return card.sessionStarted(); }, 20000);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const bool played = card.end();
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  interrupted = true;
+  EXPECT_EQ(run.get(), 0);
+  if (!played) GTEST_SKIP() << "the loudness card could not play: " << card.errors.str();
+  ASSERT_TRUE(started) << out.str();
+
+  const std::string report = card.report();
+  const std::string label = "Without data</dt><dd>";
+  const size_t at = report.find(label);
+  ASSERT_NE(at, std::string::npos) << report;
+  // About three seconds, however slow the machine: at least the two that make a gap.
+  const std::string shown = report.substr(at + label.size(), 10);
+  EXPECT_GE(shown, "00:00:02.0") << shown;
+  EXPECT_LT(shown, "00:01:00.0") << shown;
+  EXPECT_NE(report.find("(1 gap(s)"), std::string::npos) << report;
 }
 
 // Runs `args` in the background for at most 5 s; a run still blocked then is freed by opening

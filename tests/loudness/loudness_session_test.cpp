@@ -1,5 +1,6 @@
 // The session state machine with its log lines, the error records, the signal and timecode
 // triggers, the data lines, and the daily rollover, on a loudness context driven tick by tick.
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 
@@ -425,6 +426,67 @@ TEST_F(SessionTest, DroppedMessagesAreLoggedCountedAndLeaveGapsInTheHistory) {
   EXPECT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(record().droppedMessages, 3u);
   EXPECT_EQ(context_.history().ring(0).filled(), before + 4);
+}
+
+TEST_F(SessionTest, TimeWithoutDataIsCountedLoggedAndClosedAtTheStop) {
+  context_.start();
+  feed(-23.0, 10);  // to 00:00:00.9
+  const std::string lastBefore = context_.queuedLines().back();
+  tick_ += LoudnessContext::kNoDataTicks - 2;  // a short gap is only late payloads
+  feed(-23.0, 1);
+  EXPECT_EQ(record().dataGaps, 0u);
+  tick_ += 300;  // 30 s without a payload
+  wall_.advance(30);
+  feed(-23.0, 10);
+  EXPECT_EQ(record().noDataTicks, 301u);
+  EXPECT_EQ(record().dataGaps, 1u);
+  // The log marks where the card fell silent, with the last payload's times; the next line
+  // says when it came back.
+  const std::deque<std::string>& lines = context_.queuedLines();
+  ASSERT_GE(lines.size(), 2u);
+  const auto marked = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.ends_with(",,,-150,N\n");
+  });
+  ASSERT_NE(marked, lines.end());
+  EXPECT_EQ(marked->substr(0, 10), "00:00:02.9") << *marked;
+  EXPECT_EQ(marked->substr(12, 19), lastBefore.substr(12, 19));
+
+  // Stopped while the card is silent: the open gap counts, and the session ends at the stop.
+  const uint32_t runningBefore = record().runningTicks;
+  tick_ += 50;
+  wall_.advance(5);
+  poll();
+  context_.stop();
+  EXPECT_EQ(record().noDataTicks, 351u);
+  EXPECT_EQ(record().dataGaps, 2u);
+  EXPECT_EQ(record().runningTicks, runningBefore + 50);
+  EXPECT_EQ(record().endTime, wall_.format("%H:%M:%S"));
+  const auto placeholders = reportPlaceholders(reportSessionOf(context_), "", TextEscape::kPlain);
+  EXPECT_EQ(placeholders.at("$time_without_data$"), "00:00:35.1");
+  EXPECT_EQ(placeholders.at("$data_gaps$"), "2");
+}
+
+TEST_F(SessionTest, AGapInsideACutSilenceIsCutWithIt) {
+  LoudnessSettings settings;
+  settings.trigger = TriggerMode::kSignal;
+  settings.stopDuration = 10.0f;
+  context_.applySettings(settings);
+  context_.start();
+  DecodedPayload loud = payload(-23);
+  loud.truePeakDb.fill(-10.0f);
+  DecodedPayload quiet = payload(-90);
+  quiet.truePeakDb.fill(-120.0f);
+  feed(loud);
+  feed(loud);
+  ASSERT_EQ(record().state, SessionState::kRunning);
+  feed(quiet);
+  tick_ += 50;  // silent, then nothing for 5 s
+  feed(quiet);
+  EXPECT_EQ(record().noDataTicks, 51u);
+  for (int i = 0; i < 60 && record().state == SessionState::kRunning; ++i)
+    feed(quiet);
+  EXPECT_EQ(record().state, SessionState::kBusy);
+  EXPECT_EQ(record().noDataTicks, 0u);
 }
 
 TEST_F(SessionTest, DropsAreLoggedAtMostOnceASecondWithTheirSum) {

@@ -65,10 +65,11 @@ size_t itemsOf(const LoudnessError& e) {
 
 // Items before the error-record count when no lines are held back (items 1 to 14).
 constexpr size_t kErrorCountItem = 106;
-// Items of the trailing summary block, and of it with the range block before it.
+// Items of the trailing data-gap and summary blocks, and of them with the range block first.
+constexpr size_t kDataGapBlockItems = 4;
 constexpr size_t kSummaryBlockItems = 2 + 2 * kErrorTypes;
 constexpr size_t kRangeBlockItems =
-    3 + 2 * HistoryEngine::kBins + HistoryEngine::kBins + kSummaryBlockItems;
+    3 + 2 * HistoryEngine::kBins + HistoryEngine::kBins + kSummaryBlockItems + kDataGapBlockItems;
 
 class SessionFileTest : public ::testing::Test {
  protected:
@@ -171,6 +172,8 @@ class SessionFileTest : public ::testing::Test {
     EXPECT_EQ(x.maxTruePeak, y.maxTruePeak);
     EXPECT_EQ(x.maxDialnorm, y.maxDialnorm);
     EXPECT_EQ(x.droppedMessages, y.droppedMessages);
+    EXPECT_EQ(x.noDataTicks, y.noDataTicks);
+    EXPECT_EQ(x.dataGaps, y.dataGaps);
     EXPECT_EQ(x.loudnessState, y.loudnessState);
     EXPECT_EQ(x.dialnormState, y.dialnormState);
     EXPECT_EQ(x.graphMode, y.graphMode);
@@ -227,7 +230,10 @@ class SessionFileTest : public ::testing::Test {
 
 TEST_F(SessionFileTest, RunningSessionWithOpenRecordsAndQueuedLinesSurvivesSaveAndLoad) {
   context_.start();
-  runProgramme(3000);
+  runProgramme(1500);
+  tick_ += 40;  // the card sent nothing for four seconds
+  runProgramme(1500);
+  ASSERT_EQ(context_.record().dataGaps, 1u);
   // End loud, peaking and without dialnorm, so that a record of every category is open.
   for (int i = 0; i < 40; ++i)
     feed(context_, -12, 0, -1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -319,6 +320,45 @@ TEST_F(HistoryViewTest, FeedsIncrementallyWithTimeMarkers) {
   update();
   EXPECT_EQ(view_->valueLabel(4).props().text, "3 minutes");
   EXPECT_EQ(view_->fed(), 0);  // level 2 has no sample yet
+}
+
+TEST_F(HistoryViewTest, AnOutageIsDrawnHatchedAndSilenceIsNot) {
+  push(100);
+  tick_ += 100;  // ten seconds without a payload
+  context_.history().keepTime(tick_);
+  push(60, -120.0);  // then silence, which the card did measure
+  now_ = 12 * 3600;
+  view_->bind(true);
+  update();
+  const Graph& graph = view_->graph();
+  // Cells at the faint-grid level: a few grid rows in every column, every row in a column of
+  // a time marker, and every sixth row (a diagonal hatch) in columns without data.
+  const auto faintRows = [&](int position) {
+    std::vector<int> rows;
+    const Cells cells = graph.cellsAt(position);
+    for (int row = 0; row < Graph::kRows; ++row)
+      if ((cells[static_cast<size_t>(row)] >> Graph::kMinorShift & 3) == 2) rows.push_back(row);
+    return rows;
+  };
+  int hatched = 0;
+  int last = -1;
+  for (int position = 0; position < graph.sampleCount(); ++position) {
+    const size_t faint = faintRows(position).size();
+    if (faint < Graph::kRows / 6 || faint > Graph::kRows / 2) continue;
+    if (last >= 0) {
+      EXPECT_EQ(position, last + 1) << "one gap, drawn as one";
+    }
+    last = position;
+    ++hatched;
+  }
+  // Not the empty time before the history: the ten seconds less the moving average's window.
+  EXPECT_GE(hatched, 60);
+  EXPECT_LE(hatched, 101);
+  EXPECT_GT(last - hatched, 99);
+  // The hatch rises one row per column, so it reads as a pattern rather than as a level.
+  const std::vector<int> a = faintRows(last - 1);
+  const std::vector<int> b = faintRows(last);
+  EXPECT_NE(std::find(a.begin(), a.end(), b.front() + 1), a.end());
 }
 
 TEST_F(HistoryViewTest, MiniMeterHeights) {
