@@ -103,6 +103,13 @@ int main(int argc, char** argv) {
     const double t = static_cast<double>(n) / kPayloadsPerSecond;
     if (n == 20 * 60 * kPayloadsPerSecond) context.pause();
     if (n == 21 * 60 * kPayloadsPerSecond) context.start();
+    // Half a minute in which the card sent nothing (a frame restarted).
+    if (n >= 25 * 60 * kPayloadsPerSecond && n < (25 * 60 + 30) * kPayloadsPerSecond) {
+      ++tick;
+      context.poll(tick, tick * 100);
+      if (tick % kPayloadsPerSecond == 0) clock.advance(1);
+      continue;
+    }
     smoothed += 0.3 * (wobble(random) - smoothed);
     const double lkfs = programmeLoudness(t) + smoothed;
     DecodedPayload p;
