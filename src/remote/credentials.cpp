@@ -22,8 +22,6 @@ using platform::Descriptor;
 constexpr std::string_view kHeader =
     "# QELM-9000 remote panel passwords (argon2id); set them with qelm-engine passwd\n";
 constexpr std::string_view kHashPrefix = "$argon2id$";
-// Largest file read, in bytes: two hash lines need a few hundred.
-constexpr size_t kMostFileBytes = 64 * 1024;
 // Longest hash taken, in characters; libsodium's buffer holds the terminating zero as well.
 constexpr size_t kMostHashChars = crypto_pwhash_STRBYTES - 1;
 // Longest piece of a refused line quoted back in an error.
@@ -97,6 +95,7 @@ std::string readLine(std::string_view line, std::optional<std::string> (&hashes)
 
 // Reads the whole file into `text`; empty, or why not. A missing file is `missing`.
 std::string readFile(const std::string& path, std::string& text, bool& missing) {
+  constexpr size_t kMostFileBytes = Credentials::kMostFileBytes;
   missing = false;
   // Non-blocking, so a FIFO put in the file's place cannot hold the caller.
   const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
