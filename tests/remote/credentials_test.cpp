@@ -165,6 +165,17 @@ TEST_F(CredentialsTest, DamagedFilesAreRefusedNamingTheLine) {
       {"viewer $argon2id$v=19$m=65536,t=2,p=1$c2Fs\x1b[2J\n",
        " 1: the hash holds a character it cannot have"},
       {op + std::string("viewer \0", 8) + "\n", " 2: the hash is not argon2id"},
+      {"viewer $argon2id$v=16$m=65536,t=2,p=1$c2FsdA$aGFzaA\n",
+       " 1: the hash is not in argon2id's form"},
+      {"viewer $argon2id$v=19$m=65536,t=2,p=1$c2FsdA\n", " 1: the hash is not in argon2id's form"},
+      {"viewer $argon2id$v=19$m=65536,t=2,p=1$$aGFzaA\n", " 1: the hash is not in argon2id's form"},
+      {"viewer $argon2id$v=19$m=99999999999,t=2,p=1$c2FsdA$aGFzaA\n",
+       " 1: the hash is not in argon2id's form"},
+      // Each check would take seconds and gigabytes.
+      {"viewer $argon2id$v=19$m=4194304,t=2,p=1$c2FsdA$aGFzaA\n",
+       " 1: the hash asks for more work than allowed"},
+      {"viewer $argon2id$v=19$m=65536,t=1000,p=1$c2FsdA$aGFzaA\n",
+       " 1: the hash asks for more work than allowed"},
       {"\x1b]0;x\x07 y\n", " 1: unknown role \"?]0;x?\""},
   };
   for (const auto& damaged : cases) {
