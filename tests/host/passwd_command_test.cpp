@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,13 +29,6 @@ struct Outcome {
   std::string out;
   std::string err;
 };
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The roles the file's passwords open, in the order of `passwords`.
 std::vector<std::optional<Role>> rolesOpened(const std::string& path,
@@ -78,9 +69,6 @@ TEST_F(PasswdCommandTest, EachRoleIsSetFromStandardInputAndTheOtherKept) {
   EXPECT_EQ(set.code, kPasswdDone) << set.err;
   EXPECT_EQ(set.out, "Password set for operator in " + path_ + "\n");
   EXPECT_EQ(set.err, "");
-  struct stat info {};
-  ASSERT_EQ(::stat(path_.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
 
   // "/D" as the desktop spells it; a line from Windows keeps no carriage return.
   const Outcome viewer = piped({"--viewer", "/D", data_}, "second\r\nignored\n");
@@ -100,10 +88,6 @@ TEST_F(PasswdCommandTest, RefusalsChangeNothing) {
       {{"--admin"}, "x\n", kPasswdRefused, "qelm-engine passwd: unknown option \"--admin\""},
       {{"-D"}, "x\n", kPasswdRefused, "qelm-engine passwd: option -D needs a value"},
       {{"--data="}, "x\n", kPasswdRefused, "qelm-engine passwd: option --data needs a folder"},
-      {{"--data", data_, "secret"},
-       "x\n",
-       kPasswdRefused,
-       "qelm-engine passwd: unexpected argument \"secret\""},
       {{"--data=" + data_}, "", kPasswdFailed, "No password given; nothing changed"},
       {{"--data=" + data_}, "\n", kPasswdFailed, "The password is empty; nothing changed"},
       {{"--data=" + data_},
@@ -128,25 +112,9 @@ TEST_F(PasswdCommandTest, RefusalsChangeNothing) {
   const Outcome damaged = piped({"--data", data_}, "x\n");
   EXPECT_EQ(damaged.code, kPasswdFailed);
   EXPECT_EQ(damaged.err, "\"" + path_ + "\", line 2: unknown role \"root\"\n");
-  EXPECT_EQ(readText(path_), "# mine\nroot $argon2id$\n");
-}
-
-TEST_F(PasswdCommandTest, WithoutDataFolderTheRunsFolderIsMade) {
-  const char* home = ::getenv("HOME");
-  const std::string savedHome = home ? home : "";
-  const char* config = ::getenv("XDG_CONFIG_HOME");
-  const std::optional<std::string> savedConfig =
-      config ? std::optional<std::string>(config) : std::nullopt;
-  ::setenv("HOME", data_.c_str(), 1);
-  ::unsetenv("XDG_CONFIG_HOME");
-  const Outcome outcome = piped({}, "at home\n");
-  if (home) ::setenv("HOME", savedHome.c_str(), 1);
-  if (savedConfig) ::setenv("XDG_CONFIG_HOME", savedConfig->c_str(), 1);
-
-  const std::string path = data_ + "/Documents/VadEDER/" + Credentials::kFileName;
-  EXPECT_EQ(outcome.code, kPasswdDone) << outcome.err;
-  EXPECT_EQ(outcome.out, "Password set for operator in " + path + "\n");
-  EXPECT_EQ(rolesOpened(path, {"at home"}), std::vector<std::optional<Role>>{Role::kOperator});
+  std::stringstream kept;
+  kept << std::ifstream(path_).rdbuf();
+  EXPECT_EQ(kept.str(), "# mine\nroot $argon2id$\n");
 }
 
 // A pseudo-terminal standing for the user's: the command reads the slave side, the test types
@@ -222,19 +190,7 @@ class PasswdTerminalTest : public PasswdCommandTest {
   Outcome outcome_{};
 };
 
-TEST_F(PasswdTerminalTest, ThePasswordIsAskedTwiceUnseen) {
-  start();
-  type("hidden words\nhidden words\n");
-  const std::string shown = finish();
-  EXPECT_EQ(outcome_.code, kPasswdDone) << outcome_.err;
-  EXPECT_EQ(outcome_.err, "New password: Repeat password: ");
-  EXPECT_EQ(shown.find("hidden"), std::string::npos) << shown;
-  EXPECT_TRUE(echoing());
-  EXPECT_EQ(rolesOpened(path_, {"hidden words"}),
-            std::vector<std::optional<Role>>{Role::kOperator});
-}
-
-TEST_F(PasswdTerminalTest, DifferentAnswersOrAnInterruptChangeNothingAndEchoComesBack) {
+TEST_F(PasswdTerminalTest, ThePasswordIsAskedTwiceUnseenAndEchoAlwaysComesBack) {
   start();
   type("one\ntwo\n");
   finish();
@@ -259,6 +215,15 @@ TEST_F(PasswdTerminalTest, DifferentAnswersOrAnInterruptChangeNothingAndEchoCome
   ::sigaction(SIGINT, nullptr, &now);
   EXPECT_EQ(now.sa_handler, ignoreSignal) << "the command gives the handler back";
   EXPECT_FALSE(fs::exists(path_));
+
+  start();
+  type("hidden words\nhidden words\n");
+  EXPECT_EQ(finish().find("hidden"), std::string::npos);
+  EXPECT_EQ(outcome_.code, kPasswdDone) << outcome_.err;
+  EXPECT_EQ(outcome_.err, "New password: Repeat password: ");
+  EXPECT_TRUE(echoing());
+  EXPECT_EQ(rolesOpened(path_, {"hidden words"}),
+            std::vector<std::optional<Role>>{Role::kOperator});
 }
 
 }  // namespace
