@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/log.h"
 #include "install/installation.h"
 #include "platform/folders.h"
 #include "shell/command_line.h"
@@ -67,6 +68,19 @@ void watchCloseRequests() {
   alarm(0);
 }
 
+// The window whose engine must stop before the program's static objects go. Qt ends the program
+// with exit() when the display goes away (an X server that died): main() then never returns,
+// and the engine thread would run on into destroyed statics. Process-wide, as exit() is.
+std::atomic<CVadEDERDlg*> windowAtExit{nullptr};
+
+extern "C" void stopEngineAtExit() {
+  if (CVadEDERDlg* window = windowAtExit.exchange(nullptr)) {
+    logMessage(kLogInfo, "The display went away: stopping the engine\n");
+    // The shutdown stops the loudness sessions and writes their reports.
+    window->runner().stop();
+  }
+}
+
 // A message box can be shown only where there is a display; the offscreen and minimal platforms
 // have none that anybody sees, and a modal box there would wait forever.
 bool canShowWindows() {
@@ -113,6 +127,9 @@ int CVadEDERApp::run() {
   QGuiApplication::setDesktopFileName("qelm");
   const std::string problem = prepareFolders(folders);
   CVadEDERDlg dialog(folders);
+  // Registered after every static the engine uses exists, so it runs before they are destroyed.
+  std::atexit(stopEngineAtExit);
+  windowAtExit.store(&dialog);
   dialog.show();
   // Without its folders the panel shows only noise and lit keys: the user is told why (the log,
   // and so the console, has the line too).
@@ -127,7 +144,9 @@ int CVadEDERApp::run() {
   });
   signalWatch.start(100);
   watchCloseRequests();
-  return application.exec();
+  const int code = application.exec();
+  windowAtExit.store(nullptr);
+  return code;
 }
 
 }  // namespace qelm

@@ -655,12 +655,6 @@ void CVadEDERDlg::timerTick() {
   for (ScreenControl* screen : screens_)
     screen->refresh();
   if (ticks_ % kReportCheckTicks == 0) checkNewReports();
-  // Not once the window is closed: a box then would keep the program from ending.
-  if (!configErrorShown_ && isVisible() && runner_->finished() &&
-      runner_->result() == static_cast<int>(ExitCode::kConfigFailed)) {
-    configErrorShown_ = true;
-    showConfigurationError();
-  }
   const uint32_t word = context.lampWord.load(std::memory_order_relaxed);
   // The keys stay bright until the engine first lights them, but a run that ended on a
   // configuration error darkens them: nothing can be done on the panel until it is fixed.
@@ -669,6 +663,16 @@ void CVadEDERDlg::timerTick() {
   if (word != lastLampWord_ || failed) showLamps(word);
   const int32_t theme = context.colorTheme.load(std::memory_order_relaxed);
   if (theme != lastTheme_) showTheme(theme);
+  // Not once the window is closed: a box then would keep the program from ending. Opened after
+  // this tick rather than inside it: a timer does not fire again while its own slot waits, and
+  // the window must go on showing the panel, the console and the dark keys under the box.
+  if (failed && !configErrorShown_ && isVisible()) {
+    configErrorShown_ = true;
+    QTimer::singleShot(0, this, [this] {
+      // A close signal may have closed the window meanwhile.
+      if (isVisible()) showConfigurationError();
+    });
+  }
 }
 
 void CVadEDERDlg::showLamps(uint32_t word) {
@@ -697,7 +701,9 @@ void CVadEDERDlg::changeEvent(QEvent* event) {
 }
 
 void CVadEDERDlg::checkConfigurationChange() {
-  if (isMinimized()) return;
+  // The configuration error box offers Reload itself; a file mended while it is open is asked
+  // about after it closes, unless its Reload took it.
+  if (isMinimized() || errorBoxOpen_) return;
   if (!configWatch_.takeChange()) return;
   QString text = "The configuration file has changed.  Would you like to reload?";
   if (const auto sessions = sessionsToStop(); !sessions.empty())
@@ -733,6 +739,8 @@ void CVadEDERDlg::closeUnasked() {
 
 void CVadEDERDlg::restartEngine() {
   configErrorShown_ = false;
+  // The run about to start reads the file as it is now: that write needs no question of its own.
+  configWatch_.takeChange();
   runner_->start();
   statusBar()->showMessage("Configuration reloaded");
 }
@@ -774,7 +782,9 @@ void CVadEDERDlg::showConfigurationError() {
   QPushButton* reload = box.addButton("Reload", QMessageBox::AcceptRole);
   box.addButton(QMessageBox::Close);
   box.setDefaultButton(open);
+  errorBoxOpen_ = true;
   box.exec();
+  errorBoxOpen_ = false;
   if (box.clickedButton() == open)
     openPath(file);
   else if (box.clickedButton() == reload)

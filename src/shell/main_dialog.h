@@ -216,6 +216,7 @@ class CVadEDERDlg final : public QMainWindow {
   uint32_t ticks_ = 0;
   bool consoleShown_ = false;
   bool configErrorShown_ = false;  // for the engine's current run
+  bool errorBoxOpen_ = false;      // the configuration error box is on show
   bool askBeforeClose_ = true;
   int zoom_ = 100;
   Question question_;
