@@ -167,6 +167,7 @@ void LoudnessContext::clearSession() {
   silentTail_ = false;
   heldLines_.clear();
   silentGapTicks_ = 0;
+  inGap_ = false;
   lineLogged_ = false;
   queue_.clear();
   logInterval_ = settings_.logEverySample ? 0 : 5 * static_cast<uint32_t>(mode_.periodSeconds) * 10;
@@ -174,6 +175,7 @@ void LoudnessContext::clearSession() {
 
 void LoudnessContext::enterRunning() {
   record_.state = SessionState::kRunning;
+  inGap_ = false;
   lastTimesTick_.reset();
   if (now_ != 0) lastTimesTick_ = now_;
   // The histogram counts only what the running session measures, never the armed wait.
@@ -234,7 +236,7 @@ void LoudnessContext::stop(bool restart) {
       break;
     case SessionState::kRunning:
     case SessionState::kPaused:
-      if (record_.state == SessionState::kRunning) closeOpenDataGap();
+      followDataGap(now_, true);
       closeOpenErrors();
       for (std::string& line : heldLines_)
         queue_.push_back(std::move(line));
@@ -384,6 +386,7 @@ void LoudnessContext::poll(uint32_t tick, uint32_t loopMs) {
   } else if (record_.state == SessionState::kBusy) {
     finishReport();
   }
+  followDataGap(tick, false);
   history_.keepTime(tick);
 }
 
@@ -448,7 +451,7 @@ void LoudnessContext::processPayload(const DecodedPayload& payload, uint32_t tic
   // The triggers have had their say: only a session running now counts this payload.
   const bool running = record_.state == SessionState::kRunning;
   if (running) {
-    noteDataGap(tick);
+    followDataGap(tick, true);
     takeStartTimecode(payload);
     trackPeakError(overs.any, overs.channels, payload, tick);
     noteHighestDialnorm(payload);
@@ -664,18 +667,13 @@ void LoudnessContext::logDataLine(const LoudnessLimits& limits, bool dialnorm, u
     queueLine(std::move(line));
 }
 
-// A running session's payload that follows a gap: the gap counts as time without data, and
-// the data log gets a line flagged "N" at the gap's start (the time, timecode and date of the
-// last payload before it), so the log shows where the card fell silent and, by its next line,
-// for how long.
-void LoudnessContext::noteDataGap(uint32_t tick) {
-  if (!lastTimesTick_) return;
-  const uint32_t gap = ticksSince(tick, *lastTimesTick_);
-  if (gap < kNoDataTicks) return;
+// A running session has waited `kNoDataTicks` for a payload: the gap is counted once, and the
+// data log gets a line flagged "N" at its start (the time, timecode and date of the last payload
+// before it), so the log shows where the card fell silent and, by its next line, for how long.
+void LoudnessContext::openDataGap() {
   SessionRecord& r = record_;
-  r.noDataTicks = gap > UINT32_MAX - r.noDataTicks ? UINT32_MAX : r.noDataTicks + gap;
+  inGap_ = true;
   if (r.dataGaps < UINT32_MAX) ++r.dataGaps;
-  if (silentTail_) silentGapTicks_ += gap;
   // Before the session's first payload the gap began at its start.
   const bool measured = !r.endDate.empty();
   std::string line = tickTime(r.elapsedTicks) + ',' + (measured ? r.endTimecode : r.startTimecode) +
@@ -688,19 +686,29 @@ void LoudnessContext::noteDataGap(uint32_t tick) {
     queueLine(std::move(line));
 }
 
-// A running session stopped while its card sends nothing: the time since the last payload
-// ran too, without data; the session ends now rather than at that payload.
-void LoudnessContext::closeOpenDataGap() {
-  if (!lastTimesTick_) return;
-  const uint32_t gap = ticksSince(now_, *lastTimesTick_);
-  if (gap < kNoDataTicks) return;
-  noteDataGap(now_);
+// Moves a running session's clock on to `tick` through a gap: the session runs on, without data,
+// so its running and elapsed times do not stand still while the card is silent.
+void LoudnessContext::advanceThroughGap(uint32_t tick) {
+  const uint32_t delta = ticksSince(tick, *lastTimesTick_);
+  if (delta == 0) return;
+  lastTimesTick_ = tick;
   SessionRecord& r = record_;
-  r.runningTicks += gap;
-  r.elapsedTicks += gap;
-  lastTimesTick_ = now_;
+  r.runningTicks += delta;
+  r.elapsedTicks += delta;
+  r.noDataTicks = delta > UINT32_MAX - r.noDataTicks ? UINT32_MAX : r.noDataTicks + delta;
+  if (silentTail_) silentGapTicks_ += delta;
   r.endDate = wallClock_.format("%m/%d/%Y");
   r.endTime = wallClock_.format("%H:%M:%S");
+  r.changed = true;
+}
+
+// Keeps a running session's clock through a gap: opened once the card has been silent for
+// `kNoDataTicks`, then moved on to `tick`; a payload or a stop closes it.
+void LoudnessContext::followDataGap(uint32_t tick, bool closing) {
+  if (record_.state != SessionState::kRunning || !lastTimesTick_) return;
+  if (!inGap_ && ticksSince(tick, *lastTimesTick_) >= kNoDataTicks) openDataGap();
+  if (inGap_) advanceThroughGap(tick);
+  if (closing) inGap_ = false;
 }
 
 void LoudnessContext::advanceTimes(const DecodedPayload& payload, uint32_t tick, bool running) {
@@ -1048,6 +1056,7 @@ void LoudnessContext::restoreSession(const LoudnessSettings& settings, SessionRe
   silentDate_ = std::move(values.silentDate);
   silentTime_ = std::move(values.silentTime);
   silentGapTicks_ = 0;  // not in the file: a gap in a loaded silence stays counted
+  inGap_ = false;
   heldLines_ = std::move(values.heldLines);
   lineLogged_ = values.lineLogged;
   lastLineTick_ = values.lastLineTick;

@@ -177,8 +177,9 @@ class LoudnessContext {
   void accumulateSessionStatistics(double power);
   LoudnessLimits checkLoudnessLimits();
   void logDataLine(const LoudnessLimits& limits, bool dialnorm, uint32_t tick);
-  void noteDataGap(uint32_t tick);
-  void closeOpenDataGap();
+  void openDataGap();
+  void advanceThroughGap(uint32_t tick);
+  void followDataGap(uint32_t tick, bool closing);
   void advanceTimes(const DecodedPayload& payload, uint32_t tick, bool running);
   void checkDailyRollover();
 
@@ -233,6 +234,7 @@ class LoudnessContext {
   std::string silentTime_;
   std::deque<std::string> heldLines_;
   uint32_t silentGapTicks_ = 0;  // time without data inside the current silent tail
+  bool inGap_ = false;           // the running session waits for data (its clock runs on)
 
   bool lineLogged_ = false;
   uint32_t lastLineTick_ = 0;

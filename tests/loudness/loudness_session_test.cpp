@@ -451,10 +451,14 @@ TEST_F(SessionTest, TimeWithoutDataIsCountedLoggedAndClosedAtTheStop) {
   EXPECT_EQ(marked->substr(0, 10), "00:00:02.9") << *marked;
   EXPECT_EQ(marked->substr(12, 19), lastBefore.substr(12, 19));
 
-  // Stopped while the card is silent: the open gap counts, and the session ends at the stop.
+  // Silent again: the session's clock runs on (the operator must not see it stand still), and
+  // a stop closes the gap and ends the session there.
   const uint32_t runningBefore = record().runningTicks;
   tick_ += 50;
   wall_.advance(5);
+  poll();
+  EXPECT_EQ(record().runningTicks, runningBefore + 50);
+  EXPECT_EQ(record().dataGaps, 2u);
   poll();
   context_.stop();
   EXPECT_EQ(record().noDataTicks, 351u);
