@@ -7,7 +7,16 @@
 #                      their folder through /proc/self/exe, which resolves the link
 #   share/applications/qelm.desktop, share/icons/hicolor/scalable/apps/qelm.svg
 #   share/man/man1/qelm.1.gz, qelm-engine.1.gz   made from the programs' --help texts
-# The program folder is only read: data and reports go to the user's documents folder.
+#   share/metainfo/org.example.qelm_panel.qelm.metainfo.xml   the AppStream description
+#   share/doc/qelm/    copyright (machine-readable), changelog.Debian.gz, examples/ (instance
+#                      configurations for the service)
+#   lib/systemd/system/qelm-engine@.service, lib/sysusers.d/qelm.conf   the engine as a service
+#   share/lintian/overrides/qelm
+# The program folder is only read: data and reports go to the user's documents folder (the
+# service's to /var/lib/qelm/INSTANCE).
+#
+# The loudness test signal (40 MB) stays in the build tree for the tests and tools/dev; the
+# package ships its generator lib/qelm/lm_signal instead, which writes the same file in a second.
 
 include(GNUInstallDirs)
 # Not CMAKE_INSTALL_LIBDIR: with the /usr prefix on Debian that is the multiarch library
@@ -28,8 +37,11 @@ endif()
 # signal are made by the build and exist only there.
 foreach(folder IN ITEMS configuration fonts images resources)
   install(DIRECTORY ${QELM_PROGRAM_DIR}/${folder} DESTINATION ${QELM_INSTALL_PROGRAM_DIR}
-          PATTERN .keep EXCLUDE)
+          PATTERN .keep EXCLUDE PATTERN lm_test_signal.wav EXCLUDE)
 endforeach()
+if(TARGET lm_signal)
+  install(TARGETS lm_signal RUNTIME DESTINATION ${QELM_INSTALL_PROGRAM_DIR})
+endif()
 
 file(RELATIVE_PATH qelm_link_prefix /prefix/${CMAKE_INSTALL_BINDIR}
      /prefix/${QELM_INSTALL_PROGRAM_DIR})
@@ -60,16 +72,47 @@ if(TARGET qelm_man_pages)
   endforeach()
 endif()
 
+set(qelm_packaging ${PROJECT_SOURCE_DIR}/packaging)
+install(FILES ${qelm_packaging}/org.example.qelm_panel.qelm.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${qelm_packaging}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qelm)
+install(FILES ${qelm_packaging}/examples/test-plant.txt
+              ${qelm_packaging}/examples/loudness-logger.txt
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qelm/examples)
+# systemd's own folders under the prefix, whatever the prefix's library folder is.
+install(FILES ${qelm_packaging}/qelm-engine@.service DESTINATION lib/systemd/system)
+install(FILES ${qelm_packaging}/sysusers.conf DESTINATION lib/sysusers.d RENAME qelm.conf)
+install(FILES ${qelm_packaging}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME qelm)
+
+# Debian wants the changelog compressed with the most effort and without a time stamp, so that
+# the same source gives the same package.
+set(qelm_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+add_custom_command(
+  OUTPUT ${qelm_changelog}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+  COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" gzip ${qelm_packaging}/changelog ${qelm_changelog}
+  DEPENDS ${qelm_packaging}/changelog
+  COMMENT "Compressing the package's changelog"
+  VERBATIM)
+add_custom_target(qelm_changelog DEPENDS ${qelm_changelog})
+install(FILES ${qelm_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qelm)
+
 # The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qelm)
-set(CPACK_PACKAGE_VENDOR "Marvex Vurezoz")
-set(CPACK_PACKAGE_CONTACT "QELM panel team <qelm@localhost>")
+set(CPACK_PACKAGE_VENDOR "The QELM panel developers")
+set(CPACK_PACKAGE_CONTACT "QELM panel developers <qelm-panel@lists.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "broadcast control panel for QELM-9000 card frames")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Debian revision 1 of the upstream version: the package is not native, so its changelog is
+# changelog.Debian.gz.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://qelm-panel.example.org/")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Controls the cards of broadcast frames and monitors programme loudness.\n\
 qelm is the desktop panel (two screens, knobs, keypad); qelm-engine runs the\n\
@@ -81,13 +124,17 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs")
 set(CPACK_STRIP_FILES ON)
+# The service's system user (systemd-sysusers) and systemd's view of the unit file.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${qelm_packaging}/postinst ${qelm_packaging}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
 # What the package holds, built without the tests and benchmarks; `cpack` builds nothing itself
 # (tools/dev package builds this target first).
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 add_custom_target(qelm_package_files)
-foreach(target IN ITEMS qelm qelm-engine qelm_man_pages qelm_installation_files)
+foreach(target IN ITEMS qelm qelm-engine qelm_man_pages qelm_installation_files qelm_changelog
+                       lm_signal)
   if(TARGET ${target})
     add_dependencies(qelm_package_files ${target})
   endif()

@@ -1,5 +1,11 @@
 #include "core/log.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,8 +46,54 @@ std::string formatDebuggerLine(uint32_t elapsedMs, std::string_view text) {
   return line;
 }
 
-MessageLog::MessageLog(platform::Clock& clock, DebuggerSink sink)
+JournalPriority journalPriority(int level, std::string_view text) {
+  constexpr std::string_view kWarningWord = "warning";
+  const bool warning =
+      text.size() >= kWarningWord.size() &&
+      std::equal(kWarningWord.begin(), kWarningWord.end(), text.begin(), [](char word, char c) {
+        return word == std::tolower(static_cast<unsigned char>(c));
+      });
+  if (warning) return JournalPriority::kWarning;
+  if ((level & kLogLoudness) != 0) return JournalPriority::kError;
+  return JournalPriority::kInfo;
+}
+
+std::string formatJournalLines(JournalPriority priority, std::string_view text) {
+  const std::string prefix = "<" + std::to_string(static_cast<int>(priority)) + ">";
+  std::string lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    lines += prefix;
+    lines += line;
+    lines += '\n';
+  }
+  return lines;
+}
+
+bool isJournalStream(const char* journalStream, uint64_t device, uint64_t inode) {
+  if (journalStream == nullptr) return false;
+  const char* const end = journalStream + std::strlen(journalStream);
+  uint64_t streamDevice = 0;
+  uint64_t streamInode = 0;
+  const auto [colon, deviceError] = std::from_chars(journalStream, end, streamDevice);
+  if (deviceError != std::errc() || colon == end || *colon != ':') return false;
+  const auto [last, inodeError] = std::from_chars(colon + 1, end, streamInode);
+  if (inodeError != std::errc() || last != end) return false;
+  return streamDevice == device && streamInode == inode;
+}
+
+MessageLog::MessageLog(platform::Clock& clock, LineSink sink)
     : clock_(clock), sink_(std::move(sink)) {}
+
+void MessageLog::writeJournalTo(LineSink sink) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sink_ = std::move(sink);
+  journal_ = true;
+}
 
 void MessageLog::emitf(int level, const char* format, ...) {
   va_list args;
@@ -57,13 +109,13 @@ void MessageLog::emit(int level, const char* format, va_list args) {
   if (text.empty()) return;
 
   std::call_once(baseOnce_, [this] { baseTick_ = clock_.tick(); });
-  if (sink_) sink_(formatDebuggerLine(platform::elapsedMs(clock_.tick(), baseTick_), text));
+  const uint32_t elapsedMs = platform::elapsedMs(clock_.tick(), baseTick_);
 
-  append(std::move(text));
-}
-
-void MessageLog::append(std::string text) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (sink_) {
+    sink_(journal_ ? formatJournalLines(journalPriority(level, text), text)
+                   : formatDebuggerLine(elapsedMs, text));
+  }
   const int32_t number = count_.load(std::memory_order_relaxed);
   entries_.emplace_back(number, std::move(text));
   // Unsigned step: after 2^31 messages the numbering wraps instead of overflowing.
@@ -90,15 +142,15 @@ bool debuggerOutputWanted() {
   return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
 }
 
-void writeToStandardError(std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), stderr);
+void writeToStandardError(std::string_view lines) {
+  std::fwrite(lines.data(), 1, lines.size(), stderr);
 }
 
 }  // namespace
 
 MessageLog& processLog() {
   static MessageLog log(platform::systemClock(),
-                        debuggerOutputWanted() ? DebuggerSink(writeToStandardError) : nullptr);
+                        debuggerOutputWanted() ? LineSink(writeToStandardError) : nullptr);
   return log;
 }
 
@@ -109,6 +161,15 @@ void logMessage(int level, const char* format, ...) {
   va_start(args, format);
   detail::processLog().emit(level, format, args);
   va_end(args);
+}
+
+bool logToJournalIfConnected() {
+  struct stat status {};
+  if (::fstat(STDERR_FILENO, &status) != 0) return false;
+  if (!detail::isJournalStream(std::getenv("JOURNAL_STREAM"), status.st_dev, status.st_ino))
+    return false;
+  detail::processLog().writeJournalTo(detail::writeToStandardError);
+  return true;
 }
 
 int32_t messageCount() {

@@ -17,6 +17,12 @@ inline constexpr int32_t kLogCapacity = 10000;
 /// texts that end up empty are dropped without a number. Callable from any thread.
 void logMessage(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+/// When standard error is the systemd journal's stream (JOURNAL_STREAM names its device and
+/// inode), writes every message kept from now on there as journal lines with their syslog
+/// priority ("<6>", "<4>", "<3>"), instead of the QELM_DEBUG_OUTPUT lines. Returns whether it
+/// does. Called once at the start of a program that may run as a service.
+bool logToJournalIfConnected();
+
 /// Number of the next message (count of messages ever appended).
 int32_t messageCount();
 

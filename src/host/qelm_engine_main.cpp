@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/log.h"
+#include "core/version.h"
 #include "host/engine_help.h"
 #include "host/headless_host.h"
 #include "host/passwd_command.h"
@@ -31,6 +33,14 @@ void catchInterrupts() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::cout << "qelm-engine " << qelm::kVersionMajor << '.' << qelm::kVersionMinor << '.'
+              << qelm::kVersionBuild << '\n';
+    return 0;
+  }
+  // Under systemd the log's lines go to the journal with their priorities.
+  qelm::logToJournalIfConnected();
+
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::cout << qelm::engineHelp();

@@ -34,6 +34,7 @@ CVadEDERCommandLineInfo parseCommandLine(const std::vector<std::string>& args) {
     if (arg.find("-upgrade15") != std::string::npos) info.upgrade = true;
     // Not a folder given after /D or /R: those take any word, "--help" included.
     if (pending == nullptr && (arg == "--help" || arg == "-h")) info.help = true;
+    if (pending == nullptr && arg == "--version") info.version = true;
     if (pending != nullptr) {
       if (!arg.empty()) *pending = arg;
       pending = nullptr;
@@ -54,6 +55,7 @@ std::string desktopHelp() {
          "  qelm [/D DIR] [/R DIR]\n"
          "  qelm -upgrade15\n"
          "  qelm --help\n"
+         "  qelm --version\n"
          "\n"
          "Description:\n"
          "  The panel in a window: both screens, the knobs, the keypad with its lamps, and the\n"
@@ -69,6 +71,7 @@ std::string desktopHelp() {
          "  -upgrade15      move the data of an older installation ($XDG_DATA_HOME/VadEDER)\n"
          "                  into the current folders, run its VadEDER-Uninstall and exit\n"
          "  --help, -h      print this text and exit\n"
+         "  --version       print the version and exit\n"
          "\n"
          "Files:\n"
          "  DATA/configuration/startup.txt  the configuration; copied from the program\n"

@@ -12,6 +12,8 @@ namespace qelm {
 struct CVadEDERCommandLineInfo {
   /// "--help" or "-h" appeared: print `desktopHelp()` and end without a window.
   bool help = false;
+  /// "--version" appeared: print the version and end without a window.
+  bool version = false;
   /// "-upgrade15" appeared somewhere: prepare the folders, move an older installation's data
   /// and end without a window.
   bool upgrade = false;
