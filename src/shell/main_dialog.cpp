@@ -57,6 +57,7 @@
 #include "shell/key_button.h"
 #include "shell/key_filter.h"
 #include "shell/knob_control.h"
+#include "remote/remote_server.h"
 #include "shell/screen_control.h"
 #include "shell/window_settings.h"
 #include "shell/zoom.h"
@@ -274,6 +275,8 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
   timer_->start(kTimerPeriodMs);
   context.setStartupFileName("startup.txt");
   runner_->start();
+  if (settings_) remoteChoice_ = loadRemoteChoice(*settings_);
+  if (remoteChoice_.enabled) applyRemoteChoice(remoteChoice_);
   panel_->setFocus();
   // A monitor with other scaling keeps the zoom in its own pixels.
   winId();
@@ -285,8 +288,11 @@ CVadEDERDlg::CVadEDERDlg(const Folders& folders, EngineRunner::RunFunction run,
 CVadEDERDlg::~CVadEDERDlg() {
   qApp->removeEventFilter(keyFilter_);
   qApp->removeEventFilter(this);
+  if (remote_) remote_->stop();
   runner_->stop();
   runner_->context().notifyWindow.store(nullptr);
+  remote_.reset();
+  retiredRemotes_.clear();
 }
 
 void CVadEDERDlg::buildPanel() {
@@ -381,6 +387,8 @@ void CVadEDERDlg::buildMenus() {
           &CVadEDERDlg::editConfiguration);
   // Closing the download dialog activates the window again, whose change check offers the
   // reload.
+  connect(application->addAction("Remote Panel..."), &QAction::triggered, this,
+          &CVadEDERDlg::chooseRemotePanel);
   connect(application->addAction("Download TRELK Configuration..."), &QAction::triggered, this,
           [this] { CTrelkConfigDownload(folders_.data, this).exec(); });
   saveSessionAction_ = application->addAction("Save Session...");
@@ -791,6 +799,55 @@ void CVadEDERDlg::showConfigurationError() {
     restartEngine();
 }
 
+void CVadEDERDlg::chooseRemotePanel() {
+  RemotePanelDialog dialog(remoteChoice_, remoteState(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const RemoteChoice choice = dialog.choice();
+  if (settings_) saveRemoteChoice(*settings_, choice);
+  const QString error = applyRemoteChoice(choice);
+  if (!error.isEmpty()) errorBox_("The remote panel could not start: " + error);
+}
+
+QString CVadEDERDlg::applyRemoteChoice(const RemoteChoice& choice) {
+  remoteChoice_ = choice;
+  remoteError_.clear();
+  if (remote_) {
+    remote_->stop();
+    retiredRemotes_.push_back(std::move(remote_));
+  }
+  if (!choice.enabled) {
+    statusBar()->showMessage("Remote panel off");
+    return {};
+  }
+  if (const QString problem = choice.problem(); !problem.isEmpty()) {
+    remoteError_ = problem;
+  } else {
+    remote::RemoteOptions options;
+    options.address = choice.address.toStdString();
+    options.port = static_cast<uint16_t>(choice.port);
+    options.dataFolder = folders_.data;
+    options.resourceFolder = folders_.program + "resources/remote/";
+    options.certificateFile = choice.certificateFile.toStdString();
+    options.keyFile = choice.keyFile.toStdString();
+    auto server = std::make_unique<remote::RemoteServer>(runner_->context(), options);
+    remoteError_ = QString::fromStdString(server->start());
+    if (remoteError_.isEmpty()) remote_ = std::move(server);
+  }
+  statusBar()->showMessage(remoteState());
+  return remoteError_;
+}
+
+QString CVadEDERDlg::remoteState() const {
+  if (remote_ && remote_->running()) {
+    const bool secure = !remoteChoice_.certificateFile.isEmpty();
+    return QString("Remote panel serving %1://%2:%3/")
+        .arg(secure ? "https" : "http", remoteChoice_.address)
+        .arg(remote_->port());
+  }
+  if (!remoteError_.isEmpty()) return "Remote panel not serving: " + remoteError_;
+  return "Remote panel off";
+}
+
 void CVadEDERDlg::closeEvent(QCloseEvent* event) {
   if (askBeforeClose_) {
     if (const auto sessions = sessionsToStop(); !sessions.empty()) {
@@ -802,6 +859,7 @@ void CVadEDERDlg::closeEvent(QCloseEvent* event) {
     }
   }
   saveWindowState();
+  if (remote_) remote_->stop();
   runner_->stop();
   event->accept();
 }

@@ -15,6 +15,7 @@
 #include "engine/engine_thread.h"
 #include "shell/config_watch.h"
 #include "shell/console_feed.h"
+#include "shell/remote_dialog.h"
 
 class QAction;
 class QCheckBox;
@@ -27,6 +28,10 @@ class QTimer;
 class QUrl;
 
 namespace qelm {
+
+namespace remote {
+class RemoteServer;
+}
 
 class KeyButton;
 class KeyFilter;
@@ -116,6 +121,14 @@ class CVadEDERDlg final : public QMainWindow {
   void saveScreenshot();
   /// Saves both screens as they are now into `path`; false, with the reason shown, on failure.
   bool saveScreenshotTo(const QString& path);
+  /// Application -> Remote Panel...: asks how to serve the panel to browsers, keeps the choice
+  /// with the window settings and serves (or stops serving) as it says.
+  void chooseRemotePanel();
+  /// Serves the panel to browsers as `choice` says, or stops when it is off; the status line
+  /// tells the outcome. Empty on success, else why the server could not start.
+  QString applyRemoteChoice(const RemoteChoice& choice);
+  /// What the remote panel does now: its address, why it failed, or that it is off.
+  QString remoteState() const;
   /// Help -> About: version, libraries and folders.
   void showAbout();
   /// The panel keys, as their tooltips name them, then the menu commands that have a shortcut.
@@ -193,6 +206,12 @@ class CVadEDERDlg final : public QMainWindow {
   ConsoleFeed feed_;
 
   std::unique_ptr<QSettings> settings_;
+  RemoteChoice remoteChoice_;
+  QString remoteError_;
+  std::unique_ptr<remote::RemoteServer> remote_;
+  // Servers replaced while the engine ran: a screen notice may still be on its way into one, so
+  // they go only after the engine has stopped.
+  std::vector<std::unique_ptr<remote::RemoteServer>> retiredRemotes_;
   QWidget* panel_ = nullptr;
   std::vector<std::pair<QWidget*, QRect>> places_;  // controls at 100 % on a plain monitor
   QFont baseFont_;

@@ -42,6 +42,7 @@
 #include "core/log.h"
 #include "engine/engine_state.h"
 #include "install/installation.h"
+#include "platform/socket.h"
 #include "shell/about.h"
 #include "shell/config_watch.h"
 #include "shell/console_feed.h"
@@ -474,6 +475,32 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(configurationErrorFile("at /x/config.bin [binary] bad record"), "");
+}
+
+TEST_F(MainDialogTest, TheRemotePanelServesAsChosenAndSaysWhyNot) {
+  auto dialog = makeDialog();
+  EXPECT_EQ(dialog->remoteState(), "Remote panel off");
+  // A port nobody uses now: the system's choice for a socket closed again.
+  uint16_t port = 0;
+  {
+    platform::NewSocket probe = platform::Socket::createStream(false);
+    ASSERT_TRUE(probe.socket.isOpen());
+    ASSERT_EQ(probe.socket.listenOn(platform::ipv4(127, 0, 0, 1), 0), 0);
+    port = probe.socket.localPort();
+  }
+  RemoteChoice choice;
+  choice.enabled = true;
+  choice.port = port;
+  EXPECT_EQ(dialog->applyRemoteChoice(choice), "");
+  EXPECT_EQ(dialog->remoteState(), QString("Remote panel serving http://127.0.0.1:%1/").arg(port));
+  EXPECT_EQ(dialog->statusBar()->currentMessage(), dialog->remoteState());
+  // Any other address needs a password, and there is none: the state says so.
+  choice.address = "0.0.0.0";
+  EXPECT_FALSE(dialog->applyRemoteChoice(choice).isEmpty());
+  EXPECT_TRUE(dialog->remoteState().startsWith("Remote panel not serving: "));
+  choice.enabled = false;
+  EXPECT_EQ(dialog->applyRemoteChoice(choice), "");
+  EXPECT_EQ(dialog->remoteState(), "Remote panel off");
 }
 
 TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentAndWhatCouldNotBeOpened) {
