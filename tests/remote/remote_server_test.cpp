@@ -526,10 +526,12 @@ TEST_F(RemoteServerTest, PasswordsOpenSessionsByRole) {
   viewer.readUpdate();  // the key was read before the ready that let this update go
   EXPECT_EQ(context_.input.queuedCount(), 0u);
 
-  // Logging out ends the session.
+  // Logging out ends the session and its socket.
+  operatorBrowser.readUpdate();
   answer = exchange(port, http::verb::post, "/logout", cookie);
   EXPECT_EQ(answer[http::field::location], "/login");
   EXPECT_EQ(exchange(port, http::verb::get, "/", cookie).result(), http::status::see_other);
+  EXPECT_EQ(operatorBrowser.read(), "");
 
   // Every login, refusal and logout is logged with its address, never a password or an id.
   std::string log;
