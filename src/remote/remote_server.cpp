@@ -70,6 +70,9 @@ constexpr auto kReadyTime = 30s;
 // A browser whose unsent bytes pass this is dropped.
 constexpr size_t kMostUnsentBytes = 4u << 20;
 constexpr int kMostMessagesPerSecond = 200;
+// Least time between two updates to one browser: a browser that draws and says "ready" at once
+// while the screens change every pass would otherwise pass the message rate on readies alone.
+constexpr auto kLeastUpdateInterval = 10ms;
 // After a browser's input the lamps are looked at again this soon and this late: lamps change
 // without a screen notice.
 constexpr auto kLampLookSoon = 20ms;
@@ -316,6 +319,8 @@ class Client : public Connection {
   virtual void send(std::string bytes, bool binary) = 0;
   /// Starts (or with false, stops) the wait for the browser's "ready".
   virtual void awaitReady(bool waiting) = 0;
+  /// Offers the browser an update again at `due` (once, however often asked before then).
+  virtual void offerAt(std::chrono::steady_clock::time_point due) = 0;
 
   Role role() const { return role_; }
   const std::string& address() const { return address_; }
@@ -325,6 +330,9 @@ class Client : public Connection {
   /// An update was sent and its "ready" has not come.
   bool waiting() const { return waiting_; }
   void setWaiting(bool waiting) { waiting_ = waiting; }
+  /// When the last update was sent.
+  std::chrono::steady_clock::time_point lastUpdate() const { return lastUpdate_; }
+  void setLastUpdate(std::chrono::steady_clock::time_point at) { lastUpdate_ = at; }
   /// True once per message when it is more than the rate allows.
   bool tooFast(std::chrono::steady_clock::time_point now) {
     if (now - windowStart_ >= 1s) {
@@ -340,6 +348,7 @@ class Client : public Connection {
   const std::string session_;
   ShownScreen shown_;
   bool waiting_ = false;
+  std::chrono::steady_clock::time_point lastUpdate_{};
   std::chrono::steady_clock::time_point windowStart_{};
   int messagesInWindow_ = 0;
 };
@@ -467,8 +476,7 @@ class ServerCore {
       if (!client.waiting()) return;
       client.setWaiting(false);
       client.awaitReady(false);
-      takeScreens();
-      sendUpdate(client, false);
+      offerUpdate(client);
       return;
     }
     if (client.role() != Role::kOperator) return;
@@ -481,6 +489,17 @@ class ServerCore {
     updateReady();
   }
 
+  /// Sends `client` the difference unless it has not said "ready" yet; when its last update
+  /// went out too recently, later.
+  void offerUpdate(Client& client) {
+    if (client.waiting()) return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto due = client.lastUpdate() + kLeastUpdateInterval;
+    if (now < due) return client.offerAt(due);
+    takeScreens();
+    sendUpdate(client, false);
+  }
+
   /// Arms the lamp looks of `kLampLookSoon` and `kLampLookLate` (with the loop's timers).
   void setLampTimers(asio::steady_timer* soon, asio::steady_timer* late) {
     lampSoon_ = soon;
@@ -491,13 +510,8 @@ class ServerCore {
   // Sends the difference to every browser that said "ready" for its last update.
   void updateReady() {
     const std::vector<Client*> all(clients_.begin(), clients_.end());
-    bool taken = false;
-    for (Client* client : all) {
-      if (client->waiting()) continue;
-      if (!taken) takeScreens();
-      taken = true;
-      sendUpdate(*client, false);
-    }
+    for (Client* client : all)
+      offerUpdate(*client);
   }
 
   // Copies the raster when the engine drew since the last copy; reads the lamps always (they
@@ -515,6 +529,7 @@ class ServerCore {
     std::string update = encodeUpdate(snapshot_.data(), client.shown(), lamps_, whole);
     if (update.empty()) return;
     client.setWaiting(true);
+    client.setLastUpdate(std::chrono::steady_clock::now());
     client.awaitReady(true);
     client.send(std::move(update), true);
   }
@@ -663,7 +678,8 @@ class SocketClient final : public Client,
                Stream&& stream)
       : Client(core, role, std::move(address), std::move(session)),
         socket_(std::move(stream)),
-        readyTimer_(socket_.get_executor()) {}
+        readyTimer_(socket_.get_executor()),
+        offerTimer_(socket_.get_executor()) {}
 
   ~SocketClient() override { core_.left(*this); }
 
@@ -710,9 +726,22 @@ class SocketClient final : public Client,
     });
   }
 
+  void offerAt(std::chrono::steady_clock::time_point due) override {
+    if (offerPending_ || closed_) return;
+    offerPending_ = true;
+    offerTimer_.expires_at(due);
+    offerTimer_.async_wait([self = this->weak_from_this()](beast::error_code error) {
+      const auto client = self.lock();
+      if (!client) return;
+      client->offerPending_ = false;
+      if (!error && !client->closed_) client->core_.offerUpdate(*client);
+    });
+  }
+
   void closeNow() override {
     closed_ = true;
     readyTimer_.cancel();
+    offerTimer_.cancel();
     closeSocket(socket_);
   }
 
@@ -741,7 +770,7 @@ class SocketClient final : public Client,
       if (error == websocket::error::message_too_big)
         logMessage(kLogInfo, "Remote panel: %s sent a message over %zu bytes, closed",
                    address().c_str(), kMostClientMessageBytes);
-      readyTimer_.cancel();
+      closeNow();
       return;
     }
     const auto data = readBuffer_.cdata();
@@ -778,6 +807,8 @@ class SocketClient final : public Client,
   websocket::stream<Stream> socket_;
   Request request_;
   asio::steady_timer readyTimer_;
+  asio::steady_timer offerTimer_;
+  bool offerPending_ = false;
   beast::flat_buffer readBuffer_;
   std::deque<Outgoing> outgoing_;
   size_t unsentBytes_ = 0;

@@ -16,6 +16,8 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -605,6 +607,25 @@ TEST(HeadlessHostTest, HttpServesThePanelDuringTheRun) {
   boost::asio::read(socket, boost::asio::dynamic_buffer(answer), error);
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
   EXPECT_NE(answer.find("<form></form>"), std::string::npos) << answer;
+  // The engine's screens reach a browser, copied while the engine draws.
+  namespace websocket = boost::beast::websocket;
+  websocket::stream<boost::asio::ip::tcp::socket> browser(io);
+  browser.next_layer().connect(
+      {boost::asio::ip::make_address("127.0.0.1"), static_cast<uint16_t>(port)});
+  const std::string host = "127.0.0.1:" + std::to_string(port);
+  browser.set_option(websocket::stream_base::decorator([&](websocket::request_type& upgrade) {
+    upgrade.set(boost::beast::http::field::origin, "http://" + host);
+  }));
+  browser.handshake(host, "/ws");
+  boost::beast::flat_buffer hello;
+  browser.read(hello);
+  EXPECT_NE(boost::beast::buffers_to_string(hello.cdata()).find("\"role\":\"operator\""),
+            std::string::npos);
+  boost::beast::flat_buffer update;
+  browser.read(update);
+  EXPECT_GT(update.size(), 20u);
+  browser.text(true);
+  browser.write(boost::asio::buffer(std::string("{\"t\":\"ready\"}")));
   interrupted = true;
   EXPECT_EQ(result.get(), 0);
   std::filesystem::remove_all(folder);
