@@ -85,6 +85,8 @@ constexpr size_t kMostClients = 32;
 constexpr size_t kMostFileBytes = 4u << 20;
 // How long the stop waits for the connections to end before it stops the loop outright.
 constexpr auto kStopWait = 2s;
+// How long accepting pauses after a failed accept.
+constexpr auto kAcceptPause = 100ms;
 // The WebSocket's own pings keep a quiet browser's connection and find a dead one.
 constexpr auto kSocketIdleTime = 120s;
 
@@ -939,14 +941,22 @@ struct RemoteServer::State {
   std::optional<tcp::acceptor> acceptor;
   std::optional<asio::steady_timer> lampSoon;
   std::optional<asio::steady_timer> lampLate;
+  std::optional<asio::steady_timer> acceptPause;
   std::thread thread;
   std::future<void> ended;
 
   void acceptNext() {
     acceptor->async_accept([this](beast::error_code error, tcp::socket socket) {
       if (error == asio::error::operation_aborted || !acceptor->is_open()) return;
-      if (!error) serve(std::move(socket));
-      acceptNext();
+      if (!error) {
+        serve(std::move(socket));
+        return acceptNext();
+      }
+      // Out of descriptors or memory: try again a little later rather than spin.
+      acceptPause->expires_after(kAcceptPause);
+      acceptPause->async_wait([this](beast::error_code paused) {
+        if (!paused && acceptor->is_open()) acceptNext();
+      });
     });
   }
 
@@ -970,6 +980,7 @@ struct RemoteServer::State {
   void release() {
     lampSoon.reset();
     lampLate.reset();
+    acceptPause.reset();
     acceptor.reset();
     io.reset();
     tlsContext.reset();
@@ -1016,6 +1027,7 @@ struct RemoteServer::State {
     boundPort.store(acceptor->local_endpoint(error).port());
     lampSoon.emplace(*io);
     lampLate.emplace(*io);
+    acceptPause.emplace(*io);
     core->setLampTimers(&*lampSoon, &*lampLate);
     return {};
   }
@@ -1076,6 +1088,7 @@ void RemoteServer::stop() {
     state.acceptor->close(ignored);
     state.lampSoon->cancel();
     state.lampLate->cancel();
+    state.acceptPause->cancel();
     state.core->closeAll();
   });
   if (state.ended.wait_for(kStopWait) != std::future_status::ready) state.io->stop();
