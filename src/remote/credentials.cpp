@@ -24,6 +24,12 @@ constexpr std::string_view kHeader =
 constexpr std::string_view kHashPrefix = "$argon2id$";
 // Longest hash taken, in characters; libsodium's buffer holds the terminating zero as well.
 constexpr size_t kMostHashChars = crypto_pwhash_STRBYTES - 1;
+// Most work a hash from the file may ask of each check: a damaged or planted file must not make
+// every login take seconds or gigabytes. Our own hashes use the interactive limits.
+constexpr uint64_t kMostHashKiB = crypto_pwhash_MEMLIMIT_MODERATE / 1024;
+constexpr uint64_t kMostHashPasses = crypto_pwhash_OPSLIMIT_MODERATE;
+// The version of argon2 libsodium writes and reads (1.3).
+constexpr uint64_t kHashVersion = 19;
 // Longest piece of a refused line quoted back in an error.
 constexpr size_t kMostQuotedChars = 32;
 constexpr Role kRoles[] = {Role::kOperator, Role::kViewer};  // the order check() tries them in
@@ -65,6 +71,43 @@ std::string quoted(std::string_view text) {
   return out + "\"";
 }
 
+// Takes `word` off the front of `text`; false when `text` does not start with it.
+bool take(std::string_view& text, std::string_view word) {
+  if (text.substr(0, word.size()) != word) return false;
+  text.remove_prefix(word.size());
+  return true;
+}
+
+// Takes a decimal number of 1 to 9 digits off the front of `text`.
+bool takeNumber(std::string_view& text, uint64_t& value) {
+  size_t digits = 0;
+  value = 0;
+  while (digits < text.size() && digits < 10 && text[digits] >= '0' && text[digits] <= '9')
+    value = value * 10 + static_cast<uint64_t>(text[digits++] - '0');
+  text.remove_prefix(digits);
+  return digits > 0 && digits < 10;
+}
+
+// Checks the fields of "$argon2id$v=19$m=KIB,t=PASSES,p=LANES$SALT$HASH" (the prefix is known to
+// be there); empty, or why the hash is refused.
+std::string checkHashFields(std::string_view hash) {
+  hash.remove_prefix(kHashPrefix.size());
+  uint64_t version = 0;
+  uint64_t kib = 0;
+  uint64_t passes = 0;
+  uint64_t lanes = 0;
+  const bool formed = take(hash, "v=") && takeNumber(hash, version) && take(hash, "$m=") &&
+                      takeNumber(hash, kib) && take(hash, ",t=") && takeNumber(hash, passes) &&
+                      take(hash, ",p=") && takeNumber(hash, lanes) && take(hash, "$");
+  const size_t dollar = hash.find('$');
+  if (!formed || version != kHashVersion || dollar == 0 || dollar == std::string_view::npos ||
+      dollar + 1 == hash.size() || hash.find('$', dollar + 1) != std::string_view::npos)
+    return "the hash is not in argon2id's form";
+  if (kib > kMostHashKiB || passes > kMostHashPasses || lanes != 1)
+    return "the hash asks for more work than allowed";
+  return {};
+}
+
 // Reads one "ROLE HASH" line into `hashes`; empty, or why the line is refused.
 std::string readLine(std::string_view line, std::optional<std::string> (&hashes)[2]) {
   size_t at = 0;
@@ -89,6 +132,7 @@ std::string readLine(std::string_view line, std::optional<std::string> (&hashes)
   if (hash.substr(0, kHashPrefix.size()) != kHashPrefix) return "the hash is not argon2id";
   for (const char c : hash)
     if (!isHashChar(c)) return "the hash holds a character it cannot have";
+  if (std::string why = checkHashFields(hash); !why.empty()) return why;
   hashes[slot(*role)] = std::string(hash);
   return {};
 }
