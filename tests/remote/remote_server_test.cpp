@@ -537,15 +537,12 @@ TEST_F(RemoteServerTest, PasswordsOpenSessionsByRole) {
   std::string log;
   for (int32_t n = firstLog; n < messageCount(); ++n)
     log += messageText(n) + "\n";
-  EXPECT_NE(log.find("wrong password from 127.0.91.2"), std::string::npos) << log;
-  EXPECT_NE(log.find("login from 127.0.91.2 refused"), std::string::npos) << log;
-  EXPECT_NE(log.find("operator logged in from 127.0.0.1"), std::string::npos) << log;
-  EXPECT_NE(log.find("viewer logged in from 127.0.0.1"), std::string::npos) << log;
-  EXPECT_NE(log.find("logged out from 127.0.0.1"), std::string::npos) << log;
-  EXPECT_NE(log.find("foreign origin"), std::string::npos) << log;
-  EXPECT_EQ(log.find(id), std::string::npos);
-  EXPECT_EQ(log.find(kOperatorPassword), std::string::npos);
-  EXPECT_EQ(log.find("guess"), std::string::npos);
+  for (const char* line : {"wrong password from 127.0.91.2", "login from 127.0.91.2 refused",
+                           "operator logged in from 127.0.0.1", "viewer logged in from 127.0.0.1",
+                           "logged out from 127.0.0.1", "from 127.0.0.1 refused: foreign origin"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  for (const std::string& secret : {id, std::string(kOperatorPassword), std::string("guess")})
+    EXPECT_EQ(log.find(secret), std::string::npos) << secret;
 }
 
 TEST_F(RemoteServerTest, UnderTlsTheCookieIsSecureAndTheSocketEncrypted) {
@@ -557,9 +554,6 @@ TEST_F(RemoteServerTest, UnderTlsTheCookieIsSecureAndTheSocketEncrypted) {
   tls.certificateFile = certificate.string();
   RemoteServer keyless(context_, tls);
   EXPECT_NE(keyless.start().find("both a certificate and a key"), std::string::npos);
-  tls.keyFile = (folder_ / "missing.pem").string();
-  RemoteServer missing(context_, tls);
-  EXPECT_NE(missing.start().find("could not read the key"), std::string::npos);
   tls.keyFile = key.string();
   const uint16_t port = start(tls);
   EXPECT_EQ(messageText(messageCount() - 1),
