@@ -426,7 +426,8 @@ def check_panel(program, chromium, driver, folder):
         # A wrong password is refused, and said so; the right one opens the panel.
         if 'failed=1' not in log_in(operator, url, 'not the password'):
             fail('a wrong password was not refused')
-        if not operator.find_element(By.ID, 'failed').is_displayed():
+        notices = operator.find_elements(By.CSS_SELECTOR, '.failed')
+        if not notices or notices[0].text != 'Wrong password' or not notices[0].is_displayed():
             fail('the login page does not say "Wrong password"')
         if log_in(operator, url, OPERATOR_PASSWORD).rstrip('/') != url:
             fail('the operator password did not open the panel')
