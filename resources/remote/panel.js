@@ -298,7 +298,7 @@ function showLamps(lamps) {
 }
 
 // The desktop's shortcuts: a key counts when it goes up; held down, each repeat counts too.
-const heldKeys = new Map();  // KeyboardEvent.code -> panel key code
+const heldKeys = new Map();  // KeyboardEvent.code (or .key without one) -> panel key code
 
 function panelKeyFor(event) {
   if (panel.keyboard.has(event.key)) return panel.keyboard.get(event.key);
@@ -317,13 +317,14 @@ function watchKeyboard() {
       sendInput({ t: ClientMessage.KEY, code });
       return;
     }
-    heldKeys.set(event.code, code);
+    heldKeys.set(event.code || event.key, code);
   });
   window.addEventListener('keyup', (event) => {
-    if (!heldKeys.has(event.code)) return;
+    const which = event.code || event.key;
+    if (!heldKeys.has(which)) return;
     event.preventDefault();
-    const code = heldKeys.get(event.code);
-    heldKeys.delete(event.code);
+    const code = heldKeys.get(which);
+    heldKeys.delete(which);
     sendInput({ t: ClientMessage.KEY, code });
   });
   // A key let go while another window has the focus is never seen here.
@@ -574,7 +575,9 @@ function drawRectangle(rectangle, image) {
 }
 
 // An update is drawn whole or not at all; then the server may send the next.
+// What is still queued from a socket that has since closed is left undrawn.
 async function showUpdate(socket, buffer) {
+  if (socket !== connection.socket) return;
   const update = parseUpdate(buffer);
   const pixels = await Promise.all(update.rectangles.map(
     (r) => inflate(r.compressed, r.w * r.h * BYTES_PER_PIXEL)));
@@ -583,7 +586,9 @@ async function showUpdate(socket, buffer) {
   showLamps(update.lamps);
   const drawn = Number(document.body.dataset.updates || 0) + 1;
   document.body.dataset.updates = String(drawn);
-  send({ t: ClientMessage.READY });
+  if (socket.readyState === WebSocket.OPEN) {
+    socket.send(JSON.stringify({ t: ClientMessage.READY }));
+  }
 }
 
 // ---- Connection ------------------------------------------------------------------------------------

@@ -313,6 +313,47 @@ READ_CANVASES = '''
   return btoa(text);'''
 
 
+# Updates whose rectangles leave the raster or whose pixels do not match their size: each must
+# be refused before anything is drawn.
+UPDATES_REFUSED = '''
+  const done = arguments[arguments.length - 1];
+  const update = (x, y, w, h, pixels, extra = 0) => {
+    const z = pixels === null ? new Uint8Array(4) : pixels;
+    const bytes = new Uint8Array(20 + 12 + z.length);
+    const view = new DataView(bytes.buffer);
+    bytes[0] = 1;
+    view.setUint16(18, 1, true);
+    [x, y, w, h].forEach((v, i) => view.setUint16(20 + 2 * i, v, true));
+    view.setUint32(28, z.length + extra, true);
+    bytes.set(z, 32);
+    return bytes;
+  };
+  const deflated = async (size) => new Uint8Array(await new Response(
+    new Blob([new Uint8Array(size)]).stream().pipeThrough(new CompressionStream('deflate')))
+    .arrayBuffer());
+  (async () => {
+    const cases = [
+      update(950, 0, 11, 1, await deflated(33)),    // past the right edge
+      update(0, 270, 1, 3, await deflated(9)),      // past the bottom
+      update(0, 0, 2, 2, await deflated(13)),       // more pixels than the rectangle
+      update(0, 0, 2, 2, await deflated(11)),       // fewer
+      update(0, 0, 1, 1, null, 1 << 20),            // a length past the end
+    ];
+    const results = [];
+    for (const bytes of cases) {
+      try {
+        const update = parseUpdate(bytes.buffer);
+        await Promise.all(update.rectangles.map(
+          (r) => inflate(r.compressed, r.w * r.h * 3)));
+        results.push('taken');
+      } catch (error) {
+        results.push(error instanceof ProtocolError ? 'refused' : String(error));
+      }
+    }
+    done(results);
+  })();'''
+
+
 def canvases(browser):
     return base64.b64decode(browser.execute_script(READ_CANVASES))
 
@@ -434,6 +475,11 @@ def check_panel(program, chromium, driver, folder):
         wait_for('the first update', lambda: updates(operator) >= 1)
         # The knobs turn only values the panel has read.
         wait_for('the panel to read its values', lambda: frame.asked == set(START_VALUES))
+
+        # The page draws nothing the server sends that does not fit the raster.
+        refusals = operator.execute_async_script(UPDATES_REFUSED)
+        if refusals != ['refused'] * len(refusals) or len(refusals) != 5:
+            fail(f'the page took updates that do not fit the raster: {refusals}')
 
         # A WebSocket from another page is refused, the same session from the panel's own is not.
         cookie = operator.get_cookie('qelm_session')['value']
