@@ -1,5 +1,7 @@
 // qelm-engine: the panel engine without a window, for servers that only simulate frames, for
 // scripts and for end-to-end tests.
+#include <unistd.h>
+
 #include <csignal>
 #include <iostream>
 #include <string>
@@ -7,6 +9,7 @@
 
 #include "host/engine_help.h"
 #include "host/headless_host.h"
+#include "host/passwd_command.h"
 #include "lmcard/lm_card.h"
 
 namespace {
@@ -42,6 +45,11 @@ int main(int argc, char** argv) {
     }
     catchInterrupts();
     return qelm::runLmCard(*parsed.options, std::cerr, gInterrupted);
+  }
+  if (!args.empty() && args[0] == "passwd") {
+    const int terminal = ::isatty(STDIN_FILENO) ? STDIN_FILENO : -1;
+    return qelm::passwdCommand(std::vector<std::string>(args.begin() + 1, args.end()), std::cin,
+                               terminal, std::cout, std::cerr);
   }
   const qelm::ParsedOptions parsed = qelm::parseHostOptions(args);
   if (!parsed.options) {

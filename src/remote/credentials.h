@@ -25,6 +25,8 @@ class Credentials {
   static constexpr const char* kFileName = "remote-passwords";
   /// Longest password taken, in bytes.
   static constexpr size_t kMostPasswordBytes = 1024;
+  /// Largest file read, in bytes; a larger one is refused.
+  static constexpr size_t kMostFileBytes = 64 * 1024;
 
   /// Reads the file at `path`. A missing file gives no passwords; a damaged or unreadable one
   /// gives nothing, with the reason (and its line) in `error`.

@@ -1,0 +1,1025 @@
+// The remote panel's server: one io_context on a thread of its own; every connection object
+// lives on that thread only.
+//
+// [1] Limits, routes and the answers' common parts
+// [2] The engine's screen notices, relayed and posted
+// [3] Connection, Client: what the server knows of each socket
+// [4] The server's state: routes, logins, screen updates, input
+// [5] SocketClient: the WebSocket of one browser
+// [6] HttpConnection: requests until a WebSocket upgrade
+// [7] RemoteServer: start and stop
+#include "remote/remote_server.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <optional>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "core/log.h"
+#include "core/raster_geometry.h"
+#include "remote/client_message.h"
+#include "remote/credentials.h"
+#include "remote/login_guard.h"
+#include "remote/screen_codec.h"
+
+namespace qelm::remote {
+
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace ssl = asio::ssl;
+using tcp = asio::ip::tcp;
+using Request = http::request<http::string_body>;
+using Response = http::response<http::string_body>;
+using namespace std::chrono_literals;
+
+// ---------------------------------------------------------------------------------------------
+// [1] Limits, routes and the answers' common parts
+
+constexpr size_t kMostHeaderBytes = 8 * 1024;
+constexpr size_t kMostBodyBytes = 1024;
+constexpr auto kRequestTime = 30s;
+// A browser that has not said "ready" for this long after an update is dropped.
+constexpr auto kReadyTime = 30s;
+// A browser whose unsent bytes pass this is dropped.
+constexpr size_t kMostUnsentBytes = 4u << 20;
+constexpr int kMostMessagesPerSecond = 200;
+// After a browser's input the lamps are looked at again this soon and this late: lamps change
+// without a screen notice.
+constexpr auto kLampLookSoon = 20ms;
+constexpr auto kLampLookLate = 200ms;
+// Connections of any kind at once; past it a new one is closed at once.
+constexpr size_t kMostConnections = 256;
+// WebSocket clients at once; past it an upgrade is answered 503.
+constexpr size_t kMostClients = 32;
+// Largest page file served.
+constexpr size_t kMostFileBytes = 4u << 20;
+// How long the stop waits for the connections to end before it stops the loop outright.
+constexpr auto kStopWait = 2s;
+// The WebSocket's own pings keep a quiet browser's connection and find a dead one.
+constexpr auto kSocketIdleTime = 120s;
+
+constexpr std::string_view kCookieName = "qelm_session";
+constexpr int kCookieSeconds = 43200;
+static_assert(std::chrono::seconds(kCookieSeconds) == SessionTable::kLifetime);
+
+constexpr std::string_view kRootPath = "/";
+constexpr std::string_view kLoginPath = "/login";
+constexpr std::string_view kLogoutPath = "/logout";
+constexpr std::string_view kSocketPath = "/ws";
+constexpr std::string_view kFailedLoginTarget = "/login?failed=1";
+constexpr std::string_view kFailedQuery = "failed=1";
+constexpr std::string_view kPasswordField = "password";
+// Where login.html wants the failure notice, replaced after a wrong password.
+constexpr std::string_view kFailedMarker = "<!--failed-->";
+constexpr std::string_view kFailedNotice = "<p class=\"failed\" role=\"alert\">Wrong password</p>";
+
+// The page's files by path; `open` files are served without a session.
+struct PageFile {
+  std::string_view path;
+  const char* file;
+  const char* type;
+  bool open;
+};
+constexpr PageFile kPageFiles[] = {
+    {kRootPath, "index.html", "text/html; charset=utf-8", false},
+    {kLoginPath, "login.html", "text/html; charset=utf-8", true},
+    {"/login.css", "login.css", "text/css; charset=utf-8", true},
+    {"/favicon.ico", "favicon.ico", "image/x-icon", true},
+    {"/panel.js", "panel.js", "text/javascript; charset=utf-8", false},
+    {"/panel.css", "panel.css", "text/css; charset=utf-8", false},
+    {"/layout.json", "layout.json", "application/json", false},
+};
+
+const PageFile* pageFile(std::string_view path) {
+  for (const PageFile& file : kPageFiles)
+    if (file.path == path) return &file;
+  return nullptr;
+}
+
+// Every answer, the WebSocket upgrade's included, carries these.
+template <class Fields>
+void addCommonHeaders(Fields& fields) {
+  fields.set(http::field::cache_control, "no-store");
+  fields.set("X-Content-Type-Options", "nosniff");
+  fields.set("X-Frame-Options", "DENY");
+  fields.set("Content-Security-Policy", "default-src 'self'");
+}
+
+Response answer(const Request& request, http::status status, std::string body = {},
+                const char* type = "text/plain; charset=utf-8") {
+  Response response{status, request.version()};
+  addCommonHeaders(response);
+  response.set(http::field::content_type, type);
+  response.keep_alive(request.keep_alive());
+  response.body() = std::move(body);
+  response.prepare_payload();
+  return response;
+}
+
+Response redirect(const Request& request, std::string_view target) {
+  Response response = answer(request, http::status::see_other);
+  response.set(http::field::location, beast::string_view(target.data(), target.size()));
+  return response;
+}
+
+// Reads a page file whole; nothing when it is missing or larger than `kMostFileBytes`.
+std::optional<std::string> readPageFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text(kMostFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  const size_t got = static_cast<size_t>(in.gcount());
+  if (got > kMostFileBytes) return std::nullopt;
+  text.resize(got);
+  return text;
+}
+
+// The value of cookie `name` in a Cookie header ("a=1; b=2"); empty when absent.
+std::string_view cookieValue(std::string_view header, std::string_view name) {
+  while (!header.empty()) {
+    const size_t end = header.find(';');
+    std::string_view pair = header.substr(0, end);
+    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
+    while (!pair.empty() && pair.front() == ' ')
+      pair.remove_prefix(1);
+    const size_t equals = pair.find('=');
+    if (equals != std::string_view::npos && pair.substr(0, equals) == name)
+      return pair.substr(equals + 1);
+  }
+  return {};
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The field `name` of a form body (application/x-www-form-urlencoded), decoded; nothing when
+// absent or badly escaped.
+std::optional<std::string> formField(std::string_view body, std::string_view name) {
+  while (!body.empty()) {
+    const size_t end = body.find('&');
+    const std::string_view pair = body.substr(0, end);
+    body = end == std::string_view::npos ? std::string_view() : body.substr(end + 1);
+    const size_t equals = pair.find('=');
+    if (equals == std::string_view::npos || pair.substr(0, equals) != name) continue;
+    const std::string_view encoded = pair.substr(equals + 1);
+    std::string value;
+    value.reserve(encoded.size());
+    for (size_t i = 0; i < encoded.size(); ++i) {
+      if (encoded[i] == '+') {
+        value.push_back(' ');
+      } else if (encoded[i] == '%') {
+        if (i + 2 >= encoded.size()) return std::nullopt;
+        const int high = hexDigit(encoded[i + 1]);
+        const int low = hexDigit(encoded[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        value.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+      } else {
+        value.push_back(encoded[i]);
+      }
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+// Whether the Origin header ("http://host:port") names the same host and port as the Host
+// header: a page of another site may not open the panel's socket with the user's cookie.
+bool sameOrigin(std::string_view origin, std::string_view host) {
+  const size_t scheme = origin.find("://");
+  if (scheme == std::string_view::npos || host.empty()) return false;
+  const std::string_view authority = origin.substr(scheme + 3);
+  if (authority.size() != host.size()) return false;
+  for (size_t i = 0; i < host.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(authority[i])) !=
+        std::tolower(static_cast<unsigned char>(host[i])))
+      return false;
+  return true;
+}
+
+std::string_view pathOf(std::string_view target) {
+  return target.substr(0, target.find('?'));
+}
+
+std::string_view queryOf(std::string_view target) {
+  const size_t mark = target.find('?');
+  return mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
+}
+
+std::string_view view(beast::string_view text) {
+  return {text.data(), text.size()};
+}
+
+// ---------------------------------------------------------------------------------------------
+// [2] The engine's screen notices, relayed and posted
+
+// Installed in the context's `notifyWindow`: calls the notifier it replaced, then posts one
+// look at the screens to the server's loop unless one is still waiting there.
+class ScreenRelay final : public ScreenNotifier {
+ public:
+  void screenChanged() override {
+    if (ScreenNotifier* previous = previous_.load(std::memory_order_acquire))
+      previous->screenChanged();
+    std::lock_guard<std::mutex> guard(lock_);
+    if (target_ && !posted_.exchange(true, std::memory_order_acq_rel)) asio::post(*target_, look_);
+  }
+
+  /// Starts posting `look` to `io`, chained after the context's current notifier.
+  void attach(AppContext& context, asio::io_context& io, std::function<void()> look) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      target_ = &io;
+      look_ = std::move(look);
+      posted_.store(false);
+    }
+    previous_.store(context.notifyWindow.load());
+    context.notifyWindow.store(this);
+  }
+
+  /// Stops posting and puts the previous notifier back, unless another replaced this one.
+  void detach(AppContext& context) {
+    ScreenNotifier* expected = this;
+    context.notifyWindow.compare_exchange_strong(expected, previous_.load());
+    std::lock_guard<std::mutex> guard(lock_);
+    target_ = nullptr;
+    look_ = nullptr;
+  }
+
+  /// Called by the posted look before it looks: a notice from now on posts again.
+  void taken() { posted_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<ScreenNotifier*> previous_{nullptr};
+  std::atomic<bool> posted_{false};
+  std::mutex lock_;  // guards target_ and look_ against the stop
+  asio::io_context* target_ = nullptr;
+  std::function<void()> look_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// [3] Connection, Client: what the server knows of each socket
+
+class ServerCore;
+
+// Any open socket, so the stop can close it.
+class Connection {
+ public:
+  explicit Connection(ServerCore& core);
+  virtual ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  /// Closes the socket; the pending operations end with an error.
+  virtual void closeNow() = 0;
+
+ protected:
+  ServerCore& core_;
+};
+
+// A browser's WebSocket as the screen updates see it.
+class Client : public Connection {
+ public:
+  Client(ServerCore& core, Role role, std::string address)
+      : Connection(core), role_(role), address_(std::move(address)) {}
+
+  /// Queues one message; drops the client when its unsent bytes pass the bound.
+  virtual void send(std::string bytes, bool binary) = 0;
+  /// Starts (or with false, stops) the wait for the browser's "ready".
+  virtual void awaitReady(bool waiting) = 0;
+
+  Role role() const { return role_; }
+  const std::string& address() const { return address_; }
+  ShownScreen& shown() { return shown_; }
+  /// An update was sent and its "ready" has not come.
+  bool waiting() const { return waiting_; }
+  void setWaiting(bool waiting) { waiting_ = waiting; }
+  /// True once per message when it is more than the rate allows.
+  bool tooFast(std::chrono::steady_clock::time_point now) {
+    if (now - windowStart_ >= 1s) {
+      windowStart_ = now;
+      messagesInWindow_ = 0;
+    }
+    return ++messagesInWindow_ > kMostMessagesPerSecond;
+  }
+
+ private:
+  const Role role_;
+  const std::string address_;
+  ShownScreen shown_;
+  bool waiting_ = false;
+  std::chrono::steady_clock::time_point windowStart_{};
+  int messagesInWindow_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// [4] The server's state: routes, logins, screen updates, input
+
+// What the connections share; used on the server's thread only (the counters are read from
+// others).
+class ServerCore {
+ public:
+  ServerCore(AppContext& context, const RemoteOptions& options, Credentials credentials, bool tls,
+             std::atomic<size_t>& clientCount)
+      : clientCount_(clientCount),
+        context_(context),
+        options_(options),
+        credentials_(std::move(credentials)),
+        tls_(tls),
+        snapshot_(static_cast<size_t>(kRasterWidth) * kRasterHeight) {}
+
+  void added(Connection* connection) { connections_.insert(connection); }
+  void removed(Connection* connection) { connections_.erase(connection); }
+  bool full() const { return connections_.size() >= kMostConnections; }
+
+  /// Closes every socket, so that the loop runs out of work.
+  void closeAll() {
+    const std::vector<Connection*> all(connections_.begin(), connections_.end());
+    for (Connection* connection : all)
+      connection->closeNow();
+  }
+
+  bool tls() const { return tls_; }
+
+  /// The role a request's session grants: an operator while no password is set.
+  std::optional<Role> roleOf(const Request& request) {
+    if (credentials_.empty()) return Role::kOperator;
+    const std::string_view id = cookieValue(view(request[http::field::cookie]), kCookieName);
+    if (id.empty()) return std::nullopt;
+    return sessions_.find(id, std::chrono::steady_clock::now());
+  }
+
+  /// The answer to every request but a WebSocket upgrade.
+  Response route(const Request& request, const std::string& address) {
+    const std::string_view target = view(request.target());
+    const std::string_view path = pathOf(target);
+    if (request.method() == http::verb::post) {
+      if (path == kLoginPath) return login(request, address);
+      if (path == kLogoutPath) return logout(request, address);
+      return answer(request, http::status::method_not_allowed, "Method not allowed\n");
+    }
+    if (request.method() != http::verb::get)
+      return answer(request, http::status::method_not_allowed, "Method not allowed\n");
+    const PageFile* file = pageFile(path);
+    if (file == nullptr) return answer(request, http::status::not_found, "Not found\n");
+    if (!file->open && !roleOf(request)) {
+      if (path == kRootPath) return redirect(request, kLoginPath);
+      return answer(request, http::status::forbidden, "Forbidden\n");
+    }
+    std::optional<std::string> text = readPageFile(options_.resourceFolder + file->file);
+    if (!text) return answer(request, http::status::not_found, "Not found\n");
+    if (path == kLoginPath) markFailure(*text, queryOf(target) == kFailedQuery);
+    return answer(request, http::status::ok, std::move(*text), file->type);
+  }
+
+  /// Why an upgrade to a WebSocket from `address` is refused, or its role.
+  std::optional<Role> admit(const Request& request, const std::string& address,
+                            http::status& refusal) {
+    refusal = http::status::forbidden;
+    const std::optional<Role> role = roleOf(request);
+    if (!role) {
+      logMessage(kLogInfo, "Remote panel: WebSocket from %s refused: no session", address.c_str());
+      return std::nullopt;
+    }
+    if (!sameOrigin(view(request[http::field::origin]), view(request[http::field::host]))) {
+      logMessage(kLogInfo, "Remote panel: WebSocket from %s refused: foreign origin",
+                 address.c_str());
+      return std::nullopt;
+    }
+    if (clients_.size() >= kMostClients) {
+      logMessage(kLogInfo, "Remote panel: WebSocket from %s refused: %zu browsers connected",
+                 address.c_str(), clients_.size());
+      refusal = http::status::service_unavailable;
+      return std::nullopt;
+    }
+    return role;
+  }
+
+  /// A browser's WebSocket is open: the hello, then the whole picture.
+  void joined(Client& client) {
+    clients_.insert(&client);
+    clientCount_.store(clients_.size());
+    logMessage(kLogInfo, "Remote panel: %s connected from %s",
+               std::string(roleName(client.role())).c_str(), client.address().c_str());
+    client.send(std::string(R"({"type":"hello","role":")") + std::string(roleName(client.role())) +
+                    R"(","width":)" + std::to_string(kViewWidth) + R"(,"height":)" +
+                    std::to_string(kViewHeight) + "}",
+                false);
+    takeScreens();
+    sendUpdate(client, true);
+  }
+
+  void left(Client& client) {
+    if (clients_.erase(&client) == 0) return;
+    clientCount_.store(clients_.size());
+  }
+
+  /// A text message of a browser.
+  void received(Client& client, std::string_view text) {
+    if (client.tooFast(std::chrono::steady_clock::now())) {
+      logMessage(kLogInfo, "Remote panel: %s sent more than %d messages a second, closed",
+                 client.address().c_str(), kMostMessagesPerSecond);
+      client.closeNow();
+      return;
+    }
+    const std::optional<ClientMessage> message = decodeClientMessage(text);
+    if (!message) return;
+    if (message->kind == ClientMessageKind::kReady) {
+      if (!client.waiting()) return;
+      client.setWaiting(false);
+      client.awaitReady(false);
+      takeScreens();
+      sendUpdate(client, false);
+      return;
+    }
+    if (client.role() != Role::kOperator) return;
+    operate(*message);
+  }
+
+  /// The engine drew: every browser waiting for nothing gets the difference.
+  void screensChanged() {
+    screensDirty_ = true;
+    updateReady();
+  }
+
+  /// Arms the lamp looks of `kLampLookSoon` and `kLampLookLate` (with the loop's timers).
+  void setLampTimers(asio::steady_timer* soon, asio::steady_timer* late) {
+    lampSoon_ = soon;
+    lampLate_ = late;
+  }
+
+ private:
+  // Sends the difference to every browser that said "ready" for its last update.
+  void updateReady() {
+    const std::vector<Client*> all(clients_.begin(), clients_.end());
+    bool taken = false;
+    for (Client* client : all) {
+      if (client->waiting()) continue;
+      if (!taken) takeScreens();
+      taken = true;
+      sendUpdate(*client, false);
+    }
+  }
+
+  // Copies the raster when the engine drew since the last copy; reads the lamps always (they
+  // change without a notice).
+  void takeScreens() {
+    if (screensDirty_) {
+      screensDirty_ = false;
+      std::lock_guard<std::mutex> guard(context_.screenLock);
+      std::memcpy(snapshot_.data(), context_.pixels(), snapshot_.size() * sizeof(uint32_t));
+    }
+    lamps_ = unpackLampWord(context_.lampWord.load(std::memory_order_relaxed));
+  }
+
+  void sendUpdate(Client& client, bool whole) {
+    std::string update = encodeUpdate(snapshot_.data(), client.shown(), lamps_, whole);
+    if (update.empty()) return;
+    client.setWaiting(true);
+    client.awaitReady(true);
+    client.send(std::move(update), true);
+  }
+
+  void operate(const ClientMessage& message) {
+    WinInput& input = context_.input;
+    switch (message.kind) {
+      case ClientMessageKind::kKey:
+        input.queueKey(message.code);
+        break;
+      case ClientMessageKind::kTurn:
+        for (int32_t step = 0; step < std::abs(message.steps); ++step)
+          input.queueKnobTurn(message.knob, message.steps > 0);
+        break;
+      case ClientMessageKind::kPush:
+        input.queueKnobButton(message.knob, message.down);
+        break;
+      case ClientMessageKind::kTouch:
+        input.setTouch(message.screen, message.x, message.y, message.down);
+        break;
+      case ClientMessageKind::kReady:
+        return;
+    }
+    lookAtLampsAfter(lampSoon_, kLampLookSoon);
+    lookAtLampsAfter(lampLate_, kLampLookLate);
+  }
+
+  void lookAtLampsAfter(asio::steady_timer* timer, std::chrono::milliseconds delay) {
+    if (timer == nullptr) return;
+    timer->expires_after(delay);
+    timer->async_wait([this](beast::error_code error) {
+      if (!error) updateReady();
+    });
+  }
+
+  Response login(const Request& request, const std::string& address) {
+    if (credentials_.empty()) return redirect(request, kRootPath);
+    const auto now = std::chrono::steady_clock::now();
+    const std::chrono::milliseconds wait = throttle_.wait(address, now);
+    if (wait.count() > 0) {
+      const long seconds = static_cast<long>((wait.count() + 999) / 1000);
+      logMessage(kLogInfo, "Remote panel: login from %s refused: %ld s still to wait",
+                 address.c_str(), seconds);
+      Response response = answer(request, http::status::too_many_requests, "Too many logins\n");
+      response.set(http::field::retry_after, std::to_string(seconds));
+      return response;
+    }
+    const std::optional<std::string> password = formField(request.body(), kPasswordField);
+    const std::optional<Role> role = password ? credentials_.check(*password) : std::nullopt;
+    if (!role) {
+      throttle_.failed(address, now);
+      logMessage(kLogInfo, "Remote panel: wrong password from %s", address.c_str());
+      return redirect(request, kFailedLoginTarget);
+    }
+    throttle_.succeeded(address);
+    const std::string id = sessions_.open(*role, now);
+    logMessage(kLogInfo, "Remote panel: %s logged in from %s", std::string(roleName(*role)).c_str(),
+               address.c_str());
+    Response response = redirect(request, kRootPath);
+    response.set(http::field::set_cookie, cookie(id, kCookieSeconds));
+    return response;
+  }
+
+  Response logout(const Request& request, const std::string& address) {
+    const std::string_view id = cookieValue(view(request[http::field::cookie]), kCookieName);
+    if (!id.empty()) sessions_.close(id);
+    logMessage(kLogInfo, "Remote panel: logged out from %s", address.c_str());
+    Response response = redirect(request, kLoginPath);
+    response.set(http::field::set_cookie, cookie("", 0));
+    return response;
+  }
+
+  std::string cookie(std::string_view id, int seconds) const {
+    std::string text = std::string(kCookieName) + "=" + std::string(id) +
+                       "; HttpOnly; SameSite=Strict; Path=/; Max-Age=" + std::to_string(seconds);
+    if (tls_) text += "; Secure";
+    return text;
+  }
+
+  static void markFailure(std::string& page, bool failed) {
+    const size_t at = page.find(kFailedMarker);
+    if (at == std::string::npos) return;
+    page.replace(at, kFailedMarker.size(), failed ? kFailedNotice : std::string_view());
+  }
+
+  std::atomic<size_t>& clientCount_;  // read by other threads
+  AppContext& context_;
+  const RemoteOptions& options_;
+  const Credentials credentials_;
+  const bool tls_;
+  SessionTable sessions_;
+  LoginThrottle throttle_;
+  std::unordered_set<Connection*> connections_;
+  std::unordered_set<Client*> clients_;
+  std::vector<uint32_t> snapshot_;
+  bool screensDirty_ = true;
+  LampStates lamps_{};
+  asio::steady_timer* lampSoon_ = nullptr;
+  asio::steady_timer* lampLate_ = nullptr;
+};
+
+Connection::Connection(ServerCore& core) : core_(core) {
+  core_.added(this);
+}
+
+Connection::~Connection() {
+  core_.removed(this);
+}
+
+template <class Stream>
+constexpr bool kTlsStream = !std::is_same_v<Stream, beast::tcp_stream>;
+
+template <class Stream>
+void closeSocket(Stream& stream) {
+  beast::error_code ignored;
+  tcp::socket& socket = beast::get_lowest_layer(stream).socket();
+  socket.shutdown(tcp::socket::shutdown_both, ignored);
+  socket.close(ignored);
+}
+
+// ---------------------------------------------------------------------------------------------
+// [5] SocketClient: the WebSocket of one browser
+
+template <class Stream>
+class SocketClient final : public Client,
+                           public std::enable_shared_from_this<SocketClient<Stream>> {
+ public:
+  SocketClient(ServerCore& core, Role role, std::string address, Stream&& stream)
+      : Client(core, role, std::move(address)),
+        socket_(std::move(stream)),
+        readyTimer_(socket_.get_executor()) {}
+
+  ~SocketClient() override { core_.left(*this); }
+
+  void accept(Request request) {
+    request_ = std::move(request);
+    beast::get_lowest_layer(socket_).expires_never();
+    websocket::stream_base::timeout timeout{};
+    timeout.handshake_timeout = kRequestTime;
+    timeout.idle_timeout = kSocketIdleTime;
+    timeout.keep_alive_pings = true;
+    socket_.set_option(timeout);
+    socket_.set_option(websocket::stream_base::decorator(
+        [](websocket::response_type& response) { addCommonHeaders(response); }));
+    socket_.read_message_max(kMostClientMessageBytes);
+    socket_.async_accept(request_, [self = this->shared_from_this()](beast::error_code error) {
+      self->accepted(error);
+    });
+  }
+
+  void send(std::string bytes, bool binary) override {
+    unsentBytes_ += bytes.size();
+    if (unsentBytes_ > kMostUnsentBytes) {
+      logMessage(kLogInfo, "Remote panel: %s dropped: more than %zu bytes unsent",
+                 address().c_str(), kMostUnsentBytes);
+      closeNow();
+      return;
+    }
+    outgoing_.push_back({std::move(bytes), binary});
+    if (!writing_) writeNext();
+  }
+
+  void awaitReady(bool waiting) override {
+    if (!waiting) {
+      readyTimer_.cancel();
+      return;
+    }
+    readyTimer_.expires_after(kReadyTime);
+    readyTimer_.async_wait([self = this->weak_from_this()](beast::error_code error) {
+      const auto client = self.lock();
+      if (error || !client) return;
+      logMessage(kLogInfo, "Remote panel: %s dropped: no \"ready\" for %lld s",
+                 client->address().c_str(), static_cast<long long>(kReadyTime.count()));
+      client->closeNow();
+    });
+  }
+
+  void closeNow() override {
+    closed_ = true;
+    readyTimer_.cancel();
+    closeSocket(socket_);
+  }
+
+ private:
+  struct Outgoing {
+    std::string bytes;
+    bool binary;
+  };
+
+  void accepted(beast::error_code error) {
+    if (error || closed_) return;
+    core_.joined(*this);
+    read();
+  }
+
+  void read() {
+    socket_.async_read(readBuffer_,
+                       [self = this->shared_from_this()](beast::error_code error, size_t) {
+                         self->receivedMessage(error);
+                       });
+  }
+
+  void receivedMessage(beast::error_code error) {
+    if (error) {
+      // A message over the bound fails the read; Beast has then closed with "too big".
+      if (error == websocket::error::message_too_big)
+        logMessage(kLogInfo, "Remote panel: %s sent a message over %zu bytes, closed",
+                   address().c_str(), kMostClientMessageBytes);
+      readyTimer_.cancel();
+      return;
+    }
+    if (socket_.got_text()) {
+      const auto data = readBuffer_.cdata();
+      core_.received(*this, std::string_view(static_cast<const char*>(data.data()), data.size()));
+    }
+    readBuffer_.clear();
+    if (!closed_) read();
+  }
+
+  void writeNext() {
+    if (outgoing_.empty() || closed_) {
+      writing_ = false;
+      return;
+    }
+    writing_ = true;
+    socket_.binary(outgoing_.front().binary);
+    socket_.async_write(asio::buffer(outgoing_.front().bytes),
+                        [self = this->shared_from_this()](beast::error_code error, size_t) {
+                          self->written(error);
+                        });
+  }
+
+  void written(beast::error_code error) {
+    unsentBytes_ -= outgoing_.front().bytes.size();
+    outgoing_.pop_front();
+    if (error) {
+      writing_ = false;
+      closeNow();
+      return;
+    }
+    writeNext();
+  }
+
+  websocket::stream<Stream> socket_;
+  Request request_;
+  asio::steady_timer readyTimer_;
+  beast::flat_buffer readBuffer_;
+  std::deque<Outgoing> outgoing_;
+  size_t unsentBytes_ = 0;
+  bool writing_ = false;
+  bool closed_ = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// [6] HttpConnection: requests until a WebSocket upgrade
+
+template <class Stream>
+class HttpConnection final : public Connection,
+                             public std::enable_shared_from_this<HttpConnection<Stream>> {
+ public:
+  template <class... Args>
+  HttpConnection(ServerCore& core, std::string address, tcp::socket&& socket, Args&... tls)
+      : Connection(core), address_(std::move(address)), stream_(std::move(socket), tls...) {}
+
+  void start() {
+    if constexpr (kTlsStream<Stream>) {
+      beast::get_lowest_layer(stream_).expires_after(kRequestTime);
+      stream_.async_handshake(ssl::stream_base::server,
+                              [self = this->shared_from_this()](beast::error_code error) {
+                                if (!error) self->read();
+                              });
+    } else {
+      read();
+    }
+  }
+
+  void closeNow() override {
+    if (!upgraded_) closeSocket(stream_);
+  }
+
+ private:
+  void read() {
+    parser_.emplace();
+    parser_->header_limit(kMostHeaderBytes);
+    parser_->body_limit(kMostBodyBytes);
+    beast::get_lowest_layer(stream_).expires_after(kRequestTime);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = this->shared_from_this()](beast::error_code error, size_t) {
+                       self->requestRead(error);
+                     });
+  }
+
+  void requestRead(beast::error_code error) {
+    if (error == http::error::body_limit) return refuse(http::status::payload_too_large);
+    if (error == http::error::header_limit)
+      return refuse(http::status::request_header_fields_too_large);
+    if (error == http::error::end_of_stream || error == beast::error::timeout ||
+        error == asio::error::operation_aborted || error == asio::error::eof ||
+        error == asio::error::connection_reset) {
+      return closeSocket(stream_);
+    }
+    if (error) return refuse(http::status::bad_request);
+    Request request = parser_->release();
+    if (websocket::is_upgrade(request) && pathOf(view(request.target())) == kSocketPath)
+      return upgrade(std::move(request));
+    respond(core_.route(request, address_));
+  }
+
+  void upgrade(Request request) {
+    http::status refusal{};
+    const std::optional<Role> role = core_.admit(request, address_, refusal);
+    if (!role) {
+      Response response = answer(request, refusal, "Forbidden\n");
+      response.keep_alive(false);
+      return respond(std::move(response));
+    }
+    upgraded_ = true;
+    std::make_shared<SocketClient<Stream>>(core_, *role, address_, std::move(stream_))
+        ->accept(std::move(request));
+  }
+
+  // Answers a request that could not be read, and closes.
+  void refuse(http::status status) {
+    Request request;
+    request.version(11);
+    Response response =
+        answer(request, status, std::string(view(http::obsolete_reason(status))) + "\n");
+    response.keep_alive(false);
+    respond(std::move(response));
+  }
+
+  void respond(Response response) {
+    response_ = std::move(response);
+    http::async_write(stream_, *response_,
+                      [self = this->shared_from_this()](beast::error_code error, size_t) {
+                        self->responded(error);
+                      });
+  }
+
+  void responded(beast::error_code error) {
+    const bool again = !error && response_->keep_alive();
+    response_.reset();
+    if (again) return read();
+    closeSocket(stream_);
+  }
+
+  const std::string address_;
+  Stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  std::optional<Response> response_;
+  bool upgraded_ = false;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// [7] RemoteServer: start and stop
+
+struct RemoteServer::State {
+  State(AppContext& context_, RemoteOptions options_)
+      : context(context_), options(std::move(options_)) {}
+
+  AppContext& context;
+  const RemoteOptions options;
+  ScreenRelay relay;
+  std::atomic<uint16_t> boundPort{0};
+  std::atomic<size_t> clientCount{0};
+  // Declared before the loop and its objects, so they go first.
+  std::optional<ServerCore> core;
+  std::optional<asio::io_context> io;
+  std::optional<ssl::context> tlsContext;
+  std::optional<tcp::acceptor> acceptor;
+  std::optional<asio::steady_timer> lampSoon;
+  std::optional<asio::steady_timer> lampLate;
+  std::thread thread;
+  std::future<void> ended;
+
+  void acceptNext() {
+    acceptor->async_accept([this](beast::error_code error, tcp::socket socket) {
+      if (error == asio::error::operation_aborted || !acceptor->is_open()) return;
+      if (!error) serve(std::move(socket));
+      acceptNext();
+    });
+  }
+
+  void serve(tcp::socket socket) {
+    beast::error_code error;
+    const tcp::endpoint peer = socket.remote_endpoint(error);
+    if (error || core->full()) return;
+    std::string address = peer.address().to_string();
+    if (tlsContext) {
+      std::make_shared<HttpConnection<beast::ssl_stream<beast::tcp_stream>>>(
+          *core, std::move(address), std::move(socket), *tlsContext)
+          ->start();
+    } else {
+      std::make_shared<HttpConnection<beast::tcp_stream>>(*core, std::move(address),
+                                                          std::move(socket))
+          ->start();
+    }
+  }
+
+  // Everything the loop owns, once its thread has ended.
+  void release() {
+    lampSoon.reset();
+    lampLate.reset();
+    acceptor.reset();
+    io.reset();
+    tlsContext.reset();
+    core.reset();
+    boundPort.store(0);
+    clientCount.store(0);
+  }
+
+  std::string open(const Credentials& credentials) {
+    beast::error_code error;
+    const asio::ip::address address = asio::ip::make_address(options.address, error);
+    if (error) return "Remote panel: \"" + options.address + "\" is not an IP address";
+    if (credentials.empty() && !address.is_loopback())
+      return "Remote panel: no password is set, so it serves only loopback addresses such as "
+             "127.0.0.1, not " +
+             options.address + "; set one with \"qelm-engine passwd\"";
+    const bool tls = !options.certificateFile.empty();
+    if (tls != !options.keyFile.empty())
+      return "Remote panel: TLS needs both a certificate and a key file";
+    io.emplace(1);
+    if (tls) {
+      tlsContext.emplace(ssl::context::tls_server);
+      tlsContext->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                              ssl::context::no_sslv3 | ssl::context::no_tlsv1 |
+                              ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
+      tlsContext->use_certificate_chain_file(options.certificateFile, error);
+      if (error)
+        return "Remote panel: could not read the certificate \"" + options.certificateFile +
+               "\": " + error.message();
+      tlsContext->use_private_key_file(options.keyFile, ssl::context::pem, error);
+      if (error)
+        return "Remote panel: could not read the key \"" + options.keyFile +
+               "\": " + error.message();
+    }
+    core.emplace(context, options, credentials, tls, clientCount);
+    const tcp::endpoint endpoint(address, options.port);
+    acceptor.emplace(*io);
+    if (acceptor->open(endpoint.protocol(), error) ||
+        acceptor->set_option(asio::socket_base::reuse_address(true), error) ||
+        acceptor->bind(endpoint, error) ||
+        acceptor->listen(asio::socket_base::max_listen_connections, error))
+      return "Remote panel: could not listen on " + options.address + " port " +
+             std::to_string(options.port) + ": " + error.message();
+    boundPort.store(acceptor->local_endpoint(error).port());
+    lampSoon.emplace(*io);
+    lampLate.emplace(*io);
+    core->setLampTimers(&*lampSoon, &*lampLate);
+    return {};
+  }
+};
+
+RemoteServer::RemoteServer(AppContext& context, RemoteOptions options)
+    : state_(std::make_unique<State>(context, std::move(options))) {}
+
+RemoteServer::~RemoteServer() {
+  stop();
+}
+
+std::string RemoteServer::start() {
+  State& state = *state_;
+  if (state.thread.joinable()) return "Remote panel: already serving";
+  std::string error;
+  std::optional<Credentials> credentials =
+      Credentials::load(state.options.dataFolder + Credentials::kFileName, error);
+  if (!credentials) return "Remote panel: " + error;
+  error = state.open(*credentials);
+  if (!error.empty()) {
+    state.release();
+    return error;
+  }
+  state.acceptNext();
+  state.relay.attach(state.context, *state.io, [&state] {
+    state.relay.taken();
+    state.core->screensChanged();
+  });
+  std::promise<void> ended;
+  state.ended = ended.get_future();
+  state.thread = std::thread([&state, done = std::move(ended)]() mutable {
+    state.io->run();
+    done.set_value();
+  });
+  const std::string scheme = state.tlsContext ? "https" : "http";
+  const bool bracketed = state.options.address.find(':') != std::string::npos;
+  logMessage(kLogInfo, "Remote panel serving %s://%s%s%s:%u/", scheme.c_str(), bracketed ? "[" : "",
+             state.options.address.c_str(), bracketed ? "]" : "",
+             static_cast<unsigned>(state.boundPort.load()));
+  return {};
+}
+
+void RemoteServer::stop() {
+  State& state = *state_;
+  if (!state.thread.joinable()) return;
+  state.relay.detach(state.context);
+  asio::post(*state.io, [&state] {
+    beast::error_code ignored;
+    state.acceptor->close(ignored);
+    state.lampSoon->cancel();
+    state.lampLate->cancel();
+    state.core->closeAll();
+  });
+  if (state.ended.wait_for(kStopWait) != std::future_status::ready) state.io->stop();
+  state.thread.join();
+  state.release();
+}
+
+uint16_t RemoteServer::port() const {
+  return state_->boundPort.load();
+}
+
+size_t RemoteServer::clients() const {
+  return state_->clientCount.load();
+}
+
+bool RemoteServer::running() const {
+  return state_->thread.joinable();
+}
+
+}  // namespace qelm::remote

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/app_context.h"
+
+namespace qelm::remote {
+
+/// Where and how the remote panel serves.
+struct RemoteOptions {
+  std::string address = "127.0.0.1";  ///< an IPv4 or IPv6 address to listen on
+  uint16_t port = 0;                  ///< 0: a free port the system chooses (see `port()`)
+  std::string dataFolder;             ///< holds `remote-passwords`; ends with "/"
+  std::string resourceFolder;         ///< the page's files (`<program>/resources/remote/`)
+  std::string certificateFile;        ///< PEM certificate chain; with `keyFile`, serves TLS
+  std::string keyFile;                ///< PEM private key of the certificate
+};
+
+/// The panel in a browser: serves the page, logs browsers in and relays the screens, lamps and
+/// input over WebSocket, on a thread of its own. Everything a browser sends is read by
+/// Boost.Beast with bounds on every length and time.
+///
+/// Owned by whoever runs the engine (the headless host, the desktop): construct it with the
+/// engine's context, `start()` it once the engine runs, `stop()` it before the engine stops. It
+/// chains itself into `context.notifyWindow`, calling the notifier found there on every notice;
+/// `stop()` puts that notifier back. The object must outlive any notice the engine may still be
+/// delivering to it: destroy it after the engine stopped, or at least after `stop()` returned.
+class RemoteServer {
+ public:
+  RemoteServer(AppContext& context, RemoteOptions options);
+  ~RemoteServer();
+  RemoteServer(const RemoteServer&) = delete;
+  RemoteServer& operator=(const RemoteServer&) = delete;
+
+  /// Reads the passwords, binds and starts serving; empty on success, else why it could not.
+  /// Refuses an address other than loopback while no password is set.
+  std::string start();
+  /// Ends every connection and the thread; the server may be started again. Also done by the
+  /// destructor.
+  void stop();
+  /// The port listened on (the system's choice for port 0); 0 when not serving.
+  uint16_t port() const;
+  /// Browsers connected over WebSocket.
+  size_t clients() const;
+  /// True while serving.
+  bool running() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace qelm::remote
