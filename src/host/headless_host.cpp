@@ -27,6 +27,7 @@
 #include "host/input_script.h"
 #include "install/installation.h"
 #include "platform/folders.h"
+#include "remote/remote_server.h"
 
 namespace qelm {
 
@@ -37,7 +38,17 @@ constexpr int kExitDone = 0;
 constexpr int kExitFailed = 2;  // a configuration could not be processed, a screenshot not written
 constexpr int kExitRefused = 64;  // the command line, or a file it names, was refused
 
-enum class OptionName { kData, kReport, kProgram, kSeconds, kScreenshot, kInput };
+enum class OptionName {
+  kData,
+  kReport,
+  kProgram,
+  kSeconds,
+  kScreenshot,
+  kInput,
+  kHttp,
+  kHttpCertificate,
+  kHttpKey
+};
 
 std::optional<OptionName> optionName(const std::string& word) {
   if (word == "--data" || word == "/D" || word == "-D") return OptionName::kData;
@@ -46,6 +57,9 @@ std::optional<OptionName> optionName(const std::string& word) {
   if (word == "--seconds") return OptionName::kSeconds;
   if (word == "--screenshot") return OptionName::kScreenshot;
   if (word == "--input") return OptionName::kInput;
+  if (word == "--http") return OptionName::kHttp;
+  if (word == "--http-cert") return OptionName::kHttpCertificate;
+  if (word == "--http-key") return OptionName::kHttpKey;
   return std::nullopt;
 }
 
@@ -58,12 +72,40 @@ std::optional<double> readSeconds(const std::string& text) {
   return value;
 }
 
+// "[ADDRESS:]PORT", an IPv6 address in brackets ("[::1]:8080"); the address is checked when the
+// server starts.
+std::optional<HttpEndpoint> readEndpoint(const std::string& text) {
+  HttpEndpoint endpoint;
+  std::string port = text;
+  if (!text.empty() && text[0] == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
+      return std::nullopt;
+    endpoint.address = text.substr(1, close - 1);
+    port = text.substr(close + 2);
+  } else if (const size_t colon = text.find(':'); colon != std::string::npos) {
+    endpoint.address = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (port.find(':') != std::string::npos) return std::nullopt;
+  }
+  if (endpoint.address.empty() || port.empty() || port.size() > 5) return std::nullopt;
+  uint32_t number = 0;
+  for (const char c : port) {
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (number > 65535) return std::nullopt;
+  endpoint.port = static_cast<uint16_t>(number);
+  return endpoint;
+}
+
 }  // namespace
 
 std::string hostUsage() {
   return "usage: qelm-engine run [--data DIR] [--report DIR] [--program DIR] [--seconds N]\n"
          "                       [--screenshot FILE] [--input FILE] [--lamps]\n"
-         "                       [--loudness-summary]\n"
+         "                       [--loudness-summary] [--http [ADDRESS:]PORT\n"
+         "                       [--http-cert FILE --http-key FILE]]\n"
          "       qelm-engine check FILE\n"
          "       qelm-engine export FILE BINARY_OUT [EXPORT_FOLDER]\n"
          "       qelm-engine download [--data DIR]\n"
@@ -84,7 +126,11 @@ std::string hostUsage() {
          "  --loudness-summary  print each loudness monitor's integrated loudness and range at\n"
          "             exit, after the shutdown stopped the sessions and wrote their reports\n"
          "  --startup-time  end the run once the engine has drawn its first screen and print\n"
-         "             \"startup: N ms\", the time since the process started\n";
+         "             \"startup: N ms\", the time since the process started\n"
+         "  --http     serve the panel to browsers on PORT (0: a free one, named in the log) of\n"
+         "             ADDRESS (default 127.0.0.1; an IPv6 address in brackets); an address\n"
+         "             other than loopback needs a password (qelm-engine passwd)\n"
+         "  --http-cert, --http-key  serve over TLS with this PEM certificate and key\n";
 }
 
 ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
@@ -152,9 +198,24 @@ ParsedOptions parseHostOptions(const std::vector<std::string>& args) {
         options.seconds = readSeconds(value);
         if (!options.seconds) return {std::nullopt, "bad number of seconds \"" + value + "\""};
         break;
+      case OptionName::kHttp:
+        options.http = readEndpoint(value);
+        if (!options.http) return {std::nullopt, "bad address and port \"" + value + "\""};
+        break;
+      case OptionName::kHttpCertificate:
+      case OptionName::kHttpKey:
+        if (value.empty()) return {std::nullopt, "option " + word + " needs a file"};
+        (*name == OptionName::kHttpKey ? options.httpKey : options.httpCertificate) = value;
+        break;
     }
   }
+  if ((options.httpCertificate || options.httpKey) && !options.http)
+    return {std::nullopt, "options --http-cert and --http-key need --http"};
+  if (options.httpCertificate.has_value() != options.httpKey.has_value())
+    return {std::nullopt, "options --http-cert and --http-key go together"};
   if (options.command.empty()) return {std::nullopt, "no command given"};
+  if (options.http && options.command != "run")
+    return {std::nullopt, "option --http is only for run"};
   const size_t count = options.arguments.size();
   const bool fits = options.command == "run" || options.command == "download" ? count == 0
                     : options.command == "check"                              ? count == 1
@@ -426,7 +487,7 @@ void printSessionReply(AppContext& context, std::ostream& out) {
   }
 }
 
-// Starts the engine, then plays the script, copies the log and shows session replies until the
+// Once the engine runs, plays the script, copies the log and shows session replies until the
 // run is interrupted, its time is up, the engine ends by itself or, for a start-up measurement,
 // the first screen is drawn. The script's times count from the first drawn screen, which
 // follows the engine's first pass: a slow start (a loaded machine, an instrumented build) moves
@@ -438,7 +499,6 @@ void runUntilDone(const HostOptions& options, const InputScript& script, EngineR
   size_t nextEvent = 0;
   const auto started = Clock::now();
   std::optional<Clock::time_point> running;
-  runner.start();
   while (!interrupted.load() && !runner.finished()) {
     if (options.startupTime && printedStartupTime(firstScreen, console, out)) break;
     if (options.seconds) {
@@ -499,7 +559,29 @@ int runHeadless(const HostOptions& options, std::ostream& out,
   FirstScreenWatch firstScreen;
   runner.context().notifyWindow.store(&firstScreen);
   ConsolePrinter console;
+  runner.start();
+  // Started after the engine and stopped before it; kept until the engine has stopped, since
+  // it may still be receiving a notice until then.
+  std::optional<remote::RemoteServer> server;
+  if (options.http) {
+    remote::RemoteOptions remote;
+    remote.address = options.http->address;
+    remote.port = options.http->port;
+    remote.dataFolder = folders.data;
+    remote.resourceFolder = folders.program + "resources/remote/";
+    remote.certificateFile = options.httpCertificate.value_or("");
+    remote.keyFile = options.httpKey.value_or("");
+    server.emplace(runner.context(), remote);
+    if (const std::string error = server->start(); !error.empty()) {
+      runner.stop();
+      runner.context().notifyWindow.store(nullptr);
+      console.printNew(out);
+      out << error << '\n';
+      return kExitRefused;
+    }
+  }
   runUntilDone(options, script, runner, firstScreen, console, out, interrupted);
+  if (server) server->stop();
   const bool endedByItself = runner.finished();
   // The screens as the run leaves them: taken before the stop, since a stopped engine shows
   // its idle noise.

@@ -11,6 +11,13 @@
 
 namespace qelm {
 
+/// Where `run --http` serves the panel to browsers.
+struct HttpEndpoint {
+  std::string address = "127.0.0.1";  ///< an IPv4 or IPv6 address (written in brackets on the
+                                      ///< command line when it holds a colon)
+  uint16_t port = 0;                  ///< 0: a free port, named in the log
+};
+
 /// The command line of the programs: a command and the folder and run options.
 struct HostOptions {
   std::string command;                       ///< "run", "check", "export" or "download"
@@ -24,6 +31,9 @@ struct HostOptions {
   bool lamps = false;                        ///< --lamps: print the final lamp word at exit
   bool loudnessSummary = false;  ///< --loudness-summary: each monitor's statistics at exit
   bool startupTime = false;      ///< --startup-time: end at the first drawn screen, print the time
+  std::optional<HttpEndpoint> http;            ///< --http [ADDRESS:]PORT: the panel in a browser
+  std::optional<std::string> httpCertificate;  ///< --http-cert FILE: serve over TLS
+  std::optional<std::string> httpKey;          ///< --http-key FILE: the certificate's key
 };
 
 /// Result of reading the command line: the options, or the reason they were refused.

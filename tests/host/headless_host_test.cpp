@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <thread>
 
 #include "../comm/loopback.h"
 #include "comm/protocol.h"
@@ -67,6 +71,38 @@ TEST(HostOptionsTest, RefusedCommandLinesSayWhy) {
   EXPECT_EQ(parse({"run", "--seconds", "-1"}).error, "bad number of seconds \"-1\"");
   EXPECT_EQ(parse({"run", "--seconds", "2x"}).error, "bad number of seconds \"2x\"");
   EXPECT_EQ(parse({"run", "--seconds", "nan"}).error, "bad number of seconds \"nan\"");
+}
+
+TEST(HostOptionsTest, HttpTakesAnAddressAPortAndTlsFiles) {
+  ParsedOptions parsed = parse({"run", "--http", "8080"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  ASSERT_TRUE(parsed.options->http);
+  EXPECT_EQ(parsed.options->http->address, "127.0.0.1");
+  EXPECT_EQ(parsed.options->http->port, 8080);
+  EXPECT_FALSE(parsed.options->httpCertificate);
+
+  parsed = parse({"--http=0.0.0.0:0", "run", "--http-cert", "c.pem", "--http-key=k.pem"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_EQ(parsed.options->http->address, "0.0.0.0");
+  EXPECT_EQ(parsed.options->http->port, 0);
+  EXPECT_EQ(parsed.options->httpCertificate, "c.pem");
+  EXPECT_EQ(parsed.options->httpKey, "k.pem");
+
+  parsed = parse({"run", "--http", "[::1]:65535"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_EQ(parsed.options->http->address, "::1");
+  EXPECT_EQ(parsed.options->http->port, 65535);
+
+  for (const char* bad :
+       {"65536", "", "x", "host:", ":80", "::1:80", "[::1]", "[::1]80", "1:-2", "123456"})
+    EXPECT_EQ(parse({"run", "--http", bad}).error,
+              "bad address and port \"" + std::string(bad) + "\"");
+  EXPECT_EQ(parse({"run", "--http-cert", "c.pem", "--http-key", "k.pem"}).error,
+            "options --http-cert and --http-key need --http");
+  EXPECT_EQ(parse({"run", "--http", "80", "--http-cert", "c.pem"}).error,
+            "options --http-cert and --http-key go together");
+  EXPECT_EQ(parse({"run", "--http", "80", "--http-key="}).error, "option --http-key needs a file");
+  EXPECT_EQ(parse({"check", "f", "--http", "80"}).error, "option --http is only for run");
 }
 
 TEST(ConsolePrinterTest, PrintsEachMessageOnceWithItsNumber) {
@@ -517,6 +553,54 @@ TEST(HeadlessHostTest, AnInterruptStopsTheEngine) {
   std::ostringstream out;
   std::atomic<bool> interrupted{true};
   EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
+  std::filesystem::remove_all(folder);
+}
+
+// The remote panel serves while the engine runs, and a server that may not start ends the run.
+TEST(HeadlessHostTest, HttpServesThePanelDuringTheRun) {
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_http";
+  std::filesystem::remove_all(folder);
+  const auto program = makeProgramFolder(folder);
+  std::filesystem::create_directories(program / "resources" / "remote");
+  std::ofstream(program / "resources" / "remote" / "login.html") << "<form></form>";
+  const std::vector<std::string> run = {
+      "run",       "--data",        (folder / "data").string(), "--report", folder.string(),
+      "--program", program.string()};
+
+  std::vector<std::string> anywhere = run;
+  anywhere.insert(anywhere.end(), {"--http", "0.0.0.0:0"});
+  std::ostringstream refused;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(runHeadless(*parse(anywhere).options, refused, interrupted), 64);
+  EXPECT_NE(refused.str().find("no password is set"), std::string::npos) << refused.str();
+
+  std::vector<std::string> loopback = run;
+  loopback.insert(loopback.end(), {"--http", "127.0.0.1:0"});
+  const int32_t firstLog = messageCount();
+  std::ostringstream out;
+  auto result = std::async(std::launch::async,
+                           [&] { return runHeadless(*parse(loopback).options, out, interrupted); });
+  const std::string serving = "Remote panel serving http://127.0.0.1:";
+  int port = 0;
+  for (int wait = 0; wait < 5000 && port == 0; ++wait) {
+    for (int32_t n = firstLog; n < messageCount(); ++n)
+      if (const std::string text = messageText(n); text.rfind(serving, 0) == 0)
+        port = std::atoi(text.c_str() + serving.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_NE(port, 0);
+  boost::asio::io_context io;
+  boost::asio::ip::tcp::socket socket(io);
+  socket.connect({boost::asio::ip::make_address("127.0.0.1"), static_cast<uint16_t>(port)});
+  const std::string request = "GET /login HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  boost::asio::write(socket, boost::asio::buffer(request));
+  boost::system::error_code error;
+  std::string answer;
+  boost::asio::read(socket, boost::asio::dynamic_buffer(answer), error);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+  EXPECT_NE(answer.find("<form></form>"), std::string::npos) << answer;
+  interrupted = true;
+  EXPECT_EQ(result.get(), 0);
   std::filesystem::remove_all(folder);
 }
 
