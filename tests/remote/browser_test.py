@@ -45,7 +45,10 @@ COMMAND_GET = 0x49
 COMMAND_SET = 0x4A
 COMMAND_GET_RESPONSE = 0xC9
 COMMAND_SET_RESPONSE = 0xCA
+COMMAND_NOTIFICATION = 0x10
 PANEL_ADDRESS = 0
+BROADCAST_ADDRESS = 2
+HEARTBEAT_S = 1  # the panel takes a frame silent for 5 s for gone
 FIRST_CARD_ADDRESS = 16
 MESSAGE_HEAD = struct.Struct('>IBBBH')  # magic, source, destination, command, length
 SLOT = 1
@@ -83,8 +86,9 @@ def wait_for(what, condition, seconds=WAIT_S):
 
 
 class FakeFrame:
-    """Takes the panel's connections, answers its gets from a table of values and records its
-    sets as (oid, value)."""
+    """Takes the panel's connections, answers its gets from a table of values, records its
+    sets as (oid, value), and tells the first value every second, as a card's periodic values
+    keep a link alive."""
 
     def __init__(self):
         self.values = dict(START_VALUES)
@@ -106,6 +110,28 @@ class FakeFrame:
             threading.Thread(target=self.serve, args=(peer,), daemon=True).start()
 
     def serve(self, peer):
+        sending = threading.Lock()
+        stop = threading.Event()
+
+        def heartbeat():
+            while not stop.wait(HEARTBEAT_S):
+                with self.lock:
+                    value = self.values[FIRST_OID]
+                try:
+                    with sending:
+                        peer.sendall(self.message(COMMAND_NOTIFICATION, BROADCAST_ADDRESS,
+                                                  FIRST_OID, value))
+                except OSError:
+                    return
+
+        threading.Thread(target=heartbeat, daemon=True).start()
+        try:
+            self.receive(peer, sending)
+        finally:
+            stop.set()
+            peer.close()
+
+    def receive(self, peer, sending):
         pending = b''
         while True:
             try:
@@ -127,7 +153,8 @@ class FakeFrame:
                 pending = pending[end:]
                 answer = self.answer(destination, command, body)
                 if answer:
-                    peer.sendall(answer)
+                    with sending:
+                        peer.sendall(answer)
 
     def answer(self, destination, command, body):
         if len(body) < 3 or destination != FIRST_CARD_ADDRESS + SLOT:
@@ -146,8 +173,12 @@ class FakeFrame:
             else:
                 return None
             value = self.values[oid]
+        return self.message(reply, PANEL_ADDRESS, oid, value)
+
+    @staticmethod
+    def message(command, destination, oid, value):
         payload = struct.pack('>BHBh', 0, oid, 2, value)
-        return MESSAGE_HEAD.pack(MESSAGE_MAGIC, FIRST_CARD_ADDRESS + SLOT, PANEL_ADDRESS, reply,
+        return MESSAGE_HEAD.pack(MESSAGE_MAGIC, FIRST_CARD_ADDRESS + SLOT, destination, command,
                                  len(payload)) + payload
 
     def sets_since(self, count):
