@@ -455,6 +455,17 @@ def expect_sets(frame, since, expected, what):
         fail(f'{what}: the frame was set {got}, not {expected}')
 
 
+def expect_value(frame, since, oid, value, what):
+    """Waits until the frame's `oid` holds `value`, set only through `oid` since `since`."""
+    try:
+        wait_for(what, lambda: frame.values[oid] == value)
+    except AssertionError:
+        fail(f'{what}: wanted 0x{oid:04X} set to {value}; the frame was set '
+             f'{frame.sets_since(since)}')
+    if any(o != oid for o, _ in frame.sets_since(since)):
+        fail(f'{what}: more than 0x{oid:04X} was set: {frame.sets_since(since)}')
+
+
 def raw_websocket_status(url, cookie, origin):
     """The status code a WebSocket handshake gets from the server."""
     host = url.split('//', 1)[1]
@@ -534,17 +545,13 @@ def check_panel(program, chromium, driver, folder):
         for _ in range(2):
             ActionChains(operator).scroll_from_origin(
                 ScrollOrigin.from_element(knob(operator, 2)), 0, 100).perform()
-        wait_for('the wheel\'s set', lambda: frame.values[oid] == START_VALUES[oid] + 2)
-        if any(o != oid for o, _ in frame.sets_since(before)):
-            fail(f'the wheel set more than knob 2\'s item: {frame.sets_since(before)}')
+        expect_value(frame, before, oid, START_VALUES[oid] + 2, 'two notches on knob 2')
 
         # A drag a quarter turn anticlockwise round knob 5: six steps down.
         before = len(frame.sets)
         oid = oid_of_knob(5)
         drag_round(operator, knob(operator, 5), -95)
-        wait_for('the drag\'s set', lambda: frame.values[oid] == START_VALUES[oid] - 6)
-        if any(o != oid for o, _ in frame.sets_since(before)):
-            fail(f'the drag set more than knob 5\'s item: {frame.sets_since(before)}')
+        expect_value(frame, before, oid, START_VALUES[oid] - 6, 'a quarter turn back on knob 5')
 
         # A viewer's wheel, drag and key do nothing, nor does what its own socket says; the
         # operator's next turn is then the only set.
@@ -585,6 +592,22 @@ def check_panel(program, chromium, driver, folder):
         ActionChains(operator).send_keys('-17').send_keys(Keys.ENTER).perform()
         expect_sets(frame, before, [(oid, -17)], 'the value typed on the keyboard')
 
+        # A click on a screen touches it at the pixel under the pointer (a touch on this page
+        # changes nothing, so what the page says is all there is to see).
+        operator.execute_script(
+            'window.qelmSent = [];'
+            'const send = WebSocket.prototype.send;'
+            'WebSocket.prototype.send = function (m) { window.qelmSent.push(m); send.call(this, m); };')
+        screen = operator.find_element(By.ID, 'screen1')
+        ActionChains(operator).move_to_element_with_offset(screen, 100 - 240, 50 - 136).click() \
+            .perform()
+        sent_touches = lambda: [m for m in operator.execute_script('return window.qelmSent')
+                                if '"touch"' in m]
+        touches = wait_for('the touch', lambda: len(sent_touches()) >= 2 and sent_touches())
+        if touches != ['{"t":"touch","screen":1,"x":100,"y":50,"down":true}',
+                       '{"t":"touch","screen":1,"x":100,"y":50,"down":false}']:
+            fail(f'a click on the right screen at 100, 50 sent {touches}')
+
         # The viewer saw the operator's changes; both show the engine's raster, pixel for
         # pixel, and the operator's window shows it unsmoothed at one and two device pixels.
         wait_for('the viewer to see the change', lambda: canvases(viewer) != viewer_before)
@@ -603,6 +626,9 @@ def check_panel(program, chromium, driver, folder):
             if pixels != raster:
                 fail(f'the window at {scale} device pixels per pixel does not show the raster: '
                      + differing(pixels, raster))
+    except AssertionError as error:
+        said = ''.join(line for line in engine.log if 'Remote panel' in line)
+        raise AssertionError(f'{error}\nThe engine said, of the remote panel:\n{said}') from None
     finally:
         for browser in browsers:
             browser.quit()
