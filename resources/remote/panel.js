@@ -678,6 +678,8 @@ function connect() {
     const wasGreeted = connection.greeted;
     for (const knob of panel.knobs) knob.element.classList.remove('pushed', 'held', 'turning');
     connection.pendingTurns.fill(0);
+    // Nothing can be worked until the next hello says how.
+    setRole(null);
     showBanner(true);
     setStatus('Disconnected');
     const delay = connection.backoff;

@@ -618,6 +618,14 @@ def check_panel(program, chromium, driver, folder):
         in_window = window_pixels(operator, 1)
         set_viewport(operator, 2200, 800)
         doubled = window_pixels(operator, 2)
+        # Log out: by the button; and a page whose session ended elsewhere goes to the login
+        # when its socket is refused.
+        viewer.find_element(By.CSS_SELECTOR, '#logout button').click()
+        wait_for('the viewer at the login', lambda: '/login' in viewer.current_url)
+        operator.execute_async_script(
+            'const done = arguments[arguments.length - 1];'
+            'fetch("/logout", {method: "POST"}).then(() => { connection.socket?.close(); done(); });')
+        wait_for('the operator at the login', lambda: '/login' in operator.current_url)
         engine.stop()
         width, height, raster = read_png(open(shot, 'rb').read())
         if (width, height) != (RASTER_WIDTH, RASTER_HEIGHT) or shown != raster:
