@@ -7,7 +7,7 @@
 // screens, keyboard); reading and drawing updates; the connection.
 'use strict';
 
-// ---- The protocol --------------------------------------------------------------------------
+// ---- The protocol ---------------------------------------------------------------------------
 
 const RASTER_WIDTH = 960;
 const RASTER_HEIGHT = 272;
@@ -36,7 +36,7 @@ const SOCKET_PATH = '/ws';
 const LAYOUT_PATH = '/layout.json';
 const LOGIN_PATH = '/login';
 
-// ---- How the controls behave -----------------------------------------------------------------
+// ---- How the controls behave ----------------------------------------------------------------
 
 const DEGREES_PER_STEP = 15;       // a drag round a knob: one step per 15 degrees
 const PUSH_AFTER_MS = 300;         // a press held still this long pushes the knob
@@ -49,7 +49,7 @@ const WHEEL_NOTCH = Object.freeze([100, 3, 1]);  // one notch in pixels, lines, 
 const RECONNECT_FIRST_MS = 500;
 const RECONNECT_MOST_MS = 10000;
 
-// ---- Layout ------------------------------------------------------------------------------------
+// ---- Layout ---------------------------------------------------------------------------------
 // Sizes of the desktop at 100 % (in its pixels), beyond what layout.json gives: margins round
 // the panel, the gap between a screen and its knobs, and between the keypad and the rest.
 const MARGIN = 8;
@@ -209,7 +209,7 @@ function layOut() {
   }
 }
 
-// ---- Sending -------------------------------------------------------------------------------------
+// ---- Sending --------------------------------------------------------------------------------
 
 const connection = {
   socket: null,
@@ -265,7 +265,7 @@ function queueTurn(knob, steps) {
   }
 }
 
-// ---- Keys ------------------------------------------------------------------------------------------
+// ---- Keys -----------------------------------------------------------------------------------
 
 function buildKeys(root) {
   for (const key of panel.layout.keys) {
@@ -331,7 +331,7 @@ function watchKeyboard() {
   window.addEventListener('blur', () => heldKeys.clear());
 }
 
-// ---- Knobs -----------------------------------------------------------------------------------------
+// ---- Knobs ----------------------------------------------------------------------------------
 
 function angleAt(centre, event) {
   return (Math.atan2(event.clientY - centre.y, event.clientX - centre.x) * 180) / Math.PI;
@@ -456,7 +456,7 @@ function buildKnob(root, index) {
   }, { passive: false });
 }
 
-// ---- Screens -------------------------------------------------------------------------------------
+// ---- Screens --------------------------------------------------------------------------------
 
 function buildScreens() {
   for (let screen = 0; screen < SCREEN_COUNT; ++screen) {
@@ -494,7 +494,7 @@ function buildScreens() {
   }
 }
 
-// ---- Updates ---------------------------------------------------------------------------------------
+// ---- Updates --------------------------------------------------------------------------------
 
 class ProtocolError extends Error {}
 
@@ -591,7 +591,7 @@ async function showUpdate(socket, buffer) {
   }
 }
 
-// ---- Connection ------------------------------------------------------------------------------------
+// ---- Connection -----------------------------------------------------------------------------
 
 function setStatus(text) {
   document.getElementById('status').textContent = text;

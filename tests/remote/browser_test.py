@@ -340,7 +340,9 @@ READ_CANVASES = '''
     }
   }
   let text = '';
-  for (let i = 0; i < out.length; i += 0x8000) text += String.fromCharCode(...out.subarray(i, i + 0x8000));
+  for (let i = 0; i < out.length; i += 0x8000) {
+    text += String.fromCharCode(...out.subarray(i, i + 0x8000));
+  }
   return btoa(text);'''
 
 
@@ -597,7 +599,10 @@ def check_panel(program, chromium, driver, folder):
         operator.execute_script(
             'window.qelmSent = [];'
             'const send = WebSocket.prototype.send;'
-            'WebSocket.prototype.send = function (m) { window.qelmSent.push(m); send.call(this, m); };')
+            'WebSocket.prototype.send = function (m) {'
+            '  window.qelmSent.push(m);'
+            '  send.call(this, m);'
+            '};')
         screen = operator.find_element(By.ID, 'screen1')
         ActionChains(operator).move_to_element_with_offset(screen, 100 - 240, 50 - 136).click() \
             .perform()
@@ -624,7 +629,8 @@ def check_panel(program, chromium, driver, folder):
         wait_for('the viewer at the login', lambda: '/login' in viewer.current_url)
         operator.execute_async_script(
             'const done = arguments[arguments.length - 1];'
-            'fetch("/logout", {method: "POST"}).then(() => { connection.socket?.close(); done(); });')
+            'fetch("/logout", {method: "POST"})'
+            '  .then(() => { connection.socket?.close(); done(); });')
         wait_for('the operator at the login', lambda: '/login' in operator.current_url)
         engine.stop()
         width, height, raster = read_png(open(shot, 'rb').read())
