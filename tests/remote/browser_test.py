@@ -298,6 +298,7 @@ def open_browser(chromium, driver, width, height):
                      '--force-device-scale-factor=1', f'--window-size={width},{height}',
                      f'--user-data-dir={tempfile.mkdtemp(prefix="qelm-browser-")}'):
         options.add_argument(argument)
+    options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
     browser = webdriver.Chrome(service=Service(driver), options=options)
     set_viewport(browser, width, height)
     return browser
@@ -623,16 +624,30 @@ def check_panel(program, chromium, driver, folder):
         in_window = window_pixels(operator, 1)
         set_viewport(operator, 2200, 800)
         doubled = window_pixels(operator, 2)
-        # Log out: by the button; and a page whose session ended elsewhere goes to the login
-        # when its socket is refused.
+        # Log out by the button; then a page whose session ends elsewhere goes to the login
+        # once its socket is refused.
         viewer.find_element(By.CSS_SELECTOR, '#logout button').click()
         wait_for('the viewer at the login', lambda: '/login' in viewer.current_url)
-        operator.execute_async_script(
+        log_in(viewer, url, VIEWER_PASSWORD)
+        wait_for('the viewer back', lambda: updates(viewer) >= 1)
+        viewer.execute_async_script(
             'const done = arguments[arguments.length - 1];'
             'fetch("/logout", {method: "POST"})'
             '  .then(() => { connection.socket?.close(); done(); });')
-        wait_for('the operator at the login', lambda: '/login' in operator.current_url)
+        wait_for('the viewer sent to the login', lambda: '/login' in viewer.current_url)
+
+        # The engine goes away: the page says so, and keeps trying.
         engine.stop()
+        banner = operator.find_element(By.ID, 'banner')
+        wait_for('the banner', lambda: banner.is_displayed())
+        if banner.text != 'Connection lost: reconnecting...':
+            fail(f'the banner says "{banner.text}"')
+        # Nothing the page did broke the content security policy or threw.
+        for browser in browsers:
+            for entry in browser.get_log('browser'):
+                if 'Content Security Policy' in entry['message'] or \
+                        'Uncaught' in entry['message']:
+                    fail(f'the browser reported: {entry["message"]}')
         width, height, raster = read_png(open(shot, 'rb').read())
         if (width, height) != (RASTER_WIDTH, RASTER_HEIGHT) or shown != raster:
             fail('the page\'s screens are not the engine\'s: ' + differing(shown, raster))
