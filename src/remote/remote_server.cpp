@@ -8,6 +8,12 @@
 // [5] SocketClient: the WebSocket of one browser
 // [6] HttpConnection: requests until a WebSocket upgrade
 // [7] RemoteServer: start and stop
+// Asio fences its handler calls with std::atomic_thread_fence, which ThreadSanitizer does not
+// model (g++ refuses it under -Werror=tsan); every hand-over of a handler between threads also
+// passes the scheduler's mutex, which it does see.
+#if defined(__SANITIZE_THREAD__)
+#pragma GCC diagnostic ignored "-Wtsan"
+#endif
 #include "remote/remote_server.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -303,8 +309,8 @@ class Connection {
 // A browser's WebSocket as the screen updates see it.
 class Client : public Connection {
  public:
-  Client(ServerCore& core, Role role, std::string address)
-      : Connection(core), role_(role), address_(std::move(address)) {}
+  Client(ServerCore& core, Role role, std::string address, std::string session)
+      : Connection(core), role_(role), address_(std::move(address)), session_(std::move(session)) {}
 
   /// Queues one message; drops the client when its unsent bytes pass the bound.
   virtual void send(std::string bytes, bool binary) = 0;
@@ -313,6 +319,8 @@ class Client : public Connection {
 
   Role role() const { return role_; }
   const std::string& address() const { return address_; }
+  /// The session the socket was opened with; empty while no password is set.
+  const std::string& session() const { return session_; }
   ShownScreen& shown() { return shown_; }
   /// An update was sent and its "ready" has not come.
   bool waiting() const { return waiting_; }
@@ -329,6 +337,7 @@ class Client : public Connection {
  private:
   const Role role_;
   const std::string address_;
+  const std::string session_;
   ShownScreen shown_;
   bool waiting_ = false;
   std::chrono::steady_clock::time_point windowStart_{};
@@ -367,9 +376,13 @@ class ServerCore {
   /// The role a request's session grants: an operator while no password is set.
   std::optional<Role> roleOf(const Request& request) {
     if (credentials_.empty()) return Role::kOperator;
-    const std::string_view id = cookieValue(view(request[http::field::cookie]), kCookieName);
+    const std::string_view id = sessionOf(request);
     if (id.empty()) return std::nullopt;
     return sessions_.find(id, std::chrono::steady_clock::now());
+  }
+
+  static std::string_view sessionOf(const Request& request) {
+    return cookieValue(view(request[http::field::cookie]), kCookieName);
   }
 
   /// The answer to every request but a WebSocket upgrade.
@@ -387,6 +400,8 @@ class ServerCore {
     if (file == nullptr) return answer(request, http::status::not_found, "Not found\n");
     if (!file->open && !roleOf(request)) {
       if (path == kRootPath) return redirect(request, kLoginPath);
+      logMessage(kLogInfo, "Remote panel: %s from %s refused: no session", file->file,
+                 address.c_str());
       return answer(request, http::status::forbidden, "Forbidden\n");
     }
     std::optional<std::string> text = readPageFile(options_.resourceFolder + file->file);
@@ -437,14 +452,15 @@ class ServerCore {
     clientCount_.store(clients_.size());
   }
 
-  /// A text message of a browser.
-  void received(Client& client, std::string_view text) {
+  /// A message of a browser; only text ones mean anything.
+  void received(Client& client, std::string_view text, bool isText) {
     if (client.tooFast(std::chrono::steady_clock::now())) {
       logMessage(kLogInfo, "Remote panel: %s sent more than %d messages a second, closed",
                  client.address().c_str(), kMostMessagesPerSecond);
       client.closeNow();
       return;
     }
+    if (!isText) return;
     const std::optional<ClientMessage> message = decodeClientMessage(text);
     if (!message) return;
     if (message->kind == ClientMessageKind::kReady) {
@@ -522,14 +538,24 @@ class ServerCore {
       case ClientMessageKind::kReady:
         return;
     }
-    lookAtLampsAfter(lampSoon_, kLampLookSoon);
-    lookAtLampsAfter(lampLate_, kLampLookLate);
+    lookAtLamps();
   }
 
-  void lookAtLampsAfter(asio::steady_timer* timer, std::chrono::milliseconds delay) {
-    if (timer == nullptr) return;
-    timer->expires_after(delay);
-    timer->async_wait([this](beast::error_code error) {
+  // The early look comes 20 ms after the first input of a burst, and again after the next
+  // input once it came; the late one 200 ms after the last input, so a steady stream of input
+  // neither hides the lamps until it ends nor misses what its last input lit.
+  void lookAtLamps() {
+    if (lampSoon_ == nullptr || lampLate_ == nullptr) return;
+    if (!lampSoonPending_) {
+      lampSoonPending_ = true;
+      lampSoon_->expires_after(kLampLookSoon);
+      lampSoon_->async_wait([this](beast::error_code error) {
+        lampSoonPending_ = false;
+        if (!error) updateReady();
+      });
+    }
+    lampLate_->expires_after(kLampLookLate);
+    lampLate_->async_wait([this](beast::error_code error) {
       if (!error) updateReady();
     });
   }
@@ -563,8 +589,14 @@ class ServerCore {
   }
 
   Response logout(const Request& request, const std::string& address) {
-    const std::string_view id = cookieValue(view(request[http::field::cookie]), kCookieName);
-    if (!id.empty()) sessions_.close(id);
+    const std::string_view id = sessionOf(request);
+    if (!id.empty()) {
+      sessions_.close(id);
+      // The session's sockets end with it.
+      const std::vector<Client*> all(clients_.begin(), clients_.end());
+      for (Client* client : all)
+        if (client->session() == id) client->closeNow();
+    }
     logMessage(kLogInfo, "Remote panel: logged out from %s", address.c_str());
     Response response = redirect(request, kLoginPath);
     response.set(http::field::set_cookie, cookie("", 0));
@@ -598,6 +630,7 @@ class ServerCore {
   LampStates lamps_{};
   asio::steady_timer* lampSoon_ = nullptr;
   asio::steady_timer* lampLate_ = nullptr;
+  bool lampSoonPending_ = false;
 };
 
 Connection::Connection(ServerCore& core) : core_(core) {
@@ -626,8 +659,9 @@ template <class Stream>
 class SocketClient final : public Client,
                            public std::enable_shared_from_this<SocketClient<Stream>> {
  public:
-  SocketClient(ServerCore& core, Role role, std::string address, Stream&& stream)
-      : Client(core, role, std::move(address)),
+  SocketClient(ServerCore& core, Role role, std::string address, std::string session,
+               Stream&& stream)
+      : Client(core, role, std::move(address), std::move(session)),
         socket_(std::move(stream)),
         readyTimer_(socket_.get_executor()) {}
 
@@ -710,10 +744,9 @@ class SocketClient final : public Client,
       readyTimer_.cancel();
       return;
     }
-    if (socket_.got_text()) {
-      const auto data = readBuffer_.cdata();
-      core_.received(*this, std::string_view(static_cast<const char*>(data.data()), data.size()));
-    }
+    const auto data = readBuffer_.cdata();
+    core_.received(*this, std::string_view(static_cast<const char*>(data.data()), data.size()),
+                   socket_.got_text());
     readBuffer_.clear();
     if (!closed_) read();
   }
@@ -816,7 +849,8 @@ class HttpConnection final : public Connection,
       return respond(std::move(response));
     }
     upgraded_ = true;
-    std::make_shared<SocketClient<Stream>>(core_, *role, address_, std::move(stream_))
+    const std::string session(ServerCore::sessionOf(request));
+    std::make_shared<SocketClient<Stream>>(core_, *role, address_, session, std::move(stream_))
         ->accept(std::move(request));
   }
 
@@ -983,7 +1017,15 @@ std::string RemoteServer::start() {
   std::promise<void> ended;
   state.ended = ended.get_future();
   state.thread = std::thread([&state, done = std::move(ended)]() mutable {
-    state.io->run();
+    // A handler that throws (memory ran out) loses its connection, not the server.
+    for (;;) {
+      try {
+        state.io->run();
+        break;
+      } catch (const std::exception& failure) {
+        logMessage(kLogInfo, "Remote panel: %s", failure.what());
+      }
+    }
     done.set_value();
   });
   const std::string scheme = state.tlsContext ? "https" : "http";
