@@ -422,18 +422,19 @@ def element_centre(browser, element):
 
 
 def drag_round(browser, element, degrees):
-    """Drags the mouse round `element` from twelve o'clock, `degrees` clockwise (negative:
-    anticlockwise), in steps of 5 degrees."""
+    """Presses `element` at twelve o'clock and drags the mouse round it, well outside it as a
+    hand would, `degrees` clockwise (negative: anticlockwise) in steps of 5 degrees. The first
+    move is long, so the press turns at once rather than pushing, however slow the machine."""
     x, y, radius = element_centre(browser, element)
     actions = ActionChains(browser, duration=10)
     pointer = actions.w3c_actions.pointer_action
+    pointer.move_to_location(round(x), round(y - 0.8 * radius))
+    pointer.pointer_down()
     sign = 1 if degrees >= 0 else -1
-    for n, angle in enumerate(range(0, abs(degrees) + 1, 5)):
+    for angle in range(0, abs(degrees) + 1, 5):
         a = math.radians(sign * angle)
-        pointer.move_to_location(round(x + 0.8 * radius * math.sin(a)),
-                                 round(y - 0.8 * radius * math.cos(a)))
-        if n == 0:
-            pointer.pointer_down()
+        pointer.move_to_location(round(x + 3 * radius * math.sin(a)),
+                                 round(y - 3 * radius * math.cos(a)))
     pointer.pointer_up()
     actions.perform()
 
