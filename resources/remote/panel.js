@@ -40,7 +40,7 @@ const LOGIN_PATH = '/login';
 
 const DEGREES_PER_STEP = 15;       // a drag round a knob: one step per 15 degrees
 const PUSH_AFTER_MS = 300;         // a press held still this long pushes the knob
-const HOLD_SHOWN_AFTER_MS = 1000;  // the engine's hold time: the knob then shows its ring
+const HOLD_MS = 1000;  // the engine's hold time from the push: the knob then shows its ring
 const DRAG_START_PX = 6;           // a press that moves further turns instead of pushing
 const DEAD_CENTRE_PX = 4;          // the angle is not read this close to the knob's centre
 const TURN_FLUSH_MS = 20;          // turns are gathered and sent at most this often
@@ -396,8 +396,7 @@ function buildKnob(root, index) {
     drag.pushTimer = setTimeout(() => {
       drag.pushed = true;
       push(true);
-      drag.holdTimer = setTimeout(() => element.classList.add('held'),
-        HOLD_SHOWN_AFTER_MS - PUSH_AFTER_MS);
+      drag.holdTimer = setTimeout(() => element.classList.add('held'), HOLD_MS);
     }, PUSH_AFTER_MS);
     state.drag = drag;
   });
