@@ -8,6 +8,7 @@ fake frame on loopback recording what the panel sets.
                                                      configuration, at laptop and tablet sizes
 """
 import base64
+import json
 import math
 import os
 import re
@@ -57,6 +58,7 @@ SLOT = 1
 RASTER_WIDTH, RASTER_HEIGHT, SCREEN_WIDTH = 960, 272, 480
 KEY_DIGIT_0 = 1  # digit d is key KEY_DIGIT_0 + d
 KEY_ENTER = 16
+MESSAGE_TOUCH = 'touch'
 # The page item each knob works on an eight-item page.
 KNOB_ITEMS = (1, 3, 2, 4, 5, 7, 6, 8)
 FIRST_OID = 0x0101  # item n shows the parameter FIRST_OID + n - 1
@@ -329,14 +331,15 @@ def log_in(browser, url, password):
     return wait_for('a login that is not throttled', attempt, 90)
 
 
-# Both screens as the page holds them: RGB bytes of the 960 x 272 raster.
+# Both screens as the page holds them: RGB bytes of the raster. The scripts run in the page
+# and use its names for the protocol's numbers.
 READ_CANVASES = '''
-  const out = new Uint8Array(960 * 272 * 3);
-  for (let s = 0; s < 2; ++s) {
-    const data = document.getElementById('screen' + s).getContext('2d')
-        .getImageData(0, 0, 480, 272).data;
-    for (let y = 0; y < 272; ++y) for (let x = 0; x < 480; ++x) {
-      const i = (y * 480 + x) * 4, o = (y * 960 + s * 480 + x) * 3;
+  const out = new Uint8Array(RASTER_WIDTH * RASTER_HEIGHT * BYTES_PER_PIXEL);
+  for (let s = 0; s < SCREEN_COUNT; ++s) {
+    const data = panel.contexts[s].getImageData(0, 0, SCREEN_WIDTH, RASTER_HEIGHT).data;
+    for (let y = 0; y < RASTER_HEIGHT; ++y) for (let x = 0; x < SCREEN_WIDTH; ++x) {
+      const i = (y * SCREEN_WIDTH + x) * 4;
+      const o = (y * RASTER_WIDTH + s * SCREEN_WIDTH + x) * BYTES_PER_PIXEL;
       out[o] = data[i]; out[o + 1] = data[i + 1]; out[o + 2] = data[i + 2];
     }
   }
@@ -353,13 +356,14 @@ UPDATES_REFUSED = '''
   const done = arguments[arguments.length - 1];
   const update = (x, y, w, h, pixels, extra = 0) => {
     const z = pixels === null ? new Uint8Array(4) : pixels;
-    const bytes = new Uint8Array(20 + 12 + z.length);
+    const at = UPDATE_HEADER_BYTES;
+    const bytes = new Uint8Array(at + RECTANGLE_HEADER_BYTES + z.length);
     const view = new DataView(bytes.buffer);
-    bytes[0] = 1;
-    view.setUint16(18, 1, true);
-    [x, y, w, h].forEach((v, i) => view.setUint16(20 + 2 * i, v, true));
-    view.setUint32(28, z.length + extra, true);
-    bytes.set(z, 32);
+    bytes[0] = UPDATE_KIND_SCREENS;
+    view.setUint16(UPDATE_COUNT_AT, 1, true);
+    [x, y, w, h].forEach((v, i) => view.setUint16(at + 2 * i, v, true));
+    view.setUint32(at + 8, z.length + extra, true);
+    bytes.set(z, at + RECTANGLE_HEADER_BYTES);
     return bytes;
   };
   const deflated = async (size) => new Uint8Array(await new Response(
@@ -378,7 +382,7 @@ UPDATES_REFUSED = '''
       try {
         const update = parseUpdate(bytes.buffer);
         await Promise.all(update.rectangles.map(
-          (r) => inflate(r.compressed, r.w * r.h * 3)));
+          (r) => inflate(r.compressed, r.w * r.h * BYTES_PER_PIXEL)));
         results.push('taken');
       } catch (error) {
         results.push(error instanceof ProtocolError ? 'refused' : String(error));
@@ -565,17 +569,19 @@ def check_panel(program, chromium, driver, folder):
             ScrollOrigin.from_element(knob(viewer, 0)), 0, 100).perform()
         drag_round(viewer, knob(viewer, 0), 95)
         viewer.execute_script('arguments[0].click()', key(viewer, KEY_DIGIT_0 + 7))
-        viewer.execute_async_script('''
+        spoke = viewer.execute_async_script('''
           const done = arguments[arguments.length - 1];
-          const socket = new WebSocket(`ws://${location.host}/ws`);
+          const socket = new WebSocket(`ws://${location.host}${SOCKET_PATH}`);
           socket.onmessage = () => {
-            socket.send(JSON.stringify({t: 'turn', knob: 0, steps: 5}));
-            socket.send(JSON.stringify({t: 'push', knob: 0, down: true}));
-            socket.send(JSON.stringify({t: 'push', knob: 0, down: false}));
-            socket.send(JSON.stringify({t: 'key', code: 16}));
-            setTimeout(() => { socket.close(); done(); }, 200);
+            socket.send(JSON.stringify({t: ClientMessage.TURN, knob: 0, steps: 5}));
+            socket.send(JSON.stringify({t: ClientMessage.PUSH, knob: 0, down: true}));
+            socket.send(JSON.stringify({t: ClientMessage.PUSH, knob: 0, down: false}));
+            socket.send(JSON.stringify({t: ClientMessage.KEY, code: arguments[0]}));
+            setTimeout(() => { socket.close(); done(true); }, 200);
           };
-          socket.onerror = () => done();''')
+          socket.onerror = () => done(false);''', KEY_ENTER)
+        if not spoke:
+            fail('the viewer\'s own socket was not opened')
         oid = oid_of_knob(0)
         ActionChains(operator).scroll_from_origin(
             ScrollOrigin.from_element(knob(operator, 0)), 0, -100).perform()
@@ -609,10 +615,11 @@ def check_panel(program, chromium, driver, folder):
         ActionChains(operator).move_to_element_with_offset(screen, 100 - 240, 50 - 136).click() \
             .perform()
         sent_touches = lambda: [m for m in operator.execute_script('return window.qelmSent')
-                                if '"touch"' in m]
+                                if json.loads(m)['t'] == MESSAGE_TOUCH]
         touches = wait_for('the touch', lambda: len(sent_touches()) >= 2 and sent_touches())
-        if touches != ['{"t":"touch","screen":1,"x":100,"y":50,"down":true}',
-                       '{"t":"touch","screen":1,"x":100,"y":50,"down":false}']:
+        if [json.loads(t) for t in touches] != [
+                {'t': MESSAGE_TOUCH, 'screen': 1, 'x': 100, 'y': 50, 'down': down}
+                for down in (True, False)]:
             fail(f'a click on the right screen at 100, 50 sent {touches}')
 
         # The viewer saw the operator's changes; both show the engine's raster, pixel for
