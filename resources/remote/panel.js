@@ -43,7 +43,7 @@ const PUSH_AFTER_MS = 300;         // a press held still this long pushes the kn
 const HOLD_MS = 1000;  // the engine's hold time from the push: the knob then shows its ring
 const DRAG_START_PX = 6;           // a press that moves further turns instead of pushing
 const DEAD_CENTRE_PX = 4;          // the angle is not read this close to the knob's centre
-const TURN_FLUSH_MS = 20;          // turns are gathered and sent at most this often
+const TURN_FLUSH_MS = 40;          // turns are gathered and sent at most this often
 const WHEEL_NOTCH = Object.freeze([100, 3, 1]);  // one notch in pixels, lines, pages
 
 const RECONNECT_FIRST_MS = 500;
