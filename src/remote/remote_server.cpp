@@ -543,8 +543,9 @@ class ServerCore {
         input.queueKey(message.code);
         break;
       case ClientMessageKind::kTurn:
+        // Clockwise (positive) is the desktop's wheel turned towards the user.
         for (int32_t step = 0; step < std::abs(message.steps); ++step)
-          input.queueKnobTurn(message.knob, message.steps > 0);
+          input.queueKnobTurn(message.knob, message.steps < 0);
         break;
       case ClientMessageKind::kPush:
         input.queueKnobButton(message.knob, message.down);

@@ -424,7 +424,7 @@ TEST_F(RemoteServerTest, AnOperatorsInputReachesTheEngine) {
   context_.input.nextEvent();
   for (int step = 0; step < 3; ++step)
     EXPECT_EQ(context_.input.nextEvent(),
-              (InputEvent{kFirstKnobCode + 2, EventKind::kTurnedOtherWay, 1, -1, -1, -1}));
+              (InputEvent{kFirstKnobCode + 2, EventKind::kTurnedOneWay, 1, -1, -1, -1}));
   EXPECT_EQ(context_.input.nextEvent(),
             (InputEvent{kFirstKnobCode + 7, EventKind::kKnobPushed, 0, -1, -1, -1}));
 
