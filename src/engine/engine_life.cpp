@@ -295,7 +295,8 @@ void EngineLife::updateDisplays() {
 }
 
 void EngineLife::notifyScreenChange() {
-  if (ScreenNotifier* notifier = context_.notifyWindow.load(std::memory_order_relaxed))
+  // Acquire: a notifier installed while the engine runs (the remote panel) is seen whole.
+  if (ScreenNotifier* notifier = context_.notifyWindow.load(std::memory_order_acquire))
     notifier->screenChanged();
 }
 

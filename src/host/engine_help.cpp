@@ -1,6 +1,7 @@
 #include "host/engine_help.h"
 
 #include "host/headless_host.h"
+#include "host/passwd_command.h"
 #include "lmcard/lm_card.h"
 
 namespace qelm {
@@ -9,8 +10,9 @@ std::string engineHelp() {
   return "qelm-engine - the QELM-9000 panel engine without a window, and a loudness card\n"
          "\n"
          "Usage:\n" +
-         hostUsage() + lmCardUsage() +
+         hostUsage() + lmCardUsage() + passwdUsage() +
          "usage: qelm-engine --help\n"
+         "usage: qelm-engine --version\n"
          "\n"
          "Description:\n"
          "  The engine of the desktop panel qelm, run without a window: for servers that only\n"
@@ -32,6 +34,7 @@ std::string engineHelp() {
          "\n"
          "Exit status:\n"
          "  0    the run ended by a signal, by --seconds or by itself; check or export succeeded\n"
+         "  1    passwd could not set the password (it says why)\n"
          "  2    the configuration could not be processed, a screenshot could not be written,\n"
          "       or the loudness card's source could not be read\n"
          "  64   the command line was refused (the usage is printed on standard error), or\n"
