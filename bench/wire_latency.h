@@ -57,12 +57,14 @@ class FrameSocket {
 };
 
 /// Runs `run`'s main loop on its own thread, with its real pause, and times each iteration of
-/// `state` from `act()` (called on this thread at a random moment 2 to 4 ms after the last) to
+/// `state` from `act()` (called on this thread at a random moment 2 to 4 ms, or as given, after
+/// the last) to
 /// `requestSize` bytes read by `serve()` (the frame's read-and-answer step, bytes read), which
 /// also keeps the frame answering between actions. Reports p50_us, p99_us and max_us.
 template <typename Serve, typename Act>
 void timeToWire(benchmark::State& state, EngineLife& run, FrameSocket& frame, size_t requestSize,
-                uint32_t seed, Serve serve, Act act) {
+                uint32_t seed, Serve serve, Act act, int leastPauseUs = 2000,
+                int longestPauseUs = 4000) {
   using SteadyClock = std::chrono::steady_clock;
   std::atomic<bool> stop{false};
   std::thread engine([&] {
@@ -70,7 +72,7 @@ void timeToWire(benchmark::State& state, EngineLife& run, FrameSocket& frame, si
       run.pass();
   });
   std::mt19937 random(seed);
-  std::uniform_int_distribution<int> pause(2000, 4000);
+  std::uniform_int_distribution<int> pause(leastPauseUs, longestPauseUs);
   std::vector<double> latencies;
   for (auto _ : state) {
     const auto resume = SteadyClock::now() + std::chrono::microseconds(pause(random));

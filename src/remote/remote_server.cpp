@@ -16,6 +16,11 @@
 #endif
 #include "remote/remote_server.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <pthread.h>
+#include <sys/socket.h>
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
@@ -87,8 +92,24 @@ constexpr size_t kMostFileBytes = 4u << 20;
 constexpr auto kStopWait = 2s;
 // How long accepting pauses after a failed accept.
 constexpr auto kAcceptPause = 100ms;
-// The WebSocket's own pings keep a quiet browser's connection and find a dead one.
-constexpr auto kSocketIdleTime = 120s;
+// A quiet browser costs nothing: no WebSocket pings and no timers while the screens stand
+// still. A browser that vanished (a tablet switched off) is found by the system's TCP
+// keep-alive instead: first probe after this long without traffic, then every interval, and
+// given up after that many unanswered probes.
+constexpr int kKeepAliveIdleSeconds = 60;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 6;
+
+// Turns on the system's keep-alive probes on `socket` (best effort: a failure leaves a dead
+// browser to the stop or to the write that finds it).
+void keepAlive(tcp::socket& socket) {
+  beast::error_code ignored;
+  socket.set_option(asio::socket_base::keep_alive(true), ignored);
+  const int fd = socket.native_handle();
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof(int));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof(int));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof(int));
+}
 
 constexpr std::string_view kCookieName = "qelm_session";
 constexpr int kCookieSeconds = 43200;
@@ -691,9 +712,10 @@ class SocketClient final : public Client,
     beast::get_lowest_layer(socket_).expires_never();
     websocket::stream_base::timeout timeout{};
     timeout.handshake_timeout = kRequestTime;
-    timeout.idle_timeout = kSocketIdleTime;
-    timeout.keep_alive_pings = true;
+    timeout.idle_timeout = websocket::stream_base::none();
+    timeout.keep_alive_pings = false;
     socket_.set_option(timeout);
+    keepAlive(beast::get_lowest_layer(socket_).socket());
     socket_.set_option(websocket::stream_base::decorator(
         [](websocket::response_type& response) { addCommonHeaders(response); }));
     socket_.read_message_max(kMostClientMessageBytes);
@@ -1095,6 +1117,16 @@ void RemoteServer::stop() {
   if (state.ended.wait_for(kStopWait) != std::future_status::ready) state.io->stop();
   state.thread.join();
   state.release();
+}
+
+double RemoteServer::threadCpuSeconds() const {
+  if (!state_ || !state_->thread.joinable()) return 0.0;
+  clockid_t clock{};
+  timespec used{};
+  if (pthread_getcpuclockid(state_->thread.native_handle(), &clock) != 0 ||
+      clock_gettime(clock, &used) != 0)
+    return 0.0;
+  return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) * 1e-9;
 }
 
 uint16_t RemoteServer::port() const {

@@ -47,6 +47,8 @@ class RemoteServer {
   size_t clients() const;
   /// True while serving.
   bool running() const;
+  /// Processor time the server's thread has used, in seconds (for measurements); 0 without one.
+  double threadCpuSeconds() const;
 
  private:
   struct State;
