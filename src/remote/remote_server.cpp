@@ -40,6 +40,7 @@
 #include <future>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -349,7 +350,14 @@ class Client : public Connection {
   const std::string& address() const { return address_; }
   /// The session the socket was opened with; empty while no password is set.
   const std::string& session() const { return session_; }
-  ShownScreen& shown() { return shown_; }
+  /// What the browser shows (shared with every browser that shows the same), and its version;
+  /// none before the first update.
+  const std::shared_ptr<const ShownScreen>& shown() const { return shown_; }
+  uint64_t shownVersion() const { return shownVersion_; }
+  void show(std::shared_ptr<const ShownScreen> shown, uint64_t version) {
+    shown_ = std::move(shown);
+    shownVersion_ = version;
+  }
   /// An update was sent and its "ready" has not come.
   bool waiting() const { return waiting_; }
   void setWaiting(bool waiting) { waiting_ = waiting; }
@@ -369,7 +377,8 @@ class Client : public Connection {
   const Role role_;
   const std::string address_;
   const std::string session_;
-  ShownScreen shown_;
+  std::shared_ptr<const ShownScreen> shown_;
+  uint64_t shownVersion_ = 0;
   bool waiting_ = false;
   std::chrono::steady_clock::time_point lastUpdate_{};
   std::chrono::steady_clock::time_point windowStart_{};
@@ -538,23 +547,45 @@ class ServerCore {
   }
 
   // Copies the raster when the engine drew since the last copy; reads the lamps always (they
-  // change without a notice).
+  // change without a notice). Either change makes a new version, and the updates encoded for
+  // the last one are forgotten.
   void takeScreens() {
     if (screensDirty_) {
       screensDirty_ = false;
       std::lock_guard<std::mutex> guard(context_.screenLock);
       std::memcpy(snapshot_.data(), context_.pixels(), snapshot_.size() * sizeof(uint32_t));
+      newVersion();
     }
-    lamps_ = unpackLampWord(context_.lampWord.load(std::memory_order_relaxed));
+    const LampStates lamps = unpackLampWord(context_.lampWord.load(std::memory_order_relaxed));
+    if (lamps != lamps_) {
+      lamps_ = lamps;
+      newVersion();
+    }
   }
 
+  void newVersion() {
+    ++version_;
+    encoded_.clear();
+  }
+
+  // Browsers that show the same picture (they nearly always do) get the same update: it is
+  // found and compressed once per version they show, and they share the picture it leads to.
   void sendUpdate(Client& client, bool whole) {
-    std::string update = encodeUpdate(snapshot_.data(), client.shown(), lamps_, whole);
-    if (update.empty()) return;
+    const bool fromNothing = whole || !client.shown();
+    const uint64_t from = fromNothing ? kWholeUpdate : client.shownVersion();
+    auto found = encoded_.find(from);
+    if (found == encoded_.end()) {
+      auto next = fromNothing ? std::make_shared<ShownScreen>()
+                              : std::make_shared<ShownScreen>(*client.shown());
+      std::string bytes = encodeUpdate(snapshot_.data(), *next, lamps_, fromNothing);
+      found = encoded_.emplace(from, EncodedUpdate{std::move(bytes), std::move(next)}).first;
+    }
+    client.show(found->second.shown, version_);
+    if (found->second.bytes.empty()) return;
     client.setWaiting(true);
     client.setLastUpdate(std::chrono::steady_clock::now());
     client.awaitReady(true);
-    client.send(std::move(update), true);
+    client.send(found->second.bytes, true);
   }
 
   void operate(const ClientMessage& message) {
@@ -665,6 +696,15 @@ class ServerCore {
   std::unordered_set<Connection*> connections_;
   std::unordered_set<Client*> clients_;
   std::vector<uint32_t> snapshot_;
+  // The version of `snapshot_` and `lamps_` (versions start at 1), and the updates encoded to
+  // it, by the version their browsers showed (`kWholeUpdate` for a whole picture).
+  struct EncodedUpdate {
+    std::string bytes;
+    std::shared_ptr<const ShownScreen> shown;
+  };
+  static constexpr uint64_t kWholeUpdate = 0;
+  uint64_t version_ = 1;
+  std::unordered_map<uint64_t, EncodedUpdate> encoded_;
   bool screensDirty_ = true;
   LampStates lamps_{};
   asio::steady_timer* lampSoon_ = nullptr;

@@ -410,6 +410,31 @@ TEST_F(RemoteServerTest, UpdatesWaitForReadyAndCarryOnlyWhatChanged) {
             static_cast<uint8_t>(LampState::kBright));
 }
 
+TEST_F(RemoteServerTest, BrowsersShowingTheSamePictureShareAnUpdateAndALateOneCatchesUp) {
+  const uint16_t port = start(options());
+  const std::string origin = "http://127.0.0.1:" + std::to_string(port);
+  Browser first, second, late;
+  for (Browser* browser : {&first, &second, &late}) {
+    ASSERT_TRUE(browser->open(port, {}, origin));
+    browser->read();
+    browser->readUpdate();
+  }
+  // The late browser says ready only after two changes; the others after each.
+  for (const int x : {20, 300}) {
+    first.send(R"({"t":"ready"})");
+    second.send(R"({"t":"ready"})");
+    std::this_thread::sleep_for(30ms);
+    paint(x, 40, 0x123456);
+    const auto shown = first.readUpdate();
+    EXPECT_EQ(second.readUpdate(), shown);
+    EXPECT_EQ(shown, (std::vector<Rectangle>{{x, 40, 1, 1}}));
+  }
+  late.send(R"({"t":"ready"})");
+  EXPECT_EQ(late.readUpdate(), (std::vector<Rectangle>{{20, 40, 281, 1}}));
+  for (const Browser* browser : {&first, &second, &late})
+    expectShowsRaster(*browser);
+}
+
 TEST_F(RemoteServerTest, AnOperatorsInputReachesTheEngine) {
   const uint16_t port = start(options());
   Browser browser;
