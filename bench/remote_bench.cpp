@@ -99,15 +99,8 @@ Raster copyOf(AppContext& context) {
   return Raster(pixels, pixels + static_cast<size_t>(kRasterWidth) * kRasterHeight);
 }
 
-Pictures drawPictures() {
-  Pictures pictures;
-  BusyFrame frame(platform::ipv4(127, 48, 9, 1));
-  if (!frame.ok()) return {{}, {}, "port 5253 of 127.48.9.1 is taken"};
-  bench::EngineInstallation installation("qelm_remote_bench", eightUpConfiguration(),
-                                         platform::systemClock());
-  if (!installation.started()) return {{}, {}, "no start-up"};
-  EngineLife& run = installation.run();
-  // Passes until the page shows every value and stays still for a while.
+// Passes until the page shows every value and stays still for a while; false after 5 s.
+bool settle(EngineLife& run, BusyFrame& frame) {
   const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
   uint32_t sum = run.displays()->changeSum();
   int still = 0;
@@ -118,7 +111,19 @@ Pictures drawPictures() {
     still = now == sum && run.panel()->currentPage() != nullptr ? still + 1 : 0;
     sum = now;
   }
-  if (still < 200) return {{}, {}, "the page did not settle"};
+  return still >= 200;
+}
+
+Pictures drawPictures() {
+  Pictures pictures;
+  BusyFrame frame(platform::ipv4(127, 48, 9, 1));
+  if (!frame.ok()) return {{}, {}, "port 5253 of 127.48.9.1 is taken"};
+  bench::EngineInstallation installation("qelm_remote_bench", eightUpConfiguration(),
+                                         platform::systemClock());
+  if (!installation.started()) return {{}, {}, "no start-up"};
+  EngineLife& run = installation.run();
+  if (!settle(run, frame)) return {{}, {}, "the page did not settle"};
+  const uint32_t sum = run.displays()->changeSum();
   pictures.before = copyOf(installation.context());
   installation.context().input.queueKnobTurn(0, true);
   frame.step();
@@ -275,17 +280,7 @@ struct ServedEngine {
     if (!frame.ok()) return "port 5253 of " + address + " is taken";
     if (!installation.started()) return "no start-up";
     EngineLife& run = installation.run();
-    const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
-    uint32_t sum = run.displays()->changeSum();
-    int still = 0;
-    while (SteadyClock::now() < deadline && still < 200) {
-      run.pass();
-      frame.serve();
-      const uint32_t now = run.displays()->changeSum();
-      still = now == sum && run.panel()->currentPage() != nullptr ? still + 1 : 0;
-      sum = now;
-    }
-    if (still < 200) return "the page did not settle";
+    if (!settle(run, frame)) return "the page did not settle";
     folder = (std::filesystem::temp_directory_path() / ("qelm_remote_bench_served_" + address))
                  .string() +
              "/";
