@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/plant_bridge.h"
 #include "core/raster_geometry.h"
 #include "core/win_input.h"
 #include "platform/clock.h"
@@ -45,6 +46,8 @@ class AppContext {
   std::atomic<ScreenNotifier*> notifyWindow{nullptr};
   /// The input source.
   WinInput input;
+  /// What the engine publishes for the plant's API, metrics and wall, and what they ask of it.
+  PlantBridge plant;
   /// Colour theme in use, published by the engine every pass.
   std::atomic<int32_t> colorTheme{0};
   /// Lamp states of the 16 keys, two bits each, published by the engine every pass.
