@@ -142,6 +142,10 @@ constexpr PageFile kPageFiles[] = {
     {"/panel.js", "panel.js", "text/javascript; charset=utf-8", false},
     {"/panel.css", "panel.css", "text/css; charset=utf-8", false},
     {"/layout.json", "layout.json", "application/json", false},
+    // The loudness wall: every monitor at once, from the plant's API.
+    {"/wall", "wall.html", "text/html; charset=utf-8", false},
+    {"/wall.js", "wall.js", "text/javascript; charset=utf-8", false},
+    {"/wall.css", "wall.css", "text/css; charset=utf-8", false},
 };
 
 const PageFile* pageFile(std::string_view path) {
