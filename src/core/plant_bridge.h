@@ -47,6 +47,14 @@ struct PlantDevice {
   std::vector<PlantPage> pages;
 };
 
+/// One card the panel reaches (the client group's targets), by its address.
+struct PlantCard {
+  std::string address;  ///< as the configuration writes it ("1.2.3.4:5/7", ...)
+  std::string name;     ///< the card's text name, where it told one
+  std::string link;     ///< the link status as the panel words it
+  bool linkUp = false;
+};
+
 /// One loudness monitor. Levels are LUFS (true peak dBTP); none while there is nothing to show
 /// (no signal yet, or the card's data is stale).
 struct PlantMonitor {
@@ -92,11 +100,12 @@ struct PassHistogram {
 /// What the engine published at one pass.
 struct PlantSnapshot {
   uint64_t sequence = 0;     ///< grows with every publication
-  bool withDevices = false;  ///< devices are filled only when asked for (they cost the most)
-  std::vector<PlantDevice> devices;
+  uint32_t parts = 0;  ///< the `PlantBridge::Part`s filled; the status always is
+  std::vector<PlantCard> cards;
   std::vector<PlantMonitor> monitors;
-  std::vector<PlantReport> reports;
   uint64_t droppedLoudnessMessages = 0;
+  std::vector<PlantDevice> devices;  ///< only with `kDevices` (they cost the most)
+  std::vector<PlantReport> reports;  ///< only with `kReports` (a look at the report folder)
 };
 
 /// What a client of the plant asks the engine to do.
@@ -123,13 +132,15 @@ struct PlantReply {
 /// thread; the engine never waits on the server and the server never waits on the engine.
 class PlantBridge {
  public:
-  enum Part : uint32_t { kMonitors = 1, kDevices = 2 };
+  /// The status (cards, monitors, counters) is cheap and always published; devices and reports
+  /// only when asked for.
+  enum Part : uint32_t { kStatus = 1, kDevices = 2, kReports = 4 };
 
   // The server's side.
 
   /// Asks the engine to publish `parts` at the end of its next pass.
   void want(uint32_t parts) { wanted_.fetch_or(parts, std::memory_order_release); }
-  /// While positive the engine publishes the monitors every `kWatchIntervalMs` on its own (the
+  /// While positive the engine publishes the status every `kWatchIntervalMs` on its own (the
   /// wall and the event stream); one count per watcher.
   void watch(int delta) { watchers_.fetch_add(delta, std::memory_order_acq_rel); }
   static constexpr uint32_t kWatchIntervalMs = 100;
@@ -150,7 +161,7 @@ class PlantBridge {
 
   // The engine's side.
 
-  /// The parts asked for since the last call (and cleared), with the monitors when watched.
+  /// The parts asked for since the last call (and cleared).
   uint32_t takeWanted() { return wanted_.exchange(0, std::memory_order_acq_rel); }
   int watchers() const { return watchers_.load(std::memory_order_acquire); }
   /// Publishes `snapshot` (its sequence is set here) and calls the notice.

@@ -39,9 +39,9 @@ TEST(PlantBridgeTest, PublicationsAreNumberedAndNoticedUntilTheNoticeIsTakenAway
 
 TEST(PlantBridgeTest, WantedPartsAreTakenOnceAndRequestsPastTheBoundAreRefusedAtOnce) {
   PlantBridge bridge;
-  bridge.want(PlantBridge::kMonitors);
+  bridge.want(PlantBridge::kStatus);
   bridge.want(PlantBridge::kDevices);
-  EXPECT_EQ(bridge.takeWanted(), PlantBridge::kMonitors | PlantBridge::kDevices);
+  EXPECT_EQ(bridge.takeWanted(), PlantBridge::kStatus | PlantBridge::kDevices);
   EXPECT_EQ(bridge.takeWanted(), 0u);
 
   int refused = 0;
