@@ -361,8 +361,11 @@ function buildKnob(root, index) {
   };
   panel.knobs.push(state);
 
-  const push = (down) => {
-    sendInput({ t: ClientMessage.PUSH, knob: index, down });
+  // `held`: how long a push was already held still before it was sent, so the engine's hold
+  // still ends a second after the press, as on the desktop.
+  const push = (down, held = 0) => {
+    sendInput(held > 0 ? { t: ClientMessage.PUSH, knob: index, down, held }
+      : { t: ClientMessage.PUSH, knob: index, down });
     element.classList.toggle('pushed', down);
     if (!down) element.classList.remove('held');
   };
@@ -392,11 +395,14 @@ function buildKnob(root, index) {
       angle: angleAt(centre, event), rest: 0, turning: false, pushed: false,
       pushTimer: null, holdTimer: null,
     };
-    // Held still, the press is a push; the engine tells a hold from its length.
+    // Held still, the press is a push; the engine tells a hold from its length, counted from
+    // the press.
+    const pressed = performance.now();
     drag.pushTimer = setTimeout(() => {
       drag.pushed = true;
-      push(true);
-      drag.holdTimer = setTimeout(() => element.classList.add('held'), HOLD_MS);
+      const held = Math.min(HOLD_MS, Math.round(performance.now() - pressed));
+      push(true, held);
+      drag.holdTimer = setTimeout(() => element.classList.add('held'), HOLD_MS - held);
     }, PUSH_AFTER_MS);
     state.drag = drag;
   });

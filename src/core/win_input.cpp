@@ -1,5 +1,7 @@
 #include "core/win_input.h"
 
+#include <algorithm>
+
 namespace qelm {
 
 namespace {
@@ -32,7 +34,7 @@ uint32_t WinInput::inputLines() {
 void WinInput::queueEvent(const InputEvent& event) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    queue_.push_back(event);
+    queue_.push_back({event, 0});
   }
   wakeup_.notify();
 }
@@ -40,8 +42,8 @@ void WinInput::queueEvent(const InputEvent& event) {
 void WinInput::queueKey(int32_t code) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    queue_.push_back({code, EventKind::kKeyPressed, 0, -1, -1, -1});
-    queue_.push_back({code, EventKind::kKeyReleased, 0, -1, -1, -1});
+    queue_.push_back({{code, EventKind::kKeyPressed, 0, -1, -1, -1}, 0});
+    queue_.push_back({{code, EventKind::kKeyReleased, 0, -1, -1, -1}, 0});
   }
   wakeup_.notify();
 }
@@ -51,9 +53,14 @@ void WinInput::queueKnobTurn(int32_t knob, bool positive) {
   queueEvent({kFirstKnobCode + knob, kind, 1, -1, -1, -1});
 }
 
-void WinInput::queueKnobButton(int32_t knob, bool down) {
+void WinInput::queueKnobButton(int32_t knob, bool down, uint32_t heldForMs) {
   const EventKind kind = down ? EventKind::kKnobPushed : EventKind::kKnobReleased;
-  queueEvent({kFirstKnobCode + knob, kind, 0, -1, -1, -1});
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    queue_.push_back({{kFirstKnobCode + knob, kind, 0, -1, -1, -1},
+                      down ? std::min(heldForMs, kHoldTimeMs) : 0});
+  }
+  wakeup_.notify();
 }
 
 void WinInput::setTouch(int32_t screen, int32_t x, int32_t y, bool pressed) {
@@ -140,7 +147,8 @@ std::optional<InputEvent> WinInput::nextEvent() {
       }
       return std::nullopt;
     }
-    InputEvent event = queue_.front();
+    InputEvent event = queue_.front().event;
+    const uint32_t heldForMs = queue_.front().heldForMs;
     queue_.pop_front();
     if (isRelease(event.kind)) {
       if (holdState_ == 0) continue;  // a release without its press
@@ -158,7 +166,7 @@ std::optional<InputEvent> WinInput::nextEvent() {
       if (holdState_ != 0) continue;  // only one press is tracked at a time
       holdState_ = 1;
       heldCode_ = event.code;
-      holdStart_ = tick;
+      holdStart_ = tick - heldForMs;  // wraps as the tick does
       return event;
     }
     return event;

@@ -35,8 +35,10 @@ class WinInput final : public InputBase {
   void queueKey(int32_t code);
   /// Queues one step of knob `knob` (0..7); `positive` is a wheel turn away from the user.
   void queueKnobTurn(int32_t knob, bool positive);
-  /// Queues knob `knob`'s push (down) or release.
-  void queueKnobButton(int32_t knob, bool down);
+  /// Queues knob `knob`'s push (down) or release. A push that was already held `heldForMs`
+  /// before it could be queued (a browser tells a push from the start of a drag by waiting)
+  /// is reported as held that much sooner; at most `kHoldTimeMs` counts.
+  void queueKnobButton(int32_t knob, bool down, uint32_t heldForMs = 0);
   /// Records the mouse button on screen `screen` (0, 1) going down or up at (x, y). Every
   /// button-down is reported as a touch, even when its button-up comes before the engine looks.
   void setTouch(int32_t screen, int32_t x, int32_t y, bool pressed);
@@ -74,7 +76,11 @@ class WinInput final : public InputBase {
 
   platform::Clock& clock_;
   std::mutex lock_;
-  std::deque<InputEvent> queue_;
+  struct Queued {
+    InputEvent event;
+    uint32_t heldForMs = 0;  // a press: how long it was held before it was queued
+  };
+  std::deque<Queued> queue_;
   std::array<TouchState, 2> touches_{};
   uint32_t inputLines_ = 0;
   int holdState_ = 0;  // 0 none, 1 a press is pending, 2 reported as held

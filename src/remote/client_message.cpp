@@ -76,6 +76,12 @@ std::optional<ClientMessage> readFields(const Json& object, ClientMessageKind ki
       if (!knob || !down) return std::nullopt;
       message.knob = *knob;
       message.down = *down;
+      // Optional: how long the press was held before the browser knew it was a push.
+      if (object.contains("held")) {
+        const auto held = integerField(object, "held", 0, kMostPushHeldMs);
+        if (!held) return std::nullopt;
+        message.held = *down ? *held : 0;
+      }
       return message;
     }
     case ClientMessageKind::kTouch: {

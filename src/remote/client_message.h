@@ -20,6 +20,8 @@ enum class ClientMessageKind : uint8_t {
 inline constexpr size_t kMostClientMessageBytes = 256;
 /// Most steps one turn message carries, either way.
 inline constexpr int32_t kMostTurnSteps = 16;
+/// Longest time a push may say it was held in the browser before it was sent, in ms.
+inline constexpr int32_t kMostPushHeldMs = 1000;
 
 /// One message from the browser, its fields checked. Fields its kind does not use are 0/false.
 struct ClientMessage {
@@ -28,6 +30,7 @@ struct ClientMessage {
   int32_t knob = 0;    ///< kTurn, kPush: knob 0..7
   int32_t steps = 0;   ///< kTurn: -16..16, never 0; positive is clockwise
   bool down = false;   ///< kPush, kTouch: pushed / touched (false: released / lifted)
+  int32_t held = 0;    ///< kPush down: ms already held in the browser, 0..kMostPushHeldMs
   int32_t screen = 0;  ///< kTouch: a `Screen` number (0 left, 1 right)
   int32_t x = 0;       ///< kTouch: 0..479
   int32_t y = 0;       ///< kTouch: 0..271

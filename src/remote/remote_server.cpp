@@ -604,7 +604,7 @@ class ServerCore {
           input.queueKnobTurn(message.knob, message.steps < 0);
         break;
       case ClientMessageKind::kPush:
-        input.queueKnobButton(message.knob, message.down);
+        input.queueKnobButton(message.knob, message.down, static_cast<uint32_t>(message.held));
         break;
       case ClientMessageKind::kTouch:
         input.setTouch(message.screen, message.x, message.y, message.down);

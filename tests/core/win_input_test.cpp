@@ -41,6 +41,21 @@ TEST_F(WinInputTest, KnobHeldReportsHeldAfterOneSecondAndReleaseAfterHold) {
   EXPECT_TRUE(drain().empty()) << "held is reported once";
   input_.queueKnobButton(0, false);
   EXPECT_EQ(drain(), std::vector<InputEvent>{key(18, EventKind::kReleasedAfterHold)});
+
+  // A push the browser held 300 ms before sending is held 700 ms later; an age past the hold
+  // time counts as the hold time, never as a hold already over.
+  input_.queueKnobButton(1, true, 300);
+  drain();
+  clock_.advance(700);
+  EXPECT_TRUE(drain().empty());
+  clock_.advance(1);
+  EXPECT_EQ(drain(), std::vector<InputEvent>{key(19, EventKind::kHeld, 1)});
+  input_.queueKnobButton(1, false, 300);
+  EXPECT_EQ(drain(), std::vector<InputEvent>{key(19, EventKind::kReleasedAfterHold)});
+  input_.queueKnobButton(1, true, 60000);
+  EXPECT_EQ(drain(), std::vector<InputEvent>{key(19, EventKind::kKnobPushed)});
+  clock_.advance(1);
+  EXPECT_EQ(drain(), std::vector<InputEvent>{key(19, EventKind::kHeld, 1)});
 }
 
 TEST_F(WinInputTest, KeyClickWhileAKnobIsHeldEndsTheKnobsHold) {

@@ -57,8 +57,12 @@ SLOT = 1
 # ---- The panel -----------------------------------------------------------------------------
 RASTER_WIDTH, RASTER_HEIGHT, SCREEN_WIDTH = 960, 272, 480
 KEY_DIGIT_0 = 1  # digit d is key KEY_DIGIT_0 + d
+KEY_CANCEL = 15
 KEY_ENTER = 16
 MESSAGE_TOUCH = 'touch'
+MESSAGE_PUSH = 'push'
+PUSH_AFTER_MS = 300  # the page's wait before a still press is a push
+HOLD_MS = 1000
 # The page item each knob works on an eight-item page.
 KNOB_ITEMS = (1, 3, 2, 4, 5, 7, 6, 8)
 FIRST_OID = 0x0101  # item n shows the parameter FIRST_OID + n - 1
@@ -621,6 +625,17 @@ def check_panel(program, chromium, driver, folder):
                 {'t': MESSAGE_TOUCH, 'screen': 1, 'x': 100, 'y': 50, 'down': down}
                 for down in (True, False)]:
             fail(f'a click on the right screen at 100, 50 sent {touches}')
+
+        # A press held still is a push once the page is sure it is no drag; the push says how
+        # long it was already held, so the engine's hold still ends a second after the press.
+        ActionChains(operator).click_and_hold(knob(operator, 2)).pause(0.6).release().perform()
+        sent_pushes = lambda: [json.loads(m) for m in operator.execute_script(
+            'return window.qelmSent') if json.loads(m)['t'] == MESSAGE_PUSH]
+        pushes = wait_for('the push', lambda: len(sent_pushes()) >= 2 and sent_pushes())
+        if [(p['knob'], p['down']) for p in pushes] != [(2, True), (2, False)] or \
+                not PUSH_AFTER_MS <= pushes[0].get('held', 0) <= HOLD_MS:
+            fail(f'a press held still on knob 3 sent {pushes}')
+        key(operator, KEY_CANCEL).click()
 
         # The viewer saw the operator's changes; both show the engine's raster, pixel for
         # pixel, and the operator's window shows it unsmoothed at one and two device pixels.

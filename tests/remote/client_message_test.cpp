@@ -38,6 +38,9 @@ TEST(ClientMessageTest, EveryKindWithItsFieldsAtTheirBounds) {
   push.knob = 3;
   push.down = true;
   EXPECT_EQ(decodeClientMessage(R"({"t":"push","knob":3,"down":true})"), push);
+  push.held = 300;
+  EXPECT_EQ(decodeClientMessage(R"({"t":"push","knob":3,"down":true,"held":300})"), push);
+  push.held = 0;
   push.down = false;
   EXPECT_EQ(decodeClientMessage(R"({"t":"push","knob":3,"down":false})"), push);
 
@@ -67,6 +70,8 @@ TEST(ClientMessageTest, MalformedUnknownWrongTypesAndOutOfRangeGiveNothing) {
       R"({"t":"turn","knob":0,"steps":0})",
       R"({"t":"turn","knob":0,"steps":-17})",
       R"({"t":"push","knob":0,"down":1})",
+      R"({"t":"push","knob":0,"down":true,"held":1001})",
+      R"({"t":"push","knob":0,"down":true,"held":-1})",
       R"({"t":"touch","screen":2,"x":0,"y":0,"down":true})",
       R"({"t":"touch","screen":0,"x":480,"y":0,"down":true})",
       R"({"t":"touch","screen":0,"x":0,"y":-1,"down":true})",
