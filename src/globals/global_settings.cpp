@@ -150,11 +150,6 @@ std::optional<int32_t> readStoredInteger(std::string_view text) {
 // The text a setting is persisted as: a choice as its decimal data value, anything else
 // formatted without named values (so 40.1 stays "40.1", not "Disabled"); no value as empty text,
 // which removes the entry.
-std::string storedText(const Parameter& parameter, const Value& value) {
-  if (!value.valid) return {};
-  if (parameter.type() == ValueType::kChoice) return integerText(value.i);
-  return parameter.formatValue(value, false);
-}
 
 // The zone takes effect for the whole process: the clock refresh, session times and reports all
 // use local time.
@@ -270,14 +265,24 @@ Value GlobalSettings::getGlobal(const Parameter& parameter) {
   throw std::string(formattedText("No get-handler for global setting with code %d", code));
 }
 
-Value GlobalSettings::storedValue(const Parameter& parameter) const {
-  const std::string text = bootEnv_.get(parameter.key());
+Value storedSettingValue(const Parameter& parameter, const BootEnv& bootEnv) {
+  const std::string text = bootEnv.get(parameter.key());
   if (parameter.type() == ValueType::kChoice) {
     if (const auto n = readStoredInteger(text)) return Value::ofInt(*n);
   } else if (auto value = parameter.parseValue(text)) {
     return *std::move(value);
   }
   return parameter.defaultValue();
+}
+
+std::string storedSettingText(const Parameter& parameter, const Value& value) {
+  if (!value.valid) return {};
+  if (parameter.type() == ValueType::kChoice) return integerText(value.i);
+  return parameter.formatValue(value, false);
+}
+
+Value GlobalSettings::storedValue(const Parameter& parameter) const {
+  return storedSettingValue(parameter, bootEnv_);
 }
 
 Value GlobalSettings::kernelBuild() const {
@@ -375,7 +380,7 @@ GlobalSettings::AfterAction GlobalSettings::runAction(GlobalCode code, const Val
 
 void GlobalSettings::storeValue(const Parameter& parameter, GlobalCode code, const Value& value) {
   if (!parameter.key().empty()) {
-    bootEnv_.set(parameter.key(), storedText(parameter, value));
+    bootEnv_.set(parameter.key(), storedSettingText(parameter, value));
     saveNeeded_ = true;
   }
   // Told after the value is stored, so that the input reads the new setting.

@@ -26,6 +26,12 @@ namespace platform {
 class Clock;
 }
 
+/// The value of the setting `parameter` as `bootEnv` keeps it: its default when absent or
+/// unreadable.
+Value storedSettingValue(const Parameter& parameter, const BootEnv& bootEnv);
+/// The text the setting `parameter` is kept as for `value` (empty: the entry is removed).
+std::string storedSettingText(const Parameter& parameter, const Value& value);
+
 /// File whose first line "Kernel Build" shows.
 inline constexpr const char* kBuildDatePath = "/etc/build-date";
 

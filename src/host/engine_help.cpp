@@ -2,6 +2,7 @@
 
 #include "host/headless_host.h"
 #include "host/passwd_command.h"
+#include "host/settings_command.h"
 #include "lmcard/lm_card.h"
 
 namespace qelm {
@@ -10,7 +11,7 @@ std::string engineHelp() {
   return "qelm-engine - the QELM-9000 panel engine without a window, and a loudness card\n"
          "\n"
          "Usage:\n" +
-         hostUsage() + lmCardUsage() + passwdUsage() +
+         hostUsage() + lmCardUsage() + passwdUsage() + settingsUsage() +
          "usage: qelm-engine --help\n"
          "usage: qelm-engine --version\n"
          "\n"
@@ -27,6 +28,7 @@ std::string engineHelp() {
          "  DATA/configuration/startup.txt  the configuration; copied from the program\n"
          "             folder's configuration/startup.bak when absent\n"
          "  REPORT/reports/  loudness session reports (html/) and data files (csv/)\n"
+         "  DATA/bootenv  the panel's own settings (qelm-engine settings lists and sets them)\n"
          "  DATA/remote-passwords  the browsers' passwords, hashed; none: loopback only\n"
          "  PROGRAM/resources/remote/  the page --http serves\n"
          "  The program folder (fonts, images, resources, the default configuration) is the\n"
@@ -34,7 +36,7 @@ std::string engineHelp() {
          "\n"
          "Exit status:\n"
          "  0    the run ended by a signal, by --seconds or by itself; check or export succeeded\n"
-         "  1    passwd could not set the password (it says why)\n"
+         "  1    passwd could not set the password, or settings a setting (it says why)\n"
          "  2    the configuration could not be processed, a screenshot could not be written,\n"
          "       or the loudness card's source could not be read\n"
          "  64   the command line was refused (the usage is printed on standard error), or\n"

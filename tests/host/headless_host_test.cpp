@@ -31,6 +31,7 @@
 #include "comm/protocol.h"
 #include "core/log.h"
 #include "display/screenshot.h"
+#include "host/settings_command.h"
 #include "lmcard/lm_card.h"
 
 namespace qelm {
@@ -394,6 +395,41 @@ TEST(HeadlessHostTest, AClickWhosePressAndReleaseComeInOnePassStartsALoudnessSes
 
   EXPECT_NE(out.str().find(": Starting session\n"), std::string::npos) << out.str();
   // A session that ran leaves its report when the shutdown stops it.
+  EXPECT_FALSE(card.report().empty()) << out.str();
+}
+
+// A headless logger has no panel to turn on "Start all sessions on bootup": `settings` does,
+// refusing what the setting does not take, and the next run starts the session by itself.
+TEST(HeadlessHostTest, SessionsTurnedOnAtBootBySettingsStartWithoutAnOperator) {
+  const uint32_t cardAddress = platform::ipv4(127, 0, 70, 1);
+  if (loopback::TestServer(cardAddress, kFramePort).error != 0)
+    GTEST_SKIP() << "port 5253 of 127.0.70.1 is taken";
+  const auto folder = std::filesystem::temp_directory_path() / "headless_host_autostart";
+  LoudnessCardRun card(cardAddress, folder);
+  const std::string data = (folder / "data").string();
+  std::ostringstream said;
+  std::ostringstream errors;
+  EXPECT_EQ(
+      settingsCommand({"--data", data, "start all sessions ON BOOTUP", "maybe"}, said, errors),
+      kSettingsFailed);
+  EXPECT_NE(errors.str().find("it takes \"Disable\", \"Enable\""), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(folder / "data" / "bootenv"));
+  EXPECT_EQ(
+      settingsCommand({"--data", data, "start all sessions on bootup", "enable"}, said, errors),
+      kSettingsDone);
+  said.str("");
+  EXPECT_EQ(settingsCommand({"--data", data}, said, errors), kSettingsDone);
+  EXPECT_NE(said.str().find("\nStart all sessions on bootup = Enable\n"), std::string::npos)
+      << said.str();
+
+  ParsedOptions parsed = parse({"run", "--data", data, "--report", folder.string(), "--program",
+                                QELM_PROGRAM_DIR, "--seconds", "4"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  std::ostringstream out;
+  std::atomic<bool> interrupted{false};
+  EXPECT_EQ(runHeadless(*parsed.options, out, interrupted), 0);
+  if (!card.end()) GTEST_SKIP() << "the loudness card could not play: " << card.errors.str();
+  EXPECT_NE(out.str().find(": Starting session\n"), std::string::npos) << out.str();
   EXPECT_FALSE(card.report().empty()) << out.str();
 }
 
