@@ -17,7 +17,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import urllib.error
 import urllib.parse
@@ -25,21 +24,14 @@ import urllib.request
 import wave
 
 SKIP = 77
-PROMETHEUS = shutil.which('prometheus') or '/usr/bin/prometheus'
-PROMTOOL = shutil.which('promtool') or '/usr/bin/promtool'
+PROMETHEUS, PROMTOOL = '/usr/bin/prometheus', '/usr/bin/promtool'
 WAIT_S = 60  # how long anything may take on a loaded machine before it counts as lost
-
 # A 1 kHz sine at -23 dBFS in both channels of a stereo programme measures -23 LUFS.
-TONE_DBFS = -23.0
-TONE_HZ = 1000
-RATE = 48000
-TONE_SECONDS = 2  # looped by the card
-EXPECTED_LUFS = -23.0
-TOLERANCE_LU = 0.5
-# The fake card's frame: a loopback address of its own on the frame port, first free one.
+TONE_DBFS, TONE_HZ, RATE, TONE_SECONDS = -23.0, 1000, 48000, 2  # looped by the card
+EXPECTED_LUFS, TOLERANCE_LU = -23.0, 0.5
+# The fake card's frame: the first loopback address of these whose frame port is free.
 CARD_ADDRESSES = [f'127.0.93.{n}' for n in range(1, 40)]
-FRAME_PORT = 5253
-SLOT = 1
+FRAME_PORT, SLOT = 5253, 1
 # The device names the session: configuration text with a letter beyond ASCII and the
 # characters that delimit labels in the text format.
 DEVICE = 'Tön {A}, b=1'
@@ -47,6 +39,7 @@ MOMENTARY = 'qelm_loudness_momentary_lufs'
 SESSION_STATE = 'qelm_loudness_session_state'
 RUNNING = 'running'
 NOT_SERVED = (404, 503)
+SERVING = re.compile(r'Remote panel serving (http://127\.0\.0\.1:(\d+))/')
 
 
 def fail(message):
@@ -63,34 +56,24 @@ def wait_for(what, condition, seconds=WAIT_S):
     fail(f'timed out waiting for {what}')
 
 
-def free_port():
+def bindable(address, port):
     with socket.socket() as probe:
-        probe.bind(('127.0.0.1', 0))
-        return probe.getsockname()[1]
-
-
-def free_card_address():
-    for address in CARD_ADDRESSES:
-        with socket.socket() as probe:
-            try:
-                probe.bind((address, FRAME_PORT))
-                return address
-            except OSError:
-                continue
-    fail('no loopback address with a free frame port')
+        try:
+            probe.bind((address, port))
+            return probe.getsockname()[1]
+        except OSError:
+            return None
 
 
 def write_tone(path):
     amplitude = 10 ** (TONE_DBFS / 20) * 32767
-    frames = bytearray()
-    for n in range(RATE * TONE_SECONDS):
-        value = round(amplitude * math.sin(2 * math.pi * TONE_HZ * n / RATE))
-        frames += struct.pack('<hh', value, value)
+    samples = (round(amplitude * math.sin(2 * math.pi * TONE_HZ * n / RATE))
+               for n in range(RATE * TONE_SECONDS))
     with wave.open(path, 'wb') as out:
         out.setnchannels(2)
         out.setsampwidth(2)
         out.setframerate(RATE)
-        out.writeframes(bytes(frames))
+        out.writeframes(b''.join(struct.pack('<hh', s, s) for s in samples))
 
 
 def configuration(card):
@@ -105,47 +88,14 @@ device 1 "{DEVICE}"
 '''
 
 
-class Process:
-    """A child whose output is kept for the report of a failure."""
-
-    def __init__(self, command, ready=None):
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT, text=True)
-        self.log = []
-        self.found = None
-        seen = threading.Event()
-
-        def read():
-            for line in self.process.stdout:
-                self.log.append(line)
-                match = ready.search(line) if ready else None
-                if match and not self.found:
-                    self.found = match
-                    seen.set()
-            seen.set()
-
-        threading.Thread(target=read, daemon=True).start()
-        if ready:
-            seen.wait(WAIT_S)
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGINT)
-        try:
-            self.process.wait(WAIT_S)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-
-
 def get(url, method='GET'):
-    """(status, body) of a request; the body as text."""
-    request = urllib.request.Request(url, method=method)
+    """(status, body as text); no status when nothing answers."""
     try:
-        with urllib.request.urlopen(request, timeout=10) as answer:
+        with urllib.request.urlopen(urllib.request.Request(url, method=method),
+                                    timeout=10) as answer:
             return answer.status, answer.read().decode('utf-8', 'replace')
     except urllib.error.HTTPError as error:
-        return error.code, error.read().decode('utf-8', 'replace')
+        return error.code, ''
     except OSError:
         return None, ''
 
@@ -153,34 +103,36 @@ def get(url, method='GET'):
 def query(prometheus, expression):
     status, body = get(f'{prometheus}/api/v1/query?' +
                        urllib.parse.urlencode({'query': expression}))
-    if status != 200:
-        return []
-    answer = json.loads(body)
-    return answer['data']['result'] if answer.get('status') == 'success' else []
+    return json.loads(body)['data']['result'] if status == 200 else []
 
 
 def check(program, folder):
     data = os.path.join(folder, 'data')
     os.makedirs(os.path.join(data, 'configuration'))
-    card = free_card_address()
+    card = next((a for a in CARD_ADDRESSES if bindable(a, FRAME_PORT)), None) or fail(
+        'no loopback address with a free frame port')
     with open(os.path.join(data, 'configuration', 'startup.txt'), 'w') as out:
         out.write(configuration(card))
     tone = os.path.join(folder, 'tone.wav')
     write_tone(tone)
 
-    children = []
-    try:
-        lmcard = Process([program, 'lmcard', '--address', card, '--slot', str(SLOT), '--file',
-                          tone, '--loop'])
-        children.append(lmcard)
-        engine = Process([program, 'run', '--data', data, '--report', data, '--http',
-                          '127.0.0.1:0', '--seconds', '170'],
-                         re.compile(r'Remote panel serving (http://127\.0\.0\.1:(\d+))/'))
-        children.append(engine)
-        if not engine.found:
-            fail('the engine named no address:\n' + ''.join(engine.log))
-        url, port = engine.found.group(1), engine.found.group(2)
+    children = {}
 
+    def start(name, command):
+        with open(os.path.join(folder, name + '.log'), 'w') as log:
+            children[name] = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT)
+
+    def said(name):
+        with open(os.path.join(folder, name + '.log'), errors='replace') as log:
+            return log.read()
+
+    try:
+        start('lmcard', [program, 'lmcard', '--address', card, '--slot', str(SLOT), '--file',
+                         tone, '--loop'])
+        start('engine', [program, 'run', '--data', data, '--report', data, '--http',
+                         '127.0.0.1:0', '--seconds', '170'])
+        url, port = wait_for('the engine\'s address',
+                             lambda: SERVING.search(said('engine'))).groups()
         status = wait_for('an answer from /metrics', lambda: get(url + '/metrics')[0])
         if status in NOT_SERVED:
             print(f'/metrics answers {status}: the engine serves no metrics', file=sys.stderr)
@@ -189,66 +141,57 @@ def check(program, folder):
             fail(f'/metrics answered {status}')
 
         # The monitor shows up in the engine's own scrape, which promtool accepts as it is.
-        def scraped():
-            got, text = get(url + '/metrics')
-            return text if got == 200 and f'{SESSION_STATE}{{' in text else None
-
-        text = wait_for('the loudness monitor in a scrape', scraped)
+        text = wait_for('the loudness monitor in a scrape', lambda: (
+            lambda got: got[1] if got[0] == 200 and SESSION_STATE + '{' in got[1] else None)(
+                get(url + '/metrics')))
         checked = subprocess.run([PROMTOOL, 'check', 'metrics'], input=text,
                                  capture_output=True, text=True)
         if checked.returncode != 0 or checked.stdout.strip() or checked.stderr.strip():
             fail(f'promtool refused the scrape:\n{checked.stdout}{checked.stderr}\n{text}')
-        monitor = re.search(rf'{SESSION_STATE}{{monitor="(\d+)"', text)
-        if not monitor:
-            fail('the monitor has no id label:\n' + text)
+        monitor = re.search(rf'{SESSION_STATE}{{monitor="(\d+)"', text) or fail(
+            'the monitor has no id label:\n' + text)
         started, _ = get(f'{url}/api/monitors/{monitor.group(1)}/start', method='POST')
 
-        web = f'127.0.0.1:{free_port()}'
+        web = f'127.0.0.1:{bindable("127.0.0.1", 0)}'
         settings = os.path.join(folder, 'prometheus.yml')
         with open(settings, 'w') as out:
-            out.write(f'''global:
-  scrape_interval: 1s
-  evaluation_interval: 1s
-scrape_configs:
-  - job_name: qelm
-    metrics_path: /metrics
-    static_configs:
-      - targets: ["127.0.0.1:{port}"]
-''')
-        prometheus = Process([PROMETHEUS, f'--config.file={settings}',
-                              f'--storage.tsdb.path={os.path.join(folder, "tsdb")}',
-                              f'--web.listen-address={web}'])
-        children.append(prometheus)
-        prometheus_url = f'http://{web}'
+            out.write('global: {scrape_interval: 1s, evaluation_interval: 1s}\n'
+                      'scrape_configs:\n'
+                      '  - {job_name: qelm, static_configs: [{targets: ["127.0.0.1:%s"]}]}\n'
+                      % port)
+        start('prometheus', [PROMETHEUS, f'--config.file={settings}', f'--web.listen-address={web}',
+                             f'--storage.tsdb.path={os.path.join(folder, "tsdb")}'])
+        prometheus = f'http://{web}'
 
         def level():
-            for series in query(prometheus_url, MOMENTARY):
-                value = float(series['value'][1])
-                if abs(value - EXPECTED_LUFS) <= TOLERANCE_LU:
-                    return series
-            return None
+            return next((s for s in query(prometheus, MOMENTARY)
+                         if abs(float(s['value'][1]) - EXPECTED_LUFS) <= TOLERANCE_LU), None)
 
         try:
             series = wait_for(f'{MOMENTARY} near {EXPECTED_LUFS} LUFS in Prometheus', level)
         except AssertionError:
-            said = query(prometheus_url, MOMENTARY)
-            targets = get(f'{prometheus_url}/api/v1/targets')[1]
-            raise AssertionError(f'Prometheus has {said}; its targets: {targets}') from None
+            targets = get(f'{prometheus}/api/v1/targets')[1]
+            fail(f'Prometheus has {query(prometheus, MOMENTARY)}; its targets: {targets}')
         if series['metric'].get('name') != DEVICE or series['metric'].get('job') != 'qelm':
             fail(f'the series is not the monitor\'s: {series["metric"]}')
 
         # A session the API started is running, as the state set says.
         if started is not None and 200 <= started < 300:
             wait_for('the running session in Prometheus', lambda: query(
-                prometheus_url, f'{SESSION_STATE}{{state="{RUNNING}"}} == 1'))
+                prometheus, f'{SESSION_STATE}{{state="{RUNNING}"}} == 1'))
         return 0
     except AssertionError as error:
-        logs = '\n'.join(f'--- {" ".join(c.process.args[:2])}\n' + ''.join(c.log[-40:])
-                         for c in children)
-        raise AssertionError(f'{error}\n{logs}') from None
+        logs = ''.join(f'\n--- {name}\n' + said(name)[-3000:] for name in children)
+        raise AssertionError(f'{error}{logs}') from None
     finally:
-        for child in reversed(children):
-            child.stop()
+        for child in children.values():
+            if child.poll() is None:
+                child.send_signal(signal.SIGINT)
+            try:
+                child.wait(WAIT_S)
+            except subprocess.TimeoutExpired:
+                child.kill()
+                child.wait()
 
 
 def main():
