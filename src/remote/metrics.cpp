@@ -13,7 +13,7 @@ namespace qelm::remote {
 namespace {
 
 // The exposition is written straight into one string: a plant's scrape (1,600 cards, 32
-// monitors) is a few hundred kilobytes, and building it through a client library's registry on
+// monitors) is about 190 kB, and building it through a client library's registry on
 // every scrape would cost more than the text itself.
 
 /// `text` as a label value: valid UTF-8 (each ill-formed sequence one U+FFFD), at most
