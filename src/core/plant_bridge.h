@@ -99,8 +99,8 @@ struct PassHistogram {
 
 /// What the engine published at one pass.
 struct PlantSnapshot {
-  uint64_t sequence = 0;     ///< grows with every publication
-  uint32_t parts = 0;  ///< the `PlantBridge::Part`s filled; the status always is
+  uint64_t sequence = 0;  ///< grows with every publication
+  uint32_t parts = 0;     ///< the `PlantBridge::Part`s filled; the status always is
   std::vector<PlantCard> cards;
   std::vector<PlantMonitor> monitors;
   uint64_t droppedLoudnessMessages = 0;
@@ -126,6 +126,9 @@ struct PlantReply {
   std::string error;
   std::optional<PlantItem> item;
   std::optional<PlantMonitor> monitor;
+  /// kSetItem: every card of the item sent the value back; false when the engine stopped
+  /// waiting for that (a second or two) and answered with the item as it then stood.
+  bool acknowledged = false;
 };
 
 /// The exchange between the engine and the plant's server. Every member may be called from any
