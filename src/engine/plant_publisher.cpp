@@ -18,6 +18,7 @@
 #include "model/parameter.h"
 #include "model/target.h"
 #include "panel/item_text.h"
+#include "text/readers.h"
 #include "text/text.h"
 
 // Sections: [names] [items] [requests] [status] [devices and reports]
@@ -26,17 +27,12 @@ namespace qelm {
 
 namespace {
 
-// HTTP statuses the plant's API answers with.
-enum class Answer : int {
-  kOk = 200,
-  kRefused = 400,   // the value does not read or lies outside the range
-  kNotFound = 404,  // no such device, page, item or monitor
-  kConflict = 409,  // the item or the session's state forbids it
-  kNoLink = 503,    // the card did not answer and its link is down
-};
+using Answer = PlantAnswer;
 
 // Entries looked at under the reports folder before the listing stops, however many there are.
 constexpr size_t kMostScannedEntries = 100000;
+// Bytes of a refused value's text that its refusal repeats.
+constexpr size_t kMostEchoedBytes = 40;
 // Numbers past this are refused before they become text (no parameter reaches them).
 constexpr double kLargestNumber = 1e12;
 
@@ -287,7 +283,7 @@ PlantPublisher::~PlantPublisher() {
   for (PendingSet& set : sets_) {
     for (Target* target : set.item->targets)
       target->watch(false);
-    send(set.pending, refusal(Answer::kNoLink, "The engine stopped before the card answered"));
+    send(set.pending, refusal(Answer::kUnavailable, "The engine stopped before the card answered"));
   }
 }
 
@@ -347,8 +343,9 @@ void PlantPublisher::setItem(PlantBridge::Pending& pending, uint32_t loopTick) {
                             now.unit.empty() ? "" : " ", now.unit.c_str());
     else if (!now.choices.empty())
       range = " (one of its " + integerText(static_cast<int32_t>(now.choices.size())) + " names)";
-    const std::string given =
-        request.text ? "\"" + *request.text + "\"" : formattedText("%g", *request.number);
+    // What the client sent comes back cut short: it may be anything.
+    const std::string given = request.text ? "\"" + cutText(*request.text, kMostEchoedBytes) + "\""
+                                           : formattedText("%g", *request.number);
     return send(pending, refusal(Answer::kRefused,
                                  given + " is not a value of " + parameter.name() + range));
   }
@@ -378,7 +375,7 @@ void PlantPublisher::settleSets(uint32_t loopTick) {
     reply.item = plantItem(*set->item);
     reply.acknowledged = acknowledged;
     if (!acknowledged && !reply.item->linkUp) {
-      reply.status = static_cast<int>(Answer::kNoLink);
+      reply.status = static_cast<int>(Answer::kUnavailable);
       reply.error =
           "The card did not send the value back; its link: " + linkText(itemStatus(*set->item));
     }

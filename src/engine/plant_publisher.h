@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,6 +22,15 @@ class HostGroup;
 class LoudnessMonitor;
 class LoudnessRegistry;
 struct PageItem;
+
+/// The HTTP statuses the engine answers the plant's requests with.
+enum class PlantAnswer : int {
+  kOk = 200,
+  kRefused = 400,      ///< the value does not read, or lies outside the range
+  kNotFound = 404,     ///< no such device, page, item or monitor
+  kConflict = 409,     ///< the item (read-only, a preset) or the session's state forbids it
+  kUnavailable = 503,  ///< the card did not answer and its link is down
+};
 
 /// A session state as the plant names it: "stopped", "running", "paused", "waiting", "busy".
 const char* sessionStateText(SessionState state);

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -15,6 +14,7 @@
 #include <numbers>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "../lmcard/wav_file.h"
 #include "comm/host.h"
@@ -34,10 +34,10 @@ using Part = PlantBridge::Part;
 
 constexpr uint32_t kMixerFrame = (127u << 24) | (83u << 8) | 1u;  // 127.0.83.1
 constexpr uint32_t kMeterFrame = (127u << 24) | (83u << 8) | 2u;  // 127.0.83.2
-constexpr int kOk = 200;
-constexpr int kRefused = 400;
-constexpr int kNotFound = 404;
-constexpr int kConflict = 409;
+constexpr int kOk = static_cast<int>(PlantAnswer::kOk);
+constexpr int kRefused = static_cast<int>(PlantAnswer::kRefused);
+constexpr int kNotFound = static_cast<int>(PlantAnswer::kNotFound);
+constexpr int kConflict = static_cast<int>(PlantAnswer::kConflict);
 
 class PlantPublisherTest : public ::testing::Test {
  protected:
@@ -84,19 +84,14 @@ simulator "Mixer" 127.0.83.1 2
   // A loudness card playing a 997 Hz tone at -20 dBFS on both channels (-20 LUFS), looped.
   void playTone() {
     std::vector<int16_t> samples;
-    const int rate = 48000;
-    for (int f = 0; f < rate; ++f) {
-      const double v =
-          std::pow(10.0, -20.0 / 20.0) * std::sin(2 * std::numbers::pi * 997 * f / rate);
-      samples.push_back(static_cast<int16_t>(std::lround(v * 32767)));
-      samples.push_back(samples.back());
-    }
-    const std::string path = (folder_ / "tone.wav").string();
-    testing::writeWav(path, samples, 2, rate);
+    for (int f = 0; f < 2 * 48000; ++f)
+      samples.push_back(static_cast<int16_t>(
+          std::lround(0.1 * 32767 * std::sin(2 * std::numbers::pi * 997 * (f / 2) / 48000))));
     LmCardOptions options;
     options.address = kMeterFrame;
-    options.file = path;
+    options.file = (folder_ / "tone.wav").string();
     options.loop = true;
+    testing::writeWav(*options.file, samples, 2, 48000);
     card_ = std::thread([this, options] {
       std::ostringstream ignored;
       runLmCard(options, ignored, interrupted_);
@@ -121,13 +116,7 @@ simulator "Mixer" 127.0.83.1 2
   }
   PlantReply set(int32_t device, int32_t page, int32_t item, std::optional<double> number,
                  std::optional<std::string> text = std::nullopt) {
-    PlantRequest request;
-    request.device = device;
-    request.page = page;
-    request.item = item;
-    request.number = number;
-    request.text = std::move(text);
-    return ask(std::move(request));
+    return ask({Kind::kSetItem, device, page, item, number, std::move(text), 0});
   }
   PlantReply session(Kind kind, int32_t monitor) {
     PlantRequest request;
@@ -161,76 +150,58 @@ simulator "Mixer" 127.0.83.1 2
 };
 
 TEST_F(PlantPublisherTest, PublishesWhatIsWantedAndTheStatusWhileWatchedAndTimesEveryPass) {
-  const uint64_t passesBefore = context_->plant.passes().count;
+  const auto start = std::chrono::steady_clock::now();
   run_->pass();
   EXPECT_EQ(context_->plant.latest(), nullptr) << "nothing is published unasked";
-  EXPECT_EQ(context_->plant.passes().count, passesBefore + 1);
+  EXPECT_EQ(context_->plant.passes().count, 1u);
 
   // The mixer's page is on show, so its card connects and its values come in.
-  const auto connected = [&] {
-    const auto latest = context_->plant.latest();
-    return latest && latest->devices.size() == 2 && latest->devices[0].linkUp &&
-           latest->devices[0].pages[0].items[0].number.has_value();
-  };
   ASSERT_TRUE(passUntil(
       [&] {
-        if (connected()) return true;
+        const auto latest = context_->plant.latest();
+        if (latest && latest->devices.size() == 2 && latest->devices[0].linkUp &&
+            latest->devices[0].pages[0].items[0].number)
+          return true;
         context_->plant.want(Part::kDevices);
         return false;
       },
       std::chrono::seconds(5)));
   const auto devices = context_->plant.latest();
   EXPECT_EQ(devices->parts, static_cast<uint32_t>(Part::kStatus | Part::kDevices));
+  EXPECT_EQ(devices->monitors.at(0).momentary, std::nullopt) << "no card, no levels";
   const PlantDevice& presenter = devices->devices[0];
-  EXPECT_EQ(presenter.name, "Presenter");
-  EXPECT_EQ(presenter.link, "Live");
-  ASSERT_EQ(presenter.pages.size(), 1u);
   ASSERT_EQ(presenter.pages[0].items.size(), 3u);
   const PlantItem& level = presenter.pages[0].items[0];
-  EXPECT_EQ(level.index, 1);
-  EXPECT_EQ(level.name, "Output Level");
   EXPECT_EQ(level.shown, "0.0 dB") << "as the panel draws it";
-  EXPECT_EQ(level.number, 0.0);
-  EXPECT_EQ(level.minimum, -60.0);
-  EXPECT_EQ(level.maximum, 12.0);
-  EXPECT_EQ(level.step, 0.5);
+  EXPECT_EQ(std::tie(level.number, level.minimum, level.maximum, level.step),
+            std::make_tuple(0.0, -60.0, 12.0, 0.5));
   EXPECT_EQ(level.choices, std::vector<std::string>{"Off"});
-  EXPECT_TRUE(level.writable);
   const PlantItem& source = presenter.pages[0].items[1];
   EXPECT_EQ(source.choice, "Line");
-  EXPECT_EQ(source.number, std::nullopt);
   EXPECT_EQ(source.choices, (std::vector<std::string>{"Mic1", "Line"}));
   EXPECT_FALSE(presenter.pages[0].items[2].writable) << "read-only";
-  EXPECT_EQ(devices->devices[1].pages[0].type, "lm");
-  ASSERT_EQ(devices->monitors.size(), 1u);
-  EXPECT_EQ(devices->monitors[0].name, "Programme");
-  EXPECT_EQ(devices->monitors[0].state, "stopped");
-  EXPECT_EQ(devices->monitors[0].momentary, std::nullopt) << "no card, no levels";
 
-  // Status alone carries no devices; reports only when asked.
   const auto status = published(Part::kStatus);
   EXPECT_TRUE(status->devices.empty());
-  EXPECT_TRUE(status->reports.empty());
-  EXPECT_FALSE(status->cards.empty());
+  EXPECT_EQ(status->cards.size(), 2u);
 
-  // While watched the status comes every 100 ms of the engine's clock, and stops with the
-  // last watcher.
+  // While watched the status comes every 100 ms of the engine's clock, until the last watcher
+  // leaves.
   context_->plant.watch(+1);
   const uint64_t watchedFrom = latestSequence();
   passUntil([] { return false; }, std::chrono::milliseconds(550));
-  const uint64_t watched = latestSequence() - watchedFrom;
-  EXPECT_GE(watched, 4u);
-  EXPECT_LE(watched, 7u);
+  EXPECT_GE(latestSequence() - watchedFrom, 4u);
+  EXPECT_LE(latestSequence() - watchedFrom, 7u);
   context_->plant.watch(-1);
   const uint64_t unwatchedFrom = latestSequence();
   passUntil([] { return false; }, std::chrono::milliseconds(250));
   EXPECT_EQ(latestSequence(), unwatchedFrom);
 
+  // Each pass's work is counted, never the 1 ms pause before it.
   const PassHistogram passes = context_->plant.passes();
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GT(passes.count, 100u);
-  EXPECT_GT(passes.sumSeconds, 0.0);
-  EXPECT_LT(passes.sumSeconds, 0.8 * 0.001 * static_cast<double>(passes.count) + 0.5)
-      << "the pause between passes is not counted as their work";
+  EXPECT_LT(passes.sumSeconds, 0.5 * elapsed.count());
 }
 
 TEST_F(PlantPublisherTest, SetsGoTheKnobsWayToTheFrameAndRefusalsSayWhy) {
@@ -238,25 +209,14 @@ TEST_F(PlantPublisherTest, SetsGoTheKnobsWayToTheFrameAndRefusalsSayWhy) {
   PlantReply reply = set(1, 1, 1, -3.5);
   EXPECT_EQ(reply.status, kOk) << reply.error;
   EXPECT_TRUE(reply.acknowledged) << "the frame sent the value back";
-  ASSERT_TRUE(reply.item.has_value());
-  EXPECT_EQ(reply.item->number, -3.5);
-  EXPECT_EQ(reply.item->shown, "-3.5 dB");
-  const Parameter& levelParameter = *state_->catalog.devices.device(1)->page(1)->item(0)->parameter;
-  EXPECT_EQ(frameValue(1).f, levelParameter.parseValue("-3.5")->f)
-      << "the frame holds what the keypad would have set";
+  EXPECT_EQ(reply.item.value_or(PlantItem{}).shown, "-3.5 dB");
+  EXPECT_EQ(frameValue(1).f, -3.5f);
 
-  reply = set(1, 1, 1, std::nullopt, "off");
-  EXPECT_EQ(reply.status, kOk) << reply.error;
-  EXPECT_EQ(reply.item->number, -60.0);
-  EXPECT_EQ(reply.item->choice, "Off");
+  EXPECT_EQ(set(1, 1, 1, std::nullopt, "off").item->choice, "Off");
   EXPECT_EQ(frameValue(1).f, -60.0f);
-
-  reply = set(1, 1, 2, std::nullopt, "Microphone 1");
-  EXPECT_EQ(reply.status, kOk) << reply.error;
-  EXPECT_EQ(reply.item->choice, "Mic1");
+  EXPECT_EQ(set(1, 1, 2, std::nullopt, "Microphone 1").item->choice, "Mic1");
   EXPECT_EQ(frameValue(2).i, 1);
-  reply = set(1, 1, 2, 2);
-  EXPECT_EQ(reply.item->choice, "Line") << "a number picks the choice of that number";
+  EXPECT_EQ(set(1, 1, 2, 2).item->choice, "Line") << "a number picks the choice of that number";
   EXPECT_EQ(frameValue(2).i, 2);
 
   // Refusals: nothing reaches the frame.
@@ -268,13 +228,11 @@ TEST_F(PlantPublisherTest, SetsGoTheKnobsWayToTheFrameAndRefusalsSayWhy) {
   };
   for (const Refused& r : std::vector<Refused>{
            {1, 1, 1, 12.5, std::nullopt, kRefused},          // over the range
-           {1, 1, 1, NAN, std::nullopt, kRefused},           // not a number at all
            {1, 1, 1, std::nullopt, "loud", kRefused},        // no such name
            {1, 1, 2, 3, std::nullopt, kRefused},             // no choice of that number
            {1, 1, 1, std::nullopt, std::nullopt, kRefused},  // no value
            {1, 1, 3, -10, std::nullopt, kConflict},          // read-only
            {9, 1, 1, 0, std::nullopt, kNotFound},
-           {1, 2, 1, 0, std::nullopt, kNotFound},
            {1, 1, 7, 0, std::nullopt, kNotFound},
            {1, 1, 0, 0, std::nullopt, kNotFound},
        }) {
@@ -289,7 +247,6 @@ TEST_F(PlantPublisherTest, SetsGoTheKnobsWayToTheFrameAndRefusalsSayWhy) {
 
 TEST_F(PlantPublisherTest, SessionsStartPauseStopAndClearByRequestAndTheirReportIsListed) {
   EXPECT_EQ(session(Kind::kStartSession, 2).status, kNotFound);
-  EXPECT_EQ(session(Kind::kStartSession, 0).status, kNotFound);
   EXPECT_EQ(session(Kind::kStartSession, 1).status, kConflict) << "no card sends data yet";
   EXPECT_EQ(session(Kind::kStopSession, 1).status, kConflict) << "already stopped";
 
@@ -303,20 +260,15 @@ TEST_F(PlantPublisherTest, SessionsStartPauseStopAndClearByRequestAndTheirReport
 
   PlantReply reply = session(Kind::kStartSession, 1);
   ASSERT_EQ(reply.status, kOk) << reply.error;
-  ASSERT_TRUE(reply.monitor.has_value());
-  EXPECT_EQ(reply.monitor->state, "running");
+  EXPECT_EQ(reply.monitor.value().state, "running");
   EXPECT_EQ(session(Kind::kStartSession, 1).status, kConflict) << "already running";
   EXPECT_EQ(session(Kind::kClearSession, 1).status, kConflict) << "only a stopped one clears";
 
   passUntil([] { return false; }, std::chrono::milliseconds(1200));
   const PlantMonitor measured = published(Part::kStatus)->monitors[0];
-  ASSERT_TRUE(measured.momentary.has_value());
-  EXPECT_NEAR(*measured.momentary, -20.0, 0.5) << "the card's known level";
-  ASSERT_TRUE(measured.integrated.has_value());
-  EXPECT_NEAR(*measured.integrated, -20.0, 0.5);
+  EXPECT_NEAR(measured.momentary.value_or(0), -20.0, 0.5) << "the card's known level";
+  EXPECT_NEAR(measured.integrated.value_or(0), -20.0, 0.5);
   EXPECT_GT(measured.runningSeconds, 0.5);
-  EXPECT_TRUE(measured.linkUp);
-  EXPECT_FALSE(measured.noData);
 
   EXPECT_EQ(session(Kind::kPauseSession, 1).monitor->state, "paused");
   EXPECT_EQ(session(Kind::kPauseSession, 1).status, kConflict);
@@ -333,11 +285,8 @@ TEST_F(PlantPublisherTest, SessionsStartPauseStopAndClearByRequestAndTheirReport
   EXPECT_EQ(reply.monitor->integrated, std::nullopt);
   const auto reports = published(Part::kReports);
   ASSERT_FALSE(reports->reports.empty());
-  for (const PlantReport& report : reports->reports) {
-    EXPECT_EQ(report.session, "Programme");
-    EXPECT_GT(report.bytes, 0u);
-    EXPECT_GT(report.modified, 1700000000);
-  }
+  for (const PlantReport& report : reports->reports)
+    EXPECT_TRUE(report.session == "Programme" && report.bytes > 0 && report.modified > 1.7e9);
 }
 
 }  // namespace
