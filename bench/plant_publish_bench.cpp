@@ -16,6 +16,8 @@
 #include "engine/engine_life.h"
 #include "engine/plant_publisher.h"
 #include "engine_installation.h"
+#include "loudness/loudness_registry.h"
+#include "model/device.h"
 #include "platform/clock.h"
 #include "text/text.h"
 
@@ -122,8 +124,9 @@ void BM_DevicesPublicationDefaultConfiguration(benchmark::State& state) {
 }
 BENCHMARK(BM_DevicesPublicationDefaultConfiguration)->Unit(benchmark::kMicrosecond);
 
-// The newest 1000 of 1100 reports of 32 sessions.
-void BM_ReportsPublication(benchmark::State& state) {
+// The newest 1000 of 1100 reports of 32 sessions: a look at the folder (each iteration a new
+// publisher), or (`cached`) what the last look found, as publications within a second have.
+void measureReports(benchmark::State& state, bool cached) {
   NoSleepClock clock;
   bench::EngineInstallation installation("qelm_plant_publish_bench", "banner \"Bench\"\n", clock);
   if (!installation.started()) return state.SkipWithError("the configuration did not start");
@@ -134,14 +137,31 @@ void BM_ReportsPublication(benchmark::State& state) {
     std::ofstream(folder / formattedText("report-%04d.html", r)) << "<html></html>\n";
   }
   size_t listed = 0;
+  DeviceList noDevices;
   for (auto _ : state) {
-    auto snapshot = installation.run().plant()->snapshot(Part::kReports);
+    std::shared_ptr<PlantSnapshot> snapshot;
+    if (cached) {
+      snapshot = installation.run().plant()->snapshot(Part::kReports);
+    } else {
+      PlantPublisher fresh(installation.context().plant, noDevices, *installation.run().client(),
+                           loudnessRegistry(), reports.string() + "/");
+      snapshot = fresh.snapshot(Part::kReports);
+    }
     listed = snapshot->reports.size();
     benchmark::DoNotOptimize(snapshot);
   }
   state.counters["listed"] = static_cast<double>(listed);
 }
-BENCHMARK(BM_ReportsPublication)->Unit(benchmark::kMillisecond);
+
+void BM_ReportsFolderLook(benchmark::State& state) {
+  measureReports(state, false);
+}
+BENCHMARK(BM_ReportsFolderLook)->Unit(benchmark::kMillisecond);
+
+void BM_ReportsPublicationBetweenLooks(benchmark::State& state) {
+  measureReports(state, true);
+}
+BENCHMARK(BM_ReportsPublicationBetweenLooks)->Unit(benchmark::kMicrosecond);
 
 // Whole passes at plant scale for two seconds with a watcher, so the status goes out every
 // 100 ms among them: the pass times' median, 99th percentile and worst.

@@ -232,18 +232,13 @@ std::optional<Value> plantValue(const PageItem& item, const std::optional<double
   }
 }
 
-PlantItem plantItem(const PageItem& item) {
+PlantItem itemShape(const PageItem& item) {
   PlantItem out;
   out.index = item.index + 1;
   if (item.parameter == nullptr) return out;
   const Parameter& parameter = *item.parameter;
   out.name = item.displayName.empty() ? parameter.name() : item.displayName;
-  out.shown = shownLine(item);
   out.unit = parameter.unit();
-  const bool preset = item.setValue.valid;
-  out.writable = !parameter.readOnly() && !preset && !item.targets.empty();
-  out.linkUp = itemStatus(item) == LinkStatus::kLive;
-
   if (parameter.type() == ValueType::kChoice) {
     for (const Item* entry : parameter.choices().items())
       out.choices.push_back(entry->shortName());
@@ -252,19 +247,35 @@ PlantItem plantItem(const PageItem& item) {
       out.choices.push_back(name);
     fillRange(parameter, out);
   }
+  return out;
+}
 
+void fillItemValue(const PageItem& item, PlantItem& out) {
+  if (item.parameter == nullptr) return;
+  const Parameter& parameter = *item.parameter;
+  out.shown = shownLine(item);
+  // The global settings lock some parameters while measuring, so this one is looked at anew.
+  out.writable = !parameter.readOnly() && !item.setValue.valid && !item.targets.empty();
+  out.linkUp = itemStatus(item) == LinkStatus::kLive;
+  out.number.reset();
+  out.choice.reset();
   // The value the card last sent (a staged one shows in `shown` only).
-  if (!out.linkUp || item.targets.front() == nullptr) return out;
+  if (!out.linkUp) return;
   const Value value = item.targets.front()->receivedValue();
-  if (!value.valid) return out;
+  if (!value.valid) return;
   if (parameter.type() == ValueType::kChoice) {
-    const std::string name = parameter.formatValue(value, false);
-    if (!name.empty()) out.choice = name;
+    std::string name = parameter.formatValue(value, false);
+    if (!name.empty()) out.choice = std::move(name);
   } else if (numericType(parameter.type())) {
     out.number = shownNumber(parameter, value);
-    const std::string name = parameter.namedValueFor(value);
-    if (!name.empty()) out.choice = name;
+    std::string name = parameter.namedValueFor(value);
+    if (!name.empty()) out.choice = std::move(name);
   }
+}
+
+PlantItem plantItem(const PageItem& item) {
+  PlantItem out = itemShape(item);
+  fillItemValue(item, out);
   return out;
 }
 
@@ -450,18 +461,30 @@ std::shared_ptr<PlantSnapshot> PlantPublisher::snapshot(uint32_t parts) {
 }
 
 void PlantPublisher::fillCards(PlantSnapshot& snapshot) {
-  for (const std::unique_ptr<Host>& host : client_.hosts()) {
-    for (const auto& [key, card] : host->cards()) {
-      PlantCard out;
-      out.address = ipv4Text(host->address()) + " " + integerText(card->slot());
-      if (card->secondary()) out.address += " secondary-channels";
-      out.name = card->name();
-      // A card nothing watches is not asked for anything, so its host's link says nothing of it.
-      const LinkStatus status = card->active() ? card->status() : LinkStatus::kInactive;
-      out.link = linkText(status);
-      out.linkUp = status == LinkStatus::kLive;
-      snapshot.cards.push_back(std::move(out));
+  // Cards are added while the run goes on (a target asked for, a monitor), never removed: the
+  // addresses and names are written again only when the count changes.
+  size_t count = 0;
+  for (const std::unique_ptr<Host>& host : client_.hosts())
+    count += host->cards().size();
+  if (count != cardShapes_.size()) {
+    cardShapes_.clear();
+    for (const std::unique_ptr<Host>& host : client_.hosts()) {
+      for (const auto& [key, card] : host->cards()) {
+        PlantCard shape;
+        shape.address = ipv4Text(host->address()) + " " + integerText(card->slot());
+        if (card->secondary()) shape.address += " secondary-channels";
+        shape.name = card->name();
+        cardShapes_.emplace_back(card.get(), std::move(shape));
+      }
     }
+  }
+  snapshot.cards.reserve(cardShapes_.size());
+  for (const auto& [card, shape] : cardShapes_) {
+    PlantCard& out = snapshot.cards.emplace_back(shape);
+    // A card nothing watches is not asked for anything, so its host's link says nothing of it.
+    const LinkStatus status = card->active() ? card->status() : LinkStatus::kInactive;
+    out.link = linkText(status);
+    out.linkUp = status == LinkStatus::kLive;
   }
 }
 
@@ -528,44 +551,75 @@ PlantMonitor PlantPublisher::plantMonitor(const LoudnessMonitor& monitor, int32_
 
 // ---- [devices and reports] ------------------------------------------------------------------
 
-void PlantPublisher::fillDevices(PlantSnapshot& snapshot) {
-  snapshot.devices.reserve(devices_.devices().size());
-  std::vector<Card*> cards;
+void PlantPublisher::shapeDevices() {
+  // What stays for the run: names, ranges, choices, and the cards each device reaches.
+  deviceShapes_.clear();
+  deviceCards_.clear();
   for (const auto& [number, device] : devices_.devices()) {
     PlantDevice out;
     out.number = number;
     out.name = device->longName();
-    cards.clear();
+    std::vector<Card*> cards;
     for (const auto& [pageNumber, page] : device->pages()) {
       PlantPage outPage;
       outPage.number = pageNumber;
       outPage.name = page->longName();
       outPage.type = pageTypeText(page->type());
-      outPage.items.reserve(page->items().size());
       for (const PageItem& item : page->items()) {
         if (item.parameter == nullptr) continue;
-        outPage.items.push_back(plantItem(item));
+        outPage.items.push_back(itemShape(item));
         for (Target* target : item.targets) {
-          if (auto* hard = dynamic_cast<HardTarget*>(target);
-              hard != nullptr &&
+          auto* hard = dynamic_cast<HardTarget*>(target);
+          if (hard != nullptr &&
               std::find(cards.begin(), cards.end(), &hard->card()) == cards.end())
             cards.push_back(&hard->card());
         }
       }
       out.pages.push_back(std::move(outPage));
     }
+    deviceShapes_.push_back(std::move(out));
+    deviceCards_.push_back(std::move(cards));
+  }
+}
+
+void PlantPublisher::fillDevices(PlantSnapshot& snapshot) {
+  // The device list is fixed for the run: only the values and links are new.
+  if (deviceShapes_.size() != devices_.devices().size()) shapeDevices();
+  snapshot.devices = deviceShapes_;
+  size_t d = 0;
+  for (const auto& [number, device] : devices_.devices()) {
+    PlantDevice& out = snapshot.devices[d];
+    size_t p = 0;
+    for (const auto& [pageNumber, page] : device->pages()) {
+      std::vector<PlantItem>& items = out.pages[p++].items;
+      size_t i = 0;
+      for (const PageItem& item : page->items()) {
+        if (item.parameter != nullptr) fillItemValue(item, items[i++]);
+      }
+    }
     LinkStatus status = LinkStatus::kLive;
-    for (Card* card : cards) {
+    for (Card* card : deviceCards_[d]) {
       status = card->status();
       if (status != LinkStatus::kLive) break;
     }
     out.link = linkText(status);
     out.linkUp = status == LinkStatus::kLive;
-    snapshot.devices.push_back(std::move(out));
+    ++d;
   }
 }
 
 void PlantPublisher::fillReports(PlantSnapshot& snapshot) {
+  // A look at the folder costs milliseconds with a thousand reports: it is taken at most once
+  // per interval, however often the reports are asked for.
+  const uint32_t now = client_.loopTime();
+  if (!lastReportScan_ || now - *lastReportScan_ >= kReportScanIntervalMs) {
+    lastReportScan_ = now;
+    reports_ = scanReports();
+  }
+  snapshot.reports = reports_;
+}
+
+std::vector<PlantReport> PlantPublisher::scanReports() const {
   namespace fs = std::filesystem;
   struct Found {
     fs::file_time_type modified;
@@ -597,9 +651,11 @@ void PlantPublisher::fillReports(PlantSnapshot& snapshot) {
   const size_t kept = std::min(found.size(), kMostReports);
   std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(kept), found.end(),
                     newest);
-  snapshot.reports.reserve(kept);
+  std::vector<PlantReport> reports;
+  reports.reserve(kept);
   for (size_t i = 0; i < kept; ++i)
-    snapshot.reports.push_back(std::move(found[i].report));
+    reports.push_back(std::move(found[i].report));
+  return reports;
 }
 
 }  // namespace qelm

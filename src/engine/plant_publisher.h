@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/loudness_session.h"
@@ -54,6 +55,9 @@ class PlantPublisher {
   static constexpr uint32_t kSetAnswerWaitMs = 1500;
   /// Most reports a snapshot lists, the newest.
   static constexpr size_t kMostReports = 1000;
+  /// Shortest time between two looks at the report folder, in ms; snapshots between them list
+  /// what the last look found.
+  static constexpr uint32_t kReportScanIntervalMs = 1000;
 
   /// `reportsFolder` is the folder the sessions write their reports under.
   PlantPublisher(PlantBridge& bridge, DeviceList& devices, HostGroup& client,
@@ -93,8 +97,10 @@ class PlantPublisher {
   void fillCards(PlantSnapshot& snapshot);
   void fillMonitors(PlantSnapshot& snapshot);
   PlantMonitor plantMonitor(const LoudnessMonitor& monitor, int32_t id);
+  void shapeDevices();
   void fillDevices(PlantSnapshot& snapshot);
   void fillReports(PlantSnapshot& snapshot);
+  std::vector<PlantReport> scanReports() const;
 
   PlantBridge& bridge_;
   DeviceList& devices_;
@@ -102,8 +108,15 @@ class PlantPublisher {
   LoudnessRegistry& registry_;
   std::string reportsFolder_;
   std::vector<PendingSet> sets_;
+  // What stays for the run, made once: the cards with their addresses and names, the devices
+  // with their pages and items' names, ranges and choices, and the cards each device reaches.
+  std::vector<std::pair<Card*, PlantCard>> cardShapes_;
+  std::vector<PlantDevice> deviceShapes_;
+  std::vector<std::vector<Card*>> deviceCards_;
   std::unordered_map<const LoudnessMonitor*, ErrorTally> tallies_;
   std::optional<uint32_t> lastWatchedPublication_;
+  std::vector<PlantReport> reports_;
+  std::optional<uint32_t> lastReportScan_;
 };
 
 }  // namespace qelm
