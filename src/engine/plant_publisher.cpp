@@ -1,9 +1,10 @@
 #include "engine/plant_publisher.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -47,14 +48,26 @@ void send(PlantBridge::Pending& pending, PlantReply reply) {
   if (pending.done) pending.done(std::move(reply));
 }
 
-// A value shown by the parameter as a number (display units), where its text is one.
+// A value shown by the parameter as a number (display units), where its text is one. Read
+// without the locale, which the desktop's toolkit may have set.
 std::optional<double> shownNumber(const Parameter& parameter, const Value& value) {
   const std::string text = parameter.formatValue(value, false);
-  if (text.empty()) return std::nullopt;
-  char* end = nullptr;
-  const double number = std::strtod(text.c_str(), &end);
-  if (end != text.c_str() + text.size() || !std::isfinite(number)) return std::nullopt;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;
+  double number = 0.0;
+  const auto [end, error] = std::from_chars(first, last, number);
+  if (error != std::errc() || end != last || first == last || !std::isfinite(number))
+    return std::nullopt;
   return number;
+}
+
+// `number` as the keypad would type it: `decimals` places, no exponent, whatever the locale.
+std::string typedNumber(double number, int decimals) {
+  std::array<char, 64> text{};
+  const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), number,
+                                          std::chars_format::fixed, decimals);
+  return error == std::errc() ? std::string(text.data(), end) : std::string();
 }
 
 bool numericType(ValueType type) {
@@ -84,13 +97,16 @@ void fillRange(const Parameter& parameter, PlantItem& out) {
     case ValueType::kInt32:
       low = Value::ofInt(parameter.intMinimum());
       high = Value::ofInt(parameter.intMaximum());
-      next = Value::ofInt(parameter.intMinimum() + parameter.intStep());
+      next = Value::ofInt(static_cast<int32_t>(std::min<int64_t>(
+          int64_t{parameter.intMinimum()} + parameter.intStep(), parameter.intMaximum())));
       break;
     case ValueType::kUInt32:
       low = Value::ofUnsigned(static_cast<uint32_t>(parameter.intMinimum()));
       high = Value::ofUnsigned(static_cast<uint32_t>(parameter.intMaximum()));
-      next = Value::ofUnsigned(static_cast<uint32_t>(parameter.intMinimum()) +
-                               static_cast<uint32_t>(parameter.intStep()));
+      next = Value::ofUnsigned(static_cast<uint32_t>(
+          std::min<uint64_t>(uint64_t{static_cast<uint32_t>(parameter.intMinimum())} +
+                                 static_cast<uint32_t>(parameter.intStep()),
+                             static_cast<uint32_t>(parameter.intMaximum()))));
       break;
     case ValueType::kFloat:
       low = Value::ofFloat(parameter.floatMinimum());
@@ -224,9 +240,9 @@ std::optional<Value> plantValue(const PageItem& item, const std::optional<double
     case ValueType::kUInt32:
     case ValueType::kChoice:  // the entry's number, as the keypad types it
       if (std::floor(*number) != *number) return std::nullopt;
-      return parameter.parseValue(formattedText("%.0f", *number));
+      return parameter.parseValue(typedNumber(*number, 0));
     case ValueType::kFloat:
-      return parameter.parseValue(formattedText("%.5f", *number));
+      return parameter.parseValue(typedNumber(*number, 5));
     default:
       return std::nullopt;
   }
