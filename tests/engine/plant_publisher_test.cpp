@@ -32,8 +32,6 @@ namespace fs = std::filesystem;
 using Kind = PlantRequest::Kind;
 using Part = PlantBridge::Part;
 
-constexpr uint32_t kMixerFrame = (127u << 24) | (83u << 8) | 1u;  // 127.0.83.1
-constexpr uint32_t kMeterFrame = (127u << 24) | (83u << 8) | 2u;  // 127.0.83.2
 constexpr int kOk = static_cast<int>(PlantAnswer::kOk);
 constexpr int kRefused = static_cast<int>(PlantAnswer::kRefused);
 constexpr int kNotFound = static_cast<int>(PlantAnswer::kNotFound);
@@ -42,10 +40,16 @@ constexpr int kConflict = static_cast<int>(PlantAnswer::kConflict);
 class PlantPublisherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / "plant_publisher_test";
+    // Each case has frames and a folder of its own, so the cases may run side by side: its line
+    // in this file picks the frames' addresses, 127.N.83.1 (the mixer) and 127.N.83.2 (the meter).
+    const ::testing::TestInfo& test = *::testing::UnitTest::GetInstance()->current_test_info();
+    const uint32_t octet = 100 + static_cast<uint32_t>(test.line()) % 150;
+    mixerFrame_ = (127u << 24) | (octet << 16) | (83u << 8) | 1u;
+    meterFrame_ = mixerFrame_ + 1;
+    folder_ = fs::temp_directory_path() / ("plant_publisher_test_" + std::string(test.name()));
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "configuration");
-    std::ofstream(folder_ / "configuration" / "startup.txt") << R"(model "Mixer"
+    std::string configuration = R"(model "Mixer"
   parameter 0x0301 "Output Level" float -60 12 0.5 unit "dB" default 0 name -60 "Off"
   parameter 0x0303 "Source" choice 1 Mic1 "Microphone 1" choice 2 Line "Line In" default 2
   parameter 0x0310 "Peak Level" float -60 0 0.1 unit "dBFS" readonly default -18
@@ -64,6 +68,10 @@ device 2 "Programme"
     item 9 "Loudness Data" from-model "Loudness Meter" 127.0.83.2 1
 simulator "Mixer" 127.0.83.1 2
 )";
+    for (size_t at = configuration.find("127.0."); at != std::string::npos;
+         at = configuration.find("127.0.", at))
+      configuration.replace(at, 6, "127." + std::to_string(octet) + ".");
+    std::ofstream(folder_ / "configuration" / "startup.txt") << configuration;
     const std::string data = folder_.string() + "/";
     context_ = std::make_unique<AppContext>(Folders{QELM_PROGRAM_DIR, data, data},
                                             platform::systemClock());
@@ -88,7 +96,7 @@ simulator "Mixer" 127.0.83.1 2
       samples.push_back(static_cast<int16_t>(
           std::lround(0.1 * 32767 * std::sin(2 * std::numbers::pi * 997 * (f / 2) / 48000))));
     LmCardOptions options;
-    options.address = kMeterFrame;
+    options.address = meterFrame_;
     options.file = (folder_ / "tone.wav").string();
     options.loop = true;
     testing::writeWav(*options.file, samples, 2, 48000);
@@ -138,9 +146,11 @@ simulator "Mixer" 127.0.83.1 2
   // What the simulated frame holds for item `index` of the mixer's page.
   Value frameValue(int32_t index) {
     Parameter& parameter = *state_->catalog.devices.device(1)->page(1)->item(index - 1)->parameter;
-    return run_->simulator()->getTarget({kMixerFrame, 2, false}, parameter)->receivedValue();
+    return run_->simulator()->getTarget({mixerFrame_, 2, false}, parameter)->receivedValue();
   }
 
+  uint32_t mixerFrame_ = 0;
+  uint32_t meterFrame_ = 0;
   fs::path folder_;
   std::unique_ptr<AppContext> context_;
   std::unique_ptr<EngineState> state_;
