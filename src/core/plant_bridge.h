@@ -97,6 +97,13 @@ struct PassHistogram {
   double sumSeconds = 0.0;
 };
 
+/// A page item whose value is kept live: on the page on show, or being set by a request.
+struct PlantLiveItem {
+  int32_t device = 0;  ///< the device's number
+  int32_t page = 0;    ///< the page's number
+  PlantItem item;
+};
+
 /// What the engine published at one pass.
 struct PlantSnapshot {
   uint64_t sequence = 0;  ///< grows with every publication
@@ -106,6 +113,10 @@ struct PlantSnapshot {
   uint64_t droppedLoudnessMessages = 0;
   std::vector<PlantDevice> devices;  ///< only with `kDevices` (they cost the most)
   std::vector<PlantReport> reports;  ///< only with `kReports` (a look at the report folder)
+  /// With the status: the items whose values the cards keep sending now (only those of the page
+  /// on show and of sets in flight are asked for), as they stand. Value events come from
+  /// comparing them with the previous publication's.
+  std::vector<PlantLiveItem> liveItems;
 };
 
 /// What a client of the plant asks the engine to do.

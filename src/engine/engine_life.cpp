@@ -286,7 +286,7 @@ void EngineLife::pass() {
   client_->watchSockets(watch_);
   auto_->watchSockets(watch_);
 
-  plant_->publishIfDue(state_.loopTick);
+  plant_->publishIfDue(state_.loopTick, pageShown ? panel_->currentPage() : nullptr);
   context_.plant.recordPass(
       std::chrono::duration<double>(std::chrono::steady_clock::now() - workStart).count());
 }

@@ -383,7 +383,7 @@ void PlantPublisher::setItem(PlantBridge::Pending& pending, uint32_t loopTick) {
     target->watch(true);
     target->setValue(*value);
   }
-  sets_.push_back({std::move(pending), item, *value, loopTick});
+  sets_.push_back({std::move(pending), page, item, *value, loopTick});
 }
 
 void PlantPublisher::settleSets(uint32_t loopTick) {
@@ -455,7 +455,8 @@ void PlantPublisher::sessionCommand(PlantBridge::Pending& pending) {
 
 // ---- [status] -------------------------------------------------------------------------------
 
-void PlantPublisher::publishIfDue(uint32_t loopTick) {
+void PlantPublisher::publishIfDue(uint32_t loopTick, const Page* onShow) {
+  onShow_ = onShow;
   uint32_t parts = bridge_.takeWanted();
   if (bridge_.watchers() > 0 && (!lastWatchedPublication_ || loopTick - *lastWatchedPublication_ >=
                                                                  PlantBridge::kWatchIntervalMs))
@@ -471,6 +472,7 @@ std::shared_ptr<PlantSnapshot> PlantPublisher::snapshot(uint32_t parts) {
   snapshot->parts = parts | PlantBridge::kStatus;
   fillCards(*snapshot);
   fillMonitors(*snapshot);
+  fillLiveItems(*snapshot);
   if (parts & PlantBridge::kDevices) fillDevices(*snapshot);
   if (parts & PlantBridge::kReports) fillReports(*snapshot);
   return snapshot;
@@ -502,6 +504,26 @@ void PlantPublisher::fillCards(PlantSnapshot& snapshot) {
     out.link = linkText(status);
     out.linkUp = status == LinkStatus::kLive;
   }
+}
+
+void PlantPublisher::fillLiveItems(PlantSnapshot& snapshot) {
+  const auto add = [&](const Page& page, const PageItem& item) {
+    // The panel's own device is not one of the plant's.
+    if (item.parameter == nullptr || page.device() == nullptr || page.device()->number() == 0)
+      return;
+    for (const PlantLiveItem& live : snapshot.liveItems) {
+      if (live.device == page.device()->number() && live.page == page.number() &&
+          live.item.index == item.index + 1)
+        return;
+    }
+    snapshot.liveItems.push_back({page.device()->number(), page.number(), plantItem(item)});
+  };
+  if (onShow_ != nullptr) {
+    for (const PageItem& item : onShow_->items())
+      add(*onShow_, item);
+  }
+  for (const PendingSet& set : sets_)
+    add(*set.page, *set.item);
 }
 
 void PlantPublisher::fillMonitors(PlantSnapshot& snapshot) {

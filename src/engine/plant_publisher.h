@@ -22,6 +22,7 @@ class DeviceList;
 class HostGroup;
 class LoudnessMonitor;
 class LoudnessRegistry;
+class Page;
 struct PageItem;
 
 /// The HTTP statuses the engine answers the plant's requests with.
@@ -70,8 +71,8 @@ class PlantPublisher {
   /// once `kSetAnswerWaitMs` have passed); before the pass's flush, so a set leaves at once.
   void serveRequests(uint32_t loopTick);
   /// At the end of a pass: publishes the parts asked for, and the status every
-  /// `PlantBridge::kWatchIntervalMs` while watched.
-  void publishIfDue(uint32_t loopTick);
+  /// `PlantBridge::kWatchIntervalMs` while watched. `onShow` is the page on show (null: none).
+  void publishIfDue(uint32_t loopTick, const Page* onShow);
   /// A snapshot of `parts` (`PlantBridge::Part`s; the status is always in it).
   std::shared_ptr<PlantSnapshot> snapshot(uint32_t parts);
 
@@ -79,6 +80,7 @@ class PlantPublisher {
   // A set sent to the cards, waiting for them to send the value back.
   struct PendingSet {
     PlantBridge::Pending pending;
+    const Page* page = nullptr;
     const PageItem* item = nullptr;
     Value value;
     uint32_t since = 0;
@@ -95,6 +97,7 @@ class PlantPublisher {
   void sessionCommand(PlantBridge::Pending& pending);
   void settleSets(uint32_t loopTick);
   void fillCards(PlantSnapshot& snapshot);
+  void fillLiveItems(PlantSnapshot& snapshot);
   void fillMonitors(PlantSnapshot& snapshot);
   PlantMonitor plantMonitor(const LoudnessMonitor& monitor, int32_t id);
   void shapeDevices();
@@ -115,6 +118,7 @@ class PlantPublisher {
   std::vector<std::vector<Card*>> deviceCards_;
   std::unordered_map<const LoudnessMonitor*, ErrorTally> tallies_;
   std::optional<uint32_t> lastWatchedPublication_;
+  const Page* onShow_ = nullptr;
   std::vector<PlantReport> reports_;
   std::optional<uint32_t> lastReportScan_;
 };

@@ -191,6 +191,8 @@ TEST_F(PlantPublisherTest, PublishesWhatIsWantedAndTheStatusWhileWatchedAndTimes
   const auto status = published(Part::kStatus);
   EXPECT_TRUE(status->devices.empty());
   EXPECT_EQ(status->cards.size(), 2u);
+  ASSERT_EQ(status->liveItems.size(), 3u) << "the page on show, with the status";
+  EXPECT_EQ(status->liveItems[1].item.choice, "Line");
 
   // While watched the status comes every 100 ms of the engine's clock, until the last watcher
   // leaves.
@@ -218,6 +220,7 @@ TEST_F(PlantPublisherTest, SetsGoTheKnobsWayToTheFrameAndRefusalsSayWhy) {
   EXPECT_TRUE(reply.acknowledged) << "the frame sent the value back";
   EXPECT_EQ(reply.item.value_or(PlantItem{}).shown, "-3.5 dB");
   EXPECT_EQ(frameValue(1).f, -3.5f);
+  EXPECT_EQ(published(Part::kStatus)->liveItems.at(0).item.number, -3.5);
 
   EXPECT_EQ(set(1, 1, 1, std::nullopt, "off").item->choice, "Off");
   EXPECT_EQ(frameValue(1).f, -60.0f);
