@@ -97,15 +97,26 @@ struct PassHistogram {
   double sumSeconds = 0.0;
 };
 
+/// A page item whose value is kept live: on the page on show, or being set by a request.
+struct PlantLiveItem {
+  int32_t device = 0;  ///< the device's number
+  int32_t page = 0;    ///< the page's number
+  PlantItem item;
+};
+
 /// What the engine published at one pass.
 struct PlantSnapshot {
-  uint64_t sequence = 0;     ///< grows with every publication
-  uint32_t parts = 0;  ///< the `PlantBridge::Part`s filled; the status always is
+  uint64_t sequence = 0;  ///< grows with every publication
+  uint32_t parts = 0;     ///< the `PlantBridge::Part`s filled; the status always is
   std::vector<PlantCard> cards;
   std::vector<PlantMonitor> monitors;
   uint64_t droppedLoudnessMessages = 0;
   std::vector<PlantDevice> devices;  ///< only with `kDevices` (they cost the most)
   std::vector<PlantReport> reports;  ///< only with `kReports` (a look at the report folder)
+  /// With the status: the items whose values the cards keep sending now (only those of the page
+  /// on show and of sets in flight are asked for), as they stand. Value events come from
+  /// comparing them with the previous publication's.
+  std::vector<PlantLiveItem> liveItems;
 };
 
 /// What a client of the plant asks the engine to do.
@@ -126,6 +137,9 @@ struct PlantReply {
   std::string error;
   std::optional<PlantItem> item;
   std::optional<PlantMonitor> monitor;
+  /// kSetItem: every card of the item sent the value back; false when the engine stopped
+  /// waiting for that (a second or two) and answered with the item as it then stood.
+  bool acknowledged = false;
 };
 
 /// The exchange between the engine and the plant's server. Every member may be called from any

@@ -1,5 +1,6 @@
 #include "engine/engine_life.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "core/version.h"
 #include "display/font_setup.h"
 #include "display/palette.h"
+#include "engine/plant_publisher.h"
 #include "globals/global_settings.h"
 #include "loudness/loudness_monitor.h"
 #include "loudness/loudness_registry.h"
@@ -38,6 +40,7 @@ EngineLife::EngineLife(EngineState& state) : state_(state), context_(*state.cont
 
 EngineLife::~EngineLife() {
   // A run left by an exception still takes everything down in the order shutdown would.
+  plant_.reset();
   panel_.reset();
   displays_.reset();
   if (globals_ != nullptr) {
@@ -73,6 +76,7 @@ bool EngineLife::startUp() {
   setUpInputAndFonts();
   initializeDisplays();
   setUpPanelLogic();
+  setUpPlant();
   logMessage(kLogInfo, "Running.\n");
   state_.loopTick = clock().tick();
   return true;
@@ -226,11 +230,19 @@ void EngineLife::setUpPanelLogic() {
   takeExitRequests();
 }
 
+void EngineLife::setUpPlant() {
+  plant_ =
+      std::make_unique<PlantPublisher>(context_.plant, state_.catalog.devices, *client_,
+                                       loudnessRegistry(), context_.reportFolder() + "reports/");
+}
+
 void EngineLife::pass() {
   // The 1 ms pause between passes; an operator action queued meanwhile starts the pass at once.
   // The same system call finds which sockets have something for this pass, so the idle ones
   // are not asked one by one.
   clock().sleepWatching(1, context_.input.wakeup(), watch_);
+  // The pass's own work, without the pause, is what the plant's metrics count.
+  const auto workStart = std::chrono::steady_clock::now();
   state_.loopTick = clock().tick();
 
   simulator_->poll(state_.loopTick, &watch_);
@@ -256,6 +268,7 @@ void EngineLife::pass() {
   context_.setSessionFlags(pageShown && panel_->sessionPaused(),
                            pageShown && panel_->sessionStopped());
   serveSessionRequests();
+  plant_->serveRequests(state_.loopTick);
   // The window names these before a quit or a reload would stop them.
   std::vector<std::string> sessions;
   for (const LoudnessMonitor* monitor : loudnessRegistry().monitors())
@@ -272,6 +285,10 @@ void EngineLife::pass() {
   simulator_->watchSockets(watch_);
   client_->watchSockets(watch_);
   auto_->watchSockets(watch_);
+
+  plant_->publishIfDue(state_.loopTick, pageShown ? panel_->currentPage() : nullptr);
+  context_.plant.recordPass(
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - workStart).count());
 }
 
 void EngineLife::takeExitRequests() {
@@ -320,6 +337,7 @@ void EngineLife::shutDown() {
   logMessage(kLogInfo, "Exiting.\n");
 
   globals_->setScreens(nullptr);
+  plant_.reset();
   loudnessScreens_.reset();
   displays_.reset();
   panel_.reset();

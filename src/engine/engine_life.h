@@ -20,6 +20,7 @@ class LoudnessPages;
 class LoudnessScreens;
 class SessionRequests;
 class PanelLogic;
+class PlantPublisher;
 class SettingsStore;
 class StandardFileBootEnv;
 namespace platform {
@@ -55,6 +56,7 @@ class EngineLife {
   HostGroup* client() { return client_.get(); }
   HostGroup* simulator() { return simulator_.get(); }
   HostGroup* autoGroup() { return auto_.get(); }
+  PlantPublisher* plant() { return plant_.get(); }
 
  private:
   // The steps of start-up, in their order.
@@ -68,6 +70,7 @@ class EngineLife {
   void setUpInputAndFonts();
   void initializeDisplays();
   void setUpPanelLogic();
+  void setUpPlant();
 
   // Draws the failed load's `error` on the screens with the run's fonts; false when they could
   // not be made.
@@ -107,6 +110,8 @@ class EngineLife {
   std::unique_ptr<Displays> displays_;
   std::unique_ptr<LoudnessScreens> loudnessScreens_;
   std::unique_ptr<PanelLogic> panel_;
+  // Reaches the devices, the client group's cards and the monitors: made last, taken down first.
+  std::unique_ptr<PlantPublisher> plant_;
   uint32_t notifiedChangeSum_ = 0;
   int32_t exitCode_ = static_cast<int32_t>(ExitCode::kKeepRunning);
 };

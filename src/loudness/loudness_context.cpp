@@ -479,6 +479,7 @@ void LoudnessContext::countDroppedMessages(uint32_t sequence, uint32_t tick) {
   SessionRecord& r = record_;
   const uint32_t dropped = droppedMessages(lastSequence_, sequence);
   if (dropped > 0) {
+    lostMessages_ += dropped;
     unloggedDrops_ = dropped > UINT32_MAX - unloggedDrops_ ? UINT32_MAX : unloggedDrops_ + dropped;
     r.droppedMessages =
         dropped > UINT32_MAX - r.droppedMessages ? UINT32_MAX : r.droppedMessages + dropped;

@@ -114,6 +114,9 @@ class LoudnessContext {
   bool reportPending() const { return job_ != nullptr; }
   /// Weighted momentary power sum of the latest payload.
   double momentaryPower() const { return momentaryPower_; }
+  /// Messages lost in the card's sequence gaps since the context was made; unlike the record's
+  /// count it survives a clear, so it only grows.
+  uint64_t lostMessages() const { return lostMessages_; }
   /// Bytes held by the session (record, error records, queued lines, history).
   size_t memoryBytes() const;
 
@@ -216,6 +219,7 @@ class LoudnessContext {
   std::optional<uint32_t> lastSequence_;
   std::optional<uint32_t> lastPayloadMs_;  // loop time of the latest decoded payload
   uint32_t unloggedDrops_ = 0;             // dropped messages not yet logged
+  uint64_t lostMessages_ = 0;
   std::optional<uint32_t> dropsLoggedAt_;  // tick of the last "Dropped" line
   std::array<float, kMeterChannels> peakNow_{};
   std::array<float, kMeterChannels> peakStore_{};

@@ -178,7 +178,10 @@ void LoudnessMonitor::onMessage(const ReceivedMessage& message) {
   }
   refusing_ = false;
   const std::optional<DecodedPayload> decoded = decodePayload(payload, card_.secondary());
-  if (!decoded) return;
+  if (!decoded) {
+    ++undecodedPayloads_;
+    return;
+  }
   const uint32_t now = card_.group().loopTime();
   context_.processPayload(*decoded, masterClock_, now);
   lastAcceptedMs_ = now;

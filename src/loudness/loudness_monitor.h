@@ -68,6 +68,9 @@ class LoudnessMonitor final : public Monitor {
   Card& card() const { return card_; }
   /// Asks the card for loudness data (sets OID 3410), at most once per request interval.
   void requestData();
+  /// Payloads in the current format that did not decode, since the monitor was made (those of
+  /// other formats show in the status instead).
+  uint64_t undecodedPayloads() const { return undecodedPayloads_; }
 
  private:
   void updateMasterClock();
@@ -92,6 +95,7 @@ class LoudnessMonitor final : public Monitor {
   std::optional<std::string> lastNameSource_;
   // Payloads have been refused since the last one read, and the first was logged.
   bool refusing_ = false;
+  uint64_t undecodedPayloads_ = 0;
 };
 
 /// The simulated loudness card of a simulated frame: sends a 112-byte format-1 payload as an

@@ -2,6 +2,7 @@
 
 #include "model/parameter.h"
 #include "model/target.h"
+#include "panel/item_text.h"
 #include "text/text.h"
 
 namespace qelm {
@@ -117,24 +118,9 @@ void Displays::showItem(int32_t index, bool nameAndUnit) {
     area->setUnit(item->parameter->unit());
   }
 
-  bool mark = false;
-  if (isPreset(*item) && !item->setText.empty()) {
-    area->setValueText(item->setText, true);
-  } else if (item->targets.empty() || !item->targets.front()) {
-    area->setValueText({}, true);
-  } else {
-    const Target& target = *item->targets.front();
-    const LinkStatus status = target.status();
-    if (isLive(status)) {
-      area->setValueText(target.valueText(), target.hasNamedValue());
-    } else if (status == LinkStatus::kNoData) {
-      area->setValueText({}, true);
-    } else {
-      area->setValueText(linkStatusName(status), true);
-      mark = true;
-    }
-  }
-  area->setStatusMark(mark);
+  const ShownValue shown = shownValue(*item);
+  area->setValueText(shown.text, shown.noUnit);
+  area->setStatusMark(shown.statusMark);
   // The highlighted item keeps no icon until its highlight is removed.
   area->setIcon(index == highlighted_ ? 0 : iconFor(*item));
 }

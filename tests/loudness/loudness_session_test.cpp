@@ -426,6 +426,13 @@ TEST_F(SessionTest, DroppedMessagesAreLoggedCountedAndLeaveGapsInTheHistory) {
   EXPECT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(record().droppedMessages, 3u);
   EXPECT_EQ(context_.history().ring(0).filled(), before + 4);
+  // The session's count goes with a clear; the card's lifetime count, which the metrics
+  // serve as a counter, never goes down.
+  context_.stop();
+  context_.finishPendingReport();
+  context_.clear();
+  EXPECT_EQ(record().droppedMessages, 0u);
+  EXPECT_EQ(context_.lostMessages(), 3u);
 }
 
 TEST_F(SessionTest, TimeWithoutDataIsCountedLoggedAndClosedAtTheStop) {
