@@ -1,0 +1,550 @@
+#!/usr/bin/python3
+"""The loudness wall in headless Chromium against a real plant: `tools/plant` generates a
+plant of 32 loudness cards, the engine serves the wall, the test reads it as a person would.
+
+    wall_test.py PATH/TO/qelm-engine                 the test (exit 77: no Chromium, or the
+                                                     engine has no monitors API)
+    wall_test.py PATH/TO/qelm-engine --picture FILE  a 1920 x 1080 picture of the wall, every
+                                                     session running
+    wall_test.py --stand-in [--picture FILE]         the page against a stand-in API of this
+                                                     script (working on the page without an
+                                                     engine); without --picture it serves until
+                                                     Ctrl+C and prints where
+"""
+import http.server
+import importlib.machinery
+import importlib.util
+import json
+import math
+import os
+import random
+import shutil
+import signal
+import sys
+import tempfile
+import threading
+import time
+import urllib.error
+import urllib.request
+
+SKIP = 77
+DEBIAN_PYTHON = '/usr/bin/python3'
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+except ImportError:
+    if os.path.exists(DEBIAN_PYTHON) and os.path.realpath(sys.executable) != DEBIAN_PYTHON:
+        os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
+    raise
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+RESOURCES = os.path.join(ROOT, 'resources', 'remote')
+WALL_PATH = '/wall'
+MONITORS_PATH = '/api/monitors'
+HTTP_NOT_FOUND = 404
+HTTP_UNAVAILABLE = 503
+SCREEN = (1920, 1080)
+LOUDNESS_CARDS = 32
+LEAST_TEXT_PX = 14
+NO_VALUE = '--'
+STATE_LABELS = {'stopped': 'Stopped', 'running': 'Running', 'paused': 'Paused',
+                'waiting': 'Waiting', 'busy': 'Busy'}
+OVERLAY_LINK_DOWN = 'Link down'
+OVERLAY_NO_DATA = 'No data'
+# A monitor name that would be markup if the page ever wrote names as HTML.
+MARKUP_NAME = '<i>Late</i> <img src=x> & News'
+MARKUP_DEVICE = 2
+LOST_DEVICE = 3  # its loudness card is stopped during the test
+NET = 97  # the plant's frames on 127.97.x.y, its loudness cards on 127.98.x.y
+WAIT_S = 30
+
+
+def fail(message):
+    raise AssertionError(message)
+
+
+def wait_for(what, condition, seconds=WAIT_S):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        result = condition()
+        if result:
+            return result
+        time.sleep(0.1)
+    fail(f'timed out waiting for {what}')
+
+
+def load_plant_tool():
+    path = os.path.join(ROOT, 'tools', 'plant')
+    loader = importlib.machinery.SourceFileLoader('plant_tool', path)
+    spec = importlib.util.spec_from_loader('plant_tool', loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def get_json(url):
+    with urllib.request.urlopen(url, timeout=5) as answer:
+        return json.load(answer)
+
+
+def level_text(value):
+    """What the wall shows for a level, for comparing: a number, or NO_VALUE."""
+    return NO_VALUE if value is None else float(value)
+
+
+def duration_text(seconds):
+    whole = max(0, math.floor(seconds or 0))
+    return f'{whole // 3600:02d}:{whole // 60 % 60:02d}:{whole % 60:02d}'
+
+
+def open_browser(width, height):
+    chromium = shutil.which('chromium') or shutil.which('chromium-browser')
+    driver = shutil.which('chromedriver')
+    if not chromium or not driver:
+        return None
+    options = webdriver.ChromeOptions()
+    options.binary_location = chromium
+    for argument in ('--headless=new', '--no-sandbox', '--hide-scrollbars',
+                     '--force-device-scale-factor=1', f'--window-size={width},{height}',
+                     f'--user-data-dir={tempfile.mkdtemp(prefix="qelm-wall-")}'):
+        options.add_argument(argument)
+    browser = webdriver.Chrome(service=Service(driver), options=options)
+    browser.set_window_size(width, height)
+    inner = browser.execute_script('return [innerWidth, innerHeight]')
+    browser.set_window_size(2 * width - inner[0], 2 * height - inner[1])
+    return browser
+
+
+# ---- Reading the page ----------------------------------------------------------------------
+
+# Keeps every answer the page itself received from the monitors API, by sequence, so a reading
+# of the tiles can be compared with exactly the answer they were drawn from.
+RECORD_ANSWERS = """
+if (!window.wallAnswers) {
+  window.wallAnswers = new Map();
+  const original = window.fetch;
+  window.fetch = async (...args) => {
+    const response = await original(...args);
+    if (String(args[0]).endsWith('%s') && response.ok) {
+      const body = await response.clone().json();
+      window.wallAnswers.set(String(body.sequence), body);
+      if (window.wallAnswers.size > 50) {
+        window.wallAnswers.delete(window.wallAnswers.keys().next().value);
+      }
+    }
+    return response;
+  };
+}
+""" % MONITORS_PATH
+
+READ_TILES = """
+const wall = document.getElementById('wall');
+const text = (tile, selector) => tile.querySelector(selector).textContent;
+const tiles = [...wall.querySelectorAll('.tile')].map((tile) => ({
+  id: Number(tile.dataset.monitorId),
+  name: text(tile, '.name'), state: text(tile, '.state'),
+  momentary: text(tile, '.momentary'), shortTerm: text(tile, '.short-term'),
+  integrated: text(tile, '.integrated'), range: text(tile, '.range'),
+  truePeak: text(tile, '.true-peak'), time: text(tile, '.time'),
+  overlay: getComputedStyle(tile.querySelector('.overlay')).display === 'none' ? ''
+    : text(tile, '.overlay'),
+  truePeakOver: tile.querySelector('.true-peak').classList.contains('over-limit'),
+  elements: tile.querySelectorAll('*').length,
+}));
+const answer = window.wallAnswers ? window.wallAnswers.get(wall.dataset.sequence) : null;
+return { tiles, answer: answer || null, updates: Number(wall.dataset.updates),
+         banner: !document.getElementById('banner').hidden,
+         status: document.getElementById('status').textContent };
+"""
+
+LAYOUT = """
+const least = %d;
+const tiles = [...document.querySelectorAll('.tile')];
+const small = [];
+const outside = [];
+for (const tile of tiles) {
+  const box = tile.getBoundingClientRect();
+  if (box.left < 0 || box.top < 0 || box.right > innerWidth || box.bottom > innerHeight) {
+    outside.push(tile.dataset.monitorId);
+  }
+  for (const part of tile.querySelectorAll('.name, .state, .value, .integrated, .range, ' +
+                                          '.true-peak, .time, .errors, .label')) {
+    const size = parseFloat(getComputedStyle(part).fontSize);
+    if (size < least) small.push(`${tile.dataset.monitorId} ${part.className} ${size}px`);
+    const partBox = part.getBoundingClientRect();
+    if (partBox.width > 0 && (partBox.right > box.right + 1 || partBox.bottom > box.bottom + 1)) {
+      outside.push(`${tile.dataset.monitorId} ${part.className}`);
+    }
+  }
+}
+const page = document.scrollingElement;
+return { count: tiles.length, small, outside,
+         scrolls: page.scrollHeight > innerHeight || page.scrollWidth > innerWidth };
+""" % LEAST_TEXT_PX
+
+
+def read_wall(browser):
+    return browser.execute_script(READ_TILES)
+
+
+def shown_matches(shown, value):
+    """A level as shown against the API's number: one decimal, or no value."""
+    wanted = level_text(value)
+    if wanted == NO_VALUE or shown == NO_VALUE:
+        return shown == wanted
+    return abs(float(shown) - wanted) <= 0.05 + 1e-9
+
+
+def compare_tile(tile, monitor):
+    """The differences between one tile and the monitor it shows, as text."""
+    problems = []
+    for field in ('momentary', 'shortTerm', 'integrated', 'range', 'truePeak'):
+        if not shown_matches(tile[field], monitor.get(field)):
+            problems.append(f'{field} {tile[field]!r} for {monitor.get(field)!r}')
+    wanted = {'name': monitor['name'], 'state': STATE_LABELS.get(monitor['state']),
+              'time': duration_text(monitor['runningSeconds']),
+              'overlay': OVERLAY_LINK_DOWN if not monitor['linkUp']
+              else OVERLAY_NO_DATA if monitor['noData'] else ''}
+    for field, value in wanted.items():
+        if tile[field] != value:
+            problems.append(f'{field} {tile[field]!r} for {value!r}')
+    over = monitor['truePeak'] is not None and monitor['truePeak'] > monitor['truePeakLimit']
+    if tile['truePeakOver'] != over:
+        problems.append(f'true peak over its limit shown {tile["truePeakOver"]}')
+    return problems
+
+
+def check_tiles_equal_answers(browser, url, readings=20):
+    """Every tile equals the monitor of the answer it was drawn from, over several readings;
+    and the tiles are those of the API's answer fetched at the same moment."""
+    browser.execute_script(RECORD_ANSWERS)
+    compared = 0
+    end = time.monotonic() + WAIT_S
+    while compared < readings and time.monotonic() < end:
+        wall = read_wall(browser)
+        fresh = get_json(url + MONITORS_PATH)
+        if [tile['id'] for tile in wall['tiles']] != [m['id'] for m in fresh['monitors']]:
+            fail('the tiles are not the API\'s monitors in its order')
+        answer = wall['answer']
+        if answer is None:
+            time.sleep(0.03)
+            continue
+        for tile, monitor in zip(wall['tiles'], answer['monitors']):
+            problems = compare_tile(tile, monitor)
+            if problems:
+                fail(f'tile {tile["id"]} ({monitor["name"]}): ' + '; '.join(problems))
+            # The same moment: no tile lags the API by more than a moment's change.
+            now = next(m for m in fresh['monitors'] if m['id'] == tile['id'])
+            if (monitor['integrated'] is None) != (now['integrated'] is None) and compared > 0:
+                fail(f'tile {tile["id"]}: integrated {tile["integrated"]} while the API says '
+                     f'{now["integrated"]}')
+        compared += 1
+        time.sleep(0.07)
+    if compared < readings:
+        fail(f'only {compared} readings of the wall matched an answer it received')
+    return wall
+
+
+def check_layout(browser, count):
+    layout = browser.execute_script(LAYOUT)
+    if layout['count'] != count:
+        fail(f'{layout["count"]} tiles for {count} monitors')
+    if layout['scrolls']:
+        fail('the wall scrolls')
+    if layout['outside']:
+        fail('outside the screen or their tile: ' + ', '.join(layout['outside'][:5]))
+    if layout['small']:
+        fail('text under 14 px: ' + ', '.join(layout['small'][:5]))
+
+
+def update_rate(browser, seconds=3.0):
+    first = read_wall(browser)['updates']
+    time.sleep(seconds)
+    return (read_wall(browser)['updates'] - first) / seconds
+
+
+def page_cpu_percent(browser, seconds=3.0):
+    """The browser's processor time while it shows the wall, in % of a core (all its
+    processes: the page's renderer, the GPU process, the browser)."""
+    pid = browser.service.process.pid
+
+    def cpu():
+        total = 0.0
+        ticks = os.sysconf('SC_CLK_TCK')
+        for child in os.listdir('/proc'):
+            if not child.isdigit():
+                continue
+            try:
+                with open(f'/proc/{child}/stat') as f:
+                    fields = f.read().rsplit(')', 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[1]) == pid or child == str(pid) or _descends(int(child), pid):
+                total += (int(fields[11]) + int(fields[12])) / ticks
+        return total
+
+    before, began = cpu(), time.monotonic()
+    time.sleep(seconds)
+    return 100 * (cpu() - before) / (time.monotonic() - began)
+
+
+def _descends(pid, ancestor):
+    for _ in range(8):
+        try:
+            with open(f'/proc/{pid}/stat') as f:
+                pid = int(f.read().rsplit(')', 1)[1].split()[1])
+        except OSError:
+            return False
+        if pid == ancestor:
+            return True
+        if pid <= 1:
+            return False
+    return False
+
+
+# ---- The plant -----------------------------------------------------------------------------
+
+def make_plant(plant_tool, engine, folder):
+    plant_tool.generate(folder, frames=1, cards=4, parameters=4, loudness=LOUDNESS_CARDS,
+                        devices=LOUDNESS_CARDS + 4, periodic_ms=2000, net=NET)
+    startup = os.path.join(folder, 'panel', plant_tool.STARTUP)
+    with open(startup) as f:
+        text = f.read()
+    name = plant_tool.loudness_name(MARKUP_DEVICE - 1)
+    text = text.replace(f'device {MARKUP_DEVICE} "{name}"',
+                        f'device {MARKUP_DEVICE} "{MARKUP_NAME}"')
+    with open(startup, 'w') as f:
+        f.write(text)
+    return plant_tool.Plant(engine, folder, '127.0.0.1:0')
+
+
+def post(url):
+    request = urllib.request.Request(url, method='POST', data=b'')
+    urllib.request.urlopen(request, timeout=5).close()
+
+
+def check_wall(plant, browser):
+    url = plant.url
+    monitors = get_json(url + MONITORS_PATH)['monitors']
+    if len(monitors) != LOUDNESS_CARDS:
+        fail(f'the API has {len(monitors)} monitors, the plant {LOUDNESS_CARDS}')
+    # Half the sessions run, so both states are on the wall.
+    for monitor in monitors[::2]:
+        post(f'{url}{MONITORS_PATH}/{monitor["id"]}/start')
+    browser.get(url + WALL_PATH)
+    wait_for('a tile per monitor', lambda: len(read_wall(browser)['tiles']) == LOUDNESS_CARDS)
+    wait_for('levels on the tiles', lambda: all(
+        tile['momentary'] != NO_VALUE for tile in read_wall(browser)['tiles']))
+
+    # Names are text, never markup.
+    markup = browser.execute_script(
+        "return document.querySelectorAll('#wall img, #wall i').length")
+    named = [tile for tile in read_wall(browser)['tiles'] if tile['name'] == MARKUP_NAME]
+    if markup != 0 or len(named) != 1:
+        fail(f'the name {MARKUP_NAME!r} was taken for markup')
+
+    check_tiles_equal_answers(browser, url)
+    check_layout(browser, LOUDNESS_CARDS)
+    rate = update_rate(browser)
+    cpu = page_cpu_percent(browser)
+    print(f'wall: {rate:.1f} updates a second, the browser {cpu:.1f} % of a core')
+    if rate <= 0:
+        fail('the wall does not update')
+
+    # A card that stops: its tile greys out and says why, as the API does.
+    plant.stop_one(f'lmcard-{LOST_DEVICE}')
+    lost = next(m['id'] for m in get_json(url + MONITORS_PATH)['monitors']
+                if m['name'] == plant_name(plant, LOST_DEVICE))
+    wait_for('the lost card in the API', lambda: any(
+        m['id'] == lost and (not m['linkUp'] or m['noData'])
+        for m in get_json(url + MONITORS_PATH)['monitors']))
+    wait_for('the lost card on its tile', lambda: any(
+        tile['id'] == lost and tile['overlay'] in (OVERLAY_LINK_DOWN, OVERLAY_NO_DATA)
+        for tile in read_wall(browser)['tiles']))
+    check_tiles_equal_answers(browser, url, readings=5)
+
+    # The engine goes away and comes back on the same address: the wall says so, then recovers.
+    plant.restart_panel(after=lambda: wait_for(
+        'the connection lost banner', lambda: read_wall(browser)['banner']))
+    wait_for('the wall back', lambda: not read_wall(browser)['banner'])
+    wait_for('a tile per monitor again',
+             lambda: len(read_wall(browser)['tiles']) == LOUDNESS_CARDS)
+
+
+def plant_name(plant, device):
+    for card in plant.summary['loudnessCards']:
+        if card['device'] == device:
+            return MARKUP_NAME if device == MARKUP_DEVICE else card['name']
+    fail(f'no loudness device {device}')
+
+
+def take_picture(plant, browser, path):
+    url = plant.url
+    for monitor in get_json(url + MONITORS_PATH)['monitors']:
+        post(f'{url}{MONITORS_PATH}/{monitor["id"]}/start')
+    browser.get(url + WALL_PATH)
+    wait_for('a tile per monitor', lambda: len(read_wall(browser)['tiles']) == LOUDNESS_CARDS)
+    time.sleep(20)  # integrated, range and running time with something to show
+    browser.save_screenshot(path)
+
+
+# ---- The stand-in API ----------------------------------------------------------------------
+
+class StandIn:
+    """/wall* from resources/remote and a made-up /api/monitors that moves as programme does:
+    for working on the page without an engine."""
+
+    def __init__(self):
+        self.started = time.monotonic()
+        self.sequence = 0
+        self.random = random.Random(29)
+        self.names = [f'{kind} {n // 8 + 1}' for n, kind in enumerate(
+            ['Programme', 'News', 'Sport', 'Music', 'Drama', 'Kids', 'Weather', 'Radio'] * 4)]
+        self.names[6] = 'Regional Opt-out South West Evening Bulletin'
+        stand_in = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                if self.path == MONITORS_PATH:
+                    body = json.dumps(stand_in.monitors()).encode()
+                    kind = 'application/json'
+                elif self.path in (WALL_PATH, WALL_PATH + '.js', WALL_PATH + '.css'):
+                    name = 'wall.html' if self.path == WALL_PATH else self.path[1:]
+                    with open(os.path.join(RESOURCES, name), 'rb') as f:
+                        body = f.read()
+                    kind = {'html': 'text/html', 'js': 'text/javascript',
+                            'css': 'text/css'}[name.rsplit('.', 1)[1]]
+                else:
+                    self.send_error(HTTP_NOT_FOUND)
+                    return
+                self.send_response(200)
+                self.send_header('Content-Type', kind)
+                self.send_header('Content-Security-Policy', "default-src 'self'")
+                self.send_header('Content-Length', str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+        self.url = f'http://127.0.0.1:{self.server.server_address[1]}'
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def monitors(self):
+        self.sequence += 1
+        t = time.monotonic() - self.started
+        out = []
+        for i, name in enumerate(self.names):
+            level = -23 + (0, -0.5, 0.5, -4, 3, 0.2, -0.3, -9)[i % 8]
+            sway = 4 * math.sin(t / 5 * 2 * math.pi + i) if i % 2 else 0
+            momentary = level + sway + self.random.uniform(-0.8, 0.8)
+            running = i % 4 != 3
+            errors = {'Loudness over': 2, 'True peak over': 1} if i % 5 == 4 else {}
+            monitor = {
+                'id': i + 1, 'name': name, 'device': f'LM {i + 1}', 'momentary': momentary,
+                'shortTerm': level + sway * 0.6, 'integrated': level if running else None,
+                'range': 3.1 + i % 5 * 0.7 if running else None,
+                'truePeak': -0.4 if i % 5 == 4 else level + 3.2, 'target': -23.0,
+                'tolerance': 1.0, 'truePeakLimit': -1.0,
+                'state': 'running' if running else 'stopped',
+                'runningSeconds': 812.4 + 60 * i + t if running else 0.0,
+                'secondsWithoutData': 0.0, 'linkUp': i != 21, 'noData': i == 13,
+                'errors': errors, 'errorSequence': sum(errors.values()),
+                'lastError': 'True peak over -1.0 dBTP at 00:12:41' if errors else ''}
+            if monitor['noData'] or not monitor['linkUp']:
+                for field in ('momentary', 'shortTerm', 'truePeak'):
+                    monitor[field] = None
+            out.append(monitor)
+        return {'sequence': self.sequence, 'monitors': out}
+
+
+# ---- Main ----------------------------------------------------------------------------------
+
+def stand_in(picture):
+    server = StandIn()
+    if not picture:
+        print(f'stand-in serving {server.url}{WALL_PATH} (Ctrl+C ends)')
+        try:
+            signal.pause()
+        except KeyboardInterrupt:
+            return 0
+    browser = open_browser(*SCREEN)
+    if browser is None:
+        print('SKIP: chromium and chromedriver are needed')
+        return SKIP
+    try:
+        browser.get(server.url + WALL_PATH)
+        wait_for('the tiles', lambda: len(read_wall(browser)['tiles']) == len(server.names))
+        browser.save_screenshot(picture)
+        check_layout(browser, len(server.names))
+        print(f'stand-in wall: {update_rate(browser):.1f} updates a second, the browser '
+              f'{page_cpu_percent(browser):.1f} % of a core')
+        browser.save_screenshot(picture)
+    finally:
+        browser.quit()
+    return 0
+
+
+def main():
+    args = sys.argv[1:]
+    picture = None
+    if '--picture' in args:
+        at = args.index('--picture')
+        if at + 1 >= len(args):
+            print(__doc__)
+            return 64
+        picture = os.path.abspath(args[at + 1])
+        del args[at:at + 2]
+    if args == ['--stand-in']:
+        return stand_in(picture)
+    if len(args) != 1:
+        print(__doc__)
+        return 64
+    engine = os.path.abspath(args[0])
+    plant_tool = load_plant_tool()
+    folder = tempfile.mkdtemp(prefix='qelm-wall-plant-')
+    plant = browser = None
+    try:
+        plant = make_plant(plant_tool, engine, folder)
+        if not wait_for_api(plant.url):
+            print('SKIP: the engine has no monitors API')
+            return SKIP
+        browser = open_browser(*SCREEN)
+        if browser is None:
+            print('SKIP: chromium and chromedriver are needed to run the page in a browser')
+            return SKIP
+        if picture:
+            take_picture(plant, browser, picture)
+        else:
+            check_wall(plant, browser)
+    except AssertionError as error:
+        print(f'FAILED: {error}')
+        return 1
+    finally:
+        if browser:
+            browser.quit()
+        if plant:
+            plant.stop()
+        shutil.rmtree(folder, ignore_errors=True)
+    print('wall: all checks passed' if not picture else f'wall: picture in {picture}')
+    return 0
+
+
+def wait_for_api(url):
+    """Whether the API answers; 503 is given a few seconds (the engine's first publication)."""
+    end = time.monotonic() + 5
+    while True:
+        try:
+            get_json(url + MONITORS_PATH)
+            return True
+        except urllib.error.HTTPError as error:
+            if error.code == HTTP_NOT_FOUND:
+                return False
+            if error.code != HTTP_UNAVAILABLE or time.monotonic() > end:
+                return False if error.code == HTTP_UNAVAILABLE else fail(f'HTTP {error.code}')
+        time.sleep(0.2)
+
+
+if __name__ == '__main__':
+    sys.exit(main())
