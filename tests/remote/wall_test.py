@@ -6,10 +6,10 @@ plant of 32 loudness cards, the engine serves the wall, the test reads it as a p
                                                      engine has no monitors API)
     wall_test.py PATH/TO/qelm-engine --picture FILE  a 1920 x 1080 picture of the wall, every
                                                      session running
-    wall_test.py --stand-in [--picture FILE]         the page against a stand-in API of this
-                                                     script (working on the page without an
-                                                     engine); without --picture it serves until
-                                                     Ctrl+C and prints where
+    wall_test.py --stand-in [--picture FILE]         the page's checks against a stand-in API
+                                                     of this script, for working on the page
+                                                     without an engine
+    wall_test.py --stand-in --serve                  the stand-in alone, until Ctrl+C
 """
 import http.server
 import importlib.machinery
@@ -46,6 +46,9 @@ HTTP_UNAVAILABLE = 503
 SCREEN = (1920, 1080)
 LOUDNESS_CARDS = 32
 LEAST_TEXT_PX = 14
+# How far a level may move between the answer a tile shows and one fetched at the same moment
+# (a frame or two of programme apart).
+MOMENT_CHANGE_LU = {'momentary': 2.0, 'integrated': 0.5}
 NO_VALUE = '--'
 STATE_LABELS = {'stopped': 'Stopped', 'running': 'Running', 'paused': 'Paused',
                 'waiting': 'Waiting', 'busy': 'Busy'}
@@ -235,9 +238,13 @@ def check_tiles_equal_answers(browser, url, readings=20):
                 fail(f'tile {tile["id"]} ({monitor["name"]}): ' + '; '.join(problems))
             # The same moment: no tile lags the API by more than a moment's change.
             now = next(m for m in fresh['monitors'] if m['id'] == tile['id'])
-            if (monitor['integrated'] is None) != (now['integrated'] is None) and compared > 0:
-                fail(f'tile {tile["id"]}: integrated {tile["integrated"]} while the API says '
-                     f'{now["integrated"]}')
+            for field, most in MOMENT_CHANGE_LU.items():
+                if not (tile[field] == NO_VALUE or now[field] is None or
+                        abs(float(tile[field]) - now[field]) <= most):
+                    fail(f'tile {tile["id"]}: {field} {tile[field]} while the API says '
+                         f'{now[field]}')
+            if tile['state'] != STATE_LABELS.get(now['state']):
+                fail(f'tile {tile["id"]}: {tile["state"]} while the API says {now["state"]}')
         compared += 1
         time.sleep(0.07)
     if compared < readings:
@@ -341,7 +348,8 @@ def check_wall(plant, browser):
         "return document.querySelectorAll('#wall img, #wall i').length")
     named = [tile for tile in read_wall(browser)['tiles'] if tile['name'] == MARKUP_NAME]
     if markup != 0 or len(named) != 1:
-        fail(f'the name {MARKUP_NAME!r} was taken for markup')
+        fail(f'the name {MARKUP_NAME!r} was taken for markup ({markup} elements made, '
+             f'{len(named)} tiles showing it)')
 
     check_tiles_equal_answers(browser, url)
     check_layout(browser, LOUDNESS_CARDS)
@@ -353,13 +361,16 @@ def check_wall(plant, browser):
 
     # A card that stops: its tile greys out and says why, as the API does.
     plant.stop_one(f'lmcard-{LOST_DEVICE}')
-    lost = next(m['id'] for m in get_json(url + MONITORS_PATH)['monitors']
-                if m['name'] == plant_name(plant, LOST_DEVICE))
-    wait_for('the lost card in the API', lambda: any(
-        m['id'] == lost and (not m['linkUp'] or m['noData'])
-        for m in get_json(url + MONITORS_PATH)['monitors']))
+
+    def lost_monitors():
+        return [m['id'] for m in get_json(url + MONITORS_PATH)['monitors']
+                if not m['linkUp'] or m['noData']]
+
+    lost = wait_for('the lost card in the API', lambda: lost_monitors())
+    if len(lost) != 1:
+        fail(f'one card stopped, monitors {lost} without data')
     wait_for('the lost card on its tile', lambda: any(
-        tile['id'] == lost and tile['overlay'] in (OVERLAY_LINK_DOWN, OVERLAY_NO_DATA)
+        tile['id'] == lost[0] and tile['overlay'] in (OVERLAY_LINK_DOWN, OVERLAY_NO_DATA)
         for tile in read_wall(browser)['tiles']))
     check_tiles_equal_answers(browser, url, readings=5)
 
@@ -369,13 +380,6 @@ def check_wall(plant, browser):
     wait_for('the wall back', lambda: not read_wall(browser)['banner'])
     wait_for('a tile per monitor again',
              lambda: len(read_wall(browser)['tiles']) == LOUDNESS_CARDS)
-
-
-def plant_name(plant, device):
-    for card in plant.summary['loudnessCards']:
-        if card['device'] == device:
-            return MARKUP_NAME if device == MARKUP_DEVICE else card['name']
-    fail(f'no loudness device {device}')
 
 
 def take_picture(plant, browser, path):
@@ -438,7 +442,7 @@ class StandIn:
         for i, name in enumerate(self.names):
             level = -23 + (0, -0.5, 0.5, -4, 3, 0.2, -0.3, -9)[i % 8]
             sway = 4 * math.sin(t / 5 * 2 * math.pi + i) if i % 2 else 0
-            momentary = level + sway + self.random.uniform(-0.8, 0.8)
+            momentary = level + sway + self.random.uniform(-0.3, 0.3)
             running = i % 4 != 3
             errors = {'Loudness over': 2, 'True peak over': 1} if i % 5 == 4 else {}
             monitor = {
@@ -461,9 +465,9 @@ class StandIn:
 
 # ---- Main ----------------------------------------------------------------------------------
 
-def stand_in(picture):
+def stand_in(picture, serve):
     server = StandIn()
-    if not picture:
+    if serve:
         print(f'stand-in serving {server.url}{WALL_PATH} (Ctrl+C ends)')
         try:
             signal.pause()
@@ -476,11 +480,12 @@ def stand_in(picture):
     try:
         browser.get(server.url + WALL_PATH)
         wait_for('the tiles', lambda: len(read_wall(browser)['tiles']) == len(server.names))
-        browser.save_screenshot(picture)
+        check_tiles_equal_answers(browser, server.url)
         check_layout(browser, len(server.names))
         print(f'stand-in wall: {update_rate(browser):.1f} updates a second, the browser '
               f'{page_cpu_percent(browser):.1f} % of a core')
-        browser.save_screenshot(picture)
+        if picture:
+            browser.save_screenshot(picture)
     finally:
         browser.quit()
     return 0
@@ -496,8 +501,12 @@ def main():
             return 64
         picture = os.path.abspath(args[at + 1])
         del args[at:at + 2]
-    if args == ['--stand-in']:
-        return stand_in(picture)
+    if args in (['--stand-in'], ['--stand-in', '--serve']):
+        try:
+            return stand_in(picture, '--serve' in args)
+        except AssertionError as error:
+            print(f'FAILED: {error}')
+            return 1
     if len(args) != 1:
         print(__doc__)
         return 64
