@@ -32,8 +32,8 @@ const FRESH_ERROR_MS = 10000;      // a tile stays red this long after its error
 const RATE_WINDOW_MS = 1000;       // the update rate in the bar is counted over this long
 // The bars' scale, in LU from the monitor's target: room below for quiet passages, enough above
 // to see how far a loud one overshoots.
-const SCALE_BELOW_LU = -18;
-const SCALE_ABOVE_LU = 9;
+const SCALE_BELOW_LU = -15;
+const SCALE_ABOVE_LU = 6;
 const NO_VALUE = '--';
 
 const Level = Object.freeze({ UNDER: 'under', IN: 'in', OVER: 'over' });

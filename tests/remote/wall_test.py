@@ -6,23 +6,15 @@ plant of 32 loudness cards, the engine serves the wall, the test reads it as a p
                                                      engine has no monitors API)
     wall_test.py PATH/TO/qelm-engine --picture FILE  a 1920 x 1080 picture of the wall, every
                                                      session running
-    wall_test.py --stand-in [--picture FILE]         the page's checks against a stand-in API
-                                                     of this script, for working on the page
-                                                     without an engine
-    wall_test.py --stand-in --serve                  the stand-in alone, until Ctrl+C
 """
-import http.server
 import importlib.machinery
 import importlib.util
 import json
 import math
 import os
-import random
 import shutil
-import signal
 import sys
 import tempfile
-import threading
 import time
 import urllib.error
 import urllib.request
@@ -38,7 +30,6 @@ except ImportError:
     raise
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-RESOURCES = os.path.join(ROOT, 'resources', 'remote')
 WALL_PATH = '/wall'
 MONITORS_PATH = '/api/monitors'
 HTTP_NOT_FOUND = 404
@@ -270,45 +261,6 @@ def update_rate(browser, seconds=3.0):
     return (read_wall(browser)['updates'] - first) / seconds
 
 
-def page_cpu_percent(browser, seconds=3.0):
-    """The browser's processor time while it shows the wall, in % of a core (all its
-    processes: the page's renderer, the GPU process, the browser)."""
-    pid = browser.service.process.pid
-
-    def cpu():
-        total = 0.0
-        ticks = os.sysconf('SC_CLK_TCK')
-        for child in os.listdir('/proc'):
-            if not child.isdigit():
-                continue
-            try:
-                with open(f'/proc/{child}/stat') as f:
-                    fields = f.read().rsplit(')', 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[1]) == pid or child == str(pid) or _descends(int(child), pid):
-                total += (int(fields[11]) + int(fields[12])) / ticks
-        return total
-
-    before, began = cpu(), time.monotonic()
-    time.sleep(seconds)
-    return 100 * (cpu() - before) / (time.monotonic() - began)
-
-
-def _descends(pid, ancestor):
-    for _ in range(8):
-        try:
-            with open(f'/proc/{pid}/stat') as f:
-                pid = int(f.read().rsplit(')', 1)[1].split()[1])
-        except OSError:
-            return False
-        if pid == ancestor:
-            return True
-        if pid <= 1:
-            return False
-    return False
-
-
 # ---- The plant -----------------------------------------------------------------------------
 
 def make_plant(plant_tool, engine, folder):
@@ -354,8 +306,7 @@ def check_wall(plant, browser):
     check_tiles_equal_answers(browser, url)
     check_layout(browser, LOUDNESS_CARDS)
     rate = update_rate(browser)
-    cpu = page_cpu_percent(browser)
-    print(f'wall: {rate:.1f} updates a second, the browser {cpu:.1f} % of a core')
+    print(f'wall: {rate:.1f} updates a second')
     if rate <= 0:
         fail('the wall does not update')
 
@@ -392,104 +343,7 @@ def take_picture(plant, browser, path):
     browser.save_screenshot(path)
 
 
-# ---- The stand-in API ----------------------------------------------------------------------
-
-class StandIn:
-    """/wall* from resources/remote and a made-up /api/monitors that moves as programme does:
-    for working on the page without an engine."""
-
-    def __init__(self):
-        self.started = time.monotonic()
-        self.sequence = 0
-        self.random = random.Random(29)
-        self.names = [f'{kind} {n // 8 + 1}' for n, kind in enumerate(
-            ['Programme', 'News', 'Sport', 'Music', 'Drama', 'Kids', 'Weather', 'Radio'] * 4)]
-        self.names[6] = 'Regional Opt-out South West Evening Bulletin'
-        stand_in = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                if self.path == MONITORS_PATH:
-                    body = json.dumps(stand_in.monitors()).encode()
-                    kind = 'application/json'
-                elif self.path in (WALL_PATH, WALL_PATH + '.js', WALL_PATH + '.css'):
-                    name = 'wall.html' if self.path == WALL_PATH else self.path[1:]
-                    with open(os.path.join(RESOURCES, name), 'rb') as f:
-                        body = f.read()
-                    kind = {'html': 'text/html', 'js': 'text/javascript',
-                            'css': 'text/css'}[name.rsplit('.', 1)[1]]
-                else:
-                    self.send_error(HTTP_NOT_FOUND)
-                    return
-                self.send_response(200)
-                self.send_header('Content-Type', kind)
-                self.send_header('Content-Security-Policy', "default-src 'self'")
-                self.send_header('Content-Length', str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
-        self.url = f'http://127.0.0.1:{self.server.server_address[1]}'
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def monitors(self):
-        self.sequence += 1
-        t = time.monotonic() - self.started
-        out = []
-        for i, name in enumerate(self.names):
-            level = -23 + (0, -0.5, 0.5, -4, 3, 0.2, -0.3, -9)[i % 8]
-            sway = 4 * math.sin(t / 5 * 2 * math.pi + i) if i % 2 else 0
-            momentary = level + sway + self.random.uniform(-0.3, 0.3)
-            running = i % 4 != 3
-            errors = {'Loudness over': 2, 'True peak over': 1} if i % 5 == 4 else {}
-            monitor = {
-                'id': i + 1, 'name': name, 'device': f'LM {i + 1}', 'momentary': momentary,
-                'shortTerm': level + sway * 0.6, 'integrated': level if running else None,
-                'range': 3.1 + i % 5 * 0.7 if running else None,
-                'truePeak': -0.4 if i % 5 == 4 else level + 3.2, 'target': -23.0,
-                'tolerance': 1.0, 'truePeakLimit': -1.0,
-                'state': 'running' if running else 'stopped',
-                'runningSeconds': 812.4 + 60 * i + t if running else 0.0,
-                'secondsWithoutData': 0.0, 'linkUp': i != 21, 'noData': i == 13,
-                'errors': errors, 'errorSequence': sum(errors.values()),
-                'lastError': 'True peak over -1.0 dBTP at 00:12:41' if errors else ''}
-            if monitor['noData'] or not monitor['linkUp']:
-                for field in ('momentary', 'shortTerm', 'truePeak'):
-                    monitor[field] = None
-            out.append(monitor)
-        return {'sequence': self.sequence, 'monitors': out}
-
-
 # ---- Main ----------------------------------------------------------------------------------
-
-def stand_in(picture, serve):
-    server = StandIn()
-    if serve:
-        print(f'stand-in serving {server.url}{WALL_PATH} (Ctrl+C ends)')
-        try:
-            signal.pause()
-        except KeyboardInterrupt:
-            return 0
-    browser = open_browser(*SCREEN)
-    if browser is None:
-        print('SKIP: chromium and chromedriver are needed')
-        return SKIP
-    try:
-        browser.get(server.url + WALL_PATH)
-        wait_for('the tiles', lambda: len(read_wall(browser)['tiles']) == len(server.names))
-        check_tiles_equal_answers(browser, server.url)
-        check_layout(browser, len(server.names))
-        print(f'stand-in wall: {update_rate(browser):.1f} updates a second, the browser '
-              f'{page_cpu_percent(browser):.1f} % of a core')
-        if picture:
-            browser.save_screenshot(picture)
-    finally:
-        browser.quit()
-    return 0
-
 
 def main():
     args = sys.argv[1:]
@@ -501,12 +355,6 @@ def main():
             return 64
         picture = os.path.abspath(args[at + 1])
         del args[at:at + 2]
-    if args in (['--stand-in'], ['--stand-in', '--serve']):
-        try:
-            return stand_in(picture, '--serve' in args)
-        except AssertionError as error:
-            print(f'FAILED: {error}')
-            return 1
     if len(args) != 1:
         print(__doc__)
         return 64
