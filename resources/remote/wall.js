@@ -55,10 +55,21 @@ function durationText(seconds) {
   return `${two(Math.floor(whole / 3600))}:${two(Math.floor(whole / 60) % 60)}:${two(whole % 60)}`;
 }
 
+// The monitor's target band, LUFS and LU; the usual one where the answer gives none.
+const DEFAULT_TARGET_LUFS = -23;
+const DEFAULT_TOLERANCE_LU = 1;
+function bandOf(monitor) {
+  return {
+    target: isNumber(monitor.target) ? monitor.target : DEFAULT_TARGET_LUFS,
+    tolerance: isNumber(monitor.tolerance) && monitor.tolerance >= 0 ? monitor.tolerance
+      : DEFAULT_TOLERANCE_LU,
+  };
+}
+
 // Where `value` lies against the band target +- tolerance.
-function levelAgainst(value, monitor) {
-  if (value > monitor.target + monitor.tolerance) return Level.OVER;
-  if (value < monitor.target - monitor.tolerance) return Level.UNDER;
+function levelAgainst(value, band) {
+  if (value > band.target + band.tolerance) return Level.OVER;
+  if (value < band.target - band.tolerance) return Level.UNDER;
   return Level.IN;
 }
 
@@ -97,23 +108,23 @@ class Meter {
     this.shownBand = '';
   }
 
-  show(value, monitor) {
+  show(value, band) {
     setText(this.value, levelText(value));
-    const band = `${monitor.target}/${monitor.tolerance}`;
-    if (band !== this.shownBand) {
-      this.shownBand = band;
-      const low = scaleFraction(monitor.target - monitor.tolerance, monitor.target);
-      const high = scaleFraction(monitor.target + monitor.tolerance, monitor.target);
+    const bandKey = `${band.target}/${band.tolerance}`;
+    if (bandKey !== this.shownBand) {
+      this.shownBand = bandKey;
+      const low = scaleFraction(band.target - band.tolerance, band.target);
+      const high = scaleFraction(band.target + band.tolerance, band.target);
       this.band.style.left = `${(low * 100).toFixed(2)}%`;
       this.band.style.width = `${((high - low) * 100).toFixed(2)}%`;
     }
-    const fraction = isNumber(value) ? scaleFraction(value, monitor.target) : 0;
+    const fraction = isNumber(value) ? scaleFraction(value, band.target) : 0;
     // A transform moves no layout: the bars redraw without reflowing the tile.
     if (Math.abs(fraction - this.shownFraction) >= 0.001) {
       this.shownFraction = fraction;
       this.fill.style.transform = `scaleX(${fraction.toFixed(4)})`;
     }
-    const level = isNumber(value) ? levelAgainst(value, monitor) : null;
+    const level = isNumber(value) ? levelAgainst(value, band) : null;
     if (level !== this.shownLevel) {
       for (const name of Object.values(Level)) setClass(this.fill, name, name === level);
       this.shownLevel = level;
@@ -148,17 +159,19 @@ class Tile {
     setText(this.state, STATE_LABELS[state] ?? state);
     for (const code of Object.values(SessionState)) setClass(this.root, code, code === state);
 
-    this.momentary.show(monitor.momentary, monitor);
-    this.shortTerm.show(monitor.shortTerm, monitor);
+    const band = bandOf(monitor);
+    this.momentary.show(monitor.momentary, band);
+    this.shortTerm.show(monitor.shortTerm, band);
     setText(this.integrated, levelText(monitor.integrated));
-    const integrated = isNumber(monitor.integrated) ? levelAgainst(monitor.integrated, monitor)
+    const integrated = isNumber(monitor.integrated) ? levelAgainst(monitor.integrated, band)
       : null;
     setClass(this.integrated, 'off-target', integrated !== null && integrated !== Level.IN);
     setClass(this.integrated, 'on-target', integrated === Level.IN);
     setText(this.range, levelText(monitor.range));
     setText(this.truePeak, levelText(monitor.truePeak));
     setClass(this.truePeak, 'over-limit',
-      isNumber(monitor.truePeak) && monitor.truePeak > monitor.truePeakLimit);
+      isNumber(monitor.truePeak) && isNumber(monitor.truePeakLimit) &&
+      monitor.truePeak > monitor.truePeakLimit);
     setText(this.time, durationText(monitor.runningSeconds));
 
     // Red while an error is new, amber while the session holds any.
@@ -251,8 +264,9 @@ function countUpdate(now) {
 
 function showMonitors(answer) {
   const monitors = Array.isArray(answer?.monitors)
-    ? answer.monitors.filter((monitor) => monitor !== null && typeof monitor === 'object' &&
-      Number.isInteger(monitor.id))
+    ? answer.monitors.filter((monitor, index, all) => monitor !== null &&
+      typeof monitor === 'object' && Number.isInteger(monitor.id) &&
+      all.findIndex((other) => other?.id === monitor.id) === index)
     : [];
   const now = performance.now();
   ensureTiles(monitors);
