@@ -13,6 +13,7 @@ import json
 import math
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -24,6 +25,8 @@ DEBIAN_PYTHON = '/usr/bin/python3'
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
 except ImportError:
     if os.path.exists(DEBIAN_PYTHON) and os.path.realpath(sys.executable) != DEBIAN_PYTHON:
         os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
@@ -31,6 +34,8 @@ except ImportError:
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WALL_PATH = '/wall'
+LOGIN_PATH = '/login'
+VIEWER_PASSWORD = 'viewer password 7'
 MONITORS_PATH = '/api/monitors'
 HTTP_NOT_FOUND = 404
 HTTP_UNAVAILABLE = 503
@@ -351,12 +356,22 @@ def check_wall(plant, browser):
         for tile in read_wall(browser)['tiles']))
     check_tiles_equal_answers(browser, url, readings=5)
 
-    # The engine goes away and comes back on the same address: the wall says so, then recovers.
-    plant.restart_panel(after=lambda: wait_for(
-        'the connection lost banner', lambda: read_wall(browser)['banner']))
-    wait_for('the wall back', lambda: not read_wall(browser)['banner'])
-    wait_for('a tile per monitor again',
-             lambda: len(read_wall(browser)['tiles']) == LOUDNESS_CARDS)
+    # The engine goes away: the wall says so. It comes back on the same address with a viewer's
+    # password: the wall sends the browser to log in, and a viewer's session reads it again.
+    def protect():
+        wait_for('the connection lost banner', lambda: read_wall(browser)['banner'])
+        engine = plant.commands['panel'][0]
+        subprocess.run([engine, 'passwd', '--data', os.path.join(plant.folder, 'panel'),
+                        '--viewer'], input=VIEWER_PASSWORD + '\n', text=True, check=True,
+                       capture_output=True, timeout=WAIT_S)
+
+    plant.restart_panel(after=protect)
+    wait_for('the login page', lambda: browser.current_url == url + LOGIN_PATH)
+    browser.find_element(By.ID, 'password').send_keys(VIEWER_PASSWORD + Keys.ENTER)
+    wait_for('the login', lambda: browser.current_url.rstrip('/') == url)
+    browser.get(url + WALL_PATH)
+    wait_for('a viewer\'s wall', lambda: len(read_wall(browser)['tiles']) == LOUDNESS_CARDS and
+             not read_wall(browser)['banner'])
 
 
 def take_picture(plant, browser, path):
