@@ -7,6 +7,7 @@ plant of 32 loudness cards, the engine serves the wall, the test reads it as a p
     wall_test.py PATH/TO/qelm-engine --picture FILE  a 1920 x 1080 picture of the wall, every
                                                      session running
 """
+import argparse
 import importlib.machinery
 import importlib.util
 import json
@@ -391,19 +392,13 @@ def take_picture(plant, browser, path):
 # ---- Main ----------------------------------------------------------------------------------
 
 def main():
-    args = sys.argv[1:]
-    picture = None
-    if '--picture' in args:
-        at = args.index('--picture')
-        if at + 1 >= len(args):
-            print(__doc__)
-            return 64
-        picture = os.path.abspath(args[at + 1])
-        del args[at:at + 2]
-    if len(args) != 1:
-        print(__doc__)
-        return 64
-    engine = os.path.abspath(args[0])
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('engine')
+    parser.add_argument('--picture')
+    args = parser.parse_args()
+    engine = os.path.abspath(args.engine)
+    picture = os.path.abspath(args.picture) if args.picture else None
     plant_tool = load_plant_tool()
     folder = tempfile.mkdtemp(prefix='qelm-wall-plant-')
     plant = browser = None
@@ -434,17 +429,17 @@ def main():
 
 
 def wait_for_api(url):
-    """Whether the API answers; 503 is given a few seconds (the engine's first publication)."""
+    """Whether the engine has the monitors API: 404 says not, 503 only in its first seconds."""
     end = time.monotonic() + 5
     while True:
         try:
             get_json(url + MONITORS_PATH)
             return True
         except urllib.error.HTTPError as error:
-            if error.code == HTTP_NOT_FOUND:
+            if error.code not in (HTTP_NOT_FOUND, HTTP_UNAVAILABLE):
+                fail(f'{MONITORS_PATH}: HTTP {error.code}')
+            if error.code == HTTP_NOT_FOUND or time.monotonic() > end:
                 return False
-            if error.code != HTTP_UNAVAILABLE or time.monotonic() > end:
-                return False if error.code == HTTP_UNAVAILABLE else fail(f'HTTP {error.code}')
         time.sleep(0.2)
 
 
