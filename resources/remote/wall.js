@@ -251,6 +251,8 @@ function ensureTiles(monitors) {
   layOut();
 }
 
+// The wall's own count of updates and the sequence of the answer on show stay readable on
+// #wall (data-updates, data-sequence), for whatever watches the wall from outside the page.
 function countUpdate(now) {
   wall.updates += 1;
   wall.rateUpdates += 1;
