@@ -9,7 +9,6 @@ plant of 32 loudness cards, the engine serves the wall, the test reads it as a p
 """
 import argparse
 import importlib.machinery
-import importlib.util
 import json
 import math
 import os
@@ -18,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import urllib.error
 import urllib.request
 
@@ -85,8 +85,8 @@ def wait_for(what, condition, seconds=WAIT_S):
 def load_plant_tool():
     path = os.path.join(ROOT, 'tools', 'plant')
     loader = importlib.machinery.SourceFileLoader('plant_tool', path)
-    spec = importlib.util.spec_from_loader('plant_tool', loader)
-    module = importlib.util.module_from_spec(spec)
+    module = types.ModuleType(loader.name)
+    module.__file__ = path
     loader.exec_module(module)
     return module
 
