@@ -12,6 +12,7 @@
 #include "host/engine_help.h"
 #include "host/headless_host.h"
 #include "host/passwd_command.h"
+#include "host/token_command.h"
 #include "lmcard/lm_card.h"
 
 namespace {
@@ -61,6 +62,9 @@ int main(int argc, char** argv) {
     return qelm::passwdCommand(std::vector<std::string>(args.begin() + 1, args.end()), std::cin,
                                terminal, std::cout, std::cerr);
   }
+  if (!args.empty() && args[0] == "token")
+    return qelm::tokenCommand(std::vector<std::string>(args.begin() + 1, args.end()), std::cout,
+                              std::cerr);
   const qelm::ParsedOptions parsed = qelm::parseHostOptions(args);
   if (!parsed.options) {
     std::cerr << "qelm-engine: " << parsed.error << "\n"
