@@ -35,7 +35,7 @@ struct FixedRoute {
 constexpr FixedRoute kFixedRoutes[] = {
     {"/api/monitors", ApiRoute::kMonitors}, {"/api/devices", ApiRoute::kDevices},
     {"/api/cards", ApiRoute::kCards},       {"/api/reports", ApiRoute::kReports},
-    {"/api/events", ApiRoute::kEvents},     {"/api/openapi.json", ApiRoute::kDescription},
+    {kEventsPath, ApiRoute::kEvents},       {"/api/openapi.json", ApiRoute::kDescription},
     {kMetricsPath, ApiRoute::kMetrics},
 };
 

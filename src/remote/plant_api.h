@@ -16,6 +16,7 @@ namespace qelm::remote {
 
 constexpr std::string_view kApiPrefix = "/api/";
 constexpr std::string_view kMetricsPath = "/metrics";
+constexpr std::string_view kEventsPath = "/api/events";
 constexpr std::string_view kJsonType = "application/json";
 constexpr std::string_view kMetricsType = "text/plain; version=0.0.4";
 

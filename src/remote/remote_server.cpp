@@ -151,7 +151,6 @@ constexpr std::string_view kRootPath = "/";
 constexpr std::string_view kLoginPath = "/login";
 constexpr std::string_view kLogoutPath = "/logout";
 constexpr std::string_view kSocketPath = "/ws";
-constexpr std::string_view kEventsPath = "/api/events";
 constexpr const char* kDescriptionFile = "openapi.json";
 constexpr std::string_view kFailedLoginTarget = "/login?failed=1";
 constexpr std::string_view kFailedQuery = "failed=1";
@@ -1799,8 +1798,8 @@ struct RemoteServer::State {
     const asio::ip::address address = asio::ip::make_address(options.address, error);
     if (error) return "Remote panel: \"" + options.address + "\" is not an IP address";
     if (credentials.empty() && tokens.empty() && !address.is_loopback())
-      return "Remote panel: no password or token is set, so it serves only loopback addresses "
-             "such as 127.0.0.1, not " +
+      return "Remote panel: no password is set, nor an API token, so it serves only loopback "
+             "addresses such as 127.0.0.1, not " +
              options.address +
              "; set a password with \"qelm-engine passwd\" or make a token with \"qelm-engine "
              "token\"";

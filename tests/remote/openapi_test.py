@@ -1,0 +1,209 @@
+#!/usr/bin/python3
+"""The API's description against a validator and against the program's own answers.
+
+    openapi_test.py validate PATH/TO/swagger-cli PATH/TO/openapi.json
+        the description is valid OpenAPI 3 (exit 77: no swagger-cli here; tools/dev installs it)
+    openapi_test.py answers PATH/TO/qelm-engine
+        every documented JSON answer of a real run with the default configuration matches its
+        schema (exit 77: the engine publishes nothing to the API yet)
+    openapi_test.py answers-at URL
+        the same against a server already running at URL (http://127.0.0.1:PORT), open to
+        loopback
+"""
+import copy
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import urllib.error
+import urllib.request
+
+SKIP = 77
+DEBIAN_PYTHON = '/usr/bin/python3'
+try:
+    import jsonschema
+except ImportError:
+    if os.path.exists(DEBIAN_PYTHON) and os.path.realpath(sys.executable) != DEBIAN_PYTHON:
+        os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
+    raise
+
+WAIT_S = 20
+UNAVAILABLE = 503
+
+
+def validate(swagger_cli, description):
+    if not os.access(swagger_cli, os.X_OK):
+        print(f'SKIP: no {swagger_cli}; tools/dev installs @apidevtools/swagger-cli')
+        return SKIP
+    done = subprocess.run([swagger_cli, 'validate', description], capture_output=True, text=True,
+                          timeout=120)
+    print(done.stdout + done.stderr)
+    return 0 if done.returncode == 0 else 1
+
+
+def as_json_schema(node):
+    """OpenAPI 3.0's `nullable` as JSON Schema's type list, everywhere in the document."""
+    if isinstance(node, list):
+        return [as_json_schema(part) for part in node]
+    if not isinstance(node, dict):
+        return node
+    out = {key: as_json_schema(value) for key, value in node.items()}
+    if out.pop('nullable', False):
+        if 'type' in out:
+            out['type'] = [out['type'], 'null']
+        if 'enum' in out:
+            out['enum'] = out['enum'] + [None]
+    return out
+
+
+class Engine:
+    """qelm-engine run with the default configuration, serving on a free loopback port; or,
+    without a program, a server running at `url`."""
+
+    def __init__(self, program, data, url=None):
+        self.process, self.url = None, url
+        if url:
+            return
+        self.process = subprocess.Popen(
+            [program, 'run', '--data', data, '--report', data, '--http', '127.0.0.1:0',
+             '--seconds', '120'], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.log, self.url = [], None
+        found = threading.Event()
+
+        def read():
+            for line in self.process.stdout:
+                self.log.append(line)
+                serving = re.search(r'Remote panel serving (http://127\.0\.0\.1:\d+)/', line)
+                if serving and not self.url:
+                    self.url = serving.group(1)
+                    found.set()
+            found.set()
+
+        threading.Thread(target=read, daemon=True).start()
+        found.wait(WAIT_S)
+        if not self.url:
+            self.stop()
+            raise AssertionError('the engine named no address:\n' + ''.join(self.log))
+
+    def call(self, method, path, body=None):
+        """(status, content type, parsed JSON or text) of one request."""
+        data = None if body is None else json.dumps(body).encode()
+        request = urllib.request.Request(self.url + path, data=data, method=method)
+        if data is not None:
+            request.add_header('Content-Type', 'application/json')
+        try:
+            with urllib.request.urlopen(request, timeout=WAIT_S) as response:
+                status, kind, raw = response.status, response.headers['Content-Type'], response.read()
+        except urllib.error.HTTPError as error:
+            status, kind, raw = error.code, error.headers['Content-Type'], error.read()
+        return status, kind, json.loads(raw) if kind == 'application/json' else raw.decode()
+
+    def stop(self):
+        if not self.process:
+            return
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGINT)
+        try:
+            self.process.wait(WAIT_S)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def answers(program, url=None):
+    folder = tempfile.mkdtemp(prefix='qelm-openapi-')
+    engine = Engine(program, folder, url)
+    try:
+        status, _, description = engine.call('GET', '/api/openapi.json')
+        assert status == 200, f'/api/openapi.json answered {status}'
+        document = as_json_schema(description)
+        resolver = jsonschema.RefResolver.from_schema(document)
+        checked = []
+
+        def check(method, path, expected, body=None):
+            status, kind, answer = engine.call(method, path, body)
+            assert status == expected, f'{method} {path}: {status} {answer}'
+            operation = description['paths'][template_of(path, description)][method.lower()]
+            content = operation['responses'][str(status)]['content']
+            media = kind.split(';')[0].strip()
+            assert media in content, f'{method} {path}: {kind} is not documented'
+            if media == 'application/json':
+                schema = as_json_schema(content[media]['schema'])
+                jsonschema.Draft7Validator(schema, resolver=resolver).validate(answer)
+            checked.append(f'{method} {path} {status}')
+            return answer
+
+        status, _, _ = engine.call('GET', '/api/monitors')
+        if status == UNAVAILABLE:
+            print('SKIP: the engine publishes nothing to the API yet')
+            return SKIP
+        monitors = check('GET', '/api/monitors', 200)['monitors']
+        devices = check('GET', '/api/devices', 200)['devices']
+        check('GET', '/api/cards', 200)
+        reports = check('GET', '/api/reports', 200)['reports']
+        check('GET', '/api/devices/999999', 404)
+        check('GET', '/api/monitors/999999', 404)
+        check('GET', '/metrics', 200)
+        if monitors:
+            first = monitors[0]['id']
+            check('GET', f'/api/monitors/{first}', 200)
+            check('POST', f'/api/monitors/{first}/start', 200)
+            check('POST', f'/api/monitors/{first}/stop', 200)
+        if devices:
+            device = devices[0]
+            check('GET', f'/api/devices/{device["number"]}', 200)
+            for page in device['pages']:
+                for item in page['items']:
+                    if item['writable'] and item['number'] is not None:
+                        path = (f'/api/devices/{device["number"]}/pages/{page["number"]}'
+                                f'/items/{item["index"]}')
+                        check('PUT', path, 200, {'value': item['number']})
+                        check('PUT', path, 400, {'value': [1]})
+                        break
+                else:
+                    continue
+                break
+        if reports:
+            check('GET', reports[0]['url'], 200)
+        print('checked:\n  ' + '\n  '.join(checked))
+        return 0
+    finally:
+        engine.stop()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def template_of(path, description):
+    """The documented path (with {names}) that `path` is."""
+    path = path.split('?')[0]
+    for template in description['paths']:
+        pattern = '^' + re.sub(r'\\\{[^}]+\\\}', '[^/]+', re.escape(template)) + '$'
+        if template == '/api/reports/{file}':
+            pattern = '^/api/reports/.+$'
+        if re.match(pattern, path) and not (template == '/api/reports/{file}' and
+                                            path in description['paths']):
+            return template
+    raise AssertionError(f'{path} is not documented')
+
+
+def main():
+    try:
+        if len(sys.argv) == 4 and sys.argv[1] == 'validate':
+            return validate(sys.argv[2], sys.argv[3])
+        if len(sys.argv) == 3 and sys.argv[1] == 'answers':
+            return answers(os.path.abspath(sys.argv[2]))
+        if len(sys.argv) == 3 and sys.argv[1] == 'answers-at':
+            return answers(None, sys.argv[2])
+    except (AssertionError, jsonschema.ValidationError) as error:
+        print(f'FAILED: {error}')
+        return 1
+    print(__doc__)
+    return 64
+
+
+if __name__ == '__main__':
+    sys.exit(main())
