@@ -112,19 +112,23 @@ bool hasValuesQuery(std::string_view query) {
   return false;
 }
 
+// Built member by member: an initializer list of pairs copies every value twice, which the
+// device list of a large plant (tens of thousands of items) feels.
 Json itemObject(const PlantItem& item) {
-  return {{"index", item.index},
-          {"name", item.name},
-          {"shown", item.shown},
-          {"number", optionalNumber(item.number)},
-          {"choice", item.choice ? Json(*item.choice) : Json(nullptr)},
-          {"choices", item.choices},
-          {"minimum", optionalNumber(item.minimum)},
-          {"maximum", optionalNumber(item.maximum)},
-          {"step", optionalNumber(item.step)},
-          {"unit", item.unit},
-          {"writable", item.writable},
-          {"linkUp", item.linkUp}};
+  Json out = Json::object();
+  out["index"] = item.index;
+  out["name"] = item.name;
+  out["shown"] = item.shown;
+  out["number"] = optionalNumber(item.number);
+  out["choice"] = item.choice ? Json(*item.choice) : Json(nullptr);
+  out["choices"] = item.choices;
+  out["minimum"] = optionalNumber(item.minimum);
+  out["maximum"] = optionalNumber(item.maximum);
+  out["step"] = optionalNumber(item.step);
+  out["unit"] = item.unit;
+  out["writable"] = item.writable;
+  out["linkUp"] = item.linkUp;
+  return out;
 }
 
 Json deviceObject(const PlantDevice& device) {
@@ -133,14 +137,20 @@ Json deviceObject(const PlantDevice& device) {
     Json items = Json::array();
     for (const PlantItem& item : page.items)
       items.push_back(itemObject(item));
-    pages.push_back(
-        {{"number", page.number}, {"name", page.name}, {"type", page.type}, {"items", items}});
+    Json out = Json::object();
+    out["number"] = page.number;
+    out["name"] = page.name;
+    out["type"] = page.type;
+    out["items"] = std::move(items);
+    pages.push_back(std::move(out));
   }
-  return {{"number", device.number},
-          {"name", device.name},
-          {"link", device.link},
-          {"linkUp", device.linkUp},
-          {"pages", std::move(pages)}};
+  Json out = Json::object();
+  out["number"] = device.number;
+  out["name"] = device.name;
+  out["link"] = device.link;
+  out["linkUp"] = device.linkUp;
+  out["pages"] = std::move(pages);
+  return out;
 }
 
 Json errorsObject(const PlantMonitor& monitor) {
@@ -151,25 +161,27 @@ Json errorsObject(const PlantMonitor& monitor) {
 }
 
 Json monitorObject(const PlantMonitor& monitor) {
-  return {{"id", monitor.id},
-          {"name", monitor.name},
-          {"device", monitor.device},
-          {"momentary", optionalNumber(monitor.momentary)},
-          {"shortTerm", optionalNumber(monitor.shortTerm)},
-          {"integrated", optionalNumber(monitor.integrated)},
-          {"range", optionalNumber(monitor.range)},
-          {"truePeak", optionalNumber(monitor.truePeak)},
-          {"target", monitor.target},
-          {"tolerance", monitor.tolerance},
-          {"truePeakLimit", monitor.truePeakLimit},
-          {"state", monitor.state},
-          {"runningSeconds", monitor.runningSeconds},
-          {"secondsWithoutData", monitor.secondsWithoutData},
-          {"linkUp", monitor.linkUp},
-          {"noData", monitor.noData},
-          {"errors", errorsObject(monitor)},
-          {"errorSequence", monitor.errorSequence},
-          {"lastError", monitor.lastError}};
+  Json out = Json::object();
+  out["id"] = monitor.id;
+  out["name"] = monitor.name;
+  out["device"] = monitor.device;
+  out["momentary"] = optionalNumber(monitor.momentary);
+  out["shortTerm"] = optionalNumber(monitor.shortTerm);
+  out["integrated"] = optionalNumber(monitor.integrated);
+  out["range"] = optionalNumber(monitor.range);
+  out["truePeak"] = optionalNumber(monitor.truePeak);
+  out["target"] = monitor.target;
+  out["tolerance"] = monitor.tolerance;
+  out["truePeakLimit"] = monitor.truePeakLimit;
+  out["state"] = monitor.state;
+  out["runningSeconds"] = monitor.runningSeconds;
+  out["secondsWithoutData"] = monitor.secondsWithoutData;
+  out["linkUp"] = monitor.linkUp;
+  out["noData"] = monitor.noData;
+  out["errors"] = errorsObject(monitor);
+  out["errorSequence"] = monitor.errorSequence;
+  out["lastError"] = monitor.lastError;
+  return out;
 }
 
 Json cardObject(const PlantCard& card) {
