@@ -28,6 +28,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -538,8 +539,10 @@ class ServerCore {
     {
       std::vector<WaitingRead> reads;
       reads.swap(waiting_);
-      std::unordered_map<uint64_t, PendingWrite> writes;
+      std::unordered_map<uint64_t, HeldRequest> writes;
       writes.swap(writes_);
+      std::vector<HeldRequest> lists;
+      lists.swap(listWaiting_);
     }
     const std::vector<Connection*> all(connections_.begin(), connections_.end());
     for (Connection* connection : all)
@@ -654,7 +657,7 @@ class ServerCore {
     const auto now = std::chrono::steady_clock::now();
     for (const Need need : kNeeds)
       if (holds(*snapshot, need)) held_[index(need)] = {snapshot, now};
-    if (snapshot->sequence > staleUpTo_) answerWaiting(*snapshot);
+    if (snapshot->sequence > staleUpTo_) answerWaiting(snapshot);
     sendEvents(snapshot);
   }
 
@@ -662,7 +665,7 @@ class ServerCore {
   void written(uint64_t id, const PlantReply& reply) {
     const auto found = writes_.find(id);
     if (found == writes_.end()) return;
-    PendingWrite pending = std::move(found->second);
+    HeldRequest pending = std::move(found->second);
     writes_.erase(found);
     // What was published before the write may show the old value, however new it is.
     if (const auto latest = context_.plant.latest())
@@ -717,10 +720,22 @@ class ServerCore {
     clientCount_.store(clients_.size() + eventClients_.size());
   }
 
-  /// Arms the plant's timers: the sweep of waiting requests and the devices asked for values.
-  void setPlantTimers(asio::steady_timer* sweep, asio::steady_timer* values) {
+  /// Arms the plant's timers (the sweep of waiting requests, the devices asked for values) and
+  /// its worker thread.
+  void setPlant(asio::steady_timer* sweep, asio::steady_timer* values, asio::thread_pool* worker) {
     sweep_ = sweep;
     valuesTick_ = values;
+    worker_ = worker;
+  }
+
+  /// The device list of snapshot `sequence`, made on the worker thread.
+  void listMade(uint64_t sequence, const std::string& text) {
+    listMaking_ = false;
+    devicesText_ = {sequence, text};
+    std::vector<HeldRequest> ready;
+    ready.swap(listWaiting_);
+    for (HeldRequest& read : ready)
+      read.reply(jsonAnswer(read.request, http::status::ok, devicesText_.second));
   }
 
   /// A browser's WebSocket is open: the hello, then the whole picture.
@@ -944,10 +959,11 @@ class ServerCore {
     Need need;
     std::chrono::steady_clock::time_point deadline;
   };
-  struct PendingWrite {
+  // A write waiting for the engine, or a read waiting for the worker.
+  struct HeldRequest {
     Request request;
     Reply reply;
-    std::chrono::steady_clock::time_point deadline;
+    std::chrono::steady_clock::time_point deadline;  // writes only
   };
 
   // The identity of the tokens file as it was read: a save renames a new file into place.
@@ -1032,7 +1048,7 @@ class ServerCore {
     const Held& held = held_[index(need)];
     const auto now = std::chrono::steady_clock::now();
     if (held.snapshot && now - held.at <= freshness(need) && held.snapshot->sequence > staleUpTo_)
-      return reply(readAnswer(request, target, *held.snapshot));
+      return answerRead(std::move(request), target, held.snapshot, std::move(reply));
     context_.plant.want(partOf(need));
     waiting_.push_back({std::move(request), target, std::move(reply), need, now + kPlantReadWait});
     armSweep();
@@ -1101,8 +1117,8 @@ class ServerCore {
       wanted.monitor = target.id;
     }
     const uint64_t id = ++lastWrite_;
-    writes_.emplace(id, PendingWrite{std::move(request), std::move(reply),
-                                     std::chrono::steady_clock::now() + kPlantWriteWait});
+    writes_.emplace(id, HeldRequest{std::move(request), std::move(reply),
+                                    std::chrono::steady_clock::now() + kPlantWriteWait});
     armSweep();
     context_.plant.submit(std::move(wanted), [mailbox = mailbox_, id](PlantReply answer) {
       mailbox->post(
@@ -1110,10 +1126,10 @@ class ServerCore {
     });
   }
 
-  void answerWaiting(const PlantSnapshot& snapshot) {
+  void answerWaiting(const std::shared_ptr<const PlantSnapshot>& snapshot) {
     std::vector<WaitingRead> ready;
     for (auto it = waiting_.begin(); it != waiting_.end();) {
-      if (holds(snapshot, it->need)) {
+      if (holds(*snapshot, it->need)) {
         ready.push_back(std::move(*it));
         it = waiting_.erase(it);
       } else {
@@ -1121,7 +1137,26 @@ class ServerCore {
       }
     }
     for (WaitingRead& read : ready)
-      read.reply(readAnswer(read.request, read.target, snapshot));
+      answerRead(std::move(read.request), read.target, snapshot, std::move(read.reply));
+  }
+
+  // Answers a read from `snapshot`. The whole device list, the one answer that takes long in a
+  // large plant (about 0.1 s for 32,000 items), is made on the worker thread, once per snapshot
+  // for every read waiting for it, so the server's thread goes on serving meanwhile.
+  void answerRead(Request request, const ApiTarget& target,
+                  const std::shared_ptr<const PlantSnapshot>& snapshot, Reply reply) {
+    if (target.route != ApiRoute::kDevices || worker_ == nullptr ||
+        devicesText_.first == snapshot->sequence)
+      return reply(readAnswer(request, target, *snapshot));
+    listWaiting_.push_back({std::move(request), std::move(reply), {}});
+    if (listMaking_) return;
+    listMaking_ = true;
+    asio::post(*worker_, [snapshot, mailbox = mailbox_] {
+      auto text = std::make_shared<const std::string>(devicesJson(*snapshot));
+      mailbox->post([sequence = snapshot->sequence, text](ServerCore& core) {
+        core.listMade(sequence, *text);
+      });
+    });
   }
 
   void armSweep() {
@@ -1151,7 +1186,7 @@ class ServerCore {
       }
     }
     if (parts != 0) context_.plant.want(parts);
-    std::vector<PendingWrite> unanswered;
+    std::vector<HeldRequest> unanswered;
     for (auto it = writes_.begin(); it != writes_.end();) {
       if (it->second.deadline <= now) {
         unanswered.push_back(std::move(it->second));
@@ -1162,11 +1197,13 @@ class ServerCore {
     }
     for (WaitingRead& read : late) {
       const Held& held = held_[index(read.need)];
-      read.reply(held.snapshot ? readAnswer(read.request, read.target, *held.snapshot)
-                               : apiError(read.request, http::status::service_unavailable,
-                                          "The engine has published nothing yet"));
+      if (held.snapshot)
+        answerRead(std::move(read.request), read.target, held.snapshot, std::move(read.reply));
+      else
+        read.reply(apiError(read.request, http::status::service_unavailable,
+                            "The engine has published nothing yet"));
     }
-    for (PendingWrite& write : unanswered)
+    for (HeldRequest& write : unanswered)
       write.reply(apiError(write.request, http::status::service_unavailable,
                            "The engine did not answer in time; the change may still be made"));
     if (!waiting_.empty() || !writes_.empty()) armSweep();
@@ -1288,8 +1325,11 @@ class ServerCore {
   uint64_t lastSequence_ = 0;
   uint64_t staleUpTo_ = 0;
   std::pair<uint64_t, std::string> devicesText_;
+  asio::thread_pool* worker_ = nullptr;
+  bool listMaking_ = false;
+  std::vector<HeldRequest> listWaiting_;
   std::vector<WaitingRead> waiting_;
-  std::unordered_map<uint64_t, PendingWrite> writes_;
+  std::unordered_map<uint64_t, HeldRequest> writes_;
   uint64_t lastWrite_ = 0;
   asio::steady_timer* sweep_ = nullptr;
   bool sweepPending_ = false;
@@ -1744,6 +1784,8 @@ struct RemoteServer::State {
   std::optional<asio::steady_timer> acceptPause;
   std::optional<asio::steady_timer> plantSweep;
   std::optional<asio::steady_timer> valuesTick;
+  // Makes the answers too long to make on the loop's thread.
+  std::optional<asio::thread_pool> worker;
   std::thread thread;
   std::future<void> ended;
 
@@ -1785,6 +1827,7 @@ struct RemoteServer::State {
     acceptPause.reset();
     plantSweep.reset();
     valuesTick.reset();
+    worker.reset();
     acceptor.reset();
     io.reset();
     tlsContext.reset();
@@ -1837,8 +1880,9 @@ struct RemoteServer::State {
     acceptPause.emplace(*io);
     plantSweep.emplace(*io);
     valuesTick.emplace(*io);
+    worker.emplace(1);
     core->setLampTimers(&*lampSoon, &*lampLate);
-    core->setPlantTimers(&*plantSweep, &*valuesTick);
+    core->setPlant(&*plantSweep, &*valuesTick, &*worker);
     return {};
   }
 };
@@ -1913,6 +1957,7 @@ void RemoteServer::stop() {
   });
   if (state.ended.wait_for(kStopWait) != std::future_status::ready) state.io->stop();
   state.thread.join();
+  state.worker->join();
   state.release();
 }
 
