@@ -320,6 +320,19 @@ bool startsWithNoCase(std::string_view text, std::string_view start) {
   return true;
 }
 
+// Whether a Host header ("127.0.0.1:8080", "[::1]:80", "localhost") names this computer.
+bool loopbackHost(std::string_view host) {
+  if (!host.empty() && host.front() == '[') {
+    host = host.substr(1, host.find(']') == std::string_view::npos ? 0 : host.find(']') - 1);
+  } else {
+    host = host.substr(0, host.find(':'));
+  }
+  if (beast::iequals(beast::string_view(host.data(), host.size()), "localhost")) return true;
+  beast::error_code error;
+  const asio::ip::address address = asio::ip::make_address(std::string(host), error);
+  return !error && address.is_loopback();
+}
+
 std::string_view pathOf(std::string_view target) {
   return target.substr(0, target.find('?'));
 }
@@ -1013,6 +1026,13 @@ class ServerCore {
   std::optional<Role> apiRole(const Request& request, const std::string& address) {
     const std::string_view authorization = view(request[http::field::authorization]);
     if (authorization.empty()) {
+      // Open to all, the API answers only requests sent to a loopback name: a page of another
+      // site that had its name resolve to 127.0.0.1 passes the origin check, not this one.
+      if (openToAll() && !loopbackHost(view(request[http::field::host]))) {
+        logMessage(kLogInfo, "Remote panel: API request from %s refused: not sent to loopback",
+                   address.c_str());
+        return std::nullopt;
+      }
       const std::optional<Role> role = roleOf(request);
       if (!role)
         logMessage(kLogInfo, "Remote panel: API request from %s refused: no token or session",

@@ -147,6 +147,7 @@ struct Call {
   std::string cookie;
   std::string type = std::string(kJsonType);
   std::string origin;
+  std::string host;
 };
 
 http::response<http::string_body> exchange(uint16_t port, const Call& call) {
@@ -154,7 +155,8 @@ http::response<http::string_body> exchange(uint16_t port, const Call& call) {
   tcp::socket socket(io);
   socket.connect({asio::ip::make_address("127.0.0.1"), port});
   http::request<http::string_body> request{call.verb, call.target, 11};
-  request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+  request.set(http::field::host,
+              call.host.empty() ? "127.0.0.1:" + std::to_string(port) : call.host);
   if (!call.token.empty()) request.set(http::field::authorization, "Bearer " + call.token);
   if (!call.cookie.empty()) request.set(http::field::cookie, call.cookie);
   if (!call.origin.empty()) request.set(http::field::origin, call.origin);
@@ -290,6 +292,11 @@ TEST_F(PlantApiTest, ReadsAnswerTheEnginesSnapshotInTheAgreedShape) {
         "/api/reports/html/x.html", "/api/devices/1/pages/x/items/1", "/api/devices/12345678901"})
     EXPECT_EQ(status({Verb::get, missing}), Status::not_found) << missing;
   EXPECT_EQ(json({Verb::delete_, "/api/monitors"})["error"].type(), Json::value_t::string);
+
+  // Open to all, only requests sent to a loopback name are answered.
+  Call rebound{Verb::get, "/api/monitors"};
+  rebound.host = "attacker.example";
+  EXPECT_EQ(status(rebound), Status::unauthorized);
 }
 
 TEST_F(PlantApiTest, WritesGoThroughTheEngineAndLaterReadsShowThem) {
@@ -342,6 +349,7 @@ TEST_F(PlantApiTest, RequestsTheEngineLeavesAreAnsweredOrDroppedSafely) {
   tcp::socket socket(io);
   socket.connect({asio::ip::make_address("127.0.0.1"), port});
   http::request<http::string_body> put{Verb::put, kGainItem, 11};
+  put.set(http::field::host, "127.0.0.1");
   put.set(http::field::content_type, std::string(kJsonType));
   put.body() = R"({"value":-1})";
   put.prepare_payload();
