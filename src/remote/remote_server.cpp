@@ -1099,13 +1099,18 @@ class ServerCore {
       case ApiRoute::kReport:
         return reportFile(request, target, snapshot);
       case ApiRoute::kMetrics:
-        return answer(request, http::status::ok,
-                      renderMetrics({context_.plant.latest(), context_.plant.passes(),
-                                     clients_.size() + eventClients_.size()}),
-                      kMetricsType.data());
+        return metricsAnswer(request);
       default:
         return apiError(request, http::status::not_found, "No such resource");
     }
+  }
+
+  // The metrics need no snapshot: the pass times and the viewers are there without one.
+  Response metricsAnswer(const Request& request) {
+    return answer(request, http::status::ok,
+                  renderMetrics({context_.plant.latest(), context_.plant.passes(),
+                                 clients_.size() + eventClients_.size()}),
+                  kMetricsType.data());
   }
 
   // Only a file the engine listed is served, so no name reaches outside the report folder.
@@ -1219,6 +1224,8 @@ class ServerCore {
       const Held& held = held_[index(read.need)];
       if (held.snapshot)
         answerRead(std::move(read.request), read.target, held.snapshot, std::move(read.reply));
+      else if (read.target.route == ApiRoute::kMetrics)
+        read.reply(metricsAnswer(read.request));
       else
         read.reply(apiError(read.request, http::status::service_unavailable,
                             "The engine has published nothing yet"));

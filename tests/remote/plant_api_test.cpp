@@ -337,9 +337,10 @@ TEST_F(PlantApiTest, BadBodiesAreRefusedBeforeTheEngineSeesThem) {
 }
 
 TEST_F(PlantApiTest, RequestsTheEngineLeavesAreAnsweredOrDroppedSafely) {
-  // No publication at all: a read gives up after its bound.
+  // No publication at all: a read gives up after its bound; the metrics need none.
   start(false);
   EXPECT_EQ(status({Verb::get, "/api/monitors"}), Status::service_unavailable);
+  EXPECT_EQ(status({Verb::get, std::string(kMetricsPath)}), Status::ok);
   server_.reset();
 
   // A write waiting for the engine when the server stops; the engine answers afterwards.
