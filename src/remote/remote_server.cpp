@@ -2,9 +2,9 @@
 // lives on that thread only.
 //
 // [1] Limits, routes and the answers' common parts
-// [2] The engine's screen notices, relayed and posted
-// [3] Connection, Client: what the server knows of each socket
-// [4] The server's state: routes, logins, screen updates, input
+// [2] The engine's notices (screens, plant publications and answers), relayed and posted
+// [3] Connection, Client, EventSink: what the server knows of each socket
+// [4] The server's state: routes, logins, screen updates, input, the plant's API
 // [5] SocketClient: the WebSocket of one browser
 // [6] EventClient: the event stream of one API client
 // [7] HttpConnection: requests until a WebSocket upgrade
@@ -347,7 +347,7 @@ std::string_view view(beast::string_view text) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// [2] The engine's screen notices, relayed and posted
+// [2] The engine's notices (screens, plant publications and answers), relayed and posted
 
 // Installed in the context's `notifyWindow`: calls the notifier it replaced, then posts one
 // look at the screens to the server's loop unless one is still waiting there.
@@ -428,7 +428,7 @@ class PlantMailbox : public std::enable_shared_from_this<PlantMailbox> {
 };
 
 // ---------------------------------------------------------------------------------------------
-// [3] Connection, Client: what the server knows of each socket
+// [3] Connection, Client, EventSink: what the server knows of each socket
 
 // Any open socket, so the stop can close it.
 class Connection {
@@ -520,7 +520,7 @@ class EventSink : public Connection {
 };
 
 // ---------------------------------------------------------------------------------------------
-// [4] The server's state: routes, logins, screen updates, input
+// [4] The server's state: routes, logins, screen updates, input, the plant's API
 
 // What the connections share; used on the server's thread only (the counters are read from
 // others).
@@ -689,7 +689,10 @@ class ServerCore {
         (!reply.error.empty() && kind != http::status_class::client_error &&
          kind != http::status_class::server_error))
       status = reply.error.empty() ? http::status::ok : http::status::internal_server_error;
-    pending.reply(jsonAnswer(pending.request, status, replyJson(reply)));
+    const bool failed = to_status_class(status) != http::status_class::successful;
+    pending.reply(jsonAnswer(
+        pending.request, status,
+        failed && reply.error.empty() ? errorJson("The engine refused") : replyJson(reply)));
   }
 
   /// Why an event stream from `address` is refused, or its role.
