@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import urllib.error
 import urllib.request
 
@@ -73,19 +74,19 @@ class Engine:
         self.process = subprocess.Popen(
             [program, 'run', '--data', data, '--report', data, '--http', '127.0.0.1:0',
              '--seconds', '120'], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.log, self.url, found = [], None, threading.Event()
+        self.log, self.url = [], None
 
         def read():
             for line in self.process.stdout:
                 self.log.append(line)
                 serving = re.search(r'Remote panel serving (http://127\.0\.0\.1:\d+)/', line)
-                if serving and not self.url:
-                    self.url = serving.group(1)
-                    found.set()
-            found.set()
+                self.url = self.url or (serving and serving.group(1))
 
-        threading.Thread(target=read, daemon=True).start()
-        found.wait(WAIT_S)
+        reader = threading.Thread(target=read, daemon=True)
+        reader.start()
+        end = time.monotonic() + WAIT_S
+        while not self.url and reader.is_alive() and time.monotonic() < end:
+            time.sleep(0.05)
         if not self.url:
             self.stop()
             raise AssertionError('the engine named no address:\n' + ''.join(self.log))
