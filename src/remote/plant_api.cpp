@@ -370,7 +370,8 @@ std::optional<PlantRequest> readItemValue(const ApiTarget& target, std::string_v
   return request;
 }
 
-EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& snapshot) {
+EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& snapshot,
+                                  bool values) {
   Events events;
   if (!snapshot) return events;
   if (status_) {
@@ -408,7 +409,7 @@ EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& sn
     }
   }
   status_ = snapshot;
-  if ((snapshot->parts & PlantBridge::kDevices) == 0) return events;
+  if (!values || (snapshot->parts & PlantBridge::kDevices) == 0) return events;
   if (devices_) {
     // Keyed by device, page and item number, 21 bits each (the numbers are below 10^6 in practice).
     std::unordered_map<uint64_t, const PlantItem*> items;

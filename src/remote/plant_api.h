@@ -91,7 +91,8 @@ class EventDiff {
     std::vector<std::string> status;  ///< "link", "session" and "error" messages
     std::vector<std::string> values;  ///< "value" messages
   };
-  Events next(const std::shared_ptr<const PlantSnapshot>& snapshot);
+  /// The events up to `snapshot`; value events only when `values` (someone wants them).
+  Events next(const std::shared_ptr<const PlantSnapshot>& snapshot, bool values);
   /// The next snapshot with devices only sets the values' baseline (a first client for them).
   void forgetValues() { devices_.reset(); }
 

@@ -1241,7 +1241,7 @@ class ServerCore {
 
   void sendEvents(const std::shared_ptr<const PlantSnapshot>& snapshot) {
     if (eventClients_.empty()) return;
-    const EventDiff::Events events = diff_.next(snapshot);
+    const EventDiff::Events events = diff_.next(snapshot, valueClients_ > 0);
     if (events.status.empty() && events.values.empty()) return;
     const auto shared = [](const std::vector<std::string>& texts) {
       std::vector<std::shared_ptr<const std::string>> out;
