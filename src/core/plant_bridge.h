@@ -53,6 +53,9 @@ struct PlantCard {
   std::string name;     ///< the card's text name, where it told one
   std::string link;     ///< the link status as the panel words it
   bool linkUp = false;
+  /// The panel asks the card for its values (a page of it on show, a set in flight): only then
+  /// does its link say anything ("Inactive" otherwise).
+  bool watched = false;
 };
 
 /// One loudness monitor. Levels are LUFS (true peak dBTP); none while there is nothing to show

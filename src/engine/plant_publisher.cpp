@@ -50,6 +50,16 @@ void send(PlantBridge::Pending& pending, PlantReply reply) {
 
 // A value shown by the parameter as a number (display units), where its text is one. Read
 // without the locale, which the desktop's toolkit may have set.
+// `value` as the decimal it stands for (its shortest form), not its binary expansion: -23.591
+// rather than -23.590999603271484 in what a script reads.
+double decimalOf(float value) {
+  std::array<char, 32> text{};
+  double number = static_cast<double>(value);
+  const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc()) std::from_chars(text.data(), end, number);
+  return number;
+}
+
 std::optional<double> shownNumber(const Parameter& parameter, const Value& value) {
   const std::string text = parameter.formatValue(value, false);
   const char* first = text.data();
@@ -120,7 +130,12 @@ void fillRange(const Parameter& parameter, PlantItem& out) {
   out.minimum = shownNumber(parameter, low);
   out.maximum = shownNumber(parameter, high);
   const std::optional<double> stepped = shownNumber(parameter, next);
-  if (out.minimum && stepped) out.step = std::fabs(*stepped - *out.minimum);
+  if (out.minimum && stepped) {
+    const double step = std::fabs(*stepped - *out.minimum);
+    // Two shown decimals apart by a step of a float parameter: its decimal, not the difference's
+    // rounding noise (0.1, not 0.10000000000000142).
+    out.step = parameter.type() == ValueType::kFloat ? decimalOf(static_cast<float>(step)) : step;
+  }
 }
 
 const char* pageTypeText(PageType type) {
@@ -139,7 +154,7 @@ const char* pageTypeText(PageType type) {
 
 std::optional<double> level(float db) {
   if (!std::isfinite(db) || db <= kNoSignalDb) return std::nullopt;
-  return static_cast<double>(db);
+  return decimalOf(db);
 }
 
 std::optional<double> tenthsLevel(int16_t tenths) {
@@ -503,6 +518,7 @@ void PlantPublisher::fillCards(PlantSnapshot& snapshot) {
     const LinkStatus status = card->active() ? card->status() : LinkStatus::kInactive;
     out.link = linkText(status);
     out.linkUp = status == LinkStatus::kLive;
+    out.watched = card->active();
   }
 }
 
@@ -554,8 +570,8 @@ PlantMonitor PlantPublisher::plantMonitor(const LoudnessMonitor& monitor, int32_
   out.integrated = tenthsLevel(session.integratedTenths());
   out.range = tenthsLevel(session.rangeTenths());
   if (record.maxPeakSeen) out.truePeak = level(record.maxTruePeak);
-  out.target = static_cast<double>(session.mode().target);
-  out.truePeakLimit = static_cast<double>(session.settings().peakThreshold);
+  out.target = decimalOf(session.mode().target);
+  out.truePeakLimit = decimalOf(session.settings().peakThreshold);
   out.state = sessionStateText(record.state);
   out.runningSeconds = record.runningTicks / 10.0;
   out.secondsWithoutData = record.noDataTicks / 10.0;

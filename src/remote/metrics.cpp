@@ -148,9 +148,13 @@ void valueFamily(Exposition& out, const std::vector<PlantMonitor>& monitors,
 
 void cardFamilies(Exposition& out, const std::vector<PlantCard>& cards) {
   out.family("qelm_card_link_up", FamilyType::kGauge,
-             "1 while the panel's link to the card is live, else 0.");
+             "1 while the panel's link to the card is live, else 0; only for cards the panel "
+             "watches.");
   std::string labels;
   for (const PlantCard& card : cards) {
+    // A card the panel does not ask for anything has no link to speak of: no sample, so the
+    // link-down alert never fires for cards merely off the screen.
+    if (!card.watched) continue;
     labels.clear();
     appendLabel(labels, "address", card.address);
     appendLabel(labels, "name", card.name);

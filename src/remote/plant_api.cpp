@@ -186,7 +186,8 @@ Json monitorObject(const PlantMonitor& monitor) {
 
 Json cardObject(const PlantCard& card) {
   return {
-      {"address", card.address}, {"name", card.name}, {"link", card.link}, {"linkUp", card.linkUp}};
+      {"address", card.address}, {"name", card.name}, {"link", card.link}, {"linkUp", card.linkUp},
+      {"watched", card.watched}};
 }
 
 }  // namespace
