@@ -129,7 +129,8 @@ std::string hostUsage() {
          "             \"startup: N ms\", the time since the process started\n"
          "  --http     serve the panel to browsers on PORT (0: a free one, named in the log) of\n"
          "             ADDRESS (default 127.0.0.1; an IPv6 address in brackets); an address\n"
-         "             other than loopback needs a password (qelm-engine passwd)\n"
+         "             other than loopback needs a password (qelm-engine passwd) or an API\n"
+         "             token (qelm-engine token)\n"
          "  --http-cert, --http-key  serve over TLS with this PEM certificate and key\n";
 }
 

@@ -13,6 +13,7 @@
 #include "host/headless_host.h"
 #include "host/passwd_command.h"
 #include "host/settings_command.h"
+#include "host/token_command.h"
 #include "lmcard/lm_card.h"
 
 namespace {
@@ -65,6 +66,9 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "settings")
     return qelm::settingsCommand(std::vector<std::string>(args.begin() + 1, args.end()), std::cout,
                                  std::cerr);
+  if (!args.empty() && args[0] == "token")
+    return qelm::tokenCommand(std::vector<std::string>(args.begin() + 1, args.end()), std::cout,
+                              std::cerr);
   const qelm::ParsedOptions parsed = qelm::parseHostOptions(args);
   if (!parsed.options) {
     std::cerr << "qelm-engine: " << parsed.error << "\n"

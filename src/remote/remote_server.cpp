@@ -2,12 +2,13 @@
 // lives on that thread only.
 //
 // [1] Limits, routes and the answers' common parts
-// [2] The engine's screen notices, relayed and posted
-// [3] Connection, Client: what the server knows of each socket
-// [4] The server's state: routes, logins, screen updates, input
+// [2] The engine's notices (screens, plant publications and answers), relayed and posted
+// [3] Connection, Client, EventSink: what the server knows of each socket
+// [4] The server's state: routes, logins, screen updates, input, the plant's API
 // [5] SocketClient: the WebSocket of one browser
-// [6] HttpConnection: requests until a WebSocket upgrade
-// [7] RemoteServer: start and stop
+// [6] EventClient: the event stream of one API client
+// [7] HttpConnection: requests until a WebSocket upgrade
+// [8] RemoteServer: start and stop
 // Asio fences its handler calls with std::atomic_thread_fence, which ThreadSanitizer does not
 // model (g++ refuses it under -Werror=tsan); every hand-over of a handler between threads also
 // passes the scheduler's mutex, which it does see.
@@ -20,11 +21,14 @@
 #include <netinet/tcp.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
+#include <array>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -46,9 +50,12 @@
 
 #include "core/log.h"
 #include "core/raster_geometry.h"
+#include "remote/api_tokens.h"
 #include "remote/client_message.h"
 #include "remote/credentials.h"
 #include "remote/login_guard.h"
+#include "remote/metrics.h"
+#include "remote/plant_api.h"
 #include "remote/screen_codec.h"
 
 namespace qelm::remote {
@@ -112,6 +119,31 @@ void keepAlive(tcp::socket& socket) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof(int));
 }
 
+// The plant's API. A read answers at once from the newest snapshot that holds what it shows
+// when that came no longer ago than its part's freshness; otherwise it asks the engine for the
+// part and waits for the next publication that has it, shared by every read waiting then, at
+// most `kPlantReadWait`, after which the newest there is answers (503 before any). After a
+// write the snapshots published before it are stale whatever their age.
+constexpr auto kStatusFresh = 50ms;
+constexpr auto kDevicesFresh = 50ms;
+constexpr auto kReportsFresh = 1s;
+constexpr auto kPlantReadWait = 50ms;
+// A write the engine has not answered in this long is answered 503 (it may still be made).
+constexpr auto kPlantWriteWait = 2s;
+// How often waiting reads and writes are looked at while there are any.
+constexpr auto kPlantSweep = 10ms;
+// While an event client wants values, the devices are asked for this often.
+constexpr auto kValuesInterval = 200ms;
+// Event streams at once; past it an upgrade is answered 503.
+constexpr size_t kMostEventClients = 32;
+// An event client with this many messages unsent is dropped.
+constexpr size_t kMostEventBacklog = 4096;
+// The tokens file is looked at (its size and time) at most this often, so a revoked token
+// stops working within this long without a restart.
+constexpr auto kTokensLook = 1s;
+// A bearer token: "Authorization: Bearer TOKEN".
+constexpr std::string_view kBearerScheme = "Bearer ";
+
 constexpr std::string_view kCookieName = "qelm_session";
 constexpr int kCookieSeconds = 43200;
 static_assert(std::chrono::seconds(kCookieSeconds) == SessionTable::kLifetime);
@@ -120,6 +152,7 @@ constexpr std::string_view kRootPath = "/";
 constexpr std::string_view kLoginPath = "/login";
 constexpr std::string_view kLogoutPath = "/logout";
 constexpr std::string_view kSocketPath = "/ws";
+constexpr const char* kDescriptionFile = "openapi.json";
 constexpr std::string_view kFailedLoginTarget = "/login?failed=1";
 constexpr std::string_view kFailedQuery = "failed=1";
 constexpr std::string_view kPasswordField = "password";
@@ -178,6 +211,25 @@ Response redirect(const Request& request, std::string_view target) {
   Response response = answer(request, http::status::see_other);
   response.set(http::field::location, beast::string_view(target.data(), target.size()));
   return response;
+}
+
+Response jsonAnswer(const Request& request, http::status status, std::string body) {
+  return answer(request, status, std::move(body), kJsonType.data());
+}
+
+Response apiError(const Request& request, http::status status, std::string_view message) {
+  return jsonAnswer(request, status, errorJson(message));
+}
+
+// The type a report file is served with.
+const char* reportType(std::string_view file) {
+  const auto endsWith = [file](std::string_view end) {
+    return file.size() >= end.size() && file.substr(file.size() - end.size()) == end;
+  };
+  if (endsWith(".html") || endsWith(".htm")) return "text/html; charset=utf-8";
+  if (endsWith(".csv")) return "text/csv; charset=utf-8";
+  if (endsWith(".txt")) return "text/plain; charset=utf-8";
+  return "application/octet-stream";
 }
 
 // Reads a page file whole; nothing when it is missing or larger than `kMostFileBytes`.
@@ -259,6 +311,28 @@ bool sameOrigin(std::string_view origin, std::string_view host) {
   return true;
 }
 
+bool startsWithNoCase(std::string_view text, std::string_view start) {
+  if (text.size() < start.size()) return false;
+  for (size_t i = 0; i < start.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(start[i])))
+      return false;
+  return true;
+}
+
+// Whether a Host header ("127.0.0.1:8080", "[::1]:80", "localhost") names this computer.
+bool loopbackHost(std::string_view host) {
+  if (!host.empty() && host.front() == '[') {
+    host = host.substr(1, host.find(']') == std::string_view::npos ? 0 : host.find(']') - 1);
+  } else {
+    host = host.substr(0, host.find(':'));
+  }
+  if (beast::iequals(beast::string_view(host.data(), host.size()), "localhost")) return true;
+  beast::error_code error;
+  const asio::ip::address address = asio::ip::make_address(std::string(host), error);
+  return !error && address.is_loopback();
+}
+
 std::string_view pathOf(std::string_view target) {
   return target.substr(0, target.find('?'));
 }
@@ -273,7 +347,7 @@ std::string_view view(beast::string_view text) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// [2] The engine's screen notices, relayed and posted
+// [2] The engine's notices (screens, plant publications and answers), relayed and posted
 
 // Installed in the context's `notifyWindow`: calls the notifier it replaced, then posts one
 // look at the screens to the server's loop unless one is still waiting there.
@@ -318,10 +392,43 @@ class ScreenRelay final : public ScreenNotifier {
   std::function<void()> look_;
 };
 
-// ---------------------------------------------------------------------------------------------
-// [3] Connection, Client: what the server knows of each socket
-
 class ServerCore;
+
+// Where the engine's plant notices and answers enter the server's loop. Shared with the
+// callbacks given to the engine, which may come after the server stopped: then they find the
+// mailbox closed and post nothing. A posted job runs only while the loop runs, so the core it
+// names is still there.
+class PlantMailbox : public std::enable_shared_from_this<PlantMailbox> {
+ public:
+  void open(asio::io_context& io, ServerCore& core) {
+    std::lock_guard<std::mutex> guard(lock_);
+    io_ = &io;
+    core_ = &core;
+    noticePosted_.store(false);
+  }
+  void close() {
+    std::lock_guard<std::mutex> guard(lock_);
+    io_ = nullptr;
+    core_ = nullptr;
+  }
+  /// Runs `job` on the server's loop, unless the server stopped.
+  void post(std::function<void(ServerCore&)> job) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (io_ == nullptr) return;
+    asio::post(*io_, [core = core_, job = std::move(job)] { job(*core); });
+  }
+  /// A publication: one look at it is posted unless one is still waiting.
+  void published();
+
+ private:
+  std::mutex lock_;
+  asio::io_context* io_ = nullptr;
+  ServerCore* core_ = nullptr;
+  std::atomic<bool> noticePosted_{false};
+};
+
+// ---------------------------------------------------------------------------------------------
+// [3] Connection, Client, EventSink: what the server knows of each socket
 
 // Any open socket, so the stop can close it.
 class Connection {
@@ -389,20 +496,50 @@ class Client : public Connection {
   int messagesInWindow_ = 0;
 };
 
+// An API client's event stream as the server sees it.
+class EventSink : public Connection {
+ public:
+  EventSink(ServerCore& core, std::string address, std::string session, bool values)
+      : Connection(core),
+        address_(std::move(address)),
+        session_(std::move(session)),
+        values_(values) {}
+
+  /// Queues one message; drops the client when too many wait.
+  virtual void send(std::shared_ptr<const std::string> message) = 0;
+
+  const std::string& address() const { return address_; }
+  const std::string& session() const { return session_; }
+  /// The client asked for value events.
+  bool values() const { return values_; }
+
+ private:
+  const std::string address_;
+  const std::string session_;
+  const bool values_;
+};
+
 // ---------------------------------------------------------------------------------------------
-// [4] The server's state: routes, logins, screen updates, input
+// [4] The server's state: routes, logins, screen updates, input, the plant's API
 
 // What the connections share; used on the server's thread only (the counters are read from
 // others).
 class ServerCore {
  public:
-  ServerCore(AppContext& context, const RemoteOptions& options, Credentials credentials, bool tls,
-             std::atomic<size_t>& clientCount)
+  ServerCore(AppContext& context, const RemoteOptions& options, Credentials credentials,
+             ApiTokens tokens, bool loopbackOnly, bool tls, std::atomic<size_t>& clientCount,
+             std::shared_ptr<PlantMailbox> mailbox)
       : clientCount_(clientCount),
         context_(context),
         options_(options),
         credentials_(std::move(credentials)),
+        tokens_(std::move(tokens)),
+        tokensPath_(options.dataFolder + ApiTokens::kFileName),
+        tokensStamp_(stampOf(tokensPath_)),
+        tokensLooked_(std::chrono::steady_clock::now()),
+        loopbackOnly_(loopbackOnly),
         tls_(tls),
+        mailbox_(std::move(mailbox)),
         snapshot_(static_cast<size_t>(kRasterWidth) * kRasterHeight) {}
 
   void added(Connection* connection) { connections_.insert(connection); }
@@ -411,6 +548,15 @@ class ServerCore {
 
   /// Closes every socket, so that the loop runs out of work.
   void closeAll() {
+    // The requests waiting for the engine go first: their connections may go with them.
+    {
+      std::vector<WaitingRead> reads;
+      reads.swap(waiting_);
+      std::unordered_map<uint64_t, HeldRequest> writes;
+      writes.swap(writes_);
+      std::vector<HeldRequest> lists;
+      lists.swap(listWaiting_);
+    }
     const std::vector<Connection*> all(connections_.begin(), connections_.end());
     for (Connection* connection : all)
       connection->closeNow();
@@ -418,9 +564,9 @@ class ServerCore {
 
   bool tls() const { return tls_; }
 
-  /// The role a request's session grants: an operator while no password is set.
+  /// The role a request's session grants: an operator while no password and no token is set.
   std::optional<Role> roleOf(const Request& request) {
-    if (credentials_.empty()) return Role::kOperator;
+    if (openToAll()) return Role::kOperator;
     const std::string_view id = sessionOf(request);
     if (id.empty()) return std::nullopt;
     return sessions_.find(id, std::chrono::steady_clock::now());
@@ -478,10 +624,140 @@ class ServerCore {
     return role;
   }
 
+  using Reply = std::function<void(Response)>;
+
+  /// Answers a request of the plant's API or its metrics through `reply`: at once, or once the
+  /// engine has published or answered.
+  void plant(Request request, const std::string& address, Reply reply) {
+    const ApiTarget target = parseApiTarget(view(request.target()));
+    if (target.route == ApiRoute::kNone)
+      return reply(apiError(request, http::status::not_found, "No such resource"));
+    const ApiMethod method = methodOf(target.route);
+    if (request.method() != verbOf(method)) {
+      Response response =
+          apiError(request, http::status::method_not_allowed, "Method not allowed here");
+      response.set(http::field::allow, http::to_string(verbOf(method)));
+      return reply(std::move(response));
+    }
+    const std::optional<Role> role = apiRole(request, address);
+    if (!role) return reply(unauthorized(request));
+    if (method != ApiMethod::kGet) {
+      if (*role != Role::kOperator)
+        return reply(apiError(request, http::status::forbidden, "Only an operator may do this"));
+      if (foreignOrigin(request)) {
+        logMessage(kLogInfo, "Remote panel: API write from %s refused: foreign origin",
+                   address.c_str());
+        return reply(apiError(request, http::status::forbidden, "Foreign origin"));
+      }
+      return write(std::move(request), target, std::move(reply));
+    }
+    if (target.route == ApiRoute::kDescription) {
+      std::optional<std::string> text = readPageFile(options_.resourceFolder + kDescriptionFile);
+      if (!text) return reply(apiError(request, http::status::not_found, "No description here"));
+      return reply(jsonAnswer(request, http::status::ok, std::move(*text)));
+    }
+    if (target.route == ApiRoute::kEvents)
+      return reply(
+          apiError(request, http::status::upgrade_required, "The event stream is a WebSocket"));
+    read(std::move(request), target, std::move(reply));
+  }
+
+  /// The engine published: waiting reads are answered and the event streams told.
+  void published() {
+    std::shared_ptr<const PlantSnapshot> snapshot = context_.plant.latest();
+    if (!snapshot || snapshot->sequence == lastSequence_) return;
+    lastSequence_ = snapshot->sequence;
+    const auto now = std::chrono::steady_clock::now();
+    for (const Need need : kNeeds)
+      if (holds(*snapshot, need)) held_[index(need)] = {snapshot, now};
+    if (snapshot->sequence > staleUpTo_) answerWaiting(snapshot);
+    sendEvents(snapshot);
+  }
+
+  /// The engine's answer to write `id`; nothing when it was answered already (timed out).
+  void written(uint64_t id, const PlantReply& reply) {
+    const auto found = writes_.find(id);
+    if (found == writes_.end()) return;
+    HeldRequest pending = std::move(found->second);
+    writes_.erase(found);
+    // What was published before the write may show the old value, however new it is.
+    if (const auto latest = context_.plant.latest())
+      staleUpTo_ = std::max(staleUpTo_, latest->sequence);
+    http::status status = http::int_to_status(static_cast<unsigned>(reply.status));
+    const auto kind = http::to_status_class(status);
+    if (kind == http::status_class::unknown ||
+        (!reply.error.empty() && kind != http::status_class::client_error &&
+         kind != http::status_class::server_error))
+      status = reply.error.empty() ? http::status::ok : http::status::internal_server_error;
+    const bool failed = to_status_class(status) != http::status_class::successful;
+    pending.reply(jsonAnswer(
+        pending.request, status,
+        failed && reply.error.empty() ? errorJson("The engine refused") : replyJson(reply)));
+  }
+
+  /// Why an event stream from `address` is refused, or its role.
+  std::optional<Role> admitEvents(const Request& request, const std::string& address,
+                                  http::status& refusal) {
+    refusal = http::status::unauthorized;
+    const std::optional<Role> role = apiRole(request, address);
+    if (!role) return std::nullopt;
+    refusal = http::status::forbidden;
+    if (foreignOrigin(request)) {
+      logMessage(kLogInfo, "Remote panel: event stream from %s refused: foreign origin",
+                 address.c_str());
+      return std::nullopt;
+    }
+    if (eventClients_.size() >= kMostEventClients) {
+      logMessage(kLogInfo, "Remote panel: event stream from %s refused: %zu open", address.c_str(),
+                 eventClients_.size());
+      refusal = http::status::service_unavailable;
+      return std::nullopt;
+    }
+    return role;
+  }
+
+  void eventJoined(EventSink& client) {
+    // A first client starts from what comes next, not from an old picture.
+    if (eventClients_.empty()) diff_ = EventDiff();
+    eventClients_.insert(&client);
+    context_.plant.watch(+1);
+    if (client.values() && valueClients_++ == 0) {
+      diff_.forgetValues();
+      askForValues();
+    }
+    clientCount_.store(clients_.size() + eventClients_.size());
+    logMessage(kLogInfo, "Remote panel: event stream opened from %s", client.address().c_str());
+  }
+
+  void eventLeft(EventSink& client) {
+    if (eventClients_.erase(&client) == 0) return;
+    context_.plant.watch(-1);
+    if (client.values()) --valueClients_;
+    clientCount_.store(clients_.size() + eventClients_.size());
+  }
+
+  /// Arms the plant's timers (the sweep of waiting requests, the devices asked for values) and
+  /// its worker thread.
+  void setPlant(asio::steady_timer* sweep, asio::steady_timer* values, asio::thread_pool* worker) {
+    sweep_ = sweep;
+    valuesTick_ = values;
+    worker_ = worker;
+  }
+
+  /// The device list of snapshot `sequence`, made on the worker thread.
+  void listMade(uint64_t sequence, const std::string& text) {
+    listMaking_ = false;
+    devicesText_ = {sequence, text};
+    std::vector<HeldRequest> ready;
+    ready.swap(listWaiting_);
+    for (HeldRequest& read : ready)
+      read.reply(jsonAnswer(read.request, http::status::ok, devicesText_.second));
+  }
+
   /// A browser's WebSocket is open: the hello, then the whole picture.
   void joined(Client& client) {
     clients_.insert(&client);
-    clientCount_.store(clients_.size());
+    clientCount_.store(clients_.size() + eventClients_.size());
     logMessage(kLogInfo, "Remote panel: %s connected from %s",
                std::string(roleName(client.role())).c_str(), client.address().c_str());
     client.send(std::string(R"({"type":"hello","role":")") + std::string(roleName(client.role())) +
@@ -494,7 +770,7 @@ class ServerCore {
 
   void left(Client& client) {
     if (clients_.erase(&client) == 0) return;
-    clientCount_.store(clients_.size());
+    clientCount_.store(clients_.size() + eventClients_.size());
   }
 
   /// A message of a browser; only text ones mean anything.
@@ -634,6 +910,370 @@ class ServerCore {
     });
   }
 
+  // What a read shows, by the part of the snapshot it needs.
+  enum class Need : uint8_t { kStatus = 0, kDevices = 1, kReports = 2 };
+  static constexpr Need kNeeds[] = {Need::kStatus, Need::kDevices, Need::kReports};
+  static size_t index(Need need) { return static_cast<size_t>(need); }
+  static PlantBridge::Part partOf(Need need) {
+    switch (need) {
+      case Need::kDevices:
+        return PlantBridge::kDevices;
+      case Need::kReports:
+        return PlantBridge::kReports;
+      case Need::kStatus:
+        break;
+    }
+    return PlantBridge::kStatus;
+  }
+  static std::chrono::milliseconds freshness(Need need) {
+    switch (need) {
+      case Need::kDevices:
+        return kDevicesFresh;
+      case Need::kReports:
+        return kReportsFresh;
+      case Need::kStatus:
+        break;
+    }
+    return kStatusFresh;
+  }
+  static Need needOf(ApiRoute route) {
+    switch (route) {
+      case ApiRoute::kDevices:
+      case ApiRoute::kDevice:
+        return Need::kDevices;
+      case ApiRoute::kReports:
+      case ApiRoute::kReport:
+        return Need::kReports;
+      default:
+        return Need::kStatus;
+    }
+  }
+  // The status is in every publication.
+  static bool holds(const PlantSnapshot& snapshot, Need need) {
+    return need == Need::kStatus || (snapshot.parts & partOf(need)) != 0;
+  }
+  static http::verb verbOf(ApiMethod method) {
+    switch (method) {
+      case ApiMethod::kPut:
+        return http::verb::put;
+      case ApiMethod::kPost:
+        return http::verb::post;
+      case ApiMethod::kGet:
+        break;
+    }
+    return http::verb::get;
+  }
+
+  struct Held {
+    std::shared_ptr<const PlantSnapshot> snapshot;
+    std::chrono::steady_clock::time_point at{};  // when it came
+  };
+  struct WaitingRead {
+    Request request;
+    ApiTarget target;
+    Reply reply;
+    Need need;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  // A write waiting for the engine, or a read waiting for the worker.
+  struct HeldRequest {
+    Request request;
+    Reply reply;
+    std::chrono::steady_clock::time_point deadline;  // writes only
+  };
+
+  // The identity of the tokens file as it was read: a save renames a new file into place.
+  struct FileStamp {
+    ino_t inode = 0;
+    off_t size = -1;
+    time_t seconds = 0;
+    long nanoseconds = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+  };
+  static FileStamp stampOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return {info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+  }
+
+  // Reads the tokens again when their file changed; a file that cannot be read takes no token
+  // and never opens the server to all.
+  void refreshTokens() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - tokensLooked_ < kTokensLook) return;
+    tokensLooked_ = now;
+    const FileStamp stamp = stampOf(tokensPath_);
+    if (stamp == tokensStamp_) return;
+    tokensStamp_ = stamp;
+    std::string error;
+    std::optional<ApiTokens> loaded = ApiTokens::load(tokensPath_, error);
+    if (!loaded) {
+      logMessage(kLogInfo, "Remote panel: no API token is taken: %s", error.c_str());
+      tokens_ = ApiTokens();
+      tokensDamaged_ = true;
+      return;
+    }
+    tokens_ = std::move(*loaded);
+    tokensDamaged_ = false;
+    logMessage(kLogInfo, "Remote panel: %zu API tokens read again", tokens_.entries().size());
+  }
+
+  // No password and no token, serving loopback only: whoever reaches the port operates.
+  bool openToAll() {
+    refreshTokens();
+    return credentials_.empty() && tokens_.empty() && !tokensDamaged_ && loopbackOnly_;
+  }
+
+  // The role an API request's bearer token or session grants. A refusal is logged with the
+  // address only: a token never reaches the log.
+  std::optional<Role> apiRole(const Request& request, const std::string& address) {
+    const std::string_view authorization = view(request[http::field::authorization]);
+    if (authorization.empty()) {
+      // Open to all, the API answers only requests sent to a loopback name: a page of another
+      // site that had its name resolve to 127.0.0.1 passes the origin check, not this one.
+      if (openToAll() && !loopbackHost(view(request[http::field::host]))) {
+        logMessage(kLogInfo, "Remote panel: API request from %s refused: not sent to loopback",
+                   address.c_str());
+        return std::nullopt;
+      }
+      const std::optional<Role> role = roleOf(request);
+      if (!role)
+        logMessage(kLogInfo, "Remote panel: API request from %s refused: no token or session",
+                   address.c_str());
+      return role;
+    }
+    refreshTokens();
+    std::optional<Role> role;
+    if (authorization.size() > kBearerScheme.size() &&
+        startsWithNoCase(authorization, kBearerScheme))
+      role = tokens_.check(authorization.substr(kBearerScheme.size()));
+    if (!role)
+      logMessage(kLogInfo, "Remote panel: API request from %s refused: unknown token",
+                 address.c_str());
+    return role;
+  }
+
+  static Response unauthorized(const Request& request) {
+    Response response =
+        apiError(request, http::status::unauthorized, "A token or a session is needed");
+    response.set(http::field::www_authenticate, "Bearer");
+    return response;
+  }
+
+  // A browser's request made by a page of another site (no Origin: not a browser's).
+  static bool foreignOrigin(const Request& request) {
+    const std::string_view origin = view(request[http::field::origin]);
+    return !origin.empty() && !sameOrigin(origin, view(request[http::field::host]));
+  }
+
+  void read(Request request, const ApiTarget& target, Reply reply) {
+    const Need need = needOf(target.route);
+    const Held& held = held_[index(need)];
+    const auto now = std::chrono::steady_clock::now();
+    if (held.snapshot && now - held.at <= freshness(need) && held.snapshot->sequence > staleUpTo_)
+      return answerRead(std::move(request), target, held.snapshot, std::move(reply));
+    context_.plant.want(partOf(need));
+    waiting_.push_back({std::move(request), target, std::move(reply), need, now + kPlantReadWait});
+    armSweep();
+  }
+
+  Response readAnswer(const Request& request, const ApiTarget& target,
+                      const PlantSnapshot& snapshot) {
+    const auto found = [&](std::optional<std::string> text, const char* missing) {
+      return text ? jsonAnswer(request, http::status::ok, std::move(*text))
+                  : apiError(request, http::status::not_found, missing);
+    };
+    switch (target.route) {
+      case ApiRoute::kMonitors:
+        return jsonAnswer(request, http::status::ok, monitorsJson(snapshot));
+      case ApiRoute::kMonitor:
+        return found(monitorJson(snapshot, target.id), "No such monitor");
+      case ApiRoute::kDevices:
+        // The whole list is the largest answer: made once per snapshot.
+        if (devicesText_.first != snapshot.sequence)
+          devicesText_ = {snapshot.sequence, devicesJson(snapshot)};
+        return jsonAnswer(request, http::status::ok, devicesText_.second);
+      case ApiRoute::kDevice:
+        return found(deviceJson(snapshot, target.id), "No such device");
+      case ApiRoute::kCards:
+        return jsonAnswer(request, http::status::ok, cardsJson(snapshot));
+      case ApiRoute::kReports:
+        return jsonAnswer(request, http::status::ok, reportsJson(snapshot));
+      case ApiRoute::kReport:
+        return reportFile(request, target, snapshot);
+      case ApiRoute::kMetrics:
+        return metricsAnswer(request);
+      default:
+        return apiError(request, http::status::not_found, "No such resource");
+    }
+  }
+
+  // The metrics need no snapshot: the pass times and the viewers are there without one.
+  Response metricsAnswer(const Request& request) {
+    return answer(request, http::status::ok,
+                  renderMetrics({context_.plant.latest(), context_.plant.passes(),
+                                 clients_.size() + eventClients_.size()}),
+                  kMetricsType.data());
+  }
+
+  // Only a file the engine listed is served, so no name reaches outside the report folder.
+  Response reportFile(const Request& request, const ApiTarget& target,
+                      const PlantSnapshot& snapshot) {
+    for (const PlantReport& report : snapshot.reports) {
+      if (report.file != target.file) continue;
+      std::optional<std::string> text =
+          readPageFile(context_.reportFolder() + "reports/" + report.file);
+      if (!text) break;
+      return answer(request, http::status::ok, std::move(*text), reportType(report.file));
+    }
+    return apiError(request, http::status::not_found, "No such report");
+  }
+
+  void write(Request request, const ApiTarget& target, Reply reply) {
+    PlantRequest wanted;
+    if (target.route == ApiRoute::kItem) {
+      const std::string_view type = view(request[http::field::content_type]);
+      if (!startsWithNoCase(type, kJsonType))
+        return reply(apiError(request, http::status::unsupported_media_type,
+                              "The body must be application/json"));
+      std::string error;
+      std::optional<PlantRequest> parsed = readItemValue(target, request.body(), error);
+      if (!parsed) return reply(apiError(request, http::status::bad_request, error));
+      wanted = std::move(*parsed);
+    } else {
+      wanted.kind = target.action;
+      wanted.monitor = target.id;
+    }
+    const uint64_t id = ++lastWrite_;
+    writes_.emplace(id, HeldRequest{std::move(request), std::move(reply),
+                                    std::chrono::steady_clock::now() + kPlantWriteWait});
+    armSweep();
+    context_.plant.submit(std::move(wanted), [mailbox = mailbox_, id](PlantReply answer) {
+      mailbox->post(
+          [id, answer = std::move(answer)](ServerCore& core) { core.written(id, answer); });
+    });
+  }
+
+  void answerWaiting(const std::shared_ptr<const PlantSnapshot>& snapshot) {
+    std::vector<WaitingRead> ready;
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+      if (holds(*snapshot, it->need)) {
+        ready.push_back(std::move(*it));
+        it = waiting_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (WaitingRead& read : ready)
+      answerRead(std::move(read.request), read.target, snapshot, std::move(read.reply));
+  }
+
+  // Answers a read from `snapshot`. The whole device list, the one answer that takes long in a
+  // large plant (about 0.1 s for 32,000 items), is made on the worker thread, once per snapshot
+  // for every read waiting for it, so the server's thread goes on serving meanwhile.
+  void answerRead(Request request, const ApiTarget& target,
+                  const std::shared_ptr<const PlantSnapshot>& snapshot, Reply reply) {
+    if (target.route != ApiRoute::kDevices || worker_ == nullptr ||
+        devicesText_.first == snapshot->sequence)
+      return reply(readAnswer(request, target, *snapshot));
+    listWaiting_.push_back({std::move(request), std::move(reply), {}});
+    if (listMaking_) return;
+    listMaking_ = true;
+    asio::post(*worker_, [snapshot, mailbox = mailbox_] {
+      auto text = std::make_shared<const std::string>(devicesJson(*snapshot));
+      mailbox->post([sequence = snapshot->sequence, text](ServerCore& core) {
+        core.listMade(sequence, *text);
+      });
+    });
+  }
+
+  void armSweep() {
+    if (sweepPending_ || sweep_ == nullptr) return;
+    sweepPending_ = true;
+    sweep_->expires_after(kPlantSweep);
+    sweep_->async_wait([this](beast::error_code error) {
+      sweepPending_ = false;
+      if (!error) sweepWaiting();
+    });
+  }
+
+  // Answers the reads that waited long enough from the newest snapshot there is, and the
+  // writes the engine left unanswered; asks again for what the rest wait for, in case the
+  // publication they wanted was overtaken by a later one without it.
+  void sweepWaiting() {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<WaitingRead> late;
+    uint32_t parts = 0;
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+      if (it->deadline <= now) {
+        late.push_back(std::move(*it));
+        it = waiting_.erase(it);
+      } else {
+        parts |= partOf(it->need);
+        ++it;
+      }
+    }
+    if (parts != 0) context_.plant.want(parts);
+    std::vector<HeldRequest> unanswered;
+    for (auto it = writes_.begin(); it != writes_.end();) {
+      if (it->second.deadline <= now) {
+        unanswered.push_back(std::move(it->second));
+        it = writes_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (WaitingRead& read : late) {
+      const Held& held = held_[index(read.need)];
+      if (held.snapshot)
+        answerRead(std::move(read.request), read.target, held.snapshot, std::move(read.reply));
+      else if (read.target.route == ApiRoute::kMetrics)
+        read.reply(metricsAnswer(read.request));
+      else
+        read.reply(apiError(read.request, http::status::service_unavailable,
+                            "The engine has published nothing yet"));
+    }
+    for (HeldRequest& write : unanswered)
+      write.reply(apiError(write.request, http::status::service_unavailable,
+                           "The engine did not answer in time; the change may still be made"));
+    if (!waiting_.empty() || !writes_.empty()) armSweep();
+  }
+
+  void sendEvents(const std::shared_ptr<const PlantSnapshot>& snapshot) {
+    if (eventClients_.empty()) return;
+    const EventDiff::Events events = diff_.next(snapshot, valueClients_ > 0);
+    if (events.status.empty() && events.values.empty()) return;
+    const auto shared = [](const std::vector<std::string>& texts) {
+      std::vector<std::shared_ptr<const std::string>> out;
+      out.reserve(texts.size());
+      for (const std::string& text : texts)
+        out.push_back(std::make_shared<const std::string>(text));
+      return out;
+    };
+    const auto status = shared(events.status);
+    const auto values = shared(events.values);
+    const std::vector<EventSink*> all(eventClients_.begin(), eventClients_.end());
+    for (EventSink* client : all) {
+      for (const auto& message : status)
+        client->send(message);
+      if (client->values())
+        for (const auto& message : values)
+          client->send(message);
+    }
+  }
+
+  // While a client wants values, the engine publishes its devices every `kValuesInterval`.
+  void askForValues() {
+    if (valuesPending_ || valuesTick_ == nullptr) return;
+    context_.plant.want(PlantBridge::kDevices);
+    valuesPending_ = true;
+    valuesTick_->expires_after(kValuesInterval);
+    valuesTick_->async_wait([this](beast::error_code error) {
+      valuesPending_ = false;
+      if (!error && valueClients_ > 0) askForValues();
+    });
+  }
+
   Response login(const Request& request, const std::string& address) {
     if (credentials_.empty()) return redirect(request, kRootPath);
     const auto now = std::chrono::steady_clock::now();
@@ -670,6 +1310,9 @@ class ServerCore {
       const std::vector<Client*> all(clients_.begin(), clients_.end());
       for (Client* client : all)
         if (client->session() == id) client->closeNow();
+      const std::vector<EventSink*> streams(eventClients_.begin(), eventClients_.end());
+      for (EventSink* stream : streams)
+        if (stream->session() == id) stream->closeNow();
     }
     logMessage(kLogInfo, "Remote panel: logged out from %s", address.c_str());
     Response response = redirect(request, kLoginPath);
@@ -694,11 +1337,37 @@ class ServerCore {
   AppContext& context_;
   const RemoteOptions& options_;
   const Credentials credentials_;
+  ApiTokens tokens_;
+  const std::string tokensPath_;
+  FileStamp tokensStamp_;
+  std::chrono::steady_clock::time_point tokensLooked_;
+  bool tokensDamaged_ = false;
+  const bool loopbackOnly_;
   const bool tls_;
+  const std::shared_ptr<PlantMailbox> mailbox_;
   SessionTable sessions_;
   LoginThrottle throttle_;
   std::unordered_set<Connection*> connections_;
   std::unordered_set<Client*> clients_;
+  // The plant: the newest snapshot holding each part, the reads and writes waiting for the
+  // engine (after `connections_`, so they go first), and the event streams.
+  std::array<Held, std::size(kNeeds)> held_;
+  uint64_t lastSequence_ = 0;
+  uint64_t staleUpTo_ = 0;
+  std::pair<uint64_t, std::string> devicesText_;
+  asio::thread_pool* worker_ = nullptr;
+  bool listMaking_ = false;
+  std::vector<HeldRequest> listWaiting_;
+  std::vector<WaitingRead> waiting_;
+  std::unordered_map<uint64_t, HeldRequest> writes_;
+  uint64_t lastWrite_ = 0;
+  asio::steady_timer* sweep_ = nullptr;
+  bool sweepPending_ = false;
+  std::unordered_set<EventSink*> eventClients_;
+  EventDiff diff_;
+  size_t valueClients_ = 0;
+  asio::steady_timer* valuesTick_ = nullptr;
+  bool valuesPending_ = false;
   std::vector<uint32_t> snapshot_;
   // The version of `snapshot_` and `lamps_` (versions start at 1), and the updates encoded to
   // it, by the version their browsers showed (`kWholeUpdate` for a whole picture).
@@ -886,7 +1555,109 @@ class SocketClient final : public Client,
 };
 
 // ---------------------------------------------------------------------------------------------
-// [6] HttpConnection: requests until a WebSocket upgrade
+// [6] EventClient: the event stream of one API client
+
+template <class Stream>
+class EventClient final : public EventSink,
+                          public std::enable_shared_from_this<EventClient<Stream>> {
+ public:
+  EventClient(ServerCore& core, std::string address, std::string session, bool values,
+              Stream&& stream)
+      : EventSink(core, std::move(address), std::move(session), values),
+        socket_(std::move(stream)) {}
+
+  ~EventClient() override { core_.eventLeft(*this); }
+
+  void accept(Request request) {
+    request_ = std::move(request);
+    beast::get_lowest_layer(socket_).expires_never();
+    websocket::stream_base::timeout timeout{};
+    timeout.handshake_timeout = kRequestTime;
+    timeout.idle_timeout = websocket::stream_base::none();
+    timeout.keep_alive_pings = false;
+    socket_.set_option(timeout);
+    keepAlive(beast::get_lowest_layer(socket_).socket());
+    socket_.set_option(websocket::stream_base::decorator(
+        [](websocket::response_type& response) { addCommonHeaders(response); }));
+    socket_.read_message_max(kMostClientMessageBytes);
+    socket_.async_accept(request_, [self = this->shared_from_this()](beast::error_code error) {
+      if (!error && !self->closed_) {
+        self->core_.eventJoined(*self);
+        self->read();
+      }
+    });
+  }
+
+  void send(std::shared_ptr<const std::string> message) override {
+    if (closed_) return;
+    if (outgoing_.size() >= kMostEventBacklog) {
+      logMessage(kLogInfo, "Remote panel: event stream of %s dropped: %zu messages unsent",
+                 address().c_str(), outgoing_.size());
+      closeNow();
+      return;
+    }
+    outgoing_.push_back(std::move(message));
+    if (!writing_) writeNext();
+  }
+
+  void closeNow() override {
+    closed_ = true;
+    closeSocket(socket_);
+  }
+
+ private:
+  // The stream only speaks: what a client says is read, within bounds, and let go.
+  void read() {
+    socket_.async_read(readBuffer_,
+                       [self = this->shared_from_this()](beast::error_code error, size_t) {
+                         self->readBuffer_.clear();
+                         if (error) return self->closeNow();
+                         const auto now = std::chrono::steady_clock::now();
+                         if (now - self->windowStart_ >= 1s) {
+                           self->windowStart_ = now;
+                           self->messagesInWindow_ = 0;
+                         }
+                         if (++self->messagesInWindow_ > kMostMessagesPerSecond) {
+                           logMessage(kLogInfo,
+                                      "Remote panel: %s sent more than %d messages a "
+                                      "second, closed",
+                                      self->address().c_str(), kMostMessagesPerSecond);
+                           return self->closeNow();
+                         }
+                         if (!self->closed_) self->read();
+                       });
+  }
+
+  void writeNext() {
+    if (outgoing_.empty() || closed_) {
+      writing_ = false;
+      return;
+    }
+    writing_ = true;
+    socket_.text(true);
+    socket_.async_write(asio::buffer(*outgoing_.front()),
+                        [self = this->shared_from_this()](beast::error_code error, size_t) {
+                          self->outgoing_.pop_front();
+                          if (error) {
+                            self->writing_ = false;
+                            return self->closeNow();
+                          }
+                          self->writeNext();
+                        });
+  }
+
+  websocket::stream<Stream> socket_;
+  Request request_;
+  beast::flat_buffer readBuffer_;
+  std::deque<std::shared_ptr<const std::string>> outgoing_;
+  bool writing_ = false;
+  bool closed_ = false;
+  std::chrono::steady_clock::time_point windowStart_{};
+  int messagesInWindow_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// [7] HttpConnection: requests until a WebSocket upgrade
 
 template <class Stream>
 class HttpConnection final : public Connection,
@@ -935,9 +1706,31 @@ class HttpConnection final : public Connection,
     }
     if (error) return refuse(http::status::bad_request);
     Request request = parser_->release();
-    if (websocket::is_upgrade(request) && pathOf(view(request.target())) == kSocketPath)
-      return upgrade(std::move(request));
+    const std::string_view path = pathOf(view(request.target()));
+    if (websocket::is_upgrade(request)) {
+      if (path == kSocketPath) return upgrade(std::move(request));
+      if (path == kEventsPath) return upgradeEvents(std::move(request));
+    }
+    if (path.substr(0, kApiPrefix.size()) == kApiPrefix || path == kMetricsPath)
+      return core_.plant(std::move(request), address_,
+                         [self = this->shared_from_this()](Response response) {
+                           self->respond(std::move(response));
+                         });
     respond(core_.route(request, address_));
+  }
+
+  void upgradeEvents(Request request) {
+    http::status refusal{};
+    if (!core_.admitEvents(request, address_, refusal)) {
+      Response response = apiError(request, refusal, "The event stream is refused");
+      response.keep_alive(false);
+      return respond(std::move(response));
+    }
+    upgraded_ = true;
+    const bool values = parseApiTarget(view(request.target())).values;
+    const std::string session(ServerCore::sessionOf(request));
+    std::make_shared<EventClient<Stream>>(core_, address_, session, values, std::move(stream_))
+        ->accept(std::move(request));
   }
 
   void upgrade(Request request) {
@@ -989,8 +1782,17 @@ class HttpConnection final : public Connection,
 
 }  // namespace
 
+void PlantMailbox::published() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (io_ == nullptr || noticePosted_.exchange(true)) return;
+  asio::post(*io_, [self = shared_from_this(), core = core_] {
+    self->noticePosted_.store(false);
+    core->published();
+  });
+}
+
 // ---------------------------------------------------------------------------------------------
-// [7] RemoteServer: start and stop
+// [8] RemoteServer: start and stop
 
 struct RemoteServer::State {
   State(AppContext& context_, RemoteOptions options_)
@@ -999,6 +1801,7 @@ struct RemoteServer::State {
   AppContext& context;
   const RemoteOptions options;
   ScreenRelay relay;
+  const std::shared_ptr<PlantMailbox> mailbox = std::make_shared<PlantMailbox>();
   std::atomic<uint16_t> boundPort{0};
   std::atomic<size_t> clientCount{0};
   // Declared before the loop and its objects, so they go first.
@@ -1009,6 +1812,10 @@ struct RemoteServer::State {
   std::optional<asio::steady_timer> lampSoon;
   std::optional<asio::steady_timer> lampLate;
   std::optional<asio::steady_timer> acceptPause;
+  std::optional<asio::steady_timer> plantSweep;
+  std::optional<asio::steady_timer> valuesTick;
+  // Makes the answers too long to make on the loop's thread.
+  std::optional<asio::thread_pool> worker;
   std::thread thread;
   std::future<void> ended;
 
@@ -1048,6 +1855,9 @@ struct RemoteServer::State {
     lampSoon.reset();
     lampLate.reset();
     acceptPause.reset();
+    plantSweep.reset();
+    valuesTick.reset();
+    worker.reset();
     acceptor.reset();
     io.reset();
     tlsContext.reset();
@@ -1056,14 +1866,16 @@ struct RemoteServer::State {
     clientCount.store(0);
   }
 
-  std::string open(const Credentials& credentials) {
+  std::string open(const Credentials& credentials, const ApiTokens& tokens) {
     beast::error_code error;
     const asio::ip::address address = asio::ip::make_address(options.address, error);
     if (error) return "Remote panel: \"" + options.address + "\" is not an IP address";
-    if (credentials.empty() && !address.is_loopback())
-      return "Remote panel: no password is set, so it serves only loopback addresses such as "
-             "127.0.0.1, not " +
-             options.address + "; set one with \"qelm-engine passwd\"";
+    if (credentials.empty() && tokens.empty() && !address.is_loopback())
+      return "Remote panel: no password is set, nor an API token, so it serves only loopback "
+             "addresses such as 127.0.0.1, not " +
+             options.address +
+             "; set a password with \"qelm-engine passwd\" or make a token with \"qelm-engine "
+             "token\"";
     const bool tls = !options.certificateFile.empty();
     if (tls != !options.keyFile.empty())
       return "Remote panel: TLS needs both a certificate and a key file";
@@ -1082,7 +1894,8 @@ struct RemoteServer::State {
         return "Remote panel: could not read the key \"" + options.keyFile +
                "\": " + error.message();
     }
-    core.emplace(context, options, credentials, tls, clientCount);
+    core.emplace(context, options, credentials, tokens, address.is_loopback(), tls, clientCount,
+                 mailbox);
     const tcp::endpoint endpoint(address, options.port);
     acceptor.emplace(*io);
     if (acceptor->open(endpoint.protocol(), error) ||
@@ -1095,7 +1908,11 @@ struct RemoteServer::State {
     lampSoon.emplace(*io);
     lampLate.emplace(*io);
     acceptPause.emplace(*io);
+    plantSweep.emplace(*io);
+    valuesTick.emplace(*io);
+    worker.emplace(1);
     core->setLampTimers(&*lampSoon, &*lampLate);
+    core->setPlant(&*plantSweep, &*valuesTick, &*worker);
     return {};
   }
 };
@@ -1114,7 +1931,10 @@ std::string RemoteServer::start() {
   std::optional<Credentials> credentials =
       Credentials::load(state.options.dataFolder + Credentials::kFileName, error);
   if (!credentials) return "Remote panel: " + error;
-  error = state.open(*credentials);
+  const std::optional<ApiTokens> tokens =
+      ApiTokens::load(state.options.dataFolder + ApiTokens::kFileName, error);
+  if (!tokens) return "Remote panel: " + error;
+  error = state.open(*credentials, *tokens);
   if (!error.empty()) {
     state.release();
     return error;
@@ -1124,6 +1944,8 @@ std::string RemoteServer::start() {
     state.relay.taken();
     state.core->screensChanged();
   });
+  state.mailbox->open(*state.io, *state.core);
+  state.context.plant.onPublished([mailbox = state.mailbox] { mailbox->published(); });
   std::promise<void> ended;
   state.ended = ended.get_future();
   state.thread = std::thread([&state, done = std::move(ended)]() mutable {
@@ -1150,16 +1972,22 @@ void RemoteServer::stop() {
   State& state = *state_;
   if (!state.thread.joinable()) return;
   state.relay.detach(state.context);
+  // From here the engine's notices and answers post nothing.
+  state.context.plant.onPublished(nullptr);
+  state.mailbox->close();
   asio::post(*state.io, [&state] {
     beast::error_code ignored;
     state.acceptor->close(ignored);
     state.lampSoon->cancel();
     state.lampLate->cancel();
     state.acceptPause->cancel();
+    state.plantSweep->cancel();
+    state.valuesTick->cancel();
     state.core->closeAll();
   });
   if (state.ended.wait_for(kStopWait) != std::future_status::ready) state.io->stop();
   state.thread.join();
+  state.worker->join();
   state.release();
 }
 

@@ -20,8 +20,10 @@ struct RemoteOptions {
 };
 
 /// The panel in a browser: serves the page, logs browsers in and relays the screens, lamps and
-/// input over WebSocket, on a thread of its own. Everything a browser sends is read by
-/// Boost.Beast with bounds on every length and time.
+/// input over WebSocket, on a thread of its own; beside the panel, the plant's JSON API
+/// (`/api/`), its event stream and its metrics (`/metrics`), from what the engine publishes in
+/// `context.plant`. Everything a client sends is read by Boost.Beast with bounds on every length
+/// and time.
 ///
 /// Owned by whoever runs the engine (the headless host, the desktop): construct it with the
 /// engine's context, `start()` it once the engine runs, `stop()` it before the engine stops. It
@@ -36,14 +38,14 @@ class RemoteServer {
   RemoteServer& operator=(const RemoteServer&) = delete;
 
   /// Reads the passwords, binds and starts serving; empty on success, else why it could not.
-  /// Refuses an address other than loopback while no password is set.
+  /// Refuses an address other than loopback while no password and no API token is set.
   std::string start();
   /// Ends every connection and the thread; the server may be started again. Also done by the
   /// destructor.
   void stop();
   /// The port listened on (the system's choice for port 0); 0 when not serving.
   uint16_t port() const;
-  /// Browsers connected over WebSocket.
+  /// WebSockets open: browsers showing the panel and API clients' event streams.
   size_t clients() const;
   /// True while serving.
   bool running() const;
