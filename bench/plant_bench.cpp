@@ -156,9 +156,10 @@ class Child {
   int status_ = 0;
 };
 
-/// User plus system processor time of `pid`, seconds (to the kernel's tick).
-double cpuSeconds(pid_t pid) {
-  const std::string text = readFile("/proc/" + std::to_string(pid) + "/stat");
+/// User plus system processor time in a stat file of /proc (a process's or a thread's),
+/// seconds, to the kernel's tick.
+double statCpuSeconds(const fs::path& stat) {
+  const std::string text = readFile(stat);
   const size_t name = text.rfind(')');
   if (name == std::string::npos) return std::nan("");
   std::istringstream fields(text.substr(name + 1));
@@ -170,12 +171,27 @@ double cpuSeconds(pid_t pid) {
   return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+double cpuSeconds(pid_t pid) {
+  return statCpuSeconds("/proc/" + std::to_string(pid) + "/stat");
+}
+
 /// A line "NAME: N kB" of /proc/PID/status, in MiB.
 double statusMiB(pid_t pid, const std::string& name) {
   std::istringstream lines(readFile("/proc/" + std::to_string(pid) + "/status"));
   for (std::string line; std::getline(lines, line);)
     if (line.rfind(name + ":", 0) == 0) return std::stod(line.substr(name.size() + 1)) / 1024;
   return std::nan("");
+}
+
+/// The processor time of each thread of `pid`, seconds, by thread id.
+std::vector<std::pair<pid_t, double>> threadCpuSeconds(pid_t pid) {
+  std::vector<std::pair<pid_t, double>> threads;
+  std::error_code error;
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const fs::directory_entry& task : fs::directory_iterator(tasks, error))
+    threads.emplace_back(static_cast<pid_t>(std::stoi(task.path().filename().string())),
+                         statCpuSeconds(task.path() / "stat"));
+  return threads;
 }
 
 /// Runs a program to its end; its exit status (0: done).
@@ -495,6 +511,12 @@ void printTable(const std::vector<Row>& rows) {
     line(row.figure, row.plant, row.defaults, row.goal, row.verdict);
 }
 
+/// The panels' resident memory now, in MiB, as a line of the log.
+void printMemory(pid_t plant, pid_t defaults, const std::string& when) {
+  std::printf("  RSS %s: plant panel %.1f MiB, default panel %.1f MiB\n", when.c_str(),
+              statusMiB(plant, "VmRSS"), statusMiB(defaults, "VmRSS"));
+}
+
 void note(const std::string& text) {
   std::printf("# %s (%s)\n", text.c_str(), loadAverage().c_str());
   std::fflush(stdout);
@@ -549,7 +571,9 @@ struct ApiFigures {
   size_t requests = 0;
   size_t failed = 0;
   double achievedRate = 0;
-  std::vector<double> ms;  // sorted
+  std::vector<double> ms;          // sorted
+  std::vector<double> monitorsMs;  // sorted, /api/monitors only
+  std::vector<double> devicesMs;   // sorted, /api/devices/{n} only
 };
 
 /// GET /api/monitors and /api/devices/{n} in turn at `rate` a second for `seconds`, from two
@@ -565,7 +589,7 @@ ApiFigures apiLoad(uint16_t port, int rate, double seconds, int devices) {
   constexpr int kConnections = 2;
   const auto period = std::chrono::duration<double>(kConnections / static_cast<double>(rate));
   const auto total = static_cast<size_t>(rate * seconds) / kConnections;
-  std::vector<std::vector<double>> ms(kConnections);
+  std::vector<std::vector<std::pair<double, bool>>> ms(kConnections);  // ms, a device's
   std::vector<size_t> failed(kConnections, 0);
   const auto start = SteadyClock::now() + std::chrono::milliseconds(50);
   std::vector<std::thread> threads;
@@ -576,13 +600,13 @@ ApiFigures apiLoad(uint16_t port, int rate, double seconds, int devices) {
         const auto due = start + std::chrono::duration_cast<SteadyClock::duration>(
                                      period * (static_cast<double>(i) + c / double(kConnections)));
         std::this_thread::sleep_until(due);
+        const bool device = (i + static_cast<size_t>(c)) % 2 == 1;
         const std::string target =
-            (i + static_cast<size_t>(c)) % 2 == 0
-                ? std::string("/api/monitors")
-                : "/api/devices/" + std::to_string((i * kConnections + c) % devices + 1);
+            device ? "/api/devices/" + std::to_string((i * kConnections + c) % devices + 1)
+                   : std::string("/api/monitors");
         const int status = client.get(target).status;
-        ms[c].push_back(
-            std::chrono::duration<double, std::milli>(SteadyClock::now() - due).count());
+        ms[c].emplace_back(
+            std::chrono::duration<double, std::milli>(SteadyClock::now() - due).count(), device);
         if (status != 200) ++failed[c];
       }
     });
@@ -591,10 +615,15 @@ ApiFigures apiLoad(uint16_t port, int rate, double seconds, int devices) {
     thread.join();
   const double wall = std::chrono::duration<double>(SteadyClock::now() - start).count();
   for (int c = 0; c < kConnections; ++c) {
-    figures.ms.insert(figures.ms.end(), ms[c].begin(), ms[c].end());
+    for (const auto& [took, device] : ms[c]) {
+      figures.ms.push_back(took);
+      (device ? figures.devicesMs : figures.monitorsMs).push_back(took);
+    }
     figures.failed += failed[c];
   }
   std::sort(figures.ms.begin(), figures.ms.end());
+  std::sort(figures.monitorsMs.begin(), figures.monitorsMs.end());
+  std::sort(figures.devicesMs.begin(), figures.devicesMs.end());
   figures.requests = figures.ms.size();
   figures.achievedRate = static_cast<double>(figures.requests) / wall;
   return figures;
@@ -700,6 +729,7 @@ void run(const Options& options) {
       std::printf("  window %d: plant panel %.2f %%, default panel %.2f %%, simulators %.2f %%\n",
                   r + 1, cpu[0], cpu[1], cpu[2]);
     }
+    printMemory(plant.pid(), defaults.pid(), "idle");
     rows.push_back({"panel engine idle, % of a core, median (lowest to highest)",
                     spreadText(plantIdle, 2, " %"), spreadText(defaultIdle, 2, " %"),
                     "<= 1.3 x default",
@@ -718,6 +748,75 @@ void run(const Options& options) {
   Panel plant(paths, paths.plant / "panel", "panel-plant-sessions");
   Panel defaults(paths, paths.defaultData, "panel-default-sessions");
   std::this_thread::sleep_for(std::chrono::seconds(5));
+  HttpClient plantMetrics(plant.port());
+  HttpClient defaultMetrics(defaults.port());
+  const std::optional<PassCounts> plantBefore = PassCounts::scrape(plantMetrics);
+  const std::optional<PassCounts> defaultBefore = PassCounts::scrape(defaultMetrics);
+  // The pass times between two scrapes of each panel's histogram, as a row.
+  const auto passRow = [&](const std::string& when, const std::optional<PassCounts>& plantFrom,
+                           const std::optional<PassCounts>& defaultFrom) {
+    const std::optional<PassCounts> plantTo = PassCounts::scrape(plantMetrics);
+    const std::optional<PassCounts> defaultTo = PassCounts::scrape(defaultMetrics);
+    if (!plantFrom || !defaultFrom || !plantTo || !defaultTo) {
+      rows.push_back({"engine pass, " + when, "no pass histogram in this build", "", "p99 < 1 ms",
+                      "not measured"});
+      return;
+    }
+    const PassCounts plantPasses = plantTo->since(*plantFrom);
+    const PassCounts defaultPasses = defaultTo->since(*defaultFrom);
+    const auto passText = [](const PassCounts& passes) {
+      return "p99 <= " + fixed(passes.boundOf(0.99) * 1e3, 2) + " ms; " +
+             fixed(passes.percentOver(0.001), 3) + " % over 1 ms; " + fixed(passes.count, 0) +
+             " passes";
+    };
+    rows.push_back({"engine pass (histogram bucket), " + when, passText(plantPasses),
+                    passText(defaultPasses), "p99 < 1 ms",
+                    met(plantPasses.percentOver(0.001) < 1)});
+  };
+  std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+  passRow("sessions", plantBefore, defaultBefore);
+
+  // The API's reads first with no browser, then with the browsers following both panels.
+  const auto measureApi = [&](const std::string& when) {
+    note("API reads, " + when + ": " + std::to_string(options.rate) + " a second for " +
+         fixed(options.apiSeconds, 0) + " s on each panel in turn");
+    const ApiFigures plantApi =
+        apiLoad(plant.port(), options.rate, options.apiSeconds, plantDevices);
+    const ApiFigures defaultApi =
+        apiLoad(defaults.port(), options.rate, options.apiSeconds, defaultDevices);
+    for (const auto& [name, api] :
+         {std::pair{"plant", &plantApi}, std::pair{"default", &defaultApi}}) {
+      if (!api->present) continue;
+      const auto over = [](const std::vector<double>& ms) {
+        return std::to_string(ms.end() - std::upper_bound(ms.begin(), ms.end(), 2.0));
+      };
+      std::printf(
+          "  %s: /api/monitors p50 %.2f p99 %.2f max %.1f ms (%s over 2 ms); "
+          "/api/devices/{n} p50 %.2f p99 %.2f max %.1f ms (%s over 2 ms)\n",
+          name, quantile(api->monitorsMs, 0.5), quantile(api->monitorsMs, 0.99),
+          api->monitorsMs.back(), over(api->monitorsMs).c_str(), quantile(api->devicesMs, 0.5),
+          quantile(api->devicesMs, 0.99), api->devicesMs.back(), over(api->devicesMs).c_str());
+    }
+    printMemory(plant.pid(), defaults.pid(), "after the API reads, " + when);
+    if (!plantApi.present) {
+      rows.push_back({"API reads, " + when, "no /api/monitors in this build", "",
+                      "p99 <= 2 ms at 500/s", "not measured"});
+      return;
+    }
+    const auto apiText = [](const ApiFigures& api) {
+      return "p50 " + fixed(quantile(api.ms, 0.5), 2) + ", p99 " +
+             fixed(quantile(api.ms, 0.99), 2) + ", max " + fixed(api.ms.back(), 1) + " ms; " +
+             fixed(api.achievedRate, 0) + "/s, " + std::to_string(api.failed) + " of " +
+             std::to_string(api.requests) + " not 200";
+    };
+    rows.push_back({"API reads (/api/monitors, /api/devices/{n} in turn), " + when,
+                    apiText(plantApi), defaultApi.present ? apiText(defaultApi) : "-",
+                    "p99 <= 2 ms at 500/s",
+                    met(quantile(plantApi.ms, 0.99) <= 2 && plantApi.failed == 0)});
+  };
+  printMemory(plant.pid(), defaults.pid(), "sessions");
+  measureApi("sessions, no browser");
+
   note("sessions running; " + std::to_string(options.viewers) + " browsers on each panel");
   std::vector<std::unique_ptr<Viewer>> viewers;
   for (int v = 0; v < options.viewers; ++v) {
@@ -725,38 +824,24 @@ void run(const Options& options) {
     viewers.push_back(std::make_unique<Viewer>(defaults.port()));
   }
   std::this_thread::sleep_for(std::chrono::seconds(2));
-  HttpClient plantMetrics(plant.port());
-  HttpClient defaultMetrics(defaults.port());
-  const std::optional<PassCounts> plantBefore = PassCounts::scrape(plantMetrics);
-  const std::optional<PassCounts> defaultBefore = PassCounts::scrape(defaultMetrics);
-
+  const std::optional<PassCounts> plantBrowsed = PassCounts::scrape(plantMetrics);
+  const std::optional<PassCounts> defaultBrowsed = PassCounts::scrape(defaultMetrics);
+  const std::vector<std::pair<pid_t, double>> threadsBefore = threadCpuSeconds(plant.pid());
   const std::vector<double> busy =
       cpuPercentOver({plant.pid(), defaults.pid(), simulator.pid()}, options.seconds);
+  const std::vector<std::pair<pid_t, double>> threadsAfter = threadCpuSeconds(plant.pid());
   std::printf(
       "  sessions and browsers, %.0f s: plant panel %.2f %%, default panel %.2f %%, "
-      "simulators %.2f %%\n",
+      "simulators %.2f %%\n  the plant panel's threads:",
       options.seconds, busy[0], busy[1], busy[2]);
-
-  note("API reads: " + std::to_string(options.rate) + " a second for " +
-       fixed(options.apiSeconds, 0) + " s on each panel in turn");
-  const ApiFigures plantApi = apiLoad(plant.port(), options.rate, options.apiSeconds, plantDevices);
-  const ApiFigures defaultApi =
-      apiLoad(defaults.port(), options.rate, options.apiSeconds, defaultDevices);
-  if (plantApi.present) {
-    const double p99 = quantile(plantApi.ms, 0.99);
-    const auto apiText = [](const ApiFigures& api) {
-      return "p50 " + fixed(quantile(api.ms, 0.5), 2) + ", p99 " +
-             fixed(quantile(api.ms, 0.99), 2) + ", max " + fixed(api.ms.back(), 1) + " ms; " +
-             fixed(api.achievedRate, 0) + "/s, " + std::to_string(api.failed) + " of " +
-             std::to_string(api.requests) + " not 200";
-    };
-    rows.push_back({"API reads (/api/monitors, /api/devices/{n} in turn)", apiText(plantApi),
-                    defaultApi.present ? apiText(defaultApi) : "-", "p99 <= 2 ms at 500/s",
-                    met(p99 <= 2 && plantApi.failed == 0)});
-  } else {
-    rows.push_back({"API reads", "no /api/monitors in this build", "", "p99 <= 2 ms at 500/s",
-                    "not measured"});
-  }
+  for (const auto& [tid, after] : threadsAfter)
+    for (const auto& [earlier, before] : threadsBefore)
+      if (earlier == tid && after - before > 0)
+        std::printf(" %d %.2f %%", static_cast<int>(tid), 100 * (after - before) / options.seconds);
+  std::printf("\n");
+  printMemory(plant.pid(), defaults.pid(), "sessions and browsers");
+  passRow("sessions and browsers", plantBrowsed, defaultBrowsed);
+  measureApi("sessions and " + std::to_string(options.viewers) + " browsers");
 
   note("metrics scrapes: " + std::to_string(options.scrapes) + " on each panel, 100 ms apart");
   const auto [plantScrapes, plantBytes] = scrapeTimes(plant.port(), options.scrapes);
@@ -773,23 +858,7 @@ void run(const Options& options) {
     rows.push_back({"GET /metrics", "no /metrics in this build", "", "<= 5 ms", "not measured"});
   }
 
-  const std::optional<PassCounts> plantAfter = PassCounts::scrape(plantMetrics);
-  const std::optional<PassCounts> defaultAfter = PassCounts::scrape(defaultMetrics);
-  if (plantBefore && defaultBefore && plantAfter && defaultAfter) {
-    const PassCounts plantPasses = plantAfter->since(*plantBefore);
-    const PassCounts defaultPasses = defaultAfter->since(*defaultBefore);
-    const auto passText = [](const PassCounts& passes) {
-      return "p99 <= " + fixed(passes.boundOf(0.99) * 1e3, 2) + " ms; " +
-             fixed(passes.percentOver(0.001), 3) + " % over 1 ms; " + fixed(passes.count, 0) +
-             " passes";
-    };
-    rows.push_back({"engine pass, sessions + browsers + API + scrapes (histogram bucket)",
-                    passText(plantPasses), passText(defaultPasses), "p99 < 1 ms",
-                    met(plantPasses.percentOver(0.001) < 1)});
-  } else {
-    rows.push_back(
-        {"engine pass", "no pass histogram in this build", "", "p99 < 1 ms", "not measured"});
-  }
+  passRow("the whole run: sessions, API reads, browsers, scrapes", plantBefore, defaultBefore);
 
   rows.push_back({"panel engine RSS now (peak), sessions + browsers, after API and scrapes",
                   fixed(statusMiB(plant.pid(), "VmRSS"), 1, " MiB") + " (" +
