@@ -753,25 +753,30 @@ void run(const Options& options) {
   const std::optional<PassCounts> plantBefore = PassCounts::scrape(plantMetrics);
   const std::optional<PassCounts> defaultBefore = PassCounts::scrape(defaultMetrics);
   // The pass times between two scrapes of each panel's histogram, as a row.
+  const auto passRowBetween =
+      [&](const std::string& when, const std::optional<PassCounts>& plantFrom,
+          const std::optional<PassCounts>& plantTo, const std::optional<PassCounts>& defaultFrom,
+          const std::optional<PassCounts>& defaultTo) {
+        if (!plantFrom || !defaultFrom || !plantTo || !defaultTo) {
+          rows.push_back({"engine pass, " + when, "no pass histogram in this build", "",
+                          "p99 < 1 ms", "not measured"});
+          return;
+        }
+        const PassCounts plantPasses = plantTo->since(*plantFrom);
+        const PassCounts defaultPasses = defaultTo->since(*defaultFrom);
+        const auto passText = [](const PassCounts& passes) {
+          return "p99 <= " + fixed(passes.boundOf(0.99) * 1e3, 2) + " ms; " +
+                 fixed(passes.percentOver(0.001), 3) + " % over 1 ms; " + fixed(passes.count, 0) +
+                 " passes";
+        };
+        rows.push_back({"engine pass (histogram bucket), " + when, passText(plantPasses),
+                        passText(defaultPasses), "p99 < 1 ms",
+                        met(plantPasses.percentOver(0.001) < 1)});
+      };
   const auto passRow = [&](const std::string& when, const std::optional<PassCounts>& plantFrom,
                            const std::optional<PassCounts>& defaultFrom) {
-    const std::optional<PassCounts> plantTo = PassCounts::scrape(plantMetrics);
-    const std::optional<PassCounts> defaultTo = PassCounts::scrape(defaultMetrics);
-    if (!plantFrom || !defaultFrom || !plantTo || !defaultTo) {
-      rows.push_back({"engine pass, " + when, "no pass histogram in this build", "", "p99 < 1 ms",
-                      "not measured"});
-      return;
-    }
-    const PassCounts plantPasses = plantTo->since(*plantFrom);
-    const PassCounts defaultPasses = defaultTo->since(*defaultFrom);
-    const auto passText = [](const PassCounts& passes) {
-      return "p99 <= " + fixed(passes.boundOf(0.99) * 1e3, 2) + " ms; " +
-             fixed(passes.percentOver(0.001), 3) + " % over 1 ms; " + fixed(passes.count, 0) +
-             " passes";
-    };
-    rows.push_back({"engine pass (histogram bucket), " + when, passText(plantPasses),
-                    passText(defaultPasses), "p99 < 1 ms",
-                    met(plantPasses.percentOver(0.001) < 1)});
+    passRowBetween(when, plantFrom, PassCounts::scrape(plantMetrics), defaultFrom,
+                   PassCounts::scrape(defaultMetrics));
   };
   std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
   passRow("sessions", plantBefore, defaultBefore);
@@ -780,10 +785,14 @@ void run(const Options& options) {
   const auto measureApi = [&](const std::string& when) {
     note("API reads, " + when + ": " + std::to_string(options.rate) + " a second for " +
          fixed(options.apiSeconds, 0) + " s on each panel in turn");
+    const std::optional<PassCounts> plantFrom = PassCounts::scrape(plantMetrics);
     const ApiFigures plantApi =
         apiLoad(plant.port(), options.rate, options.apiSeconds, plantDevices);
+    const std::optional<PassCounts> plantTo = PassCounts::scrape(plantMetrics);
+    const std::optional<PassCounts> defaultFrom = PassCounts::scrape(defaultMetrics);
     const ApiFigures defaultApi =
         apiLoad(defaults.port(), options.rate, options.apiSeconds, defaultDevices);
+    const std::optional<PassCounts> defaultTo = PassCounts::scrape(defaultMetrics);
     for (const auto& [name, api] :
          {std::pair{"plant", &plantApi}, std::pair{"default", &defaultApi}}) {
       if (!api->present) continue;
@@ -813,6 +822,7 @@ void run(const Options& options) {
                     apiText(plantApi), defaultApi.present ? apiText(defaultApi) : "-",
                     "p99 <= 2 ms at 500/s",
                     met(quantile(plantApi.ms, 0.99) <= 2 && plantApi.failed == 0)});
+    passRowBetween("during the API reads, " + when, plantFrom, plantTo, defaultFrom, defaultTo);
   };
   printMemory(plant.pid(), defaults.pid(), "sessions");
   measureApi("sessions, no browser");
