@@ -9,9 +9,9 @@
 //   - the panel engines' processor time while idle (no operator, no browser, no session),
 //     both measured over the same windows so that they see the same load;
 //   - the simulator engine's processor time alone, then with the plant's panel connected;
-//   - with every loudness session running and 20 browsers following each panel: the engine's
-//     pass times (the difference of two scrapes of its pass histogram), API reads at a steady
-//     rate, metrics scrapes, and the panel's resident memory.
+//   - with every loudness session running: the engine's pass times (the difference of two
+//     scrapes of its pass histogram), API reads at a steady rate, first with no browser, then
+//     with 20 browsers following each panel, metrics scrapes, and the panel's resident memory.
 //
 // Processor time is read from /proc/PID/stat (the kernel's 10 ms ticks), so each figure is a
 // window of several seconds; the load average is printed with every phase.
@@ -24,8 +24,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -33,10 +31,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <limits>
 #include <memory>
