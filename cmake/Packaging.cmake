@@ -124,8 +124,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs")
 set(CPACK_STRIP_FILES ON)
-# The service's system user (systemd-sysusers) and systemd's view of the unit file.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${qelm_packaging}/postinst ${qelm_packaging}/postrm)
+# The service's system user (systemd-sysusers), systemd's view of the unit file, and the running
+# instances: stopped on removal, restarted after an upgrade, their enable links gone on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${qelm_packaging}/postinst ${qelm_packaging}/prerm
+                                      ${qelm_packaging}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 

@@ -54,7 +54,7 @@ bool isElementCommand(Command command) {
 Card::Card(Host& host, int32_t slot, bool secondary)
     : host_(host), slot_(slot), secondary_(secondary) {
   if (!addressable()) {
-    logMessage(kLogInfo, "%s on %s cannot be addressed on the wire; it is never contacted\n",
+    logMessage(kLogWarning, "%s on %s cannot be addressed on the wire; it is never contacted\n",
                name().c_str(), host.name().c_str());
   }
 }

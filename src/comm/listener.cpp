@@ -64,7 +64,7 @@ void Listener::reportFailure(const char* what, int error) {
   bool& logged = state_ == ListenerState::kListening ? acceptFailureLogged_ : failureLogged_;
   if (logged) return;
   logged = true;
-  logMessage(kLogInfo, "%s could not %s %s:%u: %s\n", name_.c_str(), what,
+  logMessage(kLogError, "%s could not %s %s:%u: %s\n", name_.c_str(), what,
              platform::addressText(address_).c_str(), static_cast<unsigned>(port_),
              std::strerror(error));
 }

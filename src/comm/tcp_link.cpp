@@ -156,7 +156,7 @@ bool TcpLink::startConnecting(uint32_t loopTime) {
     // once per link.
     if (!socketFailureLogged_) {
       socketFailureLogged_ = true;
-      logMessage(kLogInfo, "%s could not create a socket: %s\n", name_.c_str(),
+      logMessage(kLogError, "%s could not create a socket: %s\n", name_.c_str(),
                  std::strerror(created.error));
     }
     return false;

@@ -116,7 +116,7 @@ bool ConfigLoader::Impl::openInput(const std::string& path) {
   const bool haveInfo = file.valid() && ::fstat(file.get(), &info) == 0;
   // Directories, pipes and devices are refused: reading one could block or never end.
   if (!file.valid() || (haveInfo && !S_ISREG(info.st_mode))) {
-    logMessage(kLogInfo, "Could not open configuration file at \"%s\".\n", path.c_str());
+    logMessage(kLogError, "Could not open configuration file at \"%s\".\n", path.c_str());
     return false;
   }
   uint8_t header[kBinaryConfigHeaderSize];
@@ -124,24 +124,25 @@ bool ConfigLoader::Impl::openInput(const std::string& path) {
   binary = isBinaryConfigHeader(header, got);
   if (!binary) {
     if (!reader.open(path)) {
-      logMessage(kLogInfo, "Could not open configuration file at \"%s\".\n", path.c_str());
+      logMessage(kLogError, "Could not open configuration file at \"%s\".\n", path.c_str());
       return false;
     }
     return true;
   }
 
   if (!haveInfo) {
-    logMessage(kLogInfo, "Could not get size of configuration file at \"%s\".\n", path.c_str());
+    logMessage(kLogError, "Could not get size of configuration file at \"%s\".\n", path.c_str());
     return false;
   }
   if (info.st_size < static_cast<off_t>(kBinaryConfigHeaderSize + 1) ||
       info.st_size > static_cast<off_t>(kBinaryConfigHeaderSize + kBinaryConfigMaxData)) {
-    logMessage(kLogInfo, "Binary configuration file \"%s\" is empty or too large.\n", path.c_str());
+    logMessage(kLogError, "Binary configuration file \"%s\" is empty or too large.\n",
+               path.c_str());
     return false;
   }
   data.resize(static_cast<std::size_t>(info.st_size) - kBinaryConfigHeaderSize);
   if (readFully(file.get(), data.data(), data.size()) != data.size()) {
-    logMessage(kLogInfo, "Could not read binary configuration file \"%s\".\n", path.c_str());
+    logMessage(kLogError, "Could not read binary configuration file \"%s\".\n", path.c_str());
     data.clear();
     return false;
   }
@@ -155,17 +156,18 @@ void ConfigLoader::Impl::reportError(const std::string& message) const {
   if (!errorFile.empty()) {
     File file(std::fopen(errorFile.c_str(), "w"));
     if (!file) {
-      logMessage(kLogInfo, "Could not open error file \"%s\".\n", errorFile.c_str());
+      logMessage(kLogError, "Could not open error file \"%s\".\n", errorFile.c_str());
     } else {
       // A full disk shows only when the buffer is flushed: every step is checked, or the user
       // finds an empty error file and no word of why.
       bool written =
           std::fputs(message.c_str(), file.get()) >= 0 && std::fputc('\n', file.get()) != EOF;
       written = std::fclose(file.release()) == 0 && written;
-      if (!written) logMessage(kLogInfo, "Could not write error file \"%s\".\n", errorFile.c_str());
+      if (!written)
+        logMessage(kLogError, "Could not write error file \"%s\".\n", errorFile.c_str());
     }
   }
-  logMessage(kLogInfo, "%s\n", message.c_str());
+  logMessage(kLogError, "%s\n", message.c_str());
 }
 
 void ConfigLoader::Impl::release() {

@@ -53,7 +53,8 @@ JournalPriority journalPriority(int level, std::string_view text) {
       std::equal(kWarningWord.begin(), kWarningWord.end(), text.begin(), [](char word, char c) {
         return word == std::tolower(static_cast<unsigned char>(c));
       });
-  if (warning) return JournalPriority::kWarning;
+  if ((level & kLogError & ~kLogInfo) != 0) return JournalPriority::kError;
+  if (warning || (level & kLogWarning & ~kLogInfo) != 0) return JournalPriority::kWarning;
   if ((level & kLogLoudness) != 0) return JournalPriority::kError;
   return JournalPriority::kInfo;
 }
@@ -170,6 +171,13 @@ bool logToJournalIfConnected() {
     return false;
   detail::processLog().writeJournalTo(detail::writeToStandardError);
   return true;
+}
+
+std::string failureLine(bool journal, std::string_view text) {
+  if (journal) return detail::formatJournalLines(detail::JournalPriority::kError, text);
+  std::string line(text);
+  line += '\n';
+  return line;
 }
 
 int32_t messageCount() {

@@ -38,8 +38,9 @@ void trimLineEnds(std::string& text);
 /// The debugger line: `elapsedMs` in decimal, ": ", `text`, one LF.
 std::string formatDebuggerLine(uint32_t elapsedMs, std::string_view text);
 
-/// The priority of a kept message: a text starting with "warning" (any case) is a warning;
-/// otherwise loudness-monitoring messages (kLogLoudness) are its errors, the rest information.
+/// The priority of a kept message: its level's error or warning bit when set; else a text starting
+/// with "warning" (any case) is a warning, loudness-monitoring messages (kLogLoudness) are its
+/// errors and the rest information.
 JournalPriority journalPriority(int level, std::string_view text);
 
 /// One journal line per line of `text` (LF or CR LF separated, empty lines left out), each

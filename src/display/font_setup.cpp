@@ -24,7 +24,7 @@ bool createFonts(FontRegistry& registry, const std::string& fontsFolder, const T
     for (int32_t code : {5, 6, 7, 8, 41})
       registry.add(code, std::make_unique<WinRenderedFont>(code, face));
   } catch (const FontException& error) {
-    logMessage(kLogInfo, "Problem occurred during font cache initialization: %s.\n", error.what());
+    logMessage(kLogError, "Problem occurred during font cache initialization: %s.\n", error.what());
     return false;
   }
   return true;

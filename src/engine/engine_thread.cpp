@@ -41,11 +41,11 @@ void EngineRunner::loop() {
         result = run_(state);
       } catch (const std::string& text) {
         // An engine error ends the run; the result of the previous run decides what follows.
-        logMessage(kLogInfo, "Engine stopped: %s\n", text.c_str());
+        logMessage(kLogError, "Engine stopped: %s\n", text.c_str());
       } catch (const std::exception& error) {
         // Anything else thrown out of a run would end the whole program; treat it as an engine
         // error instead, so an operator keeps a panel that can restart.
-        logMessage(kLogInfo, "Engine stopped: %s\n", error.what());
+        logMessage(kLogError, "Engine stopped: %s\n", error.what());
       }
       errorOnScreens = state.errorOnScreens;
     }

@@ -552,7 +552,7 @@ void GlobalSettings::commit() {
       saveFailureLogged_ = false;
     } else if (!saveFailureLogged_) {
       saveFailureLogged_ = true;
-      logMessage(kLogInfo, "WARNING: the panel settings could not be saved\n");
+      logMessage(kLogError, "WARNING: the panel settings could not be saved\n");
     }
   }
   if (restartNeeded_ && owner_ == SettingsOwner::kEngineRun) {

@@ -576,8 +576,9 @@ int runHeadless(const HostOptions& options, std::ostream& out,
     if (const std::string error = server->start(); !error.empty()) {
       runner.stop();
       runner.context().notifyWindow.store(nullptr);
+      // Logged, so that a service's journal says why the run was refused.
+      logMessage(kLogError, "%s\n", error.c_str());
       console.printNew(out);
-      out << error << '\n';
       return kExitRefused;
     }
   }

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   // Under systemd the log's lines go to the journal with their priorities.
-  qelm::logToJournalIfConnected();
+  const bool journal = qelm::logToJournalIfConnected();
 
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     const qelm::ParsedLmCardOptions parsed =
         qelm::parseLmCardOptions(std::vector<std::string>(args.begin() + 1, args.end()));
     if (!parsed.options) {
-      std::cerr << "qelm-engine lmcard: " << parsed.error << "\n" << qelm::lmCardUsage();
+      std::cerr << qelm::failureLine(journal, "qelm-engine lmcard: " + parsed.error)
+                << qelm::lmCardUsage();
       return 64;
     }
     catchInterrupts();
@@ -71,8 +72,8 @@ int main(int argc, char** argv) {
                               std::cerr);
   const qelm::ParsedOptions parsed = qelm::parseHostOptions(args);
   if (!parsed.options) {
-    std::cerr << "qelm-engine: " << parsed.error << "\n"
-              << qelm::hostUsage() << qelm::lmCardUsage();
+    std::cerr << qelm::failureLine(journal, "qelm-engine: " + parsed.error) << qelm::hostUsage()
+              << qelm::lmCardUsage();
     return 64;
   }
   catchInterrupts();

@@ -158,7 +158,7 @@ std::string prepareFolders(const Folders& folders) {
   std::string first;
   const auto note = [&first](const std::string& problem) {
     if (problem.empty()) return;
-    logMessage(kLogInfo, "%s\n", problem.c_str());
+    logMessage(kLogError, "%s\n", problem.c_str());
     if (first.empty()) first = problem;
   };
   const std::string dataFolder = createFolder(folders.data + "configuration", "data");
@@ -172,7 +172,7 @@ std::string prepareFolders(const Folders& folders) {
       const std::string errorFile = folders.data + "error";
       const std::string text = seeded + "\n";
       if (writeWhole(errorFile, text.data(), text.size(), nullptr, true) != 0)
-        logMessage(kLogInfo, "Could not write error file \"%s\".\n", errorFile.c_str());
+        logMessage(kLogError, "Could not write error file \"%s\".\n", errorFile.c_str());
     }
   }
   const std::string reportFolder = createFolder(folders.report + "reports", "report");
@@ -191,7 +191,7 @@ std::string copyReportResources(const Folders& folders, const std::string& folde
     const std::string problem = copyIfAbsent(folders.program + "resources/" + name, folder + name,
                                              ReportFile::kPermissions);
     if (problem.empty()) continue;
-    logMessage(kLogInfo, "%s\n", problem.c_str());
+    logMessage(kLogError, "%s\n", problem.c_str());
     if (first.empty()) first = problem;
   }
   return first;

@@ -26,7 +26,7 @@ int32_t HtmlReportJob::progress() const {
 
 bool HtmlReportJob::fail() {
   file_.discard();
-  logMessage(kLogInfo, "Could not write the loudness report %s\n", outputPath_.c_str());
+  logMessage(kLogError, "Could not write the loudness report %s\n", outputPath_.c_str());
   stage_ = Stage::kDone;
   return false;
 }

@@ -84,7 +84,7 @@ void recoverDataFiles(const std::string& reportDirectory) {
                      recovered.path.c_str());
           break;
         case RecoveryOutcome::kFailed:
-          logMessage(kLogInfo, "Could not complete the loudness data file %s\n", path.c_str());
+          logMessage(kLogError, "Could not complete the loudness data file %s\n", path.c_str());
           break;
         case RecoveryOutcome::kEmpty:
         case RecoveryOutcome::kInUse:
@@ -148,7 +148,7 @@ bool FileLoudnessOutput::startDataFile(const std::string& fileBase) {
   if (dataFile_.open(path) && dataFile_.write(header)) return true;
   dataFile_.discard();
   dataFailed_ = true;
-  logMessage(kLogInfo, "Could not write the loudness data file %s\n", path.c_str());
+  logMessage(kLogError, "Could not write the loudness data file %s\n", path.c_str());
   return false;
 }
 
@@ -166,7 +166,7 @@ void FileLoudnessOutput::writeDataLines(const SessionRecord& record, const std::
     // What did reach the file would be cut short: nothing is left to pass for a data file.
     dataFile_.discard();
     dataFailed_ = true;
-    logMessage(kLogInfo, "Could not write the loudness data file %s\n",
+    logMessage(kLogError, "Could not write the loudness data file %s\n",
                (sessionFolder_ + "csv/" + fileBase + ".csv").c_str());
   }
 }
@@ -175,7 +175,7 @@ void FileLoudnessOutput::finishDataFile() {
   dataFailed_ = false;
   if (!dataFile_.isOpen()) return;
   if (!dataFile_.commit())
-    logMessage(kLogInfo, "Could not write the loudness data file %s\n",
+    logMessage(kLogError, "Could not write the loudness data file %s\n",
                (sessionFolder_ + "csv/" + dataBase_ + ".csv").c_str());
 }
 

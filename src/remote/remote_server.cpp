@@ -78,22 +78,11 @@ using namespace std::chrono_literals;
 constexpr size_t kMostHeaderBytes = 8 * 1024;
 constexpr size_t kMostBodyBytes = 1024;
 constexpr auto kRequestTime = 30s;
-// A browser that has not said "ready" for this long after an update is dropped.
-constexpr auto kReadyTime = 30s;
-// A browser whose unsent bytes pass this is dropped.
-constexpr size_t kMostUnsentBytes = 4u << 20;
 constexpr int kMostMessagesPerSecond = 200;
-// Least time between two updates to one browser: a browser that draws and says "ready" at once
-// while the screens change every pass would otherwise pass the message rate on readies alone.
-constexpr auto kLeastUpdateInterval = 10ms;
 // After a browser's input the lamps are looked at again this soon and this late: lamps change
 // without a screen notice.
 constexpr auto kLampLookSoon = 20ms;
 constexpr auto kLampLookLate = 200ms;
-// Connections of any kind at once; past it a new one is closed at once.
-constexpr size_t kMostConnections = 256;
-// WebSocket clients at once; past it an upgrade is answered 503.
-constexpr size_t kMostClients = 32;
 // Largest page file served.
 constexpr size_t kMostFileBytes = 4u << 20;
 // How long the stop waits for the connections to end before it stops the loop outright.
@@ -544,7 +533,8 @@ class ServerCore {
 
   void added(Connection* connection) { connections_.insert(connection); }
   void removed(Connection* connection) { connections_.erase(connection); }
-  bool full() const { return connections_.size() >= kMostConnections; }
+  bool full() const { return connections_.size() >= options_.limits.mostConnections; }
+  const RemoteLimits& limits() const { return options_.limits; }
 
   /// Closes every socket, so that the loop runs out of work.
   void closeAll() {
@@ -615,7 +605,7 @@ class ServerCore {
                  address.c_str());
       return std::nullopt;
     }
-    if (clients_.size() >= kMostClients) {
+    if (clients_.size() >= options_.limits.mostClients) {
       logMessage(kLogInfo, "Remote panel: WebSocket from %s refused: %zu browsers connected",
                  address.c_str(), clients_.size());
       refusal = http::status::service_unavailable;
@@ -806,7 +796,7 @@ class ServerCore {
   void offerUpdate(Client& client) {
     if (client.waiting()) return;
     const auto now = std::chrono::steady_clock::now();
-    const auto due = client.lastUpdate() + kLeastUpdateInterval;
+    const auto due = client.lastUpdate() + options_.limits.leastUpdateInterval;
     if (now < due) return client.offerAt(due);
     takeScreens();
     sendUpdate(client, false);
@@ -1439,9 +1429,9 @@ class SocketClient final : public Client,
 
   void send(std::string bytes, bool binary) override {
     unsentBytes_ += bytes.size();
-    if (unsentBytes_ > kMostUnsentBytes) {
+    if (unsentBytes_ > core_.limits().mostUnsentBytes) {
       logMessage(kLogInfo, "Remote panel: %s dropped: more than %zu bytes unsent",
-                 address().c_str(), kMostUnsentBytes);
+                 address().c_str(), core_.limits().mostUnsentBytes);
       closeNow();
       return;
     }
@@ -1454,12 +1444,13 @@ class SocketClient final : public Client,
       readyTimer_.cancel();
       return;
     }
-    readyTimer_.expires_after(kReadyTime);
+    readyTimer_.expires_after(core_.limits().readyTime);
     readyTimer_.async_wait([self = this->weak_from_this()](beast::error_code error) {
       const auto client = self.lock();
       if (error || !client) return;
-      logMessage(kLogInfo, "Remote panel: %s dropped: no \"ready\" for %lld s",
-                 client->address().c_str(), static_cast<long long>(kReadyTime.count()));
+      logMessage(kLogInfo, "Remote panel: %s dropped: no \"ready\" for %.1f s",
+                 client->address().c_str(),
+                 std::chrono::duration<double>(client->core_.limits().readyTime).count());
       client->closeNow();
     });
   }

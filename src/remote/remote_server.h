@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,6 +10,21 @@
 
 namespace qelm::remote {
 
+/// What one browser and all of them together may cost the server; tests make them small.
+struct RemoteLimits {
+  /// A browser that has not said "ready" this long after an update is dropped.
+  std::chrono::milliseconds readyTime{30000};
+  /// A browser whose unsent bytes pass this is dropped.
+  size_t mostUnsentBytes = 4u << 20;
+  /// Least time between two updates to one browser: one that draws and says "ready" at once
+  /// while the screens change every pass would otherwise pass the message rate on readies alone.
+  std::chrono::milliseconds leastUpdateInterval{10};
+  /// Connections of any kind at once; past it a new one is closed at once.
+  size_t mostConnections = 256;
+  /// Panel WebSockets at once; past it an upgrade is answered 503.
+  size_t mostClients = 32;
+};
+
 /// Where and how the remote panel serves.
 struct RemoteOptions {
   std::string address = "127.0.0.1";  ///< an IPv4 or IPv6 address to listen on
@@ -17,6 +33,7 @@ struct RemoteOptions {
   std::string resourceFolder;         ///< the page's files (`<program>/resources/remote/`)
   std::string certificateFile;        ///< PEM certificate chain; with `keyFile`, serves TLS
   std::string keyFile;                ///< PEM private key of the certificate
+  RemoteLimits limits;
 };
 
 /// The panel in a browser: serves the page, logs browsers in and relays the screens, lamps and

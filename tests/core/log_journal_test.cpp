@@ -26,8 +26,12 @@ TEST(JournalLinesTest, PriorityComesFromTheLevelAndAWarningWord) {
   };
   const Case cases[] = {
       {kLogInfo, "Running.", JournalPriority::kInfo},
-      {kLogInfo, "Could not write the loudness report x.html", JournalPriority::kInfo},
+      {kLogError, "Could not write the loudness report x.html", JournalPriority::kError},
+      {kLogWarning, "Card 1 on Host cannot be addressed", JournalPriority::kWarning},
       {kLogInfo, "WARNING: the panel settings could not be saved", JournalPriority::kWarning},
+      // The level says more than a word at the start of the text.
+      {kLogError, "WARNING: the panel settings could not be saved", JournalPriority::kError},
+      {kLogWarning | kLogLoudness, "LM: a loudness warning", JournalPriority::kWarning},
       {kLogLoudness, "Warning: Loudness Monitor: no target on card for OID 3412",
        JournalPriority::kWarning},
       {kLogLoudness, "Could not open binary file \"a.lms\" for saving.", JournalPriority::kError},

@@ -29,6 +29,9 @@ DEBIAN_PYTHON = '/usr/bin/python3'
 try:
     from selenium import webdriver
     from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.actions import interaction
+    from selenium.webdriver.common.actions.action_builder import ActionBuilder
+    from selenium.webdriver.common.actions.pointer_input import PointerInput
     from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
@@ -429,20 +432,27 @@ def element_centre(browser, element):
         'return [b.left + b.width / 2, b.top + b.height / 2, b.width / 2];', element)
 
 
-def drag_round(browser, element, degrees):
-    """Presses `element` at twelve o'clock and drags the mouse round it, well outside it as a
-    hand would, `degrees` clockwise (negative: anticlockwise) in steps of 5 degrees. The first
-    move is long, so the press turns at once rather than pushing, however slow the machine."""
+def drag_round(browser, element, degrees, finger=False):
+    """Presses `element` at twelve o'clock and drags the mouse (or with `finger`, one finger on
+    a touch screen) round it, well outside it as a hand would, `degrees` clockwise (negative:
+    anticlockwise) in steps of 5 degrees. The first move is long, so the press turns at once
+    rather than pushing, however slow the machine."""
     x, y, radius = element_centre(browser, element)
-    actions = ActionChains(browser, duration=10)
-    pointer = actions.w3c_actions.pointer_action
+    if finger:
+        actions = ActionBuilder(browser, duration=10,
+                                mouse=PointerInput(interaction.POINTER_TOUCH, 'finger'))
+        pointer = actions.pointer_action
+    else:
+        actions = ActionChains(browser, duration=10)
+        pointer = actions.w3c_actions.pointer_action
     pointer.move_to_location(round(x), round(y - 0.8 * radius))
     pointer.pointer_down()
     sign = 1 if degrees >= 0 else -1
     for angle in range(0, abs(degrees) + 1, 5):
         a = math.radians(sign * angle)
-        pointer.move_to_location(round(x + 3 * radius * math.sin(a)),
-                                 round(y - 3 * radius * math.cos(a)))
+        reach = 2 if finger else 3  # a finger stays nearer, and on the screen
+        pointer.move_to_location(round(x + reach * radius * math.sin(a)),
+                                 round(y - reach * radius * math.cos(a)))
     pointer.pointer_up()
     actions.perform()
 
@@ -564,6 +574,11 @@ def check_panel(program, chromium, driver, folder):
         oid = oid_of_knob(5)
         drag_round(operator, knob(operator, 5), -95)
         expect_value(frame, before, oid, START_VALUES[oid] - 6, 'a quarter turn back on knob 5')
+        # The same with one finger on a touch screen, clockwise round knob 4.
+        before = len(frame.sets)
+        oid = oid_of_knob(4)
+        drag_round(operator, knob(operator, 4), 95, finger=True)
+        expect_value(frame, before, oid, START_VALUES[oid] + 6, 'a finger\'s quarter turn on knob 4')
 
         # A viewer's wheel, drag and key do nothing, nor does what its own socket says; the
         # operator's next turn is then the only set.

@@ -31,6 +31,9 @@ except ImportError:
 
 WAIT_S = 20
 UNAVAILABLE = 503
+# The default configuration's programme loudness card, played here by `qelm-engine lmcard`.
+CARD_ADDRESS = '127.0.0.60'
+TEST_SIGNAL = 'resources/lm_test_signal.wav'
 
 
 def validate(swagger_cli, description):
@@ -116,6 +119,10 @@ class Engine:
 
 def answers(program):
     folder = tempfile.mkdtemp(prefix='qelm-openapi-')
+    card = subprocess.Popen(
+        [program, 'lmcard', '--address', CARD_ADDRESS, '--loop', '--file',
+         os.path.join(os.path.dirname(program), TEST_SIGNAL)],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     engine = Engine(program, folder)
     try:
         status, _, description = engine.call('GET', '/api/openapi.json')
@@ -142,9 +149,16 @@ def answers(program):
         check('GET', '/api/devices/999999', 404)
         check('GET', '/metrics', 200)
         for monitor in monitors[:1]:
-            check('GET', f'/api/monitors/{monitor["id"]}', 200)
-            check('POST', f'/api/monitors/{monitor["id"]}/start', 200)
-            check('POST', f'/api/monitors/{monitor["id"]}/stop', 200)
+            # A session starts only on a card that sends loudness data; before, it is refused.
+            path = f'/api/monitors/{monitor["id"]}'
+            end = time.monotonic() + WAIT_S
+            while check('GET', path, 200)['noData'] or not check('GET', path, 200)['linkUp']:
+                if time.monotonic() > end:
+                    check('POST', path + '/start', 409)
+                    raise AssertionError(f'the card of {monitor["name"]} never sent data')
+                time.sleep(0.1)
+            check('POST', path + '/start', 200)
+            check('POST', path + '/stop', 200)
         for device in check('GET', '/api/devices', 200)['devices'][:1]:
             check('GET', f'/api/devices/{device["number"]}', 200)
             items = [(page['number'], item) for page in device['pages'] for item in page['items']
@@ -158,6 +172,8 @@ def answers(program):
         return 0
     finally:
         engine.stop()
+        card.terminate()
+        card.wait()
         shutil.rmtree(folder, ignore_errors=True)
 
 

@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include "core/log.h"
@@ -208,9 +209,13 @@ class Browser {
  public:
   Browser() : socket_(io_) {}
 
-  /// Opens the socket; false when the server refused.
-  bool open(uint16_t port, const std::string& cookie, const std::string& origin) {
+  /// Opens the socket; false when the server refused. A `receiveBuffer` other than 0 makes the
+  /// system's buffer for what the server sends that small.
+  bool open(uint16_t port, const std::string& cookie, const std::string& origin,
+            int receiveBuffer = 0) {
     tcp::socket& raw = socket_.next_layer();
+    raw.open(tcp::v4());
+    if (receiveBuffer > 0) raw.set_option(asio::socket_base::receive_buffer_size(receiveBuffer));
     raw.connect({asio::ip::make_address("127.0.0.1"), port});
     socket_.set_option(websocket::stream_base::decorator([=](websocket::request_type& request) {
       if (!cookie.empty()) request.set(http::field::cookie, cookie);
@@ -408,6 +413,101 @@ TEST_F(RemoteServerTest, UpdatesWaitForReadyAndCarryOnlyWhatChanged) {
   EXPECT_EQ(browser.readUpdate(), std::vector<Rectangle>{});
   EXPECT_EQ(static_cast<uint8_t>(browser.lamps.at(codeOf(PanelKey::kEnter) - 1)),
             static_cast<uint8_t>(LampState::kBright));
+}
+
+// What a browser costs is bounded: one that never says "ready" or never reads what it asked
+// for is dropped, and one that says "ready" at once gets no more than an update per interval.
+TEST_F(RemoteServerTest, SilentOrUnreadBrowsersAreDroppedAndUpdatesArePaced) {
+  RemoteOptions limited = options();
+  limited.limits.readyTime = 300ms;
+  limited.limits.leastUpdateInterval = 100ms;
+  limited.limits.mostUnsentBytes = 64 * 1024;
+  const uint16_t port = start(limited);
+  const std::string origin = "http://127.0.0.1:" + std::to_string(port);
+
+  Browser silent;
+  ASSERT_TRUE(silent.open(port, {}, origin));
+  silent.read();
+  silent.readUpdate();
+  EXPECT_TRUE(eventually([&] { return server_->clients() == 0; }));
+
+  // Ready after every update while the engine draws every 5 ms: paced, not one per drawing.
+  std::atomic<bool> drawing{true};
+  std::thread engine([&] {
+    for (uint32_t colour = 1; drawing.load(); ++colour) {
+      paint(static_cast<int>(colour % 400), 20, colour);
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+  {
+    Browser eager;
+    ASSERT_TRUE(eager.open(port, {}, origin));
+    eager.read();
+    eager.readUpdate();
+    int updates = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < 1s) {
+      eager.send(R"({"t":"ready"})");
+      eager.readUpdate();
+      ++updates;
+    }
+    EXPECT_GE(updates, 3);
+    EXPECT_LE(updates, 11) << "at most one update per 100 ms";
+  }
+  ASSERT_TRUE(eventually([&] { return server_->clients() == 0; }));
+
+  // Ready without reading, while every drawing changes the whole screen: what waits to be sent
+  // passes the bound once the system's buffers are full, and the browser is dropped.
+  std::minstd_rand noise(7);
+  Browser greedy;
+  ASSERT_TRUE(greedy.open(port, {}, origin, 4096));
+  const int32_t logged = messageCount();
+  EXPECT_TRUE(eventually([&] {
+    {
+      std::lock_guard<std::mutex> guard(context_.screenLock);
+      for (size_t i = 0; i < size_t{kRasterWidth} * kRasterHeight; ++i)
+        context_.pixels()[i] = noise() & 0xFFFFFF;
+    }
+    context_.notifyWindow.load()->screenChanged();
+    greedy.send(R"({"t":"ready"})");
+    std::this_thread::sleep_for(20ms);
+    return server_->clients() == 0;
+  }));
+  std::string said;
+  for (int32_t number = logged; number < messageCount(); ++number)
+    said += messageText(number) + "\n";
+  EXPECT_NE(said.find("dropped: more than 65536 bytes unsent"), std::string::npos) << said;
+  drawing = false;
+  engine.join();
+}
+
+TEST_F(RemoteServerTest, ConnectionsAndBrowsersPastTheirBoundsAreTurnedAway) {
+  RemoteOptions limited = options();
+  limited.limits.mostClients = 2;
+  limited.limits.mostConnections = 3;
+  const uint16_t port = start(limited);
+  const std::string origin = "http://127.0.0.1:" + std::to_string(port);
+  Browser first;
+  Browser second;
+  Browser third;
+  ASSERT_TRUE(first.open(port, {}, origin));
+  ASSERT_TRUE(second.open(port, {}, origin));
+  EXPECT_EQ(upgradeAnswer(port, {}, origin), http::status::service_unavailable);
+  EXPECT_FALSE(third.open(port, {}, origin));
+
+  // A third connection waits for its request; a fourth is closed at once.
+  asio::io_context io;
+  tcp::socket waiting(io);
+  waiting.connect({asio::ip::make_address("127.0.0.1"), port});
+  tcp::socket turnedAway(io);
+  turnedAway.connect({asio::ip::make_address("127.0.0.1"), port});
+  char byte = 0;
+  beast::error_code ended;
+  turnedAway.async_read_some(asio::buffer(&byte, 1),
+                             [&](beast::error_code error, size_t) { ended = error; });
+  io.run_for(3s);
+  EXPECT_TRUE(ended == asio::error::eof || ended == asio::error::connection_reset)
+      << ended.message();
 }
 
 TEST_F(RemoteServerTest, BrowsersShowingTheSamePictureShareAnUpdateAndALateOneCatchesUp) {
