@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -161,6 +162,7 @@ void Card::watch(HardTarget& target, bool on) {
       lastReceived_ = group().loopTime();
     }
     insertWatched(target);
+    host_.rescheduleCards();
   } else {
     eraseWatched(target);
     deactivateWhenIdle();
@@ -184,6 +186,14 @@ LinkStatus Card::status() {
   }
   cachedStatus_ = status;
   return status;
+}
+
+uint32_t Card::msUntilDue(uint32_t now) const {
+  if (!monitors_.empty()) return 0;
+  uint32_t due = std::numeric_limits<uint32_t>::max();
+  for (const HardTarget* target : watched_)
+    due = std::min(due, target->msUntilDue(now));
+  return due;
 }
 
 void Card::poll() {
@@ -282,6 +292,7 @@ void Card::realizeMonitors(const MonitorFactory& factory) {
     std::unique_ptr<Monitor> monitor = factory(name, *model, *this);
     if (monitor) monitors_[name] = std::move(monitor);
   }
+  host_.rescheduleCards();
 }
 
 void Card::addMonitor(const std::string& name, std::unique_ptr<Monitor> monitor) {
@@ -291,6 +302,7 @@ void Card::addMonitor(const std::string& name, std::unique_ptr<Monitor> monitor)
     lastReceived_ = group().loopTime();
   }
   monitors_[name] = std::move(monitor);
+  host_.rescheduleCards();
 }
 
 void Card::send(std::unique_ptr<Message> message) {

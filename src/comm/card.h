@@ -63,6 +63,9 @@ class Card {
   /// Stores `status`, polls the watched targets and the monitors, clears the arrays' requested
   /// flags.
   void poll();
+  /// Milliseconds from loop time `now` before `poll` has work: 0 with a monitor, else the
+  /// soonest of the watched targets' (the largest value with none).
+  uint32_t msUntilDue(uint32_t now) const;
   /// Routes one message of the card's slot to the target it names and to every monitor.
   void onMessage(const ReceivedMessage& message);
   /// Sends one whole-array get for `oid` per card poll, however many elements ask.

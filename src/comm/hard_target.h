@@ -31,6 +31,12 @@ class HardTarget : public Target {
   virtual void storeReceivedValue(const Value& value) { (void)value; }
   /// Periodic work; called once per main-loop pass by the card while the target is watched.
   virtual void poll() = 0;
+  /// Milliseconds from loop time `now` before `poll` has anything to do, if nothing reaches the
+  /// target meanwhile; 0 (the default): it may have work at every pass.
+  virtual uint32_t msUntilDue(uint32_t now) const {
+    (void)now;
+    return 0;
+  }
 
   /// The parameter served (owned by its model).
   Parameter& parameter() const { return parameter_; }

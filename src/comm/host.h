@@ -64,6 +64,9 @@ class Host {
   virtual void setCardActive(Card& card, bool on);
   /// Polls every active card once.
   virtual void poll();
+  /// A card's watched targets or monitors changed: a host that polls its cards only when they
+  /// have work due polls them at its next poll. Nothing by default.
+  virtual void rescheduleCards() {}
   /// The host's link status; 1 for a host that is always up.
   virtual LinkStatus status() const { return LinkStatus::kLive; }
   /// Whether a message handed to `send` now is written to the frame: the host is up, or its

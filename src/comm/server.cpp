@@ -1,6 +1,7 @@
 #include "comm/server.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "comm/card.h"
@@ -34,7 +35,21 @@ void ServerHost::poll() {
   });
   listener_.poll(now, group().socketWatch());
   acceptPeers();
-  Host::poll();
+  // A simulated card's poll has work only when one of its periodic notifications is due (or it
+  // has a monitor): between those times the frame's cards are left alone, rather than each
+  // finding nothing to do at every pass.
+  if (platform::elapsedMs(now, cardsPolledAt_) < cardsDueInMs_) return;
+  uint32_t dueIn = kLongestCardWaitMs;
+  for (Card* card : activeCards()) {
+    card->poll();
+    dueIn = std::min(dueIn, card->msUntilDue(now));
+  }
+  cardsPolledAt_ = now;
+  cardsDueInMs_ = dueIn;
+}
+
+void ServerHost::rescheduleCards() {
+  cardsDueInMs_ = 0;
 }
 
 void ServerHost::flush() {
@@ -153,6 +168,15 @@ void ServerTarget::handleMessage(const ReceivedMessage& message) {
     default:
       return;
   }
+}
+
+uint32_t ServerTarget::msUntilDue(uint32_t now) const {
+  const uint16_t interval = parameter().periodic();
+  // No interval: the poll never sends, whatever the time.
+  if (interval == 0) return std::numeric_limits<uint32_t>::max();
+  if (lastSent_ == 0) return 0;
+  const uint32_t elapsed = platform::elapsedMs(now, lastSent_);
+  return elapsed >= interval ? 0 : interval - elapsed;
 }
 
 void ServerTarget::poll() {

@@ -176,6 +176,58 @@ TEST_F(ServerHostTest, AnswersEveryPanelAndForgetsThoseThatLeave) {
   }));
 }
 
+// A frame polls its cards only when one has work due; every notification still leaves at the
+// first pass at or after its time, as when each card was polled at every pass: the first at
+// once, the next a whole interval after the last message, a card's new periodic parameter at
+// the next pass, and an answer postponing the parameter it answered for. A monitor is polled at
+// every pass.
+TEST_F(ServerHostTest, CardsWaitingForTheirNextNotificationKeepEveryTime) {
+  class CountingMonitor final : public Monitor {
+   public:
+    explicit CountingMonitor(int& polls) : polls_(polls) {}
+    void poll() override { ++polls_; }
+    void onMessage(const ReceivedMessage&) override {}
+
+   private:
+    int& polls_;
+  };
+  const uint32_t address = platform::ipv4(127, 47, 3, 3);
+  model_.level->setPeriodic(1000);
+  model_.gain->setPeriodic(300);
+  const auto* level =
+      dynamic_cast<ServerTarget*>(group_.getTarget({address, kSlot, false}, *model_.level));
+  ASSERT_NE(level, nullptr);
+  auto& host = dynamic_cast<ServerHost&>(group_.findOrCreateHost(address));
+  const uint32_t start = clock_.tick();
+  std::vector<uint32_t> levelSent;
+  std::vector<uint32_t> gainSent;
+  const ServerTarget* gain = nullptr;
+  int monitorPolls = 0;
+  for (uint32_t ms = 0; ms <= 4000; ++ms) {
+    if (ms == 1500) {
+      gain =
+          dynamic_cast<ServerTarget*>(group_.getTarget({address, kSlot + 1, false}, *model_.gain));
+      ASSERT_NE(gain, nullptr);
+    }
+    if (ms == 3000)
+      host.findCard(kSlot + 2, false, true)
+          ->addMonitor("count", std::make_unique<CountingMonitor>(monitorPolls));
+    const uint32_t levelBefore = level->lastSent();
+    const uint32_t gainBefore = gain ? gain->lastSent() : 0;
+    group_.poll(clock_.tick());
+    // A request read during this pass.
+    if (ms == 2200) feedTo(host, Message(Side::kClient, Command::kGet, kSlot, kLevelOid));
+    if (level->lastSent() != levelBefore) levelSent.push_back(level->lastSent() - start);
+    if (gain && gain->lastSent() != gainBefore) gainSent.push_back(gain->lastSent() - start);
+    clock_.advance(1);
+  }
+  // 2200: the answer to the get; the notification follows a whole interval after it.
+  EXPECT_EQ(levelSent, (std::vector<uint32_t>{0, 1000, 2000, 2200, 3200}));
+  EXPECT_EQ(gainSent,
+            (std::vector<uint32_t>{1500, 1800, 2100, 2400, 2700, 3000, 3300, 3600, 3900}));
+  EXPECT_EQ(monitorPolls, 1001);
+}
+
 // Idle connections must not lock panels out: with the table full, each newcomer takes the place
 // of the peer silent longest, and a panel that talks keeps its place.
 TEST_F(ServerHostTest, FullTableMakesWayForNewPanelsByDroppingTheLongestSilent) {
