@@ -185,9 +185,11 @@ Json monitorObject(const PlantMonitor& monitor) {
 }
 
 Json cardObject(const PlantCard& card) {
-  return {
-      {"address", card.address}, {"name", card.name}, {"link", card.link}, {"linkUp", card.linkUp},
-      {"watched", card.watched}};
+  return {{"address", card.address},
+          {"name", card.name},
+          {"link", card.link},
+          {"linkUp", card.linkUp},
+          {"watched", card.watched}};
 }
 
 }  // namespace

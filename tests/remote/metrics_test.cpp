@@ -24,10 +24,11 @@ const std::string kBrokenUtf8 = "Caf\xC3\xA9 \xFF\xC3";  // "Café", a stray byt
 // reader racing the engine might see it.
 MetricsInput richPlant() {
   auto snapshot = std::make_shared<PlantSnapshot>();
-  snapshot->cards = {
-      {"10.0.0.1:5253/1", kQuoted, "Live", true},
-      {"10.0.0.1:5253/2", kBrokenUtf8, "No Conn (1)", false},
-      {"10.0.0.2:5253/3", std::string(kMostLabelValueBytes - 1, 'x') + "\xC3\xA9", "Live", true}};
+  snapshot->cards = {{"10.0.0.1:5253/1", kQuoted, "Live", true, true},
+                     {"10.0.0.1:5253/2", kBrokenUtf8, "No Conn (1)", false, true},
+                     {"10.0.0.2:5253/3", std::string(kMostLabelValueBytes - 1, 'x') + "\xC3\xA9",
+                      "Live", true, true},
+                     {"10.0.0.2:5253/4", "Off screen", "Inactive", false, false}};
   PlantMonitor running;
   running.id = 1;
   running.name = kQuoted;
@@ -82,6 +83,8 @@ TEST(MetricsTest, UntrustedNamesAreEscapedMendedAndCutAndPromtoolAcceptsTheText)
   EXPECT_NE(text.find("name=\"Caf\xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD\""), text.npos);
   EXPECT_NE(text.find("name=\"" + std::string(kMostLabelValueBytes - 1, 'x') + "\""), text.npos);
   EXPECT_NE(text.find("device=\"" + std::string(kMostLabelValueBytes, 'y') + "\""), text.npos);
+  // A card the panel does not watch has no link to report, so no sample to alert on.
+  EXPECT_EQ(text.find("Off screen"), text.npos);
   // A level with no finite value has no sample; the state set holds one state or, for a state
   // it does not know, none.
   const auto samples = [&text](const std::string& start) {
