@@ -214,7 +214,7 @@ void monitorFamilies(Exposition& out, const std::vector<PlantMonitor>& monitors)
               "Time the session has been running, seconds.",
               [](const PlantMonitor& m) { return m.runningSeconds; });
   valueFamily(out, monitors, labels, "qelm_loudness_seconds_without_data",
-              "Time since the monitor's card last sent loudness data, seconds.",
+              "Time the session has run without data from its card (gaps of 2 s or more), seconds.",
               [](const PlantMonitor& m) { return m.secondsWithoutData; });
   valueFamily(out, monitors, labels, "qelm_loudness_no_data",
               "1 while the monitor's card has sent no loudness data for 2 s or more, else 0.",
