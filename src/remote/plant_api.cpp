@@ -330,7 +330,12 @@ std::string errorJson(std::string_view message) {
 
 std::string replyJson(const PlantReply& reply) {
   if (!reply.error.empty()) return errorJson(reply.error);
-  if (reply.item) return itemJson(*reply.item);
+  if (reply.item) {
+    // A set's answer also says whether every card has sent the new value back.
+    Json item = itemObject(*reply.item);
+    item["acknowledged"] = reply.acknowledged;
+    return text(item);
+  }
   if (reply.monitor) return monitorJson(*reply.monitor);
   return text(Json::object());
 }
