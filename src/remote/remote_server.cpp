@@ -1394,6 +1394,22 @@ void closeSocket(Stream& stream) {
   socket.close(ignored);
 }
 
+// A WebSocket as the server keeps them: a bounded handshake, then no timer and no ping while it
+// is quiet (TCP keep-alive finds a vanished peer), the common headers, small messages only.
+template <class Socket>
+void prepareWebSocket(Socket& socket) {
+  beast::get_lowest_layer(socket).expires_never();
+  websocket::stream_base::timeout timeout{};
+  timeout.handshake_timeout = kRequestTime;
+  timeout.idle_timeout = websocket::stream_base::none();
+  timeout.keep_alive_pings = false;
+  socket.set_option(timeout);
+  keepAlive(beast::get_lowest_layer(socket).socket());
+  socket.set_option(websocket::stream_base::decorator(
+      [](websocket::response_type& response) { addCommonHeaders(response); }));
+  socket.read_message_max(kMostClientMessageBytes);
+}
+
 // ---------------------------------------------------------------------------------------------
 // [5] SocketClient: the WebSocket of one browser
 
@@ -1412,16 +1428,7 @@ class SocketClient final : public Client,
 
   void accept(Request request) {
     request_ = std::move(request);
-    beast::get_lowest_layer(socket_).expires_never();
-    websocket::stream_base::timeout timeout{};
-    timeout.handshake_timeout = kRequestTime;
-    timeout.idle_timeout = websocket::stream_base::none();
-    timeout.keep_alive_pings = false;
-    socket_.set_option(timeout);
-    keepAlive(beast::get_lowest_layer(socket_).socket());
-    socket_.set_option(websocket::stream_base::decorator(
-        [](websocket::response_type& response) { addCommonHeaders(response); }));
-    socket_.read_message_max(kMostClientMessageBytes);
+    prepareWebSocket(socket_);
     socket_.async_accept(request_, [self = this->shared_from_this()](beast::error_code error) {
       self->accepted(error);
     });
@@ -1561,16 +1568,7 @@ class EventClient final : public EventSink,
 
   void accept(Request request) {
     request_ = std::move(request);
-    beast::get_lowest_layer(socket_).expires_never();
-    websocket::stream_base::timeout timeout{};
-    timeout.handshake_timeout = kRequestTime;
-    timeout.idle_timeout = websocket::stream_base::none();
-    timeout.keep_alive_pings = false;
-    socket_.set_option(timeout);
-    keepAlive(beast::get_lowest_layer(socket_).socket());
-    socket_.set_option(websocket::stream_base::decorator(
-        [](websocket::response_type& response) { addCommonHeaders(response); }));
-    socket_.read_message_max(kMostClientMessageBytes);
+    prepareWebSocket(socket_);
     socket_.async_accept(request_, [self = this->shared_from_this()](beast::error_code error) {
       if (!error && !self->closed_) {
         self->core_.eventJoined(*self);

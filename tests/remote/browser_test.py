@@ -23,23 +23,18 @@ import threading
 import time
 import zlib
 
-SKIP = 77
-# The Debian packages the test needs live with Debian's own interpreter.
-DEBIAN_PYTHON = '/usr/bin/python3'
-try:
-    from selenium import webdriver
-    from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.common.actions import interaction
-    from selenium.webdriver.common.actions.action_builder import ActionBuilder
-    from selenium.webdriver.common.actions.pointer_input import PointerInput
-    from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-except ImportError:
-    if os.path.exists(DEBIAN_PYTHON) and os.path.realpath(sys.executable) != DEBIAN_PYTHON:
-        os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
-    raise
+from page_test_support import SKIP, WAIT_S, fail, need, wait_for
+
+need('selenium')
+from selenium import webdriver
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.actions import interaction
+from selenium.webdriver.common.actions.action_builder import ActionBuilder
+from selenium.webdriver.common.actions.pointer_input import PointerInput
+from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 # ---- The frame protocol, as much as a fake frame needs -------------------------------------
 FRAME_ADDRESS = '127.0.92.1'
@@ -77,21 +72,8 @@ CONFIGURATION = 'model Levels\n' + ''.join(
     for n in range(8))
 OPERATOR_PASSWORD = 'operator password 1'
 VIEWER_PASSWORD = 'viewer password 2'
-WAIT_S = 20  # how long anything may take on a loaded machine before it counts as lost
 
 
-def fail(message):
-    raise AssertionError(message)
-
-
-def wait_for(what, condition, seconds=WAIT_S):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.05)
-    fail(f'timed out waiting for {what}')
 
 
 class FakeFrame:

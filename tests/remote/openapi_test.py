@@ -20,16 +20,11 @@ import time
 import urllib.error
 import urllib.request
 
-SKIP = 77
-DEBIAN_PYTHON = '/usr/bin/python3'
-try:
-    import jsonschema
-except ImportError:
-    if os.path.exists(DEBIAN_PYTHON) and os.path.realpath(sys.executable) != DEBIAN_PYTHON:
-        os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
-    raise
+from page_test_support import SKIP, WAIT_S, need
 
-WAIT_S = 20
+need('jsonschema')
+import jsonschema
+
 UNAVAILABLE = 503
 # The default configuration's programme loudness card, played here by `qelm-engine lmcard`.
 CARD_ADDRESS = '127.0.0.60'

@@ -17,15 +17,24 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import urllib.error
 import urllib.parse
 import urllib.request
 import wave
 
-SKIP = 77
+import page_test_support
+from page_test_support import SKIP, fail
+
 PROMETHEUS, PROMTOOL = '/usr/bin/prometheus', '/usr/bin/promtool'
 WAIT_S = 60  # how long anything may take on a loaded machine before it counts as lost
+
+
+def wait_for(what, condition):
+    # Prometheus scrapes once a second and answers its queries after that: a longer wait, looked
+    # at less often.
+    return page_test_support.wait_for(what, condition, WAIT_S, 0.25)
+
+
 # A 1 kHz sine at -23 dBFS in both channels of a stereo programme measures -23 LUFS.
 TONE_DBFS, TONE_HZ, RATE, TONE_SECONDS = -23.0, 1000, 48000, 2  # looped by the card
 EXPECTED_LUFS, TOLERANCE_LU = -23.0, 0.5
@@ -42,18 +51,6 @@ NOT_SERVED = (404, 503)
 SERVING = re.compile(r'Remote panel serving (http://127\.0\.0\.1:(\d+))/')
 
 
-def fail(message):
-    raise AssertionError(message)
-
-
-def wait_for(what, condition, seconds=WAIT_S):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.25)
-    fail(f'timed out waiting for {what}')
 
 
 def bindable(address, port):

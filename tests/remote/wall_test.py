@@ -21,17 +21,13 @@ import types
 import urllib.error
 import urllib.request
 
-SKIP = 77
-DEBIAN_PYTHON = '/usr/bin/python3'
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-except ImportError:
-    if os.path.exists(DEBIAN_PYTHON) and os.path.realpath(sys.executable) != DEBIAN_PYTHON:
-        os.execv(DEBIAN_PYTHON, [DEBIAN_PYTHON] + sys.argv)
-    raise
+from page_test_support import SKIP, fail, need, wait_for
+
+need('selenium')
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WALL_PATH = '/wall'
@@ -68,18 +64,6 @@ PICTURE_GONE_DEVICE = 27  # its loudness card stops shortly before the picture
 PICTURE_CARD_GONE_S = 8
 
 
-def fail(message):
-    raise AssertionError(message)
-
-
-def wait_for(what, condition, seconds=WAIT_S):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.1)
-    fail(f'timed out waiting for {what}')
 
 
 def load_plant_tool():
