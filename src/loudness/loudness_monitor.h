@@ -93,6 +93,7 @@ class LoudnessMonitor final : public Monitor {
   std::optional<uint32_t> lastAcceptedMs_;
   bool becameCurrent_ = false;
   std::optional<std::string> lastNameSource_;
+  std::optional<uint32_t> lastNameTick_;  // the master tick of the last look at the name
   // Payloads have been refused since the last one read, and the first was logged.
   bool refusing_ = false;
   uint64_t undecodedPayloads_ = 0;

@@ -122,11 +122,12 @@ TEST_F(MonitorTest, ALocalNameParameterNamesTheSession) {
   LoudnessMonitor& monitor = *owned;
   card.addMonitor("lm", std::move(owned));
   EXPECT_EQ(monitor.sessionName(), "Studio9");
+  // Later changes are followed within a master tick (100 ms).
   local->sendValue(Value::ofText("Studio 10"));
-  pass(1);
+  pass(100);
   EXPECT_EQ(monitor.sessionName(), "Studio 10");
   local->sendValue(Value::ofText(""));
-  pass(1);
+  pass(100);
   EXPECT_EQ(monitor.sessionName(), "Device") << "an empty value names nothing";
 }
 
