@@ -1,7 +1,7 @@
 // What the plant costs the engine's pass: one publication of the status (cards, loudness
-// monitors) and of the devices, at plant scale (999 devices of 8 items on 999 cards, 32
-// loudness monitors) beside the default configuration, the report listing, and the pass times
-// while the status goes out every 100 ms.
+// monitors) and of the devices (all, or one as a read of one asks), at plant scale (999 devices of
+// 8 items on 999 cards, 32 loudness monitors) beside the default configuration, the report listing,
+// and the pass times while the status goes out every 100 ms.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -79,8 +79,10 @@ std::string defaultConfiguration() {
   return text;
 }
 
-// Runs passes for a while so the cards settle, then measures `parts` publications.
-void measurePublication(benchmark::State& state, const std::string& configuration, uint32_t parts) {
+// Runs passes for a while so the cards settle, then measures `parts` publications (with
+// `kSomeDevices`, of the devices numbered `deviceNumbers`).
+void measurePublication(benchmark::State& state, const std::string& configuration, uint32_t parts,
+                        const std::vector<int32_t>& deviceNumbers = {}) {
   if (configuration.empty()) return state.SkipWithError("no configuration");
   NoSleepClock clock;
   bench::EngineInstallation installation("qelm_plant_publish_bench", configuration, clock);
@@ -93,7 +95,7 @@ void measurePublication(benchmark::State& state, const std::string& configuratio
   size_t monitors = 0;
   size_t cards = 0;
   for (auto _ : state) {
-    auto snapshot = publisher.snapshot(parts);
+    auto snapshot = publisher.snapshot(parts, deviceNumbers);
     devices = snapshot->devices.size();
     monitors = snapshot->monitors.size();
     cards = snapshot->cards.size();
@@ -118,6 +120,13 @@ void BM_DevicesPublicationPlant(benchmark::State& state) {
   measurePublication(state, plantConfiguration(), Part::kStatus | Part::kDevices);
 }
 BENCHMARK(BM_DevicesPublicationPlant)->Unit(benchmark::kMillisecond);
+
+// What a read of one device asks for: that device and the status.
+void BM_OneDevicePublicationPlant(benchmark::State& state) {
+  measurePublication(state, plantConfiguration(), Part::kStatus | Part::kSomeDevices,
+                     {kDevices / 2});
+}
+BENCHMARK(BM_OneDevicePublicationPlant)->Unit(benchmark::kMicrosecond);
 
 void BM_DevicesPublicationDefaultConfiguration(benchmark::State& state) {
   measurePublication(state, defaultConfiguration(), Part::kStatus | Part::kDevices);

@@ -10,6 +10,25 @@ std::shared_ptr<const PlantSnapshot> PlantBridge::latest() const {
   return latest_;
 }
 
+void PlantBridge::wantDevice(int32_t number) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const bool listed =
+      std::find(wantedDevices_.begin(), wantedDevices_.end(), number) != wantedDevices_.end();
+  if (!listed && wantedDevices_.size() >= kMostWantedDevices) return want(kDevices);
+  if (!listed) wantedDevices_.push_back(number);
+  want(kSomeDevices);
+}
+
+std::vector<int32_t> PlantBridge::takeWantedDevices() {
+  std::vector<int32_t> taken;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    taken.swap(wantedDevices_);
+  }
+  std::sort(taken.begin(), taken.end());
+  return taken;
+}
+
 void PlantBridge::onPublished(std::function<void()> notice) {
   std::lock_guard<std::mutex> guard(noticeLock_);
   notice_ = std::move(notice);
@@ -72,6 +91,12 @@ std::vector<PlantBridge::Pending> PlantBridge::takeRequests() {
   taken.swap(requests_);
   requestCount_.store(0, std::memory_order_release);
   return taken;
+}
+
+bool holdsDevice(const PlantSnapshot& snapshot, int32_t number) {
+  if (snapshot.parts & PlantBridge::kDevices) return true;
+  return (snapshot.parts & PlantBridge::kSomeDevices) != 0 &&
+         std::binary_search(snapshot.deviceNumbers.begin(), snapshot.deviceNumbers.end(), number);
 }
 
 }  // namespace qelm

@@ -111,10 +111,14 @@ struct PlantLiveItem {
 struct PlantSnapshot {
   uint64_t sequence = 0;  ///< grows with every publication
   uint32_t parts = 0;     ///< the `PlantBridge::Part`s filled; the status always is
+  /// With `kSomeDevices`: the device numbers asked for, ascending, whether a device of that
+  /// number exists or not (the ones that do are in `devices`).
+  std::vector<int32_t> deviceNumbers;
   std::vector<PlantCard> cards;
   std::vector<PlantMonitor> monitors;
   uint64_t droppedLoudnessMessages = 0;
-  std::vector<PlantDevice> devices;  ///< only with `kDevices` (they cost the most)
+  /// Only with `kDevices` (all of them: they cost the most) or `kSomeDevices` (those asked for).
+  std::vector<PlantDevice> devices;
   std::vector<PlantReport> reports;  ///< only with `kReports` (a look at the report folder)
   /// With the status: the items whose values the cards keep sending now (only those of the page
   /// on show and of sets in flight are asked for), as they stand. Value events come from
@@ -150,13 +154,18 @@ struct PlantReply {
 class PlantBridge {
  public:
   /// The status (cards, monitors, counters) is cheap and always published; devices and reports
-  /// only when asked for.
-  enum Part : uint32_t { kStatus = 1, kDevices = 2, kReports = 4 };
+  /// only when asked for: every device, or (`kSomeDevices`) the ones asked for by number.
+  enum Part : uint32_t { kStatus = 1, kDevices = 2, kReports = 4, kSomeDevices = 8 };
 
   // The server's side.
 
   /// Asks the engine to publish `parts` at the end of its next pass.
   void want(uint32_t parts) { wanted_.fetch_or(parts, std::memory_order_release); }
+  /// Asks the engine to publish device `number` (with the status) at the end of its next pass,
+  /// with every other number asked for meanwhile. Past `kMostWantedDevices` numbers waiting,
+  /// every device is asked for instead.
+  void wantDevice(int32_t number);
+  static constexpr size_t kMostWantedDevices = 64;
   /// While positive the engine publishes the status every `kWatchIntervalMs` on its own (the
   /// wall and the event stream); one count per watcher.
   void watch(int delta) { watchers_.fetch_add(delta, std::memory_order_acq_rel); }
@@ -180,6 +189,8 @@ class PlantBridge {
 
   /// The parts asked for since the last call (and cleared).
   uint32_t takeWanted() { return wanted_.exchange(0, std::memory_order_acq_rel); }
+  /// The device numbers asked for since the last call, ascending, each once (and cleared).
+  std::vector<int32_t> takeWantedDevices();
   int watchers() const { return watchers_.load(std::memory_order_acquire); }
   /// Publishes `snapshot` (its sequence is set here) and calls the notice.
   void publish(std::shared_ptr<PlantSnapshot> snapshot);
@@ -198,6 +209,7 @@ class PlantBridge {
   mutable std::mutex lock_;  // guards everything below
   std::shared_ptr<const PlantSnapshot> latest_;
   uint64_t sequence_ = 0;
+  std::vector<int32_t> wantedDevices_;
   std::mutex noticeLock_;  // held while the notice runs; never with `lock_`
   std::function<void()> notice_;
   std::vector<Pending> requests_;
@@ -206,5 +218,8 @@ class PlantBridge {
   std::atomic<uint64_t> passCount_{0};
   std::atomic<uint64_t> passNanoseconds_{0};
 };
+
+/// `snapshot` holds device `number` as it stood (or, when the device does not exist, says so).
+bool holdsDevice(const PlantSnapshot& snapshot, int32_t number);
 
 }  // namespace qelm

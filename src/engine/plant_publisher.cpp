@@ -473,22 +473,33 @@ void PlantPublisher::sessionCommand(PlantBridge::Pending& pending) {
 void PlantPublisher::publishIfDue(uint32_t loopTick, const Page* onShow) {
   onShow_ = onShow;
   uint32_t parts = bridge_.takeWanted();
+  std::vector<int32_t> deviceNumbers;
+  if (parts & PlantBridge::kSomeDevices) deviceNumbers = bridge_.takeWantedDevices();
+  // Numbers asked for while the last pass took them leave the bit with none behind it.
+  if (deviceNumbers.empty()) parts &= ~uint32_t{PlantBridge::kSomeDevices};
   if (bridge_.watchers() > 0 && (!lastWatchedPublication_ || loopTick - *lastWatchedPublication_ >=
                                                                  PlantBridge::kWatchIntervalMs))
     parts |= PlantBridge::kStatus;
   if (parts == 0) return;
   // Any publication carries the status, so the watchers' interval counts from it.
   lastWatchedPublication_ = loopTick;
-  bridge_.publish(snapshot(parts));
+  bridge_.publish(snapshot(parts, std::move(deviceNumbers)));
 }
 
-std::shared_ptr<PlantSnapshot> PlantPublisher::snapshot(uint32_t parts) {
+std::shared_ptr<PlantSnapshot> PlantPublisher::snapshot(uint32_t parts,
+                                                        std::vector<int32_t> deviceNumbers) {
   auto snapshot = std::make_shared<PlantSnapshot>();
   snapshot->parts = parts | PlantBridge::kStatus;
+  // A snapshot of every device needs no list of numbers.
+  if ((parts & PlantBridge::kSomeDevices) && !(parts & PlantBridge::kDevices))
+    snapshot->deviceNumbers = std::move(deviceNumbers);
+  else
+    snapshot->parts &= ~uint32_t{PlantBridge::kSomeDevices};
   fillCards(*snapshot);
   fillMonitors(*snapshot);
   fillLiveItems(*snapshot);
   if (parts & PlantBridge::kDevices) fillDevices(*snapshot);
+  if (snapshot->parts & PlantBridge::kSomeDevices) fillSomeDevices(*snapshot);
   if (parts & PlantBridge::kReports) fillReports(*snapshot);
   return snapshot;
 }
@@ -642,24 +653,44 @@ void PlantPublisher::fillDevices(PlantSnapshot& snapshot) {
   snapshot.devices = deviceShapes_;
   size_t d = 0;
   for (const auto& [number, device] : devices_.devices()) {
-    PlantDevice& out = snapshot.devices[d];
-    size_t p = 0;
-    for (const auto& [pageNumber, page] : device->pages()) {
-      std::vector<PlantItem>& items = out.pages[p++].items;
-      size_t i = 0;
-      for (const PageItem& item : page->items()) {
-        if (item.parameter != nullptr) fillItemValue(item, items[i++]);
-      }
-    }
-    LinkStatus status = LinkStatus::kLive;
-    for (Card* card : deviceCards_[d]) {
-      status = card->status();
-      if (status != LinkStatus::kLive) break;
-    }
-    out.link = linkText(status);
-    out.linkUp = status == LinkStatus::kLive;
+    fillDevice(*device, d, snapshot.devices[d]);
     ++d;
   }
+}
+
+void PlantPublisher::fillSomeDevices(PlantSnapshot& snapshot) {
+  // A read of one device costs that device, not the plant: the shapes are in the list's order,
+  // by number, so each is found by a search.
+  if (deviceShapes_.size() != devices_.devices().size()) shapeDevices();
+  const auto byNumber = [](const PlantDevice& shape, int32_t number) {
+    return shape.number < number;
+  };
+  for (const int32_t number : snapshot.deviceNumbers) {
+    const auto shape =
+        std::lower_bound(deviceShapes_.begin(), deviceShapes_.end(), number, byNumber);
+    const Device* device = devices_.device(number);
+    if (shape == deviceShapes_.end() || shape->number != number || device == nullptr) continue;
+    fillDevice(*device, static_cast<size_t>(shape - deviceShapes_.begin()),
+               snapshot.devices.emplace_back(*shape));
+  }
+}
+
+void PlantPublisher::fillDevice(const Device& device, size_t shape, PlantDevice& out) {
+  size_t p = 0;
+  for (const auto& [pageNumber, page] : device.pages()) {
+    std::vector<PlantItem>& items = out.pages[p++].items;
+    size_t i = 0;
+    for (const PageItem& item : page->items()) {
+      if (item.parameter != nullptr) fillItemValue(item, items[i++]);
+    }
+  }
+  LinkStatus status = LinkStatus::kLive;
+  for (Card* card : deviceCards_[shape]) {
+    status = card->status();
+    if (status != LinkStatus::kLive) break;
+  }
+  out.link = linkText(status);
+  out.linkUp = status == LinkStatus::kLive;
 }
 
 void PlantPublisher::fillReports(PlantSnapshot& snapshot) {

@@ -18,6 +18,7 @@
 namespace qelm {
 
 class Card;
+class Device;
 class DeviceList;
 class HostGroup;
 class LoudnessMonitor;
@@ -73,8 +74,9 @@ class PlantPublisher {
   /// At the end of a pass: publishes the parts asked for, and the status every
   /// `PlantBridge::kWatchIntervalMs` while watched. `onShow` is the page on show (null: none).
   void publishIfDue(uint32_t loopTick, const Page* onShow);
-  /// A snapshot of `parts` (`PlantBridge::Part`s; the status is always in it).
-  std::shared_ptr<PlantSnapshot> snapshot(uint32_t parts);
+  /// A snapshot of `parts` (`PlantBridge::Part`s; the status is always in it); with
+  /// `kSomeDevices`, of the devices numbered `deviceNumbers` (ascending).
+  std::shared_ptr<PlantSnapshot> snapshot(uint32_t parts, std::vector<int32_t> deviceNumbers = {});
 
  private:
   // A set sent to the cards, waiting for them to send the value back.
@@ -102,6 +104,8 @@ class PlantPublisher {
   PlantMonitor plantMonitor(const LoudnessMonitor& monitor, int32_t id);
   void shapeDevices();
   void fillDevices(PlantSnapshot& snapshot);
+  void fillSomeDevices(PlantSnapshot& snapshot);
+  void fillDevice(const Device& device, size_t shape, PlantDevice& out);
   void fillReports(PlantSnapshot& snapshot);
   std::vector<PlantReport> scanReports() const;
 

@@ -112,9 +112,13 @@ void keepAlive(tcp::socket& socket) {
 // when that came no longer ago than its part's freshness; otherwise it asks the engine for the
 // part and waits for the next publication that has it, shared by every read waiting then, at
 // most `kPlantReadWait`, after which the newest there is answers (503 before any). After a
-// write the snapshots published before it are stale whatever their age.
+// write the snapshots published before it are stale whatever their age. A read of one device
+// asks for that device only; reads of several devices waiting together share a publication.
 constexpr auto kStatusFresh = 50ms;
 constexpr auto kDevicesFresh = 50ms;
+// Snapshots of devices asked for by number kept for the reads that follow, the newest, while
+// they are fresh.
+constexpr size_t kMostSomeDevicesHeld = 16;
 constexpr auto kReportsFresh = 1s;
 constexpr auto kPlantReadWait = 50ms;
 // A write the engine has not answered in this long is answered 503 (it may still be made).
@@ -660,6 +664,10 @@ class ServerCore {
     const auto now = std::chrono::steady_clock::now();
     for (const Need need : kNeeds)
       if (holds(*snapshot, need)) held_[index(need)] = {snapshot, now};
+    if (snapshot->parts & PlantBridge::kSomeDevices) someDevices_.push_back({snapshot, now});
+    while (!someDevices_.empty() && (someDevices_.size() > kMostSomeDevicesHeld ||
+                                     now - someDevices_.front().at > kDevicesFresh))
+      someDevices_.pop_front();
     if (snapshot->sequence > staleUpTo_) answerWaiting(snapshot);
     sendEvents(snapshot);
   }
@@ -1058,13 +1066,47 @@ class ServerCore {
 
   void read(Request request, const ApiTarget& target, Reply reply) {
     const Need need = needOf(target.route);
-    const Held& held = held_[index(need)];
     const auto now = std::chrono::steady_clock::now();
-    if (held.snapshot && now - held.at <= freshness(need) && held.snapshot->sequence > staleUpTo_)
-      return answerRead(std::move(request), target, held.snapshot, std::move(reply));
-    context_.plant.want(partOf(need));
+    if (target.route == ApiRoute::kDevice) {
+      if (auto snapshot = deviceSnapshot(target.id, now, true))
+        return answerRead(std::move(request), target, snapshot, std::move(reply));
+    } else {
+      const Held& held = held_[index(need)];
+      if (held.snapshot && now - held.at <= freshness(need) && held.snapshot->sequence > staleUpTo_)
+        return answerRead(std::move(request), target, held.snapshot, std::move(reply));
+    }
+    ask(target);
     waiting_.push_back({std::move(request), target, std::move(reply), need, now + kPlantReadWait});
     armSweep();
+  }
+
+  // Asks the engine for what a read of `target` shows.
+  void ask(const ApiTarget& target) {
+    if (target.route == ApiRoute::kDevice) return context_.plant.wantDevice(target.id);
+    context_.plant.want(partOf(needOf(target.route)));
+  }
+
+  // The newest snapshot holding device `number`, of every device or of some; with `freshOnly`,
+  // only one fresh enough and newer than the last write.
+  std::shared_ptr<const PlantSnapshot> deviceSnapshot(int32_t number,
+                                                      std::chrono::steady_clock::time_point now,
+                                                      bool freshOnly) const {
+    std::shared_ptr<const PlantSnapshot> newest;
+    const auto consider = [&](const Held& held) {
+      if (!held.snapshot || !holdsDevice(*held.snapshot, number)) return;
+      if (freshOnly && (now - held.at > kDevicesFresh || held.snapshot->sequence <= staleUpTo_))
+        return;
+      if (!newest || held.snapshot->sequence > newest->sequence) newest = held.snapshot;
+    };
+    consider(held_[index(Need::kDevices)]);
+    for (const Held& held : someDevices_)
+      consider(held);
+    return newest;
+  }
+
+  static bool covers(const PlantSnapshot& snapshot, const WaitingRead& read) {
+    if (read.target.route == ApiRoute::kDevice) return holdsDevice(snapshot, read.target.id);
+    return holds(snapshot, read.need);
   }
 
   Response readAnswer(const Request& request, const ApiTarget& target,
@@ -1147,7 +1189,7 @@ class ServerCore {
   void answerWaiting(const std::shared_ptr<const PlantSnapshot>& snapshot) {
     std::vector<WaitingRead> ready;
     for (auto it = waiting_.begin(); it != waiting_.end();) {
-      if (holds(*snapshot, it->need)) {
+      if (covers(*snapshot, *it)) {
         ready.push_back(std::move(*it));
         it = waiting_.erase(it);
       } else {
@@ -1193,17 +1235,15 @@ class ServerCore {
   void sweepWaiting() {
     const auto now = std::chrono::steady_clock::now();
     std::vector<WaitingRead> late;
-    uint32_t parts = 0;
     for (auto it = waiting_.begin(); it != waiting_.end();) {
       if (it->deadline <= now) {
         late.push_back(std::move(*it));
         it = waiting_.erase(it);
       } else {
-        parts |= partOf(it->need);
+        ask(it->target);
         ++it;
       }
     }
-    if (parts != 0) context_.plant.want(parts);
     std::vector<HeldRequest> unanswered;
     for (auto it = writes_.begin(); it != writes_.end();) {
       if (it->second.deadline <= now) {
@@ -1214,9 +1254,11 @@ class ServerCore {
       }
     }
     for (WaitingRead& read : late) {
-      const Held& held = held_[index(read.need)];
-      if (held.snapshot)
-        answerRead(std::move(read.request), read.target, held.snapshot, std::move(read.reply));
+      const std::shared_ptr<const PlantSnapshot> newest =
+          read.target.route == ApiRoute::kDevice ? deviceSnapshot(read.target.id, now, false)
+                                                 : held_[index(read.need)].snapshot;
+      if (newest)
+        answerRead(std::move(read.request), read.target, newest, std::move(read.reply));
       else if (read.target.route == ApiRoute::kMetrics)
         read.reply(metricsAnswer(read.request));
       else
@@ -1342,6 +1384,7 @@ class ServerCore {
   // The plant: the newest snapshot holding each part, the reads and writes waiting for the
   // engine (after `connections_`, so they go first), and the event streams.
   std::array<Held, std::size(kNeeds)> held_;
+  std::deque<Held> someDevices_;  // oldest first
   uint64_t lastSequence_ = 0;
   uint64_t staleUpTo_ = 0;
   std::pair<uint64_t, std::string> devicesText_;

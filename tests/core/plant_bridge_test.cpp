@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace qelm {
@@ -43,6 +44,17 @@ TEST(PlantBridgeTest, WantedPartsAreTakenOnceAndRequestsPastTheBoundAreRefusedAt
   bridge.want(PlantBridge::kDevices);
   EXPECT_EQ(bridge.takeWanted(), PlantBridge::kStatus | PlantBridge::kDevices);
   EXPECT_EQ(bridge.takeWanted(), 0u);
+
+  // Devices by number, each once; past the bound, every device.
+  constexpr auto kMost = static_cast<int32_t>(PlantBridge::kMostWantedDevices);
+  for (int32_t number = kMost; number >= 0; --number)
+    bridge.wantDevice(number % kMost + 1);
+  EXPECT_EQ(bridge.takeWanted(), PlantBridge::kSomeDevices);
+  bridge.wantDevice(kMost + 1);
+  EXPECT_EQ(bridge.takeWanted(), PlantBridge::kDevices);
+  const std::vector<int32_t> numbers = bridge.takeWantedDevices();
+  EXPECT_EQ(numbers.size(), PlantBridge::kMostWantedDevices);
+  EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
 
   int refused = 0;
   for (size_t i = 0; i < PlantBridge::kMostRequests + 2; ++i)

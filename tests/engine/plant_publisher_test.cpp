@@ -213,6 +213,38 @@ TEST_F(PlantPublisherTest, PublishesWhatIsWantedAndTheStatusWhileWatchedAndTimes
   EXPECT_LT(passes.sumSeconds, 0.5 * elapsed.count());
 }
 
+TEST_F(PlantPublisherTest, DevicesAskedForByNumberArePublishedAloneAsTheWholeListShowsThem) {
+  // Device 1 alone, once its card sent its values: as the whole list shows it.
+  ASSERT_TRUE(passUntil(
+      [&] {
+        const auto latest = context_->plant.latest();
+        if (latest && latest->devices.size() == 1 && latest->devices[0].linkUp &&
+            latest->devices[0].pages[0].items[0].number)
+          return true;
+        context_->plant.wantDevice(1);
+        return false;
+      },
+      std::chrono::seconds(5)));
+  const auto one = context_->plant.latest();
+  const auto shown = [](const PlantDevice& device) {
+    std::vector<std::string> texts{device.name, device.link};
+    for (const PlantItem& item : device.pages.at(0).items)
+      texts.push_back(item.name + " " + item.shown);
+    return texts;
+  };
+  EXPECT_EQ(shown(one->devices[0]), shown(published(Part::kDevices)->devices.at(0)));
+
+  // Several in one pass, one twice and one not there: one publication of those there are.
+  for (const int32_t number : {7, 2, 2})
+    context_->plant.wantDevice(number);
+  const auto some = published(0);
+  EXPECT_EQ(some->parts, static_cast<uint32_t>(Part::kStatus | Part::kSomeDevices));
+  EXPECT_EQ(some->deviceNumbers, (std::vector<int32_t>{2, 7}));
+  ASSERT_EQ(some->devices.size(), 1u);
+  EXPECT_EQ(some->devices[0].name, "Programme");
+  EXPECT_TRUE(published(Part::kStatus)->devices.empty()) << "asked for once, published once";
+}
+
 TEST_F(PlantPublisherTest, SetsGoTheKnobsWayToTheFrameAndRefusalsSayWhy) {
   // By number, by a named value's name and by a choice's name or number, as a knob entry.
   PlantReply reply = set(1, 1, 1, -3.5);

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "core/log.h"
@@ -56,7 +57,8 @@ bool eventually(const std::function<bool()>& condition) {
   return true;
 }
 
-// The engine's side of the bridge: one device with a gain and a choice, one card, one monitor.
+// The engine's side of the bridge: a device with a gain and a choice, a second device, one card,
+// one monitor.
 class FakeEngine {
  public:
   explicit FakeEngine(PlantBridge& bridge) : bridge_(bridge) {
@@ -69,7 +71,8 @@ class FakeEngine {
     const PlantItem gain{1,   "Gain", "-3.0 dB", -3.0, {}, {}, kGainMinimum, kGainMaximum,
                          0.5, "dB",   true,      true};
     const PlantItem mode{2, "Mode", "Off", {}, "Off", {"Off", "On"}, {}, {}, {}, "", true, true};
-    state_.devices = {{1, "Mixer", kLive, true, {{1, "Main", "8-up", {gain, mode}}}}};
+    state_.devices = {{1, "Mixer", kLive, true, {{1, "Main", "8-up", {gain, mode}}}},
+                      {2, "Router", kLive, true, {{1, "Main", "8-up", {mode}}}}};
     state_.reports = {{"html/programme.html", "Programme", 1765000000, 3}};
     thread_ = std::thread([this] { run(); });
   }
@@ -80,6 +83,18 @@ class FakeEngine {
 
   /// While held, requests stay queued unanswered.
   std::atomic<bool> holdRequests{false};
+  /// While held, what is wanted is gathered and published once let go.
+  std::atomic<bool> holdPublications{false};
+
+  /// The device numbers asked for and not yet published; those of each publication.
+  std::set<int32_t> asked() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return numbers_;
+  }
+  std::vector<std::set<int32_t>> publications() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return publications_;
+  }
 
   void change(const std::function<void(PlantSnapshot&)>& edit) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -94,17 +109,27 @@ class FakeEngine {
       if (!holdRequests)
         for (PlantBridge::Pending& pending : bridge_.takeRequests())
           pending.done(answer(pending.request));
-      uint32_t parts = bridge_.takeWanted();
+      std::lock_guard<std::mutex> guard(lock_);
+      parts_ |= bridge_.takeWanted();
+      if (parts_ & PlantBridge::kSomeDevices)
+        for (const int32_t number : bridge_.takeWantedDevices())
+          numbers_.insert(number);
       if (bridge_.watchers() > 0 && std::chrono::steady_clock::now() - lastWatch >= 100ms) {
-        parts |= PlantBridge::kStatus;
+        parts_ |= PlantBridge::kStatus;
         lastWatch = std::chrono::steady_clock::now();
       }
-      if (parts == 0) continue;
-      std::lock_guard<std::mutex> guard(lock_);
+      if (parts_ == 0 || holdPublications) continue;
       auto snapshot = std::make_shared<PlantSnapshot>(state_);
-      snapshot->parts = parts | PlantBridge::kStatus;
-      if ((parts & PlantBridge::kDevices) == 0) snapshot->devices.clear();
-      if ((parts & PlantBridge::kReports) == 0) snapshot->reports.clear();
+      snapshot->parts = parts_ | PlantBridge::kStatus;
+      if ((parts_ & PlantBridge::kDevices) == 0) {
+        std::erase_if(snapshot->devices,
+                      [&](const PlantDevice& d) { return !numbers_.count(d.number); });
+        snapshot->deviceNumbers.assign(numbers_.begin(), numbers_.end());
+      }
+      if ((parts_ & PlantBridge::kReports) == 0) snapshot->reports.clear();
+      publications_.push_back(numbers_);
+      parts_ = 0;
+      numbers_.clear();
       bridge_.publish(std::move(snapshot));
     }
   }
@@ -131,6 +156,9 @@ class FakeEngine {
   PlantBridge& bridge_;
   std::mutex lock_;
   PlantSnapshot state_;
+  uint32_t parts_ = 0;  // wanted, not yet published
+  std::set<int32_t> numbers_;
+  std::vector<std::set<int32_t>> publications_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -293,6 +321,23 @@ TEST_F(PlantApiTest, ReadsAnswerTheEnginesSnapshotInTheAgreedShape) {
   Call rebound{Verb::get, "/api/monitors"};
   rebound.host = "attacker.example";
   EXPECT_EQ(status(rebound), Status::unauthorized);
+}
+
+TEST_F(PlantApiTest, DeviceReadsWaitingTogetherAskForTheirDevicesOnlyAndShareAPublication) {
+  start();
+  engine_->holdPublications = true;
+  Json mixer;
+  Json router;
+  std::thread first([&] { mixer = json({Verb::get, "/api/devices/1"}); });
+  std::thread second([&] { router = json({Verb::get, "/api/devices/2"}); });
+  const bool bothAsked = eventually([&] { return engine_->asked().size() == 2; });
+  engine_->holdPublications = false;
+  first.join();
+  second.join();
+  ASSERT_TRUE(bothAsked) << "each read asks for its device, not the whole list";
+  EXPECT_EQ(mixer["name"], "Mixer");
+  EXPECT_EQ(router["name"], "Router");
+  EXPECT_EQ(engine_->publications(), (std::vector<std::set<int32_t>>{{1, 2}}));
 }
 
 TEST_F(PlantApiTest, WritesGoThroughTheEngineAndLaterReadsShowThem) {
