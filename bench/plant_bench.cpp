@@ -17,10 +17,6 @@
 // window of several seconds; the load average is printed with every phase.
 //
 //   plant_bench [--rounds N] [--seconds S] [--rate R] [--viewers N] [--keep DIR]
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,7 +41,7 @@
 #include <utility>
 #include <vector>
 
-extern char** environ;
+#include "child_process.h"
 
 namespace {
 
@@ -97,60 +93,7 @@ double quantile(const std::vector<double>& sorted, double share) {
 
 // ---- Processes ------------------------------------------------------------------------------
 
-/// A program started with its output in `log`; stopped with SIGTERM (then SIGKILL after 30 s)
-/// when the object goes.
-class Child {
- public:
-  Child(std::vector<std::string> args, const fs::path& log) {
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-      argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const int failed = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) throw std::runtime_error("could not start " + args[0]);
-  }
-  ~Child() { stop(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  pid_t pid() const { return pid_; }
-  bool running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
-    pid_ = -1;
-    status_ = status;
-    return false;
-  }
-  /// Waits for the end; the exit status as waitpid gives it.
-  int wait() {
-    if (pid_ > 0) {
-      ::waitpid(pid_, &status_, 0);
-      pid_ = -1;
-    }
-    return status_;
-  }
-  /// SIGTERM and the wait; the exit status as waitpid gives it.
-  int stop() {
-    if (!running()) return status_;
-    ::kill(pid_, SIGTERM);
-    const auto deadline = SteadyClock::now() + std::chrono::seconds(30);
-    while (running() && SteadyClock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (running()) ::kill(pid_, SIGKILL);
-    return wait();
-  }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = 0;
-};
+using qelm::bench::ChildProcess;
 
 /// User plus system processor time in a stat file of /proc (a process's or a thread's),
 /// seconds, to the kernel's tick.
@@ -192,7 +135,7 @@ std::vector<std::pair<pid_t, double>> threadCpuSeconds(pid_t pid) {
 
 /// Runs a program to its end; its exit status (0: done).
 int runToEnd(std::vector<std::string> args, const fs::path& log) {
-  Child child(std::move(args), log);
+  ChildProcess child(std::move(args), log);
   const int status = child.wait();
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -386,54 +329,9 @@ void writeConfiguration(const fs::path& data, const std::string& text) {
 /// One start of `qelm-engine run --startup-time` on `data`: seconds from just before the spawn
 /// to its "startup:" line, and the engine's own figure in ms; negative when it never came.
 std::pair<double, double> startOnce(const Paths& paths, const fs::path& data) {
-  std::vector<std::string> args = {paths.engine.string(),
-                                   "run",
-                                   "--startup-time",
-                                   "--data",
-                                   data.string(),
-                                   "--report",
-                                   data.string(),
-                                   "--seconds",
-                                   "60"};
-  std::vector<char*> argv;
-  for (std::string& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return {-1, -1};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  pid_t pid = -1;
-  const auto start = SteadyClock::now();
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeFds[1]);
-  std::pair<double, double> result{-1, -1};
-  if (spawned != 0) {
-    ::close(pipeFds[0]);
-    return result;
-  }
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-    if (const size_t at = text.find("startup: ");
-        at != std::string::npos && text.find('\n', at) != std::string::npos) {
-      result.first = std::chrono::duration<double>(SteadyClock::now() - start).count();
-      long ownMs = -1;
-      std::sscanf(text.c_str() + at, "startup: %ld ms", &ownMs);
-      result.second = static_cast<double>(ownMs);
-      break;
-    }
-  }
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return result;
+  const qelm::bench::StartupTime startup =
+      qelm::bench::timeStartup(paths.engine.string(), data.string());
+  return {startup.seconds, static_cast<double>(startup.ownMs)};
 }
 
 /// A panel engine serving on loopback: the process and the port its log names.
@@ -463,7 +361,7 @@ class Panel {
 
  private:
   fs::path log_;
-  Child child_;
+  ChildProcess child_;
   uint16_t port_ = 0;
 };
 
@@ -682,20 +580,20 @@ void run(const Options& options) {
 
   // The simulator engine and the loudness cards, both installations'.
   const fs::path simulators = paths.plant / "simulators";
-  Child simulator({paths.engine.string(), "run", "--data", simulators.string(), "--report",
-                   simulators.string()},
-                  paths.work / "simulators.log");
-  std::vector<std::unique_ptr<Child>> cards;
+  ChildProcess simulator({paths.engine.string(), "run", "--data", simulators.string(), "--report",
+                          simulators.string()},
+                         paths.work / "simulators.log");
+  std::vector<std::unique_ptr<ChildProcess>> cards;
   const nlohmann::json summary = nlohmann::json::parse(readFile(paths.plant / "plant.json"));
   for (const auto& card : summary.at("loudnessCards")) {
     const std::string address = card.at("address");
-    cards.push_back(std::make_unique<Child>(
+    cards.push_back(std::make_unique<ChildProcess>(
         std::vector<std::string>{paths.engine.string(), "lmcard", "--address", address, "--slot",
                                  std::to_string(card.at("slot").get<int>()), "--loop", "--file",
                                  (paths.plant / card.at("file").get<std::string>()).string()},
         paths.work / ("lmcard-" + address + ".log")));
   }
-  cards.push_back(std::make_unique<Child>(
+  cards.push_back(std::make_unique<ChildProcess>(
       std::vector<std::string>{
           paths.engine.string(), "lmcard", "--address", std::string(kDefaultNet) + "60", "--loop",
           "--file", (fs::path(QELM_PROGRAM_DIR) / "resources" / "lm_test_signal.wav").string()},
