@@ -189,10 +189,14 @@ LinkStatus Card::status() {
 }
 
 uint32_t Card::msUntilDue(uint32_t now) const {
-  if (!monitors_.empty()) return 0;
   uint32_t due = std::numeric_limits<uint32_t>::max();
+  for (const auto& [name, monitor] : monitors_)
+    due = std::min(due, monitor->msUntilDue(now));
   for (const HardTarget* target : watched_)
     due = std::min(due, target->msUntilDue(now));
+  // A card of a live frame that stays silent for the card time-out changes its status then.
+  if (status_ == LinkStatus::kLive && group().kind() == GroupKind::kClient && lastReceived_ != 0)
+    due = std::min(due, platform::msUntil(now, lastReceived_, group().cardTimeoutMs()));
   return due;
 }
 

@@ -1,5 +1,7 @@
 #include "comm/client.h"
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "comm/card.h"
@@ -30,10 +32,14 @@ void ClientHost::setCardActive(Card& card, bool on) {
 }
 
 void ClientHost::poll() {
-  if (connection_) connection_->poll(group().loopTime(), group().socketWatch());
-  const LinkStatus now = status();
-  Host::poll();
-  polledStatus_ = now;
+  const uint32_t now = group().loopTime();
+  if (connection_) connection_->poll(now, group().socketWatch());
+  // The cards are polled when one of them has work due, when the frame sent something and when
+  // the link changed; between those times every pass would find them with nothing to do.
+  const LinkStatus status = this->status();
+  if (status != polledStatus_) rescheduleCards();
+  polledStatus_ = status;
+  if (cardsDue(now)) pollCards(now);
 }
 
 LinkStatus ClientHost::status() const {
@@ -84,6 +90,7 @@ void ClientTarget::setValue(const Value& value) {
   if (dirty_ && valuesEqual(value, pending_, parameter().type())) return;
   pending_ = value;
   dirty_ = true;
+  card().host().rescheduleCards();
   if (!noted_) {
     noted_ = true;
     card().group().noteStaged(*this);
@@ -101,6 +108,8 @@ void ClientTarget::sendPending(uint32_t now) {
   lastRequest_ = now;
   sentTime_ = now;
   dirty_ = false;
+  // The echo wait that starts now ends in a poll.
+  card().host().rescheduleCards();
 }
 
 void ClientTarget::sendValue(const Value& value) {
@@ -193,6 +202,22 @@ void ClientTarget::poll() {
     // The screen showed the sent value; it must now be drawn again with what the card holds.
     changed_ = true;
   }
+}
+
+uint32_t ClientTarget::msUntilDue(uint32_t now) const {
+  constexpr uint32_t kNever = std::numeric_limits<uint32_t>::max();
+  if (card().polledStatus() != LinkStatus::kLive) return kNever;
+  if (dirty_) return 0;
+  const HostGroup& group = card().group();
+  // A request goes once the value is stale and no request is recent: both past the interval.
+  const uint32_t interval = group.requestIntervalMs() + 1;
+  uint32_t due = 0;
+  if (lastReceived_ != 0) due = std::max(due, platform::msUntil(now, lastReceived_, interval));
+  if (lastRequest_ != 0) due = std::max(due, platform::msUntil(now, lastRequest_, interval));
+  if (pending_.valid) due = std::min(due, platform::msUntil(now, sentTime_, group.echoWaitMs() + 1));
+  if (received_.valid && lastReceived_ != 0)
+    due = std::min(due, platform::msUntil(now, lastReceived_, group.valueLifetimeMs()));
+  return due;
 }
 
 void ClientTarget::handleMessage(const ReceivedMessage& message) {

@@ -87,6 +87,9 @@ class ClientTarget final : public HardTarget, public StagedValue {
   void storeReceivedValue(const Value& value) override;
   /// Requests the value when it is stale, sends a staged value, expires a sent one.
   void poll() override;
+  /// Until the next request, the end of the echo wait or of the value's lifetime; none while
+  /// the card is not live (a change of its status polls it again), 0 while a value waits.
+  uint32_t msUntilDue(uint32_t now) const override;
   void sendStaged() override;
 
   /// The staged value; invalid when nothing is staged.

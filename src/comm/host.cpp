@@ -41,6 +41,19 @@ void Host::poll() {
     card->poll();
 }
 
+void Host::pollCards(uint32_t now) {
+  rescheduled_ = false;
+  uint32_t dueIn = kLongestCardWaitMs;
+  for (Card* card : activeCards_) {
+    card->poll();
+    dueIn = std::min(dueIn, card->msUntilDue(now));
+  }
+  cardsPolledAt_ = now;
+  // A card's poll may have staged a value or reached another card: look again at once.
+  cardsDueInMs_ = rescheduled_ ? 0 : dueIn;
+  rescheduled_ = false;
+}
+
 Card* Host::findCard(int32_t slot, bool secondary, bool create) {
   const CardKey key{slot, secondary};
   const auto found = cards_.find(key);
@@ -55,8 +68,13 @@ Card* Host::findCard(int32_t slot, bool secondary, bool create) {
 void Host::deliver(const ReceivedMessage& message) {
   const std::optional<uint8_t> slot = messageSlot(message, group_.kind() == GroupKind::kSimulator);
   if (!slot) return;
-  if (Card* primary = findCard(*slot, false, false)) primary->onMessage(message);
-  if (Card* secondary = findCard(*slot, true, false)) secondary->onMessage(message);
+  Card* primary = findCard(*slot, false, false);
+  Card* secondary = findCard(*slot, true, false);
+  if (primary) primary->onMessage(message);
+  if (secondary) secondary->onMessage(message);
+  // What a frame sends changes the times and statuses its cards' polls look at; a simulated
+  // card answers requests here and has nothing more to do for them.
+  if ((primary || secondary) && group_.kind() != GroupKind::kSimulator) rescheduleCards();
 }
 
 std::string Host::name() const {

@@ -62,11 +62,18 @@ class Host {
 
   /// Adds `card` to (true) or removes it from (false) the active cards.
   virtual void setCardActive(Card& card, bool on);
+  /// Longest wait between two polls of the cards, in ms (the longest periodic interval).
+  static constexpr uint32_t kLongestCardWaitMs = 65535;
+
   /// Polls every active card once.
   virtual void poll();
-  /// A card's watched targets or monitors changed: a host that polls its cards only when they
-  /// have work due polls them at its next poll. Nothing by default.
-  virtual void rescheduleCards() {}
+  /// Something a card's poll looks at changed outside it (its watched targets, its monitors, a
+  /// staged value, a message from the frame): a host that polls its cards only when they have
+  /// work due polls them at its next poll.
+  void rescheduleCards() {
+    cardsDueInMs_ = 0;
+    rescheduled_ = true;
+  }
   /// The host's link status; 1 for a host that is always up.
   virtual LinkStatus status() const { return LinkStatus::kLive; }
   /// Whether a message handed to `send` now is written to the frame: the host is up, or its
@@ -103,6 +110,13 @@ class Host {
  protected:
   /// Destroys every card now; the derived destructors call it while their own parts still live.
   void destroyCards();
+  /// Whether a card may have work at loop time `now`: the soonest time the last `pollCards`
+  /// found has come, or `rescheduleCards` was called since.
+  bool cardsDue(uint32_t now) const {
+    return platform::elapsedMs(now, cardsPolledAt_) >= cardsDueInMs_;
+  }
+  /// Polls every active card once and notes when the soonest of them has work again.
+  void pollCards(uint32_t now);
 
  private:
   HostGroup& group_;
@@ -110,6 +124,11 @@ class Host {
   uint64_t sequence_;
   std::map<CardKey, std::unique_ptr<Card>> cards_;
   std::set<Card*, CardOrder> activeCards_;
+  // Loop time of the last poll of the cards, how long after it the next one is due, and whether
+  // something asked for a poll while the cards were being polled.
+  uint32_t cardsPolledAt_ = 0;
+  uint32_t cardsDueInMs_ = 0;
+  bool rescheduled_ = false;
 };
 
 /// The hosts that play one role ("Client", "Simulator", "Auto"): creates them on first use,

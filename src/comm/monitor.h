@@ -13,6 +13,12 @@ class Monitor {
   virtual ~Monitor() = default;
   /// Periodic work; called once per card poll while the card is active.
   virtual void poll() = 0;
+  /// Milliseconds from loop time `now` before `poll` has work, if no message reaches the card
+  /// meanwhile; 0 (the default): it may have work at every pass.
+  virtual uint32_t msUntilDue(uint32_t now) const {
+    (void)now;
+    return 0;
+  }
   /// Every message of the card's slot, whether or not a target took it.
   virtual void onMessage(const ReceivedMessage& message) = 0;
   /// A session command ("start", "stop", ...); monitors without sessions ignore it.

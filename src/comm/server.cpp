@@ -38,18 +38,7 @@ void ServerHost::poll() {
   // A simulated card's poll has work only when one of its periodic notifications is due (or it
   // has a monitor): between those times the frame's cards are left alone, rather than each
   // finding nothing to do at every pass.
-  if (platform::elapsedMs(now, cardsPolledAt_) < cardsDueInMs_) return;
-  uint32_t dueIn = kLongestCardWaitMs;
-  for (Card* card : activeCards()) {
-    card->poll();
-    dueIn = std::min(dueIn, card->msUntilDue(now));
-  }
-  cardsPolledAt_ = now;
-  cardsDueInMs_ = dueIn;
-}
-
-void ServerHost::rescheduleCards() {
-  cardsDueInMs_ = 0;
+  if (cardsDue(now)) pollCards(now);
 }
 
 void ServerHost::flush() {

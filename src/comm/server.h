@@ -31,14 +31,9 @@ class ServerHost final : public Host {
   /// Closes every connection and the listener, then destroys the cards.
   ~ServerHost() override;
 
-  /// Longest wait between two polls of the cards, in ms (the longest periodic interval).
-  static constexpr uint32_t kLongestCardWaitMs = 65535;
-
   /// Serves the connected panels (dropping those whose link failed), keeps listening, accepts
   /// new panels, then polls the active cards when one of them has work due.
   void poll() override;
-  /// Polls the cards at the next poll.
-  void rescheduleCards() override;
   /// Gives `message` to every connected panel; dropped when none is connected. An answer goes
   /// to the panel that asked in any case, and to the others while their backlog is below
   /// `kMaxSharedBacklog`.
@@ -66,9 +61,6 @@ class ServerHost final : public Host {
   // The peer whose request is being answered, while its bytes are parsed; else null.
   const Connection* asking_ = nullptr;
   bool limitLogged_ = false;
-  // Loop time of the last poll of the cards, and how long after it the next one is due.
-  uint32_t cardsPolledAt_ = 0;
-  uint32_t cardsDueInMs_ = 0;
   size_t evicted_ = 0;
   size_t withheld_ = 0;
 };

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/log.h"
+#include "platform/clock.h"
 #include "text/text.h"
 
 namespace qelm {
@@ -98,6 +100,7 @@ void LoudnessContext::setDeviceName(std::string name) {
 }
 
 void LoudnessContext::applySettings(const LoudnessSettings& settings) {
+  wake();
   settings_ = settings;
   mode_ = modeValues(settings_);
   record_.target = mode_.target;
@@ -184,6 +187,7 @@ void LoudnessContext::enterRunning() {
 }
 
 void LoudnessContext::start() {
+  wake();
   logMessage(kLogInfo, "Starting session\n");
   if (record_.status != LinkStatus::kLive) return;
   switch (record_.state) {
@@ -215,6 +219,7 @@ void LoudnessContext::start() {
 }
 
 void LoudnessContext::pause() {
+  wake();
   logMessage(kLogInfo, "Pausing session\n");
   if (record_.state != SessionState::kRunning) return;
   closeOpenErrors();
@@ -223,6 +228,7 @@ void LoudnessContext::pause() {
 }
 
 void LoudnessContext::stop(bool restart) {
+  wake();
   logMessage(kLogInfo, "Stopping session\n");
   record_.endReason.clear();
   switch (record_.state) {
@@ -256,6 +262,7 @@ void LoudnessContext::stop(bool restart) {
 }
 
 void LoudnessContext::terminate() {
+  wake();
   logMessage(kLogInfo, "Terminate session\n");
   if (job_) job_->forgetSessionName();
   closeOpenErrors();
@@ -269,6 +276,7 @@ void LoudnessContext::terminate() {
 }
 
 void LoudnessContext::clear() {
+  wake();
   logMessage(kLogInfo, "Clear session\n");
   if (record_.state != SessionState::kStopped) return;
   clearSession();
@@ -295,6 +303,7 @@ void LoudnessContext::finishReport() {
 }
 
 void LoudnessContext::finishPendingReport() {
+  wake();
   if (job_) {
     // A job is a bounded sequence of steps; the guard only protects against a faulty one.
     for (int guard = 0; guard < 10000000 && job_->step(); ++guard) {
@@ -388,6 +397,21 @@ void LoudnessContext::poll(uint32_t tick, uint32_t loopMs) {
   }
   followDataGap(tick, false);
   history_.keepTime(tick);
+}
+
+uint32_t LoudnessContext::msUntilDue(uint32_t loopMs) const {
+  if (job_ || record_.state == SessionState::kBusy) return 0;
+  uint32_t due = std::numeric_limits<uint32_t>::max();
+  if (record_.status == LinkStatus::kLive) {
+    for (int i = 0; i < kMeterChannels; ++i) {
+      if (record_.peakOver[static_cast<size_t>(i)])
+        due = std::min(due, platform::msUntil(loopMs, peakSetAt_[static_cast<size_t>(i)],
+                                              kPeakIndicatorMs + 1));
+    }
+  }
+  if (lastPayloadMs_ && !record_.dataStale)
+    due = std::min(due, platform::msUntil(loopMs, *lastPayloadMs_, kNoDataMs));
+  return due;
 }
 
 // ---- [per payload] ------------------------------------------------------------------------------
@@ -1038,6 +1062,7 @@ LoudnessContext::WorkingValues LoudnessContext::workingValues() const {
 void LoudnessContext::restoreSession(const LoudnessSettings& settings, SessionRecord record,
                                      HistoryEngine history, WorkingValues values,
                                      std::deque<std::string> queue) {
+  wake();
   settings_ = settings;
   mode_ = modeValues(settings_);
   // The link belongs to the card on show now, not to the panel that saved the file.

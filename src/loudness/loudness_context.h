@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,7 +75,13 @@ class LoudnessContext {
   /// "Toggle session": stopped starts, running stops; nothing otherwise.
   void toggle();
   /// Starts the session when the master clock reaches `tick`.
-  void scheduleStart(uint32_t tick) { delayedStart_ = tick; }
+  void scheduleStart(uint32_t tick) {
+    delayedStart_ = tick;
+    wake();
+  }
+  /// Called by every command and setting: the owner polls the context at its next chance
+  /// rather than when it next expected work.
+  void setWake(std::function<void()> wake) { wake_ = std::move(wake); }
 
   // --- Inputs from the monitor ----------------------------------------------------------------
 
@@ -92,6 +99,10 @@ class LoudnessContext {
   /// Periodic work: delayed start, indicators, end reason, stale data, report job, history
   /// time keeping.
   void poll(uint32_t tick, uint32_t loopMs);
+  /// Milliseconds from loop time `loopMs` before `poll` has work that is timed in
+  /// milliseconds (a peak indicator or the data going stale), if no payload comes meanwhile;
+  /// 0 while a report is being written. Work timed in master ticks is the caller's to time.
+  uint32_t msUntilDue(uint32_t loopMs) const;
   /// Runs a pending report job to its end and leaves the session stopped.
   void finishPendingReport();
 
@@ -154,6 +165,9 @@ class LoudnessContext {
                       WorkingValues values, std::deque<std::string> queue);
 
  private:
+  void wake() const {
+    if (wake_) wake_();
+  }
   // The reported channels whose true peak is over the peak threshold in one payload.
   struct PeakOvers {
     bool any = false;
@@ -249,6 +263,7 @@ class LoudnessContext {
   std::string fileBase_;
 
   std::unique_ptr<ReportJob> job_;
+  std::function<void()> wake_;
   std::optional<uint32_t> delayedStart_;
   bool restartAfterStop_ = false;
 };

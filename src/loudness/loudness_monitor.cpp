@@ -1,10 +1,12 @@
 #include "loudness/loudness_monitor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <span>
 
 #include "comm/card.h"
+#include "comm/host.h"
 #include "comm/hard_target.h"
 #include "comm/virtual_target.h"
 #include "core/log.h"
@@ -90,6 +92,9 @@ LoudnessMonitor::LoudnessMonitor(Card& card, Model& model, LoudnessRegistry& reg
   updateMasterClock();
   registry_.add(*this);
   updateSessionName();
+  // A command or setting given between polls (from a page, the registry or the API) is acted
+  // on at the next pass, not when the card next expected work.
+  context_.setWake([this] { card_.host().rescheduleCards(); });
 }
 
 LoudnessMonitor::~LoudnessMonitor() {
@@ -150,6 +155,15 @@ void LoudnessMonitor::poll() {
       context_.scheduleStart(masterClock_ + kAutostartDelayTicks);
   }
   context_.poll(masterClock_, card_.group().loopTime());
+}
+
+uint32_t LoudnessMonitor::msUntilDue(uint32_t now) const {
+  // Requests, the session's name, the delayed start, the data log and the history's time are
+  // timed in master ticks: the next one is due at the next tick.
+  const uint64_t ms = (static_cast<uint64_t>(wraps_) << 32) + lastReading_;
+  uint32_t due = kMasterTickMs - static_cast<uint32_t>(ms % kMasterTickMs);
+  if (lastAcceptedMs_) due = std::min(due, platform::msUntil(now, *lastAcceptedMs_, kFreshDataMs));
+  return std::min(due, context_.msUntilDue(now));
 }
 
 std::array<std::string, kMeterChannels> LoudnessMonitor::channelSources() const {
@@ -291,6 +305,10 @@ std::array<uint8_t, kSimulatorPayloadSize> LoudnessSimulator::makePayload(uint32
   at += 4;
   p[at + 3] = 20;  // dialnorm 20
   return p;
+}
+
+uint32_t LoudnessSimulator::msUntilDue(uint32_t now) const {
+  return lastSent_ ? platform::msUntil(now, *lastSent_, kIntervalMs) : 0;
 }
 
 void LoudnessSimulator::poll() {

@@ -47,6 +47,9 @@ class LoudnessMonitor final : public Monitor {
   /// Requests loudness data each second, updates the master clock, the status and the session
   /// name, schedules the automatic start, and polls the session.
   void poll() override;
+  /// Until the next master tick, or sooner when the data stops being fresh or the session has
+  /// work timed in milliseconds; 0 while a report is being written.
+  uint32_t msUntilDue(uint32_t now) const override;
   /// Processes payloads of OID 3420; ignores every other message.
   void onMessage(const ReceivedMessage& message) override;
   /// "start", "stop", "pause", "clear" or "toggle" (any case); anything else is logged.
@@ -108,6 +111,8 @@ class LoudnessSimulator final : public Monitor {
 
   explicit LoudnessSimulator(Card& card) : card_(card) {}
   void poll() override;
+  /// Until the next payload is due.
+  uint32_t msUntilDue(uint32_t now) const override;
   /// Has no effect on what is sent.
   void onMessage(const ReceivedMessage& message) override { (void)message; }
   /// "LM simulator <card name>".

@@ -91,4 +91,10 @@ inline uint32_t elapsedMs(uint32_t now, uint32_t since) {
   return now - since;
 }
 
+/// Milliseconds from `now` until `after` ms have passed since `since`; 0 once they have.
+inline uint32_t msUntil(uint32_t now, uint32_t since, uint32_t after) {
+  const uint32_t elapsed = elapsedMs(now, since);
+  return elapsed >= after ? 0 : after - elapsed;
+}
+
 }  // namespace qelm::platform
