@@ -252,14 +252,12 @@ TEST_F(MainDialogTest, KeysAndBackgroundFollowTheEnginesLampsAndTheme) {
   auto* panel = dialog->findChild<QWidget*>("panel");
   auto* knob = dialog->findChild<KnobControl*>("knob7");
   const QColor normal = panel->palette().color(QPalette::Window);
-  context.colorTheme.store(1);
-  dialog->timerTick();
-  EXPECT_EQ(panel->palette().color(QPalette::Window), QColor(0, 19, 130));
-  EXPECT_EQ(knob->theme(), 1);
-  context.colorTheme.store(0);
-  dialog->timerTick();
-  EXPECT_EQ(panel->palette().color(QPalette::Window), normal);
-  EXPECT_EQ(knob->theme(), 0);
+  for (const auto& [theme, colour] : {std::pair{1, QColor(0, 19, 130)}, std::pair{0, normal}}) {
+    context.colorTheme.store(theme);
+    dialog->timerTick();
+    EXPECT_EQ(panel->palette().color(QPalette::Window), colour) << "theme " << theme;
+    EXPECT_EQ(knob->theme(), theme);
+  }
 }
 
 TEST_F(MainDialogTest, ConsoleTakesAtMost101MessagesPerTickAndMirrorsThemToSysLog) {
@@ -352,7 +350,11 @@ TEST_F(MainDialogTest, ConsoleOperatorViewLeavesOutDiagnosticsAndSkipsWhatTheLog
   }
 }
 
-TEST_F(MainDialogTest, ConfigurationChangeIsAskedAboutOnceOnActivation) {
+TEST_F(MainDialogTest, AChangedOrDownloadedConfigurationIsOfferedForReloadOnceOnActivation) {
+  HttpTestServer server([](const std::string&) {
+    return HttpTestServer::Reply{200, "device 1 \"Fetched\"\n"};
+  });
+  writeFile(folders_.data + "configuration/instances.txt", server.host() + "\n");
   auto dialog = makeDialog();
   QWidget other;
   other.show();
@@ -380,17 +382,9 @@ TEST_F(MainDialogTest, ConfigurationChangeIsAskedAboutOnceOnActivation) {
   waitUpTo5s([&] { return engine_.runs.load() >= 2; });
   EXPECT_EQ(engine_.runs.load(), 2);  // Yes restarted the engine
   EXPECT_EQ(dialog->statusBar()->currentMessage(), "Configuration reloaded");
-}
 
-TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
-  HttpTestServer server([](const std::string&) {
-    return HttpTestServer::Reply{200, "device 1 \"Fetched\"\n"};
-  });
-  writeFile(folders_.data + "configuration/instances.txt", server.host() + "\n");
-  auto dialog = makeDialog();
-  dialog->show();
-  activate(dialog.get());
-
+  // A downloaded configuration is a change like any other.
+  answer_ = false;
   int result = -1;
   QTimer::singleShot(0, [&] {
     if (auto* download = qobject_cast<CTrelkConfigDownload*>(QApplication::activeModalWidget())) {
@@ -404,11 +398,8 @@ TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
   EXPECT_EQ(readFile(startup()),
             "\xEF\xBB\xBF"
             "device 1 \"Fetched\"\r\n");
-  QWidget other;
-  other.show();
-  activate(&other);
-  activate(dialog.get());
-  EXPECT_EQ(asked_, QStringList{kReloadQuestion});
+  returnToDialog();
+  EXPECT_EQ(asked_, QStringList(3, kReloadQuestion));
 }
 
 // A run that fails on the configuration as the loader does: the located error in the data
@@ -697,14 +688,14 @@ TEST_F(MainDialogTest, SessionWaitEndsAfterTenSecondsWithAnError) {
   EXPECT_TRUE(dialog->runner().context().loadSessionPath().empty());
 }
 
-TEST_F(MainDialogTest, KeyboardAndWheelReachThePanelAndEnterOrEscapeNeverClose) {
+TEST_F(MainDialogTest, KeysAndWheelReachThePanelAndZoomScalesItFromMenuAndKeyboardAlike) {
   auto dialog = makeDialog();
   dialog->show();
   activate(dialog.get());
   QTest::keyClick(dialog.get(), Qt::Key_Return);
   QTest::keyClick(dialog.get(), Qt::Key_Escape);
   QTest::keyClick(dialog.get(), Qt::Key_A);
-  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_TRUE(dialog->isVisible());  // Enter and Escape never close it
   EXPECT_EQ(drain(*dialog), testing::keyPairs({PanelKey::kEnter, PanelKey::kCancel}));
 
   auto* screen = dialog->findChild<ScreenControl*>("screen0");
@@ -728,37 +719,32 @@ TEST_F(MainDialogTest, KeyboardAndWheelReachThePanelAndEnterOrEscapeNeverClose) 
   EXPECT_EQ(drain(*dialog),
             (std::vector<InputEvent>{panelEvent(knobCode(3), EventKind::kTurnedOtherWay, 1),
                                      panelEvent(knobCode(5), EventKind::kTurnedOneWay, 1)}));
-}
 
-TEST_F(MainDialogTest, ZoomScalesTheWholePanelFromMenuAndKeyboardAndIsNoPanelKey) {
-  auto dialog = makeDialog();
-  dialog->show();
-  activate(dialog.get());
   auto* panel = dialog->findChild<QWidget*>("panel");
-  auto* screen = dialog->findChild<ScreenControl*>("screen1");
+  auto* right = dialog->findChild<ScreenControl*>("screen1");
   auto* knob = dialog->findChild<KnobControl*>("knob6");
   auto* key = dialog->findChild<KeyButton*>("key16");
   EXPECT_EQ(dialog->zoom(), 100);  // the offscreen monitor is not scaled
   const QSize panelAt100 = panel->size();
   const QRect knobAt100 = knob->geometry();
   const QRect keyAt100 = key->geometry();
-  const int screenRightAt100 = screen->geometry().right();
+  const int screenRightAt100 = right->geometry().right();
 
   action(*dialog, "300 %")->trigger();
   EXPECT_EQ(dialog->zoom(), 300);
-  EXPECT_EQ(screen->size(), QSize(1440, 816));
+  EXPECT_EQ(right->size(), QSize(1440, 816));
   EXPECT_EQ(panel->size(), panelAt100 * 3);
   EXPECT_NEAR(knob->x(), knobAt100.x() * 3, 1);
   EXPECT_NEAR(knob->width(), knobAt100.width() * 3, 1);
   EXPECT_NEAR(key->y(), keyAt100.y() * 3, 1);
   // The screens never run into the knobs beside them nor out of the panel.
-  EXPECT_LT(screen->geometry().right(), knob->x());
-  EXPECT_LT(screen->geometry().right(), panel->width());
+  EXPECT_LT(right->geometry().right(), knob->x());
+  EXPECT_LT(right->geometry().right(), panel->width());
   EXPECT_LT(screenRightAt100, knobAt100.x());
   action(*dialog, "Show &Console")->trigger();
   auto* console = dialog->findChild<QListWidget*>("console");
   EXPECT_GT(panel->height(), console->geometry().bottom());
-  EXPECT_GT(console->y(), screen->geometry().bottom());
+  EXPECT_GT(console->y(), right->geometry().bottom());
 
   // Ctrl - and Ctrl + step through the levels, Ctrl 0 goes back to 100 %; none of them is a
   // panel key, though "-" and "0" alone are.
