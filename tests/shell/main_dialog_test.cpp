@@ -484,8 +484,30 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
   EXPECT_EQ(configurationErrorFile("at /x/config.bin [binary] bad record"), "");
 }
 
-TEST_F(MainDialogTest, TheRemotePanelServesAsChosenAndSaysWhyNot) {
+TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentWhatCouldNotBeOpenedAndWhatTheRemoteDoes) {
+  const std::string html = folders_.report + "reports/Show/html/";
+  writeFile(html + "old.html", "before the window");
   auto dialog = makeDialog();
+  QStatusBar* status = dialog->statusBar();
+  dialog->checkNewReports();
+  EXPECT_TRUE(status->currentMessage().isEmpty());  // written before the window opened
+  writeFile(html + "new.html", "report");
+  fs::last_write_time(html + "new.html", fs::last_write_time(html + "new.html") + 2s);
+  for (uint32_t i = 0; i < CVadEDERDlg::kReportCheckTicks; ++i)
+    dialog->timerTick();
+  EXPECT_EQ(status->currentMessage(),
+            QString::fromStdString("Report written to " + html + "new.html"));
+  status->clearMessage();
+  dialog->checkNewReports();
+  EXPECT_TRUE(status->currentMessage().isEmpty());  // told once
+
+  // A desktop without a program for folders gets the path to look up by hand.
+  dialog->setOpener([](const QUrl&) { return false; });
+  action(*dialog, "Report Directory")->trigger();
+  EXPECT_EQ(status->currentMessage(), QString::fromStdString("No program opens " + folders_.report +
+                                                             "reports on this desktop"));
+
+  // The remote panel serves as chosen, or says why not.
   EXPECT_EQ(dialog->remoteState(), "Remote panel off");
   // A port nobody uses now: the system's choice for a socket closed again.
   uint16_t port = 0;
@@ -508,30 +530,6 @@ TEST_F(MainDialogTest, TheRemotePanelServesAsChosenAndSaysWhyNot) {
   choice.enabled = false;
   EXPECT_EQ(dialog->applyRemoteChoice(choice), "");
   EXPECT_EQ(dialog->remoteState(), "Remote panel off");
-}
-
-TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentAndWhatCouldNotBeOpened) {
-  const std::string html = folders_.report + "reports/Show/html/";
-  writeFile(html + "old.html", "before the window");
-  auto dialog = makeDialog();
-  QStatusBar* status = dialog->statusBar();
-  dialog->checkNewReports();
-  EXPECT_TRUE(status->currentMessage().isEmpty());  // written before the window opened
-  writeFile(html + "new.html", "report");
-  fs::last_write_time(html + "new.html", fs::last_write_time(html + "new.html") + 2s);
-  for (uint32_t i = 0; i < CVadEDERDlg::kReportCheckTicks; ++i)
-    dialog->timerTick();
-  EXPECT_EQ(status->currentMessage(),
-            QString::fromStdString("Report written to " + html + "new.html"));
-  status->clearMessage();
-  dialog->checkNewReports();
-  EXPECT_TRUE(status->currentMessage().isEmpty());  // told once
-
-  // A desktop without a program for folders gets the path to look up by hand.
-  dialog->setOpener([](const QUrl&) { return false; });
-  action(*dialog, "Report Directory")->trigger();
-  EXPECT_EQ(status->currentMessage(), QString::fromStdString("No program opens " + folders_.report +
-                                                             "reports on this desktop"));
 }
 
 TEST_F(MainDialogTest, QuitAndReloadNameTheSessionsTheyWouldStop) {
