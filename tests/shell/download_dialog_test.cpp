@@ -24,11 +24,9 @@ using testing::readFile;
 class DownloadDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    data_ = (fs::temp_directory_path() /
-             ("qelm-download-dialog-" + std::to_string(::getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-                .string() +
-            "/";
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    data_ = fs::temp_directory_path().string() + "/qelm-download-dialog-" +
+            std::to_string(::getpid()) + "-" + name + "/";
     fs::remove_all(data_);
     fs::create_directories(data_ + "configuration");
   }

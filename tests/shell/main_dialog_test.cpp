@@ -1,6 +1,5 @@
 #include "shell/main_dialog.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -30,6 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <regex>
@@ -522,7 +522,7 @@ TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentWhatCouldNotBeOpenedAndWhatT
   choice.port = port;
   EXPECT_EQ(dialog->applyRemoteChoice(choice), "");
   EXPECT_EQ(dialog->remoteState(), QString("Remote panel serving http://127.0.0.1:%1/").arg(port));
-  EXPECT_EQ(dialog->statusBar()->currentMessage(), dialog->remoteState());
+  EXPECT_EQ(status->currentMessage(), dialog->remoteState());
   // Any other address needs a password, and there is none: the state says so.
   choice.address = "0.0.0.0";
   EXPECT_FALSE(dialog->applyRemoteChoice(choice).isEmpty());
@@ -599,9 +599,8 @@ TEST_F(MainDialogTest, MenuTogglesTheConsoleOpensTheFilesAndOffersWhatTheEngineS
   action(*dialog, "Report Directory")->trigger();
   EXPECT_EQ(
       catcher.urls,
-      (QList<QUrl>{
-          QUrl::fromLocalFile(QString::fromStdString(folders_.data) + "configuration/startup.txt"),
-          QUrl::fromLocalFile(QString::fromStdString(folders_.report) + "reports")}));
+      (QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(startup())),
+                   QUrl::fromLocalFile(QString::fromStdString(folders_.report) + "reports")}));
 
   // The session commands are offered only while the engine can serve them.
   QAction* save = action(*dialog, "Save Session...");
