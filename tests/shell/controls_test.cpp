@@ -17,6 +17,7 @@ namespace qelm {
 namespace {
 
 using testing::knobCode;
+using testing::panelEvent;
 using Events = std::vector<InputEvent>;
 
 // The controls as the window holds them, over one context whose input source runs on a clock
@@ -24,9 +25,6 @@ using Events = std::vector<InputEvent>;
 class ControlsTest : public ::testing::Test {
  protected:
   Events drain() { return testing::drain(context_.input); }
-  static InputEvent event(int32_t code, EventKind kind, int32_t count = 0) {
-    return testing::panelEvent(code, kind, count);
-  }
 
   platform::ManualClock clock_{5000};
   AppContext context_{Folders{}, clock_};
@@ -35,12 +33,12 @@ class ControlsTest : public ::testing::Test {
 TEST_F(ControlsTest, WheelNotchesTurnTheKnobOneStepEach) {
   KnobControl knob(3, context_.input);
   knob.turnByWheel(-120);  // one notch towards the user
-  EXPECT_EQ(drain(), (Events{event(knobCode(3), EventKind::kTurnedOtherWay, 1)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(3), EventKind::kTurnedOtherWay, 1)}));
   EXPECT_EQ(knob.steps(), 1);  // the indicator moved 15 degrees clockwise
 
   knob.turnByWheel(240);  // two notches at once are two steps
-  EXPECT_EQ(drain(), (Events{event(knobCode(3), EventKind::kTurnedOneWay, 1),
-                             event(knobCode(3), EventKind::kTurnedOneWay, 1)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(3), EventKind::kTurnedOneWay, 1),
+                             panelEvent(knobCode(3), EventKind::kTurnedOneWay, 1)}));
   EXPECT_EQ(knob.steps(), -1);
 
   // A fine wheel's small deltas add up to a notch; turning back starts afresh.
@@ -48,7 +46,7 @@ TEST_F(ControlsTest, WheelNotchesTurnTheKnobOneStepEach) {
     knob.turnByWheel(30);
   EXPECT_EQ(context_.input.queuedCount(), 0u);
   knob.turnByWheel(30);
-  EXPECT_EQ(drain(), (Events{event(knobCode(3), EventKind::kTurnedOneWay, 1)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(3), EventKind::kTurnedOneWay, 1)}));
   knob.turnByWheel(90);
   knob.turnByWheel(-90);
   knob.turnByWheel(-29);
@@ -64,12 +62,12 @@ TEST_F(ControlsTest, KnobButtonHeldThenReleasedAndKeysMeanwhile) {
   key.resize(70, 49);
 
   QTest::mousePress(&knob, Qt::LeftButton);
-  EXPECT_EQ(drain(), (Events{event(knobCode(0), EventKind::kKnobPushed)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(0), EventKind::kKnobPushed)}));
   clock_.advance(WinInput::kHoldTimeMs + 1);
-  EXPECT_EQ(drain(), (Events{event(knobCode(0), EventKind::kHeld, 1)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(0), EventKind::kHeld, 1)}));
   // A key clicked while the knob is held: its press is dropped, its release ends the hold.
   QTest::mouseClick(&key, Qt::LeftButton);
-  EXPECT_EQ(drain(), (Events{event(kSelectDevice, EventKind::kReleasedAfterHold)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(kSelectDevice, EventKind::kReleasedAfterHold)}));
   QTest::mouseRelease(&knob, Qt::LeftButton);
   EXPECT_EQ(drain(), Events{});
 
@@ -111,8 +109,8 @@ TEST_F(ControlsTest, KnobPointerTurnsWithEachStepAndTheKnobShowsPushAndHold) {
   QTest::mouseRelease(&knob, Qt::LeftButton);
   EXPECT_EQ(knob.look(), KnobControl::Look::kResting);
   EXPECT_EQ(knob.grab().toImage(), resting);
-  EXPECT_EQ(drain(), (Events{event(knobCode(2), EventKind::kKnobPushed),
-                             event(knobCode(2), EventKind::kKnobReleased)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(2), EventKind::kKnobPushed),
+                             panelEvent(knobCode(2), EventKind::kKnobReleased)}));
 }
 
 TEST_F(ControlsTest, ScreenRepaintsOnlyWhenAndWhereTheRasterChanged) {
@@ -162,11 +160,11 @@ TEST_F(ControlsTest, ScreensShowTheirHalfOfTheRasterAndATouchRepeatsUntilTheButt
   EXPECT_EQ(rightImage.pixel(479, 271), 0xFFAABBCCu);
   EXPECT_EQ(blank.grab().toImage().pixel(100, 100), 0xFF000000u);
 
-  const int32_t touch = kTouchCode, screen = codeOf(Screen::kRight);
+  constexpr int32_t kRight = codeOf(Screen::kRight);
   QTest::mousePress(&right, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
-  EXPECT_EQ(drain(), (Events{{touch, EventKind::kTouched, 1, screen, 10, 20}}));
+  EXPECT_EQ(drain(), (Events{{kTouchCode, EventKind::kTouched, 1, kRight, 10, 20}}));
   clock_.advance(WinInput::kTouchRepeatMs + 1);
-  EXPECT_EQ(drain(), (Events{{touch, EventKind::kStillTouched, 1, screen, 10, 20}}));
+  EXPECT_EQ(drain(), (Events{{kTouchCode, EventKind::kStillTouched, 1, kRight, 10, 20}}));
   // Released with the pointer outside the screen: the touch still ends.
   QTest::mouseRelease(&right, Qt::LeftButton, Qt::NoModifier, QPoint(600, 300));
   clock_.advance(4000);

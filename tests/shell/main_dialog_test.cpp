@@ -307,7 +307,8 @@ TEST(ConsoleLineKindTest, FontSizingAndTimingAreDiagnosticsAndFailuresWarnings) 
     EXPECT_EQ(consoleLineKind(text), ConsoleLineKind::kNormal) << text;
 }
 
-TEST_F(MainDialogTest, ConsoleOperatorViewLeavesOutDiagnosticsAndSkipsWhatTheLogDropped) {
+TEST_F(MainDialogTest,
+       ConsoleOperatorViewHidesDiagnosticsColoursWarningsAndSkipsWhatTheLogDropped) {
   auto dialog = makeDialog();
   QListWidget* console = caughtUpConsole(*dialog);
   auto* all = dialog->findChild<QCheckBox*>("allMessages");
