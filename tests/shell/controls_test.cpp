@@ -11,23 +11,20 @@
 #include "shell/key_button.h"
 #include "shell/knob_control.h"
 #include "shell/screen_control.h"
+#include "shell_test_support.h"
 
 namespace qelm {
 namespace {
+
+using testing::knobCode;
+using testing::panelEvent;
+using Events = std::vector<InputEvent>;
 
 // The controls as the window holds them, over one context whose input source runs on a clock
 // the test moves.
 class ControlsTest : public ::testing::Test {
  protected:
-  std::vector<InputEvent> drain() {
-    std::vector<InputEvent> events;
-    while (const auto event = context_.input.nextEvent())
-      events.push_back(*event);
-    return events;
-  }
-  static InputEvent event(int32_t code, EventKind kind, int32_t count = 0) {
-    return {code, kind, count, -1, -1, -1};
-  }
+  Events drain() { return testing::drain(context_.input); }
 
   platform::ManualClock clock_{5000};
   AppContext context_{Folders{}, clock_};
@@ -36,12 +33,12 @@ class ControlsTest : public ::testing::Test {
 TEST_F(ControlsTest, WheelNotchesTurnTheKnobOneStepEach) {
   KnobControl knob(3, context_.input);
   knob.turnByWheel(-120);  // one notch towards the user
-  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(21, EventKind::kTurnedOtherWay, 1)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(3), EventKind::kTurnedOtherWay, 1)}));
   EXPECT_EQ(knob.steps(), 1);  // the indicator moved 15 degrees clockwise
 
   knob.turnByWheel(240);  // two notches at once are two steps
-  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(21, EventKind::kTurnedOneWay, 1),
-                                              event(21, EventKind::kTurnedOneWay, 1)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(3), EventKind::kTurnedOneWay, 1),
+                             panelEvent(knobCode(3), EventKind::kTurnedOneWay, 1)}));
   EXPECT_EQ(knob.steps(), -1);
 
   // A fine wheel's small deltas add up to a notch; turning back starts afresh.
@@ -49,7 +46,7 @@ TEST_F(ControlsTest, WheelNotchesTurnTheKnobOneStepEach) {
     knob.turnByWheel(30);
   EXPECT_EQ(context_.input.queuedCount(), 0u);
   knob.turnByWheel(30);
-  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(21, EventKind::kTurnedOneWay, 1)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(3), EventKind::kTurnedOneWay, 1)}));
   knob.turnByWheel(90);
   knob.turnByWheel(-90);
   knob.turnByWheel(-29);
@@ -59,24 +56,24 @@ TEST_F(ControlsTest, WheelNotchesTurnTheKnobOneStepEach) {
 
 TEST_F(ControlsTest, KnobButtonHeldThenReleasedAndKeysMeanwhile) {
   KnobControl knob(0, context_.input);
-  KeyButton key(13, "Select\nDevice", context_.input);
+  constexpr int32_t kSelectDevice = codeOf(PanelKey::kSelectDevice);
+  KeyButton key(kSelectDevice, "Select\nDevice", context_.input);
   knob.resize(39, 42);
   key.resize(70, 49);
 
   QTest::mousePress(&knob, Qt::LeftButton);
-  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(18, EventKind::kKnobPushed)}));
-  clock_.advance(1001);
-  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(18, EventKind::kHeld, 1)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(0), EventKind::kKnobPushed)}));
+  clock_.advance(WinInput::kHoldTimeMs + 1);
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(0), EventKind::kHeld, 1)}));
   // A key clicked while the knob is held: its press is dropped, its release ends the hold.
   QTest::mouseClick(&key, Qt::LeftButton);
-  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(13, EventKind::kReleasedAfterHold)}));
+  EXPECT_EQ(drain(), (Events{panelEvent(kSelectDevice, EventKind::kReleasedAfterHold)}));
   QTest::mouseRelease(&knob, Qt::LeftButton);
-  EXPECT_EQ(drain(), std::vector<InputEvent>{});
+  EXPECT_EQ(drain(), Events{});
 
   QTest::mouseClick(&key, Qt::LeftButton);
   QTest::mouseClick(&knob, Qt::RightButton);  // only the left button pushes
-  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(13, EventKind::kKeyPressed),
-                                              event(13, EventKind::kKeyReleased)}));
+  EXPECT_EQ(drain(), testing::keyPairs({PanelKey::kSelectDevice}));
 }
 
 TEST_F(ControlsTest, KnobPointerTurnsWithEachStepAndTheKnobShowsPushAndHold) {
@@ -112,22 +109,8 @@ TEST_F(ControlsTest, KnobPointerTurnsWithEachStepAndTheKnobShowsPushAndHold) {
   QTest::mouseRelease(&knob, Qt::LeftButton);
   EXPECT_EQ(knob.look(), KnobControl::Look::kResting);
   EXPECT_EQ(knob.grab().toImage(), resting);
-  EXPECT_EQ(drain(), (std::vector<InputEvent>{event(20, EventKind::kKnobPushed),
-                                              event(20, EventKind::kKnobReleased)}));
-}
-
-TEST_F(ControlsTest, ScreenTouchRepeatsWhileHeldAndEndsWithTheButton) {
-  ScreenControl right(1, &context_);
-  QTest::mousePress(&right, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
-  const InputEvent touched{0, EventKind::kTouched, 1, 1, 10, 20};
-  EXPECT_EQ(drain(), std::vector<InputEvent>{touched});
-  clock_.advance(3001);
-  const InputEvent still{0, EventKind::kStillTouched, 1, 1, 10, 20};
-  EXPECT_EQ(drain(), std::vector<InputEvent>{still});
-  // Released with the pointer outside the screen: the touch still ends.
-  QTest::mouseRelease(&right, Qt::LeftButton, Qt::NoModifier, QPoint(600, 300));
-  clock_.advance(4000);
-  EXPECT_EQ(drain(), std::vector<InputEvent>{});
+  EXPECT_EQ(drain(), (Events{panelEvent(knobCode(2), EventKind::kKnobPushed),
+                             panelEvent(knobCode(2), EventKind::kKnobReleased)}));
 }
 
 TEST_F(ControlsTest, ScreenRepaintsOnlyWhenAndWhereTheRasterChanged) {
@@ -156,7 +139,7 @@ TEST_F(ControlsTest, ScreenRepaintsOnlyWhenAndWhereTheRasterChanged) {
   EXPECT_EQ(picture.pixel(0, 0), raster(0, 0));
 }
 
-TEST_F(ControlsTest, ScreensShowTheirHalfOfTheRaster) {
+TEST_F(ControlsTest, ScreensShowTheirHalfOfTheRasterAndATouchRepeatsUntilTheButtonIsUp) {
   {
     std::lock_guard<std::mutex> guard(context_.screenLock);
     uint32_t* pixels = context_.pixels();
@@ -176,6 +159,16 @@ TEST_F(ControlsTest, ScreensShowTheirHalfOfTheRaster) {
   EXPECT_EQ(rightImage.pixel(0, 0), 0xFF778899u);
   EXPECT_EQ(rightImage.pixel(479, 271), 0xFFAABBCCu);
   EXPECT_EQ(blank.grab().toImage().pixel(100, 100), 0xFF000000u);
+
+  constexpr int32_t kRight = codeOf(Screen::kRight);
+  QTest::mousePress(&right, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
+  EXPECT_EQ(drain(), (Events{{kTouchCode, EventKind::kTouched, 1, kRight, 10, 20}}));
+  clock_.advance(WinInput::kTouchRepeatMs + 1);
+  EXPECT_EQ(drain(), (Events{{kTouchCode, EventKind::kStillTouched, 1, kRight, 10, 20}}));
+  // Released with the pointer outside the screen: the touch still ends.
+  QTest::mouseRelease(&right, Qt::LeftButton, Qt::NoModifier, QPoint(600, 300));
+  clock_.advance(4000);
+  EXPECT_EQ(drain(), Events{});
 }
 
 }  // namespace

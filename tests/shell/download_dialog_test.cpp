@@ -11,37 +11,34 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "../download/http_test_server.h"
+#include "shell_test_support.h"
 
 namespace qelm {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::readFile;
 
 class DownloadDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    data_ = (fs::temp_directory_path() /
-             ("qelm-download-dialog-" + std::to_string(::getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-                .string() +
-            "/";
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    data_ = fs::temp_directory_path().string() + "/qelm-download-dialog-" +
+            std::to_string(::getpid()) + "-" + name + "/";
     fs::remove_all(data_);
     fs::create_directories(data_ + "configuration");
   }
   void TearDown() override { fs::remove_all(data_); }
 
   void writeInstances(const std::string& text) const {
-    std::ofstream(instancesFilePath(data_), std::ios::binary) << text;
+    testing::writeFile(instancesFilePath(data_), text);
   }
-  std::string read(const std::string& path) const {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+  // A start-up configuration the download may replace; its path.
+  std::string oldStartup() const {
+    testing::writeFile(data_ + "configuration/startup.txt", "old");
+    return data_ + "configuration/startup.txt";
   }
 
   std::unique_ptr<CTrelkConfigDownload> open() {
@@ -63,6 +60,10 @@ class DownloadDialogTest : public ::testing::Test {
   static void awaitDownload(CTrelkConfigDownload& dialog) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.downloading(); }, 60000));
   }
+  static void download(CTrelkConfigDownload& dialog) {
+    click(dialog, "download");
+    awaitDownload(dialog);
+  }
   // Selects a row as the user does, with the mouse.
   static void clickRow(CTrelkConfigDownload& dialog, int row) {
     auto* list = dialog.findChild<QTreeWidget*>("instances");
@@ -76,15 +77,18 @@ class DownloadDialogTest : public ::testing::Test {
       if (button(dialog, name)->isEnabled()) out += std::string(out.empty() ? "" : " ") + name;
     return out + " / " + button(dialog, "addSave")->text().toStdString();
   }
-  static std::string hosts(const CTrelkConfigDownload& dialog) {
+  // The hosts in order, and the selected row: "a,b @1".
+  static std::string listed(const CTrelkConfigDownload& dialog) {
     std::string out;
     for (const TrelkInstance& instance : dialog.instances())
       out += (out.empty() ? "" : ",") + instance.host;
-    return out;
+    return out + " @" + std::to_string(dialog.selectedRow());
   }
-  static void type(CTrelkConfigDownload& dialog, const QString& host, const QString& prefix) {
+  // Types an instance into the fields and adds it, or saves the one being edited.
+  static void enter(CTrelkConfigDownload& dialog, const QString& host, const QString& prefix) {
     dialog.findChild<QLineEdit*>("host")->setText(host);
     dialog.findChild<QLineEdit*>("prefix")->setText(prefix);
+    click(dialog, "addSave");
   }
 
   std::string data_;
@@ -100,7 +104,6 @@ TEST_F(DownloadDialogTest, ButtonsFollowTheSelectionAndEditMode) {
   EXPECT_EQ(list->topLevelItem(1)->text(0), "two with space");
   EXPECT_EQ(list->topLevelItem(1)->text(1), "Two ");
   EXPECT_EQ(states(*dialog), "download / Add");
-
   clickRow(*dialog, 0);
   EXPECT_EQ(states(*dialog), "download moveDown remove edit / Add");
   clickRow(*dialog, 1);
@@ -126,49 +129,40 @@ TEST_F(DownloadDialogTest, ListOperationsKeepTheSelectionOnTheMovedInstance) {
   writeInstances("a\nb\nc\nd\n");
   auto dialog = open();
   clickRow(*dialog, 1);
-  click(*dialog, "moveUp");
-  EXPECT_EQ(hosts(*dialog), "b,a,c,d");
-  EXPECT_EQ(dialog->selectedRow(), 0);
-  click(*dialog, "moveDown");
-  click(*dialog, "moveDown");
-  EXPECT_EQ(hosts(*dialog), "a,c,b,d");
-  EXPECT_EQ(dialog->selectedRow(), 2);
-
-  click(*dialog, "remove");  // the row below moves up into the selection
-  EXPECT_EQ(hosts(*dialog), "a,c,d");
-  EXPECT_EQ(dialog->selectedRow(), 2);
-  click(*dialog, "remove");  // the last row goes: the new last row is selected
-  EXPECT_EQ(hosts(*dialog), "a,c");
-  EXPECT_EQ(dialog->selectedRow(), 1);
+  // The selection stays on the moved instance; a removed one leaves it on the row below, or on
+  // the new last row.
+  const std::pair<const char*, const char*> steps[] = {{"moveUp", "b,a,c,d @0"},
+                                                       {"moveDown", "a,b,c,d @1"},
+                                                       {"moveDown", "a,c,b,d @2"},
+                                                       {"remove", "a,c,d @2"},
+                                                       {"remove", "a,c @1"}};
+  for (const auto& [name, expected] : steps) {
+    click(*dialog, name);
+    EXPECT_EQ(listed(*dialog), expected) << name;
+  }
 
   // An empty host, quotes or not, changes nothing.
-  type(*dialog, "\"\"", "X");
-  click(*dialog, "addSave");
+  enter(*dialog, "\"\"", "X");
   EXPECT_EQ(messages_,
             QStringList{"TRELK Configuration Download|The host string cannot be empty."});
-  EXPECT_EQ(hosts(*dialog), "a,c");
+  EXPECT_EQ(listed(*dialog), "a,c @1");
 
-  type(*dialog, "new host", "N ");
-  click(*dialog, "addSave");
-  EXPECT_EQ(hosts(*dialog), "a,c,new host");
+  enter(*dialog, "new host", "N ");
+  EXPECT_EQ(listed(*dialog), "a,c,new host @2");
   EXPECT_EQ(dialog->instances()[2].prefix, "N ");
-  EXPECT_EQ(dialog->selectedRow(), 2);
 
   // Save stores into the instance whose fields were taken, even after another row was clicked.
   clickRow(*dialog, 0);
   click(*dialog, "edit");
   clickRow(*dialog, 1);
-  type(*dialog, "a2", "");
-  click(*dialog, "addSave");
-  EXPECT_EQ(hosts(*dialog), "a2,c,new host");
-  EXPECT_EQ(dialog->selectedRow(), 0);
+  enter(*dialog, "a2", "");
+  EXPECT_EQ(listed(*dialog), "a2,c,new host @0");
   EXPECT_FALSE(dialog->editMode());
 }
 
 TEST_F(DownloadDialogTest, CancelKeepsTheFilesAndAFailedDownloadKeepsTheDialog) {
   writeInstances("a\nb\n");
-  const std::string startup = data_ + "configuration/startup.txt";
-  std::ofstream(startup, std::ios::binary) << "old";
+  const std::string startup = oldStartup();
   {
     auto dialog = open();
     clickRow(*dialog, 0);
@@ -176,7 +170,7 @@ TEST_F(DownloadDialogTest, CancelKeepsTheFilesAndAFailedDownloadKeepsTheDialog) 
     click(*dialog, "cancel");
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
   }
-  EXPECT_EQ(read(instancesFilePath(data_)), "a\nb\n");
+  EXPECT_EQ(readFile(instancesFilePath(data_)), "a\nb\n");
 
   // Nobody listens on port 1: the list is saved first, then the download fails in view.
   auto dialog = open();
@@ -184,17 +178,15 @@ TEST_F(DownloadDialogTest, CancelKeepsTheFilesAndAFailedDownloadKeepsTheDialog) 
   click(*dialog, "remove");
   clickRow(*dialog, 0);
   click(*dialog, "edit");
-  type(*dialog, "127.0.0.1:1", "P ");
-  click(*dialog, "addSave");
-  click(*dialog, "download");
-  awaitDownload(*dialog);
+  enter(*dialog, "127.0.0.1:1", "P ");
+  download(*dialog);
   ASSERT_EQ(messages_.size(), 1);
   EXPECT_TRUE(messages_[0].startsWith(
       "Configuration Failed|Unable to download configuration from \"127.0.0.1:1\".\n\nReason: "))
       << messages_[0].toStdString();
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_EQ(read(instancesFilePath(data_)), "\"127.0.0.1:1\" \"P \"\n");
-  EXPECT_EQ(read(startup), "old");
+  EXPECT_EQ(readFile(instancesFilePath(data_)), "\"127.0.0.1:1\" \"P \"\n");
+  EXPECT_EQ(readFile(startup), "old");
 }
 
 TEST_F(DownloadDialogTest, OnlyAConfigurationThatLoadsReplacesTheStartUpFile) {
@@ -203,25 +195,22 @@ TEST_F(DownloadDialogTest, OnlyAConfigurationThatLoadsReplacesTheStartUpFile) {
     return HttpTestServer::Reply{200, broken ? "devise 1 \"A\"\n" : "device 1 \"A\"\n"};
   });
   writeInstances(server.host() + "\n");
-  const std::string startup = data_ + "configuration/startup.txt";
-  std::ofstream(startup, std::ios::binary) << "old";
+  const std::string startup = oldStartup();
   auto dialog = open();
-  click(*dialog, "download");
-  awaitDownload(*dialog);
+  download(*dialog);
   ASSERT_EQ(messages_.size(), 1);
   EXPECT_EQ(messages_[0].toStdString(),
             "Configuration Failed|The downloaded configuration does not load, so \"" + startup +
                 "\" was left as it was.\n\nReason: at line 1 directive \"devise\" unrecognized or "
                 "invalid in this context");
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_EQ(read(startup), "old");
+  EXPECT_EQ(readFile(startup), "old");
 
   broken = false;
-  click(*dialog, "download");
-  awaitDownload(*dialog);
+  download(*dialog);
   EXPECT_EQ(messages_.size(), 1);
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
-  EXPECT_EQ(read(startup),
+  EXPECT_EQ(readFile(startup),
             "\xEF\xBB\xBF"
             "device 1 \"A\"\r\n");
 }
@@ -233,8 +222,7 @@ TEST_F(DownloadDialogTest, CancelStopsADownloadThatGetsNoAnswer) {
     return HttpTestServer::Reply{200, "", HttpTestServer::Behaviour::kNeverAnswer};
   });
   writeInstances(server.host() + "\n");
-  const std::string startup = data_ + "configuration/startup.txt";
-  std::ofstream(startup, std::ios::binary) << "old";
+  const std::string startup = oldStartup();
   auto dialog = open();
   click(*dialog, "download");
   ASSERT_TRUE(dialog->downloading());
@@ -250,7 +238,7 @@ TEST_F(DownloadDialogTest, CancelStopsADownloadThatGetsNoAnswer) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(dialog->result(), QDialog::Rejected);
   EXPECT_TRUE(messages_.isEmpty());
-  EXPECT_EQ(read(startup), "old");
+  EXPECT_EQ(readFile(startup), "old");
 
   // Closing the dialog during a download stops it too.
   auto again = open();

@@ -10,49 +10,40 @@
 #include <vector>
 
 #include "core/win_input.h"
+#include "shell_test_support.h"
 
 namespace qelm {
 namespace {
 
+using testing::keyPairs;
+
 TEST(PanelKeyTest, KeyboardKeysStandForTheirPanelKeys) {
-  struct Row {
-    int key;
-    Qt::KeyboardModifiers modifiers;
-    std::optional<PanelKey> panelKey;
-  };
   const Qt::KeyboardModifiers none = Qt::NoModifier;
   const Qt::KeyboardModifiers pad = Qt::KeypadModifier;
-  const std::optional<PanelKey> no;
-  const Row rows[] = {
-      {Qt::Key_0, none, PanelKey::kDigit0},
-      {Qt::Key_0, pad, PanelKey::kDigit0},
-      {Qt::Key_1, none, PanelKey::kDigit1},
-      {Qt::Key_5, pad, PanelKey::kDigit5},
-      {Qt::Key_9, none, PanelKey::kDigit9},
-      {Qt::Key_9, pad, PanelKey::kDigit9},
-      {Qt::Key_Minus, none, PanelKey::kContext},
-      {Qt::Key_Minus, pad, PanelKey::kContext},
-      {Qt::Key_Period, none, PanelKey::kContext},
-      {Qt::Key_Period, pad, PanelKey::kContext},
-      {Qt::Key_Comma, pad, PanelKey::kContext},
-      {Qt::Key_Backspace, none, PanelKey::kBack},
-      {Qt::Key_D, none, PanelKey::kSelectDevice},
-      {Qt::Key_D, Qt::ShiftModifier, PanelKey::kSelectDevice},
-      {Qt::Key_S, none, PanelKey::kSelectSubmenu},
-      {Qt::Key_Escape, none, PanelKey::kCancel},
-      {Qt::Key_Return, none, PanelKey::kEnter},
-      {Qt::Key_Enter, pad, PanelKey::kEnter},
-      {Qt::Key_Comma, none, no},
-      {Qt::Key_A, none, no},
-      {Qt::Key_Space, none, no},
-      {Qt::Key_Tab, none, no},
-      {Qt::Key_F1, none, no},
-      {Qt::Key_Plus, pad, no},
-      {Qt::Key_Delete, none, no},
-      {Qt::Key_Shift, none, no},
+  auto expect = [](int key, Qt::KeyboardModifiers modifiers, std::optional<PanelKey> panelKey) {
+    EXPECT_EQ(panelKeyFor(key, modifiers), panelKey)
+        << "key 0x" << std::hex << key << " modifiers 0x" << modifiers.toInt();
   };
-  for (const Row& row : rows)
-    EXPECT_EQ(panelKeyFor(row.key, row.modifiers), row.panelKey) << "key 0x" << std::hex << row.key;
+  for (const Qt::KeyboardModifiers modifiers : {none, pad}) {  // main keys and keypad alike
+    expect(Qt::Key_0, modifiers, PanelKey::kDigit0);
+    expect(Qt::Key_9, modifiers, PanelKey::kDigit9);
+    expect(Qt::Key_Minus, modifiers, PanelKey::kContext);
+    expect(Qt::Key_Period, modifiers, PanelKey::kContext);
+  }
+  expect(Qt::Key_1, none, PanelKey::kDigit1);
+  expect(Qt::Key_5, pad, PanelKey::kDigit5);
+  expect(Qt::Key_Comma, pad, PanelKey::kContext);
+  expect(Qt::Key_Backspace, none, PanelKey::kBack);
+  expect(Qt::Key_D, none, PanelKey::kSelectDevice);
+  expect(Qt::Key_D, Qt::ShiftModifier, PanelKey::kSelectDevice);
+  expect(Qt::Key_S, none, PanelKey::kSelectSubmenu);
+  expect(Qt::Key_Escape, none, PanelKey::kCancel);
+  expect(Qt::Key_Return, none, PanelKey::kEnter);
+  expect(Qt::Key_Enter, pad, PanelKey::kEnter);
+  expect(Qt::Key_Plus, pad, std::nullopt);
+  for (const int key : {Qt::Key_Comma, Qt::Key_A, Qt::Key_Space, Qt::Key_Tab, Qt::Key_F1,
+                        Qt::Key_Delete, Qt::Key_Shift})
+    expect(key, none, std::nullopt);
 }
 
 // A window that notes every key that reaches it.
@@ -94,20 +85,7 @@ class KeyFilterTest : public ::testing::Test {
     key(QEvent::KeyRelease, qtKey);
   }
 
-  std::vector<InputEvent> drain() {
-    std::vector<InputEvent> events;
-    while (const auto event = input_.nextEvent())
-      events.push_back(*event);
-    return events;
-  }
-  static std::vector<InputEvent> pairs(std::initializer_list<PanelKey> keys) {
-    std::vector<InputEvent> events;
-    for (const PanelKey key : keys) {
-      events.push_back({codeOf(key), EventKind::kKeyPressed, 0, -1, -1, -1});
-      events.push_back({codeOf(key), EventKind::kKeyReleased, 0, -1, -1, -1});
-    }
-    return events;
-  }
+  std::vector<InputEvent> drain() { return testing::drain(input_); }
 
   platform::ManualClock clock_;
   WinInput input_{clock_};
@@ -116,26 +94,25 @@ class KeyFilterTest : public ::testing::Test {
   KeyFilter filter_{&window_, input_};
 };
 
-TEST_F(KeyFilterTest, ATapQueuesOnePairWhenTheKeyGoesUp) {
+TEST_F(KeyFilterTest, ATapAndEachRepeatOfAHeldKeyQueueOnePairWhenTheKeyGoesUp) {
   key(QEvent::KeyPress, Qt::Key_D);
   EXPECT_EQ(input_.queuedCount(), 0u);
   key(QEvent::KeyRelease, Qt::Key_D);
-  EXPECT_EQ(drain(), pairs({PanelKey::kSelectDevice}));
+  EXPECT_EQ(drain(), keyPairs({PanelKey::kSelectDevice}));
   // Enter and Escape are panel keys like any other and never reach the window.
   tap(Qt::Key_Return);
   tap(Qt::Key_Escape);
-  EXPECT_EQ(drain(), pairs({PanelKey::kEnter, PanelKey::kCancel}));
+  EXPECT_EQ(drain(), keyPairs({PanelKey::kEnter, PanelKey::kCancel}));
   EXPECT_TRUE(window_.received.empty());
-}
 
-TEST_F(KeyFilterTest, AHeldKeyQueuesAPairPerRepeatAndOneWhenItGoesUp) {
+  // A held key queues a pair per repeat, and one when it goes up.
   key(QEvent::KeyPress, Qt::Key_5);
   for (int i = 0; i < 2; ++i) {
     key(QEvent::KeyRelease, Qt::Key_5, true);
     key(QEvent::KeyPress, Qt::Key_5, true);
   }
   key(QEvent::KeyRelease, Qt::Key_5);
-  EXPECT_EQ(drain(), pairs({PanelKey::kDigit5, PanelKey::kDigit5, PanelKey::kDigit5}));
+  EXPECT_EQ(drain(), keyPairs({PanelKey::kDigit5, PanelKey::kDigit5, PanelKey::kDigit5}));
 }
 
 TEST_F(KeyFilterTest, OtherKeysAndOtherWindowsAreLeftAlone) {
@@ -151,7 +128,7 @@ TEST_F(KeyFilterTest, EveryPairAnswersAPressSeenInThisWindow) {
   // Shift pressed while "1" is down turns its symbol into "!"; the key is still the same.
   key(QEvent::KeyPress, Qt::Key_1, false, 10);
   key(QEvent::KeyRelease, Qt::Key_Exclam, false, 10);
-  EXPECT_EQ(drain(), pairs({PanelKey::kDigit1}));
+  EXPECT_EQ(drain(), keyPairs({PanelKey::kDigit1}));
   // A key that went down elsewhere queues nothing when it comes up here.
   key(QEvent::KeyRelease, Qt::Key_S);
   EXPECT_EQ(input_.queuedCount(), 0u);

@@ -1,6 +1,5 @@
 #include "shell/main_dialog.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -30,7 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <regex>
@@ -53,18 +52,25 @@
 #include "shell/screen_control.h"
 #include "shell/window_settings.h"
 #include "shell/zoom.h"
+#include "shell_test_support.h"
 
 namespace qelm {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::knobCode;
+using testing::panelEvent;
+using testing::readFile;
+using testing::writeFile;
 
-// Receives what QDesktopServices would hand to the desktop.
+// Receives, while it lives, the files QDesktopServices would hand to the desktop.
 class UrlCatcher final : public QObject {
   Q_OBJECT
 
  public:
+  UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "open"); }
+  ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
   QList<QUrl> urls;
 
  public slots:
@@ -101,6 +107,35 @@ struct FakeEngine {
   }
 };
 
+// What the window asks when the configuration file changed under it.
+const QString kReloadQuestion =
+    "Configuration File Changed|The configuration file has changed.  Would you like to reload?";
+
+// Waits up to five seconds for `done`, a millisecond at a time.
+void waitUpTo5s(const std::function<bool()>& done) {
+  for (int i = 0; i < 5000 && !done(); ++i)
+    std::this_thread::sleep_for(1ms);
+}
+
+// Whether a message logged since number `first` is `text`.
+bool loggedSince(int32_t first, const std::string& text) {
+  for (int32_t n = first; n < messageCount(); ++n)
+    if (messageText(n) == text) return true;
+  return false;
+}
+
+// Runs `work` on a thread of its own; after five seconds of waiting it fails the case and opens
+// `pipe` for a moment, which ends any wait on it.
+template <typename Work>
+auto withoutWaitingOn(const std::string& pipe, Work work) {
+  auto done = std::async(std::launch::async, work);
+  if (done.wait_for(5s) != std::future_status::ready) {
+    ADD_FAILURE() << "waits on the pipe " << pipe;
+    ::close(::open(pipe.c_str(), O_RDWR | O_NONBLOCK));
+  }
+  return done.get();
+}
+
 class MainDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -111,8 +146,8 @@ class MainDialogTest : public ::testing::Test {
     folders_ = {(root_ / "program").string() + "/", (root_ / "data").string() + "/",
                 (root_ / "report").string() + "/"};
     for (const char* name : kReportResources)
-      write(folders_.program + "resources/" + name, name);
-    write(folders_.program + "configuration/startup.bak", "banner \"Test\"\n");
+      writeFile(folders_.program + "resources/" + name, name);
+    writeFile(folders_.program + "configuration/startup.bak", "banner \"Test\"\n");
     prepareFolders(folders_);
     // Every case starts as on a first run: no window state left by the one before.
     openWindowSettings()->clear();
@@ -123,19 +158,21 @@ class MainDialogTest : public ::testing::Test {
     auto dialog = std::make_unique<CVadEDERDlg>(
         folders_, [this](EngineState& state) { return engine_.run(state); }, clock);
     dialog->setErrorBox([this](const QString& text) { errors_.push_back(text); });
+    dialog->setQuestion([this](const QString& caption, const QString& text) {
+      asked_.push_back(caption + "|" + text);
+      return answer_;
+    });
     return dialog;
   }
+  std::string startup() const { return folders_.data + "configuration/startup.txt"; }
+  // The start-up configuration saved again, as by an editor.
+  void touchStartup(std::chrono::seconds later = 10s) const {
+    fs::last_write_time(startup(), fs::last_write_time(startup()) + later);
+  }
+  QString pathOf(const std::string& name) const {
+    return QString::fromStdString((root_ / name).string());
+  }
 
-  static void write(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
   static void activate(QWidget* window) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
@@ -148,38 +185,46 @@ class MainDialogTest : public ::testing::Test {
     ADD_FAILURE() << "no menu item " << text.toStdString();
     return nullptr;
   }
-  static std::vector<InputEvent> drain(CVadEDERDlg& dialog) {
-    std::vector<InputEvent> events;
-    while (const auto event = dialog.runner().context().input.nextEvent())
-      events.push_back(*event);
-    return events;
+  // Opens the Application menu, which offers its session items afresh.
+  static void showApplicationMenu(CVadEDERDlg& dialog) {
+    emit dialog.menuBar()->actions().at(1)->menu()->aboutToShow();
   }
-  // Ticks the console until it shows a fresh marker: everything logged before is then behind.
-  static void catchUp(CVadEDERDlg& dialog) {
+  static KeyButton* keyButton(CVadEDERDlg& dialog, int code) {
+    return dialog.findChild<KeyButton*>(QString("key%1").arg(code));
+  }
+  static std::vector<InputEvent> drain(CVadEDERDlg& dialog) {
+    return testing::drain(dialog.runner().context().input);
+  }
+  // Ticks the console until it shows a fresh marker, then empties it: everything logged before
+  // is then behind.
+  static QListWidget* caughtUpConsole(CVadEDERDlg& dialog) {
     const int32_t marker = messageCount();
     logMessage(kLogInfo, "marker");
     auto* console = dialog.findChild<QListWidget*>("console");
-    for (int i = 0; i < 1000; ++i) {
+    bool shown = false;
+    for (int i = 0; i < 1000 && !shown; ++i) {
       dialog.timerTick();
-      if (console->count() > 0 &&
-          console->item(console->count() - 1)->text() == QString("%1: marker").arg(marker))
-        return;
+      shown = console->count() > 0 &&
+              console->item(console->count() - 1)->text() == QString("%1: marker").arg(marker);
     }
-    FAIL() << "the console never showed the marker";
+    EXPECT_TRUE(shown) << "the console never showed the marker";
+    console->clear();
+    return console;
   }
 
   fs::path root_;
   Folders folders_;
   FakeEngine engine_;
   QStringList errors_;
+  QStringList asked_;    ///< the questions the window asked, "caption|text"
+  bool answer_ = false;  ///< the answer they get
 };
 
 TEST_F(MainDialogTest, KeysAndBackgroundFollowTheEnginesLampsAndTheme) {
   auto dialog = makeDialog();
-  auto button = [&](int code) { return dialog->findChild<KeyButton*>(QString("key%1").arg(code)); };
-  auto key = [&](PanelKey panelKey) { return button(codeOf(panelKey)); };
+  auto key = [&](PanelKey panelKey) { return keyButton(*dialog, codeOf(panelKey)); };
   for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code)
-    EXPECT_EQ(button(code)->lamp(), LampState::kBright) << code;
+    EXPECT_EQ(keyButton(*dialog, code)->lamp(), LampState::kBright) << code;
 
   LampStates lamps{};
   lamps[codeOf(PanelKey::kEnter)] = LampState::kLit;
@@ -207,22 +252,18 @@ TEST_F(MainDialogTest, KeysAndBackgroundFollowTheEnginesLampsAndTheme) {
   auto* panel = dialog->findChild<QWidget*>("panel");
   auto* knob = dialog->findChild<KnobControl*>("knob7");
   const QColor normal = panel->palette().color(QPalette::Window);
-  context.colorTheme.store(1);
-  dialog->timerTick();
-  EXPECT_EQ(panel->palette().color(QPalette::Window), QColor(0, 19, 130));
-  EXPECT_EQ(knob->theme(), 1);
-  context.colorTheme.store(0);
-  dialog->timerTick();
-  EXPECT_EQ(panel->palette().color(QPalette::Window), normal);
-  EXPECT_EQ(knob->theme(), 0);
+  for (const auto& [theme, colour] : {std::pair{1, QColor(0, 19, 130)}, std::pair{0, normal}}) {
+    context.colorTheme.store(theme);
+    dialog->timerTick();
+    EXPECT_EQ(panel->palette().color(QPalette::Window), colour) << "theme " << theme;
+    EXPECT_EQ(knob->theme(), theme);
+  }
 }
 
 TEST_F(MainDialogTest, ConsoleTakesAtMost101MessagesPerTickAndMirrorsThemToSysLog) {
-  write(folders_.report + "sys.log", "");
+  writeFile(folders_.report + "sys.log", "");
   auto dialog = makeDialog();
-  catchUp(*dialog);
-  auto* console = dialog->findChild<QListWidget*>("console");
-  console->clear();
+  QListWidget* console = caughtUpConsole(*dialog);
   const int32_t first = messageCount();
   for (int i = 0; i < 250; ++i)
     logMessage(kLogInfo, "burst %d\n", i);
@@ -236,7 +277,7 @@ TEST_F(MainDialogTest, ConsoleTakesAtMost101MessagesPerTickAndMirrorsThemToSysLo
   EXPECT_EQ(console->currentRow(), 249);  // Autoscroll follows the last line
 
   // Every console line is also in sys.log, with its local time.
-  std::istringstream log(read(folders_.report + "sys.log"));
+  std::istringstream log(readFile(folders_.report + "sys.log"));
   std::string line;
   int burst = 0;
   const std::regex shape(R"((\d+) \d\d/\d\d/\d\d \d\d:\d\d:\d\d (.*))");
@@ -266,12 +307,11 @@ TEST(ConsoleLineKindTest, FontSizingAndTimingAreDiagnosticsAndFailuresWarnings) 
     EXPECT_EQ(consoleLineKind(text), ConsoleLineKind::kNormal) << text;
 }
 
-TEST_F(MainDialogTest, ConsoleOperatorViewLeavesOutDiagnosticsAndColoursWarnings) {
+TEST_F(MainDialogTest,
+       ConsoleOperatorViewHidesDiagnosticsColoursWarningsAndSkipsWhatTheLogDropped) {
   auto dialog = makeDialog();
-  catchUp(*dialog);
-  auto* console = dialog->findChild<QListWidget*>("console");
+  QListWidget* console = caughtUpConsole(*dialog);
   auto* all = dialog->findChild<QCheckBox*>("allMessages");
-  console->clear();
   logMessage(kLogInfo, "Processed configuration in 12 ticks\n");
   logMessage(kLogInfo, "Could not write error file \"x\".\n");
   logMessage(kLogInfo, "Running.\n");
@@ -284,6 +324,18 @@ TEST_F(MainDialogTest, ConsoleOperatorViewLeavesOutDiagnosticsAndColoursWarnings
   EXPECT_FALSE(console->item(0)->isHidden());  // the full log, one click away
   all->setChecked(false);
   EXPECT_TRUE(console->item(0)->isHidden());
+
+  // Messages the log dropped before the console took them are skipped.
+  console->clear();
+  const int32_t first = messageCount();
+  for (int i = 0; i < 10050; ++i)
+    logMessage(kLogInfo, "flood %d", i);
+  dialog->timerTick();
+  ASSERT_EQ(console->count(), 101);
+  EXPECT_EQ(console->item(0)->text(), QString("%1: flood 50").arg(first + 50));
+  EXPECT_EQ(console->item(100)->text(), QString("%1: flood 150").arg(first + 150));
+  // Without a sys.log there is no file log, and none is created.
+  EXPECT_FALSE(fs::exists(folders_.report + "sys.log"));
 
   // The menu says what it will do; the check boxes keep their labels whole at every zoom.
   action(*dialog, "Show &Console")->trigger();
@@ -299,77 +351,41 @@ TEST_F(MainDialogTest, ConsoleOperatorViewLeavesOutDiagnosticsAndColoursWarnings
   }
 }
 
-TEST_F(MainDialogTest, ConsoleSkipsMessagesDroppedFromTheLog) {
-  auto dialog = makeDialog();
-  catchUp(*dialog);
-  auto* console = dialog->findChild<QListWidget*>("console");
-  console->clear();
-  const int32_t first = messageCount();
-  for (int i = 0; i < 10050; ++i)
-    logMessage(kLogInfo, "flood %d", i);
-  dialog->timerTick();
-  ASSERT_EQ(console->count(), 101);
-  EXPECT_EQ(console->item(0)->text(), QString("%1: flood 50").arg(first + 50));
-  EXPECT_EQ(console->item(100)->text(), QString("%1: flood 150").arg(first + 150));
-  // Without a sys.log there is no file log, and none is created.
-  EXPECT_FALSE(fs::exists(folders_.report + "sys.log"));
-}
-
-TEST_F(MainDialogTest, ConfigurationChangeIsAskedAboutOnceOnActivation) {
-  auto dialog = makeDialog();
-  QStringList asked;
-  bool answer = false;
-  dialog->setQuestion([&](const QString& caption, const QString& text) {
-    asked.push_back(caption + "|" + text);
-    return answer;
-  });
-  QWidget other;
-  other.show();
-  dialog->show();
-  for (int i = 0; i < 5000 && engine_.runs.load() < 1; ++i)  // the engine thread under way
-    std::this_thread::sleep_for(1ms);
-  activate(dialog.get());
-  EXPECT_TRUE(asked.empty());
-
-  const std::string startup = folders_.data + "configuration/startup.txt";
-  auto touch = [&] { fs::last_write_time(startup, fs::last_write_time(startup) + 10s); };
-  touch();
-  activate(&other);
-  activate(dialog.get());
-  ASSERT_EQ(asked.size(), 1);
-  EXPECT_EQ(asked[0],
-            "Configuration File Changed|"
-            "The configuration file has changed.  Would you like to reload?");
-  activate(&other);
-  activate(dialog.get());
-  EXPECT_EQ(asked.size(), 1);  // No was the answer to this change: not asked again
-  EXPECT_EQ(engine_.runs.load(), 1);
-
-  touch();
-  answer = true;
-  activate(&other);
-  activate(dialog.get());
-  EXPECT_EQ(asked.size(), 2);
-  for (int i = 0; i < 5000 && engine_.runs.load() < 2; ++i)
-    std::this_thread::sleep_for(1ms);
-  EXPECT_EQ(engine_.runs.load(), 2);  // Yes restarted the engine
-  EXPECT_EQ(dialog->statusBar()->currentMessage(), "Configuration reloaded");
-}
-
-TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
+TEST_F(MainDialogTest, AChangedOrDownloadedConfigurationIsOfferedForReloadOnceOnActivation) {
   HttpTestServer server([](const std::string&) {
     return HttpTestServer::Reply{200, "device 1 \"Fetched\"\n"};
   });
-  write(folders_.data + "configuration/instances.txt", server.host() + "\n");
+  writeFile(folders_.data + "configuration/instances.txt", server.host() + "\n");
   auto dialog = makeDialog();
-  QStringList asked;
-  dialog->setQuestion([&](const QString& caption, const QString&) {
-    asked.push_back(caption);
-    return false;
-  });
+  QWidget other;
+  other.show();
   dialog->show();
+  waitUpTo5s([&] { return engine_.runs.load() >= 1; });  // the engine thread under way
+  // Activates the other window, then the dialog again.
+  auto returnToDialog = [&] {
+    activate(&other);
+    activate(dialog.get());
+  };
   activate(dialog.get());
+  EXPECT_TRUE(asked_.empty());
 
+  touchStartup();
+  returnToDialog();
+  EXPECT_EQ(asked_, QStringList{kReloadQuestion});
+  returnToDialog();
+  EXPECT_EQ(asked_.size(), 1);  // No was the answer to this change: not asked again
+  EXPECT_EQ(engine_.runs.load(), 1);
+
+  touchStartup();
+  answer_ = true;
+  returnToDialog();
+  EXPECT_EQ(asked_.size(), 2);
+  waitUpTo5s([&] { return engine_.runs.load() >= 2; });
+  EXPECT_EQ(engine_.runs.load(), 2);  // Yes restarted the engine
+  EXPECT_EQ(dialog->statusBar()->currentMessage(), "Configuration reloaded");
+
+  // A downloaded configuration is a change like any other.
+  answer_ = false;
   int result = -1;
   QTimer::singleShot(0, [&] {
     if (auto* download = qobject_cast<CTrelkConfigDownload*>(QApplication::activeModalWidget())) {
@@ -380,31 +396,26 @@ TEST_F(MainDialogTest, ADownloadedConfigurationIsOfferedForReload) {
   });
   action(*dialog, "Download TRELK Configuration...")->trigger();
   EXPECT_EQ(result, QDialog::Accepted);
-  EXPECT_EQ(read(folders_.data + "configuration/startup.txt"),
+  EXPECT_EQ(readFile(startup()),
             "\xEF\xBB\xBF"
             "device 1 \"Fetched\"\r\n");
-  QWidget other;
-  other.show();
-  activate(&other);
-  activate(dialog.get());
-  EXPECT_EQ(asked, QStringList{"Configuration File Changed"});
+  returnToDialog();
+  EXPECT_EQ(asked_, QStringList(3, kReloadQuestion));
 }
 
 // A run that fails on the configuration as the loader does: the located error in the data
 // folder's "error" file, then the result 2.
 TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
-  const std::string located = "at " + folders_.data +
-                              "configuration/startup.txt:7 directive \"bogus\" unrecognized or "
-                              "invalid in this context";
+  const std::string located =
+      "at " + startup() + ":7 directive \"bogus\" unrecognized or invalid in this context";
   std::atomic<int> runs{0};
   CVadEDERDlg dialog(folders_, [&](EngineState&) {
     ++runs;
-    write(folders_.data + "error", located + "\n");
+    writeFile(folders_.data + "error", located + "\n");
     return static_cast<int>(ExitCode::kConfigFailed);
   });
   dialog.show();
-  for (int i = 0; i < 5000 && !dialog.runner().finished(); ++i)
-    std::this_thread::sleep_for(1ms);
+  waitUpTo5s([&] { return dialog.runner().finished(); });
   ASSERT_TRUE(dialog.runner().finished());
 
   // Each case answers the box with one of its buttons and records what it showed.
@@ -435,13 +446,11 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
     return std::make_pair(shown, buttons);
   };
   auto awaitFailure = [&](int run) {
-    for (int i = 0; i < 5000 && (runs.load() < run || !dialog.runner().finished()); ++i)
-      std::this_thread::sleep_for(1ms);
+    waitUpTo5s([&] { return runs.load() >= run && dialog.runner().finished(); });
     ASSERT_TRUE(dialog.runner().finished());
   };
   // The operator mends the file, then chooses Reload: that write asks nothing more.
-  const std::string startup = folders_.data + "configuration/startup.txt";
-  fs::last_write_time(startup, fs::last_write_time(startup) + 5s);
+  touchStartup(5s);
   bool asked = false;
   dialog.setQuestion([&](const QString&, const QString&) { return asked = true, false; });
   const auto [shown, buttons] = answer("Reload");
@@ -455,17 +464,14 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
   // Reload runs the engine again, and its failure is shown again.
   awaitFailure(2);
   UrlCatcher catcher;
-  QDesktopServices::setUrlHandler("file", &catcher, "open");
   EXPECT_FALSE(answer("Open File").first.isEmpty());
-  QDesktopServices::unsetUrlHandler("file");
-  EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(
-                              folders_.data + "configuration/startup.txt"))});
+  EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(startup()))});
   // Shown once per failed run: the next tick asks nothing.
   EXPECT_TRUE(answer("Reload").first.isEmpty());
   EXPECT_EQ(runs.load(), 2);
   // A close signal while the box is open ends both; a closed window shows no box.
   dialog.setQuestion([](const QString&, const QString&) { return true; });
-  fs::last_write_time(startup, fs::last_write_time(startup) + 10s);
+  touchStartup();
   dialog.checkConfigurationChange();
   awaitFailure(3);
   dialog.timerTick();  // the box opens after this tick, and the signal comes while it is open
@@ -479,8 +485,30 @@ TEST_F(MainDialogTest, AConfigurationErrorIsShownWithOpenAndReload) {
   EXPECT_EQ(configurationErrorFile("at /x/config.bin [binary] bad record"), "");
 }
 
-TEST_F(MainDialogTest, TheRemotePanelServesAsChosenAndSaysWhyNot) {
+TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentWhatCouldNotBeOpenedAndWhatTheRemoteDoes) {
+  const std::string html = folders_.report + "reports/Show/html/";
+  writeFile(html + "old.html", "before the window");
   auto dialog = makeDialog();
+  QStatusBar* status = dialog->statusBar();
+  dialog->checkNewReports();
+  EXPECT_TRUE(status->currentMessage().isEmpty());  // written before the window opened
+  writeFile(html + "new.html", "report");
+  fs::last_write_time(html + "new.html", fs::last_write_time(html + "new.html") + 2s);
+  for (uint32_t i = 0; i < CVadEDERDlg::kReportCheckTicks; ++i)
+    dialog->timerTick();
+  EXPECT_EQ(status->currentMessage(),
+            QString::fromStdString("Report written to " + html + "new.html"));
+  status->clearMessage();
+  dialog->checkNewReports();
+  EXPECT_TRUE(status->currentMessage().isEmpty());  // told once
+
+  // A desktop without a program for folders gets the path to look up by hand.
+  dialog->setOpener([](const QUrl&) { return false; });
+  action(*dialog, "Report Directory")->trigger();
+  EXPECT_EQ(status->currentMessage(), QString::fromStdString("No program opens " + folders_.report +
+                                                             "reports on this desktop"));
+
+  // The remote panel serves as chosen, or says why not.
   EXPECT_EQ(dialog->remoteState(), "Remote panel off");
   // A port nobody uses now: the system's choice for a socket closed again.
   uint16_t port = 0;
@@ -495,7 +523,7 @@ TEST_F(MainDialogTest, TheRemotePanelServesAsChosenAndSaysWhyNot) {
   choice.port = port;
   EXPECT_EQ(dialog->applyRemoteChoice(choice), "");
   EXPECT_EQ(dialog->remoteState(), QString("Remote panel serving http://127.0.0.1:%1/").arg(port));
-  EXPECT_EQ(dialog->statusBar()->currentMessage(), dialog->remoteState());
+  EXPECT_EQ(status->currentMessage(), dialog->remoteState());
   // Any other address needs a password, and there is none: the state says so.
   choice.address = "0.0.0.0";
   EXPECT_FALSE(dialog->applyRemoteChoice(choice).isEmpty());
@@ -505,52 +533,17 @@ TEST_F(MainDialogTest, TheRemotePanelServesAsChosenAndSaysWhyNot) {
   EXPECT_EQ(dialog->remoteState(), "Remote panel off");
 }
 
-TEST_F(MainDialogTest, StatusLineTellsWhereFilesWentAndWhatCouldNotBeOpened) {
-  const std::string html = folders_.report + "reports/Show/html/";
-  write(html + "old.html", "before the window");
-  auto dialog = makeDialog();
-  QStatusBar* status = dialog->statusBar();
-  dialog->checkNewReports();
-  EXPECT_TRUE(status->currentMessage().isEmpty());  // written before the window opened
-  write(html + "new.html", "report");
-  fs::last_write_time(html + "new.html", fs::last_write_time(html + "new.html") + 2s);
-  for (uint32_t i = 0; i < CVadEDERDlg::kReportCheckTicks; ++i)
-    dialog->timerTick();
-  EXPECT_EQ(status->currentMessage(),
-            QString::fromStdString("Report written to " + html + "new.html"));
-  status->clearMessage();
-  dialog->checkNewReports();
-  EXPECT_TRUE(status->currentMessage().isEmpty());  // told once
-
-  const QString picture = QString::fromStdString((root_ / "screens.png").string());
-  ASSERT_TRUE(dialog->saveScreenshotTo(picture));
-  EXPECT_EQ(status->currentMessage(), "Screenshot saved to " + picture);
-
-  // A desktop without a program for folders gets the path to look up by hand.
-  dialog->setOpener([](const QUrl&) { return false; });
-  action(*dialog, "Report Directory")->trigger();
-  EXPECT_EQ(status->currentMessage(), QString::fromStdString("No program opens " + folders_.report +
-                                                             "reports on this desktop"));
-}
-
 TEST_F(MainDialogTest, QuitAndReloadNameTheSessionsTheyWouldStop) {
   auto dialog = makeDialog();
-  QStringList asked;
-  bool answer = false;
-  dialog->setQuestion([&](const QString& caption, const QString& text) {
-    asked.push_back(caption + "|" + text);
-    return answer;
-  });
   dialog->show();
   dialog->close();  // nothing runs: nothing to ask
-  EXPECT_TRUE(asked.empty());
+  EXPECT_TRUE(asked_.empty());
   EXPECT_FALSE(dialog->isVisible());
   // The close may have stopped the engine thread before its run began: count from here.
   const int before = engine_.runs.load();
   dialog->runner().start();
   dialog->show();
-  for (int i = 0; i < 5000 && engine_.runs.load() == before; ++i)
-    std::this_thread::sleep_for(1ms);
+  waitUpTo5s([&] { return engine_.runs.load() != before; });
   ASSERT_EQ(engine_.runs.load(), before + 1);
 
   dialog->runner().context().setRunningSessions({"Evening News", "Sport"});
@@ -559,25 +552,21 @@ TEST_F(MainDialogTest, QuitAndReloadNameTheSessionsTheyWouldStop) {
       "reports are written to " +
       folders_.report + "reports/.");
   action(*dialog, "&Exit")->trigger();
-  ASSERT_EQ(asked.size(), 1);
-  EXPECT_EQ(asked[0], "Stop Running Sessions|Quitting " + stops + "\n\nQuit anyway?");
+  ASSERT_EQ(asked_.size(), 1);
+  EXPECT_EQ(asked_[0], "Stop Running Sessions|Quitting " + stops + "\n\nQuit anyway?");
   EXPECT_TRUE(dialog->isVisible());  // No keeps the window and its sessions
   EXPECT_FALSE(dialog->runner().finished());
 
-  const std::string startup = folders_.data + "configuration/startup.txt";
-  fs::last_write_time(startup, fs::last_write_time(startup) + 10s);
+  touchStartup();
   dialog->checkConfigurationChange();
-  ASSERT_EQ(asked.size(), 2);
-  EXPECT_EQ(asked[1],
-            "Configuration File Changed|The configuration file has changed.  Would you like to "
-            "reload?\n\nReloading the configuration " +
-                stops);
+  ASSERT_EQ(asked_.size(), 2);
+  EXPECT_EQ(asked_[1], kReloadQuestion + "\n\nReloading the configuration " + stops);
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(engine_.runs.load(), before + 1);  // No: no reload
 
-  answer = true;
+  answer_ = true;
   dialog->close();
-  EXPECT_EQ(asked.size(), 3);
+  EXPECT_EQ(asked_.size(), 3);
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_TRUE(dialog->runner().finished());
 
@@ -585,11 +574,11 @@ TEST_F(MainDialogTest, QuitAndReloadNameTheSessionsTheyWouldStop) {
   dialog->runner().start();
   dialog->show();
   dialog->closeUnasked();
-  EXPECT_EQ(asked.size(), 3);
+  EXPECT_EQ(asked_.size(), 3);
   EXPECT_FALSE(dialog->isVisible());
 }
 
-TEST_F(MainDialogTest, MenuCommands) {
+TEST_F(MainDialogTest, MenuTogglesTheConsoleOpensTheFilesAndOffersWhatTheEngineServes) {
   auto dialog = makeDialog();
   EXPECT_TRUE(action(*dialog, "Download TRELK Configuration...")->isEnabled());
 
@@ -607,70 +596,29 @@ TEST_F(MainDialogTest, MenuCommands) {
   EXPECT_FALSE(console->isEnabled());
 
   UrlCatcher catcher;
-  QDesktopServices::setUrlHandler("file", &catcher, "open");
   action(*dialog, "Edit &Configuration")->trigger();
   action(*dialog, "Report Directory")->trigger();
-  QDesktopServices::unsetUrlHandler("file");
   EXPECT_EQ(
       catcher.urls,
-      (QList<QUrl>{
-          QUrl::fromLocalFile(QString::fromStdString(folders_.data) + "configuration/startup.txt"),
-          QUrl::fromLocalFile(QString::fromStdString(folders_.report) + "reports")}));
+      (QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(startup())),
+                   QUrl::fromLocalFile(QString::fromStdString(folders_.report) + "reports")}));
 
   // The session commands are offered only while the engine can serve them.
   QAction* save = action(*dialog, "Save Session...");
   QAction* load = action(*dialog, "Load Session...");
-  QMenu* application = dialog->menuBar()->actions().at(1)->menu();
-  emit application->aboutToShow();
+  showApplicationMenu(*dialog);
   EXPECT_FALSE(save->isEnabled());
   EXPECT_FALSE(load->isEnabled());
   dialog->runner().context().setSessionFlags(true, false);
-  emit application->aboutToShow();
+  showApplicationMenu(*dialog);
   EXPECT_TRUE(save->isEnabled());
   EXPECT_FALSE(load->isEnabled());
-
-  action(*dialog, "&Exit")->trigger();
-  EXPECT_FALSE(dialog->isVisible());
-  EXPECT_TRUE(dialog->runner().finished());
-}
-
-TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
-  auto dialog = makeDialog();
-  dialog->loadSessionFrom(QString::fromStdString((root_ / "good.ses").string()));
-  EXPECT_TRUE(errors_.empty());
-  EXPECT_EQ(dialog->statusBar()->currentMessage(),
-            QString::fromStdString("Session loaded from " + (root_ / "good.ses").string()));
-  dialog->loadSessionFrom(QString::fromStdString((root_ / "bad.ses").string()));
-  EXPECT_EQ(errors_, QStringList{"Bad session file"});
-
-  // A reply left over from an earlier request is not taken for the next one's.
-  dialog->runner().context().setSessionReply("OK");
-  dialog->loadSessionFrom(QString::fromStdString((root_ / "bad2.ses").string()));
-  EXPECT_EQ(errors_.size(), 2);
-
-  const std::string saved = (root_ / "out" / "good.ses").string();
-  fs::create_directories(root_ / "out");
-  write((root_ / "out" / "main.css").string(), "mine");
-  dialog->saveSessionTo(QString::fromStdString(saved));
-  EXPECT_EQ(errors_.size(), 2);
-  EXPECT_EQ(dialog->statusBar()->currentMessage(),
-            QString::fromStdString("Session saved to " + saved));
-  {
-    std::lock_guard<std::mutex> guard(engine_.mutex);
-    EXPECT_EQ(engine_.lastSave, saved);
-  }
-  EXPECT_EQ(read((root_ / "out" / "logo.jpg").string()), "logo.jpg");
-  EXPECT_EQ(read((root_ / "out" / "main.css").string()), "mine");  // never overwritten
-  EXPECT_TRUE(dialog->runner().context().sessionReply().empty());
-}
-
-// Save writes NAME.dat; the load dialog must show it, and the old .SES files too.
-TEST_F(MainDialogTest, SessionDialogsShowTheFilesSaveWrites) {
-  auto dialog = makeDialog();
+  // Save writes NAME.dat; both file dialogs show it, and the old .SES files too. A greyed-out
+  // Save Session says why.
   dialog->runner().context().setSessionFlags(true, true);
-  QMenu* application = dialog->menuBar()->actions().at(1)->menu();
-  emit application->aboutToShow();
-  for (const QString& name : {QString("Save Session..."), QString("Load Session...")}) {
+  showApplicationMenu(*dialog);
+  for (QAction* item : {save, load}) {
+    const std::string name = item->text().toStdString();
     QStringList filters;
     QString suffix;
     QTimer::singleShot(0, [&] {
@@ -680,18 +628,49 @@ TEST_F(MainDialogTest, SessionDialogsShowTheFilesSaveWrites) {
       suffix = files->defaultSuffix();
       files->reject();
     });
-    action(*dialog, name)->trigger();
-    EXPECT_EQ(suffix, "dat") << name.toStdString();
-    ASSERT_FALSE(filters.isEmpty()) << name.toStdString();
+    item->trigger();
+    EXPECT_EQ(suffix, "dat") << name;
+    ASSERT_FALSE(filters.isEmpty()) << name;
     const QStringList patterns = filters.front().section('(', 1).chopped(1).split(' ');
     EXPECT_TRUE(QDir::match(patterns, "show.dat") && QDir::match(patterns, "OLD.SES"))
-        << name.toStdString() << ": " << filters.front().toStdString();
+        << name << ": " << filters.front().toStdString();
   }
-
-  // A greyed-out Save Session says why.
   dialog->runner().context().setSessionFlags(false, false);
-  emit application->aboutToShow();
-  EXPECT_EQ(action(*dialog, "Save Session...")->toolTip(), CVadEDERDlg::kSaveSessionUnavailable);
+  showApplicationMenu(*dialog);
+  EXPECT_EQ(save->toolTip(), CVadEDERDlg::kSaveSessionUnavailable);
+
+  action(*dialog, "&Exit")->trigger();
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(dialog->runner().finished());
+}
+
+TEST_F(MainDialogTest, SessionRepliesAreAwaitedAndErrorsShown) {
+  auto dialog = makeDialog();
+  dialog->loadSessionFrom(pathOf("good.ses"));
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(dialog->statusBar()->currentMessage(), "Session loaded from " + pathOf("good.ses"));
+  dialog->loadSessionFrom(pathOf("bad.ses"));
+  EXPECT_EQ(errors_, QStringList{"Bad session file"});
+
+  // A reply left over from an earlier request is not taken for the next one's.
+  dialog->runner().context().setSessionReply("OK");
+  dialog->loadSessionFrom(pathOf("bad2.ses"));
+  EXPECT_EQ(errors_.size(), 2);
+
+  const std::string saved = (root_ / "out" / "good.ses").string();
+  fs::create_directories(root_ / "out");
+  writeFile((root_ / "out" / "main.css").string(), "mine");
+  dialog->saveSessionTo(QString::fromStdString(saved));
+  EXPECT_EQ(errors_.size(), 2);
+  EXPECT_EQ(dialog->statusBar()->currentMessage(),
+            QString::fromStdString("Session saved to " + saved));
+  {
+    std::lock_guard<std::mutex> guard(engine_.mutex);
+    EXPECT_EQ(engine_.lastSave, saved);
+  }
+  EXPECT_EQ(readFile((root_ / "out" / "logo.jpg").string()), "logo.jpg");
+  EXPECT_EQ(readFile((root_ / "out" / "main.css").string()), "mine");  // never overwritten
+  EXPECT_TRUE(dialog->runner().context().sessionReply().empty());
 }
 
 TEST_F(MainDialogTest, SessionWaitEndsAfterTenSecondsWithAnError) {
@@ -707,21 +686,15 @@ TEST_F(MainDialogTest, SessionWaitEndsAfterTenSecondsWithAnError) {
   EXPECT_TRUE(dialog->runner().context().loadSessionPath().empty());
 }
 
-TEST_F(MainDialogTest, KeyboardAndWheelReachThePanelAndEnterOrEscapeNeverClose) {
+TEST_F(MainDialogTest, KeysAndWheelReachThePanelAndZoomScalesItFromMenuAndKeyboardAlike) {
   auto dialog = makeDialog();
   dialog->show();
   activate(dialog.get());
   QTest::keyClick(dialog.get(), Qt::Key_Return);
   QTest::keyClick(dialog.get(), Qt::Key_Escape);
   QTest::keyClick(dialog.get(), Qt::Key_A);
-  EXPECT_TRUE(dialog->isVisible());
-  const std::vector<InputEvent> keys = drain(*dialog);
-  constexpr int32_t kEnter = codeOf(PanelKey::kEnter);
-  constexpr int32_t kCancel = codeOf(PanelKey::kCancel);
-  EXPECT_EQ(keys, (std::vector<InputEvent>{{kEnter, EventKind::kKeyPressed, 0, -1, -1, -1},
-                                           {kEnter, EventKind::kKeyReleased, 0, -1, -1, -1},
-                                           {kCancel, EventKind::kKeyPressed, 0, -1, -1, -1},
-                                           {kCancel, EventKind::kKeyReleased, 0, -1, -1, -1}}));
+  EXPECT_TRUE(dialog->isVisible());  // Enter and Escape never close it
+  EXPECT_EQ(drain(*dialog), testing::keyPairs({PanelKey::kEnter, PanelKey::kCancel}));
 
   auto* screen = dialog->findChild<ScreenControl*>("screen0");
   auto wheel = [&](int delta) {
@@ -742,55 +715,45 @@ TEST_F(MainDialogTest, KeyboardAndWheelReachThePanelAndEnterOrEscapeNeverClose) 
   hover("knob5");
   wheel(120);  // the pointer left knob 5 for the screen; the wheel still turns knob 5
   EXPECT_EQ(drain(*dialog),
-            (std::vector<InputEvent>{{21, EventKind::kTurnedOtherWay, 1, -1, -1, -1},
-                                     {23, EventKind::kTurnedOneWay, 1, -1, -1, -1}}));
-}
+            (std::vector<InputEvent>{panelEvent(knobCode(3), EventKind::kTurnedOtherWay, 1),
+                                     panelEvent(knobCode(5), EventKind::kTurnedOneWay, 1)}));
 
-TEST_F(MainDialogTest, ZoomScalesTheWholePanelFromMenuAndKeyboardAndIsNoPanelKey) {
-  auto dialog = makeDialog();
-  dialog->show();
-  activate(dialog.get());
   auto* panel = dialog->findChild<QWidget*>("panel");
-  auto* screen = dialog->findChild<ScreenControl*>("screen1");
+  auto* right = dialog->findChild<ScreenControl*>("screen1");
   auto* knob = dialog->findChild<KnobControl*>("knob6");
   auto* key = dialog->findChild<KeyButton*>("key16");
   EXPECT_EQ(dialog->zoom(), 100);  // the offscreen monitor is not scaled
   const QSize panelAt100 = panel->size();
   const QRect knobAt100 = knob->geometry();
   const QRect keyAt100 = key->geometry();
-  const int screenRightAt100 = screen->geometry().right();
+  const int screenRightAt100 = right->geometry().right();
 
   action(*dialog, "300 %")->trigger();
   EXPECT_EQ(dialog->zoom(), 300);
-  EXPECT_EQ(screen->size(), QSize(1440, 816));
+  EXPECT_EQ(right->size(), QSize(1440, 816));
   EXPECT_EQ(panel->size(), panelAt100 * 3);
   EXPECT_NEAR(knob->x(), knobAt100.x() * 3, 1);
   EXPECT_NEAR(knob->width(), knobAt100.width() * 3, 1);
   EXPECT_NEAR(key->y(), keyAt100.y() * 3, 1);
   // The screens never run into the knobs beside them nor out of the panel.
-  EXPECT_LT(screen->geometry().right(), knob->x());
-  EXPECT_LT(screen->geometry().right(), panel->width());
+  EXPECT_LT(right->geometry().right(), knob->x());
+  EXPECT_LT(right->geometry().right(), panel->width());
   EXPECT_LT(screenRightAt100, knobAt100.x());
   action(*dialog, "Show &Console")->trigger();
   auto* console = dialog->findChild<QListWidget*>("console");
   EXPECT_GT(panel->height(), console->geometry().bottom());
-  EXPECT_GT(console->y(), screen->geometry().bottom());
+  EXPECT_GT(console->y(), right->geometry().bottom());
 
   // Ctrl - and Ctrl + step through the levels, Ctrl 0 goes back to 100 %; none of them is a
   // panel key, though "-" and "0" alone are.
-  QTest::keyClick(dialog.get(), Qt::Key_Minus, Qt::ControlModifier);
-  EXPECT_EQ(dialog->zoom(), 200);
-  QTest::keyClick(dialog.get(), Qt::Key_Minus, Qt::ControlModifier);
-  QTest::keyClick(dialog.get(), Qt::Key_Minus, Qt::ControlModifier);
-  QTest::keyClick(dialog.get(), Qt::Key_Minus, Qt::ControlModifier);
-  EXPECT_EQ(dialog->zoom(), 100);
-  QTest::keyClick(dialog.get(), Qt::Key_Equal, Qt::ControlModifier);
-  EXPECT_EQ(dialog->zoom(), 150);
-  QTest::keyClick(dialog.get(), Qt::Key_Plus, Qt::ControlModifier);
-  EXPECT_EQ(dialog->zoom(), 200);
-  EXPECT_TRUE(action(*dialog, "200 %")->isChecked());
-  QTest::keyClick(dialog.get(), Qt::Key_0, Qt::ControlModifier);
-  EXPECT_EQ(dialog->zoom(), 100);
+  const std::pair<Qt::Key, int> steps[] = {
+      {Qt::Key_Minus, 200}, {Qt::Key_Minus, 150}, {Qt::Key_Minus, 100}, {Qt::Key_Minus, 100},
+      {Qt::Key_Equal, 150}, {Qt::Key_Plus, 200},  {Qt::Key_0, 100}};
+  for (const auto& [pressed, level] : steps) {  // the menu's level follows
+    EXPECT_EQ(action(*dialog, "200 %")->isChecked(), dialog->zoom() == 200);
+    QTest::keyClick(dialog.get(), pressed, Qt::ControlModifier);
+    EXPECT_EQ(dialog->zoom(), level) << "Ctrl " << QKeySequence(pressed).toString().toStdString();
+  }
   EXPECT_EQ(panel->width(), panelAt100.width());
   EXPECT_TRUE(drain(*dialog).empty());
   dialog->setZoom(120);  // not a level
@@ -880,30 +843,17 @@ TEST_F(MainDialogTest, WindowSettingsThatAreAPipeGiveTheDefaultsAndAreNeverWritt
     std::string path;
     ~RemovedAtEnd() { fs::remove(path); }
   } removed{path};
-  // Opens the settings, or gives up after five seconds of waiting for a writer to the pipe.
-  const auto openedWithoutWaiting = [&](std::unique_ptr<QSettings>& settings) {
-    auto opened = std::async(std::launch::async, [] { return openWindowSettings(); });
-    if (opened.wait_for(5s) == std::future_status::ready) {
-      settings = opened.get();
-      return true;
-    }
-    ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));  // a writer comes and goes: it ends
-    opened.get();
-    return false;
-  };
+  const auto open = [] { return openWindowSettings(); };
 
   fs::create_directories(fs::path(path).parent_path());
   fs::remove(path);
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
   const int32_t firstLine = messageCount();
-  std::unique_ptr<QSettings> settings;
-  ASSERT_TRUE(openedWithoutWaiting(settings)) << "the start waits on a pipe";
+  std::unique_ptr<QSettings> settings = withoutWaitingOn(path, open);
+  ASSERT_FALSE(HasFailure()) << "the start waits on a pipe";
   EXPECT_EQ(settings, nullptr);
-  bool logged = false;
-  for (int32_t n = firstLine; n != messageCount(); ++n)
-    logged = logged ||
-             messageText(n).find("\"" + path + "\" are not a regular file") != std::string::npos;
-  EXPECT_TRUE(logged);
+  EXPECT_TRUE(loggedSince(firstLine, "Window settings \"" + path +
+                                         "\" are not a regular file: ignored, defaults used"));
   {
     auto dialog = makeDialog();
     dialog->show();
@@ -915,17 +865,12 @@ TEST_F(MainDialogTest, WindowSettingsThatAreAPipeGiveTheDefaultsAndAreNeverWritt
 
   // A file that has become a pipe since it was opened is not written either.
   fs::remove(path);
-  ASSERT_TRUE(openedWithoutWaiting(settings));
+  settings = withoutWaitingOn(path, open);
   ASSERT_NE(settings, nullptr);
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
   WindowState state;
   state.consoleShown = true;
-  auto saved = std::async(std::launch::async, [&] { saveWindowState(*settings, state); });
-  if (saved.wait_for(5s) != std::future_status::ready) {
-    ADD_FAILURE() << "saving waits on a pipe";
-    ::close(::open(path.c_str(), O_RDWR | O_NONBLOCK));
-  }
-  saved.get();
+  withoutWaitingOn(path, [&] { saveWindowState(*settings, state); });  // saving
   EXPECT_TRUE(fs::is_fifo(path)) << "written over";
 }
 
@@ -934,19 +879,12 @@ TEST_F(MainDialogTest, WindowSettingsThatAreAPipeGiveTheDefaultsAndAreNeverWritt
 TEST_F(MainDialogTest, APipeInPlaceOfTheLogOrTheConfigurationIsNeverWaitedOn) {
   const std::string pipe = folders_.report + "sys.log";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-  const auto withoutWaiting = [&](auto open) {
-    auto opened = std::async(std::launch::async, open);
-    if (opened.wait_for(5s) == std::future_status::ready) return opened.get();
-    ::close(::open(pipe.c_str(), O_RDWR | O_NONBLOCK));  // a peer comes and goes: it ends
-    ADD_FAILURE() << "waits on a pipe";
-    return opened.get();
-  };
-  EXPECT_FALSE(withoutWaiting([&] { return SystemLogFile(pipe).isOpen(); }));
-  EXPECT_EQ(withoutWaiting([&] { return lastWriteTime(pipe) != 0; }), true);
+  EXPECT_FALSE(withoutWaitingOn(pipe, [&] { return SystemLogFile(pipe).isOpen(); }));
+  EXPECT_EQ(withoutWaitingOn(pipe, [&] { return lastWriteTime(pipe) != 0; }), true);
   EXPECT_TRUE(fs::is_fifo(pipe));
 }
 
-TEST_F(MainDialogTest, ScreenshotHoldsBothScreensAtOneToOne) {
+TEST_F(MainDialogTest, ScreenshotHoldsBothScreensAtOneToOneAndTheStatusLineSaysWhere) {
   auto dialog = makeDialog();
   dialog->setZoom(300);  // the picture does not follow the zoom
   AppContext& context = dialog->runner().context();
@@ -957,9 +895,9 @@ TEST_F(MainDialogTest, ScreenshotHoldsBothScreensAtOneToOne) {
     context.pixels()[kRightScreenColumn + 3] = 0x00FF0000;
     context.pixels()[500] = 0x0000FF00;  // between the screens: not in the picture
   }
-  const std::string path = (root_ / "shot.png").string();
-  ASSERT_TRUE(dialog->saveScreenshotTo(QString::fromStdString(path)));
-  const QImage picture(QString::fromStdString(path));
+  ASSERT_TRUE(dialog->saveScreenshotTo(pathOf("shot.png")));
+  EXPECT_EQ(dialog->statusBar()->currentMessage(), "Screenshot saved to " + pathOf("shot.png"));
+  const QImage picture(pathOf("shot.png"));
   ASSERT_EQ(picture.size(), QSize(960, 272));
   EXPECT_EQ(picture.pixel(0, 0), 0xFF123456u);
   EXPECT_EQ(picture.pixel(479, 271), 0xFFABCDEFu);
@@ -969,17 +907,27 @@ TEST_F(MainDialogTest, ScreenshotHoldsBothScreensAtOneToOne) {
   EXPECT_TRUE(errors_.isEmpty());
 
   // A folder that does not exist: told, not taken for success.
-  EXPECT_FALSE(
-      dialog->saveScreenshotTo(QString::fromStdString((root_ / "no" / "shot.png").string())));
+  EXPECT_FALSE(dialog->saveScreenshotTo(pathOf("no/shot.png")));
   ASSERT_EQ(errors_.size(), 1);
   EXPECT_TRUE(errors_.first().contains("screenshot could not be saved"));
 }
 
 TEST_F(MainDialogTest, TooltipsNameTheKeyboardKeysThatWorkAndAboutNamesTheLibraries) {
   auto dialog = makeDialog();
+  // Help -> Keyboard Shortcuts lists what the tooltips say, and the menu's shortcuts.
+  QStringList listed;
+  QTimer::singleShot(0, [&] {
+    QWidget* shown = QApplication::activeModalWidget();
+    auto* table = shown == nullptr ? nullptr : shown->findChild<QTableWidget*>("shortcuts");
+    for (int row = 0; table != nullptr && row < table->rowCount(); ++row)
+      listed << table->item(row, 0)->text() + " \u2014 keyboard: " + table->item(row, 1)->text();
+    if (shown != nullptr) shown->close();
+  });
+  action(*dialog, "&Keyboard Shortcuts...")->trigger();
+  EXPECT_TRUE(listed.contains("Quit \u2014 keyboard: Ctrl+Q")) << listed.join("\n").toStdString();
   for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code) {
-    auto* key = dialog->findChild<KeyButton*>(QString("key%1").arg(code));
-    const QString tip = key->toolTip();
+    const QString tip = keyButton(*dialog, code)->toolTip();
+    EXPECT_TRUE(listed.contains(tip)) << tip.toStdString();
     const qsizetype at = tip.indexOf("keyboard: ");
     ASSERT_GE(at, 0) << tip.toStdString();
     for (const QString& name : tip.mid(at + 10).split(" or ")) {
@@ -991,21 +939,6 @@ TEST_F(MainDialogTest, TooltipsNameTheKeyboardKeysThatWorkAndAboutNamesTheLibrar
       EXPECT_EQ(codeOf(*panelKey), code) << name.toStdString();
     }
   }
-  // Help -> Keyboard Shortcuts lists what the tooltips say, and the menu's shortcuts.
-  QStringList listed;
-  QTimer::singleShot(0, [&] {
-    QWidget* shown = QApplication::activeModalWidget();
-    auto* table = shown == nullptr ? nullptr : shown->findChild<QTableWidget*>("shortcuts");
-    for (int row = 0; table != nullptr && row < table->rowCount(); ++row)
-      listed << table->item(row, 0)->text() + " \u2014 keyboard: " + table->item(row, 1)->text();
-    if (shown != nullptr) shown->close();
-  });
-  action(*dialog, "&Keyboard Shortcuts...")->trigger();
-  for (int code = kFirstKeyCode; code <= kLastKeyCode; ++code) {
-    const QString tip = dialog->findChild<KeyButton*>(QString("key%1").arg(code))->toolTip();
-    EXPECT_TRUE(listed.contains(tip)) << tip.toStdString();
-  }
-  EXPECT_TRUE(listed.contains("Quit \u2014 keyboard: Ctrl+Q")) << listed.join("\n").toStdString();
   for (int i = 0; i < kKnobCount; ++i) {
     const QString tip = dialog->findChild<KnobControl*>(QString("knob%1").arg(i))->toolTip();
     EXPECT_TRUE(tip.startsWith(QString("Knob %1 ").arg(i + 1))) << tip.toStdString();
@@ -1073,8 +1006,7 @@ TEST(MainDialogEngineTest, ClosingTheWindowStopsTheRealEngine) {
     for (int i = 0; i < 3000 && !running; ++i) {
       QCoreApplication::processEvents();
       std::this_thread::sleep_for(10ms);
-      for (int32_t n = first; n < messageCount() && !running; ++n)
-        running = messageText(n) == "Running.";
+      running = loggedSince(first, "Running.");
     }
     ASSERT_TRUE(running);
     // The simulated frames of the default configuration open their sockets in the first passes.
@@ -1087,10 +1019,7 @@ TEST(MainDialogEngineTest, ClosingTheWindowStopsTheRealEngine) {
     EXPECT_TRUE(connected);
     dialog.close();
     EXPECT_TRUE(dialog.runner().finished());
-    bool exited = false;
-    for (int32_t n = first; n < messageCount(); ++n)
-      exited = exited || messageText(n) == "Exiting.";
-    EXPECT_TRUE(exited);
+    EXPECT_TRUE(loggedSince(first, "Exiting."));
   }
   EXPECT_EQ(openFiles(root), before);
   fs::remove_all(root);

@@ -11,17 +11,20 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "install/installation.h"
+#include "shell_test_support.h"
 
 namespace qelm {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::readFile;
+using testing::writeFile;
 
 class ProgramTest : public ::testing::Test {
  protected:
@@ -37,8 +40,8 @@ class ProgramTest : public ::testing::Test {
     fs::copy_file(std::string(QELM_PROGRAM_DIR) + "qelm", program / "qelm");
     fs::copy_file(std::string(QELM_PROGRAM_DIR) + "configuration/startup.bak",
                   program / "configuration" / "startup.bak");
-    for (const char* name : {"logo.jpg", "main.css", "print.css", "reset.css"})
-      write((program / "resources" / name).string(), name);
+    for (const char* name : kReportResources)
+      writeFile((program / "resources" / name).string(), name);
     fs::create_directories(root_ / "bin");
     fs::create_symlink("../program/qelm", root_ / "bin" / "qelm");
     home_ = root_ / "home";
@@ -46,16 +49,8 @@ class ProgramTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  static void write(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  // What the program wrote to standard error.
+  std::string errorOutput() const { return readFile((root_ / "stderr.txt").string()); }
 
   // Starts the program through its link with a home folder of its own; standard error goes to
   // a file; its current folder is the test's root. `window` chooses Qt's offscreen platform;
@@ -97,12 +92,8 @@ class ProgramTest : public ::testing::Test {
   // The program's exit code, or -1 when it did not end by itself within a minute (it is
   // killed then) or ended by a signal.
   int wait(pid_t pid) {
-    for (int i = 0; i < 6000; ++i) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid)
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      std::this_thread::sleep_for(10ms);
-    }
+    int status = 0;
+    if (endsWithin(pid, 60000ms, status)) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     return -1;
@@ -137,19 +128,19 @@ class ProgramTest : public ::testing::Test {
   std::vector<std::string> extraEnv_;  ///< more environment for the program
 };
 
-TEST_F(ProgramTest, FirstStartSeedsTheFoldersAndLaterStartsKeepTheUsersFiles) {
+TEST_F(ProgramTest, StartsSeedTheFoldersKeepTheUsersFilesAndReportAFolderThatCannotBeMade) {
   const std::string startup = documents_ + "configuration/startup.txt";
-  EXPECT_EQ(runWindowUntil({}, [&] { return fs::exists(startup); }), 0)
-      << read((root_ / "stderr.txt").string());
-  EXPECT_EQ(read(startup), read((root_ / "program" / "configuration" / "startup.bak").string()));
-  for (const char* name : {"logo.jpg", "main.css", "print.css", "reset.css"})
-    EXPECT_EQ(read(documents_ + "reports/" + name), name);
+  EXPECT_EQ(runWindowUntil({}, [&] { return fs::exists(startup); }), 0) << errorOutput();
+  EXPECT_EQ(readFile(startup),
+            readFile((root_ / "program" / "configuration" / "startup.bak").string()));
+  for (const char* name : kReportResources)
+    EXPECT_EQ(readFile(documents_ + "reports/" + name), name);
 
   // Second start: an edited configuration stays; an empty sys.log asks for the console's lines.
-  write(startup, "banner \"Edited\"\n");
-  write(documents_ + "sys.log", "");
+  writeFile(startup, "banner \"Edited\"\n");
+  writeFile(documents_ + "sys.log", "");
   EXPECT_EQ(runWindowUntil({}, [&] { return fs::file_size(documents_ + "sys.log") > 0; }), 0);
-  EXPECT_EQ(read(startup), "banner \"Edited\"\n");
+  EXPECT_EQ(readFile(startup), "banner \"Edited\"\n");
 
   // Folders given on the command line are created and seeded.
   const std::string data = (root_ / "elsewhere" / "data").string();
@@ -157,19 +148,14 @@ TEST_F(ProgramTest, FirstStartSeedsTheFoldersAndLaterStartsKeepTheUsersFiles) {
                            [&] { return fs::exists(data + "/configuration/startup.txt"); }),
             0);
   EXPECT_TRUE(fs::exists(root_ / "reports here" / "reports" / "logo.jpg"));
-}
 
-TEST_F(ProgramTest, DataFolderThatCannotBeCreatedIsReported) {
-  write((root_ / "blocker").string(), "a file where a folder should be");
-  const std::string data = (root_ / "blocker" / "data").string();
-  const std::string stderrFile = (root_ / "stderr.txt").string();
-  EXPECT_EQ(runWindowUntil({"/D", data},
-                           [&] {
-                             return read(stderrFile).find("Could not create the data folder") !=
-                                    std::string::npos;
-                           }),
+  // A data folder that cannot be created is reported, and the window runs on.
+  writeFile((root_ / "blocker").string(), "a file where a folder should be");
+  const std::string blocked = "Could not create the data folder";
+  EXPECT_EQ(runWindowUntil({"/D", (root_ / "blocker" / "data").string()},
+                           [&] { return errorOutput().find(blocked) != std::string::npos; }),
             0)
-      << read(stderrFile);
+      << errorOutput();
 }
 
 TEST_F(ProgramTest, WindowSettingsThatAreAPipeAreIgnoredAndTheWindowRuns) {
@@ -178,10 +164,10 @@ TEST_F(ProgramTest, WindowSettingsThatAreAPipeAreIgnoredAndTheWindowRuns) {
   ASSERT_EQ(mkfifo(settings.c_str(), 0600), 0);
   // The console's lines reach sys.log only once the window runs.
   const std::string sysLog = documents_ + "sys.log";
-  write(sysLog, "");
+  writeFile(sysLog, "");
   const std::string line = "Window settings \"" + settings.string() + "\" are not a regular file";
-  EXPECT_EQ(runWindowUntil({}, [&] { return read(sysLog).find(line) != std::string::npos; }), 0)
-      << read((root_ / "stderr.txt").string());
+  EXPECT_EQ(runWindowUntil({}, [&] { return readFile(sysLog).find(line) != std::string::npos; }), 0)
+      << errorOutput();
   EXPECT_TRUE(fs::is_fifo(settings)) << "written over";
 }
 
@@ -213,28 +199,27 @@ TEST_F(ProgramTest, ASignalEndsAStartUpThatWaitsOnAFile) {
 
 TEST_F(ProgramTest, UpgradeRunMovesAnOlderInstallationWithoutAWindow) {
   const std::string old = (home_ / ".local" / "share" / "VadEDER").string() + "/";
-  write(old + "bootenv", "old boot environment");
-  write(old + "configuration/startup.txt", "banner \"Old\"\n");
-  write(old + "reports/session.csv", "old data");
-  write(old + "VadEDER-Uninstall", "#!/bin/sh\ntouch \"" + old + "uninstalled\"\n");
-  fs::permissions(old + "VadEDER-Uninstall", fs::perms::owner_all);
+  writeFile(old + "bootenv", "old boot environment");
+  writeFile(old + "configuration/startup.txt", "banner \"Old\"\n");
+  writeFile(old + "reports/session.csv", "old data");
+  writeFile(old + kOlderUninstaller, "#!/bin/sh\ntouch \"" + old + "uninstalled\"\n");
+  fs::permissions(old + kOlderUninstaller, fs::perms::owner_all);
 
   // No display: the upgrade run must not need one.
-  EXPECT_EQ(wait(start({"-upgrade15"}, false)), 0) << read((root_ / "stderr.txt").string());
-  EXPECT_EQ(read(documents_ + "bootenv"), "old boot environment");
-  EXPECT_EQ(read(documents_ + "configuration/startup.txt"), "banner \"Old\"\n");
-  EXPECT_EQ(read(documents_ + "reports/session.csv"), "old data");
-  for (const char* name : {"logo.jpg", "main.css", "print.css", "reset.css"})
+  EXPECT_EQ(wait(start({"-upgrade15"}, false)), 0) << errorOutput();
+  EXPECT_EQ(readFile(documents_ + "bootenv"), "old boot environment");
+  EXPECT_EQ(readFile(documents_ + "configuration/startup.txt"), "banner \"Old\"\n");
+  EXPECT_EQ(readFile(documents_ + "reports/session.csv"), "old data");
+  for (const char* name : kReportResources)
     EXPECT_TRUE(fs::exists(documents_ + "reports/" + name)) << name;
   EXPECT_TRUE(fs::exists(old + "uninstalled"));
 
   // A copy that fails ends the run with its message and a failure code.
   fs::remove(old + "uninstalled");
-  write(old + "configuration/zz.txt", "late");
+  writeFile(old + "configuration/zz.txt", "late");
   fs::create_directories(documents_ + "configuration/zz.txt");
   EXPECT_EQ(wait(start({"-upgrade15"}, false)), 1);
-  EXPECT_NE(read((root_ / "stderr.txt").string()).find("Unable to migrate file zz.txt, reason "),
-            std::string::npos);
+  EXPECT_NE(errorOutput().find("Unable to migrate file zz.txt, reason "), std::string::npos);
   EXPECT_FALSE(fs::exists(old + "uninstalled"));
 }
 

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <mutex>
 #include <set>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/app_context.h"
@@ -34,21 +36,17 @@ TEST(ZoomTest, OnlyLevelsThatFitTheMonitorAreOffered) {
 }
 
 TEST(ZoomTest, DefaultFollowsTheMonitorsScalingAndStepsStayOnTheLevels) {
-  EXPECT_EQ(defaultZoomFor(1.0), 100);
-  EXPECT_EQ(defaultZoomFor(1.25), 150);  // a tie goes to the larger
-  EXPECT_EQ(defaultZoomFor(1.5), 150);
-  EXPECT_EQ(defaultZoomFor(1.75), 200);
-  EXPECT_EQ(defaultZoomFor(2.0), 200);
-  EXPECT_EQ(defaultZoomFor(2.5), 300);
-  EXPECT_EQ(defaultZoomFor(4.0), 300);
-  EXPECT_EQ(defaultZoomFor(0.0), 100);
-  EXPECT_EQ(defaultZoomFor(std::nan("")), 100);
-
-  EXPECT_EQ(steppedZoom(100, 1), 150);
-  EXPECT_EQ(steppedZoom(300, 1), 300);
-  EXPECT_EQ(steppedZoom(150, -1), 100);
-  EXPECT_EQ(steppedZoom(100, -1), 100);
-  EXPECT_EQ(steppedZoom(175, 1), 100);  // not a level: back to the plain size
+  // A tie (1.25) goes to the larger level; no scaling at all, or none known, is 100 %.
+  const std::pair<double, int> defaults[] = {{1.0, 100},  {1.25, 150}, {1.5, 150},
+                                             {1.75, 200}, {2.0, 200},  {2.5, 300},
+                                             {4.0, 300},  {0.0, 100},  {std::nan(""), 100}};
+  for (const auto& [scaling, zoom] : defaults)
+    EXPECT_EQ(defaultZoomFor(scaling), zoom) << "scaling " << scaling;
+  // 175 is not a level: a step from it goes back to the plain size.
+  const std::tuple<int, int, int> steps[] = {
+      {100, 1, 150}, {300, 1, 300}, {150, -1, 100}, {100, -1, 100}, {175, 1, 100}};
+  for (const auto& [from, step, zoom] : steps)
+    EXPECT_EQ(steppedZoom(from, step), zoom) << from << " by " << step;
 }
 
 // Every screen pixel a colour of its own, so a picture tells which pixel each point shows.
