@@ -214,7 +214,8 @@ uint32_t ClientTarget::msUntilDue(uint32_t now) const {
   uint32_t due = 0;
   if (lastReceived_ != 0) due = std::max(due, platform::msUntil(now, lastReceived_, interval));
   if (lastRequest_ != 0) due = std::max(due, platform::msUntil(now, lastRequest_, interval));
-  if (pending_.valid) due = std::min(due, platform::msUntil(now, sentTime_, group.echoWaitMs() + 1));
+  if (pending_.valid)
+    due = std::min(due, platform::msUntil(now, sentTime_, group.echoWaitMs() + 1));
   if (received_.valid && lastReceived_ != 0)
     due = std::min(due, platform::msUntil(now, lastReceived_, group.valueLifetimeMs()));
   return due;

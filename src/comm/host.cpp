@@ -132,13 +132,13 @@ void HostGroup::realizeMonitors(const MonitorFactory& factory) {
 void HostGroup::poll(uint32_t loopTime, const platform::SocketWatch* watch) {
   loopTime_ = loopTime;
   watch_ = watch;
-  for (Host* host : activeHosts_)
+  for (Host* host : walk())
     host->poll();
   watch_ = nullptr;
 }
 
 void HostGroup::watchSockets(platform::SocketWatch& watch) {
-  for (Host* host : activeHosts_)
+  for (Host* host : walk())
     host->watchSockets(watch);
 }
 
@@ -147,16 +147,26 @@ void HostGroup::flush() {
   for (StagedValue* target : staged_)
     target->sendStaged();
   staged_.clear();
-  for (Host* host : activeHosts_)
+  for (Host* host : walk())
     host->flush();
 }
 
 void HostGroup::addActiveHost(Host& host) {
   activeHosts_.insert(&host);
+  walkStale_ = true;
 }
 
 void HostGroup::removeActiveHost(Host& host) {
   activeHosts_.erase(&host);
+  walkStale_ = true;
+}
+
+const std::vector<Host*>& HostGroup::walk() {
+  if (walkStale_) {
+    walk_.assign(activeHosts_.begin(), activeHosts_.end());
+    walkStale_ = false;
+  }
+  return walk_;
 }
 
 }  // namespace qelm

@@ -251,6 +251,12 @@ class HostGroup {
   std::map<uint32_t, Host*> byAddress_;
   uint64_t nextSequence_ = 0;
   std::set<Host*, HostOrder> activeHosts_;
+  // The active hosts in their order, walked several times a pass: a vector is walked at a
+  // fraction of a set's cost. Remade at the start of the next walk after a change, so a host
+  // joining or leaving during a walk does not disturb it (hosts live as long as the group).
+  std::vector<Host*> walk_;
+  bool walkStale_ = false;
+  const std::vector<Host*>& walk();
 };
 
 }  // namespace qelm

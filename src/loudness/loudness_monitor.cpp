@@ -6,8 +6,8 @@
 #include <span>
 
 #include "comm/card.h"
-#include "comm/host.h"
 #include "comm/hard_target.h"
+#include "comm/host.h"
 #include "comm/virtual_target.h"
 #include "core/log.h"
 #include "loudness/loudness_registry.h"

@@ -69,7 +69,9 @@ struct TestModel {
 /// A host that keeps what it is asked to send and reports a status the test chooses.
 class RecordingHost : public Host {
  public:
+  using Host::cardsDue;
   using Host::Host;
+  using Host::pollCards;
   LinkStatus status() const override { return status_; }
   void send(std::unique_ptr<Message> message) override {
     sent.emplace_back(message->data(), message->data() + message->size());

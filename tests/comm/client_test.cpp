@@ -38,9 +38,21 @@ class ClientTargetTest : public GroupFixture {
       n += commandOf(bytes) == static_cast<uint8_t>(command);
     return n;
   }
-  void pass() { card().poll(); }
+  // One pass of a frame of the panel: its cards are polled only when one of them has work due,
+  // something arrived or the link changed, so every case here also checks those times.
+  void pass() {
+    if (host_.status_ != polledStatus_) host_.rescheduleCards();
+    polledStatus_ = host_.status_;
+    const uint32_t now = group_.loopTime();
+    if (host_.cardsDue(now)) {
+      host_.pollCards(now);
+      ++cardPolls_;
+    }
+  }
 
   RecordingHost host_{group_, platform::ipv4(10, 0, 0, 9)};
+  LinkStatus polledStatus_ = LinkStatus::kInactive;
+  int cardPolls_ = 0;
 };
 
 TEST_F(ClientTargetTest, AnsweredParameterIsRequestedOnlyAfterTenQuietSeconds) {
@@ -70,6 +82,45 @@ TEST_F(ClientTargetTest, AnsweredParameterIsRequestedOnlyAfterTenQuietSeconds) {
   }
   EXPECT_EQ(sentWith(Command::kGet), 5u);
   EXPECT_EQ(gain.status(), LinkStatus::kLive);
+}
+
+TEST_F(ClientTargetTest, QuietPassesLeaveTheCardAloneUntilItsNextWorkOrNews) {
+  ClientTarget& gain = watched(model_.gain);
+  pass();
+  reply(kGainOid, Value::ofInt(5), ValueType::kInt);
+  pass();  // what arrived is looked at the next pass
+  int polls = cardPolls_;
+  gain.clearChanged();
+  for (uint32_t ms = 1; ms < group_.cardTimeoutMs(); ++ms) {
+    advance(1);
+    pass();
+  }
+  EXPECT_EQ(cardPolls_, polls) << "nothing was due in the card time-out";
+  advance(1);
+  pass();
+  EXPECT_EQ(cardPolls_, polls + 1);
+  EXPECT_EQ(gain.status(), LinkStatus::kNoCardInSlot);
+  EXPECT_TRUE(gain.isChanged()) << "the screen learns it at the poll that found it";
+
+  // A silent card has nothing due; news from the slot, a staged value and a link change each
+  // poll at the next pass.
+  advance(60000);
+  pass();
+  EXPECT_EQ(cardPolls_, polls + 1);
+  reply(kGainOid, Value::ofInt(6), ValueType::kInt);
+  pass();
+  EXPECT_EQ(cardPolls_, polls + 2);
+  EXPECT_EQ(gain.status(), LinkStatus::kLive);
+  host_.sent.clear();
+  gain.setValue(Value::ofInt(7));
+  pass();
+  EXPECT_EQ(cardPolls_, polls + 3);
+  EXPECT_EQ(sentWith(Command::kSet), 1u);
+  polls = cardPolls_;
+  host_.status_ = LinkStatus::kNoConnection1;
+  pass();
+  EXPECT_EQ(cardPolls_, polls + 1);
+  EXPECT_EQ(card().polledStatus(), LinkStatus::kNoConnection1);
 }
 
 TEST_F(ClientTargetTest, UnansweredParameterShowsNoDataTwentySecondsAfterItsLastValue) {

@@ -148,6 +148,28 @@ TEST_F(MonitorTest, AutostartFollowsTwoSecondsAfterTheCardTurnsCurrent) {
   EXPECT_EQ(registry_.activeSessionCount(), 1);
 }
 
+TEST_F(MonitorTest, BetweenPayloadsTheCardIsPolledEachMasterTickAndACommandAtTheNextPass) {
+  LoudnessMonitor& monitor = addMonitor();
+  makeCurrent(monitor);
+  const int polls = host_.cardPolls;
+  for (int i = 0; i < 999; ++i)
+    pass(1);
+  // Ten master ticks and the end of the fresh data; not a poll at every pass.
+  EXPECT_GE(host_.cardPolls - polls, 10);
+  EXPECT_LE(host_.cardPolls - polls, 12);
+  pass(1);
+  EXPECT_EQ(monitor.context().record().status, LinkStatus::kNoData)
+      << "a second without payloads is seen when it ends";
+
+  feed(PayloadFields{});
+  pass(1);
+  ASSERT_FALSE(host_.cardsDue(group_.loopTime()));
+  monitor.context().start();
+  EXPECT_TRUE(host_.cardsDue(group_.loopTime())) << "a command wakes the card's frame";
+  pass(0);
+  EXPECT_FALSE(host_.cardsDue(group_.loopTime()));
+}
+
 TEST_F(MonitorTest, ActionsIgnoreCaseAndUnknownOnesAreWarnedAbout) {
   LoudnessMonitor& monitor = addMonitor();
   makeCurrent(monitor);

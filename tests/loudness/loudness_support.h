@@ -145,9 +145,21 @@ class LogLines {
 };
 
 /// A host that keeps what it sends; up unless a test says otherwise.
+/// A frame that records what is sent to it and polls its cards as a frame of the panel does:
+/// when one of them has work due, when something arrived and when its link changed.
 class SilentHost final : public Host {
  public:
+  using Host::cardsDue;
   using Host::Host;
+  void poll() override {
+    if (linkStatus != polledStatus_) rescheduleCards();
+    polledStatus_ = linkStatus;
+    const uint32_t now = group().loopTime();
+    if (cardsDue(now)) {
+      pollCards(now);
+      ++cardPolls;
+    }
+  }
   LinkStatus status() const override { return linkStatus; }
   bool connected() const override { return socketUp; }
   void send(std::unique_ptr<Message> message) override {
@@ -157,6 +169,10 @@ class SilentHost final : public Host {
   LinkStatus linkStatus = LinkStatus::kLive;
   /// Whether a message sent now reaches the frame (a reconnected socket may not count as up).
   bool socketUp = true;
+  int cardPolls = 0;
+
+ private:
+  LinkStatus polledStatus_ = LinkStatus::kInactive;
 };
 
 /// Set requests (command 0x4A) for `oid` among `sent`.
