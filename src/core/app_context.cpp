@@ -13,6 +13,7 @@ AppContext::AppContext(const Folders& folders, platform::Clock& clock)
       reportFolder_(folders.report) {
   std::minstd_rand random(clock.tick() | 1u);
   fillNoise(random);
+  plant.wakeEngineWith(input.wakeup());
 }
 
 void AppContext::fillNoise(std::minstd_rand& random) {

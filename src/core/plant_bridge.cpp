@@ -35,13 +35,18 @@ void PlantBridge::onPublished(std::function<void()> notice) {
 }
 
 void PlantBridge::submit(PlantRequest request, std::function<void(PlantReply)> done) {
+  bool queued = false;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (requests_.size() < kMostRequests) {
       requests_.push_back({std::move(request), std::move(done)});
       requestCount_.store(requests_.size(), std::memory_order_release);
-      return;
+      queued = true;
     }
+  }
+  if (queued) {
+    wakeEngine();
+    return;
   }
   PlantReply busy;
   busy.status = 503;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace qelm {
 
 // What the engine tells the plant (the JSON API, the metrics, the loudness wall) and what the
@@ -159,8 +161,15 @@ class PlantBridge {
 
   // The server's side.
 
+  /// The engine's pause ends early on `wakeup`: a read or a request then waits for a pass that
+  /// starts at once rather than for the end of the pause. Set once, before any other thread
+  /// uses the bridge.
+  void wakeEngineWith(platform::Wakeup& wakeup) { wakeup_ = &wakeup; }
   /// Asks the engine to publish `parts` at the end of its next pass.
-  void want(uint32_t parts) { wanted_.fetch_or(parts, std::memory_order_release); }
+  void want(uint32_t parts) {
+    wanted_.fetch_or(parts, std::memory_order_release);
+    wakeEngine();
+  }
   /// Asks the engine to publish device `number` (with the status) at the end of its next pass,
   /// with every other number asked for meanwhile. Past `kMostWantedDevices` numbers waiting,
   /// every device is asked for instead.
@@ -204,6 +213,11 @@ class PlantBridge {
   bool hasRequests() const { return requestCount_.load(std::memory_order_acquire) > 0; }
 
  private:
+  void wakeEngine() {
+    if (wakeup_ != nullptr) wakeup_->notify();
+  }
+
+  platform::Wakeup* wakeup_ = nullptr;
   std::atomic<uint32_t> wanted_{0};
   std::atomic<int> watchers_{0};
   mutable std::mutex lock_;  // guards everything below
