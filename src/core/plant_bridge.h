@@ -75,6 +75,10 @@ struct PlantMonitor {
   double tolerance = 1.0;       ///< the band either side of the target, LU
   double truePeakLimit = -1.0;  ///< dBTP
   std::string state;            ///< "stopped", "running", "paused", "waiting", "busy"
+  /// Why the session ended or why it stands, as the loudness page says it: a fault that ended
+  /// it ("Channel source changed", the card's status), "Cancelled by user" for a cancelled
+  /// report; empty for a session stopped as asked, or never run.
+  std::string endReason;
   double runningSeconds = 0.0;
   double secondsWithoutData = 0.0;
   bool linkUp = false;

@@ -584,6 +584,7 @@ PlantMonitor PlantPublisher::plantMonitor(const LoudnessMonitor& monitor, int32_
   out.target = decimalOf(session.mode().target);
   out.truePeakLimit = decimalOf(session.settings().peakThreshold);
   out.state = sessionStateText(record.state);
+  out.endReason = record.endReason;
   out.runningSeconds = record.runningTicks / 10.0;
   out.secondsWithoutData = record.noDataTicks / 10.0;
   out.linkUp = record.status == LinkStatus::kLive;

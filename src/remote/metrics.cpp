@@ -210,6 +210,20 @@ void monitorFamilies(Exposition& out, const std::vector<PlantMonitor>& monitors)
     }
   }
 
+  // An alert can tell a session ended by a fault from one an operator stopped.
+  constexpr std::string_view kEndReason = "qelm_loudness_session_end_reason";
+  out.family(kEndReason, FamilyType::kGauge,
+             "1, labelled with the reason, while the session is stopped by something other than "
+             "a stop (a fault, a cancelled report); no sample otherwise.");
+  for (size_t m = 0; m < monitors.size(); ++m) {
+    if (monitors[m].state != sessionStateName(SessionState::kStopped) ||
+        monitors[m].endReason.empty())
+      continue;
+    stateLabels = labels[m];
+    appendLabel(stateLabels, "reason", monitors[m].endReason);
+    out.sample(kEndReason, stateLabels, 1.0);
+  }
+
   valueFamily(out, monitors, labels, "qelm_loudness_session_running_seconds",
               "Time the session has been running, seconds.",
               [](const PlantMonitor& m) { return m.runningSeconds; });

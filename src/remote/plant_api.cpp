@@ -174,6 +174,7 @@ Json monitorObject(const PlantMonitor& monitor) {
   out["tolerance"] = monitor.tolerance;
   out["truePeakLimit"] = monitor.truePeakLimit;
   out["state"] = monitor.state;
+  out["endReason"] = monitor.endReason;
   out["runningSeconds"] = monitor.runningSeconds;
   out["secondsWithoutData"] = monitor.secondsWithoutData;
   out["linkUp"] = monitor.linkUp;
@@ -406,7 +407,8 @@ EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& sn
                                       {"monitor", monitor.id},
                                       {"name", monitor.name},
                                       {"state", monitor.state},
-                                      {"previous", before ? Json(before->state) : Json(nullptr)}}));
+                                      {"previous", before ? Json(before->state) : Json(nullptr)},
+                                      {"endReason", monitor.endReason}}));
       if (monitor.errorSequence > (before ? before->errorSequence : 0))
         events.status.push_back(text({{"type", "error"},
                                       {"monitor", monitor.id},

@@ -44,7 +44,17 @@ MetricsInput richPlant() {
   silent.momentary = std::nan("");
   silent.shortTerm = -std::numeric_limits<double>::infinity();
   silent.state = "something new";
-  snapshot->monitors = {running, silent};
+  // Stopped by a fault, and stopped as asked.
+  PlantMonitor ended;
+  ended.id = 3;
+  ended.name = "Ended";
+  ended.device = "LM 3";
+  ended.state = std::string(sessionStateName(SessionState::kStopped));
+  ended.endReason = "Channel source changed";
+  PlantMonitor stopped = ended;
+  stopped.id = 4;
+  stopped.endReason.clear();
+  snapshot->monitors = {running, silent, ended, stopped};
   MetricsInput input{snapshot, {}, 4};
   input.passes.atOrUnder = {5, 9, 9, 8, 20, 20, 20, 20, 20, 20};
   input.passes.count = 19;
@@ -94,9 +104,12 @@ TEST(MetricsTest, UntrustedNamesAreEscapedMendedAndCutAndPromtoolAcceptsTheText)
   };
   EXPECT_EQ(samples("qelm_loudness_momentary_lufs{"), 1);
   EXPECT_EQ(samples("qelm_loudness_short_term_lufs{"), 0);
-  EXPECT_EQ(samples("qelm_loudness_session_state{"), 2 * 5);
-  EXPECT_EQ(samples("qelm_loudness_session_state"), 1);
+  EXPECT_EQ(samples("qelm_loudness_session_state{"), 4 * 5);
+  EXPECT_EQ(samples("qelm_loudness_session_state"), 3);
   EXPECT_NE(text.find(R"(device="LM 1",state="running"} 1)"), text.npos);
+  // Only the session a fault ended says why.
+  EXPECT_EQ(samples("qelm_loudness_session_end_reason{"), 1);
+  EXPECT_NE(text.find(R"(device="LM 3",reason="Channel source changed"} 1)"), text.npos);
 
   const char* promtool = "/usr/bin/promtool";
   if (access(promtool, X_OK) != 0) GTEST_SKIP() << "no promtool here";
