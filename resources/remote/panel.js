@@ -628,7 +628,7 @@ function readHello(text) {
   if (hello.width !== RASTER_WIDTH || hello.height !== RASTER_HEIGHT) {
     throw new ProtocolError(`a raster of ${hello.width}x${hello.height} is not this panel's`);
   }
-  return hello.role;
+  return hello;
 }
 
 function dropConnection(socket, why) {
@@ -659,7 +659,10 @@ function connect() {
     if (!connection.greeted) {
       try {
         if (typeof event.data !== 'string') throw new ProtocolError('no hello first');
-        setRole(readHello(event.data));
+        const hello = readHello(event.data);
+        setRole(hello.role);
+        // Without a login there is nothing to log out of.
+        document.getElementById('logout').hidden = hello.login === false;
       } catch (error) {
         dropConnection(socket, error.message);
         return;

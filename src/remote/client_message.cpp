@@ -117,4 +117,10 @@ std::optional<ClientMessage> decodeClientMessage(std::string_view text) {
   return readFields(object, *kind);
 }
 
+std::string encodeHello(std::string_view role, int32_t width, int32_t height, bool loggedIn) {
+  return Json{
+      {"type", "hello"}, {"role", role}, {"width", width}, {"height", height}, {"login", loggedIn}}
+      .dump();
+}
+
 }  // namespace qelm::remote

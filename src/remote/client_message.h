@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace qelm::remote {
@@ -42,5 +43,10 @@ struct ClientMessage {
 /// an unknown kind, a missing field, a field of the wrong type or out of range, or bytes that
 /// are not such JSON. Fields the kind does not use are ignored.
 std::optional<ClientMessage> decodeClientMessage(std::string_view text);
+
+/// The server's first message on a browser's WebSocket: the browser's role ("operator" or
+/// "viewer"), the size of the raster it is sent, and whether it came through a login (without
+/// one there is nothing to log out of).
+std::string encodeHello(std::string_view role, int32_t width, int32_t height, bool loggedIn);
 
 }  // namespace qelm::remote

@@ -758,10 +758,9 @@ class ServerCore {
     clientCount_.store(clients_.size() + eventClients_.size());
     logMessage(kLogInfo, "Remote panel: %s connected from %s",
                std::string(roleName(client.role())).c_str(), client.address().c_str());
-    client.send(std::string(R"({"type":"hello","role":")") + std::string(roleName(client.role())) +
-                    R"(","width":)" + std::to_string(kViewWidth) + R"(,"height":)" +
-                    std::to_string(kViewHeight) + "}",
-                false);
+    client.send(
+        encodeHello(roleName(client.role()), kViewWidth, kViewHeight, !credentials_.empty()),
+        false);
     takeScreens();
     sendUpdate(client, true);
   }

@@ -717,6 +717,8 @@ def take_pictures(program, chromium, driver, folder, docs):
     try:
         browser.get(engine.url + '/')
         wait_for('the first update', lambda: updates(browser) >= 1)
+        if browser.find_element(By.ID, 'logout').is_displayed():
+            fail('a Log out button without passwords')
         settled(browser)
         browser.save_screenshot(os.path.join(docs, 'remote-laptop.png'))
         pictures = []

@@ -368,7 +368,8 @@ TEST_F(RemoteServerTest, WithoutPasswordsEveryBrowserIsAnOperatorOnLoopbackOnly)
 
   Browser browser;
   ASSERT_TRUE(browser.open(port, {}, "http://127.0.0.1:" + std::to_string(port)));
-  EXPECT_EQ(browser.read(), R"({"type":"hello","role":"operator","width":960,"height":272})");
+  EXPECT_EQ(browser.read(),
+            R"({"height":272,"login":false,"role":"operator","type":"hello","width":960})");
   bool whole = false;
   EXPECT_EQ(browser.readUpdate(&whole), (std::vector<Rectangle>{{0, 0, kViewWidth, kViewHeight}}));
   EXPECT_TRUE(whole);
@@ -714,7 +715,7 @@ TEST_F(RemoteServerTest, UnderTlsTheCookieIsSecureAndTheSocketEncrypted) {
   beast::flat_buffer hello;
   socket.read(hello);
   EXPECT_EQ(beast::buffers_to_string(hello.cdata()),
-            R"({"type":"hello","role":"operator","width":960,"height":272})");
+            R"({"height":272,"login":true,"role":"operator","type":"hello","width":960})");
   beast::flat_buffer update;
   socket.read(update);
   EXPECT_EQ(static_cast<uint8_t>(beast::buffers_to_string(update.cdata()).at(0)),
