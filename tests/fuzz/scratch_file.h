@@ -40,6 +40,14 @@ class ScratchFile {
     if (!path_.empty()) unlink(path_.c_str());
   }
   const std::string& path() const { return path_; }
+  /// Whether a reader's refusal of this file reads as the owner-only files' refusals do: it
+  /// starts with the quoted path and carries only printable ASCII (no byte of the file).
+  bool isRefusal(const std::string& error) const {
+    if (error.rfind("\"" + path_ + "\"", 0) != 0) return false;
+    for (const char c : error)
+      if (c < 0x20 || c >= 0x7f) return false;
+    return true;
+  }
 
  private:
   std::string path_;
