@@ -269,12 +269,7 @@ void EngineLife::pass() {
                            pageShown && panel_->sessionStopped());
   serveSessionRequests();
   plant_->serveRequests(state_.loopTick);
-  // The window names these before a quit or a reload would stop them.
-  std::vector<std::string> sessions;
-  for (const LoudnessMonitor* monitor : loudnessRegistry().monitors())
-    if (monitor->context().record().state != SessionState::kStopped)
-      sessions.push_back(monitor->sessionName());
-  context_.setRunningSessions(sessions);
+  publishRunningSessions();
 
   // What this pass queued leaves now rather than at the next pass's poll, one pause later.
   simulator_->flush();
@@ -289,6 +284,28 @@ void EngineLife::pass() {
   plant_->publishIfDue(state_.loopTick, pageShown ? panel_->currentPage() : nullptr);
   context_.plant.recordPass(
       std::chrono::duration<double>(std::chrono::steady_clock::now() - workStart).count());
+}
+
+void EngineLife::publishRunningSessions() {
+  // The window names these before a quit or a reload would stop them. They change seldom: the
+  // list is compared in place and handed over (under the window's lock) only when it differs.
+  size_t same = 0;
+  bool differs = false;
+  for (const LoudnessMonitor* monitor : loudnessRegistry().monitors()) {
+    if (monitor->context().record().state == SessionState::kStopped) continue;
+    if (same < runningSessions_.size() && runningSessions_[same] == monitor->sessionName()) {
+      ++same;
+    } else {
+      differs = true;
+      break;
+    }
+  }
+  if (!differs && same == runningSessions_.size()) return;
+  runningSessions_.clear();
+  for (const LoudnessMonitor* monitor : loudnessRegistry().monitors())
+    if (monitor->context().record().state != SessionState::kStopped)
+      runningSessions_.push_back(monitor->sessionName());
+  context_.setRunningSessions(runningSessions_);
 }
 
 void EngineLife::takeExitRequests() {

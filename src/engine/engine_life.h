@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/engine_state.h"
 #include "loudness/loudness_registry.h"
@@ -79,6 +80,7 @@ class EngineLife {
   void notifyScreenChange();
   void updateDisplays();
   void serveSessionRequests();
+  void publishRunningSessions();
   platform::Clock& clock();
 
   EngineState& state_;
@@ -113,6 +115,8 @@ class EngineLife {
   // Reaches the devices, the client group's cards and the monitors: made last, taken down first.
   std::unique_ptr<PlantPublisher> plant_;
   uint32_t notifiedChangeSum_ = 0;
+  // The running sessions' names as last handed to the window.
+  std::vector<std::string> runningSessions_;
   int32_t exitCode_ = static_cast<int32_t>(ExitCode::kKeepRunning);
 };
 

@@ -174,6 +174,11 @@ TEST_F(LoudnessEndToEndTest, SessionLoudnessMatchesLibebur128ForStereoAndSurroun
   };
   ASSERT_TRUE(passUntil([&] { return running(stereoMonitor) & running(surroundMonitor); },
                         std::chrono::milliseconds(3500)));
+  // The window learns of both running sessions, which a quit would stop.
+  run_->pass();
+  std::vector<std::string> named = context_->runningSessions();
+  std::sort(named.begin(), named.end());
+  EXPECT_EQ(named, (std::vector<std::string>{"Stereo", "Surround"}));
 
   // The engine keeps running while the cards play their files (10 s of audio at most) and
   // return; a little longer lets the last payloads in.
@@ -191,6 +196,12 @@ TEST_F(LoudnessEndToEndTest, SessionLoudnessMatchesLibebur128ForStereoAndSurroun
               0.1);
   EXPECT_NEAR(surroundMonitor->context().integratedTenths() / 10.0, referenceLoudness(surround, 6),
               0.1);
+
+  // A stopped session leaves the window's list once its report is written.
+  stereoMonitor->context().stop();
+  EXPECT_TRUE(
+      passUntil([&] { return context_->runningSessions() == std::vector<std::string>{"Surround"}; },
+                std::chrono::seconds(10)));
 }
 
 }  // namespace
