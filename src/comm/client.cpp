@@ -23,6 +23,7 @@ void ClientHost::setCardActive(Card& card, bool on) {
   if (!connection_ && !activeCards().empty()) {
     connection_ = std::make_unique<Connection>(
         group().clock(), address(), [this](const ReceivedMessage& message) { deliver(message); });
+    connection_->attach(group().socketWatch(), static_cast<Host*>(this));
     group().addActiveHost(*this);
     openedAt_ = group().loopTime();
   } else if (connection_ && activeCards().empty()) {
@@ -33,13 +34,18 @@ void ClientHost::setCardActive(Card& card, bool on) {
 
 void ClientHost::poll() {
   const uint32_t now = group().loopTime();
-  if (connection_) connection_->poll(now, group().socketWatch());
+  if (connection_) connection_->poll(now);
   // The cards are polled when one of them has work due, when the frame sent something and when
   // the link changed; between those times every pass would find them with nothing to do.
   const LinkStatus status = this->status();
   if (status != polledStatus_) rescheduleCards();
   polledStatus_ = status;
   if (cardsDue(now)) pollCards(now);
+}
+
+uint32_t ClientHost::msUntilPoll(uint32_t now) const {
+  const uint32_t cards = msUntilCardsDue(now);
+  return connection_ ? std::min(cards, connection_->msUntilDue(now)) : cards;
 }
 
 LinkStatus ClientHost::status() const {
@@ -51,11 +57,9 @@ bool ClientHost::connected() const {
 }
 
 void ClientHost::send(std::unique_ptr<Message> message) {
-  if (connection_) connection_->enqueue(std::move(message));
-}
-
-void ClientHost::watchSockets(platform::SocketWatch& watch) {
-  if (connection_) connection_->watch(watch);
+  if (!connection_) return;
+  connection_->enqueue(std::move(message));
+  group().noteQueued(*this);
 }
 
 void ClientHost::flush() {

@@ -24,6 +24,8 @@ class ClientHost final : public Host {
   void setCardActive(Card& card, bool on) override;
   /// Polls the connection, then the active cards.
   void poll() override;
+  /// The soonest of the cards' next work and the connection's (see `Connection::msUntilDue`).
+  uint32_t msUntilPoll(uint32_t now) const override;
   /// The connection's status (1, 7 or 8); 12 ("Inactive") without a connection.
   LinkStatus status() const override;
   /// Whether the connection has an established socket (see `Connection::connected`).
@@ -32,8 +34,6 @@ class ClientHost final : public Host {
   void send(std::unique_ptr<Message> message) override;
   /// Writes the connection's queue when a socket of it is established.
   void flush() override;
-  /// Adds the connection's sockets to `watch`.
-  void watchSockets(platform::SocketWatch& watch) override;
 
   /// The connection; null while no card is active.
   Connection* connection() const { return connection_.get(); }

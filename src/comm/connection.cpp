@@ -86,12 +86,20 @@ void Connection::flush() {
     link->flush(queue_);
 }
 
-void Connection::watch(platform::SocketWatch& watch) {
+void Connection::attach(platform::SocketWatch* watch, void* owner) {
   for (auto& link : links_)
-    link->watch(watch);
+    link->attach(watch, owner);
 }
 
-LinkStatus Connection::poll(uint32_t loopTime, const platform::SocketWatch* watch) {
+uint32_t Connection::msUntilDue(uint32_t now) const {
+  if (overflowed_ || !queue_.empty()) return 0;
+  uint32_t due = UINT32_MAX;
+  for (const auto& link : links_)
+    due = std::min(due, link->msUntilDue(now));
+  return due;
+}
+
+LinkStatus Connection::poll(uint32_t loopTime) {
   if (overflowed_) {
     overflowed_ = false;
     for (auto& link : links_) {
@@ -104,7 +112,7 @@ LinkStatus Connection::poll(uint32_t loopTime, const platform::SocketWatch* watc
   for (size_t i = 0; i < links_.size(); ++i) {
     TcpLink& link = *links_[i];
     const int32_t failuresBefore = link.failures();
-    const LinkStatus result = link.poll(parser_, queue_, loopTime, watch);
+    const LinkStatus result = link.poll(parser_, queue_, loopTime);
     // A message cut short by the failure must not be finished with bytes of the next socket.
     if (link.failures() != failuresBefore) resetParser();
     if (result == LinkStatus::kLive) {

@@ -43,10 +43,14 @@ class Connection {
   /// Polls the candidates in order at loop time `loopTime` (ms tick). The first that reports 1
   /// wins and every other candidate is destroyed; otherwise the status is 7 when a candidate
   /// reported 7, else 8, and the queue is emptied. Returns the status (1, 7 or 8).
-  /// With `watch`, sockets it found idle are not asked (see `TcpLink::poll`).
-  LinkStatus poll(uint32_t loopTime, const platform::SocketWatch* watch = nullptr);
-  /// Adds the candidates' sockets to `watch` for the next poll.
-  void watch(platform::SocketWatch& watch);
+  /// With a watch, sockets it found idle are not asked (see `TcpLink::poll`).
+  LinkStatus poll(uint32_t loopTime);
+  /// Watches the candidates' sockets with `watch` from now on, naming `owner` when one is
+  /// ready (see `TcpLink::attach`).
+  void attach(platform::SocketWatch* watch, void* owner);
+  /// How long after loop time `now` a poll may first have work that no socket announces: 0
+  /// while messages wait to be written or a candidate needs it (see `TcpLink::msUntilDue`).
+  uint32_t msUntilDue(uint32_t now) const;
   /// Queues `message` for sending; the connection owns it from then on (null is ignored).
   void enqueue(std::unique_ptr<Message> message);
   /// Writes the queued messages now through the established candidates, as their next poll

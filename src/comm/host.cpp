@@ -87,12 +87,14 @@ bool HostGroup::HostOrder::operator()(const Host* a, const Host* b) const {
   return a->sequence() < b->sequence();
 }
 
-HostGroup::HostGroup(std::string name, GroupKind kind, platform::Clock& clock, std::mt19937& random)
+HostGroup::HostGroup(std::string name, GroupKind kind, platform::Clock& clock, std::mt19937& random,
+                     platform::SocketWatch* watch)
     : name_(std::move(name)),
       kind_(kind),
       clock_(clock),
       random_(random),
-      loopTime_(clock.tick()) {}
+      loopTime_(clock.tick()),
+      watch_(watch) {}
 
 HostGroup::~HostGroup() {
   activeHosts_.clear();
@@ -129,17 +131,43 @@ void HostGroup::realizeMonitors(const MonitorFactory& factory) {
   }
 }
 
-void HostGroup::poll(uint32_t loopTime, const platform::SocketWatch* watch) {
+void HostGroup::poll(uint32_t loopTime) {
   loopTime_ = loopTime;
-  watch_ = watch;
-  for (Host* host : walk())
+  if (walkStale_) remakeWalk();
+  // Without a look at the sockets in this pause, no host may wait for one to be announced.
+  const bool looked = watch_ != nullptr && watch_->looked();
+  if (looked) {
+    for (void* owner : watch_->readyOwners()) {
+      Host* host = static_cast<Host*>(owner);
+      if (&host->group_ == this) pollSoon(*host);
+    }
+  }
+  polled_ = 0;
+  // By index: a host's poll may call `pollSoon`, which writes into the walk (never resizes it).
+  for (size_t i = 0; i < walk_.size(); ++i) {
+    if (looked && platform::elapsedMs(loopTime, walk_[i].polledAt) < walk_[i].dueInMs) continue;
+    Host* host = walk_[i].host;
+    walk_[i].polledAt = loopTime;
+    walk_[i].dueInMs = UINT32_MAX;
+    polling_ = host;
     host->poll();
-  watch_ = nullptr;
+    polling_ = nullptr;
+    ++polled_;
+    walk_[i].dueInMs = std::min(walk_[i].dueInMs, host->msUntilPoll(loopTime));
+  }
 }
 
-void HostGroup::watchSockets(platform::SocketWatch& watch) {
-  for (Host* host : walk())
-    host->watchSockets(watch);
+void HostGroup::pollSoon(Host& host) {
+  // The host being polled says when it is due next once its poll is over.
+  if (&host == polling_) return;
+  if (&host.group_ == this && host.visit_ < walk_.size() && walk_[host.visit_].host == &host)
+    walk_[host.visit_].dueInMs = 0;
+}
+
+void HostGroup::noteQueued(Host& host) {
+  if (host.queuedNoted_) return;
+  host.queuedNoted_ = true;
+  queued_.push_back(&host);
 }
 
 void HostGroup::flush() {
@@ -147,8 +175,14 @@ void HostGroup::flush() {
   for (StagedValue* target : staged_)
     target->sendStaged();
   staged_.clear();
-  for (Host* host : walk())
+  // Writing queues nothing more. A host that wrote is polled at the next pass, which takes
+  // the failure step of a write that failed and goes on with one the system cut short.
+  for (Host* host : queued_) {
+    host->queuedNoted_ = false;
     host->flush();
+    pollSoon(*host);
+  }
+  queued_.clear();
 }
 
 void HostGroup::addActiveHost(Host& host) {
@@ -161,12 +195,15 @@ void HostGroup::removeActiveHost(Host& host) {
   walkStale_ = true;
 }
 
-const std::vector<Host*>& HostGroup::walk() {
-  if (walkStale_) {
-    walk_.assign(activeHosts_.begin(), activeHosts_.end());
-    walkStale_ = false;
+void HostGroup::remakeWalk() {
+  for (const Visit& visit : walk_)
+    visit.host->visit_ = SIZE_MAX;
+  walk_.clear();
+  for (Host* host : activeHosts_) {
+    host->visit_ = walk_.size();
+    walk_.push_back(Visit{host, loopTime_, 0});
   }
-  return walk_;
+  walkStale_ = false;
 }
 
 }  // namespace qelm

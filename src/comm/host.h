@@ -70,9 +70,12 @@ class Host {
   /// Something a card's poll looks at changed outside it (its watched targets, its monitors, a
   /// staged value, a message from the frame): a host that polls its cards only when they have
   /// work due polls them at its next poll.
-  void rescheduleCards() {
-    cardsDueInMs_ = 0;
-    rescheduled_ = true;
+  void rescheduleCards();
+  /// How long after loop time `now` the host's next poll may first find work that none of its
+  /// watched sockets announces; 0 (the default) polls the host at every pass.
+  virtual uint32_t msUntilPoll(uint32_t now) const {
+    (void)now;
+    return 0;
   }
   /// The host's link status; 1 for a host that is always up.
   virtual LinkStatus status() const { return LinkStatus::kLive; }
@@ -84,8 +87,6 @@ class Host {
   virtual void send(std::unique_ptr<Message> message) = 0;
   /// Writes what the host's connections have queued since their poll; nothing by default.
   virtual void flush() {}
-  /// Adds the host's sockets to `watch` for the next poll; nothing by default.
-  virtual void watchSockets(platform::SocketWatch& watch) { (void)watch; }
 
   /// The card at (`slot`, `secondary`); created empty when missing and `create`, else null.
   Card* findCard(int32_t slot, bool secondary, bool create);
@@ -117,8 +118,15 @@ class Host {
   }
   /// Polls every active card once and notes when the soonest of them has work again.
   void pollCards(uint32_t now);
+  /// How long after loop time `now` the cards' next poll is due; 0 when it is.
+  uint32_t msUntilCardsDue(uint32_t now) const {
+    const uint32_t gone = platform::elapsedMs(now, cardsPolledAt_);
+    return gone >= cardsDueInMs_ ? 0 : cardsDueInMs_ - gone;
+  }
 
  private:
+  friend class HostGroup;
+
   HostGroup& group_;
   uint32_t address_;
   uint64_t sequence_;
@@ -129,6 +137,10 @@ class Host {
   uint32_t cardsPolledAt_ = 0;
   uint32_t cardsDueInMs_ = 0;
   bool rescheduled_ = false;
+  // The group's bookkeeping: the host's place in its walk, and whether it is noted for the
+  // group's next flush.
+  size_t visit_ = SIZE_MAX;
+  bool queuedNoted_ = false;
 };
 
 /// The hosts that play one role ("Client", "Simulator", "Auto"): creates them on first use,
@@ -162,8 +174,11 @@ class HostGroup {
   };
 
   /// A group called `name` of `kind`. `clock` times the transport; `random` draws the values of
-  /// simulated parameters without defaults. Both must outlive the group.
-  HostGroup(std::string name, GroupKind kind, platform::Clock& clock, std::mt19937& random);
+  /// simulated parameters without defaults. Both must outlive the group. With `watch` (which
+  /// must outlive it too) the hosts' sockets are watched, and a host is polled only when one of
+  /// its sockets is ready or it has work due; without one every host is polled at every pass.
+  HostGroup(std::string name, GroupKind kind, platform::Clock& clock, std::mt19937& random,
+            platform::SocketWatch* watch = nullptr);
   /// Empties the active hosts, then destroys the hosts in creation order.
   ~HostGroup();
   HostGroup(const HostGroup&) = delete;
@@ -179,16 +194,21 @@ class HostGroup {
   /// Lets every card of every host, in order, create the monitors its models declare through
   /// `factory`, with the log line "RealizeMonitors: host %s".
   void realizeMonitors(const MonitorFactory& factory);
-  /// Stores `loopTime` (ms tick of this main-loop pass) and polls every active host once. With
-  /// `watch` (looked at since `watchSockets` filled it), sockets it found idle are not asked.
-  void poll(uint32_t loopTime, const platform::SocketWatch* watch = nullptr);
-  /// Adds the sockets of every active host to `watch`, for the next `poll`.
-  void watchSockets(platform::SocketWatch& watch);
-  /// The watch of the `poll` in progress; null outside one or without a watch.
-  const platform::SocketWatch* socketWatch() const { return watch_; }
-  /// Sends the values staged during this pass and writes what the active hosts queued, so a
-  /// set leaves before the main loop's pause instead of at the next poll. Cheap when nothing
-  /// is staged or queued.
+  /// Stores `loopTime` (ms tick of this main-loop pass) and polls the active hosts once each:
+  /// every one without a watch (or when the watch's last look failed), else those with a
+  /// socket the watch found ready, work due (`Host::msUntilPoll`) or a call of `pollSoon`.
+  void poll(uint32_t loopTime);
+  /// The watch of the hosts' sockets; null without one.
+  platform::SocketWatch* socketWatch() const { return watch_; }
+  /// Has `host` polled at the next `poll` whatever its due time (an active host of this group).
+  void pollSoon(Host& host);
+  /// Notes `host` for the next `flush` (hosts call this when they queue a message).
+  void noteQueued(Host& host);
+  /// Number of hosts the last `poll` polled.
+  size_t polledHosts() const { return polled_; }
+  /// Sends the values staged during this pass and writes what the hosts queued, so a set
+  /// leaves before the main loop's pause instead of at the next poll. Touches only the hosts
+  /// that queued something.
   void flush();
   /// Notes `target` for the next `flush` (targets call this when a value is staged).
   void noteStaged(StagedValue& target) { staged_.push_back(&target); }
@@ -243,20 +263,37 @@ class HostGroup {
   platform::Clock& clock_;
   std::mt19937& random_;
   uint32_t loopTime_;
-  const platform::SocketWatch* watch_ = nullptr;
-  // Targets noted by `noteStaged` since the last flush.
+  platform::SocketWatch* watch_;
+  size_t polled_ = 0;
+  // The host whose poll is in progress; null between polls.
+  Host* polling_ = nullptr;
+  // Targets noted by `noteStaged` and hosts noted by `noteQueued` since the last flush.
   std::vector<StagedValue*> staged_;
+  std::vector<Host*> queued_;
   HardTargetFactory targetFactory_;
   std::vector<std::unique_ptr<Host>> hosts_;
   std::map<uint32_t, Host*> byAddress_;
   uint64_t nextSequence_ = 0;
   std::set<Host*, HostOrder> activeHosts_;
-  // The active hosts in their order, walked several times a pass: a vector is walked at a
-  // fraction of a set's cost. Remade at the start of the next walk after a change, so a host
-  // joining or leaving during a walk does not disturb it (hosts live as long as the group).
-  std::vector<Host*> walk_;
+  // The active hosts in their order, each with the loop time of its last poll and how long
+  // after it the next one is due: a pass reads these together and touches only the hosts it
+  // polls. Remade at the start of the next poll after a change, so a host joining or leaving
+  // during a walk does not disturb it (hosts live as long as the group); a remade walk polls
+  // every host once.
+  struct Visit {
+    Host* host;
+    uint32_t polledAt;
+    uint32_t dueInMs;
+  };
+  std::vector<Visit> walk_;
   bool walkStale_ = false;
-  const std::vector<Host*>& walk();
+  void remakeWalk();
 };
+
+inline void Host::rescheduleCards() {
+  cardsDueInMs_ = 0;
+  rescheduled_ = true;
+  group_.pollSoon(*this);
+}
 
 }  // namespace qelm

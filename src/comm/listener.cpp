@@ -10,11 +10,19 @@ namespace qelm {
 Listener::Listener(platform::Clock& clock, uint32_t address, uint16_t port)
     : clock_(clock), address_(address), port_(port) {}
 
-void Listener::watch(platform::SocketWatch& watch) {
-  if (state_ == ListenerState::kListening) ticket_ = watch.add(socket_.fd(), true, false, ticket_);
+Listener::~Listener() {
+  if (watch_ != nullptr) watch_->forget(ticket_);
 }
 
-void Listener::poll(uint32_t loopTime, const platform::SocketWatch* watch) {
+void Listener::attach(platform::SocketWatch* watch, void* owner) {
+  if (watch_ != nullptr && watch != watch_) watch_->forget(ticket_);
+  watch_ = watch;
+  owner_ = owner;
+  if (watch_ != nullptr && state_ == ListenerState::kListening)
+    ticket_ = watch_->watch(socket_.fd(), true, false, ticket_, owner_);
+}
+
+void Listener::poll(uint32_t loopTime) {
   if (state_ == ListenerState::kNotListening) {
     if (lastAttempt_ != 0 && platform::elapsedMs(clock_.tick(), lastAttempt_) < kRetryIntervalMs) {
       return;
@@ -30,26 +38,27 @@ void Listener::poll(uint32_t loopTime, const platform::SocketWatch* watch) {
       return;  // the socket closes with `created`
     }
     socket_ = std::move(created.socket);
-    ticket_ = {};
     lastError_ = 0;
     failureLogged_ = false;
     state_ = ListenerState::kListening;
+    if (watch_ != nullptr) ticket_ = watch_->watch(socket_.fd(), true, false, ticket_, owner_);
     return;
   }
   // A pending error makes the socket ready; an idle one has none to ask for.
-  if (watch && watch->reading(ticket_) == platform::Readiness::kIdle) return;
+  if (watch_ != nullptr && watch_->reading(ticket_) == platform::Readiness::kIdle) return;
   if (const int error = socket_.pendingError(); error != 0) {
     lastError_ = error;
+    if (watch_ != nullptr) watch_->forget(ticket_);
     socket_.close();
-    ticket_ = {};
     state_ = ListenerState::kNotListening;
     lastAttempt_ = loopTime;
   }
 }
 
-std::optional<platform::Socket> Listener::accept(const platform::SocketWatch* watch) {
+std::optional<platform::Socket> Listener::accept() {
   if (state_ != ListenerState::kListening) return std::nullopt;
-  if (watch && watch->reading(ticket_) == platform::Readiness::kIdle) return std::nullopt;
+  if (watch_ != nullptr && watch_->reading(ticket_) == platform::Readiness::kIdle)
+    return std::nullopt;
   platform::NewSocket taken = socket_.accept(false);
   if (taken.status == platform::IoStatus::kFailed) reportFailure("accept a panel on", taken.error);
   if (taken.status != platform::IoStatus::kDone) return std::nullopt;

@@ -28,17 +28,20 @@ class Listener {
   /// A listener for `address` (first octet most significant) and `port` (0 = any free port),
   /// not yet listening.
   Listener(platform::Clock& clock, uint32_t address, uint16_t port = kFramePort);
+  /// Stops watching the socket before it closes.
+  ~Listener();
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
 
+  /// Watches the listening socket with `watch` from now on, naming `owner` when a panel waits
+  /// or the socket fails; `watch` must outlive the listener.
+  void attach(platform::SocketWatch* watch, void* owner);
   /// One step at loop time `loopTime` (ms tick): tries to listen when due, or drops a listening
-  /// socket that has gone bad. With `watch`, a socket it found idle is not asked for errors.
-  void poll(uint32_t loopTime, const platform::SocketWatch* watch = nullptr);
+  /// socket that has gone bad. With a watch, a socket it found idle is not asked for errors.
+  void poll(uint32_t loopTime);
   /// Takes one waiting connection as a non-blocking socket (Nagle on); nothing when not
-  /// listening, none is waiting (or `watch` found none), or accepting failed.
-  std::optional<platform::Socket> accept(const platform::SocketWatch* watch = nullptr);
-  /// Adds the listening socket to `watch` for the next poll and accepts.
-  void watch(platform::SocketWatch& watch);
+  /// listening, none is waiting (or the watch found none), or accepting failed.
+  std::optional<platform::Socket> accept();
 
   /// "Listener".
   const std::string& name() const { return name_; }
@@ -69,7 +72,9 @@ class Listener {
   int lastError_ = 0;
   bool failureLogged_ = false;
   bool acceptFailureLogged_ = false;
-  // The socket's place in the last watch round; reset whenever the socket changes.
+  platform::SocketWatch* watch_ = nullptr;
+  void* owner_ = nullptr;
+  // The socket's registration with the watch; default while it has none.
   platform::SocketWatch::Ticket ticket_;
 };
 

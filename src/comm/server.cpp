@@ -14,6 +14,7 @@ namespace qelm {
 
 ServerHost::ServerHost(HostGroup& group, uint32_t address)
     : Host(group, address), listener_(group.clock(), address, kFramePort) {
+  listener_.attach(group.socketWatch(), static_cast<Host*>(this));
   group.addActiveHost(*this);
 }
 
@@ -27,13 +28,13 @@ void ServerHost::poll() {
   for (auto& peer : peers_) {
     // Requests are answered while their bytes are parsed, inside the peer's poll.
     asking_ = peer.get();
-    peer->poll(now, group().socketWatch());
+    peer->poll(now);
   }
   asking_ = nullptr;
   std::erase_if(peers_, [](const std::unique_ptr<Connection>& peer) {
     return peer->status() != LinkStatus::kLive;
   });
-  listener_.poll(now, group().socketWatch());
+  listener_.poll(now);
   acceptPeers();
   // A simulated card's poll has work only when one of its periodic notifications is due (or it
   // has a monitor): between those times the frame's cards are left alone, rather than each
@@ -46,16 +47,10 @@ void ServerHost::flush() {
     peer->flush();
 }
 
-void ServerHost::watchSockets(platform::SocketWatch& watch) {
-  for (auto& peer : peers_)
-    peer->watch(watch);
-  listener_.watch(watch);
-}
-
 void ServerHost::acceptPeers() {
   for (int taken = 0; taken < kMaxAcceptsPerPoll; ++taken) {
     if (listener_.state() != ListenerState::kListening) return;
-    std::optional<platform::Socket> socket = listener_.accept(group().socketWatch());
+    std::optional<platform::Socket> socket = listener_.accept();
     if (!socket) return;
     if (peers_.size() >= kMaxPeers) {
       if (!limitLogged_) {
@@ -70,6 +65,7 @@ void ServerHost::acceptPeers() {
     peers_.push_back(std::make_unique<Connection>(
         group().clock(), std::move(*socket),
         [this](const ReceivedMessage& message) { deliver(message); }, group().loopTime()));
+    peers_.back()->attach(group().socketWatch(), static_cast<Host*>(this));
   }
 }
 
@@ -110,7 +106,9 @@ void ServerHost::send(std::unique_ptr<Message> message) {
     }
     last = peer.get();
   }
-  if (last != nullptr) last->enqueue(std::move(message));
+  if (last == nullptr) return;
+  last->enqueue(std::move(message));
+  group().noteQueued(*this);
 }
 
 // --- ServerTarget ----------------------------------------------------------------------------

@@ -40,8 +40,6 @@ class ServerHost final : public Host {
   void send(std::unique_ptr<Message> message) override;
   /// Writes what is queued for every connected panel.
   void flush() override;
-  /// Adds the connected panels' sockets and the listener to `watch`.
-  void watchSockets(platform::SocketWatch& watch) override;
 
   /// The listening socket.
   const Listener& listener() const { return listener_; }

@@ -85,6 +85,66 @@ TcpLink::TcpLink(platform::Clock& clock, platform::Socket accepted)
       state_(LinkState::kConnected),
       receiveTimeout_(0) {}
 
+TcpLink::~TcpLink() {
+  if (watch_ != nullptr) watch_->forget(ticket_);
+}
+
+void TcpLink::attach(platform::SocketWatch* watch, void* owner) {
+  if (watch_ != nullptr && watch != watch_) watch_->forget(ticket_);
+  watch_ = watch;
+  owner_ = owner;
+  updateWatch();
+}
+
+void TcpLink::updateWatch() {
+  if (watch_ == nullptr || !socket_.isOpen()) return;
+  // A link that is holding back its reads stays in the watch with nothing asked, so its
+  // unread bytes do not call for a poll at every pass.
+  const bool connecting = state_ == LinkState::kConnecting;
+  const bool reading =
+      (state_ == LinkState::kConnected || state_ == LinkState::kReceiving) && !receiveHeld_;
+  ticket_ = watch_->watch(socket_.fd(), reading, connecting, ticket_, owner_);
+}
+
+void TcpLink::closeSocket() {
+  // Forgotten while the number is still this socket's: once closed it may be anyone's.
+  if (watch_ != nullptr) watch_->forget(ticket_);
+  ticket_ = {};
+  socket_.close();
+}
+
+void TcpLink::holdReceiving(bool on) {
+  if (on == receiveHeld_) return;
+  receiveHeld_ = on;
+  updateWatch();
+}
+
+uint32_t TcpLink::msUntilDue(uint32_t now) const {
+  constexpr uint32_t kNever = UINT32_MAX;
+  const auto left = [now](uint32_t from, uint32_t span) {
+    const uint32_t gone = platform::elapsedMs(now, from);
+    return gone >= span ? 0 : span - gone;
+  };
+  if (watch_ == nullptr || flushFailed_ || receiveHeld_) return 0;
+  switch (state_) {
+    case LinkState::kToConnect:
+      return 0;
+    case LinkState::kFailed:
+      if (accepted_) return kNever;
+      return stateTime_ == 0 ? 0 : left(stateTime_, kRetryDelayMs);
+    case LinkState::kConnecting:
+      if (ticket_.slot == 0 || stateTime_ == 0) return 0;
+      return left(stateTime_, kConnectTimeoutMs);
+    case LinkState::kConnected:
+      if (ticket_.slot == 0 || lastReceived_ != 0) return 0;
+      return kNever;
+    case LinkState::kReceiving:
+      if (ticket_.slot == 0 || lastReceived_ == 0) return 0;
+      return receiveTimeout_ == 0 ? kNever : left(lastReceived_, receiveTimeout_);
+  }
+  return 0;
+}
+
 uint32_t TcpLink::since(uint32_t time) const {
   return platform::elapsedMs(clock_.tick(), time);
 }
@@ -96,8 +156,7 @@ void TcpLink::setState(LinkState state, uint32_t loopTime) {
 
 void TcpLink::fail(SendQueue& queue, uint32_t loopTime) {
   ++failures_;
-  socket_.close();
-  ticket_ = {};
+  closeSocket();
   if (holdsPartial_) {
     // A new socket starts a new byte stream; the message's rest cannot follow on it.
     queue.popFront();
@@ -106,20 +165,7 @@ void TcpLink::fail(SendQueue& queue, uint32_t loopTime) {
   setState(LinkState::kFailed, loopTime);
 }
 
-void TcpLink::watch(platform::SocketWatch& watch) {
-  if (!socket_.isOpen()) return;
-  // A link that is holding back its reads stays in the watch with nothing asked, so its
-  // unread bytes do not end the pause early.
-  const bool connecting = state_ == LinkState::kConnecting;
-  const bool reading =
-      (state_ == LinkState::kConnected || state_ == LinkState::kReceiving) && !receiveHeld_;
-  // The ticket stays set while the socket is the same one, so the watch can trust what it
-  // registered for it; it is reset whenever the socket changes.
-  ticket_ = watch.add(socket_.fd(), reading, connecting, ticket_);
-}
-
-LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime,
-                         const platform::SocketWatch* watch) {
+LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime) {
   bool ok = true;
   switch (state_) {
     case LinkState::kFailed:
@@ -130,11 +176,11 @@ LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopT
       ok = startConnecting(loopTime);
       break;
     case LinkState::kConnecting:
-      ok = checkConnect(loopTime, watch);
+      ok = checkConnect(loopTime);
       break;
     case LinkState::kConnected:
     case LinkState::kReceiving:
-      ok = exchange(parser, queue, loopTime, watch);
+      ok = exchange(parser, queue, loopTime);
       break;
   }
   if (!ok) {
@@ -146,6 +192,7 @@ LinkStatus TcpLink::poll(MessageParser& parser, SendQueue& queue, uint32_t loopT
     lastReceived_ = 0;
     fail(queue, loopTime);
   }
+  updateWatch();
   return linkResult(state_, failures_);
 }
 
@@ -166,13 +213,13 @@ bool TcpLink::startConnecting(uint32_t loopTime) {
     return false;
   }
   socket_ = std::move(created.socket);
-  ticket_ = {};
   setState(LinkState::kConnecting, loopTime);
   return true;
 }
 
-bool TcpLink::checkConnect(uint32_t loopTime, const platform::SocketWatch* watch) {
-  const platform::Readiness seen = watch ? watch->writing(ticket_) : platform::Readiness::kUnknown;
+bool TcpLink::checkConnect(uint32_t loopTime) {
+  const platform::Readiness seen =
+      watch_ != nullptr ? watch_->writing(ticket_) : platform::Readiness::kUnknown;
   const bool writable = seen == platform::Readiness::kUnknown ? socket_.writable()
                                                               : seen == platform::Readiness::kReady;
   if (writable) {
@@ -189,8 +236,7 @@ void TcpLink::flush(SendQueue& queue) {
   if (!sendFrom(queue)) flushFailed_ = true;
 }
 
-bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime,
-                       const platform::SocketWatch* watch) {
+bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime) {
   if (flushFailed_) {
     flushFailed_ = false;
     return false;
@@ -198,7 +244,7 @@ bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTim
   // A receive reports a pending socket error itself; only a link not reading this pass asks.
   if (receiveHeld_ && socket_.pendingError() != 0) return false;
   // A socket the watch found idle has nothing to receive, not even a close or an error.
-  const bool idle = watch && watch->reading(ticket_) == platform::Readiness::kIdle;
+  const bool idle = watch_ != nullptr && watch_->reading(ticket_) == platform::Readiness::kIdle;
   if (!receiveHeld_ && !idle) {
     std::array<uint8_t, kReceiveChunk> buffer;
     const platform::IoResult received = socket_.receive(buffer.data(), buffer.size());

@@ -77,24 +77,29 @@ class TcpLink {
   /// A link over a socket accepted by a listener, in state 3 with no receive time-out; named
   /// "Client"; it never reconnects.
   TcpLink(platform::Clock& clock, platform::Socket accepted);
+  /// Stops watching the socket before it closes.
+  ~TcpLink();
   TcpLink(const TcpLink&) = delete;
   TcpLink& operator=(const TcpLink&) = delete;
 
+  /// Watches the link's sockets with `watch` from now on, naming `owner` when one is ready;
+  /// `watch` must outlive the link. Without a watch every poll asks the socket itself.
+  void attach(platform::SocketWatch* watch, void* owner);
   /// One step of the state machine at loop time `loopTime` (ms tick): connects, receives once
   /// into `parser` (complete messages are delivered during the call) and sends from `queue`.
-  /// Returns the status of the state reached (see `linkResult`). With `watch`, a socket it
+  /// Returns the status of the state reached (see `linkResult`). With a watch, a socket it
   /// found idle is not asked again: no receive without data, no connect check before the
   /// socket is writable.
-  LinkStatus poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime,
-                  const platform::SocketWatch* watch = nullptr);
-  /// Adds the socket to `watch` for what the next poll will ask of it (data while connected
-  /// and reading, the end of a connect); nothing without a socket.
-  void watch(platform::SocketWatch& watch);
+  LinkStatus poll(MessageParser& parser, SendQueue& queue, uint32_t loopTime);
+  /// How long after loop time `now` a poll may first have something to do that no socket
+  /// will announce (a retry, a time-out, a state to move on); 0 when the next pass should poll,
+  /// and always 0 without a watch. A socket found ready calls for a poll on its own.
+  uint32_t msUntilDue(uint32_t now) const;
   /// The failure step: counts a failure, closes the socket, drops a message it had partly
   /// sent from `queue` (its rest can never follow) and goes to state 5 at `loopTime`.
   void fail(SendQueue& queue, uint32_t loopTime);
   /// While `on`, polls send but receive nothing (the peer's bytes wait in the system's buffer).
-  void holdReceiving(bool on) { receiveHeld_ = on; }
+  void holdReceiving(bool on);
   /// Writes what `queue` holds now, when connected, without receiving or changing state: what a
   /// pass queued leaves before the pass sleeps. A failed write is left to the next `poll`,
   /// which takes the failure step.
@@ -127,9 +132,13 @@ class TcpLink {
   void setState(LinkState state, uint32_t loopTime);
   // Each returns false when the failure step is due.
   bool startConnecting(uint32_t loopTime);
-  bool checkConnect(uint32_t loopTime, const platform::SocketWatch* watch);
-  bool exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime,
-                const platform::SocketWatch* watch);
+  bool checkConnect(uint32_t loopTime);
+  bool exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTime);
+  // Tells the watch what the next poll will ask of the socket (data while connected and
+  // reading, the end of a connect).
+  void updateWatch();
+  // Closes the socket, gone from the watch first.
+  void closeSocket();
   bool sendFrom(SendQueue& queue);
   uint32_t since(uint32_t time) const;
 
@@ -149,7 +158,9 @@ class TcpLink {
   // A write of `flush` failed; the next poll takes the failure step.
   bool flushFailed_ = false;
   bool socketFailureLogged_ = false;
-  // The socket's place in the last watch round; reset whenever the socket changes.
+  platform::SocketWatch* watch_ = nullptr;
+  void* owner_ = nullptr;
+  // The socket's registration with the watch; default while it has none.
   platform::SocketWatch::Ticket ticket_;
 };
 

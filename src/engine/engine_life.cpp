@@ -161,7 +161,8 @@ void EngineLife::initializeGlobalSettings() {
 
 void EngineLife::realizeClientTargets() {
   logMessage(kLogInfo, "Realizing control panel targets.\n");
-  client_ = std::make_unique<HostGroup>("Client", GroupKind::kClient, clock(), state_.random);
+  client_ =
+      std::make_unique<HostGroup>("Client", GroupKind::kClient, clock(), state_.random, &watch_);
   client_->setLoopTime(clock().tick());
   GroupTargetResolver resolver(*client_);
   state_.catalog.devices.realize(resolver);
@@ -182,8 +183,8 @@ void EngineLife::realizeSimulatorTargets() {
       std::make_unique<SessionRequests>(locations.reportTemplatePath, locations.dataTemplatePath);
   loudnessPages_ = std::make_unique<LoudnessPages>(sessionRequests_.get());
   loudnessPages_->bindAll(state_.catalog.devices);
-  simulator_ =
-      std::make_unique<HostGroup>("Simulator", GroupKind::kSimulator, clock(), state_.random);
+  simulator_ = std::make_unique<HostGroup>("Simulator", GroupKind::kSimulator, clock(),
+                                           state_.random, &watch_);
   simulator_->setLoopTime(clock().tick());
   for (const auto& [address, model] : state_.catalog.simulators) {
     const CardAddress card = address;
@@ -195,7 +196,7 @@ void EngineLife::realizeSimulatorTargets() {
 
 void EngineLife::realizeAutoTargets() {
   logMessage(kLogInfo, "Realizing auto-setter targets.\n");
-  auto_ = std::make_unique<HostGroup>("Auto", GroupKind::kAuto, clock(), state_.random);
+  auto_ = std::make_unique<HostGroup>("Auto", GroupKind::kAuto, clock(), state_.random, &watch_);
   auto_->setLoopTime(clock().tick());
   state_.catalog.inputActions.realizeAll(*auto_, *client_);
 }
@@ -238,19 +239,19 @@ void EngineLife::setUpPlant() {
 
 void EngineLife::pass() {
   // The 1 ms pause between passes; an operator action queued meanwhile starts the pass at once.
-  // The same system call finds which sockets have something for this pass, so the idle ones
-  // are not asked one by one.
+  // After it one look finds the sockets with something for this pass: the groups poll only
+  // their hosts, and ask only the sockets, that have work.
   clock().sleepWatching(1, context_.input.wakeup(), watch_);
   // The pass's own work, without the pause, is what the plant's metrics count.
   const auto workStart = std::chrono::steady_clock::now();
   state_.loopTick = clock().tick();
 
-  simulator_->poll(state_.loopTick, &watch_);
-  client_->poll(state_.loopTick, &watch_);
+  simulator_->poll(state_.loopTick);
+  client_->poll(state_.loopTick);
 
   // Between the client and auto polls, so a set fired by a line change is sent in this pass.
   state_.catalog.inputActions.evaluate(context_.input.inputLines());
-  auto_->poll(state_.loopTick, &watch_);
+  auto_->poll(state_.loopTick);
 
   updateDisplays();
 
@@ -275,11 +276,6 @@ void EngineLife::pass() {
   simulator_->flush();
   client_->flush();
   auto_->flush();
-
-  watch_.clear();
-  simulator_->watchSockets(watch_);
-  client_->watchSockets(watch_);
-  auto_->watchSockets(watch_);
 
   plant_->publishIfDue(state_.loopTick, pageShown ? panel_->currentPage() : nullptr);
   context_.plant.recordPass(

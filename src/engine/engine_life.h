@@ -92,7 +92,8 @@ class EngineLife {
   std::string imagesFolder_;
   std::string errorFolder_;
   std::string configurationFolder_;
-  // The sockets of the three groups, looked at during the pause before each pass.
+  // The sockets of the three groups, looked at after the pause before each pass; made before
+  // the groups and taken down after them.
   platform::SocketWatch watch_;
 
   // The process-wide loudness monitors as this run's settings reach them; outlives the

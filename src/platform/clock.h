@@ -11,8 +11,7 @@ class SocketWatch;
 
 /// Ends a wait early: producers `notify` from any thread; a notification that comes while
 /// nobody waits ends the next wait at once. One waiting thread at a time. Backed by an event
-/// descriptor, so a wait can include sockets (`SocketWatch::wait`); when the system has no
-/// descriptor to give, by a condition variable.
+/// descriptor; when the system has no descriptor to give, by a condition variable.
 class Wakeup {
  public:
   Wakeup();

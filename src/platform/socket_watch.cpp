@@ -1,10 +1,8 @@
 #include "platform/socket_watch.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 
 #include "platform/clock.h"
 
@@ -14,16 +12,14 @@ namespace {
 
 constexpr uint32_t kTrouble = EPOLLERR | EPOLLHUP;
 
-int64_t nowNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+uint64_t key(uint32_t slot, uint32_t generation) {
+  return (static_cast<uint64_t>(generation) << 32) | slot;
 }
 
-bool control(int epoll, int operation, int fd, uint32_t events) {
+bool control(int epoll, int operation, int fd, uint32_t events, uint64_t data) {
   epoll_event event{};
   event.events = events;
-  event.data.fd = fd;
+  event.data.u64 = data;
   return ::epoll_ctl(epoll, operation, fd, &event) == 0;
 }
 
@@ -35,119 +31,122 @@ SocketWatch::~SocketWatch() {
   if (epoll_ >= 0) ::close(epoll_);
 }
 
-void SocketWatch::clear() {
-  entries_.clear();
-  // Round 0 is what a default ticket carries; it never names a real round.
-  if (++round_ == 0) round_ = 1;
-  looked_ = false;
+SocketWatch::Entry* SocketWatch::find(Ticket ticket) {
+  if (ticket.slot == 0 || ticket.slot > entries_.size()) return nullptr;
+  Entry& entry = entries_[ticket.slot - 1];
+  return entry.live && entry.generation == ticket.generation ? &entry : nullptr;
 }
 
-SocketWatch::Ticket SocketWatch::add(int fd, bool read, bool write, Ticket previous) {
-  if (fd < 0) return {};
+const SocketWatch::Entry* SocketWatch::find(Ticket ticket) const {
+  return const_cast<SocketWatch*>(this)->find(ticket);
+}
+
+void SocketWatch::release(uint32_t slot) {
+  Entry& entry = entries_[slot - 1];
+  entry.live = false;
+  entry.owner = nullptr;
+  // Tickets of the old registration, and answers the system gave for it, name nothing now.
+  ++entry.generation;
+  free_.push_back(slot);
+  --watched_;
+}
+
+SocketWatch::Ticket SocketWatch::watch(int fd, bool read, bool write, Ticket ticket, void* owner) {
   uint32_t events = 0;
   if (read) events |= EPOLLIN;
   if (write) events |= EPOLLOUT;
-  entries_.push_back(Entry{fd, events, 0, previous.round == 0, false});
-  looked_ = false;
-  return Ticket{round_, static_cast<uint32_t>(entries_.size())};
+  if (Entry* entry = find(ticket)) {
+    if (entry->fd == fd) {
+      entry->owner = owner;
+      if (entry->events == events) return ticket;
+      if (control(epoll_, EPOLL_CTL_MOD, fd, events, key(ticket.slot, ticket.generation))) {
+        entry->events = events;
+        entry->since = looks_;
+        return ticket;
+      }
+    }
+    // Another descriptor under an old ticket: its owner closed the socket without forgetting
+    // it, so the old number is never touched (it may be someone else's file by now).
+    release(ticket.slot);
+  }
+  if (fd < 0 || epoll_ < 0) return {};
+  uint32_t slot = 0;
+  if (!free_.empty()) {
+    slot = free_.back();
+    free_.pop_back();
+  } else {
+    entries_.emplace_back();
+    slot = static_cast<uint32_t>(entries_.size());
+  }
+  Entry& entry = entries_[slot - 1];
+  const uint64_t data = key(slot, entry.generation);
+  // A number in use again may still be registered for a file another process shares for a
+  // moment (a child between fork and exec): that registration is taken over.
+  if (!control(epoll_, EPOLL_CTL_ADD, fd, events, data) &&
+      !(errno == EEXIST && control(epoll_, EPOLL_CTL_MOD, fd, events, data))) {
+    free_.push_back(slot);
+    return {};
+  }
+  entry.fd = fd;
+  entry.events = events;
+  entry.ready = 0;
+  entry.readyLook = 0;
+  entry.since = looks_;
+  entry.owner = owner;
+  entry.live = true;
+  ++watched_;
+  return Ticket{slot, entry.generation};
 }
 
-void SocketWatch::synchronize(int wakeFd) {
-  // Only descriptors their owners hold open at this moment are told to the system: a fresh
-  // socket is added, a known one changed. A descriptor is never removed by number, since a
-  // closed socket has left the set by itself and its number may already be another thread's
-  // file. A wakeup given up stays in the set; its notifications are not counted any more.
-  if (wakeFd != wakeFd_ && wakeFd >= 0) {
-    if (control(epoll_, EPOLL_CTL_ADD, wakeFd, EPOLLIN) || errno == EEXIST) wakeFd_ = wakeFd;
+void SocketWatch::forget(Ticket& ticket) {
+  if (find(ticket) != nullptr) {
+    epoll_event unused{};
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, entries_[ticket.slot - 1].fd, &unused);
+    release(ticket.slot);
   }
-  for (Entry& entry : entries_) {
-    const auto known = registered_.find(entry.fd);
-    if (known != registered_.end() && !entry.fresh) {
-      entry.registered = known->second.events == entry.events ||
-                         control(epoll_, EPOLL_CTL_MOD, entry.fd, entry.events);
-    } else {
-      // A number in use again may still carry the registration of a socket that another
-      // process shares for a moment (a child between fork and exec): then it is changed.
-      entry.registered =
-          control(epoll_, EPOLL_CTL_ADD, entry.fd, entry.events) ||
-          (errno == EEXIST && control(epoll_, EPOLL_CTL_MOD, entry.fd, entry.events));
-    }
-    if (entry.registered) {
-      registered_[entry.fd] = Registration{entry.events, round_};
-    } else {
-      registered_.erase(entry.fd);
-    }
-  }
-  // Sockets not asked about this round were closed (and left the set) or are still their
-  // owners' to add again; either way what is remembered of them can no longer be trusted.
-  std::erase_if(registered_, [this](const auto& known) { return known.second.round != round_; });
-}
-
-int SocketWatch::collect(int timeoutMs, int wakeFd) {
-  events_.resize(entries_.size() + 1);
-  int count = 0;
-  do {
-    count = ::epoll_wait(epoll_, events_.data(), static_cast<int>(events_.size()), timeoutMs);
-  } while (count < 0 && errno == EINTR && timeoutMs == 0);
-  if (count < 0) return -1;
-  for (Entry& entry : entries_)
-    entry.ready = 0;
-  bool woken = false;
-  for (int i = 0; i < count; ++i) {
-    const int fd = events_[static_cast<size_t>(i)].data.fd;
-    if (fd == wakeFd && wakeFd >= 0) {
-      woken = true;
-      continue;
-    }
-    for (Entry& entry : entries_) {
-      if (entry.fd == fd) entry.ready = events_[static_cast<size_t>(i)].events;
-    }
-  }
-  looked_ = true;
-  return woken ? 1 : 0;
+  ticket = {};
 }
 
 void SocketWatch::check() {
   looked_ = false;
+  readyOwners_.clear();
   if (epoll_ < 0) return;
-  synchronize(wakeFd_);
-  collect(0, -1);
+  // One answer per registration at most: room for all of them means none is left unsaid.
+  events_.resize(watched_ + 1);
+  int count = 0;
+  do {
+    count = ::epoll_wait(epoll_, events_.data(), static_cast<int>(events_.size()), 0);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) return;
+  ++looks_;
+  for (int i = 0; i < count; ++i) {
+    const epoll_event& event = events_[static_cast<size_t>(i)];
+    const Ticket named{static_cast<uint32_t>(event.data.u64),
+                       static_cast<uint32_t>(event.data.u64 >> 32)};
+    Entry* entry = find(named);
+    if (entry == nullptr) continue;
+    entry->ready = event.events;
+    entry->readyLook = looks_;
+    if (entry->owner != nullptr) readyOwners_.push_back(entry->owner);
+  }
+  looked_ = true;
 }
 
 bool SocketWatch::wait(uint32_t ms, Wakeup& wakeup) {
-  looked_ = false;
-  const int wakeFd = wakeup.fd();
-  if (epoll_ < 0 || wakeFd < 0) {
-    // No set or no descriptor to wait on with it: the wakeup waits on its own, the sockets are
-    // looked at after.
-    const bool woken = wakeup.waitMs(ms);
-    check();
-    return woken;
-  }
-  const int64_t start = nowNs();
-  synchronize(wakeFd);
-  if (wakeFd_ != wakeFd) {
-    const bool woken = wakeup.waitMs(ms);
-    collect(0, -1);
-    return woken;
-  }
-  const int result = collect(static_cast<int>(ms), wakeFd);
-  if (result == 1) {
-    wakeup.take();
-    return true;
-  }
-  // A socket with something to do, or an interrupted or failed wait, ended the pause early:
-  // the rest of it waits on the wakeup alone, the sockets' answers staying as they are.
-  const int64_t left = static_cast<int64_t>(ms) * 1'000'000 - (nowNs() - start);
-  return left > 0 && wakeup.waitNs(left);
+  // Waiting on the wakeup alone and looking after keeps to one wake-up a pass: a set that
+  // included busy sockets would end the sleep at every arrival and need a second sleep for
+  // the rest of the pause.
+  const bool woken = wakeup.waitMs(ms);
+  check();
+  return woken;
 }
 
 Readiness SocketWatch::answer(Ticket ticket, uint32_t wanted) const {
-  if (!looked_ || ticket.round != round_ || ticket.slot == 0 || ticket.slot > entries_.size())
+  const Entry* entry = looked_ ? find(ticket) : nullptr;
+  if (entry == nullptr || entry->since >= looks_ || (entry->events & wanted) == 0)
     return Readiness::kUnknown;
-  const Entry& entry = entries_[ticket.slot - 1];
-  if (!entry.registered || (entry.events & wanted) == 0) return Readiness::kUnknown;
-  return (entry.ready & (wanted | kTrouble)) != 0 ? Readiness::kReady : Readiness::kIdle;
+  const uint32_t ready = entry->readyLook == looks_ ? entry->ready : 0;
+  return (ready & (wanted | kTrouble)) != 0 ? Readiness::kReady : Readiness::kIdle;
 }
 
 Readiness SocketWatch::reading(Ticket ticket) const {

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 namespace qelm::platform {
@@ -13,23 +12,24 @@ class Wakeup;
 
 /// What the last look at a watched socket found.
 enum class Readiness : int32_t {
-  kUnknown = 0,  ///< not watched in this round, or the look failed: ask the socket itself
+  kUnknown = 0,  ///< not watched at the last look, or no look yet: ask the socket itself
   kIdle = 1,     ///< nothing to do: a call would only answer "not yet"
   kReady = 2,    ///< something to do (data, a peer's close, an error, room to write)
 };
 
-/// The main loop's sockets, looked at together in the same system call as the loop's pause,
-/// instead of one call per socket that mostly answers "nothing". A round: `clear`, `add` every
-/// socket whose answer the next pass will want, then `check` or `wait`; the answers hold until
-/// the next `clear`. The sockets stay registered with the system between rounds (an epoll set),
-/// so a look costs the same however many sockets there are; only changes are told to it.
-/// Sockets are level-triggered: one found ready stays ready until served.
+/// The main loop's sockets, looked at together once a pass instead of one call per socket that
+/// mostly answers "nothing". A socket is registered once (`watch`) and stays watched until its
+/// owner `forget`s it, which the owner does before it closes the socket; only changes are told
+/// to the system (an epoll set), so a look costs the same however many sockets are quiet, and
+/// it names the sockets that have something to do (`readyOwners`). Sockets are
+/// level-triggered: one found ready is found again at each look until served. Engine thread
+/// only.
 class SocketWatch {
  public:
-  /// Names one socket of one round. A default ticket, or one of an earlier round, is unknown.
+  /// Names one registration. A default ticket names none; a forgotten one names none again.
   struct Ticket {
-    uint32_t round = 0;
     uint32_t slot = 0;
+    uint32_t generation = 0;
   };
 
   SocketWatch();
@@ -37,56 +37,63 @@ class SocketWatch {
   SocketWatch(const SocketWatch&) = delete;
   SocketWatch& operator=(const SocketWatch&) = delete;
 
-  /// Starts a new round: forgets every answer; earlier tickets become unknown.
-  void clear();
-  /// Watches descriptor `fd` for reading (incoming data, a connection to accept) and/or writing
-  /// (room to write, a connect finishing); errors and hang-ups count as ready. `previous` is
-  /// the ticket the owner got for this same socket in an earlier round, or a default ticket
-  /// when the socket is new (a descriptor number may have been reused since).
-  Ticket add(int fd, bool read, bool write, Ticket previous);
-  /// Number of sockets added in this round.
-  size_t size() const { return entries_.size(); }
+  /// Watches descriptor `fd` for reading (incoming data, a connection to accept) and/or
+  /// writing (room to write, a connect finishing); errors and hang-ups count as ready.
+  /// `ticket` is what the owner holds for this socket (a default one for a new socket); the
+  /// returned ticket is the one to keep. Telling the same again costs nothing. `owner` is
+  /// named by `readyOwners` when the socket is found ready. Returns a default ticket when the
+  /// system refuses, and the owner then asks the socket itself.
+  Ticket watch(int fd, bool read, bool write, Ticket ticket, void* owner = nullptr);
+  /// Stops watching the socket of `ticket`, which must still be open, and resets the ticket.
+  void forget(Ticket& ticket);
+  /// Number of sockets watched.
+  size_t size() const { return watched_; }
 
-  /// Looks at every added socket without waiting.
+  /// Looks at every watched socket without waiting.
   void check();
   /// Sleeps `ms` milliseconds, ending early only when `wakeup` is notified (the notification
-  /// is taken), and looks at every added socket in the same system call. A socket becoming
-  /// ready does not end the sleep: the loop keeps its pace under traffic. Returns true when
-  /// woken.
+  /// is taken), then looks at every watched socket. A socket becoming ready does not end the
+  /// sleep: the loop keeps its pace under traffic, and the sleep is one wake-up however busy
+  /// the sockets are. Returns true when woken.
   bool wait(uint32_t ms, Wakeup& wakeup);
+  /// Whether the last look succeeded; until one does, every answer is unknown.
+  bool looked() const { return looked_; }
 
   /// Whether reading (or accepting) the socket would find something.
   Readiness reading(Ticket ticket) const;
   /// Whether the socket can be written, or its connect has finished either way.
   Readiness writing(Ticket ticket) const;
+  /// The owners of the sockets the last look found ready, in no particular order; an owner
+  /// with several ready sockets is named for each.
+  const std::vector<void*>& readyOwners() const { return readyOwners_; }
 
  private:
   struct Entry {
-    int fd;
-    uint32_t events;
-    uint32_t ready;
-    bool fresh;       // a new socket: its number's old registration cannot be trusted
-    bool registered;  // the system watches it with `events`
-  };
-  struct Registration {
-    uint32_t events;
-    uint32_t round;
+    int fd = -1;
+    uint32_t events = 0;
+    uint32_t generation = 0;
+    // What the look numbered `readyLook` found; older answers mean "nothing".
+    uint32_t ready = 0;
+    uint64_t readyLook = 0;
+    // The look count when the registration was made or changed: the looks up to it did not
+    // ask the system what it asks now.
+    uint64_t since = 0;
+    void* owner = nullptr;
+    bool live = false;
   };
 
-  // Brings the system's set in line with this round's sockets and `wakeFd`.
-  void synchronize(int wakeFd);
-  // One epoll_wait of up to `timeoutMs` (-1 for none, never used); records the answers and
-  // returns whether `wakeFd` was among them, or -1 when the call failed.
-  int collect(int timeoutMs, int wakeFd);
+  Entry* find(Ticket ticket);
+  const Entry* find(Ticket ticket) const;
+  void release(uint32_t slot);
   Readiness answer(Ticket ticket, uint32_t wanted) const;
 
   int epoll_ = -1;
-  int wakeFd_ = -1;
   std::vector<Entry> entries_;
-  std::unordered_map<int, Registration> registered_;
+  std::vector<uint32_t> free_;
+  size_t watched_ = 0;
   std::vector<epoll_event> events_;
-  uint32_t round_ = 1;
-  // Whether the entries' `ready` bits hold the answers of this round.
+  std::vector<void*> readyOwners_;
+  uint64_t looks_ = 0;
   bool looked_ = false;
 };
 

@@ -445,6 +445,78 @@ TEST_F(ClientServerTest, ValueStagedAfterThePollLeavesWithTheFlushOfThatPass) {
   EXPECT_EQ(gain.lastRequest(), sent);
 }
 
+// A panel that watches its sockets touches a frame only when the frame speaks, a value is
+// staged or a timer of the frame's cards or link is due: a plant of quiet frames costs its
+// passes nothing.
+TEST_F(ClientServerTest, AWatchingPanelPollsAFrameOnlyWhenItSpeaksOrHasWorkDue) {
+  const uint32_t frame = platform::ipv4(127, 47, 0, 8);
+  if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.8 is not available";
+  platform::SocketWatch watch;
+  HostGroup panel{"Client", GroupKind::kClient, clock_, random_, &watch};
+  ClientTarget& gain = watched(panel, frame, model_.gain);
+  const auto step = [&] {
+    clock_.advance(1);
+    simulator_.poll(clock_.tick());
+    watch.check();
+    panel.poll(clock_.tick());
+    panel.flush();
+    return panel.polledHosts();
+  };
+  const auto quietFor = [&](int passes) {
+    return loopback::waitFor([&] {
+      for (int i = 0; i < passes; ++i)
+        if (step() != 0) return false;
+      return true;
+    });
+  };
+  ASSERT_TRUE(loopback::waitFor([&] {
+    step();
+    return gain.status() == LinkStatus::kLive;
+  }));
+  ASSERT_TRUE(quietFor(50)) << "a frame with nothing to say is left alone";
+
+  // A staged value polls the frame at the next pass; the frame's answer polls it again.
+  gain.setValue(Value::ofInt(23));
+  EXPECT_EQ(step(), 1u);
+  ASSERT_TRUE(loopback::waitFor([&] {
+    step();
+    return gain.receivedValue().valid && gain.receivedValue().i == 23 && !gain.pending().valid;
+  }));
+  EXPECT_EQ(served(frame, model_.gain).receivedValue().i, 23);
+  ASSERT_TRUE(quietFor(50));
+
+  // The frame's silence outlasts the link's receive time-out with no pass in between: the
+  // next pass polls the frame and drops the link.
+  const TcpLink& link = *dynamic_cast<const ClientHost&>(panel.findOrCreateHost(frame))
+                             .connection()
+                             ->candidates()
+                             .front();
+  const int32_t dropped = link.failures();
+  clock_.advance(TcpLink::kReceiveTimeoutMs);
+  EXPECT_EQ(step(), 1u);
+  EXPECT_EQ(link.failures(), dropped + 1);
+  EXPECT_EQ(link.state(), LinkState::kFailed);
+
+  // A frame that is down is tried again when its retry delay is over, not at every pass.
+  const uint32_t absent = platform::ipv4(127, 47, 0, 9);
+  watched(panel, absent, model_.gain);
+  const auto& host = dynamic_cast<const ClientHost&>(panel.findOrCreateHost(absent));
+  ASSERT_TRUE(loopback::waitFor([&] {
+    step();
+    return host.connection()->candidates().front()->state() == LinkState::kFailed;
+  }));
+  const int32_t failures = host.connection()->candidates().front()->failures();
+  for (int i = 0; i < 100; ++i)
+    step();
+  EXPECT_EQ(host.connection()->candidates().front()->failures(), failures)
+      << "no attempt before the retry delay";
+  clock_.advance(TcpLink::kRetryDelayMs);
+  ASSERT_TRUE(loopback::waitFor([&] {
+    step();
+    return host.connection()->candidates().front()->failures() > failures;
+  }));
+}
+
 TEST_F(ClientServerTest, EveryConnectedPanelHearsTheSetResponseOneOfThemCaused) {
   const uint32_t frame = platform::ipv4(127, 47, 0, 2);
   if (!startSimulator(frame)) GTEST_SKIP() << "port 5253 of 127.47.0.2 is not available";

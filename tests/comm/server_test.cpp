@@ -122,13 +122,11 @@ class ServerHostTest : public ::testing::Test {
     group_.poll(clock_.tick());
     return dynamic_cast<ServerHost&>(group_.findOrCreateHost(address));
   }
-  // A main-loop pass as the engine makes it: the sockets watched at the end of the previous
-  // pass are looked at during the pause, and the poll asks only those found ready.
+  // A main-loop pass as the engine makes it: the sockets are looked at after the pause, and
+  // the poll asks only those found ready.
   void pass() {
     clock_.sleepWatching(1, wakeup_, watch_);
-    group_.poll(clock_.tick(), &watch_);
-    watch_.clear();
-    group_.watchSockets(watch_);
+    group_.poll(clock_.tick());
   }
 
   platform::ManualClock clock_{5000};
@@ -136,7 +134,7 @@ class ServerHostTest : public ::testing::Test {
   platform::SocketWatch watch_;
   std::mt19937 random_{1};
   TestModel model_;
-  HostGroup group_{"Simulator", GroupKind::kSimulator, clock_, random_};
+  HostGroup group_{"Simulator", GroupKind::kSimulator, clock_, random_, &watch_};
 };
 
 TEST_F(ServerHostTest, AnswersEveryPanelAndForgetsThoseThatLeave) {
