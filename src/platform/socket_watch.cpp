@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "platform/clock.h"
 
@@ -11,6 +12,17 @@ namespace qelm::platform {
 namespace {
 
 constexpr uint32_t kTrouble = EPOLLERR | EPOLLHUP;
+// Marks a wakeup descriptor's answers apart from every ticket (whose slot is never 0).
+constexpr uint64_t kWakeKey = uint64_t{1} << 63;
+// Above this share of pauses ending with sockets ready, a second wake-up would cost more than
+// a separate look after each sleep.
+constexpr double kBusyShare = 0.1;
+
+int64_t nowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
 
 uint64_t key(uint32_t slot, uint32_t generation) {
   return (static_cast<uint64_t>(generation) << 32) | slot;
@@ -107,38 +119,76 @@ void SocketWatch::forget(Ticket& ticket) {
   ticket = {};
 }
 
-void SocketWatch::check() {
+int SocketWatch::look(int timeoutMs, int wakeFd) {
   looked_ = false;
   readyOwners_.clear();
-  if (epoll_ < 0) return;
-  // One answer per registration at most: room for all of them means none is left unsaid.
-  events_.resize(watched_ + 1);
+  // One answer per registration at most: room for all of them (and a wakeup) means none is
+  // left unsaid.
+  events_.resize(watched_ + 2);
   int count = 0;
   do {
-    count = ::epoll_wait(epoll_, events_.data(), static_cast<int>(events_.size()), 0);
-  } while (count < 0 && errno == EINTR);
-  if (count < 0) return;
+    count = ::epoll_wait(epoll_, events_.data(), static_cast<int>(events_.size()), timeoutMs);
+  } while (count < 0 && errno == EINTR && timeoutMs == 0);
+  if (count < 0) return -1;
   ++looks_;
+  bool woken = false;
+  bool ready = false;
   for (int i = 0; i < count; ++i) {
     const epoll_event& event = events_[static_cast<size_t>(i)];
+    if ((event.data.u64 & kWakeKey) != 0) {
+      // A wakeup given up (another one waits now) is no notification of this one.
+      woken =
+          woken || (wakeFd >= 0 && event.data.u64 == (kWakeKey | static_cast<uint32_t>(wakeFd)));
+      continue;
+    }
     const Ticket named{static_cast<uint32_t>(event.data.u64),
                        static_cast<uint32_t>(event.data.u64 >> 32)};
     Entry* entry = find(named);
     if (entry == nullptr) continue;
     entry->ready = event.events;
     entry->readyLook = looks_;
+    ready = true;
     if (entry->owner != nullptr) readyOwners_.push_back(entry->owner);
   }
   looked_ = true;
+  busy_ += ((ready ? 1.0 : 0.0) - busy_) / 64;
+  return woken ? 1 : 0;
+}
+
+void SocketWatch::check() {
+  looked_ = false;
+  readyOwners_.clear();
+  if (epoll_ >= 0) look(0, -1);
+}
+
+bool SocketWatch::watchWakeup(int wakeFd) {
+  if (wakeFd == wakeFd_) return true;
+  // A wakeup given up stays in the set (its number may be another file's by now); its
+  // notifications are told apart by the number in their key.
+  if (!control(epoll_, EPOLL_CTL_ADD, wakeFd, EPOLLIN, kWakeKey | static_cast<uint32_t>(wakeFd)) &&
+      errno != EEXIST)
+    return false;
+  wakeFd_ = wakeFd;
+  return true;
 }
 
 bool SocketWatch::wait(uint32_t ms, Wakeup& wakeup) {
-  // Waiting on the wakeup alone and looking after keeps to one wake-up a pass: a set that
-  // included busy sockets would end the sleep at every arrival and need a second sleep for
-  // the rest of the pause.
-  const bool woken = wakeup.waitMs(ms);
-  check();
-  return woken;
+  const int wakeFd = wakeup.fd();
+  if (busy_ >= kBusyShare || epoll_ < 0 || wakeFd < 0 || !watchWakeup(wakeFd)) {
+    const bool woken = wakeup.waitMs(ms);
+    check();
+    return woken;
+  }
+  const int64_t start = nowNs();
+  const int result = look(static_cast<int>(ms), wakeFd);
+  if (result == 1) {
+    wakeup.take();
+    return true;
+  }
+  // A socket with something to do, or an interrupted or failed wait, ended the pause early:
+  // the rest of it waits on the wakeup alone, the sockets' answers staying as they are.
+  const int64_t left = static_cast<int64_t>(ms) * 1'000'000 - (nowNs() - start);
+  return left > 0 && wakeup.waitNs(left);
 }
 
 Readiness SocketWatch::answer(Ticket ticket, uint32_t wanted) const {

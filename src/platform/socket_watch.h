@@ -52,9 +52,11 @@ class SocketWatch {
   /// Looks at every watched socket without waiting.
   void check();
   /// Sleeps `ms` milliseconds, ending early only when `wakeup` is notified (the notification
-  /// is taken), then looks at every watched socket. A socket becoming ready does not end the
-  /// sleep: the loop keeps its pace under traffic, and the sleep is one wake-up however busy
-  /// the sockets are. Returns true when woken.
+  /// is taken), and looks at every watched socket. A socket becoming ready does not end the
+  /// sleep: the loop keeps its pace under traffic. While the sockets are mostly quiet the look
+  /// is made in the sleep's own system call; once they often have something at the end of a
+  /// pause, the sleep waits on the wakeup alone and the look follows it, so that arrivals do
+  /// not wake the loop twice a pause. Returns true when woken.
   bool wait(uint32_t ms, Wakeup& wakeup);
   /// Whether the last look succeeded; until one does, every answer is unknown.
   bool looked() const { return looked_; }
@@ -86,6 +88,11 @@ class SocketWatch {
   const Entry* find(Ticket ticket) const;
   void release(uint32_t slot);
   Readiness answer(Ticket ticket, uint32_t wanted) const;
+  // One epoll_wait of up to `timeoutMs`: records the answers, counts the sockets found ready
+  // into `busy_`, and returns whether `wakeFd` (in the set) was among them, -1 on failure.
+  int look(int timeoutMs, int wakeFd);
+  // Puts `wakeFd` in the set; false when the system refuses.
+  bool watchWakeup(int wakeFd);
 
   int epoll_ = -1;
   std::vector<Entry> entries_;
@@ -95,6 +102,10 @@ class SocketWatch {
   std::vector<void*> readyOwners_;
   uint64_t looks_ = 0;
   bool looked_ = false;
+  // The wakeup descriptor in the set; -1 for none.
+  int wakeFd_ = -1;
+  // How often a pause ends with sockets ready, averaged over about 64 pauses (0 to 1).
+  double busy_ = 0;
 };
 
 }  // namespace qelm::platform

@@ -174,6 +174,21 @@ TEST(SocketWatchTest, TheWaitKeepsItsPaceUnderTrafficAndEndsOnAWakeup) {
   start = Steady::now();
   EXPECT_FALSE(watch.wait(20, wakeup)) << "the notification was taken";
   EXPECT_GE(Steady::now() - start, std::chrono::milliseconds(20));
+
+  // Pause after pause ending with the socket ready: the watch looks after each sleep instead
+  // of in it, with the same answers, pace and wakeups.
+  for (int i = 0; i < 200; ++i) {
+    start = Steady::now();
+    ASSERT_FALSE(watch.wait(1, wakeup));
+    ASSERT_GE(Steady::now() - start, std::chrono::milliseconds(1));
+    ASSERT_EQ(watch.reading(ticket), Readiness::kReady);
+  }
+  wakeup.notify();
+  start = Steady::now();
+  EXPECT_TRUE(watch.wait(5000, wakeup));
+  EXPECT_LT(Steady::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(watch.reading(ticket), Readiness::kReady);
+  EXPECT_FALSE(watch.wait(20, wakeup));
 }
 
 TEST(SocketWatchTest, ADrivenClockLooksAfterItsSleep) {
