@@ -284,7 +284,12 @@ void EngineLife::pass() {
 
 void EngineLife::publishRunningSessions() {
   // The window names these before a quit or a reload would stop them. They change seldom: the
-  // list is compared in place and handed over (under the window's lock) only when it differs.
+  // monitors are looked at only after a session changed, and the list is handed over (under
+  // the window's lock) only when it differs.
+  const uint64_t changes = loudnessRegistry().sessionChanges();
+  if (sessionsPublished_ && changes == sessionChangesSeen_) return;
+  sessionsPublished_ = true;
+  sessionChangesSeen_ = changes;
   size_t same = 0;
   bool differs = false;
   for (const LoudnessMonitor* monitor : loudnessRegistry().monitors()) {

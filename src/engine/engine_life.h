@@ -116,8 +116,11 @@ class EngineLife {
   // Reaches the devices, the client group's cards and the monitors: made last, taken down first.
   std::unique_ptr<PlantPublisher> plant_;
   uint32_t notifiedChangeSum_ = 0;
-  // The running sessions' names as last handed to the window.
+  // The running sessions' names as last handed to the window, and the registry's count of
+  // session changes then.
   std::vector<std::string> runningSessions_;
+  uint64_t sessionChangesSeen_ = 0;
+  bool sessionsPublished_ = false;
   int32_t exitCode_ = static_cast<int32_t>(ExitCode::kKeepRunning);
 };
 

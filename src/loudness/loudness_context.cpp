@@ -177,7 +177,7 @@ void LoudnessContext::clearSession() {
 }
 
 void LoudnessContext::enterRunning() {
-  record_.state = SessionState::kRunning;
+  setState(SessionState::kRunning);
   inGap_ = false;
   lastTimesTick_.reset();
   if (now_ != 0) lastTimesTick_ = now_;
@@ -195,7 +195,7 @@ void LoudnessContext::start() {
       clearSession();
       applySettings(settings_);
       if (settings_.trigger != TriggerMode::kDisabled) {
-        record_.state = SessionState::kWaiting;
+        setState(SessionState::kWaiting);
         if (history_.mode() == HistoryEngine::Mode::kStopped) history_.reset();
         history_.setMode(HistoryEngine::Mode::kPaused);
         return;
@@ -223,7 +223,7 @@ void LoudnessContext::pause() {
   logMessage(kLogInfo, "Pausing session\n");
   if (record_.state != SessionState::kRunning) return;
   closeOpenErrors();
-  record_.state = SessionState::kPaused;
+  setState(SessionState::kPaused);
   history_.setMode(HistoryEngine::Mode::kPaused);
 }
 
@@ -233,7 +233,7 @@ void LoudnessContext::stop(bool restart) {
   record_.endReason.clear();
   switch (record_.state) {
     case SessionState::kWaiting:
-      record_.state = SessionState::kStopped;
+      setState(SessionState::kStopped);
       break;
     case SessionState::kBusy:
       record_.endReason = "Cancelled by user";
@@ -248,7 +248,7 @@ void LoudnessContext::stop(bool restart) {
         queue_.push_back(std::move(line));
       heldLines_.clear();
       silentTail_ = false;
-      record_.state = SessionState::kBusy;
+      setState(SessionState::kBusy);
       flushDataLog();
       output_->closeDataLog(record_);
       job_ = output_->createReportJob(*this);
@@ -271,7 +271,7 @@ void LoudnessContext::terminate() {
   // What the session measured up to here stays in its data file.
   flushDataLog();
   output_->closeDataLog(record_);
-  record_.state = SessionState::kStopped;
+  setState(SessionState::kStopped);
   history_.setMode(HistoryEngine::Mode::kStopped);
 }
 
@@ -295,7 +295,7 @@ void LoudnessContext::finishReport() {
   job_.reset();
   if (record_.state != SessionState::kBusy) return;
   record_.reportProgress = 100;
-  record_.state = SessionState::kStopped;
+  setState(SessionState::kStopped);
   if (restartAfterStop_) {
     restartAfterStop_ = false;
     start();
@@ -311,7 +311,7 @@ void LoudnessContext::finishPendingReport() {
   }
   job_.reset();
   restartAfterStop_ = false;
-  if (record_.state == SessionState::kBusy) record_.state = SessionState::kStopped;
+  if (record_.state == SessionState::kBusy) setState(SessionState::kStopped);
 }
 
 namespace {
@@ -1059,6 +1059,12 @@ LoudnessContext::WorkingValues LoudnessContext::workingValues() const {
   return v;
 }
 
+void LoudnessContext::setState(SessionState state) {
+  if (state == record_.state) return;
+  record_.state = state;
+  noteStateChange();
+}
+
 void LoudnessContext::restoreSession(const LoudnessSettings& settings, SessionRecord record,
                                      HistoryEngine history, WorkingValues values,
                                      std::deque<std::string> queue) {
@@ -1070,6 +1076,7 @@ void LoudnessContext::restoreSession(const LoudnessSettings& settings, SessionRe
   record.statusText = record_.statusText;
   record.changed = true;
   record_ = std::move(record);
+  noteStateChange();
   history_ = std::move(history);
   peakNow_ = values.peakNow;
   peakStore_ = values.peakStore;

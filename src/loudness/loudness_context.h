@@ -82,6 +82,9 @@ class LoudnessContext {
   /// Called by every command and setting: the owner polls the context at its next chance
   /// rather than when it next expected work.
   void setWake(std::function<void()> wake) { wake_ = std::move(wake); }
+  /// Has `listener` called whenever the session's state changes or a saved session replaces
+  /// the record.
+  void setStateListener(std::function<void()> listener) { stateListener_ = std::move(listener); }
 
   // --- Inputs from the monitor ----------------------------------------------------------------
 
@@ -165,6 +168,10 @@ class LoudnessContext {
                       WorkingValues values, std::deque<std::string> queue);
 
  private:
+  void setState(SessionState state);
+  void noteStateChange() const {
+    if (stateListener_) stateListener_();
+  }
   void wake() const {
     if (wake_) wake_();
   }
@@ -264,6 +271,7 @@ class LoudnessContext {
 
   std::unique_ptr<ReportJob> job_;
   std::function<void()> wake_;
+  std::function<void()> stateListener_;
   std::optional<uint32_t> delayedStart_;
   bool restartAfterStop_ = false;
 };

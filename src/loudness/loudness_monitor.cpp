@@ -95,6 +95,7 @@ LoudnessMonitor::LoudnessMonitor(Card& card, Model& model, LoudnessRegistry& reg
   // A command or setting given between polls (from a page, the registry or the API) is acted
   // on at the next pass, not when the card next expected work.
   context_.setWake([this] { card_.host().rescheduleCards(); });
+  context_.setStateListener([this] { registry_.noteSessionChange(); });
 }
 
 LoudnessMonitor::~LoudnessMonitor() {
@@ -280,6 +281,7 @@ void LoudnessMonitor::updateSessionName() {
       name += "+";
   }
   record.sessionName = name;
+  registry_.noteSessionChange();
 }
 
 // ---- LoudnessSimulator --------------------------------------------------------------------------

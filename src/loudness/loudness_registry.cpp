@@ -11,10 +11,12 @@ namespace qelm {
 void LoudnessRegistry::add(LoudnessMonitor& monitor) {
   monitors_.push_back(&monitor);
   monitor.context().applySettings(settings_);
+  ++sessionChanges_;
 }
 
 void LoudnessRegistry::remove(LoudnessMonitor& monitor) {
   std::erase(monitors_, &monitor);
+  ++sessionChanges_;
 }
 
 bool LoudnessRegistry::nameInUse(const std::string& name, const LoudnessMonitor* except) const {

@@ -23,6 +23,11 @@ class LoudnessRegistry final {
   bool nameInUse(const std::string& name, const LoudnessMonitor* except) const;
   /// The monitors in registration order.
   const std::vector<LoudnessMonitor*>& monitors() const { return monitors_; }
+  /// Counts a change of a session's state or name (monitors call this).
+  void noteSessionChange() { ++sessionChanges_; }
+  /// Changes of the monitors, their sessions' states and names so far: equal counts mean the
+  /// sessions are as they were.
+  uint64_t sessionChanges() const { return sessionChanges_; }
 
   /// The settings every monitor has.
   const LoudnessSettings& settings() const { return settings_; }
@@ -44,6 +49,7 @@ class LoudnessRegistry final {
  private:
   std::vector<LoudnessMonitor*> monitors_;
   LoudnessSettings settings_;
+  uint64_t sessionChanges_ = 0;
 };
 
 /// One line per monitor of `registry`: `loudness "NAME" integrated=X range=Y`, X and Y in LU

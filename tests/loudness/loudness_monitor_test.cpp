@@ -273,15 +273,26 @@ TEST_F(MonitorTest, RegistryCommandsReachEverySession) {
     deliver(3420, makePayload(PayloadFields{}), 4);
   }
   pass(1);
+  // The registry counts every change of a session's state, and nothing else.
+  uint64_t changes = registry_.sessionChanges();
+  pass(1);
+  EXPECT_EQ(registry_.sessionChanges(), changes) << "a pass with no news changes no session";
   registry_.startAll();
   EXPECT_EQ(registry_.activeSessionCount(), 2);
+  EXPECT_GT(registry_.sessionChanges(), changes);
+  changes = registry_.sessionChanges();
   registry_.restartAll();
   EXPECT_EQ(a.context().record().state, SessionState::kBusy);
+  EXPECT_GT(registry_.sessionChanges(), changes);
+  changes = registry_.sessionChanges();
   pass(1);
   EXPECT_EQ(b.context().record().state, SessionState::kRunning);
+  EXPECT_GT(registry_.sessionChanges(), changes) << "the report written, the session restarted";
+  changes = registry_.sessionChanges();
   registry_.stopAll();
   registry_.finishPendingReports();
   EXPECT_EQ(registry_.activeSessionCount(), 0);
+  EXPECT_GT(registry_.sessionChanges(), changes);
   LoudnessSettings settings;
   settings.peakThreshold = -6.0f;
   registry_.setSettings(settings);
