@@ -10,16 +10,9 @@ namespace qelm {
 Listener::Listener(platform::Clock& clock, uint32_t address, uint16_t port)
     : clock_(clock), address_(address), port_(port) {}
 
-Listener::~Listener() {
-  if (watch_ != nullptr) watch_->forget(ticket_);
-}
-
 void Listener::attach(platform::SocketWatch* watch, void* owner) {
-  if (watch_ != nullptr && watch != watch_) watch_->forget(ticket_);
-  watch_ = watch;
-  owner_ = owner;
-  if (watch_ != nullptr && state_ == ListenerState::kListening)
-    ticket_ = watch_->watch(socket_.fd(), true, false, ticket_, owner_);
+  watched_.attach(watch, owner);
+  if (state_ == ListenerState::kListening) watched_.watch(socket_.fd(), true, false);
 }
 
 void Listener::poll(uint32_t loopTime) {
@@ -41,14 +34,14 @@ void Listener::poll(uint32_t loopTime) {
     lastError_ = 0;
     failureLogged_ = false;
     state_ = ListenerState::kListening;
-    if (watch_ != nullptr) ticket_ = watch_->watch(socket_.fd(), true, false, ticket_, owner_);
+    watched_.watch(socket_.fd(), true, false);
     return;
   }
   // A pending error makes the socket ready; an idle one has none to ask for.
-  if (watch_ != nullptr && watch_->reading(ticket_) == platform::Readiness::kIdle) return;
+  if (watched_.reading() == platform::Readiness::kIdle) return;
   if (const int error = socket_.pendingError(); error != 0) {
     lastError_ = error;
-    if (watch_ != nullptr) watch_->forget(ticket_);
+    watched_.forget();
     socket_.close();
     state_ = ListenerState::kNotListening;
     lastAttempt_ = loopTime;
@@ -57,8 +50,7 @@ void Listener::poll(uint32_t loopTime) {
 
 std::optional<platform::Socket> Listener::accept() {
   if (state_ != ListenerState::kListening) return std::nullopt;
-  if (watch_ != nullptr && watch_->reading(ticket_) == platform::Readiness::kIdle)
-    return std::nullopt;
+  if (watched_.reading() == platform::Readiness::kIdle) return std::nullopt;
   platform::NewSocket taken = socket_.accept(false);
   if (taken.status == platform::IoStatus::kFailed) reportFailure("accept a panel on", taken.error);
   if (taken.status != platform::IoStatus::kDone) return std::nullopt;

@@ -28,8 +28,6 @@ class Listener {
   /// A listener for `address` (first octet most significant) and `port` (0 = any free port),
   /// not yet listening.
   Listener(platform::Clock& clock, uint32_t address, uint16_t port = kFramePort);
-  /// Stops watching the socket before it closes.
-  ~Listener();
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
 
@@ -72,10 +70,8 @@ class Listener {
   int lastError_ = 0;
   bool failureLogged_ = false;
   bool acceptFailureLogged_ = false;
-  platform::SocketWatch* watch_ = nullptr;
-  void* owner_ = nullptr;
-  // The socket's registration with the watch; default while it has none.
-  platform::SocketWatch::Ticket ticket_;
+  // After the socket: forgotten before it closes.
+  platform::WatchedSocket watched_;
 };
 
 }  // namespace qelm

@@ -85,31 +85,24 @@ TcpLink::TcpLink(platform::Clock& clock, platform::Socket accepted)
       state_(LinkState::kConnected),
       receiveTimeout_(0) {}
 
-TcpLink::~TcpLink() {
-  if (watch_ != nullptr) watch_->forget(ticket_);
-}
-
 void TcpLink::attach(platform::SocketWatch* watch, void* owner) {
-  if (watch_ != nullptr && watch != watch_) watch_->forget(ticket_);
-  watch_ = watch;
-  owner_ = owner;
+  watched_.attach(watch, owner);
   updateWatch();
 }
 
 void TcpLink::updateWatch() {
-  if (watch_ == nullptr || !socket_.isOpen()) return;
+  if (!watched_.attached() || !socket_.isOpen()) return;
   // A link that is holding back its reads stays in the watch with nothing asked, so its
   // unread bytes do not call for a poll at every pass.
   const bool connecting = state_ == LinkState::kConnecting;
   const bool reading =
       (state_ == LinkState::kConnected || state_ == LinkState::kReceiving) && !receiveHeld_;
-  ticket_ = watch_->watch(socket_.fd(), reading, connecting, ticket_, owner_);
+  watched_.watch(socket_.fd(), reading, connecting);
 }
 
 void TcpLink::closeSocket() {
   // Forgotten while the number is still this socket's: once closed it may be anyone's.
-  if (watch_ != nullptr) watch_->forget(ticket_);
-  ticket_ = {};
+  watched_.forget();
   socket_.close();
 }
 
@@ -125,7 +118,7 @@ uint32_t TcpLink::msUntilDue(uint32_t now) const {
     const uint32_t gone = platform::elapsedMs(now, from);
     return gone >= span ? 0 : span - gone;
   };
-  if (watch_ == nullptr || flushFailed_ || receiveHeld_) return 0;
+  if (!watched_.attached() || flushFailed_ || receiveHeld_) return 0;
   switch (state_) {
     case LinkState::kToConnect:
       return 0;
@@ -133,13 +126,13 @@ uint32_t TcpLink::msUntilDue(uint32_t now) const {
       if (accepted_) return kNever;
       return stateTime_ == 0 ? 0 : left(stateTime_, kRetryDelayMs);
     case LinkState::kConnecting:
-      if (ticket_.slot == 0 || stateTime_ == 0) return 0;
+      if (!watched_.registered() || stateTime_ == 0) return 0;
       return left(stateTime_, kConnectTimeoutMs);
     case LinkState::kConnected:
-      if (ticket_.slot == 0 || lastReceived_ != 0) return 0;
+      if (!watched_.registered() || lastReceived_ != 0) return 0;
       return kNever;
     case LinkState::kReceiving:
-      if (ticket_.slot == 0 || lastReceived_ == 0) return 0;
+      if (!watched_.registered() || lastReceived_ == 0) return 0;
       return receiveTimeout_ == 0 ? kNever : left(lastReceived_, receiveTimeout_);
   }
   return 0;
@@ -218,8 +211,7 @@ bool TcpLink::startConnecting(uint32_t loopTime) {
 }
 
 bool TcpLink::checkConnect(uint32_t loopTime) {
-  const platform::Readiness seen =
-      watch_ != nullptr ? watch_->writing(ticket_) : platform::Readiness::kUnknown;
+  const platform::Readiness seen = watched_.writing();
   const bool writable = seen == platform::Readiness::kUnknown ? socket_.writable()
                                                               : seen == platform::Readiness::kReady;
   if (writable) {
@@ -244,7 +236,7 @@ bool TcpLink::exchange(MessageParser& parser, SendQueue& queue, uint32_t loopTim
   // A receive reports a pending socket error itself; only a link not reading this pass asks.
   if (receiveHeld_ && socket_.pendingError() != 0) return false;
   // A socket the watch found idle has nothing to receive, not even a close or an error.
-  const bool idle = watch_ != nullptr && watch_->reading(ticket_) == platform::Readiness::kIdle;
+  const bool idle = watched_.reading() == platform::Readiness::kIdle;
   if (!receiveHeld_ && !idle) {
     std::array<uint8_t, kReceiveChunk> buffer;
     const platform::IoResult received = socket_.receive(buffer.data(), buffer.size());

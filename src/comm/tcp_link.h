@@ -77,8 +77,6 @@ class TcpLink {
   /// A link over a socket accepted by a listener, in state 3 with no receive time-out; named
   /// "Client"; it never reconnects.
   TcpLink(platform::Clock& clock, platform::Socket accepted);
-  /// Stops watching the socket before it closes.
-  ~TcpLink();
   TcpLink(const TcpLink&) = delete;
   TcpLink& operator=(const TcpLink&) = delete;
 
@@ -158,10 +156,8 @@ class TcpLink {
   // A write of `flush` failed; the next poll takes the failure step.
   bool flushFailed_ = false;
   bool socketFailureLogged_ = false;
-  platform::SocketWatch* watch_ = nullptr;
-  void* owner_ = nullptr;
-  // The socket's registration with the watch; default while it has none.
-  platform::SocketWatch::Ticket ticket_;
+  // After the socket: forgotten before it closes.
+  platform::WatchedSocket watched_;
 };
 
 }  // namespace qelm

@@ -207,4 +207,27 @@ Readiness SocketWatch::writing(Ticket ticket) const {
   return answer(ticket, EPOLLOUT);
 }
 
+void WatchedSocket::attach(SocketWatch* watch, void* owner) {
+  if (watch != watch_) forget();
+  watch_ = watch;
+  owner_ = owner;
+}
+
+void WatchedSocket::watch(int fd, bool read, bool write) {
+  if (watch_ != nullptr) ticket_ = watch_->watch(fd, read, write, ticket_, owner_);
+}
+
+void WatchedSocket::forget() {
+  if (watch_ != nullptr) watch_->forget(ticket_);
+  ticket_ = {};
+}
+
+Readiness WatchedSocket::reading() const {
+  return watch_ != nullptr ? watch_->reading(ticket_) : Readiness::kUnknown;
+}
+
+Readiness WatchedSocket::writing() const {
+  return watch_ != nullptr ? watch_->writing(ticket_) : Readiness::kUnknown;
+}
+
 }  // namespace qelm::platform

@@ -108,4 +108,35 @@ class SocketWatch {
   double busy_ = 0;
 };
 
+/// One socket's registration with a watch, kept by the socket's owner beside the socket (after
+/// it, so that it is forgotten before the socket closes). Without a watch every answer is
+/// unknown and the owner asks the socket itself.
+class WatchedSocket {
+ public:
+  WatchedSocket() = default;
+  ~WatchedSocket() { forget(); }
+  WatchedSocket(const WatchedSocket&) = delete;
+  WatchedSocket& operator=(const WatchedSocket&) = delete;
+
+  /// Uses `watch` (which must outlive this) from now on, naming `owner` when the socket is
+  /// ready; a registration with another watch is forgotten. The socket is told with `watch`.
+  void attach(SocketWatch* watch, void* owner);
+  /// Whether a watch is attached.
+  bool attached() const { return watch_ != nullptr; }
+  /// Watches `fd` for what the owner's next poll asks of it; the same again costs nothing.
+  void watch(int fd, bool read, bool write);
+  /// Stops watching the socket; called before the socket closes.
+  void forget();
+  /// Whether the socket is registered (the system may have refused it).
+  bool registered() const { return ticket_.slot != 0; }
+  /// See `SocketWatch::reading` and `SocketWatch::writing`.
+  Readiness reading() const;
+  Readiness writing() const;
+
+ private:
+  SocketWatch* watch_ = nullptr;
+  void* owner_ = nullptr;
+  SocketWatch::Ticket ticket_;
+};
+
 }  // namespace qelm::platform
