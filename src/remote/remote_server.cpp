@@ -20,6 +20,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
+#include <sodium.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -119,6 +120,9 @@ constexpr auto kDevicesFresh = 50ms;
 // Snapshots of devices asked for by number kept for the reads that follow, the newest, while
 // they are fresh.
 constexpr size_t kMostSomeDevicesHeld = 16;
+// Logins whose passwords wait for the worker thread or are being checked there (each check takes
+// 64 MiB while it runs, one at a time).
+constexpr size_t kMostLoginChecks = 4;
 constexpr auto kReportsFresh = 1s;
 constexpr auto kPlantReadWait = 50ms;
 // A write the engine has not answered in this long is answered 503 (it may still be made).
@@ -525,7 +529,7 @@ class ServerCore {
       : clientCount_(clientCount),
         context_(context),
         options_(options),
-        credentials_(std::move(credentials)),
+        credentials_(std::make_shared<const Credentials>(std::move(credentials))),
         tokens_(std::move(tokens)),
         tokensPath_(options.dataFolder + ApiTokens::kFileName),
         tokensStamp_(stampOf(tokensPath_)),
@@ -550,6 +554,8 @@ class ServerCore {
       writes.swap(writes_);
       std::vector<HeldRequest> lists;
       lists.swap(listWaiting_);
+      std::unordered_map<uint64_t, PendingLogin> logins;
+      logins.swap(logins_);
     }
     const std::vector<Connection*> all(connections_.begin(), connections_.end());
     for (Connection* connection : all)
@@ -570,12 +576,11 @@ class ServerCore {
     return cookieValue(view(request[http::field::cookie]), kCookieName);
   }
 
-  /// The answer to every request but a WebSocket upgrade.
+  /// The answer to every request but a WebSocket upgrade, a login, the API and the metrics.
   Response route(const Request& request, const std::string& address) {
     const std::string_view target = view(request.target());
     const std::string_view path = pathOf(target);
     if (request.method() == http::verb::post) {
-      if (path == kLoginPath) return login(request, address);
       if (path == kLogoutPath) return logout(request, address);
       return answer(request, http::status::method_not_allowed, "Method not allowed\n");
     }
@@ -619,6 +624,57 @@ class ServerCore {
   }
 
   using Reply = std::function<void(Response)>;
+
+  /// A login (`POST /login`). Its password is checked on the worker thread: an argon2id hash
+  /// takes about a tenth of a second and 64 MiB, which on this thread would hold up every
+  /// browser and every API read meanwhile. One check at a time per address, so that a client
+  /// cannot guess in parallel before its first failure makes it wait, and a few in all.
+  void login(Request request, const std::string& address, Reply reply) {
+    if (credentials_->empty()) return reply(redirect(request, kRootPath));
+    const auto now = std::chrono::steady_clock::now();
+    const std::chrono::milliseconds wait = throttle_.wait(address, now);
+    if (wait.count() > 0) {
+      const long seconds = static_cast<long>((wait.count() + 999) / 1000);
+      logMessage(kLogInfo, "Remote panel: login from %s refused: %ld s still to wait",
+                 address.c_str(), seconds);
+      return reply(loginRefusal(request, http::status::too_many_requests, seconds));
+    }
+    size_t fromAddress = 0;
+    for (const auto& [id, pending] : logins_)
+      fromAddress += pending.address == address ? 1 : 0;
+    if (fromAddress > 0 || logins_.size() >= kMostLoginChecks) {
+      logMessage(kLogInfo, "Remote panel: login from %s refused: %zu login(s) being checked",
+                 address.c_str(), fromAddress > 0 ? fromAddress : logins_.size());
+      return reply(loginRefusal(
+          request,
+          fromAddress > 0 ? http::status::too_many_requests : http::status::service_unavailable,
+          1));
+    }
+    std::optional<std::string> password = formField(request.body(), kPasswordField);
+    sodium_memzero(request.body().data(), request.body().size());
+    if (!password || worker_ == nullptr) {
+      const std::optional<Role> role = password ? credentials_->check(*password) : std::nullopt;
+      if (password) sodium_memzero(password->data(), password->size());
+      return reply(loggedIn(request, address, role));
+    }
+    const uint64_t id = ++lastLogin_;
+    logins_.emplace(id, PendingLogin{std::move(request), address, std::move(reply)});
+    asio::post(*worker_, [credentials = credentials_, password = std::move(*password), id,
+                          mailbox = mailbox_]() mutable {
+      const std::optional<Role> role = credentials->check(password);
+      sodium_memzero(password.data(), password.size());
+      mailbox->post([id, role](ServerCore& core) { core.loginChecked(id, role); });
+    });
+  }
+
+  /// The worker's verdict on login `id`; nothing when its connection went meanwhile.
+  void loginChecked(uint64_t id, std::optional<Role> role) {
+    const auto found = logins_.find(id);
+    if (found == logins_.end()) return;
+    PendingLogin pending = std::move(found->second);
+    logins_.erase(found);
+    pending.reply(loggedIn(pending.request, pending.address, role));
+  }
 
   /// Answers a request of the plant's API or its metrics through `reply`: at once, or once the
   /// engine has published or answered.
@@ -759,7 +815,7 @@ class ServerCore {
     logMessage(kLogInfo, "Remote panel: %s connected from %s",
                std::string(roleName(client.role())).c_str(), client.address().c_str());
     client.send(
-        encodeHello(roleName(client.role()), kViewWidth, kViewHeight, !credentials_.empty()),
+        encodeHello(roleName(client.role()), kViewWidth, kViewHeight, !credentials_->empty()),
         false);
     takeScreens();
     sendUpdate(client, true);
@@ -979,6 +1035,12 @@ class ServerCore {
     std::chrono::steady_clock::time_point deadline;  // writes only
   };
 
+  struct PendingLogin {
+    Request request;  // its password wiped
+    std::string address;
+    Reply reply;
+  };
+
   // The identity of the tokens file as it was read: a save renames a new file into place.
   struct FileStamp {
     ino_t inode = 0;
@@ -1018,7 +1080,7 @@ class ServerCore {
   // No password and no token, serving loopback only: whoever reaches the port operates.
   bool openToAll() {
     refreshTokens();
-    return credentials_.empty() && tokens_.empty() && !tokensDamaged_ && loopbackOnly_;
+    return credentials_->empty() && tokens_.empty() && !tokensDamaged_ && loopbackOnly_;
   }
 
   // The role an API request's bearer token or session grants. A refusal is logged with the
@@ -1305,20 +1367,8 @@ class ServerCore {
     });
   }
 
-  Response login(const Request& request, const std::string& address) {
-    if (credentials_.empty()) return redirect(request, kRootPath);
+  Response loggedIn(const Request& request, const std::string& address, std::optional<Role> role) {
     const auto now = std::chrono::steady_clock::now();
-    const std::chrono::milliseconds wait = throttle_.wait(address, now);
-    if (wait.count() > 0) {
-      const long seconds = static_cast<long>((wait.count() + 999) / 1000);
-      logMessage(kLogInfo, "Remote panel: login from %s refused: %ld s still to wait",
-                 address.c_str(), seconds);
-      Response response = answer(request, http::status::too_many_requests, "Too many logins\n");
-      response.set(http::field::retry_after, std::to_string(seconds));
-      return response;
-    }
-    const std::optional<std::string> password = formField(request.body(), kPasswordField);
-    const std::optional<Role> role = password ? credentials_.check(*password) : std::nullopt;
     if (!role) {
       throttle_.failed(address, now);
       logMessage(kLogInfo, "Remote panel: wrong password from %s", address.c_str());
@@ -1330,6 +1380,12 @@ class ServerCore {
                address.c_str());
     Response response = redirect(request, kRootPath);
     response.set(http::field::set_cookie, cookie(id, kCookieSeconds));
+    return response;
+  }
+
+  static Response loginRefusal(const Request& request, http::status status, long seconds) {
+    Response response = answer(request, status, "Too many logins\n");
+    response.set(http::field::retry_after, std::to_string(seconds));
     return response;
   }
 
@@ -1367,7 +1423,8 @@ class ServerCore {
   std::atomic<size_t>& clientCount_;  // read by other threads
   AppContext& context_;
   const RemoteOptions& options_;
-  const Credentials credentials_;
+  // Shared with the password checks on the worker thread, which only read it.
+  const std::shared_ptr<const Credentials> credentials_;
   ApiTokens tokens_;
   const std::string tokensPath_;
   FileStamp tokensStamp_;
@@ -1388,6 +1445,8 @@ class ServerCore {
   uint64_t staleUpTo_ = 0;
   std::pair<uint64_t, std::string> devicesText_;
   asio::thread_pool* worker_ = nullptr;
+  std::unordered_map<uint64_t, PendingLogin> logins_;  // being checked on the worker
+  uint64_t lastLogin_ = 0;
   bool listMaking_ = false;
   std::vector<HeldRequest> listWaiting_;
   std::vector<WaitingRead> waiting_;
@@ -1742,6 +1801,11 @@ class HttpConnection final : public Connection,
       if (path == kSocketPath) return upgrade(std::move(request));
       if (path == kEventsPath) return upgradeEvents(std::move(request));
     }
+    if (path == kLoginPath && request.method() == http::verb::post)
+      return core_.login(std::move(request), address_,
+                         [self = this->shared_from_this()](Response response) {
+                           self->respond(std::move(response));
+                         });
     if (path.substr(0, kApiPrefix.size()) == kApiPrefix || path == kMetricsPath)
       return core_.plant(std::move(request), address_,
                          [self = this->shared_from_this()](Response response) {

@@ -11,6 +11,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <sodium.h>
 #include <zlib.h>
 
 #include <boost/asio/connect.hpp>
@@ -669,6 +670,46 @@ TEST_F(RemoteServerTest, PasswordsOpenSessionsByRole) {
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   for (const std::string& secret : {id, std::string(kOperatorPassword), std::string("guess")})
     EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+}
+
+// A password's check takes a tenth of a second or more: the server goes on serving meanwhile,
+// and a client cannot have a second guess checked before the first has failed.
+TEST_F(RemoteServerTest, APasswordIsCheckedBesideTheServerOneGuessAtATime) {
+  // The most work a password file may ask (about half a second here), so that the check is
+  // surely still running while the other requests come and go.
+  ASSERT_GE(sodium_init(), 0);
+  char hash[crypto_pwhash_STRBYTES];
+  ASSERT_EQ(crypto_pwhash_str(hash, kOperatorPassword, std::strlen(kOperatorPassword),
+                              crypto_pwhash_OPSLIMIT_MODERATE, crypto_pwhash_MEMLIMIT_MODERATE),
+            0);
+  std::ofstream(folder_ / Credentials::kFileName) << "operator " << hash << "\n";
+  const uint16_t port = start(options());
+
+  asio::io_context io;
+  tcp::socket guess(io);
+  guess.connect({asio::ip::make_address("127.0.0.1"), port});
+  http::request<http::string_body> request{http::verb::post, "/login", 11};
+  request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+  request.set(http::field::content_type, "application/x-www-form-urlencoded");
+  request.body() = loginForm("guess");
+  request.prepare_payload();
+  http::write(guess, request);
+  std::this_thread::sleep_for(50ms);  // the server has read it
+
+  EXPECT_EQ(exchange(port, http::verb::get, "/login.css").result(), http::status::ok);
+  auto answer = exchange(port, http::verb::post, "/login", {}, loginForm(kOperatorPassword));
+  EXPECT_EQ(answer.result(), http::status::too_many_requests);
+  EXPECT_EQ(answer[http::field::retry_after], "1");
+  EXPECT_EQ(guess.available(), 0u) << "the check ended too soon to show anything";
+
+  beast::flat_buffer buffer;
+  http::response<http::string_body> verdict;
+  http::read(guess, buffer, verdict);
+  EXPECT_EQ(verdict[http::field::location], "/login?failed=1");
+  // The failure counts: the right password must wait now.
+  EXPECT_EQ(exchange(port, http::verb::post, "/login", {}, loginForm(kOperatorPassword)).result(),
+            http::status::too_many_requests);
+  EXPECT_NE(messageText(messageCount() - 1).find("s still to wait"), std::string::npos);
 }
 
 TEST_F(RemoteServerTest, UnderTlsTheCookieIsSecureAndTheSocketEncrypted) {
