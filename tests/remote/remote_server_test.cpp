@@ -109,6 +109,21 @@ std::vector<Rectangle> paintUpdate(const std::string& bytes, std::vector<uint32_
   return rectangles;
 }
 
+// A request to the server on `port` as a browser sends it (a POST's body is a form).
+http::request<http::string_body> requestFor(uint16_t port, http::verb verb,
+                                            const std::string& target,
+                                            const std::string& cookie = {},
+                                            const std::string& body = {}) {
+  http::request<http::string_body> request{verb, target, 11};
+  request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+  if (!cookie.empty()) request.set(http::field::cookie, cookie);
+  if (verb == http::verb::post)
+    request.set(http::field::content_type, "application/x-www-form-urlencoded");
+  request.body() = body;
+  request.prepare_payload();
+  return request;
+}
+
 // One HTTP exchange on a connection of its own, from `from` when given.
 http::response<http::string_body> exchange(uint16_t port, http::verb verb,
                                            const std::string& target,
@@ -120,14 +135,7 @@ http::response<http::string_body> exchange(uint16_t port, http::verb verb,
   socket.open(tcp::v4());
   if (from != nullptr) socket.bind({asio::ip::make_address(from), 0});
   socket.connect({asio::ip::make_address("127.0.0.1"), port});
-  http::request<http::string_body> request{verb, target, 11};
-  request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
-  if (!cookie.empty()) request.set(http::field::cookie, cookie);
-  if (verb == http::verb::post)
-    request.set(http::field::content_type, "application/x-www-form-urlencoded");
-  request.body() = body;
-  request.prepare_payload();
-  http::write(socket, request);
+  http::write(socket, requestFor(port, verb, target, cookie, body));
   beast::flat_buffer buffer;
   http::response<http::string_body> response;
   beast::error_code error;
@@ -688,12 +696,7 @@ TEST_F(RemoteServerTest, APasswordIsCheckedBesideTheServerOneGuessAtATime) {
   asio::io_context io;
   tcp::socket guess(io);
   guess.connect({asio::ip::make_address("127.0.0.1"), port});
-  http::request<http::string_body> request{http::verb::post, "/login", 11};
-  request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
-  request.set(http::field::content_type, "application/x-www-form-urlencoded");
-  request.body() = loginForm("guess");
-  request.prepare_payload();
-  http::write(guess, request);
+  http::write(guess, requestFor(port, http::verb::post, "/login", {}, loginForm("guess")));
   std::this_thread::sleep_for(50ms);  // the server has read it
 
   EXPECT_EQ(exchange(port, http::verb::get, "/login.css").result(), http::status::ok);
@@ -736,12 +739,8 @@ TEST_F(RemoteServerTest, UnderTlsTheCookieIsSecureAndTheSocketEncrypted) {
   socket.next_layer().handshake(asio::ssl::stream_base::client);
 
   // The login over the encrypted stream, then the upgrade on the same connection.
-  http::request<http::string_body> request{http::verb::post, "/login", 11};
-  request.set(http::field::host, host);
-  request.set(http::field::content_type, "application/x-www-form-urlencoded");
-  request.body() = loginForm(kOperatorPassword);
-  request.prepare_payload();
-  http::write(socket.next_layer(), request);
+  http::write(socket.next_layer(),
+              requestFor(port, http::verb::post, "/login", {}, loginForm(kOperatorPassword)));
   beast::flat_buffer buffer;
   http::response<http::string_body> answer;
   http::read(socket.next_layer(), buffer, answer);
