@@ -25,6 +25,9 @@
 
 namespace qelm::testing {
 
+/// The slot of the card the host, card and client tests put under test.
+inline constexpr uint8_t kSlot = 3;
+
 inline constexpr uint16_t kGainOid = 0x0100;    // Int -100..100, default 42
 inline constexpr uint16_t kLevelOid = 0x0101;   // Float -10..10 step 0.5
 inline constexpr uint16_t kLabelOid = 0x0102;   // String of 16

@@ -14,8 +14,6 @@ namespace {
 
 using namespace qelm::testing;
 
-constexpr uint8_t kSlot = 3;
-
 class CardTest : public GroupFixture {
  protected:
   explicit CardTest(GroupKind kind = GroupKind::kClient) : GroupFixture(kind) {}

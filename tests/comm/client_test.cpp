@@ -14,8 +14,6 @@ namespace {
 
 using namespace qelm::testing;
 
-constexpr uint8_t kSlot = 3;
-
 // --- One target against a recorded host ------------------------------------------------------
 
 class ClientTargetTest : public GroupFixture {

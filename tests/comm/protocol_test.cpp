@@ -6,14 +6,14 @@
 #include <random>
 #include <vector>
 
+#include "loopback.h"
+
 namespace qelm {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes bytesOf(const Message& message) {
-  return Bytes(message.data(), message.data() + message.size());
-}
+using loopback::bytesOf;
 
 // Everything a parser delivers, as plain byte records for easy comparison.
 struct Collector {

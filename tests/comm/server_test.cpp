@@ -13,22 +13,22 @@ namespace {
 
 using namespace qelm::testing;
 
-constexpr uint8_t kSlot = 6;
+constexpr uint8_t kServedSlot = 6;
 
 class ServerTargetTest : public GroupFixture {
  protected:
   ServerTargetTest() : GroupFixture(GroupKind::kSimulator) {}
 
-  Card& card() { return *host_.findCard(kSlot, false, true); }
+  Card& card() { return *host_.findCard(kServedSlot, false, true); }
   ServerTarget& served(Parameter* parameter) {
     return dynamic_cast<ServerTarget&>(*card().getTarget(*parameter));
   }
   void request(Command command, uint16_t oid, uint16_t element = 0) {
-    feedTo(host_, Message(Side::kClient, command, kSlot, oid, element));
+    feedTo(host_, Message(Side::kClient, command, kServedSlot, oid, element));
   }
   void requestSet(Command command, uint16_t oid, const Value& value, ValueType type,
                   uint16_t element = 0) {
-    Message message(Side::kClient, command, kSlot, oid, element);
+    Message message(Side::kClient, command, kServedSlot, oid, element);
     message.appendValue(value, type);
     feedTo(host_, message);
   }
@@ -58,7 +58,7 @@ TEST_F(ServerTargetTest, AnswersGetsAndSetsOfTheMatchingKindOnly) {
   ServerTarget& bus = served(model_.bus[1]);
   request(Command::kGet, kGainOid);
   ASSERT_EQ(host_.sent.size(), 1u);
-  Message expected(Side::kServer, Command::kGetResponse, kSlot, kGainOid);
+  Message expected(Side::kServer, Command::kGetResponse, kServedSlot, kGainOid);
   expected.appendValue(Value::ofInt(42), ValueType::kInt);
   EXPECT_EQ(host_.sent[0], loopback::bytesOf(expected));
 
@@ -118,7 +118,7 @@ TEST_F(ServerTargetTest, PeriodicNotificationIsPostponedByEveryAnswer) {
 class ServerHostTest : public ::testing::Test {
  protected:
   ServerHost& frame(uint32_t address) {
-    group_.getTarget({address, kSlot, false}, *model_.gain);
+    group_.getTarget({address, kServedSlot, false}, *model_.gain);
     group_.poll(clock_.tick());
     return dynamic_cast<ServerHost&>(group_.findOrCreateHost(address));
   }
@@ -151,8 +151,8 @@ TEST_F(ServerHostTest, AnswersEveryPanelAndForgetsThoseThatLeave) {
     return host.peers().size() == 2;
   }));
   ASSERT_TRUE(loopback::sendAll(
-      panels[0], loopback::bytesOf(Message(Side::kClient, Command::kGet, kSlot, kGainOid))));
-  Message expected(Side::kServer, Command::kGetResponse, kSlot, kGainOid);
+      panels[0], loopback::bytesOf(Message(Side::kClient, Command::kGet, kServedSlot, kGainOid))));
+  Message expected(Side::kServer, Command::kGetResponse, kServedSlot, kGainOid);
   expected.appendValue(Value::ofInt(42), ValueType::kInt);
   const size_t size = static_cast<size_t>(expected.size());
   std::vector<uint8_t> first;
@@ -193,7 +193,7 @@ TEST_F(ServerHostTest, CardsWaitingForTheirNextNotificationKeepEveryTime) {
   model_.level->setPeriodic(1000);
   model_.gain->setPeriodic(300);
   const auto* level =
-      dynamic_cast<ServerTarget*>(group_.getTarget({address, kSlot, false}, *model_.level));
+      dynamic_cast<ServerTarget*>(group_.getTarget({address, kServedSlot, false}, *model_.level));
   ASSERT_NE(level, nullptr);
   auto& host = dynamic_cast<ServerHost&>(group_.findOrCreateHost(address));
   const uint32_t start = clock_.tick();
@@ -203,18 +203,18 @@ TEST_F(ServerHostTest, CardsWaitingForTheirNextNotificationKeepEveryTime) {
   int monitorPolls = 0;
   for (uint32_t ms = 0; ms <= 4000; ++ms) {
     if (ms == 1500) {
-      gain =
-          dynamic_cast<ServerTarget*>(group_.getTarget({address, kSlot + 1, false}, *model_.gain));
+      gain = dynamic_cast<ServerTarget*>(
+          group_.getTarget({address, kServedSlot + 1, false}, *model_.gain));
       ASSERT_NE(gain, nullptr);
     }
     if (ms == 3000)
-      host.findCard(kSlot + 2, false, true)
+      host.findCard(kServedSlot + 2, false, true)
           ->addMonitor("count", std::make_unique<CountingMonitor>(monitorPolls));
     const uint32_t levelBefore = level->lastSent();
     const uint32_t gainBefore = gain ? gain->lastSent() : 0;
     group_.poll(clock_.tick());
     // A request read during this pass.
-    if (ms == 2200) feedTo(host, Message(Side::kClient, Command::kGet, kSlot, kLevelOid));
+    if (ms == 2200) feedTo(host, Message(Side::kClient, Command::kGet, kServedSlot, kLevelOid));
     if (level->lastSent() != levelBefore) levelSent.push_back(level->lastSent() - start);
     if (gain && gain->lastSent() != gainBefore) gainSent.push_back(gain->lastSent() - start);
     clock_.advance(1);
@@ -232,7 +232,7 @@ TEST_F(ServerHostTest, FullTableMakesWayForNewPanelsByDroppingTheLongestSilent) 
   const uint32_t address = platform::ipv4(127, 47, 3, 2);
   // A frame speaks unasked now and then, or its panels' links time out.
   model_.level->setPeriodic(1000);
-  group_.getTarget({address, kSlot, false}, *model_.level);
+  group_.getTarget({address, kServedSlot, false}, *model_.level);
   ServerHost& host = frame(address);
   if (host.listener().state() != ListenerState::kListening) GTEST_SKIP() << "no port 5253";
   LogCapture log;
@@ -254,7 +254,7 @@ TEST_F(ServerHostTest, FullTableMakesWayForNewPanelsByDroppingTheLongestSilent) 
   EXPECT_EQ(host.evictedPeers(), kIdle - ServerHost::kMaxPeers);
 
   HostGroup panels{"Client", GroupKind::kClient, clock_, random_};
-  Target* gain = panels.getTarget({address, kSlot, false}, *model_.gain);
+  Target* gain = panels.getTarget({address, kServedSlot, false}, *model_.gain);
   gain->watch(true);
   ASSERT_TRUE(loopback::waitFor([&] {
     pass();

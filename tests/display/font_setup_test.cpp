@@ -6,11 +6,12 @@
 
 #include "core/log.h"
 #include "display/win_rendered_font.h"
+#include "display_test_support.h"
 
 namespace qelm {
 namespace {
 
-constexpr int32_t kTextCodes[] = {0, 1, 2, 3, 5, 6, 7, 8, 41};
+using testing::kTextFontCodes;
 
 // Texts logged since `from`.
 std::vector<std::string> loggedSince(int32_t from) {
@@ -35,7 +36,7 @@ TEST_F(FontSetupTest, MissingIconFontLeavesCodeFourAbsentAndLogsNothingAboutIt) 
   FontRegistry registry;
   const int32_t from = messageCount();
   EXPECT_TRUE(createFonts(registry, "/nonexistent/fonts"));
-  for (int32_t code : kTextCodes)
+  for (int32_t code : kTextFontCodes)
     EXPECT_NE(registry.find(code), nullptr) << code;
   EXPECT_EQ(registry.find(kIconFontCode), nullptr);
   EXPECT_EQ(registry.size(), 9u);

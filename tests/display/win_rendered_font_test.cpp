@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "display/glyph_row.h"
+#include "display_test_support.h"
 #include "text/text.h"
 
 namespace qelm {
@@ -15,7 +16,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr int32_t kTextCodes[] = {0, 1, 2, 3, 5, 6, 7, 8, 41};
+using testing::kTextFontCodes;
 
 // The rows of a glyph as levels, for comparing two glyphs.
 std::vector<Bytes> levels(const Glyph& glyph, int32_t rows) {
@@ -112,7 +113,7 @@ std::unique_ptr<WinRenderedFont> WinRenderedFontTest::font0_;
 std::string WinRenderedFontTest::skipReason_;
 
 TEST_F(WinRenderedFontTest, EveryCodeFitsItsTargetAndLogsItsSizing) {
-  for (int32_t code : kTextCodes) {
+  for (int32_t code : kTextFontCodes) {
     SCOPED_TRACE(code);
     WinRenderedFont font(code, face_);
     const WinFontTarget target = winFontTarget(code);

@@ -29,10 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr PanelKey kSelectDevice = PanelKey::kSelectDevice;
-constexpr PanelKey kSelectSubmenu = PanelKey::kSelectSubmenu;
-constexpr PanelKey kCancel = PanelKey::kCancel;
-constexpr PanelKey kEnter = PanelKey::kEnter;
+using enum PanelKey;
 
 class PanelEndToEndTest : public ::testing::Test {
  protected:

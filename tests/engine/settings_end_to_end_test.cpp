@@ -20,9 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr PanelKey kSelectDevice = PanelKey::kSelectDevice;
-constexpr PanelKey kSelectSubmenu = PanelKey::kSelectSubmenu;
-constexpr PanelKey kEnter = PanelKey::kEnter;
+using enum PanelKey;
 constexpr int32_t kFixedIpAddressCode = 8;
 constexpr int32_t kUserInterfacePage = 10;
 

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "command_outcome.h"
 #include "platform/descriptor.h"
 #include "remote/credentials.h"
 
@@ -24,11 +25,7 @@ using platform::Descriptor;
 using remote::Credentials;
 using remote::Role;
 
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
+using Outcome = testing::CommandOutcome;
 
 // The roles the file's passwords open, in the order of `passwords`.
 std::vector<std::optional<Role>> rolesOpened(const std::string& path,

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "command_outcome.h"
 #include "remote/api_tokens.h"
 
 namespace qelm {
@@ -15,11 +16,7 @@ namespace fs = std::filesystem;
 using remote::ApiTokens;
 using remote::Role;
 
-struct Outcome {
-  int code;
-  std::string out;
-  std::string err;
-};
+using Outcome = testing::CommandOutcome;
 
 class TokenCommandTest : public ::testing::Test {
  protected:

@@ -1,8 +1,8 @@
 #pragma once
 
-// What the loudness tests share: a wall clock they set, payload bytes built from levels and
-// powers, a BS.1770 K-weighting filter, and a card with a loudness monitor on a recording host
-// driven by a manual clock.
+// What the loudness tests share: wall clocks (a fixed one and one they set), payload bytes built
+// from levels and powers, a BS.1770 K-weighting filter, and a card with a loudness monitor on a
+// recording host driven by a manual clock.
 
 #include <gtest/gtest.h>
 
@@ -28,6 +28,12 @@
 #include "platform/socket.h"
 
 namespace qelm::testing {
+
+/// A wall clock that reads the zero time (std::tm{}) at every look.
+class ZeroWallClock final : public WallClock {
+ public:
+  std::tm now() override { return std::tm{}; }
+};
 
 /// A wall clock at a time the test sets (UTC, so the process's zone does not matter).
 class ManualWallClock final : public WallClock {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../display/display_test_support.h"
+#include "../loudness/loudness_support.h"
 #include "loudness/loudness_context.h"
 #include "loudness_views/history_graph.h"
 
@@ -188,11 +189,6 @@ TEST_F(GraphTest, RingKeepsTheLast439Samples) {
 
 // ---- History view ------------------------------------------------------------------------------
 
-class FixedClock final : public WallClock {
- public:
-  std::tm now() override { return std::tm{}; }
-};
-
 class HistoryViewTest : public GraphTest {
  protected:
   HistoryViewTest() : context_("Card", clock_) {
@@ -214,7 +210,7 @@ class HistoryViewTest : public GraphTest {
     view_->setSource(nullptr);
   }
 
-  FixedClock clock_;
+  testing::ZeroWallClock clock_;
   LoudnessContext context_;
   LoudnessViewSettings settings_;
   LoudnessHistoryView* view_ = nullptr;

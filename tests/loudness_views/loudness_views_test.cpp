@@ -9,6 +9,7 @@
 #include <string>
 
 #include "../display/display_test_support.h"
+#include "../loudness/loudness_support.h"
 #include "display/font_setup.h"
 #include "display/screenshot.h"
 #include "loudness/loudness_context.h"
@@ -111,11 +112,6 @@ class FakeLookup final : public LoudnessViewLookup {
   LoudnessViewSettings settings;
 };
 
-class FixedClock final : public WallClock {
- public:
-  std::tm now() override { return std::tm{}; }
-};
-
 class LoudnessScreensTest : public ::testing::Test {
  protected:
   LoudnessScreensTest()
@@ -156,7 +152,7 @@ class LoudnessScreensTest : public ::testing::Test {
   FakeLookup lookup_;
   Displays displays_;
   LoudnessScreens screens_;
-  FixedClock clock_;
+  testing::ZeroWallClock clock_;
   Device device_;
   Page pageA_, pageB_, params_;
   std::unique_ptr<LoudnessContext> a_, b_;

@@ -8,10 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "localhost.h"
+
 namespace qelm::platform {
 namespace {
 
-constexpr uint32_t kLocalhost = ipv4(127, 0, 0, 1);
+using testing::kLocalhost;
 
 // Retries `step` 1 ms apart for at most 3 real seconds.
 template <typename Step>

@@ -6,13 +6,14 @@
 #include <thread>
 #include <vector>
 
+#include "localhost.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 
 namespace qelm::platform {
 namespace {
 
-constexpr uint32_t kLocalhost = ipv4(127, 0, 0, 1);
+using testing::kLocalhost;
 using Steady = std::chrono::steady_clock;
 
 // A connected pair on loopback: `near` is the socket watched, `far` its peer.
