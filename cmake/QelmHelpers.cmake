@@ -7,6 +7,12 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   target_compile_options(qelm_options INTERFACE -Wno-restrict)
 endif()
 target_link_libraries(qelm_options INTERFACE Threads::Threads)
+# lld, when installed, links the programs several times faster than the default linker (a test
+# program with full debugging information: 1.1 s against 5.5 s), and a tree links some 170.
+find_program(QELM_LLD ld.lld)
+if(QELM_LLD)
+  target_link_options(qelm_options INTERFACE -fuse-ld=lld)
+endif()
 
 if(QELM_SANITIZE AND QELM_TSAN)
   message(FATAL_ERROR "QELM_SANITIZE and QELM_TSAN cannot be combined")
@@ -79,6 +85,13 @@ function(qelm_test name)
   endif()
   add_executable(${name} ${sources})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  # The test files share most of their headers (GoogleTest's above all): compiled eight to a
+  # unit, a whole tree's tests take two fifths less time. Each file still compiles on its own
+  # (-DQELM_UNITY_TESTS=OFF), so what one file's anonymous namespace holds must not clash with
+  # another's of the same program.
+  if(QELM_UNITY_TESTS)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+  endif()
   target_link_libraries(${name} PRIVATE qelm_options ${ARG_LINK} GTest::gtest GTest::gmock
                                         GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
