@@ -204,8 +204,9 @@ TEST_F(ConfigLoaderTest, BinarySizeLimits) {
   EXPECT_FALSE(std::filesystem::exists(errorFile_));
 
   // The largest allowed stream: one banner whose text fills it.
-  std::vector<uint8_t> stream = {0x01, 0xFD};
-  stream.resize(kBinaryConfigMaxData - 1, 'a');
+  std::vector<uint8_t> stream(kBinaryConfigMaxData - 1, 'a');
+  stream[0] = 0x01;
+  stream[1] = 0xFD;
   stream.push_back(0x00);
   EXPECT_TRUE(loadFile(writeBytes("max.cfg", headerAnd(stream)), catalog_));
   EXPECT_EQ(catalog_.banner.size(), kBinaryConfigMaxData - 3);
