@@ -14,18 +14,6 @@ namespace {
 
 constexpr std::string_view kHeader =
     "# QELM-9000 API tokens (NAME ROLE BLAKE2b-256); make them with qelm-engine token\n";
-constexpr Role kRoles[] = {Role::kOperator, Role::kViewer};
-
-bool sodiumReady() {
-  static const bool ready = sodium_init() >= 0;
-  return ready;
-}
-
-std::optional<Role> roleNamed(std::string_view name) {
-  for (const Role role : kRoles)
-    if (roleName(role) == name) return role;
-  return std::nullopt;
-}
 
 std::array<uint8_t, ApiTokens::kHashBytes> hashOf(std::string_view token) {
   std::array<uint8_t, ApiTokens::kHashBytes> hash{};

@@ -29,20 +29,8 @@ constexpr uint64_t kHashVersion = 19;
 constexpr size_t kMostQuotedChars = 32;
 constexpr Role kRoles[] = {Role::kOperator, Role::kViewer};  // the order check() tries them in
 
-bool sodiumReady() {
-  // sodium_init() is thread-safe and may be called again; once is enough.
-  static const bool ready = sodium_init() >= 0;
-  return ready;
-}
-
 size_t slot(Role role) {
   return static_cast<size_t>(role);
-}
-
-std::optional<Role> roleNamed(std::string_view name) {
-  for (const Role role : kRoles)
-    if (roleName(role) == name) return role;
-  return std::nullopt;
 }
 
 // Characters of libsodium's encoded hash: the "$argon2id$v=19$m=...,t=...,p=...$" fields and
@@ -136,6 +124,18 @@ std::string readLine(std::string_view line, std::optional<std::string> (&hashes)
 
 std::string_view roleName(Role role) {
   return role == Role::kOperator ? "operator" : "viewer";
+}
+
+std::optional<Role> roleNamed(std::string_view name) {
+  for (const Role role : kRoles)
+    if (roleName(role) == name) return role;
+  return std::nullopt;
+}
+
+bool sodiumReady() {
+  // sodium_init() is thread-safe and may be called again; once is enough.
+  static const bool ready = sodium_init() >= 0;
+  return ready;
 }
 
 std::optional<Credentials> Credentials::load(const std::string& path, std::string& error) {

@@ -16,6 +16,11 @@ enum class Role : uint8_t {
 
 /// "viewer" or "operator".
 std::string_view roleName(Role role);
+/// The role `roleName` gives `name`, if any.
+std::optional<Role> roleNamed(std::string_view name);
+
+/// Whether libsodium is set up for this process (at the first call; thread-safe).
+bool sodiumReady();
 
 /// The remote panel's passwords, one per role, kept only as argon2id hashes (libsodium) in the
 /// data folder's `kFileName`, readable by the owner alone.
