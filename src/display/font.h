@@ -11,6 +11,22 @@
 
 namespace qelm {
 
+/// The text fonts' codes by what the screens use them for (the cell heights of the typeface
+/// each is made at in parentheses).
+namespace font {
+inline constexpr int32_t kSmall = 0;    ///< (20) item names and values, error lines
+inline constexpr int32_t kMedium = 1;   ///< (30)
+inline constexpr int32_t kLarge = 2;    ///< (40) titles
+inline constexpr int32_t kEntry = 3;    ///< (100) the value being entered
+inline constexpr int32_t kReading = 5;  ///< (24) the loudness session's own reading
+inline constexpr int32_t kSetting = 6;  ///< (14, taller glyphs) the loudness settings' values
+inline constexpr int32_t kCompact = 7;  ///< (14) texts that do not fit font kSmall, loudness texts
+inline constexpr int32_t kLabel = 8;    ///< (14) the loudness session's labels
+inline constexpr int32_t kTiny = 41;    ///< (10) graph scales, small loudness labels
+/// Every text font, in the order they are made at start-up (the icon font comes before 5).
+inline constexpr int32_t kTextCodes[] = {0, 1, 2, 3, 5, 6, 7, 8, 41};
+}  // namespace font
+
 /// A font file or font creation error; what() is the text that start-up logs.
 class FontException : public std::runtime_error {
  public:

@@ -6,15 +6,13 @@
 
 #include "core/log.h"
 #include "core/raster_geometry.h"
+#include "display/font.h"
+#include "display/palette.h"
 
 namespace qelm {
 
 namespace {
 
-constexpr ColorIndex kGraphBackground = 19;
-constexpr ColorIndex kGraphText = 17;
-constexpr int32_t kScaleFont = 41;
-constexpr int32_t kTimeFont = 7;
 constexpr int kTableSize = 65536;
 // Rows between the lines that hatch a column without data.
 constexpr int kHatchSpacing = 6;
@@ -204,7 +202,7 @@ Graph::~Graph() = default;
 void Graph::layout() {
   timeStrip_ = {1, 198, 436, height()};
   scaleStrip_ = {437, 0, width(), 198};
-  labelWidth_ = (window() ? window()->measureText("00:00:00", kTimeFont).width : 0) + 4;
+  labelWidth_ = (window() ? window()->measureText("00:00:00", font::kCompact).width : 0) + 4;
 }
 
 uint32_t Graph::tableColor(int zone, uint16_t code) const {
@@ -393,13 +391,14 @@ void Graph::writeBatch() {
 
 void Graph::drawTimeStrip() {
   Window& w = *window();
-  w.fillRect(this, timeStrip_, kGraphBackground);
+  w.fillRect(this, timeStrip_, palette::kLoudnessBackground);
   for (int i = 0; i < count_; ++i) {
     const Sample* s = at(i);
     if (!s->labelShown) continue;
     const int32_t x = s->drawnX - rect().x0;
     const Rect box{x - labelWidth_ / 2, timeStrip_.y0, x + labelWidth_ / 2, timeStrip_.y1};
-    w.drawText(this, s->marker, kTimeFont, true, kGraphText, kGraphBackground, box);
+    w.drawText(this, s->marker, font::kCompact, true, palette::kLoudnessText,
+               palette::kLoudnessBackground, box);
   }
 }
 
@@ -432,21 +431,22 @@ void Graph::paint() {
 }
 
 void Graph::drawFrameAndScale(Window& w) {
-  w.drawFrame(this, frame_, kGraphText, false);
-  w.fillRect(this, scaleStrip_, kGraphBackground);
+  w.drawFrame(this, frame_, palette::kLoudnessText, false);
+  w.fillRect(this, scaleStrip_, palette::kLoudnessBackground);
   const Rect clip = {scaleStrip_.x0, scaleStrip_.y0, scaleStrip_.x1, scaleStrip_.y1};
   for (const GridLine& line : grid_) {
     if (line.label.empty()) continue;
     const int32_t y = line.row + line.labelOffset;
-    w.drawText(this, line.label, kScaleFont, true, kGraphText, kGraphBackground,
-               {scaleStrip_.x0, y - 6, scaleStrip_.x1, y + 6}, &clip);
+    w.drawText(this, line.label, font::kTiny, true, palette::kLoudnessText,
+               palette::kLoudnessBackground, {scaleStrip_.x0, y - 6, scaleStrip_.x1, y + 6}, &clip);
   }
 }
 
 bool Graph::preparePlot(Window& w, bool clearing, int64_t advanced) {
   if (clearing) {
     if (counter_ < kColumns + 1)
-      w.fillRect(this, {1, 1, static_cast<int32_t>(436 - counter_), 197}, kGraphBackground);
+      w.fillRect(this, {1, 1, static_cast<int32_t>(436 - counter_), 197},
+                 palette::kLoudnessBackground);
     for (int i = 0; i < count_; ++i)
       at(i)->drawn = false;
     return true;

@@ -7,18 +7,14 @@
 #include <ctime>
 
 #include "core/log.h"
+#include "display/font.h"
+#include "display/palette.h"
 #include "loudness/loudness_context.h"
 
 namespace qelm {
 
 namespace {
 
-constexpr ColorIndex kBackground = 19;
-constexpr ColorIndex kText = 17;
-constexpr ColorIndex kFrame = 22;
-constexpr int32_t kSmallFont = 41;
-constexpr int32_t kValueFont = 0;
-constexpr int32_t kSpanFont = 7;
 constexpr const char* kNoValue = "-- LU";
 
 constexpr Rect kModeBox{0, 0, 109, 32};
@@ -97,7 +93,7 @@ Label& makeLabel(Drawable& parent, const std::string& name, const Rect& rect, in
                  ColorIndex background, bool centred, const Rect& clip, std::string text) {
   LabelProperties p;
   p.fontCode = font;
-  p.foreground = kText;
+  p.foreground = palette::kLoudnessText;
   p.background = background;
   p.centred = centred;
   p.clip = clip;
@@ -123,7 +119,9 @@ void MomentaryBar::setZones(int32_t green, int32_t blue, int32_t red) {
 }
 
 ColorIndex MomentaryBar::zoneColor(int32_t k) const {
-  return k < blue_ ? kBlue : k < blue_ + green_ ? kGreen : kRed;
+  return k < blue_            ? palette::kMeterBlue
+         : k < blue_ + green_ ? palette::kMeterGreen
+                              : palette::kMeterRed;
 }
 
 void MomentaryBar::setLevel(int32_t level) {
@@ -141,14 +139,14 @@ void MomentaryBar::paint() {
   Window* w = window();
   if (!w) return;
   if (fullRepaint_) {
-    w->clear(this, 19);
+    w->clear(this, palette::kLoudnessBackground);
     for (Segment& s : segments_)
       s.shown = -1;
     fullRepaint_ = false;
   }
   for (int32_t i = 0; i < segmentCount(); ++i) {
     Segment& s = segments_[static_cast<size_t>(i)];
-    const ColorIndex wanted = i < level_ ? zoneColor(i) : kUnlit;
+    const ColorIndex wanted = i < level_ ? zoneColor(i) : palette::kLoudnessGrey;
     if (wanted == s.shown) continue;
     w->fillRect(this, s.rect, wanted);
     s.shown = wanted;
@@ -198,8 +196,8 @@ void MiniSixChan::paint() {
     barsValid_ = true;
   }
   if (frame_) {
-    w->clear(this, 19);
-    w->drawFrame(this, {0, 0, width(), height()}, kFrame, true);
+    w->clear(this, palette::kLoudnessBackground);
+    w->drawFrame(this, {0, 0, width(), height()}, palette::kLoudnessGrey, true);
     frame_ = false;
   }
   w->drawBitmap(this, b, 2, 1);
@@ -215,10 +213,10 @@ void LoudnessHistoryView::layout() {
     const Rect& b = boxes[i];
     const Rect titleClip = i >= 2 ? Rect{0, 0, b.x1 - b.x0, 32} : Rect{};
     makeLabel(*this, std::string(names[i]) + "_title", {b.x0 + 6, b.y0 + 2, b.x1 - 6, b.y0 + 12},
-              kSmallFont, kBackground, true, titleClip, titles[i]);
+              font::kTiny, palette::kLoudnessBackground, true, titleClip, titles[i]);
     values_[i] =
         &makeLabel(*this, std::string(names[i]) + "_value",
-                   {b.x0 + 6, b.y0 + 13, b.x1 - 6, b.y0 + 33}, kValueFont, kUnderlyingColor, true,
+                   {b.x0 + 6, b.y0 + 13, b.x1 - 6, b.y0 + 33}, font::kSmall, kUnderlyingColor, true,
                    {0, 0, b.x1 - b.x0 - 2, 18}, i == 0 ? "EBU +18" : kNoValue);
   }
   mini_ = &addChild(std::make_unique<MiniSixChan>(), "mini6", kMiniBox);
@@ -227,10 +225,10 @@ void LoudnessHistoryView::layout() {
   graph_->layout();
   momentary_ = &addChild(std::make_unique<MomentaryBar>(), "Momentary bar", kMomentaryBox);
   const Rect& s = kSpanBox;
-  makeLabel(*this, "span_title", {s.x0 + 6, s.y0 + 5, s.x0 + 60, s.y1 - 1}, kSpanFont, kBackground,
-            false, {0, 0, 40, 18}, "Span");
+  makeLabel(*this, "span_title", {s.x0 + 6, s.y0 + 5, s.x0 + 60, s.y1 - 1}, font::kCompact,
+            palette::kLoudnessBackground, false, {0, 0, 40, 18}, "Span");
   values_[4] = &makeLabel(*this, "span_value", {s.x0 + 53, s.y0 + 2, s.x1 - 3, s.y1 + 2},
-                          kValueFont, kUnderlyingColor, false, {0, 0, s.x1 - s.x0 - 56, 18}, "");
+                          font::kSmall, kUnderlyingColor, false, {0, 0, s.x1 - s.x0 - 56, 18}, "");
 
   for (const GridRow& g : kGridRows)
     grid_.push_back({g.row, g.label, g.kind, g.offset});
@@ -489,9 +487,9 @@ void LoudnessHistoryView::onShow() {
 void LoudnessHistoryView::paint() {
   Window* w = window();
   if (!w) return;
-  w->clear(this, kBackground);
+  w->clear(this, palette::kLoudnessBackground);
   for (const Rect& box : {kModeBox, kShortTermBox, kIntegratedBox, kRangeBox, kSpanBox})
-    w->drawFrame(this, box, kFrame, true);
+    w->drawFrame(this, box, palette::kLoudnessGrey, true);
 }
 
 }  // namespace qelm

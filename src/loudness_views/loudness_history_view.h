@@ -19,12 +19,6 @@ struct SessionRecord;
 /// and red zones; the lit segments show the momentary loudness.
 class MomentaryBar final : public Drawable {
  public:
-  /// Palette colours of the zones and of an unlit segment.
-  static constexpr ColorIndex kBlue = 23;
-  static constexpr ColorIndex kGreen = 15;
-  static constexpr ColorIndex kRed = 14;
-  static constexpr ColorIndex kUnlit = 22;
-
   /// Rebuilds the segments (cut to what fits the bar); every segment paints again.
   void setZones(int32_t green, int32_t blue, int32_t red);
   /// Number of lit segments; queues on a change.

@@ -7,6 +7,8 @@
 #include <cstdio>
 
 #include "core/global_codes.h"
+#include "display/font.h"
+#include "display/palette.h"
 #include "globals/global_settings.h"
 #include "loudness/loudness_context.h"
 #include "loudness_views/loudness_history_view.h"
@@ -15,11 +17,6 @@ namespace qelm {
 
 namespace {
 
-constexpr ColorIndex kText = 17;
-constexpr ColorIndex kWarn = 18;
-constexpr ColorIndex kHigh = 20;
-constexpr ColorIndex kLow = 21;
-constexpr int32_t kDefaultFont = 7;
 constexpr int32_t kBarTop = 82;
 constexpr int32_t kBarBottom = 256;
 constexpr int32_t kMarkerMostRow = 158;
@@ -298,7 +295,7 @@ void LoudnessChannelView::layout(BitmapCache& bitmaps) {
   }
   LabelProperties total;
   total.fontCode = 1;
-  total.foreground = kText;
+  total.foreground = palette::kLoudnessText;
   total.centred = true;
   tloud_ = &addChild(std::make_unique<Label>(total), "tloud", Rect{400, 0, 479, 50});
   total_ = &addChild(std::make_unique<LoudnessChannelGraph>(
@@ -337,7 +334,10 @@ void LoudnessChannelView::update() {
   const bool highOpen = r.openError[static_cast<size_t>(ErrorCategory::kHigh)] >= 0;
   const bool lowOpen = r.openError[static_cast<size_t>(ErrorCategory::kLow)] >= 0;
   const float shortTerm = current && r.shortTermValid ? r.shortTermLoudness : -200.0f;
-  setLabel(*tloud_, levelText(shortTerm, "---"), highOpen ? kHigh : lowOpen ? kLow : kText);
+  setLabel(*tloud_, levelText(shortTerm, "---"),
+           highOpen  ? palette::kLoudnessHigh
+           : lowOpen ? palette::kLoudnessLow
+                     : palette::kLoudnessText);
 
   total_->setStripIndex(0);
   if (!current) {
@@ -444,13 +444,13 @@ std::string runningTime(uint32_t ticks) {
 ColorIndex dialnormColor(ErrorType type) {
   switch (type) {
     case ErrorType::kDialnormHigh:
-      return kHigh;
+      return palette::kLoudnessHigh;
     case ErrorType::kDialnormLow:
-      return kLow;
+      return palette::kLoudnessLow;
     case ErrorType::kNoDialnorm:
-      return kWarn;
+      return palette::kLoudnessWarning;
     default:
-      return kText;
+      return palette::kLoudnessText;
   }
 }
 
@@ -509,15 +509,15 @@ std::string worstText(ErrorCategory category, const SessionRecord& r, const Loud
 ColorIndex rowColor(ErrorCategory category, const SessionRecord& r, const LoudnessError* worst) {
   switch (category) {
     case ErrorCategory::kPeak:
-      return worst ? kWarn : kText;
+      return worst ? palette::kLoudnessWarning : palette::kLoudnessText;
     case ErrorCategory::kHigh:
-      return worst ? kHigh : kText;
+      return worst ? palette::kLoudnessHigh : palette::kLoudnessText;
     case ErrorCategory::kLow:
-      return worst ? kLow : kText;
+      return worst ? palette::kLoudnessLow : palette::kLoudnessText;
     case ErrorCategory::kDialnorm:
       return dialnormColor(r.lastDialnormError);
   }
-  return kText;
+  return palette::kLoudnessText;
 }
 
 }  // namespace
@@ -553,29 +553,39 @@ void LoudnessSessionView::layout() {
                                   {bmp("lmr_stopledoff.bmp"), bmp("lmr_stopledon.bmp")});
   pause_ = &MultiStateIcon::create(*this, "pause_led", 182, 14,
                                    {bmp("lmr_pauseledoff.bmp"), bmp("lmr_pauseledon.bmp")});
-  addLabel("session_status", {15, 102, 248, 116}, 8, kText, false, "");
-  addLabel("session_error", {15, 120, 248, 134}, 7, kHigh, false, "");
-  addLabel("device_name", {250, 0, 480, 26}, 7, kText, true, "");
-  addLabel("device_status", {250, 61, 480, 77}, 7, kHigh, true, "");
-  addLabel("infinite_lkfs_label", {250, 38, 400, 61}, 8, kText, true, "SESSION LU:");
-  addLabel("infinite_lkfs_value", {400, 26, 475, 61}, 5, kText, true, "");
-  addLabel("dialnorm_label", {254, 78, 351, 106}, 7, kText, true, "Dialnorm:");
-  addLabel("dialnorm_value", {254, 106, 351, 131}, 6, kText, true, "");
-  addLabel("target_label", {352, 78, 469, 106}, 7, kText, true, "Target:");
-  addLabel("target_value", {374, 106, 445, 131}, 6, kText, true, "");
-  addLabel("header_type", {24, 144, 153, 161}, kDefaultFont, kText, false, "ERROR TYPE");
-  addLabel("header_sec", {153, 144, 268, 161}, kDefaultFont, kText, false, "ERROR SEC");
-  addLabel("header_percent", {268, 144, 322, 161}, kDefaultFont, kText, false, "%");
-  addLabel("header_worst", {322, 144, 480, 161}, kDefaultFont, kText, false, "");
+  addLabel("session_status", {15, 102, 248, 116}, font::kLabel, palette::kLoudnessText, false, "");
+  addLabel("session_error", {15, 120, 248, 134}, font::kCompact, palette::kLoudnessHigh, false, "");
+  addLabel("device_name", {250, 0, 480, 26}, font::kCompact, palette::kLoudnessText, true, "");
+  addLabel("device_status", {250, 61, 480, 77}, font::kCompact, palette::kLoudnessHigh, true, "");
+  addLabel("infinite_lkfs_label", {250, 38, 400, 61}, font::kLabel, palette::kLoudnessText, true,
+           "SESSION LU:");
+  addLabel("infinite_lkfs_value", {400, 26, 475, 61}, font::kReading, palette::kLoudnessText, true,
+           "");
+  addLabel("dialnorm_label", {254, 78, 351, 106}, font::kCompact, palette::kLoudnessText, true,
+           "Dialnorm:");
+  addLabel("dialnorm_value", {254, 106, 351, 131}, font::kSetting, palette::kLoudnessText, true,
+           "");
+  addLabel("target_label", {352, 78, 469, 106}, font::kCompact, palette::kLoudnessText, true,
+           "Target:");
+  addLabel("target_value", {374, 106, 445, 131}, font::kSetting, palette::kLoudnessText, true, "");
+  addLabel("header_type", {24, 144, 153, 161}, font::kCompact, palette::kLoudnessText, false,
+           "ERROR TYPE");
+  addLabel("header_sec", {153, 144, 268, 161}, font::kCompact, palette::kLoudnessText, false,
+           "ERROR SEC");
+  addLabel("header_percent", {268, 144, 322, 161}, font::kCompact, palette::kLoudnessText, false,
+           "%");
+  addLabel("header_worst", {322, 144, 480, 161}, font::kCompact, palette::kLoudnessText, false, "");
   for (size_t row = 0; row < kErrorRows; ++row) {
     for (size_t col = 0; col < kErrorColumns; ++col) {
       table_[row][col] = &addLabel(std::string(kRows[row].prefix) + kColumnNames[col],
                                    {kColumnX[col], kRows[row].y0, kColumnX[col + 1], kRows[row].y1},
-                                   kDefaultFont, kText, false, col == 0 ? kRows[row].initial : "");
+                                   font::kCompact, palette::kLoudnessText, false,
+                                   col == 0 ? kRows[row].initial : "");
     }
   }
-  addLabel("session_time", {15, 244, 295, 272}, kDefaultFont, kText, false, "");
-  addLabel("timecode_time", {295, 244, 480, 272}, kDefaultFont, kText, false, "");
+  addLabel("session_time", {15, 244, 295, 272}, font::kCompact, palette::kLoudnessText, false, "");
+  addLabel("timecode_time", {295, 244, 480, 272}, font::kCompact, palette::kLoudnessText, false,
+           "");
 }
 
 void LoudnessSessionView::update() {
@@ -619,7 +629,7 @@ void LoudnessSessionView::showDialnormAndTarget(const SessionRecord& r) {
   const LoudnessError* openDialnorm =
       r.error(r.openError[static_cast<size_t>(ErrorCategory::kDialnorm)]);
   setLabel(*label("dialnorm_value"), r.dialnormPresent ? levelText(r.dialnorm, "---") : "---",
-           openDialnorm ? dialnormColor(openDialnorm->type) : kText);
+           openDialnorm ? dialnormColor(openDialnorm->type) : palette::kLoudnessText);
   label("target_label")->setText("Target " + std::string(r.lufs ? "LUFS" : "LKFS"));
   label("target_value")->setText(levelText(r.target, "---"));
 }

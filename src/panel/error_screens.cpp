@@ -7,6 +7,7 @@
 
 #include "core/raster_geometry.h"
 #include "display/font.h"
+#include "display/palette.h"
 #include "display/raster_window.h"
 #include "display/win_rendered_font.h"
 #include "panel/views.h"
@@ -15,13 +16,6 @@
 namespace qelm {
 
 namespace {
-
-constexpr ColorIndex kBackground = 0;
-constexpr ColorIndex kText = 2;
-constexpr ColorIndex kErrorText = 4;
-
-constexpr int32_t kSmallFont = 0;
-constexpr int32_t kCompactFont = 7;
 
 // Blank columns at both sides of the paragraphs, and rows between the header and the first line.
 constexpr int32_t kMargin = 8;
@@ -178,7 +172,7 @@ void NoticeView::paint() {
   Window* w = window();
   if (!dirty_ || w == nullptr || w->fonts() == nullptr) return;
   dirty_ = false;
-  w->clear(this, kBackground);
+  w->clear(this, palette::kBackground);
   const int32_t top = (header_ != nullptr ? header_->height() : 0) + kGap;
   const auto rowsIn = [&](int32_t fontCode) {
     const OFont* font = w->fonts()->find(fontCode);
@@ -186,13 +180,13 @@ void NoticeView::paint() {
     return std::pair<int32_t, std::size_t>(
         lineHeight, lineHeight > 0 ? static_cast<std::size_t>((height() - top) / lineHeight) : 0);
   };
-  drawnFont_ = kSmallFont;
-  auto [lineHeight, rows] = rowsIn(kSmallFont);
-  std::vector<NoticeParagraph> lines = wrapped(kSmallFont, rows);
-  if (lines.size() > rows && rowsIn(kCompactFont).second > rows) {
-    drawnFont_ = kCompactFont;
-    std::tie(lineHeight, rows) = rowsIn(kCompactFont);
-    lines = wrapped(kCompactFont, rows);
+  drawnFont_ = font::kSmall;
+  auto [lineHeight, rows] = rowsIn(font::kSmall);
+  std::vector<NoticeParagraph> lines = wrapped(font::kSmall, rows);
+  if (lines.size() > rows && rowsIn(font::kCompact).second > rows) {
+    drawnFont_ = font::kCompact;
+    std::tie(lineHeight, rows) = rowsIn(font::kCompact);
+    lines = wrapped(font::kCompact, rows);
   }
   if (lines.size() > rows) {
     lines.resize(rows);
@@ -209,7 +203,7 @@ void NoticeView::paint() {
   drawnLines_.clear();
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const int32_t y = top + static_cast<int32_t>(i) * lineHeight;
-    w->drawText(this, lines[i].text, drawnFont_, false, lines[i].color, kBackground,
+    w->drawText(this, lines[i].text, drawnFont_, false, lines[i].color, palette::kBackground,
                 Rect{kMargin, y, width() - kMargin, y + lineHeight});
     drawnLines_.push_back(std::move(lines[i].text));
   }
@@ -218,13 +212,13 @@ void NoticeView::paint() {
 // ------------------------------------------------------------------------------------------------
 
 bool drawConfigurationError(uint32_t* raster, FontRegistry& fonts, std::string_view text) {
-  if (fonts.find(kSmallFont) == nullptr) return false;
+  if (fonts.find(font::kSmall) == nullptr) return false;
   const ConfigurationErrorText error = splitConfigurationError(cutText(text, kMaxErrorBytes));
   std::vector<NoticeParagraph> where;
-  if (!error.file.empty()) where.push_back({"File: " + error.file, kText});
-  if (error.line > 0) where.push_back({"Line: " + std::to_string(error.line), kText});
-  if (!where.empty()) where.push_back({std::string(), kText});
-  where.push_back({error.message, kErrorText});
+  if (!error.file.empty()) where.push_back({"File: " + error.file, palette::kText});
+  if (error.line > 0) where.push_back({"Line: " + std::to_string(error.line), palette::kText});
+  if (!where.empty()) where.push_back({std::string(), palette::kText});
+  where.push_back({error.message, palette::kErrorText});
 
   RasterWindow left("left", kLeftScreenRegion, &fonts, raster);
   RasterWindow right("right", kRightScreenRegion, &fonts, raster);
@@ -236,9 +230,9 @@ bool drawConfigurationError(uint32_t* raster, FontRegistry& fonts, std::string_v
   NoticeView rightView;
   rightView.init(&right, "advice", screen);
   rightView.layout();
-  rightView.setNotice(kAdviceHeader, {{std::string(kConfigurationErrorAdvice), kText},
-                                      {std::string(), kText},
-                                      {std::string(kStoppedNote), kText}});
+  rightView.setNotice(kAdviceHeader, {{std::string(kConfigurationErrorAdvice), palette::kText},
+                                      {std::string(), palette::kText},
+                                      {std::string(kStoppedNote), palette::kText}});
   leftView.setVisible(true);
   rightView.setVisible(true);
   left.flushPending();

@@ -4,23 +4,12 @@
 
 #include "display/font.h"
 #include "display/font_setup.h"
+#include "display/palette.h"
 #include "text/text.h"
 
 namespace qelm {
 
 namespace {
-
-constexpr ColorIndex kBackground = 0;
-constexpr ColorIndex kHighlightBackground = 1;
-constexpr ColorIndex kText = 2;
-constexpr ColorIndex kHighlightText = 3;
-constexpr ColorIndex kErrorText = 4;
-constexpr ColorIndex kBand = 5;
-constexpr ColorIndex kIconColor = 7;
-
-constexpr int32_t kSmallFont = 0;
-constexpr int32_t kMediumFont = 1;
-constexpr int32_t kLargeFont = 2;
 
 // Width of the icon box at the left of the name line; the name keeps the same margin on the right.
 constexpr int32_t kIconBoxWidth = 18;
@@ -98,8 +87,8 @@ std::string FullParameterArea::valueLine() const {
 void FullParameterArea::paint() {
   Window* w = window();
   if (dirty_ == 0 || !w) return;
-  const ColorIndex background = highlight_ ? kHighlightBackground : kBackground;
-  const ColorIndex text = highlight_ ? kHighlightText : kText;
+  const ColorIndex background = highlight_ ? palette::kHighlightBackground : palette::kBackground;
+  const ColorIndex text = highlight_ ? palette::kHighlightText : palette::kText;
   const int32_t half = height() / 2;
 
   if (dirty_ == kAllParts) w->clear(this, background);
@@ -109,7 +98,7 @@ void FullParameterArea::paint() {
     const FontRegistry* fonts = w->fonts();
     if (icon_ > 0 && icon_ < 256 && fonts && fonts->find(kIconFontCode)) {
       const char character = static_cast<char>(icon_);
-      w->drawText(this, std::string_view(&character, 1), kIconFontCode, true, kIconColor,
+      w->drawText(this, std::string_view(&character, 1), kIconFontCode, true, palette::kIcon,
                   background, box);
     } else {
       w->fillRect(this, box, background);
@@ -118,22 +107,22 @@ void FullParameterArea::paint() {
 
   if (dirty_ & kNamePart)
     drawTwoLineText(*this, itemName_, Rect{kIconBoxWidth, 0, width() - kIconBoxWidth, half},
-                    kSmallFont, text, background);
+                    font::kSmall, text, background);
 
   if (dirty_ & kValuePart) {
     const std::string line = valueLine();
     const Rect box{0, half, width(), height()};
-    const ColorIndex color = statusMark_ ? kErrorText : text;
-    valueFont_ = kSmallFont;
-    for (int32_t font : {kLargeFont, kMediumFont}) {
+    const ColorIndex color = statusMark_ ? palette::kErrorText : text;
+    valueFont_ = font::kSmall;
+    for (int32_t font : {font::kLarge, font::kMedium}) {
       const TextSize size = w->measureText(line, font);
       if (size.width <= box.width() && size.height <= box.height()) {
         valueFont_ = font;
         break;
       }
     }
-    if (valueFont_ == kSmallFont)
-      drawTwoLineText(*this, line, box, kSmallFont, color, background);
+    if (valueFont_ == font::kSmall)
+      drawTwoLineText(*this, line, box, font::kSmall, color, background);
     else
       w->drawText(this, line, valueFont_, true, color, background, box);
   }
@@ -146,8 +135,8 @@ void FullParameterArea::paint() {
 void SimpleParameterArea::paint() {
   Window* w = window();
   if (dirty_ == 0 || !w) return;
-  const ColorIndex foreground = highlight_ ? kHighlightText : foreground_;
-  const ColorIndex background = highlight_ ? kHighlightBackground : background_;
+  const ColorIndex foreground = highlight_ ? palette::kHighlightText : foreground_;
+  const ColorIndex background = highlight_ ? palette::kHighlightBackground : background_;
   const Rect box{0, 0, width(), height()};
   if (valueText_.empty()) {
     w->fillRect(this, box, background);
@@ -156,7 +145,7 @@ void SimpleParameterArea::paint() {
     // A text wider than the cell in the bar's font is drawn in the small font rather than cut
     // at both ends (typefaces wider than the panel's own reach that in the corrector grid).
     int32_t font = fontCode_;
-    if (font != kSmallFont && w->measureText(text, font).width > box.width()) font = kSmallFont;
+    if (font != font::kSmall && w->measureText(text, font).width > box.width()) font = font::kSmall;
     w->drawText(this, text, font, true, foreground, background, box);
   }
   dirty_ = 0;
@@ -190,7 +179,8 @@ void DualParameterBar::layout() {
 }
 
 void DualParameterBar::paintBands() {
-  window()->fillRect(this, Rect{width() / 2 - 1, 0, width() / 2 + 1, height()}, kBand);
+  window()->fillRect(this, Rect{width() / 2 - 1, 0, width() / 2 + 1, height()},
+                     palette::kBarBackground);
 }
 
 ParameterArea* QuadParameterBar::area(int32_t slot) {
@@ -213,8 +203,8 @@ void QuadParameterBar::layout() {
 void QuadParameterBar::paintBands() {
   const int32_t w = width();
   const int32_t h = height();
-  window()->fillRect(this, Rect{0, h / 2 - 1, w, h / 2 + 1}, kBand);
-  window()->fillRect(this, Rect{w / 2 - 1, 0, w / 2 + 1, h}, kBand);
+  window()->fillRect(this, Rect{0, h / 2 - 1, w, h / 2 + 1}, palette::kBarBackground);
+  window()->fillRect(this, Rect{w / 2 - 1, 0, w / 2 + 1, h}, palette::kBarBackground);
 }
 
 ParameterArea* ColorCorrectorBar::area(int32_t slot) {
@@ -229,17 +219,17 @@ SimpleParameterArea* ColorCorrectorBar::cell(int32_t index) {
 void ColorCorrectorBar::layout() {
   constexpr std::array<const char*, 3> kRowLabels{"Gain", "Gamma", "Black"};
   // Columns 1..3: red, green and blue text on their tinted backgrounds.
-  constexpr std::array<ColorIndex, 4> kForeground{kText, 11, 12, 13};
-  constexpr std::array<ColorIndex, 4> kBackgrounds{kBackground, 8, 9, 10};
+  constexpr std::array<ColorIndex, 4> kForeground{palette::kText, 11, 12, 13};
+  constexpr std::array<ColorIndex, 4> kBackgrounds{palette::kBackground, 8, 9, 10};
   const int32_t w = width();
   const int32_t h = height();
   const int32_t cellWidth = w / 4;
   const int32_t cellHeight = h / 3;
   // The three labels share one font: the bar's when all of them fit their cells in it.
-  int32_t labelFont = kMediumFont;
+  int32_t labelFont = font::kMedium;
   if (Window* w0 = window()) {
     for (const char* label : kRowLabels) {
-      if (w0->measureText(label, kMediumFont).width > cellWidth) labelFont = kSmallFont;
+      if (w0->measureText(label, font::kMedium).width > cellWidth) labelFont = font::kSmall;
     }
   }
   for (int32_t row = 0; row < 3; ++row) {
@@ -247,7 +237,7 @@ void ColorCorrectorBar::layout() {
       const Rect rect{column * cellWidth, row * cellHeight,
                       column == 3 ? w : (column + 1) * cellWidth,
                       row == 2 ? h : (row + 1) * cellHeight};
-      auto cell = std::make_unique<SimpleParameterArea>(column == 0 ? labelFont : kMediumFont,
+      auto cell = std::make_unique<SimpleParameterArea>(column == 0 ? labelFont : font::kMedium,
                                                         kForeground[column], kBackgrounds[column]);
       SimpleParameterArea& placed =
           addChild(std::move(cell), formattedText("param%d", column + 4 * row), rect);

@@ -4,27 +4,13 @@
 #include <initializer_list>
 
 #include "display/font.h"
+#include "display/palette.h"
 #include "model/item.h"
 #include "text/text.h"
 
 namespace qelm {
 
 namespace {
-
-constexpr ColorIndex kBackground = 0;
-constexpr ColorIndex kHighlightBackground = 1;
-constexpr ColorIndex kText = 2;
-constexpr ColorIndex kHighlightText = 3;
-constexpr ColorIndex kErrorText = 4;
-constexpr ColorIndex kBarBackground = 5;
-constexpr ColorIndex kBarText = 6;
-
-constexpr int32_t kSmallFont = 0;
-constexpr int32_t kMediumFont = 1;
-constexpr int32_t kTitleFont = 2;
-constexpr int32_t kEntryFont = 3;
-// A compact face for bar texts that do not fit font 0.
-constexpr int32_t kCompactFont = 7;
 
 // The first of `fonts` in which `text` fits `width` pixels, else the last one.
 int32_t fittingFont(Window& w, std::string_view text, int32_t width,
@@ -95,26 +81,27 @@ void ContextBar::paint() {
   dirty_ = false;
   const int32_t right = width() - kMargin;
   const int32_t h = height();
-  w->fillRect(this, Rect{0, 0, kMargin, h}, kBarBackground);
-  w->fillRect(this, Rect{right, 0, width(), h}, kBarBackground);
+  w->fillRect(this, Rect{0, 0, kMargin, h}, palette::kBarBackground);
+  w->fillRect(this, Rect{right, 0, width(), h}, palette::kBarBackground);
 
   int32_t mainEnd = right;
   statusShown_ = false;
   if (!status_.empty()) {
     const std::string padded = status_ + "   ";
-    const int32_t statusWidth = w->measureText(padded, kSmallFont).width;
-    const int32_t mainWidth = w->measureText(main_, kSmallFont).width;
+    const int32_t statusWidth = w->measureText(padded, font::kSmall).width;
+    const int32_t mainWidth = w->measureText(main_, font::kSmall).width;
     if (mainWidth + statusWidth <= width() - 2 * kMargin) {
       statusShown_ = true;
       mainEnd = right - statusWidth;
-      w->drawText(this, padded, kSmallFont, false, kBarText, kBarBackground,
+      w->drawText(this, padded, font::kSmall, false, palette::kBarText, palette::kBarBackground,
                   Rect{mainEnd, 0, right, h});
     }
   }
   // A long message (an item's instructions) steps down to the compact face rather than being
   // cut off; when even that is too wide the box cuts it.
-  const int32_t font = fittingFont(*w, main_, mainEnd - kMargin, {kSmallFont, kCompactFont});
-  w->drawText(this, main_, font, false, kBarText, kBarBackground, Rect{kMargin, 0, mainEnd, h});
+  const int32_t font = fittingFont(*w, main_, mainEnd - kMargin, {font::kSmall, font::kCompact});
+  w->drawText(this, main_, font, false, palette::kBarText, palette::kBarBackground,
+              Rect{kMargin, 0, mainEnd, h});
 }
 
 // ------------------------------------------------------------------------------------------------
@@ -174,8 +161,9 @@ void ListBar::paint() {
     const bool highlighted = entry && index == position_;
     RowState& state = drawn_[static_cast<std::size_t>(row)];
     if (state.valid && state.entry == entry && state.highlighted == highlighted) continue;
-    w->drawText(this, rowText(row), kSmallFont, false, highlighted ? kHighlightText : kText,
-                highlighted ? kHighlightBackground : kBackground, rowRect(row));
+    w->drawText(this, rowText(row), font::kSmall, false,
+                highlighted ? palette::kHighlightText : palette::kText,
+                highlighted ? palette::kHighlightBackground : palette::kBackground, rowRect(row));
     state = {entry, highlighted, true};
     ++rowsPainted_;
   }
@@ -188,7 +176,7 @@ void ReportBar::ensureRows() const {
   if (rowHeight_ > 0) return;
   int32_t lineHeight = kFallbackLineHeight;
   if (const Window* w = window(); w && w->fonts()) {
-    if (const OFont* font = w->fonts()->find(kSmallFont); font && font->height() > 0)
+    if (const OFont* font = w->fonts()->find(font::kSmall); font && font->height() > 0)
       lineHeight = font->height();
   }
   const int32_t rows = std::max(1, height() / lineHeight);
@@ -249,7 +237,7 @@ void ReportBar::paint() {
   if (!w) return;
   const int32_t rows = rowCount();
   if (clearPending_) {
-    w->clear(this, kBackground);
+    w->clear(this, palette::kBackground);
   } else if (scrollPending_ > 0 && scrollPending_ < rows) {
     w->scrollUp(this, Rect{0, 0, width(), height()}, scrollPending_ * rowHeight_);
   }
@@ -261,10 +249,10 @@ void ReportBar::paint() {
     // Every row's text sits in a box of the same height so that scrolled rows line up; the
     // pixels left below the last box belong to the last row.
     const Rect box{0, row * rowHeight_, width(), (row + 1) * rowHeight_};
-    w->drawText(this, lines_[static_cast<std::size_t>(row)], kSmallFont, false, kText, kBackground,
-                box);
+    w->drawText(this, lines_[static_cast<std::size_t>(row)], font::kSmall, false, palette::kText,
+                palette::kBackground, box);
     if (row == rows - 1 && box.y1 < height())
-      w->fillRect(this, Rect{0, box.y1, width(), height()}, kBackground);
+      w->fillRect(this, Rect{0, box.y1, width(), height()}, palette::kBackground);
   }
 }
 
@@ -310,22 +298,23 @@ void SelectView::paint() {
   const int32_t h = height();
   const int32_t t = halfHeight(h);
   const int32_t q = (h - h / 9) / 4;
-  if (dirty_ == (kTitlePart | kPromptPart | kEntryPart)) w->clear(this, kBackground);
+  if (dirty_ == (kTitlePart | kPromptPart | kEntryPart)) w->clear(this, palette::kBackground);
   if (dirty_ & kTitlePart) {
-    w->fillRect(this, Rect{0, 0, width(), q}, kBarBackground);
+    w->fillRect(this, Rect{0, 0, width(), q}, palette::kBarBackground);
     // A banner too long for the title face (the product name is one) takes a smaller one.
-    const int32_t font =
-        fittingFont(*w, banner_, width() - 2 * kMargin, {kTitleFont, kMediumFont, kSmallFont});
-    w->drawText(this, banner_, font, false, kBarText, kBarBackground,
+    const int32_t font = fittingFont(*w, banner_, width() - 2 * kMargin,
+                                     {font::kLarge, font::kMedium, font::kSmall});
+    w->drawText(this, banner_, font, false, palette::kBarText, palette::kBarBackground,
                 Rect{kMargin, 0, width() - kMargin, q});
   }
   if (dirty_ & kPromptPart) {
-    w->fillRect(this, Rect{0, q, width(), t}, kBackground);
-    drawTwoLineText(*this, prompt_, Rect{0, q, width(), t}, kSmallFont, kText, kBackground);
+    w->fillRect(this, Rect{0, q, width(), t}, palette::kBackground);
+    drawTwoLineText(*this, prompt_, Rect{0, q, width(), t}, font::kSmall, palette::kText,
+                    palette::kBackground);
   }
   if (dirty_ & kEntryPart)
-    w->drawText(this, entry_, kEntryFont, true, error_ ? kErrorText : kText, kBackground,
-                Rect{0, h - t, width(), h});
+    w->drawText(this, entry_, font::kEntry, true, error_ ? palette::kErrorText : palette::kText,
+                palette::kBackground, Rect{0, h - t, width(), h});
   dirty_ = 0;
 }
 
@@ -392,7 +381,7 @@ void BlankView::onShow() {
 
 void BlankView::paint() {
   if (!dirty_ || !window()) return;
-  window()->clear(this, kBackground);
+  window()->clear(this, palette::kBackground);
   dirty_ = false;
 }
 
@@ -454,7 +443,7 @@ void Panel::setLoudnessView(std::unique_ptr<Drawable> view) {
 void Panel::paintPendingClear() {
   if (!clearPending_) return;
   clearPending_ = false;
-  if (window()) window()->clear(nullptr, kBackground);
+  if (window()) window()->clear(nullptr, palette::kBackground);
 }
 
 void Panel::onShow() {

@@ -17,9 +17,6 @@
 
 namespace qelm::testing {
 
-/// Codes of the text fonts made at start-up (4 is the icon font).
-inline constexpr int32_t kTextFontCodes[] = {0, 1, 2, 3, 5, 6, 7, 8, 41};
-
 /// An encoded row of single columns, one hexadecimal digit (level) per column.
 inline std::vector<uint8_t> levelsRow(std::string_view levels) {
   std::vector<uint8_t> row;

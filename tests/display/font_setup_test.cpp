@@ -6,12 +6,9 @@
 
 #include "core/log.h"
 #include "display/win_rendered_font.h"
-#include "display_test_support.h"
 
 namespace qelm {
 namespace {
-
-using testing::kTextFontCodes;
 
 // Texts logged since `from`.
 std::vector<std::string> loggedSince(int32_t from) {
@@ -36,7 +33,7 @@ TEST_F(FontSetupTest, MissingIconFontLeavesCodeFourAbsentAndLogsNothingAboutIt) 
   FontRegistry registry;
   const int32_t from = messageCount();
   EXPECT_TRUE(createFonts(registry, "/nonexistent/fonts"));
-  for (int32_t code : kTextFontCodes)
+  for (int32_t code : font::kTextCodes)
     EXPECT_NE(registry.find(code), nullptr) << code;
   EXPECT_EQ(registry.find(kIconFontCode), nullptr);
   EXPECT_EQ(registry.size(), 9u);

@@ -7,16 +7,15 @@
 #include <vector>
 
 #include "core/log.h"
+#include "display/font.h"
+#include "display/font_setup.h"
 #include "display/glyph_row.h"
-#include "display_test_support.h"
 #include "text/text.h"
 
 namespace qelm {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-using testing::kTextFontCodes;
 
 // The rows of a glyph as levels, for comparing two glyphs.
 std::vector<Bytes> levels(const Glyph& glyph, int32_t rows) {
@@ -113,7 +112,7 @@ std::unique_ptr<WinRenderedFont> WinRenderedFontTest::font0_;
 std::string WinRenderedFontTest::skipReason_;
 
 TEST_F(WinRenderedFontTest, EveryCodeFitsItsTargetAndLogsItsSizing) {
-  for (int32_t code : kTextFontCodes) {
+  for (int32_t code : font::kTextCodes) {
     SCOPED_TRACE(code);
     WinRenderedFont font(code, face_);
     const WinFontTarget target = winFontTarget(code);

@@ -141,8 +141,10 @@ TEST_F(RunEngineTest, BrokenConfigurationEndsTheRunWithItsErrorOnTheScreens) {
   EXPECT_EQ(context_->lampWord.load(), 0u);
   EXPECT_TRUE(state.errorOnScreens);
   EXPECT_EQ(notifier_.count, 1);
-  EXPECT_EQ(context_->pixels()[kRasterWidth + 1], paletteColor(5)) << "the left header bar";
-  EXPECT_EQ(context_->pixels()[kRasterWidth + kRightScreenColumn], paletteColor(5));
+  EXPECT_EQ(context_->pixels()[kRasterWidth + 1], paletteColor(palette::kBarBackground))
+      << "the left header bar";
+  EXPECT_EQ(context_->pixels()[kRasterWidth + kRightScreenColumn],
+            paletteColor(palette::kBarBackground));
 
   // Mended, the configuration loads and the error of the failed load is gone.
   writeStartup("banner \"ok\"\n");

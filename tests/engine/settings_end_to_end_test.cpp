@@ -97,8 +97,8 @@ TEST_F(SettingsEndToEndTest, ThemeIsRepaintedAtOnceStoredOnLeavingAndKeptUntilTh
   EXPECT_EQ(context_->colorTheme.load(), 0);
   EXPECT_NE(pixel(470, 200), leftBefore);
   EXPECT_NE(pixel(512 + 470, 200), rightBefore);
-  EXPECT_EQ(pixel(470, 200), themeColors(ColorTheme::kLight)[0]);
-  EXPECT_EQ(pixel(512 + 470, 200), themeColors(ColorTheme::kLight)[0]);
+  EXPECT_EQ(pixel(470, 200), themeColors(ColorTheme::kLight)[palette::kBackground]);
+  EXPECT_EQ(pixel(512 + 470, 200), themeColors(ColorTheme::kLight)[palette::kBackground]);
 
   StandardFileBootEnv stored((folder_ / "bootenv").string());
   stored.load();
@@ -110,7 +110,7 @@ TEST_F(SettingsEndToEndTest, ThemeIsRepaintedAtOnceStoredOnLeavingAndKeptUntilTh
   // The next run starts in the stored theme.
   start();
   EXPECT_EQ(run_->globals()->colorTheme(), 0);
-  EXPECT_EQ(pixel(470, 200), themeColors(ColorTheme::kLight)[0]);
+  EXPECT_EQ(pixel(470, 200), themeColors(ColorTheme::kLight)[palette::kBackground]);
 
   // A damaged boot environment brings the defaults back.
   {
@@ -120,7 +120,7 @@ TEST_F(SettingsEndToEndTest, ThemeIsRepaintedAtOnceStoredOnLeavingAndKeptUntilTh
   }
   start();
   EXPECT_EQ(run_->globals()->colorTheme(), 1);
-  EXPECT_EQ(pixel(470, 200), themeColors(ColorTheme::kDark)[0]);
+  EXPECT_EQ(pixel(470, 200), themeColors(ColorTheme::kDark)[palette::kBackground]);
 }
 
 TEST_F(SettingsEndToEndTest, FixedAddressAsksForTheRestartOnlyWhenThePageIsLeft) {

@@ -262,16 +262,19 @@ TEST_F(GlobalSettingsTest, DamagedOrUnreadableEntriesGiveDefaults) {
 
 TEST_F(GlobalSettingsTest, ThemeRefillsThePaletteAndRepaints) {
   set(GlobalCode::kColorTheme, Value::ofInt(1));
-  EXPECT_EQ(paletteColor(0), themeColors(ColorTheme::kDark)[0]);
+  EXPECT_EQ(paletteColor(palette::kBackground),
+            themeColors(ColorTheme::kDark)[palette::kBackground]);
   set(GlobalCode::kColorTheme, Value::ofInt(0));
-  EXPECT_EQ(paletteColor(0), themeColors(ColorTheme::kLight)[0]);
+  EXPECT_EQ(paletteColor(palette::kBackground),
+            themeColors(ColorTheme::kLight)[palette::kBackground]);
   EXPECT_THAT(screens_.calls, ElementsAre("repaint", "repaint"));
   EXPECT_EQ(settings_->colorTheme(), 0);
 
   set(GlobalCode::kColorTheme, Value::ofInt(1));
   fillPalette(ColorTheme::kLight);
   settings_->fillPaletteForTheme();
-  EXPECT_EQ(paletteColor(0), themeColors(ColorTheme::kDark)[0]);
+  EXPECT_EQ(paletteColor(palette::kBackground),
+            themeColors(ColorTheme::kDark)[palette::kBackground]);
 }
 
 TEST_F(GlobalSettingsTest, AddressChangesRestartOnlyAtTheNextCommit) {

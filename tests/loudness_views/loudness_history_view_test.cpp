@@ -12,6 +12,7 @@
 
 #include "../display/display_test_support.h"
 #include "../loudness/loudness_support.h"
+#include "display/palette.h"
 #include "loudness/loudness_context.h"
 #include "loudness_views/history_graph.h"
 
@@ -148,11 +149,11 @@ TEST_F(GraphTest, ColumnsScrollAndNothingRepaintsWithoutNewSamples) {
     add(static_cast<GraphRow>(100));
   left_.flushPending();
   // Left of the 10 samples the plot is blank, and the frame is drawn.
-  EXPECT_EQ(plot(0, 50), paletteColor(19));
-  EXPECT_EQ(plot(424, 50), paletteColor(19));
+  EXPECT_EQ(plot(0, 50), paletteColor(palette::kLoudnessBackground));
+  EXPECT_EQ(plot(424, 50), paletteColor(palette::kLoudnessBackground));
   EXPECT_EQ(plot(434, 99), graph_->tableColor(1, trace(15)));
   EXPECT_EQ(plot(425, 100), graph_->tableColor(1, trace(15)));
-  EXPECT_EQ(at(0, 33), paletteColor(17));
+  EXPECT_EQ(at(0, 33), paletteColor(palette::kLoudnessText));
   const int64_t written = graph_->columnsWritten();
   EXPECT_EQ(written, 10);
 
@@ -166,7 +167,7 @@ TEST_F(GraphTest, ColumnsScrollAndNothingRepaintsWithoutNewSamples) {
   EXPECT_EQ(graph_->columnsWritten(), written + 3);
   EXPECT_EQ(plot(424, 100), graph_->tableColor(1, trace(15)));
   EXPECT_EQ(plot(434, 50), graph_->tableColor(1, trace(15)));
-  EXPECT_EQ(plot(423, 50), paletteColor(19));
+  EXPECT_EQ(plot(423, 50), paletteColor(palette::kLoudnessBackground));
 
   // No upper zone: nothing uses the red table.
   graph_->clear();
@@ -267,7 +268,7 @@ TEST_F(HistoryViewTest, RescaleSetsLabelsZonesAndMomentaryZones) {
   // Without an upper zone the bar is green above blue, and every segment lies in the bar.
   MomentaryBar& bar = view_->momentaryBar();
   EXPECT_EQ(bar.segmentCount(), 49);
-  EXPECT_EQ(bar.zoneColor(48), MomentaryBar::kGreen);
+  EXPECT_EQ(bar.zoneColor(48), palette::kMeterGreen);
   // No momentary value lights exactly one segment.
   EXPECT_EQ(bar.level(), 1);
 }
