@@ -114,10 +114,10 @@ void FullParameterArea::paint() {
     const Rect box{0, half, width(), height()};
     const ColorIndex color = statusMark_ ? palette::kErrorText : text;
     valueFont_ = font::kSmall;
-    for (int32_t font : {font::kLarge, font::kMedium}) {
-      const TextSize size = w->measureText(line, font);
+    for (int32_t face : {font::kLarge, font::kMedium}) {
+      const TextSize size = w->measureText(line, face);
       if (size.width <= box.width() && size.height <= box.height()) {
-        valueFont_ = font;
+        valueFont_ = face;
         break;
       }
     }
@@ -144,9 +144,9 @@ void SimpleParameterArea::paint() {
     const std::string text = stripTags(valueText_);
     // A text wider than the cell in the bar's font is drawn in the small font rather than cut
     // at both ends (typefaces wider than the panel's own reach that in the corrector grid).
-    int32_t font = fontCode_;
-    if (font != font::kSmall && w->measureText(text, font).width > box.width()) font = font::kSmall;
-    w->drawText(this, text, font, true, foreground, background, box);
+    int32_t face = fontCode_;
+    if (face != font::kSmall && w->measureText(text, face).width > box.width()) face = font::kSmall;
+    w->drawText(this, text, face, true, foreground, background, box);
   }
   dirty_ = 0;
 }

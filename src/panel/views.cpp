@@ -15,8 +15,8 @@ namespace {
 // The first of `fonts` in which `text` fits `width` pixels, else the last one.
 int32_t fittingFont(Window& w, std::string_view text, int32_t width,
                     std::initializer_list<int32_t> fonts) {
-  for (int32_t font : fonts)
-    if (w.measureText(text, font).width <= width) return font;
+  for (int32_t face : fonts)
+    if (w.measureText(text, face).width <= width) return face;
   return *(fonts.end() - 1);
 }
 
@@ -99,8 +99,8 @@ void ContextBar::paint() {
   }
   // A long message (an item's instructions) steps down to the compact face rather than being
   // cut off; when even that is too wide the box cuts it.
-  const int32_t font = fittingFont(*w, main_, mainEnd - kMargin, {font::kSmall, font::kCompact});
-  w->drawText(this, main_, font, false, palette::kBarText, palette::kBarBackground,
+  const int32_t face = fittingFont(*w, main_, mainEnd - kMargin, {font::kSmall, font::kCompact});
+  w->drawText(this, main_, face, false, palette::kBarText, palette::kBarBackground,
               Rect{kMargin, 0, mainEnd, h});
 }
 
@@ -302,9 +302,9 @@ void SelectView::paint() {
   if (dirty_ & kTitlePart) {
     w->fillRect(this, Rect{0, 0, width(), q}, palette::kBarBackground);
     // A banner too long for the title face (the product name is one) takes a smaller one.
-    const int32_t font = fittingFont(*w, banner_, width() - 2 * kMargin,
+    const int32_t face = fittingFont(*w, banner_, width() - 2 * kMargin,
                                      {font::kLarge, font::kMedium, font::kSmall});
-    w->drawText(this, banner_, font, false, palette::kBarText, palette::kBarBackground,
+    w->drawText(this, banner_, face, false, palette::kBarText, palette::kBarBackground,
                 Rect{kMargin, 0, width() - kMargin, q});
   }
   if (dirty_ & kPromptPart) {
