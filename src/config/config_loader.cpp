@@ -19,6 +19,7 @@
 #include "core/log.h"
 #include "model/model.h"
 #include "platform/descriptor.h"
+#include "platform/stdio_file.h"
 
 namespace qelm {
 namespace {
@@ -29,12 +30,8 @@ constexpr std::size_t kMaxNesting = 16;
 // Room for a typical model or template definition, so its recording rarely grows.
 constexpr std::size_t kDefinitionReserve = 65536;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 using platform::Descriptor;
+using platform::File;
 
 // Reads up to `size` bytes, fewer only at the end of the file or on an error; the count read.
 std::size_t readFully(int fd, void* buffer, std::size_t size) {

@@ -201,7 +201,7 @@ std::string LineReader::next() {
 }
 
 bool LineReader::writeConsumedLines(const std::string& path, bool append) {
-  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(path.c_str(), append ? "a" : "w"));
+  platform::File out(std::fopen(path.c_str(), append ? "a" : "w"));
   if (!out) return false;
   const bool written = writeConsumedLines(out.get());
   return std::fclose(out.release()) == 0 && written;

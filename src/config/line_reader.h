@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/stdio_file.h"
+
 namespace qelm {
 
 /// Why the line reader stopped; the numbers are part of the reader's contract.
@@ -77,16 +79,12 @@ class LineReader {
     kQuoted = 2,
   };
 
-  struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-
   bool readPiece();
   void fetchLine();
   void noteTokenLine(int64_t line);
   [[noreturn]] void raise(LineReaderError code, const char* what) const;
 
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  platform::File file_;
   std::string path_;
   int64_t lineNumber_ = 0;
 

@@ -5,16 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/stdio_file.h"
 #include "text/text.h"
 
 namespace qelm {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using platform::File;
 
 // The fields read from the start of the file, in file order.
 struct BmpHeader {

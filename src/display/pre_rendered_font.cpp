@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "display/glyph_row.h"
+#include "platform/stdio_file.h"
 #include "text/text.h"
 
 namespace qelm {
@@ -65,8 +66,7 @@ bool PreRenderedFont::load(const std::string& path) {
   clear();
   std::vector<uint8_t> bytes;
   {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         &std::fclose);
+    const platform::File file(std::fopen(path.c_str(), "rb"));
     if (!file) {
       lastError_ = "cannot open file";
       return false;

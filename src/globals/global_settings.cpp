@@ -25,6 +25,7 @@
 #include "globals/time_zones.h"
 #include "panel/screens.h"
 #include "platform/clock.h"
+#include "platform/stdio_file.h"
 #include "text/text.h"
 
 namespace qelm {
@@ -158,10 +159,6 @@ void applyTimeZone(const std::string& rule) {
   ::tzset();
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -286,7 +283,7 @@ Value GlobalSettings::storedValue(const Parameter& parameter) const {
 }
 
 Value GlobalSettings::kernelBuild() const {
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(buildDatePath_.c_str(), "r"));
+  const platform::File file(std::fopen(buildDatePath_.c_str(), "r"));
   if (!file) return Value();
   char line[20] = {};  // the first line, at most 19 characters of it
   if (std::fgets(line, sizeof line, file.get()) == nullptr) return Value();

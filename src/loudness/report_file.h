@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/stdio_file.h"
+
 namespace qelm {
 
 /// A file written under a temporary name beside its final one ("<name>.XXXXXX.part", the name
@@ -50,10 +52,7 @@ class ReportFile {
   const std::string& temporaryPath() const { return temporaryPath_; }
 
  private:
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
+  platform::File file_;
   std::string finalPath_;
   std::string temporaryPath_;
   std::string committedPath_;

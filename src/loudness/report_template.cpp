@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "loudness/loudness_context.h"
+#include "platform/stdio_file.h"
 #include "text/text.h"
 
 namespace qelm {
@@ -15,10 +16,6 @@ constexpr std::string_view kAllChannelsClose = "</lmallchannels>";
 constexpr double kLowestLevel = -150.0;
 constexpr size_t kStereoChannels = 2;
 constexpr size_t kReportedLoudnessChannels = 6;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 bool highEnabled(float threshold) {
   return threshold < kHighDisabledFrom;
@@ -55,7 +52,7 @@ const char* typeCell(ErrorType type) {
 }  // namespace
 
 std::string loadTemplate(const std::string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  const platform::File file(std::fopen(path.c_str(), "rb"));
   if (!file) return {};
   std::string text;
   char chunk[1024];

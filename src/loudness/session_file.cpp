@@ -38,6 +38,8 @@
 
 #include "core/log.h"
 #include "loudness/loudness_context.h"
+#include "loudness/report_template.h"
+#include "platform/stdio_file.h"
 
 namespace qelm {
 
@@ -54,11 +56,6 @@ constexpr int64_t kTextMinBytes = 4;
 constexpr int64_t kErrorMinBytes = 5 + 8 + 8 + 8 + 4 + 4 + 8;
 // Power sums above this cannot come from a session and would overflow the histogram's totals.
 constexpr double kMostPowerSum = 1e300;
-
-const char* dialnormModeText(DialnormMode mode) {
-  return mode == DialnormMode::kCheck ? "Check Dialnorm against Target LUFS/LKFS"
-                                      : "Ignore Dialnorm";
-}
 
 // Defaults of the display settings the file carries but a loudness context does not hold.
 constexpr float kLevelScalingDb = -20.0f;
@@ -105,11 +102,7 @@ bool fitsCategory(ErrorType type, int category) {
   return false;
 }
 
-// Closes a stdio file however a save or load ends.
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+using platform::File;
 
 [[noreturn]] void cannotOpen(const std::string& path, const char* purpose) {
   const std::string text =
@@ -986,7 +979,7 @@ class TemporaryFile {
 
  private:
   std::string name_;
-  FileHandle file_;
+  File file_;
 };
 
 }  // namespace
@@ -1016,7 +1009,7 @@ std::string loadSessionFile(LoudnessContext& context, const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (fd < 0) cannotOpen(path, "reading");
-    FileHandle file(fdopen(fd, "rb"));
+    File file(fdopen(fd, "rb"));
     if (!file) {
       ::close(fd);
       cannotOpen(path, "reading");

@@ -61,7 +61,7 @@ void scrollLeft(Window& w, int32_t yBegin, int32_t yEnd, int32_t left, int32_t r
   }
 }
 
-enum class Side { kFromPrevious, kToNext };
+enum class EdgeEnd { kFromPrevious, kToNext };
 enum class Role { kFarPrevious, kPrevious, kNext, kFarNext };
 
 // ORs a ramp value's bits `mask` into a cell only when the whole code is below the value.
@@ -69,7 +69,7 @@ void orRamp(uint16_t& cell, uint32_t value, uint16_t mask) {
   if (cell < value) cell = static_cast<uint16_t>(cell | (value & mask));
 }
 
-void edge(std::array<uint16_t, Graph::kRows>& cells, GraphRow from, GraphRow to, Side side) {
+void edge(std::array<uint16_t, Graph::kRows>& cells, GraphRow from, GraphRow to, EdgeEnd side) {
   constexpr uint16_t kMask = 7 << Graph::kEdgeShift;
   if (from == to) {
     if (from < Graph::kRows) cells[from] |= kMask;
@@ -79,7 +79,7 @@ void edge(std::array<uint16_t, Graph::kRows>& cells, GraphRow from, GraphRow to,
   const int hi = std::max(from, to);
   const int n = hi - lo;
   const uint32_t step = ramp()[static_cast<size_t>(n)];
-  const bool falling = (to < from) != (side == Side::kToNext);
+  const bool falling = (to < from) != (side == EdgeEnd::kToNext);
   for (int k = 0; k < n; ++k) {
     if (lo + k >= Graph::kRows) break;
     const uint32_t value = falling ? (step * static_cast<uint32_t>(n - k)) >> 12
@@ -346,13 +346,13 @@ void Graph::computeCells(int position, Cells& cells) const {
   }
 
   auto row = [](const Sample* s, GraphRow Sample::*field) { return s ? s->*field : kNoRow; };
-  auto edgeIf = [&](GraphRow from, GraphRow to, Side side) {
+  auto edgeIf = [&](GraphRow from, GraphRow to, EdgeEnd side) {
     if (known(from) && known(to)) edge(cells, from, to, side);
   };
-  edgeIf(row(prev, &Sample::top), self->top, Side::kFromPrevious);
-  edgeIf(self->top, row(next, &Sample::top), Side::kToNext);
-  edgeIf(row(prev, &Sample::bottom), self->bottom, Side::kFromPrevious);
-  edgeIf(self->bottom, row(next, &Sample::bottom), Side::kToNext);
+  edgeIf(row(prev, &Sample::top), self->top, EdgeEnd::kFromPrevious);
+  edgeIf(self->top, row(next, &Sample::top), EdgeEnd::kToNext);
+  edgeIf(row(prev, &Sample::bottom), self->bottom, EdgeEnd::kFromPrevious);
+  edgeIf(self->bottom, row(next, &Sample::bottom), EdgeEnd::kToNext);
 
   auto traceIf = [&](GraphRow from, GraphRow to, Role role) {
     if (known(from) && known(to)) trace(cells, from, to, role);

@@ -18,7 +18,7 @@ namespace qelm {
 namespace {
 
 // Blank columns at both sides of the paragraphs, and rows between the header and the first line.
-constexpr int32_t kMargin = 8;
+constexpr int32_t kTextMargin = 8;
 constexpr int32_t kGap = 6;
 // Blank rows between two lines of text.
 constexpr int32_t kLeading = 2;
@@ -154,7 +154,7 @@ void NoticeView::onShow() {
 
 std::vector<NoticeParagraph> NoticeView::wrapped(int32_t fontCode, std::size_t maxLines) {
   std::vector<NoticeParagraph> lines;
-  const int32_t textWidth = width() - 2 * kMargin;
+  const int32_t textWidth = width() - 2 * kTextMargin;
   for (const NoticeParagraph& paragraph : paragraphs_) {
     if (lines.size() > maxLines) break;
     if (paragraph.text.empty()) {
@@ -193,7 +193,7 @@ void NoticeView::paint() {
     if (!lines.empty()) {
       // The last line that fits says that more would follow.
       std::string& last = lines.back().text;
-      const int32_t textWidth = width() - 2 * kMargin;
+      const int32_t textWidth = width() - 2 * kTextMargin;
       while (!last.empty() &&
              w->measureText(last + std::string(kEllipsis), drawnFont_).width > textWidth)
         last = cutText(last, last.size() - 1);
@@ -204,7 +204,7 @@ void NoticeView::paint() {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const int32_t y = top + static_cast<int32_t>(i) * lineHeight;
     w->drawText(this, lines[i].text, drawnFont_, false, lines[i].color, palette::kBackground,
-                Rect{kMargin, y, width() - kMargin, y + lineHeight});
+                Rect{kTextMargin, y, width() - kTextMargin, y + lineHeight});
     drawnLines_.push_back(std::move(lines[i].text));
   }
 }

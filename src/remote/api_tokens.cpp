@@ -12,7 +12,7 @@ namespace qelm::remote {
 
 namespace {
 
-constexpr std::string_view kHeader =
+constexpr std::string_view kTokensHeader =
     "# QELM-9000 API tokens (NAME ROLE BLAKE2b-256); make them with qelm-engine token\n";
 
 std::array<uint8_t, ApiTokens::kHashBytes> hashOf(std::string_view token) {
@@ -146,7 +146,7 @@ bool ApiTokens::revoke(std::string_view name) {
 }
 
 std::string ApiTokens::save(const std::string& path) const {
-  std::string text(kHeader);
+  std::string text(kTokensHeader);
   for (const Entry& entry : entries_) {
     char hex[2 * kHashBytes + 1];
     sodium_bin2hex(hex, sizeof hex, entry.hash.data(), entry.hash.size());

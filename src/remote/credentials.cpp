@@ -14,7 +14,7 @@ namespace {
 
 // The file as we write it: a comment line, then one "ROLE HASH" line per role that has a
 // password. The reader takes blank lines and further "#" comments too, since people edit it.
-constexpr std::string_view kHeader =
+constexpr std::string_view kPasswordsHeader =
     "# QELM-9000 remote panel passwords (argon2id); set them with qelm-engine passwd\n";
 constexpr std::string_view kHashPrefix = "$argon2id$";
 // Longest hash taken, in characters; libsodium's buffer holds the terminating zero as well.
@@ -198,7 +198,7 @@ bool Credentials::set(Role role, std::string_view password) {
 }
 
 std::string Credentials::save(const std::string& path) const {
-  std::string text(kHeader);
+  std::string text(kPasswordsHeader);
   for (const Role role : kRoles)
     if (const std::optional<std::string>& hash = hashes_[slot(role)])
       text += std::string(roleName(role)) + " " + *hash + "\n";
