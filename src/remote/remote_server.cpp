@@ -112,7 +112,10 @@ void keepAlive(tcp::socket& socket) {
 // The plant's API. A read answers at once from the newest snapshot that holds what it shows
 // when that came no longer ago than its part's freshness; otherwise it asks the engine for the
 // part and waits for the next publication that has it, shared by every read waiting then, at
-// most `kPlantReadWait`, after which the newest there is answers (503 before any). After a
+// most `kPlantReadWait`, after which the newest there is answers. A read with nothing to answer
+// from (the engine has not yet published that part or device) waits on for the engine, up to
+// `kPlantReadLongest`, so that a pass held up by a busy machine delays the answer instead of
+// failing it; after that, 503. After a
 // write the snapshots published before it are stale whatever their age. A read of one device
 // asks for that device only; reads of several devices waiting together share a publication.
 constexpr auto kStatusFresh = 50ms;
@@ -125,6 +128,7 @@ constexpr size_t kMostSomeDevicesHeld = 16;
 constexpr size_t kMostLoginChecks = 4;
 constexpr auto kReportsFresh = 1s;
 constexpr auto kPlantReadWait = 50ms;
+constexpr auto kPlantReadLongest = 2s;
 // A write the engine has not answered in this long is answered 503 (it may still be made).
 constexpr auto kPlantWriteWait = 2s;
 // How often waiting reads and writes are looked at while there are any.
@@ -1026,7 +1030,8 @@ class ServerCore {
     ApiTarget target;
     Reply reply;
     Need need;
-    std::chrono::steady_clock::time_point deadline;
+    std::chrono::steady_clock::time_point deadline;  // then answered from the newest there is
+    std::chrono::steady_clock::time_point giveUp;    // then answered 503 when there is none
   };
   // A write waiting for the engine, or a read waiting for the worker.
   struct HeldRequest {
@@ -1137,7 +1142,8 @@ class ServerCore {
         return answerRead(std::move(request), target, held.snapshot, std::move(reply));
     }
     ask(target);
-    waiting_.push_back({std::move(request), target, std::move(reply), need, now + kPlantReadWait});
+    waiting_.push_back({std::move(request), target, std::move(reply), need, now + kPlantReadWait,
+                        now + kPlantReadLongest});
     armSweep();
   }
 
@@ -1318,13 +1324,17 @@ class ServerCore {
       const std::shared_ptr<const PlantSnapshot> newest =
           read.target.route == ApiRoute::kDevice ? deviceSnapshot(read.target.id, now, false)
                                                  : held_[index(read.need)].snapshot;
-      if (newest)
+      if (newest) {
         answerRead(std::move(read.request), read.target, newest, std::move(read.reply));
-      else if (read.target.route == ApiRoute::kMetrics)
+      } else if (read.target.route == ApiRoute::kMetrics) {
         read.reply(metricsAnswer(read.request));
-      else
+      } else if (now < read.giveUp) {
+        ask(read.target);
+        waiting_.push_back(std::move(read));
+      } else {
         read.reply(apiError(read.request, http::status::service_unavailable,
-                            "The engine has published nothing yet"));
+                            "The engine has not published this in time; try again"));
+      }
     }
     for (HeldRequest& write : unanswered)
       write.reply(apiError(write.request, http::status::service_unavailable,

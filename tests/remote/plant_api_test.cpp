@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
@@ -400,6 +401,17 @@ TEST_F(PlantApiTest, RequestsTheEngineLeavesAreAnsweredOrDroppedSafely) {
   server_->stop();
   engine_->holdRequests = false;
   EXPECT_TRUE(eventually([&] { return !context_.plant.hasRequests(); }));
+}
+
+TEST_F(PlantApiTest, AReadOutwaitsAnEngineLateToPublishInsteadOfFailing) {
+  // A pass held up for longer than a read's usual wait (a busy machine): the read has no
+  // snapshot of its device to fall back on, and is answered once the engine publishes.
+  start();
+  engine_->holdPublications = true;
+  auto read = std::async(std::launch::async, [&] { return status({Verb::get, "/api/devices/2"}); });
+  std::this_thread::sleep_for(300ms);
+  engine_->holdPublications = false;
+  EXPECT_EQ(read.get(), Status::ok);
 }
 
 TEST_F(PlantApiTest, TheEventStreamTellsLinksSessionsErrorsAndValues) {
