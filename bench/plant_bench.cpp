@@ -1,9 +1,9 @@
 // The plant at full size beside the default configuration, each run as an installation runs
 // it: `qelm-engine` processes on loopback addresses of this program's own. The plant is the one
 // `tools/plant generate` writes (100 simulated frames of 16 cards of 20 parameters served by one
-// simulator engine, 32 `qelm-engine lmcard` loudness cards, a panel of 999 devices with 32
-// loudness pages); the default configuration is the shipped one with its loudness card played
-// by an `lmcard` too. Prints one table:
+// simulator engine, 32 loudness cards in two frames, each a `qelm-engine lmcard`, a panel of 999
+// devices with 32 loudness pages); the default configuration is the shipped one with its loudness
+// card played by an `lmcard` too. Prints one table:
 //
 //   - start-up to the first drawn screen (`qelm-engine run --startup-time`, timed from outside);
 //   - the panel engines' processor time while idle (no operator, no browser, no session),
@@ -31,6 +31,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -585,13 +586,25 @@ void run(const Options& options) {
                          paths.work / "simulators.log");
   std::vector<std::unique_ptr<ChildProcess>> cards;
   const nlohmann::json summary = nlohmann::json::parse(readFile(paths.plant / "plant.json"));
+  // One lmcard per frame of loudness cards, one file per card; the generator gives a frame's
+  // cards in order of slot.
+  std::map<std::string, std::vector<std::string>> frames;
+  std::map<std::string, int> firstSlots;
   for (const auto& card : summary.at("loudnessCards")) {
     const std::string address = card.at("address");
-    cards.push_back(std::make_unique<ChildProcess>(
-        std::vector<std::string>{paths.engine.string(), "lmcard", "--address", address, "--slot",
-                                 std::to_string(card.at("slot").get<int>()), "--loop", "--file",
-                                 (paths.plant / card.at("file").get<std::string>()).string()},
-        paths.work / ("lmcard-" + address + ".log")));
+    std::vector<std::string>& command = frames[address];
+    if (command.empty()) {
+      firstSlots[address] = card.at("slot").get<int>();
+      command = {paths.engine.string(), "lmcard", "--address", address, "--loop"};
+    }
+    command.push_back("--file");
+    command.push_back((paths.plant / card.at("file").get<std::string>()).string());
+  }
+  for (auto& [address, command] : frames) {
+    command.push_back("--slot");
+    command.push_back(std::to_string(firstSlots.at(address)));
+    cards.push_back(
+        std::make_unique<ChildProcess>(command, paths.work / ("lmcard-" + address + ".log")));
   }
   cards.push_back(std::make_unique<ChildProcess>(
       std::vector<std::string>{

@@ -155,14 +155,15 @@ struct MeteredSource {
   int channels = 0;
 };
 
-// Opens the source the options name and its meter; nothing, with the reason written to `err`,
-// when the file cannot be opened or the meter refuses its format. Standard input is opened
-// only once the meter has taken its rate and channels.
-std::optional<MeteredSource> openMeteredSource(const LmCardOptions& options, std::ostream& err) {
+// Opens `file`, or standard input when there is none, and its meter; nothing, with the reason
+// written to `err`, when the file cannot be opened or the meter refuses its format. Standard
+// input is opened only once the meter has taken its rate and channels.
+std::optional<MeteredSource> openMeteredSource(const LmCardOptions& options,
+                                               const std::string* file, std::ostream& err) {
   std::string error;
   std::unique_ptr<AudioSource> source;
-  if (options.file) {
-    source = openSoundFile(*options.file, options.loop, error);
+  if (file) {
+    source = openSoundFile(*file, options.loop, error);
     if (!source) {
       err << "lmcard: " << error << "\n";
       return std::nullopt;
@@ -179,134 +180,164 @@ std::optional<MeteredSource> openMeteredSource(const LmCardOptions& options, std
   return MeteredSource{std::move(source), std::move(*meter), rate, channels};
 }
 
-// One run of the card: meters the source at the pace of the wall clock and serves a payload
-// for every block on the card's slot, answering requests between blocks.
+// One card of a run: its audio and where its payloads have got to.
+struct FedCard {
+  explicit FedCard(MeteredSource source) : metered(std::move(source)) {}
+
+  MeteredSource metered;
+  // The card's parameters; targets in the run's group point at them.
+  std::unique_ptr<Model> model;
+  int32_t slot = 0;
+  Card* card = nullptr;
+  std::vector<audio::AudioBlock> blocks;  // completed, not yet sent
+  uint64_t fed = 0;                       // frames measured since the start
+  uint64_t nextBlock = 0;                 // index of the next block the meter completes
+  uint64_t blockStart = 0;                // first frame of that block
+  uint32_t sequence = 1;
+  bool ended = false;
+  // Frame f is due at anchor + f / rate. Only stalls and long suspensions move the anchor, so
+  // the payloads keep the audio's pace with no drift however long the run. The cards of a run
+  // start together, so blocks of the same length complete, and leave, in the same pass.
+  SteadyClock::time_point anchor;
+};
+
+// One run: meters each card's audio at the pace of the wall clock and serves a payload for
+// every block on the card's slot, answering requests between blocks.
 class LmCardRun {
  public:
-  LmCardRun(const LmCardOptions& options, std::ostream& err, MeteredSource metered);
+  LmCardRun(const LmCardOptions& options, std::ostream& err, std::vector<MeteredSource> sources);
   LmCardRun(const LmCardRun&) = delete;
   LmCardRun& operator=(const LmCardRun&) = delete;
 
   // Says what is metered and where it is served.
   void announce();
-  // Serves until `interrupted` is set or the source ends; the exit code.
+  // Serves until `interrupted` is set or every source has ended; the exit code.
   int serve(const std::atomic<bool>& interrupted);
 
  private:
-  uint64_t dueFrames(SteadyClock::time_point now);
-  bool readDueAudio(SteadyClock::time_point now);
-  void sendBlocks();
+  uint64_t dueFrames(FedCard& fed, SteadyClock::time_point now);
+  bool readDueAudio(FedCard& fed, SteadyClock::time_point now);
+  void sendBlocks(FedCard& fed);
+  bool allEnded() const;
   void reportListener();
   int finish();
   void sleepUntilNextBlock() const;
 
   const LmCardOptions& options_;
   std::ostream& err_;
-  MeteredSource metered_;
-  // The model outlives the group: targets point at its parameters.
-  const std::unique_ptr<Model> model_;
+  // The cards outlive the group: its targets point at their models' parameters.
+  std::vector<FedCard> cards_;
   std::mt19937 random_;
   platform::Clock& clock_;
   HostGroup group_;
   ServerHost* host_ = nullptr;
-  Card* card_ = nullptr;
 
   std::vector<float> samples_;
-  std::vector<audio::AudioBlock> blocks_;
-  uint64_t fed_ = 0;         // frames measured since the start
-  uint64_t nextBlock_ = 0;   // index of the next block the meter completes
-  uint64_t blockStart_ = 0;  // first frame of that block
-  uint32_t sequence_ = 1;
-  bool ended_ = false;
   std::optional<ListenerState> reported_;
-  // Frame f is due at anchor + f / rate. Only stalls and long suspensions move the anchor, so
-  // the payloads keep the audio's pace with no drift however long the run.
-  SteadyClock::time_point anchor_;
 };
 
-LmCardRun::LmCardRun(const LmCardOptions& options, std::ostream& err, MeteredSource metered)
+LmCardRun::LmCardRun(const LmCardOptions& options, std::ostream& err,
+                     std::vector<MeteredSource> sources)
     : options_(options),
       err_(err),
-      metered_(std::move(metered)),
-      model_(makeCardModel(options, metered_.channels)),
       random_(kFramePort),
       clock_(platform::systemClock()),
-      group_("Simulator", GroupKind::kSimulator, clock_, random_),
-      samples_(kReadFrames * static_cast<size_t>(metered_.channels)) {
+      group_("Simulator", GroupKind::kSimulator, clock_, random_) {
   group_.setLoopTime(clock_.tick());
-  const CardAddress at{options.address, options.slot, false};
-  for (const auto& parameter : model_->parameters())
-    group_.getTarget(at, *parameter);
   host_ = &static_cast<ServerHost&>(group_.findOrCreateHost(options.address));
-  card_ = host_->findCard(options.slot, false, true);
+  int mostChannels = 0;
+  cards_.reserve(sources.size());
+  for (MeteredSource& source : sources) {
+    FedCard& fed = cards_.emplace_back(std::move(source));
+    fed.slot = options.slot + static_cast<int32_t>(cards_.size() - 1);
+    fed.model = makeCardModel(options, fed.metered.channels);
+    const CardAddress at{options.address, fed.slot, false};
+    for (const auto& parameter : fed.model->parameters())
+      group_.getTarget(at, *parameter);
+    fed.card = host_->findCard(fed.slot, false, true);
+    mostChannels = std::max(mostChannels, fed.metered.channels);
+  }
+  samples_.resize(kReadFrames * static_cast<size_t>(mostChannels));
 }
 
 void LmCardRun::announce() {
-  err_ << "lmcard: slot " << options_.slot << " of " << platform::addressText(options_.address)
-       << " port " << kFramePort << ", metering " << metered_.source->describe() << " ("
-       << metered_.rate << " Hz, " << metered_.channels << " channels)\n";
+  for (const FedCard& fed : cards_)
+    err_ << "lmcard: slot " << fed.slot << " of " << platform::addressText(options_.address)
+         << " port " << kFramePort << ", metering " << fed.metered.source->describe() << " ("
+         << fed.metered.rate << " Hz, " << fed.metered.channels << " channels)\n";
 }
 
 int LmCardRun::serve(const std::atomic<bool>& interrupted) {
-  anchor_ = SteadyClock::now();
+  const SteadyClock::time_point start = SteadyClock::now();
+  for (FedCard& fed : cards_)
+    fed.anchor = start;
   while (!interrupted.load()) {
-    if (!readDueAudio(SteadyClock::now())) return kExitSourceFailed;
-    sendBlocks();
+    const SteadyClock::time_point now = SteadyClock::now();
+    for (FedCard& fed : cards_)
+      if (!readDueAudio(fed, now)) return kExitSourceFailed;
+    for (FedCard& fed : cards_)
+      sendBlocks(fed);
     group_.poll(clock_.tick());
     reportListener();
-    if (ended_) return finish();
+    if (allEnded()) return finish();
     sleepUntilNextBlock();
   }
   return kExitDone;
 }
 
-// The frames due by `now`.
-uint64_t LmCardRun::dueFrames(SteadyClock::time_point now) {
-  const int rate = metered_.rate;
-  const uint64_t due = framesIn(now - anchor_, rate);
-  if (due <= fed_ + static_cast<uint64_t>(rate)) return due;
+// The frames of `fed`'s audio due by `now`.
+uint64_t LmCardRun::dueFrames(FedCard& fed, SteadyClock::time_point now) {
+  const int rate = fed.metered.rate;
+  const uint64_t due = framesIn(now - fed.anchor, rate);
+  if (due <= fed.fed + static_cast<uint64_t>(rate)) return due;
   // More than a second behind (the process was stopped): carry on from now, no burst.
-  anchor_ = now - timeOf(fed_, rate);
-  return fed_;
+  fed.anchor = now - timeOf(fed.fed, rate);
+  return fed.fed;
 }
 
-// Meters the audio due by `now` that the source has; false when a read failed.
-bool LmCardRun::readDueAudio(SteadyClock::time_point now) {
-  const uint64_t due = dueFrames(now);
-  AudioSource& source = *metered_.source;
-  while (fed_ < due && !ended_) {
-    const AudioRead got = source.read(samples_.data(), std::min<uint64_t>(due - fed_, kReadFrames));
+// Meters the audio of `fed` due by `now` that its source has; false when a read failed.
+bool LmCardRun::readDueAudio(FedCard& fed, SteadyClock::time_point now) {
+  const uint64_t due = dueFrames(fed, now);
+  MeteredSource& metered = fed.metered;
+  AudioSource& source = *metered.source;
+  while (fed.fed < due && !fed.ended) {
+    const AudioRead got =
+        source.read(samples_.data(), std::min<uint64_t>(due - fed.fed, kReadFrames));
     if (got.status == AudioReadStatus::kData) {
-      metered_.meter.feed(std::span<const float>(samples_.data(), got.frames * metered_.channels),
-                          blocks_);
-      fed_ += got.frames;
+      metered.meter.feed(std::span<const float>(samples_.data(), got.frames * metered.channels),
+                         fed.blocks);
+      fed.fed += got.frames;
     } else if (got.status == AudioReadStatus::kNoData) {
       // A stalled stream: the audio that comes later is due from when it comes.
-      anchor_ = now - timeOf(fed_, metered_.rate);
+      fed.anchor = now - timeOf(fed.fed, metered.rate);
       break;
     } else if (got.status == AudioReadStatus::kFailed) {
       err_ << "lmcard: reading " << source.describe() << " failed: " << source.error() << "\n";
       return false;
     } else {
-      ended_ = true;
+      fed.ended = true;
     }
   }
   return true;
 }
 
-// Sends a payload for every block the meter completed.
-void LmCardRun::sendBlocks() {
-  for (const audio::AudioBlock& block : blocks_) {
-    audio::PayloadHeader header{sequence_++, options_.dialnorm, std::nullopt};
+// Sends a payload for every block the meter of `fed` completed.
+void LmCardRun::sendBlocks(FedCard& fed) {
+  for (const audio::AudioBlock& block : fed.blocks) {
+    audio::PayloadHeader header{fed.sequence++, options_.dialnorm, std::nullopt};
     if (options_.timecode)
       header.timecode = audio::advanceTimecode(
-          *options_.timecode, blockStart_ * static_cast<uint64_t>(options_.fps) / metered_.rate,
-          options_.fps);
-    sendPayload(*card_, audio::encodeLoudnessPayload(block, header));
-    blockStart_ += static_cast<uint64_t>(block.frames);
-    nextBlock_ = block.index + 1;
+          *options_.timecode,
+          fed.blockStart * static_cast<uint64_t>(options_.fps) / fed.metered.rate, options_.fps);
+    sendPayload(*fed.card, audio::encodeLoudnessPayload(block, header));
+    fed.blockStart += static_cast<uint64_t>(block.frames);
+    fed.nextBlock = block.index + 1;
   }
-  blocks_.clear();
+  fed.blocks.clear();
+}
+
+bool LmCardRun::allEnded() const {
+  return std::all_of(cards_.begin(), cards_.end(), [](const FedCard& fed) { return fed.ended; });
 }
 
 // Says when the listener starts listening or cannot.
@@ -324,7 +355,7 @@ void LmCardRun::reportListener() {
   reported_ = state;
 }
 
-// The source has ended: lets the last payloads leave and says why the run ends.
+// Every source has ended: lets the last payloads leave and says why the run ends.
 int LmCardRun::finish() {
   // Give the last payloads a moment to leave.
   std::this_thread::sleep_for(kMaxWait);
@@ -333,15 +364,19 @@ int LmCardRun::finish() {
     err_ << "lmcard: standard input ended\n";
     return kExitSourceFailed;
   }
-  err_ << "lmcard: end of " << metered_.source->describe() << "\n";
+  for (const FedCard& fed : cards_)
+    err_ << "lmcard: end of " << fed.metered.source->describe() << "\n";
   return kExitDone;
 }
 
-// Sleeps until the next block is complete, but at most kMaxWait.
+// Sleeps until the next block of any card is complete, but at most kMaxWait.
 void LmCardRun::sleepUntilNextBlock() const {
-  const SteadyClock::time_point wake =
-      anchor_ + timeOf(blockEnd(nextBlock_, metered_.rate), metered_.rate);
-  std::this_thread::sleep_until(std::min(wake, SteadyClock::now() + kMaxWait));
+  SteadyClock::time_point wake = SteadyClock::now() + kMaxWait;
+  for (const FedCard& fed : cards_)
+    if (!fed.ended)
+      wake = std::min(
+          wake, fed.anchor + timeOf(blockEnd(fed.nextBlock, fed.metered.rate), fed.metered.rate));
+  std::this_thread::sleep_until(wake);
 }
 
 }  // namespace
@@ -386,7 +421,7 @@ ParsedLmCardOptions parseLmCardOptions(const std::vector<std::string>& args) {
       if (!parseInt(values[0], options.slot) || options.slot < 0 || options.slot > kMaxSlot)
         return refuse("--slot: a slot from 0 to " + std::to_string(kMaxSlot) + " is needed");
     } else if (name == "--file") {
-      options.file = values[0];
+      options.files.push_back(values[0]);
     } else if (name == "--loop") {
       options.loop = true;
     } else if (name == "--stdin") {
@@ -416,9 +451,12 @@ ParsedLmCardOptions parseLmCardOptions(const std::vector<std::string>& args) {
     }
   }
   if (!haveAddress) return refuse("--address is needed");
-  if (options.file.has_value() == options.fromStdin)
-    return refuse("one source is needed: --file PATH or --stdin RATE CHANNELS");
-  if (options.loop && !options.file) return refuse("--loop needs --file");
+  if (options.files.empty() == !options.fromStdin)
+    return refuse("one kind of source is needed: --file PATH or --stdin RATE CHANNELS");
+  if (options.loop && options.files.empty()) return refuse("--loop needs --file");
+  if (options.slot + static_cast<int64_t>(options.files.size()) - 1 > kMaxSlot)
+    return refuse("--file: one card per file on the slots from --slot up, the last at most " +
+                  std::to_string(kMaxSlot));
   if (haveFps && !options.timecode) return refuse("--fps needs --timecode");
   if (options.timecode && options.timecode->frames >= options.fps)
     return refuse("--timecode: frames must be below " + std::to_string(options.fps));
@@ -430,14 +468,24 @@ std::string lmCardUsage() {
   return "usage: qelm-engine lmcard --address A [--slot N] SOURCE [--dialnorm DB]\n"
          "                          [--timecode HH:MM:SS:FF [--fps N]] [--source-names "
          "\"L,R,...\"]\n"
-         "  SOURCE: --file PATH [--loop] | --stdin RATE CHANNELS (16-bit little-endian PCM)\n";
+         "  SOURCE: --file PATH [--file PATH...] [--loop] | --stdin RATE CHANNELS (16-bit\n"
+         "          little-endian PCM); each file is a card of its own, on slot N and up\n";
 }
 
 int runLmCard(const LmCardOptions& options, std::ostream& err,
               const std::atomic<bool>& interrupted) {
-  std::optional<MeteredSource> metered = openMeteredSource(options, err);
-  if (!metered) return kExitSourceFailed;
-  LmCardRun run(options, err, std::move(*metered));
+  std::vector<MeteredSource> sources;
+  if (options.fromStdin) {
+    std::optional<MeteredSource> metered = openMeteredSource(options, nullptr, err);
+    if (!metered) return kExitSourceFailed;
+    sources.push_back(std::move(*metered));
+  }
+  for (const std::string& file : options.files) {
+    std::optional<MeteredSource> metered = openMeteredSource(options, &file, err);
+    if (!metered) return kExitSourceFailed;
+    sources.push_back(std::move(*metered));
+  }
+  LmCardRun run(options, err, std::move(sources));
   run.announce();
   return run.serve(interrupted);
 }

@@ -27,11 +27,12 @@ inline constexpr int kMaxSourceNameLength = 63;
 struct LmCardOptions {
   /// --address A: the simulated frame's IPv4 address, first octet most significant.
   uint32_t address = 0;
-  /// --slot N: the card's slot, 0..239.
+  /// --slot N: the card's slot, 0..239; the first card's when there are several.
   int32_t slot = 1;
-  /// --file PATH: a sound file to play.
-  std::optional<std::string> file;
-  /// --loop: start the file again at its end.
+  /// --file PATH, repeatable: the sound files to play, one card each, on the slots from `slot`
+  /// up, as the loudness cards of one frame. Their payloads leave together, a block at a time.
+  std::vector<std::string> files;
+  /// --loop: start each file again at its end.
   bool loop = false;
   /// --stdin RATE CHANNELS: 16-bit little-endian PCM from `inputFd` at RATE Hz.
   bool fromStdin = false;
@@ -62,10 +63,11 @@ ParsedLmCardOptions parseLmCardOptions(const std::vector<std::string>& args);
 /// The usage text of the lmcard command.
 std::string lmCardUsage();
 
-/// Serves one loudness card on port 5253 of the options' address, sending a payload on OID
-/// 3420 for every 100 ms of audio, paced by the wall clock, until `interrupted` is set or the
-/// file (not looping) ends. Messages go to `err`. Returns 0, or 2 when the source cannot be
-/// read, has a rate or channel count the meter refuses, or a stream ends.
+/// Serves the loudness cards (one per file, or one for standard input) on port 5253 of the
+/// options' address, each sending a payload on OID 3420 for every 100 ms of its audio, paced by
+/// the wall clock, until `interrupted` is set or every file (not looping) has ended. Messages go
+/// to `err`. Returns 0, or 2 when a source cannot be read, has a rate or channel count the meter
+/// refuses, or a stream ends.
 int runLmCard(const LmCardOptions& options, std::ostream& err,
               const std::atomic<bool>& interrupted);
 

@@ -97,9 +97,9 @@ simulator "Mixer" 127.0.83.1 2
           std::lround(0.1 * 32767 * std::sin(2 * std::numbers::pi * 997 * (f / 2) / 48000))));
     LmCardOptions options;
     options.address = meterFrame_;
-    options.file = (folder_ / "tone.wav").string();
+    options.files = {(folder_ / "tone.wav").string()};
     options.loop = true;
-    testing::writeWav(*options.file, samples, 2, 48000);
+    testing::writeWav(options.files[0], samples, 2, 48000);
     card_ = std::thread([this, options] {
       std::ostringstream ignored;
       runLmCard(options, ignored, interrupted_);

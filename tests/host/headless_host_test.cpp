@@ -361,7 +361,7 @@ TEST(HeadlessHostTest, ScriptedInputLinesFireTheConfiguredSets) {
 struct LoudnessCardRun {
   LoudnessCardRun(uint32_t address, std::filesystem::path where) : folder(std::move(where)) {
     options.address = address;
-    options.file = QELM_PROGRAM_DIR "resources/lm_test_signal.wav";
+    options.files = {QELM_PROGRAM_DIR "resources/lm_test_signal.wav"};
     options.loop = true;
     run = std::async(std::launch::async, [this] { return runLmCard(options, errors, stop); });
     std::filesystem::remove_all(folder);

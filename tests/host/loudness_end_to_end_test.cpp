@@ -115,7 +115,7 @@ device 2 "Surround"
     testing::writeWav(path, samples, channels, kRate);
     LmCardOptions options;
     options.address = address;
-    options.file = path;
+    options.files = {path};
     const size_t card = cards_.size();
     cards_.emplace_back([this, options, card] {
       std::ostringstream ignored;

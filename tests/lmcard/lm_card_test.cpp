@@ -166,7 +166,7 @@ TEST_F(LmCardTest, ServesTheMeasurementsOfAFileAsPayloadsOfItsSlot) {
   LmCardOptions options;
   options.address = platform::ipv4(127, 0, 83, 1);
   options.slot = 3;
-  options.file = folder_ + "tone.wav";
+  options.files = {folder_ + "tone.wav"};
   options.dialnorm = -23;
   options.timecode = audio::Timecode{10, 0, 0, 0};
   LmCardRun card(options);
@@ -202,6 +202,49 @@ TEST_F(LmCardTest, ServesTheMeasurementsOfAFileAsPayloadsOfItsSlot) {
                                               static_cast<uint8_t>(frames % 10)}));
   }
   EXPECT_EQ(card.finish(), 0);
+}
+
+TEST_F(LmCardTest, EachFileIsACardOfItsOwnOnTheSlotsFromTheFirstUp) {
+  const std::vector<int16_t> tone = makeAudio(3, 1.0);
+  const std::vector<int16_t> mono = makeAudio(1, 1.0);
+  writeWav(folder_ + "tone3.wav", tone, 3);
+  writeWav(folder_ + "mono.wav", mono, 1);
+  const std::vector<audio::AudioBlock> expected[2] = {meterBlocks(tone, 3), meterBlocks(mono, 1)};
+
+  LmCardOptions options;
+  options.address = platform::ipv4(127, 0, 83, 4);
+  options.slot = 5;
+  options.files = {folder_ + "tone3.wav", folder_ + "mono.wav"};
+  LmCardRun card(options);
+  ASSERT_TRUE(card.connect());
+  const auto lastSequence = [&](int slot) {
+    uint32_t last = 0;
+    for (const ReceivedMessage& payload : card.payloads())
+      if (payload.source == kFirstCardAddress + slot) last = wordAt(payload, 8);
+    return last;
+  };
+  ASSERT_TRUE(card.receiveUntil([&] { return lastSequence(5) == 10 && lastSequence(6) == 10; }));
+
+  uint32_t previous[2] = {0, 0};
+  for (const ReceivedMessage& payload : card.payloads()) {
+    ASSERT_GE(payload.source, kFirstCardAddress + 5);
+    ASSERT_LE(payload.source, kFirstCardAddress + 6);
+    const size_t which = payload.source - (kFirstCardAddress + 5);
+    const uint32_t sequence = wordAt(payload, 8);
+    if (previous[which] != 0) {
+      EXPECT_EQ(sequence, previous[which] + 1);
+    }
+    previous[which] = sequence;
+    ASSERT_GE(sequence, 1u);
+    ASSERT_LE(sequence, expected[which].size());
+    SCOPED_TRACE("slot " + std::to_string(5 + which) + ", sequence " + std::to_string(sequence));
+    expectPayloadOf(payload, expected[which][sequence - 1]);
+  }
+  ASSERT_TRUE(card.waitForEnd());
+  EXPECT_EQ(card.finish(), 0);
+  const std::string messages = card.messages();
+  EXPECT_NE(messages.find("slot 6 of 127.0.83.4"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("end of " + folder_ + "mono.wav"), std::string::npos) << messages;
 }
 
 TEST_F(LmCardTest, AStalledStreamKeepsAnsweringAndSendsOnlyWhenAudioComes) {
@@ -275,11 +318,11 @@ TEST_F(LmCardTest, SourcesItCannotUseEndWithExitCode2AndTheReason) {
   };
   std::string messages;
   LmCardOptions options;
-  options.file = folder_ + "missing.wav";
+  options.files = {folder_ + "missing.wav"};
   EXPECT_EQ(run(options, messages), 2);
   EXPECT_NE(messages.find("cannot read \"" + folder_ + "missing.wav\""), std::string::npos)
       << messages;
-  options.file = folder_ + "text.wav";
+  options.files = {folder_ + "text.wav"};
   EXPECT_EQ(run(options, messages), 2);
   EXPECT_NE(messages.find("cannot read"), std::string::npos) << messages;
 
@@ -287,7 +330,7 @@ TEST_F(LmCardTest, SourcesItCannotUseEndWithExitCode2AndTheReason) {
   const std::string fifo = folder_ + "fifo.wav";
   std::filesystem::remove(fifo);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  options.file = fifo;
+  options.files = {fifo};
   std::string fifoMessages;
   auto fifoRun = std::async(std::launch::async, [&] { return run(options, fifoMessages); });
   if (fifoRun.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
@@ -297,7 +340,7 @@ TEST_F(LmCardTest, SourcesItCannotUseEndWithExitCode2AndTheReason) {
   EXPECT_EQ(fifoRun.get(), 2);
   EXPECT_NE(fifoMessages.find("\"" + fifo + "\" is not a regular file"), std::string::npos)
       << fifoMessages;
-  options.file = folder_;
+  options.files = {folder_};
   EXPECT_EQ(run(options, messages), 2);
   EXPECT_NE(messages.find("is not a regular file"), std::string::npos) << messages;
 
@@ -333,6 +376,10 @@ TEST(LmCardOptionsTest, ReadsEveryOptionAndRefusesWhatCannotBeSent) {
   EXPECT_EQ(parsed.options->dialnorm, -24);
   EXPECT_EQ(parsed.options->timecode, (audio::Timecode{1, 2, 3, 29}));
   EXPECT_EQ(parsed.options->sourceNames, (std::vector<std::string>{"A", "", "C"}));
+  parsed = parseLmCardOptions(
+      {"--address", "10.1.2.3", "--slot", "238", "--file", "a.wav", "--file=b.wav", "--loop"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_EQ(parsed.options->files, (std::vector<std::string>{"a.wav", "b.wav"}));
 
   const std::vector<std::vector<std::string>> refused = {
       {"--file", "a.wav"},                                            // no address
@@ -340,6 +387,7 @@ TEST(LmCardOptionsTest, ReadsEveryOptionAndRefusesWhatCannotBeSent) {
       {"--address", "10.1.2.3", "--file", "a", "--stdin", "1", "1"},  // two sources
       {"--address", "10.1.2.300", "--file", "a"},
       {"--address", "10.1.2.3", "--file", "a", "--slot", "240"},
+      {"--address", "10.1.2.3", "--slot", "238", "--file", "a", "--file", "b", "--file", "c"},
       {"--address", "10.1.2.3", "--stdin", "48000", "2", "--loop"},
       {"--address", "10.1.2.3", "--file", "a", "--dialnorm", "0"},
       {"--address", "10.1.2.3", "--file", "a", "--timecode", "10:00:00:25"},  // 25 fps

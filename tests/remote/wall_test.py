@@ -278,13 +278,16 @@ def update_rate(browser, seconds=3.0):
 
 def make_plant(plant_tool, engine, folder, full):
     """The plant of `tools/plant generate` (`full`, for the picture), or a small one of 32
-    loudness cards and a name that reads as markup."""
+    loudness cards and a name that reads as markup; each loudness card in a frame of its own,
+    so that one card can go away."""
     if full:
         plant_tool.generate(folder, frames=100, cards=16, parameters=20, loudness=LOUDNESS_CARDS,
-                            devices=plant_tool.MOST_DEVICES, periodic_ms=2000, net=NET)
+                            devices=plant_tool.MOST_DEVICES, periodic_ms=2000, net=NET,
+                            loudness_per_frame=1)
         return plant_tool.Plant(engine, folder, '127.0.0.1:0')
     plant_tool.generate(folder, frames=1, cards=4, parameters=4, loudness=LOUDNESS_CARDS,
-                        devices=LOUDNESS_CARDS + 4, periodic_ms=2000, net=NET)
+                        devices=LOUDNESS_CARDS + 4, periodic_ms=2000, net=NET,
+                        loudness_per_frame=1)
     startup = os.path.join(folder, 'panel', plant_tool.STARTUP)
     with open(startup) as f:
         text = f.read()
