@@ -15,6 +15,7 @@
 #include "host/settings_command.h"
 #include "host/token_command.h"
 #include "lmcard/lm_card.h"
+#include "platform/heap_tuning.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ void catchInterrupts() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qelm::platform::tuneHeap();
   if (argc == 2 && std::string(argv[1]) == "--version") {
     std::cout << "qelm-engine " << qelm::kVersionMajor << '.' << qelm::kVersionMinor << '.'
               << qelm::kVersionBuild << '\n';
