@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace qelm::platform {
 
@@ -35,6 +36,9 @@ bool heapTuningApplies() {
 
 void tuneHeap() {
   if (!heapTuningApplies()) return;
+  // Whoever sets the allocator's own tunables has chosen: theirs hold.
+  const char* tunables = std::getenv("GLIBC_TUNABLES");
+  if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.") != nullptr) return;
   mallopt(M_ARENA_MAX, 1);
   mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
   // The reserve, freed below, stays the top of the heap instead of going back to the system.

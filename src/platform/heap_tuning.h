@@ -14,9 +14,10 @@ inline constexpr std::size_t kHeapReserveBytes = std::size_t{32} << 20;
 /// heap, whose first `kHeapReserveBytes` are advised for transparent huge pages; blocks up to
 /// 4 MB come from it too. A thread's own arena grows a page at a time, a fault each: a plant's
 /// panel took some 7,000 page faults to build its model, the larger part of its start-up on a
-/// virtual machine, and 1,400 so. Where the system has no huge pages the heap is as before,
-/// its pages shared by the threads. Nothing is done under a sanitizer, whose allocator is its
-/// own.
+/// virtual machine, and 1,200 so. Where the system has no huge pages the heap is as before,
+/// its pages shared by the threads. Nothing is done when GLIBC_TUNABLES sets any of the
+/// allocator's tunables ("glibc.malloc."), the user's choice, nor under a sanitizer, whose
+/// allocator is its own.
 void tuneHeap();
 
 /// Whether `tuneHeap` does anything in this build: not when a sanitizer's allocator replaces the

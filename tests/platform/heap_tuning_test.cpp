@@ -39,21 +39,23 @@ TEST(HeapTuningTest, EveryThreadAllocatesFromTheMainHeapLaidOutForHugePages) {
   if (access("/sys/kernel/mm/transparent_hugepage", F_OK) != 0) {
     GTEST_SKIP() << "the kernel has no transparent huge pages";
   }
-  // The tuning is for a program's start: a process of its own, started afresh.
+  // The tuning is for a program's start: a process of its own, started afresh. A block of 3 MB
+  // comes from the heap, not a mapping of its own, and reaches past the reserve's first
+  // huge-page boundary; another thread's block comes after it.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        tuneHeap();
-        // A block of 3 MB comes from the heap, not a mapping of its own, and reaches past the
-        // reserve's first huge-page boundary; another thread's block comes after it.
-        const std::unique_ptr<char[]> mine(new char[3 << 20]);
-        std::unique_ptr<char[]> theirs;
-        std::thread([&theirs] { theirs.reset(new char[64 << 10]); }).join();
-        const bool advised =
-            inHugePageMapping(mine.get() + (3 << 20) - 1) && inHugePageMapping(theirs.get());
-        std::exit(advised ? 0 : 1);
-      },
-      testing::ExitedWithCode(0), "");
+  const auto tunedBlocks = [](const char* tunables) {
+    if (tunables != nullptr) setenv("GLIBC_TUNABLES", tunables, 1);
+    tuneHeap();
+    const std::unique_ptr<char[]> mine(new char[3 << 20]);
+    std::unique_ptr<char[]> theirs;
+    std::thread([&theirs] { theirs.reset(new char[64 << 10]); }).join();
+    const bool advised =
+        inHugePageMapping(mine.get() + (3 << 20) - 1) && inHugePageMapping(theirs.get());
+    std::exit(advised ? 0 : 1);
+  };
+  EXPECT_EXIT(tunedBlocks(nullptr), testing::ExitedWithCode(0), "");
+  // The allocator's own tunables, set by the user, hold instead.
+  EXPECT_EXIT(tunedBlocks("glibc.malloc.tcache_count=7"), testing::ExitedWithCode(1), "");
 }
 
 }  // namespace
