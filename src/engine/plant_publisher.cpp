@@ -488,6 +488,12 @@ void PlantPublisher::publishIfDue(uint32_t loopTick, const Page* onShow) {
 
 std::shared_ptr<PlantSnapshot> PlantPublisher::snapshot(uint32_t parts,
                                                         std::vector<int32_t> deviceNumbers) {
+  // Every device's shape at once took 60 ms of one pass for a plant of 999 devices: they are
+  // made a few a pass, and the whole list leaves with the pass that makes the last.
+  if ((parts & PlantBridge::kDevices) && !shapeAllDevices()) {
+    parts &= ~uint32_t{PlantBridge::kDevices};
+    bridge_.want(PlantBridge::kDevices);
+  }
   auto snapshot = std::make_shared<PlantSnapshot>();
   snapshot->parts = parts | PlantBridge::kStatus;
   // A snapshot of every device needs no list of numbers.
@@ -617,62 +623,77 @@ PlantMonitor PlantPublisher::plantMonitor(const LoudnessMonitor& monitor, int32_
 
 // ---- [devices and reports] ------------------------------------------------------------------
 
-void PlantPublisher::shapeDevices() {
-  // What stays for the run: names, ranges, choices, and the cards each device reaches.
-  deviceShapes_.clear();
-  deviceCards_.clear();
+void PlantPublisher::indexDevices() {
+  // The list is fixed once the engine runs; the panel's own device joins it before.
+  shapedNumbers_.clear();
+  shapeDevices_.clear();
   for (const auto& [number, device] : devices_.devices()) {
-    PlantDevice out;
-    out.number = number;
-    out.name = device->longName();
-    std::vector<Card*> cards;
-    for (const auto& [pageNumber, page] : device->pages()) {
-      PlantPage outPage;
-      outPage.number = pageNumber;
-      outPage.name = page->longName();
-      outPage.type = pageTypeText(page->type());
-      for (const PageItem& item : page->items()) {
-        if (item.parameter == nullptr) continue;
-        outPage.items.push_back(itemShape(item));
-        for (Target* target : item.targets) {
-          auto* hard = dynamic_cast<HardTarget*>(target);
-          if (hard != nullptr &&
-              std::find(cards.begin(), cards.end(), &hard->card()) == cards.end())
-            cards.push_back(&hard->card());
-        }
-      }
-      out.pages.push_back(std::move(outPage));
-    }
-    deviceShapes_.push_back(std::move(out));
-    deviceCards_.push_back(std::move(cards));
+    shapedNumbers_.push_back(number);
+    shapeDevices_.push_back(device.get());
   }
+  deviceShapes_.assign(shapedNumbers_.size(), PlantDevice{});
+  deviceCards_.assign(shapedNumbers_.size(), {});
+  shaped_.assign(shapedNumbers_.size(), false);
+  unshaped_ = shapedNumbers_.size();
+}
+
+const PlantDevice& PlantPublisher::shapeOf(size_t position) {
+  if (shaped_[position]) return deviceShapes_[position];
+  // What stays for the run: names, ranges, choices, and the cards the device reaches.
+  const Device& device = *shapeDevices_[position];
+  PlantDevice& out = deviceShapes_[position];
+  std::vector<Card*>& cards = deviceCards_[position];
+  out.number = shapedNumbers_[position];
+  out.name = device.longName();
+  for (const auto& [pageNumber, page] : device.pages()) {
+    PlantPage outPage;
+    outPage.number = pageNumber;
+    outPage.name = page->longName();
+    outPage.type = pageTypeText(page->type());
+    for (const PageItem& item : page->items()) {
+      if (item.parameter == nullptr) continue;
+      outPage.items.push_back(itemShape(item));
+      for (Target* target : item.targets) {
+        auto* hard = dynamic_cast<HardTarget*>(target);
+        if (hard != nullptr && std::find(cards.begin(), cards.end(), &hard->card()) == cards.end())
+          cards.push_back(&hard->card());
+      }
+    }
+    out.pages.push_back(std::move(outPage));
+  }
+  shaped_[position] = true;
+  --unshaped_;
+  return out;
+}
+
+bool PlantPublisher::shapeAllDevices() {
+  if (shapedNumbers_.size() != devices_.devices().size()) indexDevices();
+  size_t budget = kShapesPerPass;
+  for (size_t position = 0; position < shaped_.size() && unshaped_ > 0 && budget > 0; ++position) {
+    if (shaped_[position]) continue;
+    shapeOf(position);
+    --budget;
+  }
+  return unshaped_ == 0;
 }
 
 void PlantPublisher::fillDevices(PlantSnapshot& snapshot) {
-  // The device list is fixed for the run: only the values and links are new.
-  if (deviceShapes_.size() != devices_.devices().size()) shapeDevices();
-  snapshot.devices = deviceShapes_;
-  size_t d = 0;
-  for (const auto& [number, device] : devices_.devices()) {
-    fillDevice(*device, d, snapshot.devices[d]);
-    ++d;
-  }
+  // Only the values and links are new; the shapes are made once.
+  snapshot.devices.reserve(deviceShapes_.size());
+  for (size_t d = 0; d < deviceShapes_.size(); ++d)
+    fillDevice(*shapeDevices_[d], d, snapshot.devices.emplace_back(deviceShapes_[d]));
 }
 
 void PlantPublisher::fillSomeDevices(PlantSnapshot& snapshot) {
-  // A read of one device costs that device, not the plant: the shapes are in the list's order,
-  // by number, so each is found by a search.
-  if (deviceShapes_.size() != devices_.devices().size()) shapeDevices();
-  const auto byNumber = [](const PlantDevice& shape, int32_t number) {
-    return shape.number < number;
-  };
+  // A read of one device costs that device, not the plant: it is found by a search of the
+  // numbers, and shaped on its first read.
+  if (shapedNumbers_.size() != devices_.devices().size()) indexDevices();
   for (const int32_t number : snapshot.deviceNumbers) {
-    const auto shape =
-        std::lower_bound(deviceShapes_.begin(), deviceShapes_.end(), number, byNumber);
-    const Device* device = devices_.device(number);
-    if (shape == deviceShapes_.end() || shape->number != number || device == nullptr) continue;
-    fillDevice(*device, static_cast<size_t>(shape - deviceShapes_.begin()),
-               snapshot.devices.emplace_back(*shape));
+    const auto found = std::lower_bound(shapedNumbers_.begin(), shapedNumbers_.end(), number);
+    if (found == shapedNumbers_.end() || *found != number) continue;
+    const auto position = static_cast<size_t>(found - shapedNumbers_.begin());
+    const PlantDevice& shape = shapeOf(position);
+    fillDevice(*shapeDevices_[position], position, snapshot.devices.emplace_back(shape));
   }
 }
 

@@ -102,7 +102,9 @@ class PlantPublisher {
   void fillLiveItems(PlantSnapshot& snapshot);
   void fillMonitors(PlantSnapshot& snapshot);
   PlantMonitor plantMonitor(const LoudnessMonitor& monitor, int32_t id);
-  void shapeDevices();
+  void indexDevices();
+  const PlantDevice& shapeOf(size_t position);
+  bool shapeAllDevices();
   void fillDevices(PlantSnapshot& snapshot);
   void fillSomeDevices(PlantSnapshot& snapshot);
   void fillDevice(const Device& device, size_t shape, PlantDevice& out);
@@ -118,8 +120,15 @@ class PlantPublisher {
   // What stays for the run, made once: the cards with their addresses and names, the devices
   // with their pages and items' names, ranges and choices, and the cards each device reaches.
   std::vector<std::pair<Card*, PlantCard>> cardShapes_;
+  // The devices by position in the list (numbers ascending); each shaped on its first read, or
+  // `kShapesPerPass` a pass while the whole list is wanted.
+  static constexpr size_t kShapesPerPass = 8;
+  std::vector<int32_t> shapedNumbers_;
+  std::vector<const Device*> shapeDevices_;
   std::vector<PlantDevice> deviceShapes_;
   std::vector<std::vector<Card*>> deviceCards_;
+  std::vector<bool> shaped_;
+  size_t unshaped_ = 0;
   std::unordered_map<const LoudnessMonitor*, ErrorTally> tallies_;
   std::optional<uint32_t> lastWatchedPublication_;
   const Page* onShow_ = nullptr;

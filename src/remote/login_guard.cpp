@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "remote/credentials.h"
+
 namespace qelm::remote {
 
 namespace {
@@ -16,15 +18,10 @@ constexpr size_t kIdChars = sodium_base64_ENCODED_LEN(kIdBytes, kIdVariant) - 1;
 // Failures counted in a row; only so the count cannot overflow, the wait stops growing sooner.
 constexpr int kMostCountedFailures = 64;
 
-void initSodium() {
-  // randombytes_buf needs the library set up; sodium_init() is thread-safe and may be called
-  // again, once is enough.
-  static const int once = sodium_init();
-  (void)once;
-}
-
 std::string newId() {
-  initSodium();
+  // A session follows a password the library checked, so it is set up already; randombytes_buf
+  // needs it.
+  (void)sodiumReady();
   unsigned char random[kIdBytes];
   randombytes_buf(random, sizeof random);
   char text[kIdChars + 1];

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/descriptor.h"
+#include "remote/credentials.h"
 
 namespace qelm::remote {
 
@@ -125,7 +126,7 @@ std::string readOwnerFile(const std::string& path, size_t mostBytes, std::string
 }
 
 int writeOwnerFile(const std::string& path, std::string_view text) {
-  if (sodium_init() < 0) return EAGAIN;
+  if (!sodiumReady()) return EAGAIN;
   TemporaryFile file(path);
   if (file.error() != 0) return file.error();
   if (const int error = writeAll(file.fd(), text); error != 0) return error;

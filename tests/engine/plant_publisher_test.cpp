@@ -67,7 +67,7 @@ device 2 "Programme"
   page 1 "Loudness" type lm
     item 9 "Loudness Data" from-model "Loudness Meter" 127.0.83.2 1
 simulator "Mixer" 127.0.83.1 2
-)";
+)" + moreConfiguration();
     for (size_t at = configuration.find("127.0."); at != std::string::npos;
          at = configuration.find("127.0.", at))
       configuration.replace(at, 6, "127." + std::to_string(octet) + ".");
@@ -80,6 +80,9 @@ simulator "Mixer" 127.0.83.1 2
     run_ = std::make_unique<EngineLife>(*state_);
     ASSERT_TRUE(run_->startUp());
   }
+  // Directives after the fixture's own, addresses written 127.0.83.x as theirs.
+  virtual std::string moreConfiguration() const { return ""; }
+
   void TearDown() override {
     interrupted_ = true;
     if (card_.joinable()) card_.join();
@@ -329,6 +332,58 @@ TEST_F(PlantPublisherTest, SessionsStartPauseStopAndClearByRequestAndTheirReport
   ASSERT_FALSE(reports->reports.empty());
   for (const PlantReport& report : reports->reports)
     EXPECT_TRUE(report.session == "Programme" && report.bytes > 0 && report.modified > 1.7e9);
+}
+
+// A plant's panel of many devices.
+class ManyDevicesPlantPublisherTest : public PlantPublisherTest {
+ protected:
+  static constexpr int32_t kDevices = 40;
+  std::string moreConfiguration() const override {
+    std::string more;
+    for (int32_t number = 3; number <= kDevices; ++number) {
+      more += "device " + std::to_string(number) + " \"Desk " + std::to_string(number) +
+              "\"\n  page 1 \"Channel\"\n    item 1 \"Output Level\" from-model \"Mixer\" "
+              "127.0.83.1 2\n";
+    }
+    return more;
+  }
+};
+
+TEST_F(ManyDevicesPlantPublisherTest, TheWholeListIsShapedOverPassesWhileOneDeviceIsReadAtOnce) {
+  // Asked for once: the engine makes the devices' shapes a few a pass, without being asked
+  // again, and publishes the list whole in the pass that makes the last.
+  context_->plant.want(Part::kDevices);
+  run_->pass();
+  ASSERT_NE(context_->plant.latest(), nullptr);
+  EXPECT_EQ(context_->plant.latest()->parts, static_cast<uint32_t>(Part::kStatus))
+      << "not all of the list in one pass";
+
+  // Meanwhile a device not shaped yet is read at once.
+  context_->plant.wantDevice(kDevices - 1);
+  const auto one = published(0);
+  ASSERT_EQ(one->devices.size(), 1u);
+  EXPECT_EQ(one->devices[0].name, "Desk " + std::to_string(kDevices - 1));
+
+  int passes = 2;
+  while (!(context_->plant.latest()->parts & Part::kDevices) && passes < 100) {
+    run_->pass();
+    ++passes;
+  }
+  const auto all = context_->plant.latest();
+  ASSERT_TRUE(all->parts & Part::kDevices) << "the list never came";
+  EXPECT_GT(passes, 3);
+  ASSERT_EQ(all->devices.size(), static_cast<size_t>(kDevices));
+  for (int32_t number = 1; number <= kDevices; ++number) {
+    const PlantDevice& device = all->devices[static_cast<size_t>(number - 1)];
+    EXPECT_EQ(device.number, number);
+    if (number > 2) {
+      EXPECT_EQ(device.pages.at(0).items.at(0).name, "Output Level") << number;
+    }
+  }
+  EXPECT_EQ(all->devices[kDevices - 2].pages[0].items[0].minimum,
+            one->devices[0].pages[0].items[0].minimum);
+  run_->pass();
+  EXPECT_EQ(latestSequence(), all->sequence) << "published once, as asked";
 }
 
 }  // namespace
