@@ -12,12 +12,12 @@ inline constexpr std::size_t kHeapReserveBytes = std::size_t{32} << 20;
 
 /// Called first in main, before any thread starts. Every thread then allocates from the one main
 /// heap, whose first `kHeapReserveBytes` are advised for transparent huge pages; blocks up to
-/// 4 MB come from it too. A thread's own arena grows a page at a time, a fault each: a plant's
-/// panel took some 7,000 page faults to build its model, the larger part of its start-up on a
-/// virtual machine, and 1,200 so. Where the system has no huge pages the heap is as before,
-/// its pages shared by the threads. Nothing is done when GLIBC_TUNABLES sets any of the
-/// allocator's tunables ("glibc.malloc."), the user's choice, nor under a sanitizer, whose
-/// allocator is its own.
+/// 4 MB come from it too. The engine thread builds the model: in an arena of its own, which
+/// grows a page at a time, each page was a fault of its own, some 7,300 for a plant's panel,
+/// the larger part of its start-up on a virtual machine; 1,200 so. Where the system has no huge
+/// pages the heap is as before, shared by the threads. Nothing is done when GLIBC_TUNABLES sets
+/// any of the allocator's tunables ("glibc.malloc."), the user's choice, nor under a sanitizer,
+/// whose allocator is its own.
 void tuneHeap();
 
 /// Whether `tuneHeap` does anything in this build: not when a sanitizer's allocator replaces the
