@@ -1184,7 +1184,10 @@ class ServerCore {
     };
     switch (target.route) {
       case ApiRoute::kMonitors:
-        return jsonAnswer(request, http::status::ok, monitorsJson(snapshot));
+        // Every wall asks for them ten times a second: made once per snapshot.
+        if (monitorsText_.first != snapshot.sequence)
+          monitorsText_ = {snapshot.sequence, monitorsJson(snapshot)};
+        return jsonAnswer(request, http::status::ok, monitorsText_.second);
       case ApiRoute::kMonitor:
         return found(monitorJson(snapshot, target.id), "No such monitor");
       case ApiRoute::kDevices:
@@ -1454,6 +1457,7 @@ class ServerCore {
   uint64_t lastSequence_ = 0;
   uint64_t staleUpTo_ = 0;
   std::pair<uint64_t, std::string> devicesText_;
+  std::pair<uint64_t, std::string> monitorsText_;
   asio::thread_pool* worker_ = nullptr;
   std::unordered_map<uint64_t, PendingLogin> logins_;  // being checked on the worker
   uint64_t lastLogin_ = 0;
