@@ -355,8 +355,11 @@ TEST_F(PlantApiTest, WritesGoThroughTheEngineAndLaterReadsShowThem) {
   EXPECT_EQ(refused.result(), Status::bad_request);
   EXPECT_EQ(body(refused)["error"], "Out of range");
 
+  // The list of monitors too, whose answer is kept for the snapshot it was made from.
+  EXPECT_EQ(json({Verb::get, "/api/monitors"})["monitors"][0]["state"], kStopped);
   EXPECT_EQ(json({Verb::post, "/api/monitors/1/start"})["state"], kRunning);
   EXPECT_EQ(json({Verb::get, "/api/monitors/1"})["state"], kRunning);
+  EXPECT_EQ(json({Verb::get, "/api/monitors"})["monitors"][0]["state"], kRunning);
 }
 
 TEST_F(PlantApiTest, BadBodiesAreRefusedBeforeTheEngineSeesThem) {
