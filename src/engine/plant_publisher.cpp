@@ -625,25 +625,25 @@ PlantMonitor PlantPublisher::plantMonitor(const LoudnessMonitor& monitor, int32_
 
 void PlantPublisher::indexDevices() {
   // The list is fixed once the engine runs; the panel's own device joins it before.
-  shapedNumbers_.clear();
-  shapeDevices_.clear();
+  listedNumbers_.clear();
+  listedDevices_.clear();
   for (const auto& [number, device] : devices_.devices()) {
-    shapedNumbers_.push_back(number);
-    shapeDevices_.push_back(device.get());
+    listedNumbers_.push_back(number);
+    listedDevices_.push_back(device.get());
   }
-  deviceShapes_.assign(shapedNumbers_.size(), PlantDevice{});
-  deviceCards_.assign(shapedNumbers_.size(), {});
-  shaped_.assign(shapedNumbers_.size(), false);
-  unshaped_ = shapedNumbers_.size();
+  deviceShapes_.assign(listedNumbers_.size(), PlantDevice{});
+  deviceCards_.assign(listedNumbers_.size(), {});
+  shaped_.assign(listedNumbers_.size(), false);
+  nextShape_ = 0;
 }
 
 const PlantDevice& PlantPublisher::shapeOf(size_t position) {
   if (shaped_[position]) return deviceShapes_[position];
   // What stays for the run: names, ranges, choices, and the cards the device reaches.
-  const Device& device = *shapeDevices_[position];
+  const Device& device = *listedDevices_[position];
   PlantDevice& out = deviceShapes_[position];
   std::vector<Card*>& cards = deviceCards_[position];
-  out.number = shapedNumbers_[position];
+  out.number = listedNumbers_[position];
   out.name = device.longName();
   for (const auto& [pageNumber, page] : device.pages()) {
     PlantPage outPage;
@@ -662,38 +662,37 @@ const PlantDevice& PlantPublisher::shapeOf(size_t position) {
     out.pages.push_back(std::move(outPage));
   }
   shaped_[position] = true;
-  --unshaped_;
   return out;
 }
 
 bool PlantPublisher::shapeAllDevices() {
-  if (shapedNumbers_.size() != devices_.devices().size()) indexDevices();
-  size_t budget = kShapesPerPass;
-  for (size_t position = 0; position < shaped_.size() && unshaped_ > 0 && budget > 0; ++position) {
-    if (shaped_[position]) continue;
-    shapeOf(position);
+  if (listedNumbers_.size() != devices_.devices().size()) indexDevices();
+  // Devices read one by one may be shaped already, ahead of the list's place.
+  for (size_t budget = kShapesPerPass; nextShape_ < shaped_.size() && budget > 0; ++nextShape_) {
+    if (shaped_[nextShape_]) continue;
+    shapeOf(nextShape_);
     --budget;
   }
-  return unshaped_ == 0;
+  return nextShape_ == shaped_.size();
 }
 
 void PlantPublisher::fillDevices(PlantSnapshot& snapshot) {
   // Only the values and links are new; the shapes are made once.
   snapshot.devices.reserve(deviceShapes_.size());
   for (size_t d = 0; d < deviceShapes_.size(); ++d)
-    fillDevice(*shapeDevices_[d], d, snapshot.devices.emplace_back(deviceShapes_[d]));
+    fillDevice(*listedDevices_[d], d, snapshot.devices.emplace_back(deviceShapes_[d]));
 }
 
 void PlantPublisher::fillSomeDevices(PlantSnapshot& snapshot) {
   // A read of one device costs that device, not the plant: it is found by a search of the
   // numbers, and shaped on its first read.
-  if (shapedNumbers_.size() != devices_.devices().size()) indexDevices();
+  if (listedNumbers_.size() != devices_.devices().size()) indexDevices();
   for (const int32_t number : snapshot.deviceNumbers) {
-    const auto found = std::lower_bound(shapedNumbers_.begin(), shapedNumbers_.end(), number);
-    if (found == shapedNumbers_.end() || *found != number) continue;
-    const auto position = static_cast<size_t>(found - shapedNumbers_.begin());
+    const auto found = std::lower_bound(listedNumbers_.begin(), listedNumbers_.end(), number);
+    if (found == listedNumbers_.end() || *found != number) continue;
+    const auto position = static_cast<size_t>(found - listedNumbers_.begin());
     const PlantDevice& shape = shapeOf(position);
-    fillDevice(*shapeDevices_[position], position, snapshot.devices.emplace_back(shape));
+    fillDevice(*listedDevices_[position], position, snapshot.devices.emplace_back(shape));
   }
 }
 

@@ -123,12 +123,12 @@ class PlantPublisher {
   // The devices by position in the list (numbers ascending); each shaped on its first read, or
   // `kShapesPerPass` a pass while the whole list is wanted.
   static constexpr size_t kShapesPerPass = 8;
-  std::vector<int32_t> shapedNumbers_;
-  std::vector<const Device*> shapeDevices_;
+  std::vector<int32_t> listedNumbers_;
+  std::vector<const Device*> listedDevices_;
   std::vector<PlantDevice> deviceShapes_;
   std::vector<std::vector<Card*>> deviceCards_;
   std::vector<bool> shaped_;
-  size_t unshaped_ = 0;
+  size_t nextShape_ = 0;  // where the whole list's shaping has got to
   std::unordered_map<const LoudnessMonitor*, ErrorTally> tallies_;
   std::optional<uint32_t> lastWatchedPublication_;
   const Page* onShow_ = nullptr;
