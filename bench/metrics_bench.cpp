@@ -19,6 +19,7 @@ constexpr std::array<const char*, 6> kErrorKinds{"Loudness High", "Loudness Low"
 
 MetricsInput plantOf(int frames, int monitors) {
   auto snapshot = std::make_shared<PlantSnapshot>();
+  auto cards = std::make_shared<std::vector<PlantCard>>();
   for (int frame = 0; frame < frames; ++frame) {
     for (int slot = 1; slot <= kCardsPerFrame; ++slot) {
       PlantCard card;
@@ -27,9 +28,10 @@ MetricsInput plantOf(int frames, int monitors) {
       card.name = "Frame " + integerText(frame + 1) + " Card " + integerText(slot);
       card.link = "Live";
       card.linkUp = slot != 7;
-      snapshot->cards.push_back(std::move(card));
+      cards->push_back(std::move(card));
     }
   }
+  snapshot->cards = std::move(cards);
   for (int m = 1; m <= monitors; ++m) {
     PlantMonitor monitor;
     monitor.id = m;
@@ -71,7 +73,8 @@ void BM_ScrapeOfTheShippedConfiguration(benchmark::State& state) {
   // The shipped configuration reaches three cards; two of them are loudness cards.
   MetricsInput input = plantOf(1, 2);
   auto snapshot = std::make_shared<PlantSnapshot>(*input.snapshot);
-  snapshot->cards.resize(3);
+  snapshot->cards = std::make_shared<const std::vector<PlantCard>>(
+      input.snapshot->cards->begin(), input.snapshot->cards->begin() + 3);
   input.snapshot = snapshot;
   scrape(state, input);
 }

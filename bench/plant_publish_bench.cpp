@@ -98,7 +98,7 @@ void measurePublication(benchmark::State& state, const std::string& configuratio
     auto snapshot = publisher.snapshot(parts, deviceNumbers);
     devices = snapshot->devices.size();
     monitors = snapshot->monitors.size();
-    cards = snapshot->cards.size();
+    cards = snapshot->cards->size();
     bridge.publish(std::move(snapshot));
   }
   state.counters["devices"] = static_cast<double>(devices);

@@ -5,6 +5,11 @@
 
 namespace qelm {
 
+std::shared_ptr<const std::vector<PlantCard>> noCards() {
+  static const auto none = std::make_shared<const std::vector<PlantCard>>();
+  return none;
+}
+
 std::shared_ptr<const PlantSnapshot> PlantBridge::latest() const {
   std::lock_guard<std::mutex> guard(lock_);
   return latest_;

@@ -113,6 +113,9 @@ struct PlantLiveItem {
   PlantItem item;
 };
 
+/// The empty list every snapshot holds until cards are published.
+std::shared_ptr<const std::vector<PlantCard>> noCards();
+
 /// What the engine published at one pass.
 struct PlantSnapshot {
   uint64_t sequence = 0;  ///< grows with every publication
@@ -120,7 +123,10 @@ struct PlantSnapshot {
   /// With `kSomeDevices`: the device numbers asked for, ascending, whether a device of that
   /// number exists or not (the ones that do are in `devices`).
   std::vector<int32_t> deviceNumbers;
-  std::vector<PlantCard> cards;
+  /// Every card. A plant has thousands and their links change seldom, while most publications
+  /// answer the read of one device: one list is shared by the publications until a link
+  /// changes, so the same pointer means the same links. Never null; empty before the first.
+  std::shared_ptr<const std::vector<PlantCard>> cards = noCards();
   std::vector<PlantMonitor> monitors;
   uint64_t droppedLoudnessMessages = 0;
   /// Only with `kDevices` (all of them: they cost the most) or `kSomeDevices` (those asked for).

@@ -518,6 +518,7 @@ void PlantPublisher::fillCards(PlantSnapshot& snapshot) {
     count += host->cards().size();
   if (count != cardShapes_.size()) {
     cardShapes_.clear();
+    publishedCards_.reset();
     for (const std::unique_ptr<Host>& host : client_.hosts()) {
       for (const auto& [key, card] : host->cards()) {
         PlantCard shape;
@@ -528,15 +529,29 @@ void PlantPublisher::fillCards(PlantSnapshot& snapshot) {
       }
     }
   }
-  snapshot.cards.reserve(cardShapes_.size());
-  for (const auto& [card, shape] : cardShapes_) {
-    PlantCard& out = snapshot.cards.emplace_back(shape);
-    // A card nothing watches is not asked for anything, so its host's link says nothing of it.
-    const LinkStatus status = card->active() ? card->status() : LinkStatus::kInactive;
-    out.link = linkText(status);
-    out.linkUp = status == LinkStatus::kLive;
-    out.watched = card->active();
+  // A card nothing watches is not asked for anything, so its host's link says nothing of it.
+  const auto linkOf = [](Card& card) {
+    return std::pair{card.active() ? card.status() : LinkStatus::kInactive, card.active()};
+  };
+  // Copying thousands of cards into every publication cost the engine's pass up to a few ms
+  // (the copies' allocations): the last list is handed on while every link reads as it did.
+  bool same = publishedCards_ != nullptr;
+  for (size_t i = 0; same && i < cardShapes_.size(); ++i)
+    same = linkOf(*cardShapes_[i].first) == publishedLinks_[i];
+  if (!same) {
+    auto cards = std::make_shared<std::vector<PlantCard>>();
+    cards->reserve(cardShapes_.size());
+    publishedLinks_.clear();
+    for (const auto& [card, shape] : cardShapes_) {
+      const auto [status, watched] = publishedLinks_.emplace_back(linkOf(*card));
+      PlantCard& out = cards->emplace_back(shape);
+      out.link = linkText(status);
+      out.linkUp = status == LinkStatus::kLive;
+      out.watched = watched;
+    }
+    publishedCards_ = std::move(cards);
   }
+  snapshot.cards = publishedCards_;
 }
 
 void PlantPublisher::fillLiveItems(PlantSnapshot& snapshot) {

@@ -120,6 +120,9 @@ class PlantPublisher {
   // What stays for the run, made once: the cards with their addresses and names, the devices
   // with their pages and items' names, ranges and choices, and the cards each device reaches.
   std::vector<std::pair<Card*, PlantCard>> cardShapes_;
+  // The list last published, with each card's link and watch as it was made from.
+  std::shared_ptr<const std::vector<PlantCard>> publishedCards_;
+  std::vector<std::pair<LinkStatus, bool>> publishedLinks_;
   // The devices by position in the list (numbers ascending); each shaped on its first read, or
   // `kShapesPerPass` a pass while the whole list is wanted.
   static constexpr size_t kShapesPerPass = 8;

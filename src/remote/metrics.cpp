@@ -280,8 +280,8 @@ std::string renderMetrics(const MetricsInput& input) {
   const PlantSnapshot& snapshot = input.snapshot ? *input.snapshot : kNothingYet;
 
   // About what a card's and a monitor's lines take, so the text is allocated once.
-  Exposition out(4096 + 128 * snapshot.cards.size() + 2048 * snapshot.monitors.size());
-  cardFamilies(out, snapshot.cards);
+  Exposition out(4096 + 128 * snapshot.cards->size() + 2048 * snapshot.monitors.size());
+  cardFamilies(out, *snapshot.cards);
   monitorFamilies(out, snapshot.monitors);
   out.family("qelm_loudness_dropped_messages_total", FamilyType::kCounter,
              "Loudness messages the engine could not take in time and dropped.");

@@ -309,7 +309,7 @@ std::string itemJson(const PlantItem& item) {
 
 std::string cardsJson(const PlantSnapshot& snapshot) {
   Json cards = Json::array();
-  for (const PlantCard& card : snapshot.cards)
+  for (const PlantCard& card : *snapshot.cards)
     cards.push_back(cardObject(card));
   return text({{"cards", std::move(cards)}});
 }
@@ -383,11 +383,12 @@ EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& sn
                                   bool values) {
   Events events;
   if (!snapshot) return events;
-  if (status_) {
+  // The engine hands on the list of cards while no link changes.
+  if (status_ && status_->cards != snapshot->cards) {
     std::unordered_map<std::string_view, const PlantCard*> cards;
-    for (const PlantCard& card : status_->cards)
+    for (const PlantCard& card : *status_->cards)
       cards.emplace(card.address, &card);
-    for (const PlantCard& card : snapshot->cards) {
+    for (const PlantCard& card : *snapshot->cards) {
       const auto before = cards.find(card.address);
       if (before != cards.end() && before->second->link == card.link &&
           before->second->linkUp == card.linkUp)
@@ -396,6 +397,8 @@ EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& sn
       event["type"] = "link";
       events.status.push_back(text(event));
     }
+  }
+  if (status_) {
     std::unordered_map<int32_t, const PlantMonitor*> monitors;
     for (const PlantMonitor& monitor : status_->monitors)
       monitors.emplace(monitor.id, &monitor);

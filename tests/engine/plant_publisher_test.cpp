@@ -193,7 +193,20 @@ TEST_F(PlantPublisherTest, PublishesWhatIsWantedAndTheStatusWhileWatchedAndTimes
 
   const auto status = published(Part::kStatus);
   EXPECT_TRUE(status->devices.empty());
-  EXPECT_EQ(status->cards.size(), 2u);
+  ASSERT_EQ(status->cards->size(), 2u);
+  EXPECT_EQ(status->cards->at(0).link, "Live");
+  // One list of cards is handed on from publication to publication until a link changes.
+  EXPECT_EQ(status->cards.get(), devices->cards.get());
+  playTone();
+  std::shared_ptr<const PlantSnapshot> meterLive;
+  ASSERT_TRUE(passUntil(
+      [&] {
+        meterLive = published(Part::kStatus);
+        return meterLive->cards->at(1).linkUp;
+      },
+      std::chrono::seconds(5)));
+  EXPECT_NE(meterLive->cards.get(), status->cards.get());
+  EXPECT_FALSE(status->cards->at(1).linkUp) << "a list once published stays as it was";
   ASSERT_EQ(status->liveItems.size(), 3u) << "the page on show, with the status";
   EXPECT_EQ(status->liveItems[1].item.choice, "Line");
 

@@ -24,11 +24,12 @@ const std::string kBrokenUtf8 = "Caf\xC3\xA9 \xFF\xC3";  // "Café", a stray byt
 // reader racing the engine might see it.
 MetricsInput richPlant() {
   auto snapshot = std::make_shared<PlantSnapshot>();
-  snapshot->cards = {{"10.0.0.1:5253/1", kQuoted, "Live", true, true},
-                     {"10.0.0.1:5253/2", kBrokenUtf8, "No Conn (1)", false, true},
-                     {"10.0.0.2:5253/3", std::string(kMostLabelValueBytes - 1, 'x') + "\xC3\xA9",
-                      "Live", true, true},
-                     {"10.0.0.2:5253/4", "Off screen", "Inactive", false, false}};
+  snapshot->cards = std::make_shared<const std::vector<PlantCard>>(std::vector<PlantCard>{
+      {"10.0.0.1:5253/1", kQuoted, "Live", true, true},
+      {"10.0.0.1:5253/2", kBrokenUtf8, "No Conn (1)", false, true},
+      {"10.0.0.2:5253/3", std::string(kMostLabelValueBytes - 1, 'x') + "\xC3\xA9", "Live", true,
+       true},
+      {"10.0.0.2:5253/4", "Off screen", "Inactive", false, false}});
   PlantMonitor running;
   running.id = 1;
   running.name = kQuoted;

@@ -63,7 +63,8 @@ bool eventually(const std::function<bool()>& condition) {
 class FakeEngine {
  public:
   explicit FakeEngine(PlantBridge& bridge) : bridge_(bridge) {
-    state_.cards = {{"127.0.92.1:5253/16", "LM card", kLive, true}};
+    state_.cards = std::make_shared<const std::vector<PlantCard>>(
+        std::vector<PlantCard>{{"127.0.92.1:5253/16", "LM card", kLive, true}});
     PlantMonitor monitor;
     monitor.id = 1;
     monitor.state = kStopped;
@@ -437,7 +438,10 @@ TEST_F(PlantApiTest, TheEventStreamTellsLinksSessionsErrorsAndValues) {
   std::this_thread::sleep_for(250ms);  // the baselines: a status and a devices publication
 
   engine_->change([](PlantSnapshot& state) {
-    state.cards[0].link = kNoConnection;
+    // The engine makes a new list of cards when a link changes.
+    auto cards = *state.cards;
+    cards[0].link = kNoConnection;
+    state.cards = std::make_shared<const std::vector<PlantCard>>(std::move(cards));
     state.monitors[0].state = kRunning;
     state.monitors[0].errorSequence = 1;
     state.monitors[0].errors = {{"truePeak", 1}};
