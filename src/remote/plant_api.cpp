@@ -10,7 +10,8 @@ namespace qelm::remote {
 
 namespace {
 
-using Json = nlohmann::json;
+// Members in the order written: a vector of them per object, cheaper to build than a tree.
+using ApiJson = nlohmann::ordered_json;
 
 constexpr std::string_view kReportsPrefix = "/api/reports/";
 constexpr std::string_view kValuesQuery = "values=1";
@@ -40,13 +41,13 @@ constexpr FixedRoute kFixedRoutes[] = {
 };
 
 // Texts from the cards may hold any bytes; the answer is still JSON.
-std::string text(const Json& json) {
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+std::string text(const ApiJson& json) {
+  return json.dump(-1, ' ', false, ApiJson::error_handler_t::replace);
 }
 
-Json optionalNumber(const std::optional<double>& value) {
+ApiJson optionalNumber(const std::optional<double>& value) {
   // NaN or an infinity is no value either.
-  return value && std::isfinite(*value) ? Json(*value) : Json(nullptr);
+  return value && std::isfinite(*value) ? ApiJson(*value) : ApiJson(nullptr);
 }
 
 // The segments of `path` after `kApiPrefix`.
@@ -114,13 +115,13 @@ bool hasValuesQuery(std::string_view query) {
 
 // Built member by member: an initializer list of pairs copies every value twice, which the
 // device list of a large plant (tens of thousands of items) feels.
-Json itemObject(const PlantItem& item) {
-  Json out = Json::object();
+ApiJson itemObject(const PlantItem& item) {
+  ApiJson out = ApiJson::object();
   out["index"] = item.index;
   out["name"] = item.name;
   out["shown"] = item.shown;
   out["number"] = optionalNumber(item.number);
-  out["choice"] = item.choice ? Json(*item.choice) : Json(nullptr);
+  out["choice"] = item.choice ? ApiJson(*item.choice) : ApiJson(nullptr);
   out["choices"] = item.choices;
   out["minimum"] = optionalNumber(item.minimum);
   out["maximum"] = optionalNumber(item.maximum);
@@ -131,20 +132,20 @@ Json itemObject(const PlantItem& item) {
   return out;
 }
 
-Json deviceObject(const PlantDevice& device) {
-  Json pages = Json::array();
+ApiJson deviceObject(const PlantDevice& device) {
+  ApiJson pages = ApiJson::array();
   for (const PlantPage& page : device.pages) {
-    Json items = Json::array();
+    ApiJson items = ApiJson::array();
     for (const PlantItem& item : page.items)
       items.push_back(itemObject(item));
-    Json out = Json::object();
+    ApiJson out = ApiJson::object();
     out["number"] = page.number;
     out["name"] = page.name;
     out["type"] = page.type;
     out["items"] = std::move(items);
     pages.push_back(std::move(out));
   }
-  Json out = Json::object();
+  ApiJson out = ApiJson::object();
   out["number"] = device.number;
   out["name"] = device.name;
   out["link"] = device.link;
@@ -153,15 +154,15 @@ Json deviceObject(const PlantDevice& device) {
   return out;
 }
 
-Json errorsObject(const PlantMonitor& monitor) {
-  Json errors = Json::object();
+ApiJson errorsObject(const PlantMonitor& monitor) {
+  ApiJson errors = ApiJson::object();
   for (const auto& [kind, count] : monitor.errors)
     errors[kind] = count;
   return errors;
 }
 
-Json monitorObject(const PlantMonitor& monitor) {
-  Json out = Json::object();
+ApiJson monitorObject(const PlantMonitor& monitor) {
+  ApiJson out = ApiJson::object();
   out["id"] = monitor.id;
   out["name"] = monitor.name;
   out["device"] = monitor.device;
@@ -185,7 +186,7 @@ Json monitorObject(const PlantMonitor& monitor) {
   return out;
 }
 
-Json cardObject(const PlantCard& card) {
+ApiJson cardObject(const PlantCard& card) {
   return {{"address", card.address},
           {"name", card.name},
           {"link", card.link},
@@ -274,7 +275,7 @@ std::string reportUrl(std::string_view file) {
 }
 
 std::string monitorsJson(const PlantSnapshot& snapshot) {
-  Json monitors = Json::array();
+  ApiJson monitors = ApiJson::array();
   for (const PlantMonitor& monitor : snapshot.monitors)
     monitors.push_back(monitorObject(monitor));
   return text({{"sequence", snapshot.sequence}, {"monitors", std::move(monitors)}});
@@ -291,7 +292,7 @@ std::string monitorJson(const PlantMonitor& monitor) {
 }
 
 std::string devicesJson(const PlantSnapshot& snapshot) {
-  Json devices = Json::array();
+  ApiJson devices = ApiJson::array();
   for (const PlantDevice& device : snapshot.devices)
     devices.push_back(deviceObject(device));
   return text({{"sequence", snapshot.sequence}, {"devices", std::move(devices)}});
@@ -308,14 +309,14 @@ std::string itemJson(const PlantItem& item) {
 }
 
 std::string cardsJson(const PlantSnapshot& snapshot) {
-  Json cards = Json::array();
+  ApiJson cards = ApiJson::array();
   for (const PlantCard& card : *snapshot.cards)
     cards.push_back(cardObject(card));
   return text({{"cards", std::move(cards)}});
 }
 
 std::string reportsJson(const PlantSnapshot& snapshot) {
-  Json reports = Json::array();
+  ApiJson reports = ApiJson::array();
   for (const PlantReport& report : snapshot.reports)
     reports.push_back({{"file", report.file},
                        {"session", report.session},
@@ -333,17 +334,19 @@ std::string replyJson(const PlantReply& reply) {
   if (!reply.error.empty()) return errorJson(reply.error);
   if (reply.item) {
     // A set's answer also says whether every card has sent the new value back.
-    Json item = itemObject(*reply.item);
+    ApiJson item = itemObject(*reply.item);
     item["acknowledged"] = reply.acknowledged;
     return text(item);
   }
   if (reply.monitor) return monitorJson(*reply.monitor);
-  return text(Json::object());
+  return text(ApiJson::object());
 }
 
 std::optional<PlantRequest> readItemValue(const ApiTarget& target, std::string_view body,
                                           std::string& error) {
-  const Json json = Json::parse(body, nullptr, false);
+  // Read into a tree: finding a member among many in a vector of them would take their count
+  // squared, for a body anyone may send.
+  const nlohmann::json json = nlohmann::json::parse(body, nullptr, false);
   if (json.is_discarded() || !json.is_object()) {
     error = "The body is not a JSON object";
     return std::nullopt;
@@ -393,7 +396,7 @@ EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& sn
       if (before != cards.end() && before->second->link == card.link &&
           before->second->linkUp == card.linkUp)
         continue;
-      Json event = cardObject(card);
+      ApiJson event = cardObject(card);
       event["type"] = "link";
       events.status.push_back(text(event));
     }
@@ -406,12 +409,13 @@ EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& sn
       const auto found = monitors.find(monitor.id);
       const PlantMonitor* before = found == monitors.end() ? nullptr : found->second;
       if (!before || before->state != monitor.state)
-        events.status.push_back(text({{"type", "session"},
-                                      {"monitor", monitor.id},
-                                      {"name", monitor.name},
-                                      {"state", monitor.state},
-                                      {"previous", before ? Json(before->state) : Json(nullptr)},
-                                      {"endReason", monitor.endReason}}));
+        events.status.push_back(
+            text({{"type", "session"},
+                  {"monitor", monitor.id},
+                  {"name", monitor.name},
+                  {"state", monitor.state},
+                  {"previous", before ? ApiJson(before->state) : ApiJson(nullptr)},
+                  {"endReason", monitor.endReason}}));
       if (monitor.errorSequence > (before ? before->errorSequence : 0))
         events.status.push_back(text({{"type", "error"},
                                       {"monitor", monitor.id},
@@ -450,7 +454,7 @@ EventDiff::Events EventDiff::next(const std::shared_ptr<const PlantSnapshot>& sn
                     {"name", item.name},
                     {"shown", item.shown},
                     {"number", optionalNumber(item.number)},
-                    {"choice", item.choice ? Json(*item.choice) : Json(nullptr)},
+                    {"choice", item.choice ? ApiJson(*item.choice) : ApiJson(nullptr)},
                     {"linkUp", item.linkUp}}));
         }
   }
